@@ -1,0 +1,53 @@
+# Thin wrapper over CMake.  `make` builds into build/, `make test` builds and
+# runs every test twice (plain and with AddressSanitizer + UndefinedBehavior-
+# Sanitizer), `make demo` runs the built-in example.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+WERROR     ?= OFF
+
+.PHONY: all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+configure:
+	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+test: test-plain test-asan
+
+test-plain: configure
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) \
+	  -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE="address;undefined" $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+
+demo: all
+	$(BUILD)/examples/demo
+
+bench:
+	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCHMARKS=ON \
+	  -DVARNEL_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+	bench/run.sh build-bench
+
+# Big-endian and 32-bit builds of the library and its tests, run under qemu.
+cross-s390x:
+	bash .ci/cross.sh s390x
+
+cross-i686:
+	bash .ci/cross.sh i686
+
+# libFuzzer run of every fuzz target: FUZZ_SECONDS each (clang, build-fuzz/).
+FUZZ_SECONDS ?= 60
+fuzz:
+	bash fuzz/run_fuzzers.sh $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-s390x build-i686 build-fuzz

@@ -1,0 +1,81 @@
+// Private to the library: never installed, never included by hosts.
+//
+// The frame's internal interface, used by every other folder: the private
+// settings record, trace flags, typed access to the method slots, the
+// processor lookup and the channel extension.
+#pragma once
+
+#include <cstdint>
+
+#include "varnel.h"
+
+// Trace flag bits of debug_values.trace_flags.
+inline constexpr uint32_t TRACE_CONDITION = 2;  // "CONDITION-->" lines
+inline constexpr uint32_t TRACE_MSG = 4;        // "MSG-->" lines
+inline constexpr uint32_t TRACE_INSERT = 8;     // "INSERT-->" lines
+
+#ifndef VARNEL_TRACE_FLAGS
+#define VARNEL_TRACE_FLAGS 0
+#endif
+
+// Private settings.  trace_flags is fixed at build time (VARNEL_TRACE_FLAGS);
+// nothing in the library writes it (tests may, to see the trace lines).
+struct MacBinDebugValues {
+  uint32_t trace_flags;
+  int32_t initialised;
+  MacBinAcquireProgress default_progress;
+  const char *severity_names[4];
+};
+extern MacBinDebugValues debug_values;
+
+inline bool trace_enabled(uint32_t flag) { return (debug_values.trace_flags & flag) != 0; }
+
+// ---- Method slots, typed ---------------------------------------------------
+// Every call goes through the slot, so a host that replaces only the message
+// method also receives the default start, progress and end notices.
+void report(const char *text, int32_t severity);  // message method, module "MacBin"
+int32_t call_start(const char *title);
+void call_progress(MacBinProgress *progress);
+void call_end();
+
+template <typename Method>
+inline Method method_slot(int32_t id) {
+  return reinterpret_cast<Method>(MacIOControl.methods[id - 1]);
+}
+
+// ---- Processors -------------------------------------------------------------
+// The processor serving `type`: an exact match over four characters wins,
+// else the "****" wildcard, else null.
+MacBinProcessor *MacBin_FindProcessor(const char *type);
+
+// The library's silent record when `record`'s tag is 100, else `record`.
+MacBinAcquireProgress *MacBin_ReplaceAcquireProgress(MacBinAcquireProgress *record);
+
+// ---- Channel extension --------------------------------------------------------
+// MacBin_NewChannel hands out a ChannelExtension whose first member is the
+// public record, so per-channel private state never changes the public layout.
+struct ReaderIndex;  // reader/: lookup structures built while the map is read
+
+struct ChannelExtension {
+  MacBinChannel channel;     // must stay first
+  int32_t format;            // writer: MACBIN_FORMAT_CLASSIC or MACBIN_FORMAT_II
+  int32_t name_list_length;  // writer: bytes the map's name list will take so far
+  uint8_t header[128];       // writer: the MacBinary header as written (completed on close)
+  MacBinNameNode **name_index; // writer: hash slots over the name list, owned by writer/
+  ReaderIndex *reader_index; // reader: owned, released by MacBin_Close
+};
+
+inline ChannelExtension *extension_of(MacBinChannel *channel) {
+  return reinterpret_cast<ChannelExtension *>(channel);
+}
+
+// Gives a channel from MacBin_NewChannel back to the zone.
+void release_channel_record(MacBinChannel *channel);
+
+// ---- Default methods ----------------------------------------------------------
+// Installed by MacBin_Init under ids 11 to 14; exposed so that the library can
+// fall back on the default message method when slot 11 is empty.
+void default_message(const char *module, const char *text, int32_t severity);
+int32_t default_start(const char *title);
+void default_progress(MacBinProgress *progress);
+void default_end();

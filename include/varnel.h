@@ -1,0 +1,450 @@
+/*
+ * varnel.h - write and read Macintosh files packed in MacBinary.
+ *
+ * A host names a Unix file, a creator and a file type (and optionally a
+ * Macintosh name); the library writes the 128-byte MacBinary header, lets the
+ * host write the data fork with the output primitives, appends resources one
+ * by one through resource processors registered per type, and on
+ * MacBin_Close writes the resource map and completes the header.  The reader
+ * opens any MacBinary file, reads its whole resource map into memory and
+ * answers queries.
+ *
+ * Result conventions (each declaration says which one it follows):
+ *   - writer and output primitives: 0 = done, 1 = failed;
+ *   - generators and queries:       1 = success, 0 = failure;
+ *   - functions that create something return a pointer, null on failure;
+ *   - the host's image-access methods return 0 for success.
+ *
+ * Reporting goes through the message method (id 11) as
+ * ("MacBin", text, severity) with severity 1 INFO, 2 WARNING, 3 ERROR,
+ * 4 SEVERE.  The library is single-threaded: use it from one thread.
+ *
+ * Example (errors omitted):
+ *
+ *   MacBin_Init();
+ *   MacBin_AddProcessor("vers", NULL, add_vers);
+ *   char name[32] = "";
+ *   MacBinChannel *ch = MacBin_OpenW("out.bin", name, "VARN", "TEXT");
+ *   MacBin_PutBuf("hello", 5, 5);               // the data fork
+ *   MacBin_AddResource(ch, "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0");
+ *   MacBin_Close(ch);
+ */
+#ifndef VARNEL_H
+#define VARNEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "tessel.h"
+
+#define VARNEL_VERSION_MAJOR 1
+#define VARNEL_VERSION_MINOR 0
+#define VARNEL_VERSION_PATCH 0
+#define VARNEL_VERSION_STRING "1.0.0"
+#define VARNEL_VERNUM 0x010000
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ======================================================================
+ * Records
+ * ==================================================================== */
+
+typedef struct MacBinChannel MacBinChannel;
+typedef struct MacBinNameNode MacBinNameNode;
+typedef struct MacBinRefEntry MacBinRefEntry;
+typedef struct MacBinTypeEntry MacBinTypeEntry;
+typedef struct MacBinProcessor MacBinProcessor;
+
+/* Write handler of a processor: writes the resource's bytes with the output
+ * primitives.  `param` is the parameter text of the resource line (for FREF
+ * the line handler has appended "/" and the resource ID).  Result unused. */
+typedef int32_t (*MacBinWriteHandler)(MacBinChannel *channel, const char *param);
+
+/* Read handler: the channel's `file` is positioned at the data, which starts
+ * at `data_pos` (absolute) and is `data_length` bytes long.  Result unused. */
+typedef int32_t (*MacBinReadHandler)(MacBinChannel *channel, int32_t data_pos,
+                                     int32_t data_length);
+
+/* A byte source for the MacBin_CGet readers: the next byte (0 to 255), or a
+ * negative value when the input is exhausted. */
+typedef int32_t (*MacBinByteSource)(void);
+
+/* Finder information: 76 bytes, no gaps; MacBin_GetFinderInfo copies it whole. */
+typedef struct MacBinFinderInfo {
+  char name[64];   /* Macintosh file name, NUL-terminated */
+  char type[5];    /* file type, 4 characters and a NUL */
+  char creator[5]; /* creator, 4 characters and a NUL */
+  int16_t flags;   /* Finder flags, host order (offset 74) */
+} MacBinFinderInfo;
+
+/* One name of a channel's name list; `length` + `text` is the Pascal string
+ * the map's name list stores.  Shared by every reference with that name. */
+struct MacBinNameNode {
+  uint8_t length;       /* number of characters in text (at most 127) */
+  char text[128];       /* the name, NUL-terminated */
+  MacBinNameNode *next; /* next node, null ends the list */
+};
+
+/* One resource reference. */
+struct MacBinRefEntry {
+  int32_t id;           /* resource ID (reader: 0 to 65535) */
+  int32_t name_offset;  /* -1 = no name; writer: 0 = named; reader: offset in name list */
+  MacBinNameNode *name; /* the name, when name_offset is not -1 */
+  int32_t attributes;   /* writer: 0; reader: the attribute byte from the map */
+  int32_t data_offset;  /* writer: absolute position of the length word, relative after
+                           close; reader: 24-bit offset from the resource data */
+};
+
+/* One entry of a channel's type table. */
+struct MacBinTypeEntry {
+  char type[8];         /* writer: type as given, NUL-terminated; reader: 4 map bytes + NUL */
+  int32_t count;        /* writer: resources of this type minus 1; reader: resources */
+  int32_t ref_offset;   /* reader: offset of the reference list from the type list */
+  MacBinRefEntry *refs; /* reader: the `count` references of this type */
+};
+
+/* One open MacBinary file, writer (mode 2) or reader (mode 1).  The fields,
+ * their order and their widths are part of the interface: processors and
+ * hosts read them. */
+struct MacBinChannel {
+  TesselFile *file;              /* the channel's file */
+  char cur_type[8];              /* type of the resource being inserted / fetched */
+  int32_t cur_id;                /* its ID */
+  const char *cur_name;          /* its name (may be null or empty) */
+  int32_t (*after_insert)(void); /* writer: hook run after each inserted resource, or null */
+  char label[17];                /* writer: NAME part of the output file name, <= 16 chars */
+  int32_t mode;                  /* 2 = writing, 1 = reading */
+  int32_t type_count;            /* writer: last used index of types (-1 none); reader: types */
+  int32_t fref_last;             /* writer: last used index of frefs (-1 none) */
+  int32_t rsrc_offset;           /* data fork length rounded up to a multiple of 128 */
+  int32_t rsrc_start;            /* absolute position of the resource fork */
+  int32_t data_length;           /* data fork length; writer: -1 while the data fork is open */
+  int32_t rsrc_length;           /* reader: resource fork length from the header */
+  MacBinFinderInfo finder;       /* Macintosh name, type, creator, Finder flags */
+  char owner_text[100];          /* writer: text of the owner resource */
+  MacBinTypeEntry *types;        /* the type table */
+  MacBinRefEntry *refs;          /* writer: reference grid, 64 rows of 64 entries */
+  int32_t (*frefs)[2];           /* writer: 64 pairs (icon ID, FREF ID) */
+  MacBinNameNode *names;         /* head of the channel's name list */
+  int32_t rdata_pos;             /* reader: absolute position of the resource data */
+  int32_t map_pos;               /* reader: absolute position of the resource map */
+  int32_t rdata_length;          /* reader: resource data length */
+  int32_t map_length;            /* reader: resource map length */
+};
+
+/* A registered resource processor; the list runs from the newest to the oldest. */
+struct MacBinProcessor {
+  char type[5];                     /* first four characters of the type, NUL-padded */
+  MacBinReadHandler read_handler;   /* may be null */
+  MacBinWriteHandler write_handler; /* may be null */
+  MacBinProcessor *next;            /* next processor, null ends the list */
+};
+
+/* Handed to the progress method; valid only during the call. */
+typedef struct MacBinProgress {
+  int32_t percent;  /* -1 = a resource is being started, else 0 to 100 */
+  const char *file; /* output file's label; set only when percent is -1 */
+  const char *type; /* resource type, NUL-terminated */
+  int32_t id;       /* resource ID */
+  const char *name; /* resource name, or null */
+} MacBinProgress;
+
+/* A tag and three callbacks that the host's image methods carry with an
+ * image.  A record whose tag is 100 is replaced by the library's silent one. */
+typedef struct MacBinAcquireProgress {
+  int32_t tag;
+  int32_t (*start)(void *argument);
+  void (*progress)(void *argument);
+  void (*end)(void);
+} MacBinAcquireProgress;
+
+/* Image descriptor, filled by the host's image-access methods.  The library
+ * owns the storage for the length of one MacBin_Add_PICT call. */
+typedef struct MacBinImage {
+  float v_size;                           /* vertical size in inches (open) */
+  float h_size;                           /* horizontal size in inches (open) */
+  int32_t width;                          /* pixels per delivered row (open) */
+  int32_t height;                         /* rows that will be delivered (open) */
+  int32_t channels;                       /* 1 grey, 3 RGB, 4 CMYK (open) */
+  int32_t planes;                         /* set to 1 by the library */
+  int32_t kinds;                          /* 0x02 one-bit image; picture needs 0x02 or 0x20 */
+  uint8_t *row_buffer;                    /* allocated by the library after open */
+  MacBinAcquireProgress *acquire_progress; /* set by prepare */
+  void *host_data;                        /* free for the host's own state */
+} MacBinImage;
+
+/* Handed to the open methods: wanted resolution (pixels per inch), kinds (0x22). */
+typedef struct MacBinImageRequest {
+  float h_res;
+  float v_res;
+  int32_t kinds;
+} MacBinImageRequest;
+
+/* Handed to the begin methods: the request's kinds and four zeros. */
+typedef struct MacBinReadRequest {
+  int32_t kinds;
+  int32_t reserved[4];
+} MacBinReadRequest;
+
+/* ======================================================================
+ * Methods
+ * ==================================================================== */
+
+/* A method slot holds any of the types below; cast to MacBinMethod when
+ * installing.  The library casts back to the type of the slot's id. */
+typedef void (*MacBinMethod)(void);
+
+enum {
+  MACBIN_METHOD_OPEN = 1,          /* MacBinImageOpenMethod */
+  MACBIN_METHOD_BEGIN = 2,         /* MacBinImageBeginMethod */
+  MACBIN_METHOD_NEXT_ROW = 3,      /* MacBinImageNextRowMethod */
+  MACBIN_METHOD_END = 4,           /* MacBinImageStatusMethod */
+  MACBIN_METHOD_CLOSE = 5,         /* MacBinImageStatusMethod */
+  MACBIN_METHOD_MASK_OPEN = 6,     /* MacBinImageOpenMethod */
+  MACBIN_METHOD_MASK_BEGIN = 7,    /* MacBinImageBeginMethod */
+  MACBIN_METHOD_MASK_NEXT_ROW = 8, /* MacBinImageNextRowMethod */
+  MACBIN_METHOD_MASK_END = 9,      /* MacBinImageStatusMethod */
+  MACBIN_METHOD_MASK_CLOSE = 10,   /* MacBinImageStatusMethod */
+  MACBIN_METHOD_MESSAGE = 11,      /* MacBinMessageMethod */
+  MACBIN_METHOD_START = 12,        /* MacBinStartMethod */
+  MACBIN_METHOD_PROGRESS = 13,     /* MacBinProgressMethod */
+  MACBIN_METHOD_END_NOTICE = 14,   /* MacBinEndMethod */
+  MACBIN_METHOD_PREPARE = 15,      /* MacBinImagePrepareMethod */
+  MACBIN_METHOD_RELEASE = 16       /* MacBinImageStatusMethod (result ignored) */
+};
+
+typedef void (*MacBinMessageMethod)(const char *module, const char *text, int32_t severity);
+typedef int32_t (*MacBinStartMethod)(const char *title);
+typedef void (*MacBinProgressMethod)(MacBinProgress *progress);
+typedef void (*MacBinEndMethod)(void);
+typedef int32_t (*MacBinImagePrepareMethod)(MacBinImage *image, const char *file_name);
+typedef int32_t (*MacBinImageOpenMethod)(MacBinImage *image, MacBinImageRequest *request);
+typedef int32_t (*MacBinImageBeginMethod)(MacBinImage *image, MacBinReadRequest *request);
+typedef uint8_t *(*MacBinImageNextRowMethod)(MacBinImage *image);
+typedef int32_t (*MacBinImageStatusMethod)(MacBinImage *image);
+
+/* The control block.  One instance, MacIOControl. */
+typedef struct MacBinControl {
+  int32_t open_writers;        /* output channels currently open */
+  MacBinProcessor *processors; /* head of the processor list */
+  TesselZone *zone;            /* the library's memory zone */
+  MacBinMethod methods[16];    /* method with id n is methods[n - 1]; null = none */
+} MacBinControl;
+
+/* Severities of the message method. */
+enum {
+  MACBIN_INFO = 1,
+  MACBIN_WARNING = 2,
+  MACBIN_ERROR = 3,
+  MACBIN_SEVERE = 4
+};
+
+/* Output formats for MacBin_SetFormat. */
+enum {
+  MACBIN_FORMAT_CLASSIC = 1, /* value 76 at offset 99, no version bytes, no CRC, unpadded end */
+  MACBIN_FORMAT_II = 2       /* MacBinary II: version bytes 129/129, CRC, padded to 128 */
+};
+
+/* ======================================================================
+ * Globals
+ * ==================================================================== */
+
+/* The control block: set up by MacBin_Init, read by every part of the library. */
+extern MacBinControl MacIOControl;
+/* The channel insert_resource and every write handler act on; set by
+ * MacBin_AddResource, MacBin_CompleteDataFork and MacBin_Close. */
+extern MacBinChannel *MacChannel;
+/* The file the output primitives write to; set by MacBin_OpenW (to the new
+ * file) and by MacBin_AddResource, MacBin_CompleteDataFork, MacBin_Close. */
+extern TesselFile *outfile;
+
+/* ======================================================================
+ * Frame
+ * ==================================================================== */
+
+/* Initialises the library: creates the zone, empties the processor list and
+ * installs the default message, start, progress and end methods.
+ * Returns 1 = initialised now, 2 = already initialised (nothing done),
+ * 0 = the zone could not be created (may be called again). */
+int32_t MacBin_Init(void);
+
+/* Installs `method` (null uninstalls) under id 1 to 16.  Returns 1, or 0 for
+ * an id outside 1 to 16.  Call after MacBin_Init, which clears every slot. */
+int32_t MacBin_Setmethod(MacBinMethod method, int32_t id);
+
+/* A fresh channel from the zone (fields zeroed, `names` empty), or null after
+ * reporting "Out Of Memory (in initialisation)".  Normally only MacBin_OpenW
+ * and MacBin_OpenR call it. */
+MacBinChannel *MacBin_NewChannel(void);
+
+/* Registers (or changes) the processor for `type` (first four characters).
+ * Null handlers keep what is registered.  A "****" processor serves every type
+ * without its own; once it exists, registering a type without its own record
+ * changes the wildcard.  Returns 0 = done, 1 = no memory. */
+int32_t MacBin_AddProcessor(const char *type, MacBinReadHandler read_handler,
+                            MacBinWriteHandler write_handler);
+
+/* Splits `line` into at most `max` arguments separated by blanks and tabs
+ * ("..." quotes, \" a literal quote).  `buffer` must hold strlen(line) + 1
+ * bytes; `argv` has max + 1 entries; argv[max] is the untouched remainder or
+ * null.  Returns the number of arguments, 1 to max. */
+int32_t MacBin_GetArguments(const char *line, char *buffer, char **argv, int32_t max);
+
+/* ======================================================================
+ * Output primitives: write to `outfile`, most significant byte first.
+ * Each returns 0 = written, 1 = output has failed (now or earlier).  The
+ * first failure is reported once ("Writing output file", severity 4) and
+ * stops all later output of the process; MacBin_Close then removes the file.
+ * ==================================================================== */
+
+/* count bytes: data[i] for i < length, zero for the rest. */
+int32_t MacBin_PutBuf(const void *data, int32_t length, int32_t count);
+int32_t MacBin_PutByte(int32_t value);
+/* The value's bytes, most significant first, in a field of count bytes:
+ * a shorter field keeps the leading bytes, a longer one is zero-filled. */
+int32_t MacBin_PutWord(int32_t value, int32_t count);
+int32_t MacBin_PutInt(int32_t value, int32_t count);
+/* 16.16 fixed point, for 0 <= value < 65536. */
+int32_t MacBin_PutFixed(float value, int32_t count);
+/* Length byte, then a field of count bytes (count + 1 bytes in all). */
+int32_t MacBin_PutPascalString(const char *text, int32_t count);
+/* Current position of outfile. */
+int32_t MacBin_GetPtrPos(void);
+/* Moves outfile to base + offset; returns the new position (-1 on failure). */
+int32_t MacBin_SetPtrPos(int32_t base, int32_t offset);
+
+/* ======================================================================
+ * Input primitives and byte order
+ * ==================================================================== */
+
+uint16_t swapwtow(int32_t value);   /* low 16 bits, bytes exchanged */
+uint32_t swapltol(uint32_t value);  /* four bytes reversed */
+uint32_t swapttot(uint32_t value);  /* low 24 bits, first and third byte exchanged */
+/* Swaps a record's items in place; `format` is digit pairs (count, size 2 or 4). */
+void swapxtox(void *data, const char *format);
+/* Next 3 bytes of `file`, the first least significant. */
+uint32_t fgett(TesselFile *file);
+/* 256-entry table: hex digit characters give 0 to 15, everything else 0xFF. */
+const uint8_t *GetNibbleCheckArray(void);
+
+/* A 16.16 fixed-point number from the file (integer half unsigned). */
+float MacBin_FGetFixed(TesselFile *file);
+/* A Pascal string into `buffer` (256 bytes); returns the length byte, or a
+ * negative value at the end of the file (buffer then holds an empty text). */
+int32_t MacBin_FGetPascalString(TesselFile *file, char *buffer);
+/* count bytes from source into buffer; returns count. */
+int32_t MacBin_CGetBuffer(MacBinByteSource source, uint8_t *buffer, int32_t count);
+int32_t MacBin_CGetByte(MacBinByteSource source);
+uint16_t MacBin_CGetWord(MacBinByteSource source);
+float MacBin_CGetFixed(MacBinByteSource source);
+/* As MacBin_FGetPascalString, from a byte source. */
+int32_t MacBin_CGetPascalString(MacBinByteSource source, char *buffer);
+
+/* ======================================================================
+ * Writer
+ * ==================================================================== */
+
+/* Selects the format of files opened from now on (process-wide; each channel
+ * keeps the format it was opened with; MacBin_Init does not change it):
+ *   1 (default) classic: the value 76 at offset 99, no version bytes, no CRC,
+ *     the file ends right after the resource map;
+ *   2 MacBinary II: bytes 99-121 zero except 101 (low byte of the Finder
+ *     flags), bytes 122 and 123 = 129, bytes 124-125 the CRC-16/XMODEM of
+ *     bytes 0-123, and the file padded with zeros to a multiple of 128.
+ * Returns 1 when the format is known, else 0 (nothing changes). */
+int32_t MacBin_SetFormat(int32_t format);
+
+/* Opens `file_name` for writing and writes its header.  An empty `apple_name`
+ * receives the first 31 characters of file_name, so it must then be a
+ * writable buffer of at least 32 bytes.  Names longer than 63 characters and
+ * codes longer than 4 are cut.  Makes the new file `outfile` (the data fork
+ * follows).  Returns the channel, or null after reporting why. */
+MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char *creator,
+                            const char *type);
+
+/* Ends the data fork (zero padding to 128) and writes the resource fork head;
+ * does nothing the second time.  Makes the channel current. */
+void MacBin_CompleteDataFork(MacBinChannel *channel);
+
+/* Makes the channel current, ends its data fork and handles one resource
+ * line (at most 511 characters): "TYPE ID NAME [parameter text]",
+ * "BNDL owner-text", or a comment starting with ';'.  Empty: only ends the
+ * data fork. */
+void MacBin_AddResource(MacBinChannel *channel, const char *line);
+
+/* Inserts one resource into MacChannel through the processor for `type`
+ * (a parameter starting with '~' stores the rest as a Pascal string).
+ * Returns 0 when inserted (or the after_insert hook's result), 1 when it was
+ * not (no processor, no data, no room, no writing channel). */
+int32_t insert_resource(const char *type, int32_t id, const char *name, const char *param);
+
+/* Writer: adds the owner resource and the bundle, writes the map, completes
+ * the header and closes the file - or removes it when any write of the
+ * process failed.  Reader: releases the channel.  The channel is gone after. */
+void MacBin_Close(MacBinChannel *channel);
+
+/* Finder resource write handlers; register under "vers", "FREF", "Bndl". */
+int32_t add_vers(MacBinChannel *channel, const char *text);
+int32_t add_FREF(MacBinChannel *channel, const char *text);
+int32_t close_BNDL(MacBinChannel *channel, const char *text);
+
+/* ======================================================================
+ * Generators
+ * ==================================================================== */
+
+/* Packs count bytes; returns the packed length.  destination needs
+ * count + (count + 126) / 127 bytes. */
+int32_t PackBits(const uint8_t *source, uint8_t *destination, uint32_t count);
+/* Unpacks until at least count bytes are produced; returns the source bytes
+ * consumed.  destination needs count + 127 bytes.  Unchecked: only for
+ * trusted data (the source must hold the whole packed run). */
+int32_t UnPackBits(const uint8_t *source, uint8_t *destination, int32_t count);
+
+/* PICT preview write handler; param "IMAGE RESOLUTION [MASK]".  Uses the
+ * image-access methods 1-10, 15, 16.  Returns 1 = complete, 0 = not. */
+int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
+
+/* Icon builders from single-channel CT images; param = the CT file name. */
+int32_t CT_to_icon8(MacBinChannel *channel, const char *path);
+int32_t CT_to_icon4(MacBinChannel *channel, const char *path);
+int32_t CT_to_ICN(MacBinChannel *channel, const char *path);
+
+/* ======================================================================
+ * Reader (queries follow 1 = success, 0 = failure unless said otherwise)
+ * ==================================================================== */
+
+/* Opens a MacBinary file and reads its header and resource map.  Returns the
+ * read channel, or null after reporting why. */
+MacBinChannel *MacBin_OpenR(const char *path);
+
+void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
+void MacBin_GetResourceBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
+void MacBin_GetFinderInfo(MacBinChannel *channel, MacBinFinderInfo *info);
+/* Number of types. */
+int32_t MacBin_GetNrTypes(MacBinChannel *channel);
+/* Resources of the last type entry matching `type` (0 when none). */
+int32_t MacBin_GetNrResources(MacBinChannel *channel, const char *type);
+/* Copies the 4 characters of type `index` (no NUL) and returns index; 0 when
+ * index is out of range. */
+int32_t MacBin_GetIndType(MacBinChannel *channel, char *buffer, int32_t index);
+/* Fetches the index-th resource of `type` (see MacBin_GetResource2). */
+int32_t MacBin_GetIndResource(MacBinChannel *channel, const char *type, int32_t index);
+/* Finds a resource by name (when name is not null) or by ID, positions the
+ * file at its data and calls the read handler of the type's processor. */
+int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id,
+                            const char *name);
+/* 1 when the resource exists. */
+int32_t MacBin_CheckResource2(MacBinChannel *channel, const char *type, int32_t id,
+                              const char *name);
+/* Resources of the first matching type, or those with low <= ID <= high
+ * (unless low and high are both 0). */
+int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_t low,
+                                int32_t high);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARNEL_H */

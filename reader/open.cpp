@@ -1,0 +1,355 @@
+// MacBin_OpenR: the MacBinary header and the whole resource map, read into a
+// read channel.
+//
+// The file is untrusted.  Everything is read through CheckedFile, the map is
+// read once into memory (never more bytes than the map declares and the file
+// holds) and parsed from there through CheckedBytes.  Counts are checked
+// against the bytes that must hold their items before anything is
+// allocated.  A map with any part outside itself is refused as a whole,
+// with one message: guessing which parts of a damaged map are still right
+// would hand the host resources that may not be what the file held.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "frame/internal.hpp"
+#include "reader/checked_cursor.hpp"
+#include "reader/internal.hpp"
+#include "reader/lookup_index.hpp"
+#include "reader/reader_limits.hpp"
+#include "stream/internal.hpp"
+
+namespace {
+
+constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
+
+struct CloseFile {
+  void operator()(TesselFile *file) const {
+    fclosx(file);
+    fdbfree(file);
+  }
+};
+using FileHandle = std::unique_ptr<TesselFile, CloseFile>;
+
+// A channel being built: released with everything hung on it unless
+// handed out.
+struct CloseReadChannel {
+  void operator()(MacBinChannel *channel) const { close_read_channel(channel); }
+};
+using ChannelHandle = std::unique_ptr<MacBinChannel, CloseReadChannel>;
+
+// Finder name, type, creator, flags and the two fork lengths.  Null when
+// the header is usable, else the text to report.
+const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel) {
+  uint8_t header[kHeaderBytesRead];
+  if (!file.read_at(0, header, kHeaderBytesRead)) return kTextCannotRead;
+
+  MacBinFinderInfo &finder = channel.finder;
+  // The Finder name field holds 63 characters; a longer length byte comes
+  // from a damaged or hostile header and is cut rather than trusted.
+  const size_t name_length =
+      std::min<size_t>(header[kNameLengthPos], static_cast<size_t>(kMaxFinderNameLength));
+  std::memcpy(finder.name, header + kNamePos, name_length);
+  finder.name[name_length] = '\0';
+  std::memcpy(finder.type, header + kFileTypePos, 4);
+  finder.type[4] = '\0';
+  std::memcpy(finder.creator, header + kCreatorPos, 4);
+  finder.creator[4] = '\0';
+  finder.flags = static_cast<int16_t>(get_be16(header + kFinderFlagsPos));
+
+  const uint32_t data_length = get_be32(header + kDataForkLengthPos);
+  const uint32_t rsrc_length = get_be32(header + kResourceForkLengthPos);
+  const int64_t rsrc_offset = (int64_t{data_length} + kBlockSize - 1) / kBlockSize * kBlockSize;
+  const int64_t rsrc_start = rsrc_offset + kBlockSize;
+  if (rsrc_start > kMaxPosition || rsrc_length > kMaxPosition) return kTextForkLengthOutOfRange;
+  channel.data_length = static_cast<int32_t>(data_length);
+  channel.rsrc_offset = static_cast<int32_t>(rsrc_offset);
+  channel.rsrc_start = static_cast<int32_t>(rsrc_start);
+  channel.rsrc_length = static_cast<int32_t>(rsrc_length);
+  return nullptr;
+}
+
+// The resource fork header: where the resource data and the map lie.
+const char *read_fork_header(CheckedFile &file, MacBinChannel &channel) {
+  uint8_t fork_header[kForkHeaderSize];
+  if (!file.contains(channel.rsrc_start, kForkHeaderSize)) return kTextForkOutsideFile;
+  if (!file.read_at(channel.rsrc_start, fork_header, kForkHeaderSize)) return kTextCannotRead;
+  const int64_t rdata_pos = channel.rsrc_start + int64_t{get_be32(fork_header)};
+  const int64_t map_pos = channel.rsrc_start + int64_t{get_be32(fork_header + 4)};
+  const int64_t rdata_length = get_be32(fork_header + 8);
+  const int64_t map_length = get_be32(fork_header + 12);
+  if (!file.contains(rdata_pos, rdata_length)) return kTextDataOutsideFile;
+  if (!file.contains(map_pos, map_length)) return kTextMapOutsideFile;
+  if (map_length < static_cast<int64_t>(kMapHeaderSize)) return kTextMapTooShort;
+  // CheckedFile never reaches past kMaxPosition, so all four fit.
+  channel.rdata_pos = static_cast<int32_t>(rdata_pos);
+  channel.map_pos = static_cast<int32_t>(map_pos);
+  channel.rdata_length = static_cast<int32_t>(rdata_length);
+  channel.map_length = static_cast<int32_t>(map_length);
+  return nullptr;
+}
+
+// One type list item, as the map holds it.
+struct TypeItem {
+  size_t pos;          // in the map
+  uint32_t count;      // resources (1 to 65536)
+  size_t refs_pos;     // first reference item, in the map
+};
+
+struct TypeList {
+  size_t pos;          // in the map
+  size_t name_list_pos;  // in the map; checked per name
+  std::vector<TypeItem> items;
+  size_t total_refs;
+};
+
+// Checks the type list and every reference list against the map before
+// anything is allocated for them.
+const char *read_type_list(const CheckedBytes &map, TypeList &list) {
+  list.pos = map.be16(kMapTypeListOffsetPos);
+  list.name_list_pos = map.be16(kMapNameListOffsetPos);
+  if (!map.contains(list.pos, 2)) return kTextTypeListOutsideMap;
+  const uint32_t count_field = map.be16(list.pos);
+  // 0xFFFF is "count - 1" of an empty list.
+  const size_t type_count = count_field == kNoTypes ? 0 : size_t{count_field} + 1;
+  if (!map.contains(list.pos + 2, type_count * kTypeItemSize)) return kTextTypeCountTooLarge;
+
+  list.items.reserve(type_count);
+  list.total_refs = 0;
+  for (size_t t = 0; t < type_count; ++t) {
+    TypeItem item{};
+    item.pos = list.pos + 2 + t * kTypeItemSize;
+    item.count = map.be16(item.pos + 4) + 1;
+    item.refs_pos = list.pos + map.be16(item.pos + 6);
+    if (!map.contains(item.refs_pos, size_t{item.count} * kReferenceItemSize)) {
+      return kTextRefListOutsideMap;
+    }
+    list.total_refs += item.count;
+    list.items.push_back(item);
+  }
+  // The reference lists of a sound map are disjoint parts of it.  Lists laid
+  // over each other could make a small map describe billions of references.
+  if (list.total_refs > map.size() / kReferenceItemSize) return kTextRefCountsTooLarge;
+  return nullptr;
+}
+
+// The distinct name texts of the map, numbered in the order they are first
+// met, while the references are read.  Texts are views into the map.
+class NameCollector {
+ public:
+  explicit NameCollector(size_t max_names) {
+    size_t size = 1;
+    while (size < 2 * max_names) size *= 2;
+    slots_.assign(size, NameSlot{0, 0});
+    texts_.reserve(max_names);
+  }
+
+  // The number of `text`, added when it is new.
+  uint32_t number_of(std::string_view text, uint32_t hash) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      NameSlot &found = slots_[slot];
+      if (found.ref_plus_one == 0) {
+        texts_.push_back(text);
+        found = NameSlot{hash, static_cast<uint32_t>(texts_.size())};
+        return found.ref_plus_one - 1;
+      }
+      if (found.hash == hash && texts_[found.ref_plus_one - 1] == text) return found.ref_plus_one - 1;
+    }
+  }
+
+  const std::vector<std::string_view> &texts() const { return texts_; }
+
+ private:
+  std::vector<NameSlot> slots_;  // hash, number + 1 (0 = empty)
+  std::vector<std::string_view> texts_;
+};
+
+// The text of the name at name_offset in the name list, as the name list
+// keeps it: at most 127 characters, and a C text (up to a NUL).  Returns the
+// text to report when the name does not lie inside the map; an empty length
+// byte leaves `has_name` false.
+const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32_t name_offset,
+                           std::string_view &text, bool &has_name) {
+  has_name = false;
+  const size_t pos = list.name_list_pos + name_offset;
+  if (!map.contains(pos, 1)) return kTextNameOutsideMap;
+  const size_t length = map.u8(pos);
+  if (!map.contains(pos + 1, length)) return kTextNameOutsideMap;
+  if (length == 0) return nullptr;  // an empty name is no name
+  const char *characters = reinterpret_cast<const char *>(map.at(pos + 1));
+  const size_t kept = std::min(length, static_cast<size_t>(kMaxStoredNameLength));
+  text = std::string_view(characters, strnlen(characters, kept));
+  has_name = true;
+  return nullptr;
+}
+
+// One node per distinct name, all in one zone block, linked into the
+// channel's name list newest first (the order MacBin_InsertName gives).
+// A node per allocation would cost more than everything else the reader
+// does for a file of many names; close_read_channel gives the block back.
+const char *build_name_nodes(const std::vector<std::string_view> &texts, MacBinChannel &channel,
+                             ReaderIndex &index) {
+  if (texts.empty()) return nullptr;
+  auto *nodes =
+      static_cast<MacBinNameNode *>(zalloc(MacIOControl.zone, texts.size() * sizeof(MacBinNameNode)));
+  if (nodes == nullptr) return kTextOutOfMemory;
+  index.name_block = nodes;
+  index.name_count = texts.size();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    MacBinNameNode &node = nodes[i];
+    std::memcpy(node.text, texts[i].data(), texts[i].size());
+    node.text[texts[i].size()] = '\0';
+    node.length = static_cast<uint8_t>(texts[i].size());
+    node.next = channel.names;
+    channel.names = &node;
+  }
+  return nullptr;
+}
+
+// The type table, one reference array per type and the name nodes, from
+// the checked type list.
+const char *build_type_table(const CheckedBytes &map, const TypeList &list,
+                             MacBinChannel &channel, ReaderIndex &index) {
+  const size_t type_count = list.items.size();
+  if (type_count == 0) return nullptr;
+  TesselZone *zone = MacIOControl.zone;
+  channel.types = static_cast<MacBinTypeEntry *>(zalloc(zone, type_count * sizeof(MacBinTypeEntry)));
+  if (channel.types == nullptr) return kTextOutOfMemory;
+  channel.type_count = static_cast<int32_t>(type_count);  // entries are zero: close can release them
+
+  // Per reference, in map order: its name's number and hash.
+  std::vector<uint32_t> name_numbers(list.total_refs);
+  std::vector<uint32_t> name_hashes(list.total_refs);
+  NameCollector names(list.total_refs);
+  std::vector<uint32_t> named_per_type(type_count, 0);
+  size_t ordinal = 0;
+  for (size_t t = 0; t < type_count; ++t) {
+    const TypeItem &item = list.items[t];
+    MacBinTypeEntry &entry = channel.types[t];
+    std::memcpy(entry.type, map.at(item.pos), 4);
+    entry.type[4] = '\0';
+    entry.ref_offset = static_cast<int32_t>(item.refs_pos - list.pos);
+    entry.refs = static_cast<MacBinRefEntry *>(zalloc(zone, item.count * sizeof(MacBinRefEntry)));
+    if (entry.refs == nullptr) return kTextOutOfMemory;
+    entry.count = static_cast<int32_t>(item.count);
+
+    for (size_t r = 0; r < item.count; ++r, ++ordinal) {
+      const size_t pos = item.refs_pos + r * kReferenceItemSize;
+      MacBinRefEntry &ref = entry.refs[r];
+      ref.id = static_cast<int32_t>(map.be16(pos));
+      const uint32_t name_offset = map.be16(pos + 2);
+      ref.attributes = map.u8(pos + 4);
+      ref.data_offset = static_cast<int32_t>(map.be24(pos + 5));
+      ref.name_offset = -1;
+      if (name_offset == kNoName) continue;
+      std::string_view text;
+      bool has_name = false;
+      if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
+        return failure;
+      }
+      if (!has_name) continue;
+      ref.name_offset = static_cast<int32_t>(name_offset);
+      ++named_per_type[t];
+      name_hashes[ordinal] = name_hash(text);
+      name_numbers[ordinal] = names.number_of(text, name_hashes[ordinal]);
+    }
+  }
+  if (const char *failure = build_name_nodes(names.texts(), channel, index)) return failure;
+
+  std::vector<uint32_t> counts(type_count);
+  for (size_t t = 0; t < type_count; ++t) counts[t] = list.items[t].count;
+  prepare_type_tables(index, type_count, counts.data(), named_per_type.data());
+  ordinal = 0;
+  for (size_t t = 0; t < type_count; ++t) {
+    MacBinTypeEntry &entry = channel.types[t];
+    const size_t first = ordinal;
+    for (int32_t r = 0; r < entry.count; ++r, ++ordinal) {
+      MacBinRefEntry &ref = entry.refs[r];
+      if (ref.name_offset != -1) ref.name = &index.name_block[name_numbers[ordinal]];
+    }
+    index_type_entry(index, static_cast<int32_t>(t), entry, named_per_type[t],
+                     name_hashes.data() + first);
+  }
+  return nullptr;
+}
+
+const char *read_resource_map(CheckedFile &file, MacBinChannel &channel, ReaderIndex &index) {
+  if (const char *failure = read_fork_header(file, channel)) return failure;
+
+  std::vector<uint8_t> bytes(
+      std::min(static_cast<size_t>(channel.map_length), kReachableMapBytes));
+  if (!file.read_at(channel.map_pos, bytes.data(), static_cast<int64_t>(bytes.size()))) {
+    return kTextCannotRead;
+  }
+  const CheckedBytes map(bytes);
+  TypeList list{};
+  if (const char *failure = read_type_list(map, list)) return failure;
+  return build_type_table(map, list, channel, index);
+}
+
+MacBinChannel *open_for_reading(const char *path) {
+  if (path == nullptr || path[0] == '\0') {
+    report(kTextNoFileName, MACBIN_ERROR);
+    return nullptr;
+  }
+  errno = 0;
+  FileHandle file(fopenr("STREAM", path, "", 0));
+  if (file == nullptr) {
+    report(kTextCannotOpen, MACBIN_ERROR);
+    return nullptr;
+  }
+  // Channel positions are 32-bit: bytes beyond are treated as not there.
+  errno = 0;
+  const int64_t length = std::min(fgeteof(file.get()), kMaxPosition);
+  // Too short to hold the fork lengths: not a MacBinary file, and not worth
+  // a message either (callers probe files with this).
+  if (length < kHeaderBytesRead) return nullptr;
+
+  MacBinChannel *fresh = MacBin_NewChannel();  // reports when there is no room
+  if (fresh == nullptr) return nullptr;
+  fresh->mode = 1;
+  fresh->file = file.release();
+  ChannelHandle channel(fresh);
+  CheckedFile checked(channel->file, length);
+
+  const char *failure = read_macbinary_header(checked, *channel);
+  if (failure == nullptr) {
+    if (channel->rsrc_length == 0) {
+      std::fputs("INFO : no resources in file\n", stdout);
+      channel->type_count = 0;
+      channel->types = nullptr;
+      return channel.release();
+    }
+    auto *index = new ReaderIndex();
+    extension_of(channel.get())->reader_index = index;
+    index->file_length_bytes = length;
+    failure = read_resource_map(checked, *channel, *index);
+  }
+  if (failure != nullptr) {
+    report(failure, MACBIN_ERROR);
+    return nullptr;
+  }
+  return channel.release();
+}
+
+}  // namespace
+
+// No exception leaves the library: running out of heap for the map or the
+// index is reported like running out of zone (everything built is released
+// on the way out).
+MacBinChannel *MacBin_OpenR(const char *path) {
+  try {
+    return open_for_reading(path);
+  } catch (...) {
+    report(kTextOutOfMemory, MACBIN_ERROR);
+    return nullptr;
+  }
+}

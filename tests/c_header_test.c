@@ -1,0 +1,113 @@
+/* The public headers are plain C: this program includes them, repeats the
+ * layout checks with _Static_assert and calls a few functions through the
+ * shared library. */
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "varnel.h"
+
+_Static_assert(sizeof(MacBinFinderInfo) == 76, "MacBinFinderInfo is 76 bytes");
+_Static_assert(offsetof(MacBinFinderInfo, type) == 64, "type at 64");
+_Static_assert(offsetof(MacBinFinderInfo, creator) == 69, "creator at 69");
+_Static_assert(offsetof(MacBinFinderInfo, flags) == 74, "flags at 74");
+_Static_assert(offsetof(MacBinChannel, file) == 0, "file first");
+_Static_assert(offsetof(MacBinChannel, cur_type) < offsetof(MacBinChannel, cur_id), "order");
+_Static_assert(offsetof(MacBinChannel, map_pos) < offsetof(MacBinChannel, map_length), "order");
+_Static_assert(offsetof(MacBinProgress, percent) == 0, "percent first");
+_Static_assert(offsetof(MacBinAcquireProgress, tag) == 0, "tag first");
+_Static_assert(offsetof(MacBinProcessor, type) == 0, "type first");
+_Static_assert(sizeof(MacBinReadRequest) == 20, "five words");
+_Static_assert(VARNEL_VERSION_MAJOR == 1, "major version");
+
+/* Field order of the records that hosts and processors read.  Written so
+ * that they hold on 32- and 64-bit machines alike (the cross builds compile
+ * this file for i686 and s390x). */
+#define VARNEL_BEFORE(type, a, b) _Static_assert(offsetof(type, a) < offsetof(type, b), #type ": " #a " before " #b)
+VARNEL_BEFORE(MacBinChannel, cur_type, cur_id);
+VARNEL_BEFORE(MacBinChannel, cur_id, cur_name);
+VARNEL_BEFORE(MacBinChannel, cur_name, after_insert);
+VARNEL_BEFORE(MacBinChannel, after_insert, label);
+VARNEL_BEFORE(MacBinChannel, label, mode);
+VARNEL_BEFORE(MacBinChannel, mode, type_count);
+VARNEL_BEFORE(MacBinChannel, type_count, fref_last);
+VARNEL_BEFORE(MacBinChannel, fref_last, rsrc_offset);
+VARNEL_BEFORE(MacBinChannel, rsrc_offset, rsrc_start);
+VARNEL_BEFORE(MacBinChannel, rsrc_start, data_length);
+VARNEL_BEFORE(MacBinChannel, data_length, rsrc_length);
+VARNEL_BEFORE(MacBinChannel, rsrc_length, finder);
+VARNEL_BEFORE(MacBinChannel, finder, owner_text);
+VARNEL_BEFORE(MacBinChannel, owner_text, types);
+VARNEL_BEFORE(MacBinChannel, types, refs);
+VARNEL_BEFORE(MacBinChannel, refs, frefs);
+VARNEL_BEFORE(MacBinChannel, frefs, names);
+VARNEL_BEFORE(MacBinChannel, names, rdata_pos);
+VARNEL_BEFORE(MacBinChannel, rdata_pos, map_pos);
+VARNEL_BEFORE(MacBinChannel, map_pos, rdata_length);
+VARNEL_BEFORE(MacBinChannel, rdata_length, map_length);
+_Static_assert(sizeof(((MacBinChannel *)0)->cur_type) == 8, "cur_type holds 8 bytes");
+_Static_assert(sizeof(((MacBinChannel *)0)->label) == 17, "label holds 17 bytes");
+_Static_assert(sizeof(((MacBinChannel *)0)->owner_text) == 100, "owner_text holds 100 bytes");
+_Static_assert(offsetof(MacBinNameNode, length) == 0 && offsetof(MacBinNameNode, text) == 1,
+               "name node: length byte, then the text");
+VARNEL_BEFORE(MacBinNameNode, text, next);
+VARNEL_BEFORE(MacBinRefEntry, id, name_offset);
+VARNEL_BEFORE(MacBinRefEntry, name_offset, name);
+VARNEL_BEFORE(MacBinRefEntry, name, attributes);
+VARNEL_BEFORE(MacBinRefEntry, attributes, data_offset);
+_Static_assert(offsetof(MacBinTypeEntry, type) == 0 && offsetof(MacBinTypeEntry, count) == 8,
+               "type entry: 8 bytes of type, then the count");
+VARNEL_BEFORE(MacBinTypeEntry, count, ref_offset);
+VARNEL_BEFORE(MacBinTypeEntry, ref_offset, refs);
+VARNEL_BEFORE(MacBinProcessor, type, read_handler);
+VARNEL_BEFORE(MacBinProcessor, read_handler, write_handler);
+VARNEL_BEFORE(MacBinProcessor, write_handler, next);
+VARNEL_BEFORE(MacBinProgress, percent, file);
+VARNEL_BEFORE(MacBinProgress, file, type);
+VARNEL_BEFORE(MacBinProgress, type, id);
+VARNEL_BEFORE(MacBinProgress, id, name);
+VARNEL_BEFORE(MacBinAcquireProgress, tag, start);
+VARNEL_BEFORE(MacBinAcquireProgress, start, progress);
+VARNEL_BEFORE(MacBinAcquireProgress, progress, end);
+/* The image descriptor's numeric fields are 4 bytes each, without gaps. */
+_Static_assert(offsetof(MacBinImage, v_size) == 0 && offsetof(MacBinImage, h_size) == 4 &&
+                   offsetof(MacBinImage, width) == 8 && offsetof(MacBinImage, height) == 12 &&
+                   offsetof(MacBinImage, channels) == 16 && offsetof(MacBinImage, planes) == 20 &&
+                   offsetof(MacBinImage, kinds) == 24,
+               "image descriptor numbers");
+VARNEL_BEFORE(MacBinImage, kinds, row_buffer);
+VARNEL_BEFORE(MacBinImage, row_buffer, acquire_progress);
+VARNEL_BEFORE(MacBinImage, acquire_progress, host_data);
+_Static_assert(sizeof(MacBinImageRequest) == 12 && offsetof(MacBinImageRequest, v_res) == 4 &&
+                   offsetof(MacBinImageRequest, kinds) == 8,
+               "image request: two floats and the kinds");
+_Static_assert(offsetof(MacBinReadRequest, kinds) == 0, "read request: kinds first");
+_Static_assert(sizeof(((MacBinControl *)0)->methods) == 16 * sizeof(MacBinMethod), "16 method slots");
+VARNEL_BEFORE(MacBinControl, open_writers, processors);
+VARNEL_BEFORE(MacBinControl, processors, zone);
+VARNEL_BEFORE(MacBinControl, zone, methods);
+
+static int messages;
+
+static void count_message(const char *module, const char *text, int32_t severity) {
+  (void)module;
+  (void)text;
+  (void)severity;
+  ++messages;
+}
+
+int main(void) {
+  char buffer[64];
+  char *argv[4];
+  if (MacBin_Init() != 1) return 1;
+  if (MacBin_Init() != 2) return 2;
+  if (MacBin_Setmethod((MacBinMethod)count_message, MACBIN_METHOD_MESSAGE) != 1) return 3;
+  if (MacBin_Setmethod((MacBinMethod)count_message, 17) != 0) return 4;
+  if (swapwtow(0x1234) != 0x3412) return 5;
+  if (swapltol(0x01020304u) != 0x04030201u) return 6;
+  if (MacBin_GetArguments("PICT 128 \"x y\" data", buffer, argv, 3) != 3) return 7;
+  if (strcmp(argv[2], "x y") != 0 || strcmp(argv[3], "data") != 0) return 8;
+  if (MacBin_OpenR("") != NULL || messages != 1) return 9;
+  printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
+  return 0;
+}

@@ -1,0 +1,59 @@
+# Tests beyond the one-file-per-subsystem list of tests/CMakeLists.txt.
+# Included from there, so varnel_add_test() is available.  Other helpers'
+# additions go here too: one block per test, saying why it is built the way
+# it is.
+
+# ---- Fault sweeps: the file system fails at every byte and every seek ------
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/fault_sweep_test.cpp)
+  varnel_add_test(fault_sweep_test)
+endif()
+
+# ---- Exported symbols and version -----------------------------------------
+# Compares `nm -D` of the shared library with the two public headers, and the
+# soname and version macros with the package version.  Shell and binutils
+# only, so it also runs for cross builds (with the cross nm and readelf).
+add_test(NAME symbols_test
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/symbols_test.sh $<TARGET_FILE:varnel>
+          ${PROJECT_SOURCE_DIR} ${CMAKE_NM} ${CMAKE_READELF} ${PROJECT_VERSION})
+
+# ---- Installation -----------------------------------------------------------
+# Installs into a temporary prefix and builds hosts against it with
+# pkg-config and find_package.  Not in sanitizer builds (an instrumented
+# library cannot be loaded by uninstrumented hosts) nor in cross builds.
+if(VARNEL_INSTALL AND NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+  find_program(VARNEL_PKG_CONFIG pkg-config)
+  if(VARNEL_PKG_CONFIG)
+    if(VARNEL_BUILD_TOOLS)
+      set(_varnel_with_tool ON)
+    else()
+      set(_varnel_with_tool OFF)
+    endif()
+    add_test(NAME install_test
+      COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh ${PROJECT_BINARY_DIR}
+              ${PROJECT_SOURCE_DIR} ${CMAKE_COMMAND} ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER}
+              ${PROJECT_VERSION} ${_varnel_with_tool} ${CMAKE_GENERATOR})
+    set_tests_properties(install_test PROPERTIES TIMEOUT 300)
+  else()
+    message(STATUS "pkg-config not found: install_test is not registered")
+  endif()
+endif()
+
+# ---- valgrind memcheck on the demos ---------------------------------------
+# The example host and the tool's demo steps: no invalid access, nothing
+# definitely lost.  Uninstrumented native builds only: valgrind cannot run
+# ASan binaries, and has no place under qemu.
+if(TARGET demo AND NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+  find_program(VARNEL_VALGRIND valgrind)
+  if(VARNEL_VALGRIND)
+    set(_varnel_valgrind_tool "")
+    if(TARGET varnel_cli)
+      set(_varnel_valgrind_tool $<TARGET_FILE:varnel_cli>)
+    endif()
+    add_test(NAME demo_valgrind
+      COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/valgrind_demo.sh ${VARNEL_VALGRIND}
+              ${PROJECT_SOURCE_DIR} $<TARGET_FILE:demo> ${_varnel_valgrind_tool})
+    set_tests_properties(demo_valgrind PROPERTIES TIMEOUT 900)
+  else()
+    message(STATUS "valgrind not found: demo_valgrind is not registered")
+  endif()
+endif()

@@ -1,0 +1,180 @@
+// Files written by the library, read by real MacBinary readers: macutils
+// (macunpack) and hfsutils (hcopy onto an HFS image and back).
+//
+// What these readers make of the two formats, as observed and asserted here:
+//   - MacBinary II (MacBin_SetFormat(2)): macunpack splits the file into its
+//     forks byte for byte; hcopy -m copies it onto an HFS volume with its type
+//     and creator, and back out with identical forks.
+//   - Classic (the default: the value 76 at offset 99, no CRC, the file ends
+//     right after the map): macunpack stops with "Premature EOF" and writes
+//     nothing, since the resource fork is not padded to 128 bytes; hcopy -m
+//     refuses it as an "unknown, unsupported, or corrupt MacBinary file".
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/support.hpp"
+#include "varnel.h"
+
+namespace {
+
+using vt::Bytes;
+
+uint32_t be32(const Bytes &b, size_t at) {
+  return (uint32_t{b.at(at)} << 24) | (uint32_t{b.at(at + 1)} << 16) |
+         (uint32_t{b.at(at + 2)} << 8) | b.at(at + 3);
+}
+
+Bytes slice(const Bytes &b, size_t at, size_t count) {
+  if (at + count > b.size()) throw std::out_of_range("slice past the end");
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
+               b.begin() + static_cast<std::ptrdiff_t>(at + count));
+}
+
+struct Forks {
+  Bytes data;
+  Bytes rsrc;
+};
+
+// The two forks of a MacBinary file, by its header.
+Forks forks_of(const Bytes &file) {
+  const uint32_t data_length = be32(file, 83);
+  const uint32_t rsrc_length = be32(file, 87);
+  const size_t rsrc_start = 128 + (data_length + 127) / 128 * 128;
+  return {slice(file, 128, data_length), slice(file, rsrc_start, rsrc_length)};
+}
+
+// "TEXT" and any other plain type: the parameter text is the data.
+int32_t write_parameter(MacBinChannel *, const char *param) {
+  const auto n = static_cast<int32_t>(std::strlen(param));
+  return MacBin_PutBuf(param, n, n);
+}
+
+// A file with a 300-byte data fork (not a multiple of 128), a vers, a TEXT
+// resource, an FREF and so the bundle and owner resource.
+void write_sample(const std::string &path, int32_t format) {
+  vt::init_recording();
+  MacBin_AddProcessor("vers", nullptr, add_vers);
+  MacBin_AddProcessor("FREF", nullptr, add_FREF);
+  MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
+  MacBin_AddProcessor("TEXT", nullptr, write_parameter);
+  ASSERT_EQ(MacBin_SetFormat(format), 1);
+  char name[] = "Sample";
+  MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(ch, nullptr);
+  Bytes data(300);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+  MacBin_PutBuf(data.data(), 300, 300);
+  MacBin_AddResource(ch, "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0");
+  MacBin_AddResource(ch, "TEXT 128 Notes Some text in a resource.");
+  MacBin_AddResource(ch, "FREF 128 \"\" TEXT 128");
+  MacBin_Close(ch);
+  ASSERT_EQ(vt::count_messages("Writing output file"), 0u);
+}
+
+std::string shell_quoted(const std::string &path) { return "'" + path + "'"; }
+
+TEST(InteropMacunpack, MacBinaryIIForksSplitExactly) {
+  const std::string macunpack = vt::require_peer("macunpack", "macutils");
+  if (macunpack.empty()) GTEST_SKIP() << "macutils not installed";
+  vt::TempDir dir;
+  const std::string path = dir.file("sample.bin");
+  write_sample(path, MACBIN_FORMAT_II);
+  const Forks written = forks_of(vt::read_file(path));
+  ASSERT_EQ(written.data.size(), 300u);
+
+  std::string output;
+  ASSERT_EQ(vt::run_command("cd " + shell_quoted(dir.path().string()) + " && " + macunpack + " -3 " +
+                                shell_quoted(path),
+                            &output),
+            0)
+      << output;
+  EXPECT_EQ(vt::read_file(dir.file("Sample.data")), written.data);
+  EXPECT_EQ(vt::read_file(dir.file("Sample.rsrc")), written.rsrc);
+  const Bytes info = vt::read_file(dir.file("Sample.info"));
+  ASSERT_EQ(info.size(), 128u);
+  EXPECT_EQ(slice(info, 65, 8), vt::bytes_of("TEXTVARN"));
+}
+
+TEST(InteropMacunpack, ClassicFormatEndsPrematurely) {
+  const std::string macunpack = vt::require_peer("macunpack", "macutils");
+  if (macunpack.empty()) GTEST_SKIP() << "macutils not installed";
+  vt::TempDir dir;
+  const std::string path = dir.file("sample.bin");
+  write_sample(path, MACBIN_FORMAT_CLASSIC);
+  ASSERT_NE(vt::read_file(path).size() % 128, 0u);  // the unpadded end is what it trips on
+
+  std::string output;
+  EXPECT_NE(vt::run_command("cd " + shell_quoted(dir.path().string()) + " && " + macunpack + " -3 " +
+                                shell_quoted(path),
+                            &output),
+            0);
+  EXPECT_NE(output.find("Premature EOF"), std::string::npos) << output;
+  EXPECT_FALSE(vt::file_exists(dir.file("Sample.data")));
+}
+
+// hfsutils keeps its current volume in ~/.hcwd: each test gets its own HOME.
+class InteropHfsutils : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *program : {"hformat", "hmount", "hcopy", "hls", "humount"}) {
+      if (vt::require_peer(program, "hfsutils").empty()) GTEST_SKIP() << "hfsutils not installed";
+    }
+    image_ = dir_.file("volume.hfs");
+    ASSERT_EQ(run("dd if=/dev/zero of=" + shell_quoted(image_) + " bs=1024 count=1600 2>/dev/null"), 0);
+    ASSERT_EQ(run("hformat -l Test " + shell_quoted(image_)), 0) << output_;
+    ASSERT_EQ(run("hmount " + shell_quoted(image_)), 0) << output_;
+  }
+  void TearDown() override {
+    if (!image_.empty()) run("humount");
+  }
+  int run(const std::string &command) {
+    return vt::run_command("HOME=" + shell_quoted(dir_.path().string()) + " " + command, &output_);
+  }
+
+  vt::TempDir dir_;
+  std::string image_;
+  std::string output_;
+};
+
+TEST_F(InteropHfsutils, MacBinaryIIRoundTrip) {
+  const std::string path = dir_.file("sample.bin");
+  write_sample(path, MACBIN_FORMAT_II);
+  const Forks written = forks_of(vt::read_file(path));
+
+  ASSERT_EQ(run("hcopy -m " + shell_quoted(path) + " :Sample"), 0) << output_;
+  ASSERT_EQ(run("hls -l"), 0) << output_;
+  // Type/creator, then the resource and data fork lengths.
+  std::istringstream listing(output_);
+  std::string word;
+  while (listing >> word && word != "TEXT/VARN") {
+  }
+  ASSERT_EQ(word, "TEXT/VARN") << output_;
+  size_t rsrc_length = 0;
+  size_t data_length = 0;
+  listing >> rsrc_length >> data_length;
+  EXPECT_EQ(rsrc_length, written.rsrc.size()) << output_;
+  EXPECT_EQ(data_length, 300u) << output_;
+
+  const std::string back = dir_.file("back.bin");
+  ASSERT_EQ(run("hcopy -m :Sample " + shell_quoted(back)), 0) << output_;
+  const Bytes copied = vt::read_file(back);
+  const Forks read_back = forks_of(copied);
+  EXPECT_EQ(read_back.data, written.data);
+  EXPECT_EQ(read_back.rsrc, written.rsrc);
+  EXPECT_EQ(slice(copied, 1, 7), vt::concat({Bytes{6}, vt::bytes_of("Sample")}));
+  EXPECT_EQ(slice(copied, 65, 8), vt::bytes_of("TEXTVARN"));
+}
+
+TEST_F(InteropHfsutils, ClassicFormatIsRefused) {
+  const std::string path = dir_.file("sample.bin");
+  write_sample(path, MACBIN_FORMAT_CLASSIC);
+  EXPECT_NE(run("hcopy -m " + shell_quoted(path) + " :Sample"), 0);
+  EXPECT_NE(output_.find("unsupported, or corrupt MacBinary"), std::string::npos) << output_;
+  ASSERT_EQ(run("hls -l"), 0);
+  EXPECT_EQ(output_.find("Sample"), std::string::npos) << output_;
+}
+
+}  // namespace

@@ -1,0 +1,1288 @@
+// The MacBinary reader: MacBin_OpenR, the queries, MacBin_Close of a read
+// channel, files from other writers and hostile files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frame/internal.hpp"
+#include "stream/internal.hpp"
+#include "support/support.hpp"
+#include "varnel.h"
+#include "writer/internal.hpp"
+
+namespace {
+
+using vt::Bytes;
+using vt::hex;
+
+// ---- A hand builder for MacBinary files ------------------------------------
+// Our writer lays out every file the same way; files from elsewhere and
+// hostile files need other layouts, so the tests build them here.
+
+struct BuildResource {
+  uint32_t id;
+  std::optional<std::string> name;
+  Bytes data;
+  uint8_t attributes = 0x20;
+};
+
+struct BuildType {
+  std::string type;  // four characters
+  std::vector<BuildResource> resources;
+};
+
+enum class HeaderKind { kClassic, kMacBinaryII, kMacBinaryIII };
+
+// kWriterOrder: type list, reference lists, then every name once per
+// reference.  kForeignOrder: the names first (each distinct name once), then
+// the type list, then the reference lists in reverse type order.
+enum class MapOrder { kWriterOrder, kForeignOrder };
+
+struct BuildFile {
+  std::string mac_name = "Demo";
+  std::string file_type = "TEXT";
+  std::string creator = "VARN";
+  uint16_t flags = 0x0100;
+  Bytes data_fork;
+  std::vector<BuildType> types;
+  bool resource_fork = true;
+  HeaderKind header = HeaderKind::kClassic;
+  MapOrder order = MapOrder::kWriterOrder;
+};
+
+void append_be16(Bytes &out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value >> 8));
+  out.push_back(static_cast<uint8_t>(value));
+}
+void append_be24(Bytes &out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value >> 16));
+  append_be16(out, value);
+}
+void append_be32(Bytes &out, uint32_t value) {
+  append_be16(out, value >> 16);
+  append_be16(out, value);
+}
+void store_be16(Bytes &out, size_t pos, uint32_t value) {
+  out.at(pos) = static_cast<uint8_t>(value >> 8);
+  out.at(pos + 1) = static_cast<uint8_t>(value);
+}
+void store_be32(Bytes &out, size_t pos, uint32_t value) {
+  store_be16(out, pos, value >> 16);
+  store_be16(out, pos + 2, value);
+}
+
+// CRC-16/XMODEM, as MacBinary II headers carry it over bytes 0 to 123.
+uint16_t crc16_xmodem(const uint8_t *data, size_t size) {
+  uint32_t crc = 0;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= static_cast<uint32_t>(data[i]) << 8;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1;
+  }
+  return static_cast<uint16_t>(crc);
+}
+
+Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> &data_offsets) {
+  // Names and their offsets.
+  Bytes names;
+  std::vector<std::vector<uint32_t>> name_offsets(spec.types.size());
+  std::map<std::string, uint32_t> written;
+  for (size_t t = 0; t < spec.types.size(); ++t) {
+    for (const BuildResource &r : spec.types[t].resources) {
+      uint32_t offset = 0xFFFF;
+      if (r.name) {
+        const auto known = written.find(*r.name);
+        if (spec.order == MapOrder::kForeignOrder && known != written.end()) {
+          offset = known->second;
+        } else {
+          offset = static_cast<uint32_t>(names.size());
+          written[*r.name] = offset;
+          names.push_back(static_cast<uint8_t>(r.name->size()));
+          names.insert(names.end(), r.name->begin(), r.name->end());
+        }
+      }
+      name_offsets[t].push_back(offset);
+    }
+  }
+  auto ref_list = [&](size_t t) {
+    Bytes out;
+    for (size_t r = 0; r < spec.types[t].resources.size(); ++r) {
+      const BuildResource &res = spec.types[t].resources[r];
+      append_be16(out, res.id);
+      append_be16(out, name_offsets[t][r]);
+      out.push_back(res.attributes);
+      append_be24(out, data_offsets[t][r]);
+      append_be32(out, 0);
+    }
+    return out;
+  };
+
+  const size_t type_count = spec.types.size();
+  const size_t type_list_size = 2 + 8 * type_count;
+  std::vector<Bytes> ref_lists;
+  for (size_t t = 0; t < type_count; ++t) ref_lists.push_back(ref_list(t));
+
+  // Offsets of the reference lists from the type list.
+  std::vector<size_t> ref_offsets(type_count);
+  size_t next = type_list_size;
+  if (spec.order == MapOrder::kWriterOrder) {
+    for (size_t t = 0; t < type_count; ++t) {
+      ref_offsets[t] = next;
+      next += ref_lists[t].size();
+    }
+  } else {
+    for (size_t t = type_count; t-- > 0;) {
+      ref_offsets[t] = next;
+      next += ref_lists[t].size();
+    }
+  }
+  Bytes type_list;
+  append_be16(type_list, type_count == 0 ? 0xFFFF : static_cast<uint32_t>(type_count - 1));
+  for (size_t t = 0; t < type_count; ++t) {
+    const std::string &type = spec.types[t].type;
+    type_list.insert(type_list.end(), type.begin(), type.end());
+    append_be16(type_list, static_cast<uint32_t>(spec.types[t].resources.size() - 1));
+    append_be16(type_list, static_cast<uint32_t>(ref_offsets[t]));
+  }
+
+  Bytes map(28, 0);
+  size_t type_list_pos;
+  size_t name_list_pos;
+  if (spec.order == MapOrder::kWriterOrder) {
+    type_list_pos = map.size();
+    map.insert(map.end(), type_list.begin(), type_list.end());
+    for (const Bytes &list : ref_lists) map.insert(map.end(), list.begin(), list.end());
+    name_list_pos = map.size();
+    map.insert(map.end(), names.begin(), names.end());
+  } else {
+    name_list_pos = map.size();
+    map.insert(map.end(), names.begin(), names.end());
+    type_list_pos = map.size();
+    map.insert(map.end(), type_list.begin(), type_list.end());
+    for (size_t t = type_count; t-- > 0;) {
+      map.insert(map.end(), ref_lists[t].begin(), ref_lists[t].end());
+    }
+  }
+  store_be16(map, 24, static_cast<uint32_t>(type_list_pos));
+  store_be16(map, 26, static_cast<uint32_t>(name_list_pos));
+  return map;
+}
+
+Bytes build_macbinary(const BuildFile &spec) {
+  Bytes file(128, 0);
+  file[1] = static_cast<uint8_t>(spec.mac_name.size());
+  std::copy(spec.mac_name.begin(), spec.mac_name.end(), file.begin() + 2);
+  std::copy(spec.file_type.begin(), spec.file_type.end(), file.begin() + 65);
+  std::copy(spec.creator.begin(), spec.creator.end(), file.begin() + 69);
+  file[73] = static_cast<uint8_t>(spec.flags >> 8);
+  file[74] = static_cast<uint8_t>(spec.flags);
+  store_be32(file, 83, static_cast<uint32_t>(spec.data_fork.size()));
+
+  file.insert(file.end(), spec.data_fork.begin(), spec.data_fork.end());
+  file.resize((file.size() + 127) / 128 * 128, 0);
+
+  uint32_t rsrc_length = 0;
+  if (spec.resource_fork) {
+    const size_t rsrc_start = file.size();
+    file.resize(rsrc_start + 256, 0);  // fork header and the reserved area
+    std::vector<std::vector<uint32_t>> data_offsets(spec.types.size());
+    for (size_t t = 0; t < spec.types.size(); ++t) {
+      for (const BuildResource &r : spec.types[t].resources) {
+        data_offsets[t].push_back(static_cast<uint32_t>(file.size() - rsrc_start - 256));
+        append_be32(file, static_cast<uint32_t>(r.data.size()));
+        file.insert(file.end(), r.data.begin(), r.data.end());
+      }
+    }
+    const size_t map_pos = file.size();
+    Bytes map = build_map(spec, data_offsets);
+    Bytes fork_header;
+    append_be32(fork_header, 256);
+    append_be32(fork_header, static_cast<uint32_t>(map_pos - rsrc_start));
+    append_be32(fork_header, static_cast<uint32_t>(map_pos - rsrc_start - 256));
+    append_be32(fork_header, static_cast<uint32_t>(map.size()));
+    std::copy(fork_header.begin(), fork_header.end(), map.begin());
+    std::copy(fork_header.begin(), fork_header.end(), file.begin() + static_cast<long>(rsrc_start));
+    file.insert(file.end(), map.begin(), map.end());
+    rsrc_length = static_cast<uint32_t>(file.size() - rsrc_start);
+  }
+  store_be32(file, 87, rsrc_length);
+
+  if (spec.header != HeaderKind::kClassic) {
+    file[101] = static_cast<uint8_t>(spec.flags);
+    if (spec.header == HeaderKind::kMacBinaryIII) {
+      const std::string signature = "mBIN";
+      std::copy(signature.begin(), signature.end(), file.begin() + 102);
+    }
+    file[122] = spec.header == HeaderKind::kMacBinaryIII ? 130 : 129;
+    file[123] = 129;
+    store_be16(file, 124, crc16_xmodem(file.data(), 124));
+    file.resize((file.size() + 127) / 128 * 128, 0);
+  }
+  return file;
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+// What a read handler saw.
+struct HandlerCall {
+  MacBinChannel *channel;
+  int32_t data_pos;
+  int32_t data_length;
+  int64_t file_pos;  // where the file stood when the handler was called
+  Bytes data;        // the bytes it read there
+  std::string cur_type;
+  int32_t cur_id;
+  std::string cur_name;
+};
+
+std::vector<HandlerCall> &handler_calls() {
+  static std::vector<HandlerCall> calls;
+  return calls;
+}
+
+int32_t record_read(MacBinChannel *channel, int32_t data_pos, int32_t data_length) {
+  HandlerCall call{channel, data_pos, data_length, fgetp(channel->file), {}, channel->cur_type,
+                   channel->cur_id, channel->cur_name != nullptr ? channel->cur_name : "(null)"};
+  call.data.resize(static_cast<size_t>(data_length));
+  if (data_length > 0) fgetm(channel->file, call.data.data(), data_length);
+  handler_calls().push_back(call);
+  return 0;
+}
+
+// Initialises with recording, and a read handler serving every type.
+void init_reader() {
+  vt::init_recording();
+  handler_calls().clear();
+  ASSERT_EQ(MacBin_AddProcessor("****", record_read, nullptr), 0);
+}
+
+MacBinChannel *open_bytes(const vt::TempDir &dir, const Bytes &bytes,
+                          const std::string &name = "file.bin") {
+  const std::string path = dir.file(name);
+  vt::write_file(path, bytes);
+  return MacBin_OpenR(path.c_str());
+}
+
+std::string type_at(MacBinChannel *channel, int32_t index) {
+  char buffer[5] = "????";
+  MacBin_GetIndType(channel, buffer, index);
+  return buffer;
+}
+
+// The data of a resource as its read handler receives it, or nullopt.
+std::optional<Bytes> fetch(MacBinChannel *channel, const char *type, int32_t id,
+                           const char *name = nullptr) {
+  handler_calls().clear();
+  if (MacBin_GetResource2(channel, type, id, name) != 1) return std::nullopt;
+  if (handler_calls().size() != 1) return std::nullopt;
+  return handler_calls()[0].data;
+}
+
+// A small file in the compact layout some writers use (resource data right
+// after the 16-byte fork header): 'STR ' 128 "Hi" = "abc", 'vers' 1 unnamed
+// = 01 00.  Resource fork at 128, map at 158.
+const Bytes kSmallFile = hex(
+    "00 04 44 65 6D 6F 00 00 00 00 00 00 00 00 00 00"  // 000 name "Demo"
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 010
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 020
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 030
+    "00 54 45 58 54 56 41 52 4E 21 00 00 00 00 00 00"  // 040 TEXT VARN, flags 2100
+    "00 00 00 00 00 00 00 00 00 00 67 00 00 00 00 00"  // 050 data fork 0 (53), rsrc fork 103 (57)
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 060
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 070
+    "00 00 00 10 00 00 00 1E 00 00 00 0E 00 00 00 49"  // 080 fork: data 16, map 30, 14, 73
+    "00 00 00 03 61 62 63 00 00 00 02 01 00 00 00 00"  // 090 "abc" (90), 01 00 (97), pad; map 9E
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0A0
+    "00 00 00 00 00 00 00 1C 00 46 00 01 53 54 52 20"  // 0B0 type list 28, names 70; 2 types; 'STR '
+    "00 00 00 12 76 65 72 73 00 00 00 1E 00 80 00 00"  // 0C0 1 at 18; 'vers' 1 at 30; 128 "Hi" at 0
+    "00 00 00 00 00 00 00 00 00 01 FF FF 20 00 00 07"  // 0D0 attrs 00, data at 0; 1 unnamed at 7
+    "00 00 00 00 02 48 69"                             // 0E0 names: "Hi"
+);
+// File positions of the small file's map fields.
+constexpr size_t kSmallMap = 0x9E;
+constexpr size_t kSmallTypeCount = kSmallMap + 28;
+constexpr size_t kSmallStrType = kSmallMap + 30;   // 'STR ' item
+constexpr size_t kSmallVersType = kSmallMap + 38;  // 'vers' item
+constexpr size_t kSmallStrRef = kSmallMap + 46;    // reference of STR 128
+constexpr size_t kSmallVersRef = kSmallMap + 58;   // reference of vers 1
+constexpr size_t kSmallNames = kSmallMap + 70;
+
+Bytes patched(Bytes bytes, size_t pos, const Bytes &with) {
+  std::copy(with.begin(), with.end(), bytes.begin() + static_cast<long>(pos));
+  return bytes;
+}
+
+// ---- Header and map -----------------------------------------------------------
+
+TEST(ReaderOpen, SmallFileHeaderFieldsAndMap) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  EXPECT_EQ(channel->mode, 1);
+  EXPECT_STREQ(channel->finder.name, "Demo");
+  EXPECT_STREQ(channel->finder.type, "TEXT");
+  EXPECT_STREQ(channel->finder.creator, "VARN");
+  EXPECT_EQ(channel->finder.flags, 0x2100);
+  EXPECT_EQ(channel->data_length, 0);
+  EXPECT_EQ(channel->rsrc_offset, 0);
+  EXPECT_EQ(channel->rsrc_start, 128);
+  EXPECT_EQ(channel->rsrc_length, 103);
+  EXPECT_EQ(channel->rdata_pos, 144);
+  EXPECT_EQ(channel->map_pos, 158);
+  EXPECT_EQ(channel->rdata_length, 14);
+  EXPECT_EQ(channel->map_length, 73);
+
+  ASSERT_EQ(channel->type_count, 2);
+  const MacBinTypeEntry &str = channel->types[0];
+  EXPECT_STREQ(str.type, "STR ");
+  EXPECT_EQ(str.count, 1);
+  EXPECT_EQ(str.ref_offset, 18);
+  EXPECT_EQ(str.refs[0].id, 128);
+  EXPECT_EQ(str.refs[0].name_offset, 0);
+  ASSERT_NE(str.refs[0].name, nullptr);
+  EXPECT_STREQ(str.refs[0].name->text, "Hi");
+  EXPECT_EQ(str.refs[0].name->length, 2);
+  EXPECT_EQ(str.refs[0].attributes, 0);
+  EXPECT_EQ(str.refs[0].data_offset, 0);
+  const MacBinTypeEntry &vers = channel->types[1];
+  EXPECT_STREQ(vers.type, "vers");
+  EXPECT_EQ(vers.ref_offset, 30);
+  EXPECT_EQ(vers.refs[0].id, 1);
+  EXPECT_EQ(vers.refs[0].name_offset, -1);
+  EXPECT_EQ(vers.refs[0].attributes, 0x20);
+  EXPECT_EQ(vers.refs[0].data_offset, 7);
+  ASSERT_NE(channel->names, nullptr);
+  EXPECT_EQ(channel->names->next, nullptr);
+
+  EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
+  EXPECT_EQ(handler_calls()[0].data_pos, 148);
+  EXPECT_EQ(handler_calls()[0].data_length, 3);
+  EXPECT_EQ(handler_calls()[0].file_pos, 148);
+  EXPECT_EQ(fetch(channel, "vers", 1), hex("01 00"));
+  EXPECT_EQ(handler_calls()[0].data_pos, 155);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, OpeningLeavesTheCurrentChannelAndOutputFileAlone) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *const channel_before = MacChannel;
+  TesselFile *const outfile_before = outfile;
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacChannel, channel_before);
+  EXPECT_EQ(outfile, outfile_before);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, MissingPathOrFile) {
+  init_reader();
+  EXPECT_EQ(MacBin_OpenR(nullptr), nullptr);
+  EXPECT_EQ(MacBin_OpenR(""), nullptr);
+  EXPECT_EQ(vt::count_messages("No filename specified"), 2u);
+  vt::TempDir dir;
+  EXPECT_EQ(MacBin_OpenR(dir.file("absent.bin").c_str()), nullptr);
+  ASSERT_EQ(vt::recorded_messages().size(), 3u);
+  EXPECT_EQ(vt::recorded_messages()[2].text, "Could not open output file");
+  EXPECT_EQ(vt::recorded_messages()[2].severity, MACBIN_ERROR);
+  EXPECT_EQ(vt::recorded_messages()[2].module, "MacBin");
+}
+
+TEST(ReaderOpen, FileTooShortForTheForkLengthsGivesNullWithoutMessage) {
+  init_reader();
+  vt::TempDir dir;
+  const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
+  for (size_t size : {size_t{0}, size_t{1}, size_t{83}, size_t{90}}) {
+    EXPECT_EQ(open_bytes(dir, Bytes(kSmallFile.begin(), kSmallFile.begin() + static_cast<long>(size))),
+              nullptr)
+        << size << " bytes";
+  }
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), zone_before);
+}
+
+TEST(ReaderOpen, HeaderOfExactly91BytesWithoutResourceFork) {
+  // Enough to hold both fork lengths; the rest of the header is not read.
+  init_reader();
+  vt::TempDir dir;
+  Bytes header(kSmallFile.begin(), kSmallFile.begin() + 91);
+  store_be32(header, 87, 0);
+  vt::CaptureStdout out;
+  MacBinChannel *channel = open_bytes(dir, header);
+  EXPECT_EQ(out.text(), "INFO : no resources in file\n");
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
+  init_reader();
+  vt::TempDir dir;
+  BuildFile spec;
+  spec.resource_fork = false;
+  spec.data_fork = vt::bytes_of("plain text");
+  vt::CaptureStdout out;
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  const std::string printed = out.text();
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(printed, "INFO : no resources in file\n");
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  EXPECT_EQ(channel->types, nullptr);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "TEXT"), 0);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "TEXT", 0, 0), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, nullptr), 0);
+  EXPECT_EQ(MacBin_GetIndResource(channel, "TEXT", 0), 0);
+  char buffer[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, 0), 0);
+  EXPECT_EQ(std::string(buffer, 4), "xxxx");
+  int32_t offset = -1;
+  int32_t length = -1;
+  MacBin_GetDataBlockParams(channel, &offset, &length);
+  EXPECT_EQ(offset, 128);
+  EXPECT_EQ(length, 10);
+  MacBin_GetResourceBlockParams(channel, &offset, &length);
+  EXPECT_EQ(offset, 256);
+  EXPECT_EQ(length, 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
+  init_reader();
+  vt::TempDir dir;
+  const std::pair<size_t, int32_t> cases[] = {{0, 128}, {1, 256}, {128, 256}, {129, 384}, {300, 512}};
+  for (const auto &[data_size, rsrc_start] : cases) {
+    BuildFile spec;
+    spec.data_fork = vt::repeat(0xA5, data_size);
+    spec.types = {{"vers", {{1, std::nullopt, hex("01 02 03")}}}};
+    MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+    ASSERT_NE(channel, nullptr) << data_size;
+    int32_t offset = -1;
+    int32_t length = -1;
+    MacBin_GetDataBlockParams(channel, &offset, &length);
+    EXPECT_EQ(offset, 128);
+    EXPECT_EQ(length, static_cast<int32_t>(data_size));
+    MacBin_GetResourceBlockParams(channel, &offset, &length);
+    EXPECT_EQ(offset, rsrc_start) << data_size;
+    EXPECT_EQ(channel->rsrc_offset, rsrc_start - 128);
+    EXPECT_EQ(fetch(channel, "vers", 1), hex("01 02 03")) << data_size;
+    MacBin_Close(channel);
+  }
+  EXPECT_TRUE(vt::recorded_messages().empty());
+}
+
+TEST(ReaderOpen, FinderInfoCopiedWholeAndLongMacNameCut) {
+  init_reader();
+  vt::TempDir dir;
+  // A length byte of 200: the name field holds 63 characters.
+  Bytes file = kSmallFile;
+  file[1] = 200;
+  for (size_t i = 2; i < 65; ++i) file[i] = static_cast<uint8_t>('A' + i % 26);
+  MacBinChannel *channel = open_bytes(dir, file);
+  ASSERT_NE(channel, nullptr);
+  MacBinFinderInfo info;
+  std::memset(&info, 0x5A, sizeof info);
+  MacBin_GetFinderInfo(channel, &info);
+  EXPECT_EQ(std::strlen(info.name), 63u);
+  EXPECT_EQ(std::string(info.name, 63), std::string(reinterpret_cast<const char *>(&file[2]), 63));
+  EXPECT_STREQ(info.type, "TEXT");
+  EXPECT_STREQ(info.creator, "VARN");
+  EXPECT_EQ(info.flags, 0x2100);
+  EXPECT_EQ(std::memcmp(&info, &channel->finder, sizeof info), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, VersionBytesAndChecksumAreNotChecked) {
+  init_reader();
+  vt::TempDir dir;
+  BuildFile spec;
+  spec.types = {{"vers", {{1, "v", hex("01")}}}};
+  for (HeaderKind kind : {HeaderKind::kMacBinaryII, HeaderKind::kMacBinaryIII}) {
+    spec.header = kind;
+    Bytes good = build_macbinary(spec);
+    Bytes wrong = good;
+    wrong[0] = 7;     // old version byte must be 0
+    wrong[122] = 42;  // unknown writer version
+    wrong[124] ^= 0xFF;  // checksum
+    for (const Bytes &file : {good, wrong}) {
+      MacBinChannel *channel = open_bytes(dir, file);
+      ASSERT_NE(channel, nullptr);
+      EXPECT_EQ(fetch(channel, "vers", 0, "v"), hex("01"));
+      EXPECT_EQ(channel->finder.flags, 0x0100);
+      MacBin_Close(channel);
+    }
+  }
+  EXPECT_TRUE(vt::recorded_messages().empty());
+}
+
+TEST(ReaderOpen, MapInForeignOrderWithSharedNameItems) {
+  init_reader();
+  vt::TempDir dir;
+  BuildFile spec;
+  spec.order = MapOrder::kForeignOrder;
+  spec.header = HeaderKind::kMacBinaryII;
+  spec.data_fork = vt::bytes_of("data");
+  spec.types = {{"ICN#", {{128, "Doc", hex("11 22")}, {129, "App", hex("33")}}},
+                {"FREF", {{128, "Doc", hex("44 55 66")}}},
+                {"STR ", {{5, std::nullopt, {}}, {6, "App", hex("77")}}}};
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->map_length, 28 + 8 + 2 + 24 + 60);
+  ASSERT_EQ(MacBin_GetNrTypes(channel), 3);
+  EXPECT_EQ(type_at(channel, 0), "ICN#");
+  EXPECT_EQ(type_at(channel, 2), "STR ");
+  EXPECT_EQ(fetch(channel, "ICN#", 0, "App"), hex("33"));
+  EXPECT_EQ(fetch(channel, "FREF", 128), hex("44 55 66"));
+  EXPECT_EQ(fetch(channel, "STR ", 5), Bytes{});
+  EXPECT_EQ(fetch(channel, "STR ", 0, "App"), hex("77"));
+  // One name item serves two references: one node for both.
+  EXPECT_EQ(channel->types[0].refs[0].name, channel->types[1].refs[0].name);
+  EXPECT_EQ(channel->types[0].refs[1].name, channel->types[2].refs[1].name);
+  EXPECT_EQ(channel->types[0].refs[0].name_offset, 0);
+  EXPECT_EQ(channel->types[1].refs[0].name_offset, 0);
+  EXPECT_EQ(channel->types[2].refs[1].name_offset, 4);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, TypeCountFFFFMeansNoTypes) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, patched(kSmallFile, kSmallTypeCount, hex("FF FF")));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  EXPECT_EQ(channel->types, nullptr);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 128, nullptr), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, IdsAreUnsignedAndEmptyNamesAreNoNames) {
+  init_reader();
+  vt::TempDir dir;
+  Bytes file = patched(kSmallFile, kSmallVersRef, hex("FF FF"));  // ID -1 as stored
+  file = patched(file, kSmallNames, hex("00"));                   // "Hi" now has length 0
+  MacBinChannel *channel = open_bytes(dir, file);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->types[1].refs[0].id, 65535);
+  EXPECT_EQ(channel->types[0].refs[0].name_offset, -1);
+  EXPECT_EQ(channel->types[1].refs[0].name_offset, -1);
+  EXPECT_EQ(channel->names, nullptr);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 65535, nullptr), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -1, nullptr), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 0, "Hi"), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 0, ""), 0);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", 0, 65535), 1);
+  EXPECT_EQ(fetch(channel, "vers", 65535), hex("01 00"));
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
+  init_reader();
+  vt::TempDir dir;
+  const std::string long_name(200, 'n');
+  BuildFile spec;
+  spec.types = {{"TEXT", {{1, "same", hex("01")}, {2, "same", hex("02")}, {3, long_name, hex("03")}}},
+                {"PICT", {{1, "same", hex("04")}, {2, long_name, hex("05")}}}};
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  ASSERT_NE(channel, nullptr);
+  const MacBinRefEntry *text = channel->types[0].refs;
+  const MacBinRefEntry *pict = channel->types[1].refs;
+  EXPECT_EQ(text[0].name, text[1].name);
+  EXPECT_EQ(text[0].name, pict[0].name);
+  EXPECT_EQ(text[2].name, pict[1].name);
+  EXPECT_EQ(text[2].name->length, 127);
+  EXPECT_EQ(std::string(text[2].name->text), long_name.substr(0, 127));
+  size_t nodes = 0;
+  for (MacBinNameNode *node = channel->names; node != nullptr; node = node->next) ++nodes;
+  EXPECT_EQ(nodes, 2u);
+  // The name list offsets are the stored ones: each reference's own item.
+  EXPECT_EQ(text[0].name_offset, 0);
+  EXPECT_EQ(text[1].name_offset, 5);
+  EXPECT_EQ(text[2].name_offset, 10);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, long_name.substr(0, 127).c_str()), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, long_name.c_str()), 0);
+  EXPECT_EQ(fetch(channel, "PICT", 0, long_name.substr(0, 127).c_str()), hex("05"));
+  MacBin_Close(channel);
+}
+
+TEST(ReaderOpen, NameWithNulKeepsTheTextBeforeIt) {
+  init_reader();
+  vt::TempDir dir;
+  // "Hi" stored as 02 'H' 00: the node holds "H", as a C text would.
+  MacBinChannel *channel = open_bytes(dir, patched(kSmallFile, kSmallNames + 2, hex("00")));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_STREQ(channel->types[0].refs[0].name->text, "H");
+  EXPECT_EQ(channel->types[0].refs[0].name->length, 1);
+  EXPECT_EQ(fetch(channel, "STR ", 0, "H"), vt::bytes_of("abc"));
+  MacBin_Close(channel);
+}
+
+// ---- Queries ------------------------------------------------------------------
+
+// Two 'ICON' entries (the map repeats the type): first with IDs 1 and 2,
+// second with 3, 4 and 5.  One 'snd ' with IDs 5, 5, 9 and 300.
+BuildFile repeated_type_file() {
+  BuildFile spec;
+  spec.types = {{"ICON", {{1, "one", hex("01")}, {2, std::nullopt, hex("02")}}},
+                {"snd ", {{5, "five", hex("51")}, {5, "five again", hex("52")}, {9, std::nullopt, {}},
+                          {300, std::nullopt, hex("53")}}},
+                {"ICON", {{3, std::nullopt, hex("03")}, {4, "four", hex("04")}, {5, "one", hex("05")}}}};
+  return spec;
+}
+
+TEST(ReaderQueries, RepeatedTypeFirstEntryForLookupsLastForNrResources) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(repeated_type_file()));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 3);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "ICON"), 3);       // last entry
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "ICON", 0, 0), 2);  // first entry
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 2, nullptr), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 3, nullptr), 0);   // only in the second
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 0, "four"), 0);    // only in the second
+  EXPECT_EQ(fetch(channel, "ICON", 0, "one"), hex("01"));            // the first entry's "one"
+  EXPECT_EQ(type_at(channel, 2), "ICON");
+
+  // Index 2 exists only in the second entry; the fetch then looks its ID (5)
+  // up in the first entry, which does not hold it.
+  handler_calls().clear();
+  EXPECT_EQ(MacBin_GetIndResource(channel, "ICON", 1), 1);
+  ASSERT_EQ(handler_calls().size(), 1u);
+  EXPECT_EQ(handler_calls()[0].data, hex("02"));
+  EXPECT_EQ(MacBin_GetIndResource(channel, "ICON", 2), 0);
+  EXPECT_EQ(MacBin_GetIndResource(channel, "ICON", 3), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, LookupByNameIgnoresIdAndDuplicateIdsGiveTheFirst) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(repeated_type_file()));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(fetch(channel, "snd ", 12345, "five again"), hex("52"));
+  EXPECT_EQ(channel->cur_id, 5);
+  EXPECT_EQ(fetch(channel, "snd ", 5), hex("51"));
+  // By index: the second reference has ID 5 too, so the first is fetched.
+  handler_calls().clear();
+  EXPECT_EQ(MacBin_GetIndResource(channel, "snd ", 1), 1);
+  ASSERT_EQ(handler_calls().size(), 1u);
+  EXPECT_EQ(handler_calls()[0].data, hex("51"));
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, ""), 0);  // unnamed: "" is no name
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "Five"), 0);  // case matters
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "five"), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 70000, nullptr), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, ResourceCountRanges) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(repeated_type_file()));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 0, 0), 4);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 5, 5), 2);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 6, 9), 1);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 0, 65535), 4);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 10, 9), 0);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", -100, 8), 2);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "PICT", 0, 0), 0);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "PICT"), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, TypeMatchingIsOverFourCharactersAndCaseSensitive) {
+  init_reader();
+  vt::TempDir dir;
+  BuildFile spec;
+  spec.types = {{std::string("ab\0\0", 4), {{1, std::nullopt, hex("01")}}},
+                {"snd ", {{2, std::nullopt, hex("02")}}},
+                {std::string("\0xyz", 4), {{3, std::nullopt, hex("03")}, {4, std::nullopt, hex("04")}}}};
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "ab"), 1);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "ab  "), 0);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "snd"), 0);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "snd extra"), 1);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "SND "), 0);
+  EXPECT_EQ(fetch(channel, "ab", 1), hex("01"));
+  // A type starting with a NUL is the empty text (found by the fuzzer: the
+  // empty text once made an undefined 32-bit shift).
+  EXPECT_EQ(MacBin_GetNrResources(channel, ""), 2);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "", 4, 4), 1);
+  EXPECT_EQ(MacBin_GetNrResources(channel, "x"), 0);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, IndTypeRange) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+  char buffer[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, 0), 0);
+  EXPECT_EQ(std::string(buffer, 4), "STR ");
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, 1), 1);
+  EXPECT_EQ(std::string(buffer, 4), "vers");
+  std::memcpy(buffer, "xxxx", 4);
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, 2), 0);
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, -1), 0);
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, INT32_MIN), 0);
+  EXPECT_EQ(std::string(buffer, 4), "xxxx");
+  handler_calls().clear();
+  EXPECT_EQ(MacBin_GetIndResource(channel, "vers", -1), 0);
+  EXPECT_EQ(MacBin_GetIndResource(channel, "vers", 1), 0);
+  EXPECT_TRUE(handler_calls().empty());
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, CurrentResourceFieldsAfterFailedAndSuccessfulFetch) {
+  init_reader();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+
+  const char *asked = "nope";
+  EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 77, asked), 0);
+  EXPECT_STREQ(channel->cur_type, "STR ");
+  EXPECT_EQ(channel->cur_id, 77);
+  EXPECT_EQ(channel->cur_name, asked);
+
+  EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 9, "Hi"), 1);
+  EXPECT_EQ(channel->cur_id, 128);
+  EXPECT_STREQ(channel->cur_name, "Hi");
+  EXPECT_EQ(handler_calls().back().cur_id, 128);
+  EXPECT_EQ(handler_calls().back().cur_name, "Hi");
+  EXPECT_EQ(handler_calls().back().cur_type, "STR ");
+
+  EXPECT_EQ(MacBin_GetResource2(channel, "vers", 1, nullptr), 1);
+  ASSERT_NE(channel->cur_name, nullptr);
+  EXPECT_STREQ(channel->cur_name, "");
+
+  // A long type text is cut to the field's seven characters.
+  const std::string long_type(64, 'T');
+  EXPECT_EQ(MacBin_GetResource2(channel, long_type.c_str(), 1, nullptr), 0);
+  EXPECT_STREQ(channel->cur_type, "TTTTTTT");
+  EXPECT_EQ(channel->cur_id, 1);
+  EXPECT_EQ(channel->cur_name, nullptr);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, NoReadHandlerMeansNoFetchButTheResourceExists) {
+  vt::init_recording();
+  handler_calls().clear();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 128, nullptr), 1);
+  EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 128, nullptr), 0);  // no processor at all
+  ASSERT_EQ(MacBin_AddProcessor("STR ", nullptr, [](MacBinChannel *, const char *) { return 0; }), 0);
+  EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 128, nullptr), 0);  // write handler only
+  EXPECT_STREQ(channel->cur_type, "STR ");
+  EXPECT_EQ(channel->cur_id, 128);
+  EXPECT_EQ(channel->cur_name, nullptr);
+  EXPECT_TRUE(handler_calls().empty());
+  // A type's own read handler; the other type has none.
+  ASSERT_EQ(MacBin_AddProcessor("STR ", record_read, nullptr), 0);
+  EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
+  EXPECT_EQ(fetch(channel, "vers", 1), std::nullopt);
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, ZeroLengthDataStillCallsTheHandler) {
+  init_reader();
+  vt::TempDir dir;
+  BuildFile spec;
+  spec.types = {{"zero", {{0, std::nullopt, {}}}}};
+  const Bytes file = build_macbinary(spec);
+  MacBinChannel *channel = open_bytes(dir, file);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(fetch(channel, "zero", 0), Bytes{});
+  EXPECT_EQ(handler_calls()[0].data_length, 0);
+  EXPECT_EQ(handler_calls()[0].data_pos, 128 + 256 + 4);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderQueries, QueriesRefuseNullArgumentsAndWritingChannels) {
+  init_reader();
+  vt::TempDir dir;
+  EXPECT_EQ(MacBin_GetNrTypes(nullptr), 0);
+  EXPECT_EQ(MacBin_GetNrResources(nullptr, "vers"), 0);
+  EXPECT_EQ(MacBin_GetResource2(nullptr, "vers", 1, nullptr), 0);
+  EXPECT_EQ(MacBin_CheckResource2(nullptr, "vers", 1, nullptr), 0);
+  EXPECT_EQ(MacBin_GetResourceCount(nullptr, "vers", 0, 0), 0);
+  EXPECT_EQ(MacBin_GetIndResource(nullptr, "vers", 0), 0);
+  MacBin_GetFinderInfo(nullptr, nullptr);
+  MacBinChannel *channel = open_bytes(dir, kSmallFile);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetNrResources(channel, nullptr), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, nullptr, 1, nullptr), 0);
+  EXPECT_EQ(MacBin_GetResource2(channel, nullptr, 1, nullptr), 0);
+  EXPECT_STREQ(channel->cur_type, "");
+  EXPECT_EQ(MacBin_GetIndType(channel, nullptr, 0), 0);
+  MacBin_Close(channel);
+}
+
+// ---- Releasing ------------------------------------------------------------------
+
+TEST(ReaderClose, GivesEverythingBackAndKeepsTheFile) {
+  init_reader();
+  vt::TempDir dir;
+  const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(repeated_type_file()));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_GT(tessel_zone_in_use(MacIOControl.zone), zone_before);
+  // A write failure earlier in the process must not make the reader remove
+  // the file it read.
+  output_error = 1;
+  MacBin_Close(channel);
+  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), zone_before);
+  EXPECT_TRUE(vt::file_exists(dir.file("file.bin")));
+  EXPECT_TRUE(vt::recorded_messages().empty());
+  EXPECT_EQ(MacIOControl.open_writers, 0);
+}
+
+TEST(ReaderClose, OutOfZoneIsReportedNotFatal) {
+  init_reader();
+  vt::TempDir dir;
+  const Bytes file = build_macbinary(repeated_type_file());
+  const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
+  // Room for the channel and part of the map: each limit fails at another
+  // allocation, and none may end the process or leak.
+  MacBinChannel *probe = open_bytes(dir, file);
+  ASSERT_NE(probe, nullptr);
+  const size_t needed = tessel_zone_in_use(MacIOControl.zone) - zone_before;
+  MacBin_Close(probe);
+  size_t failures = 0;
+  for (size_t limit = zone_before + 1; limit < zone_before + needed; limit += 8) {
+    vt::recorded_messages().clear();
+    tessel_zone_set_limit(MacIOControl.zone, limit);
+    MacBinChannel *channel = open_bytes(dir, file);
+    tessel_zone_set_limit(MacIOControl.zone, 0);
+    ASSERT_EQ(channel, nullptr) << "limit " << limit;
+    ASSERT_EQ(vt::recorded_messages().size(), 1u);
+    const std::string &text = vt::recorded_messages()[0].text;
+    EXPECT_TRUE(text == "Out Of Memory (reading resource map)" ||
+                text == "Out Of Memory (in initialisation)")
+        << text;
+    EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), zone_before);
+    ++failures;
+  }
+  EXPECT_GT(failures, 10u);
+}
+
+// ---- Round trips through the writer -----------------------------------------
+
+struct ModelResource {
+  std::string type;
+  int32_t id;
+  std::string name;  // empty: no name
+  Bytes data;        // never empty: the writer does not keep empty resources
+};
+
+struct WrittenFile {
+  std::string path;
+  Bytes data_fork;
+  std::vector<ModelResource> resources;  // in insertion order, the owner resource last
+};
+
+// The writer's start and progress notices arrive as INFO messages; anything
+// more serious is a fault.
+void expect_no_warnings() {
+  for (const vt::Message &m : vt::recorded_messages()) {
+    EXPECT_EQ(m.severity, MACBIN_INFO) << m.text;
+  }
+}
+
+// Write handler: the parameter text is the data in hex.
+int32_t write_hex_param(MacBinChannel *, const char *param) {
+  const Bytes data = hex(param);
+  MacBin_PutBuf(data.data(), static_cast<int32_t>(data.size()), static_cast<int32_t>(data.size()));
+  return 0;
+}
+
+WrittenFile write_with_writer(const vt::TempDir &dir, const std::string &file_name, int32_t format,
+                              const Bytes &data_fork, const std::vector<ModelResource> &resources) {
+  WrittenFile written{dir.file(file_name), data_fork, resources};
+  EXPECT_EQ(MacBin_SetFormat(format), 1);
+  char apple_name[64] = "Round trip";
+  MacBinChannel *channel = MacBin_OpenW(written.path.c_str(), apple_name, "VARN", "TEXT");
+  EXPECT_NE(channel, nullptr);
+  if (channel == nullptr) return written;
+  EXPECT_EQ(MacBin_PutBuf(data_fork.data(), static_cast<int32_t>(data_fork.size()),
+                          static_cast<int32_t>(data_fork.size())),
+            0);
+  MacBin_CompleteDataFork(channel);
+  for (const ModelResource &r : resources) {
+    EXPECT_EQ(insert_resource(r.type.c_str(), r.id, r.name.empty() ? nullptr : r.name.c_str(),
+                              vt::to_hex(r.data).c_str()),
+              0)
+        << r.type << " " << r.id;
+  }
+  // The owner resource the writer adds on close: its text as a Pascal string.
+  const std::string owner(channel->owner_text);
+  Bytes owner_data{static_cast<uint8_t>(owner.size())};
+  owner_data.insert(owner_data.end(), owner.begin(), owner.end());
+  written.resources.push_back({"VARN", 0, "Owner resource", owner_data});
+  MacBin_Close(channel);
+  return written;
+}
+
+// Opens a written file and checks that every query answers what was written.
+// hfsutils keeps the Finder flags of its volume, not ours: flags says which.
+void expect_reads_back(const WrittenFile &written, const std::string &path,
+                       int16_t flags = 0x0100) {
+  SCOPED_TRACE(path);
+  handler_calls().clear();
+  MacBinChannel *channel = MacBin_OpenR(path.c_str());
+  ASSERT_NE(channel, nullptr);
+  EXPECT_STREQ(channel->finder.name, "Round trip");
+  EXPECT_STREQ(channel->finder.type, "TEXT");
+  EXPECT_STREQ(channel->finder.creator, "VARN");
+  EXPECT_EQ(channel->finder.flags, flags);
+  int32_t offset = 0;
+  int32_t length = 0;
+  MacBin_GetDataBlockParams(channel, &offset, &length);
+  ASSERT_EQ(length, static_cast<int32_t>(written.data_fork.size()));
+  const Bytes file = vt::read_file(path);
+  EXPECT_EQ(Bytes(file.begin() + offset, file.begin() + offset + length), written.data_fork);
+
+  // Types in order of first appearance, resources in insertion order.
+  std::vector<std::string> types;
+  std::map<std::string, std::vector<const ModelResource *>> by_type;
+  for (const ModelResource &r : written.resources) {
+    if (by_type[r.type].empty()) types.push_back(r.type);
+    by_type[r.type].push_back(&r);
+  }
+  ASSERT_EQ(MacBin_GetNrTypes(channel), static_cast<int32_t>(types.size()));
+  for (int32_t t = 0; t < static_cast<int32_t>(types.size()); ++t) {
+    const std::string &type = types[static_cast<size_t>(t)];
+    const auto &expected = by_type[type];
+    EXPECT_EQ(type_at(channel, t), type);
+    const auto count = static_cast<int32_t>(expected.size());
+    EXPECT_EQ(MacBin_GetNrResources(channel, type.c_str()), count);
+    EXPECT_EQ(MacBin_GetResourceCount(channel, type.c_str(), 0, 0), count);
+    const MacBinTypeEntry &entry = channel->types[t];
+    ASSERT_EQ(entry.count, count);
+    std::map<std::string, const ModelResource *> first_named;
+    for (size_t r = 0; r < expected.size(); ++r) {
+      const ModelResource &m = *expected[r];
+      EXPECT_EQ(entry.refs[r].id, m.id);
+      if (m.name.empty()) {
+        EXPECT_EQ(entry.refs[r].name_offset, -1);
+      } else {
+        ASSERT_NE(entry.refs[r].name_offset, -1);
+        EXPECT_EQ(std::string(entry.refs[r].name->text), m.name);
+        first_named.emplace(m.name, &m);
+      }
+      EXPECT_EQ(MacBin_CheckResource2(channel, type.c_str(), m.id, nullptr), 1);
+      EXPECT_EQ(fetch(channel, type.c_str(), m.id), m.data) << type << " " << m.id;
+      EXPECT_EQ(std::string(channel->cur_name), m.name);
+      handler_calls().clear();
+      EXPECT_EQ(MacBin_GetIndResource(channel, type.c_str(), static_cast<int32_t>(r)), 1);
+      ASSERT_EQ(handler_calls().size(), 1u);
+      EXPECT_EQ(handler_calls()[0].data, m.data);
+    }
+    for (const auto &[name, m] : first_named) {
+      EXPECT_EQ(fetch(channel, type.c_str(), -5, name.c_str()), m->data) << type << " " << name;
+      EXPECT_EQ(channel->cur_id, m->id);
+    }
+  }
+  MacBin_Close(channel);
+}
+
+Bytes pattern(size_t size, uint8_t seed) {
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(seed + i * 7);
+  return out;
+}
+
+std::vector<ModelResource> mixed_resources() {
+  return {{"STR ", 0, "zero", pattern(3, 1)},
+          {"STR ", 32767, "", pattern(1, 2)},
+          {"ICN#", 128, "shared", pattern(256, 3)},
+          {"STR ", 128, "shared", pattern(2, 4)},
+          {"ICN#", 129, "", pattern(128, 5)},
+          {"PICT", 1000, std::string(127, 'p'), pattern(1000, 6)},
+          {"snd ", 5, "shared", pattern(9, 7)}};
+}
+
+TEST(ReaderRoundTrip, WriterFilesInBothFormatsAndEveryDataForkSize) {
+  init_reader();
+  ASSERT_EQ(MacBin_AddProcessor("****", record_read, write_hex_param), 0);
+  vt::TempDir dir;
+  for (int32_t format : {MACBIN_FORMAT_CLASSIC, MACBIN_FORMAT_II}) {
+    for (size_t data_size : {size_t{0}, size_t{1}, size_t{128}, size_t{129}}) {
+      const std::string name = "f" + std::to_string(format) + "_" + std::to_string(data_size) + ".bin";
+      const WrittenFile written =
+          write_with_writer(dir, name, format, pattern(data_size, 9), mixed_resources());
+      expect_reads_back(written, written.path);
+    }
+  }
+  expect_no_warnings();
+}
+
+TEST(ReaderRoundTrip, WriterFileWithoutResourcesOfItsOwn) {
+  init_reader();
+  ASSERT_EQ(MacBin_AddProcessor("****", record_read, write_hex_param), 0);
+  vt::TempDir dir;
+  const WrittenFile written = write_with_writer(dir, "empty.bin", MACBIN_FORMAT_CLASSIC, {}, {});
+  expect_reads_back(written, written.path);
+  MacBinChannel *channel = MacBin_OpenR(written.path.c_str());
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->rsrc_start, 128);
+  EXPECT_EQ(channel->map_pos - channel->rsrc_start, channel->rsrc_length - channel->map_length);
+  EXPECT_EQ(channel->types[0].ref_offset, 10);
+  MacBin_Close(channel);
+}
+
+// The writer's whole capacity: 63 types of 64 resources and the owner
+// resource's type, with random IDs, names (some shared, some absent) and data.
+TEST(ReaderRoundTrip, RandomFilesOverTheWritersWholeCapacity) {
+  init_reader();
+  ASSERT_EQ(MacBin_AddProcessor("****", record_read, write_hex_param), 0);
+  vt::TempDir dir;
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    std::vector<std::string> name_pool;
+    for (int i = 0; i < 400; ++i) {
+      std::string name(1 + below(14), ' ');
+      for (char &c : name) c = static_cast<char>(0x21 + below(0x5E));
+      name_pool.push_back(name);
+    }
+    std::vector<std::string> types;
+    while (types.size() < 63) {
+      std::string type(4, ' ');
+      for (char &c : type) c = static_cast<char>(0x20 + below(0x5F));
+      if (type != "VARN" && std::find(types.begin(), types.end(), type) == types.end()) {
+        types.push_back(type);
+      }
+    }
+    std::vector<ModelResource> resources;
+    for (const std::string &type : types) {
+      std::vector<int32_t> ids;
+      while (ids.size() < 64) {
+        const auto id = static_cast<int32_t>(below(32768));
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+      }
+      for (int32_t id : ids) {
+        const std::string name = below(4) == 0 ? "" : name_pool[below(400)];
+        resources.push_back({type, id, name, pattern(1 + below(40), static_cast<uint8_t>(below(256)))});
+      }
+    }
+    // Insertion order interleaves the types.
+    std::shuffle(resources.begin(), resources.end(), random);
+    const WrittenFile written = write_with_writer(dir, "full.bin", seed % 2 + 1, pattern(below(300), 1),
+                                                  resources);
+    expect_reads_back(written, written.path);
+  }
+  expect_no_warnings();
+}
+
+// A file that has been through another program: hfsutils decodes our
+// MacBinary II file into an HFS volume and writes its own MacBinary II file
+// from it.
+TEST(ReaderRoundTrip, FileRewrittenByHfsutils) {
+  const std::string hformat = vt::require_peer("hformat", "hfsutils");
+  if (hformat.empty()) GTEST_SKIP() << "hfsutils not installed";
+  init_reader();
+  ASSERT_EQ(MacBin_AddProcessor("****", record_read, write_hex_param), 0);
+  vt::TempDir dir;
+  const WrittenFile written =
+      write_with_writer(dir, "ours.bin", MACBIN_FORMAT_II, pattern(300, 2), mixed_resources());
+  const std::string quoted_dir = "'" + dir.path().string() + "'";
+  // hfsutils keeps its current volume in $HOME/.hcwd.
+  const std::string env = "cd " + quoted_dir + " && HOME=" + quoted_dir + " ";
+  std::string output;
+  ASSERT_EQ(vt::run_command(env + "dd if=/dev/zero of=volume.hfs bs=1024 count=1600", &output), 0)
+      << output;
+  ASSERT_EQ(vt::run_command(env + "hformat -l Peer volume.hfs", &output), 0) << output;
+  ASSERT_EQ(vt::run_command(env + "hcopy -m ours.bin :", &output), 0) << output;
+  ASSERT_EQ(vt::run_command(env + "hcopy -m ':Round trip' theirs.bin", &output), 0) << output;
+  vt::run_command(env + "humount", &output);
+
+  const Bytes ours = vt::read_file(written.path);
+  const Bytes theirs = vt::read_file(dir.file("theirs.bin"));
+  ASSERT_GE(theirs.size(), 128u);
+  EXPECT_EQ(theirs[122], 129);  // hfsutils' own MacBinary II header
+  const int16_t their_flags = static_cast<int16_t>((theirs[73] << 8) | theirs[74]);
+  expect_reads_back(written, dir.file("theirs.bin"), their_flags);
+
+  // Same forks byte for byte, wherever each writer put them.
+  MacBinChannel *a = MacBin_OpenR(written.path.c_str());
+  MacBinChannel *b = MacBin_OpenR(dir.file("theirs.bin").c_str());
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  auto fork = [](const Bytes &file, int32_t offset, int32_t length) {
+    return Bytes(file.begin() + offset, file.begin() + offset + length);
+  };
+  int32_t offset_a = 0, length_a = 0, offset_b = 0, length_b = 0;
+  MacBin_GetResourceBlockParams(a, &offset_a, &length_a);
+  MacBin_GetResourceBlockParams(b, &offset_b, &length_b);
+  EXPECT_EQ(fork(ours, offset_a, length_a), fork(theirs, offset_b, length_b));
+  MacBin_Close(a);
+  MacBin_Close(b);
+  expect_no_warnings();
+}
+
+// ---- Hostile files ------------------------------------------------------------
+// Every case: null, exactly one message with its text, and nothing of the
+// channel left in the zone.
+
+void expect_refused(const Bytes &file, const std::string &text) {
+  init_reader();
+  vt::TempDir dir;
+  const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
+  MacBinChannel *channel = open_bytes(dir, file);
+  EXPECT_EQ(channel, nullptr);
+  if (channel != nullptr) MacBin_Close(channel);
+  ASSERT_EQ(vt::recorded_messages().size(), 1u) << text;
+  EXPECT_EQ(vt::recorded_messages()[0].module, "MacBin");
+  EXPECT_EQ(vt::recorded_messages()[0].text, text);
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
+  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), zone_before);
+}
+
+TEST(ReaderCorrupt, ForkLengthsBeyond32BitPositions) {
+  expect_refused(patched(kSmallFile, 83, hex("FF FF FF 80")),
+                 "Fork length in MacBinary header out of range");
+  expect_refused(patched(kSmallFile, 87, hex("80 00 00 00")),
+                 "Fork length in MacBinary header out of range");
+}
+
+TEST(ReaderCorrupt, ResourceForkPastEndOfFile) {
+  // A data fork of 256 puts the resource fork at 384, past the end.
+  expect_refused(patched(kSmallFile, 83, hex("00 00 01 00")), "Resource fork lies outside the file");
+  // Fork header cut short.
+  expect_refused(Bytes(kSmallFile.begin(), kSmallFile.begin() + 140),
+                 "Resource fork lies outside the file");
+}
+
+TEST(ReaderCorrupt, MapPastEnd) {
+  expect_refused(patched(kSmallFile, 128 + 12, hex("00 00 00 4A")), "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 4, hex("00 00 00 1F")), "Resource map lies outside the file");
+  // Offsets that would wrap in 32 bits.
+  expect_refused(patched(kSmallFile, 128 + 4, hex("FF FF FF F0")), "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 12, hex("FF FF FF FF")), "Resource map lies outside the file");
+  // The file ends in the middle of the map.
+  expect_refused(Bytes(kSmallFile.begin(), kSmallFile.end() - 1), "Resource map lies outside the file");
+}
+
+TEST(ReaderCorrupt, ResourceDataAreaPastEnd) {
+  expect_refused(patched(kSmallFile, 128 + 8, hex("00 00 00 80")), "Resource data lies outside the file");
+  expect_refused(patched(kSmallFile, 128, hex("80 00 00 00")), "Resource data lies outside the file");
+}
+
+TEST(ReaderCorrupt, MapTooShortForItsHeader) {
+  expect_refused(patched(kSmallFile, 128 + 12, hex("00 00 00 1B")), "Resource map too short");
+}
+
+TEST(ReaderCorrupt, TypeListPastEndOfFile) {
+  expect_refused(patched(kSmallFile, kSmallMap + 24, hex("FF F0")),
+                 "Type list lies outside the resource map");
+  // The last byte of the map holds only half the count field.
+  expect_refused(patched(kSmallFile, kSmallMap + 24, hex("00 48")),
+                 "Type list lies outside the resource map");
+}
+
+TEST(ReaderCorrupt, NegativeOffsets) {
+  // Read as signed 16-bit these would point before the map (into the
+  // resource data); they are unsigned, and past the map's end.
+  expect_refused(patched(kSmallFile, kSmallMap + 24, hex("FF FE")),
+                 "Type list lies outside the resource map");
+  expect_refused(patched(kSmallFile, kSmallMap + 26, hex("80 00")),
+                 "Resource name lies outside the resource map");
+  expect_refused(patched(kSmallFile, kSmallStrType + 6, hex("FF F4")),
+                 "Reference list lies outside the resource map");
+}
+
+TEST(ReaderCorrupt, HugeCountSmallMap) {
+  expect_refused(patched(kSmallFile, kSmallTypeCount, hex("FF FE")),
+                 "Type count does not fit the resource map");
+  expect_refused(patched(kSmallFile, kSmallTypeCount, hex("00 05")),
+                 "Type count does not fit the resource map");
+  expect_refused(patched(kSmallFile, kSmallStrType + 4, hex("FF FF")),
+                 "Reference list lies outside the resource map");
+  expect_refused(patched(kSmallFile, kSmallVersType + 4, hex("00 01")),
+                 "Reference list lies outside the resource map");
+}
+
+TEST(ReaderCorrupt, RefListPastEndOfFile) {
+  expect_refused(patched(kSmallFile, kSmallVersType + 6, hex("00 24")),
+                 "Reference list lies outside the resource map");
+}
+
+TEST(ReaderCorrupt, OverlappingReferenceListsCannotMultiplyTheMap) {
+  // Eight types of one reference each, all claiming the eight references of
+  // the first list: 64 references from a 190-byte map.
+  BuildFile spec;
+  for (int t = 0; t < 8; ++t) {
+    spec.types.push_back({std::string("TP0") + static_cast<char>('0' + t), {{1, std::nullopt, hex("01")}}});
+  }
+  Bytes file = build_macbinary(spec);
+  const size_t map_pos = file.size() - (28 + 2 + 8 * 8 + 12 * 8);
+  for (size_t t = 0; t < 8; ++t) {
+    file = patched(file, map_pos + 30 + 8 * t + 4, hex("00 07 00 42"));
+  }
+  expect_refused(file, "Reference counts do not fit the resource map");
+}
+
+TEST(ReaderCorrupt, NamePastEndOfFile) {
+  expect_refused(patched(kSmallFile, kSmallStrRef + 2, hex("00 03")),
+                 "Resource name lies outside the resource map");
+  expect_refused(patched(kSmallFile, kSmallNames, hex("03")),
+                 "Resource name lies outside the resource map");
+  expect_refused(patched(kSmallFile, kSmallMap + 26, hex("00 49")),
+                 "Resource name lies outside the resource map");
+}
+
+TEST(ReaderCorrupt, NameListOffsetIsOnlyCheckedWhenANameIsRead) {
+  // No reference has a name: a name list offset past the map harms nothing.
+  init_reader();
+  vt::TempDir dir;
+  Bytes file = patched(kSmallFile, kSmallStrRef + 2, hex("FF FF"));
+  file = patched(file, kSmallMap + 26, hex("FF FF"));
+  MacBinChannel *channel = open_bytes(dir, file);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 2);
+  MacBin_Close(channel);
+}
+
+TEST(ReaderCorrupt, ResourceDataPastEndRefusesTheFetchOnly) {
+  init_reader();
+  vt::TempDir dir;
+  const std::pair<size_t, Bytes> cases[] = {
+      {kSmallStrRef + 5, hex("FF FF FF")},     // data offset far past the end
+      {kSmallStrRef + 5, hex("00 00 55")},     // length word beyond the end
+      {0x90, hex("00 00 10 00")},              // length far past the end
+      {0x90, hex("7F FF FF FF")},              // largest length
+      {0x90, hex("FF FF FF FF")},              // negative length
+  };
+  for (const auto &[pos, bytes] : cases) {
+    vt::recorded_messages().clear();
+    handler_calls().clear();
+    MacBinChannel *channel = open_bytes(dir, patched(kSmallFile, pos, bytes));
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 128, nullptr), 1);
+    EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 128, nullptr), 0);
+    EXPECT_TRUE(handler_calls().empty());
+    ASSERT_EQ(vt::recorded_messages().size(), 1u);
+    EXPECT_EQ(vt::recorded_messages()[0].text, "Resource data lies outside the file");
+    // The other resource is still there.
+    EXPECT_EQ(fetch(channel, "vers", 1), hex("01 00"));
+    MacBin_Close(channel);
+  }
+}
+
+}  // namespace

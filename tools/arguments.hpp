@@ -1,0 +1,42 @@
+// A small command-line walker: long options (--name VALUE or --name=VALUE),
+// short ones (-o VALUE), "-" as a positional argument, "--" ending options.
+// Mistakes throw UsageError.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnel_tool {
+
+class ArgumentWalker {
+ public:
+  explicit ArgumentWalker(std::vector<std::string> arguments);
+
+  // Moves to the next argument; false when there is none.
+  bool next();
+  bool is_positional() const { return positional_; }
+  const std::string &text() const { return current_; }
+  // True when the current argument is this option (either spelling).
+  bool is(std::string_view long_name, std::string_view short_name = {}) const;
+  // The option's value: after "=" or the next argument.
+  std::string value();
+  // One more value of the current option (for options with several), taken
+  // as it stands even when it starts with "-" ("--resource TEXT -1 out").
+  std::string extra_value();
+  // For an option that takes no value: refuses "--flag=x".
+  void expect_no_value() const;
+  [[noreturn]] void reject() const;
+
+ private:
+  std::vector<std::string> arguments_;
+  size_t next_index_ = 0;
+  bool options_ended_ = false;
+  bool positional_ = false;
+  std::string current_;
+  std::string option_name_;
+  std::optional<std::string> inline_value_;
+};
+
+}  // namespace varnel_tool

@@ -1,0 +1,191 @@
+// varnel list: what a MacBinary file holds, as text or JSON.
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "commands.hpp"
+#include "library_session.hpp"
+#include "mac_text.hpp"
+#include "macbinary_input.hpp"
+#include "resource_text.hpp"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kListHelp = R"(Usage: varnel list FILE [--json]
+
+Shows what the MacBinary file FILE holds: its format (classic, MacBinary II
+or III) and whether the header CRC is valid, the Macintosh name, type,
+creator and Finder flags, the fork lengths, and every resource with its
+type, ID, name, size and attributes.  vers, FREF and BNDL resources and the
+owner resource are decoded.
+
+Options:
+  --json       one JSON object on standard output instead of text
+  -q, --quiet  no notices
+  -h, --help   this text
+
+Exit status: 0 when the whole file could be listed, 1 when it is not a
+MacBinary file or any part of it could not be read, 2 for a usage error.
+)";
+
+struct ListedResource {
+  const ResourceEntry *entry;
+  int64_t size = -1;  // -1 when the data could not be reached
+  std::optional<DecodedResource> decoded;
+};
+
+std::vector<std::string> attribute_names(int32_t attributes) {
+  static constexpr std::pair<int32_t, const char *> kAttributes[] = {
+      {0x40, "sysHeap"}, {0x20, "purgeable"}, {0x10, "locked"},
+      {0x08, "protected"}, {0x04, "preload"}, {0x02, "changed"}};
+  std::vector<std::string> names;
+  for (const auto &[bit, name] : kAttributes)
+    if ((attributes & bit) != 0) names.emplace_back(name);
+  return names;
+}
+
+std::string join(const std::vector<std::string> &items, const char *separator) {
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) out += (i == 0 ? "" : separator) + items[i];
+  return out;
+}
+
+std::string crc_text(const MacBinaryHeader &header, bool &valid) {
+  valid = header.crc_stored == header.crc_computed;
+  char text[96];
+  if (header.format == MacBinaryFormat::kClassic) {
+    std::snprintf(text, sizeof text, "none (classic header)");
+    valid = false;
+  } else {
+    std::snprintf(text, sizeof text, "0x%04X %s", header.crc_stored,
+                  valid ? "valid" : "INVALID");
+    if (!valid)
+      std::snprintf(text + std::strlen(text), sizeof text - std::strlen(text), " (computed 0x%04X)",
+                    header.crc_computed);
+  }
+  return text;
+}
+
+void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
+  FILE *out = results();
+  const MacBinaryHeader &header = input.header();
+  bool crc_valid = false;
+  const std::string crc = crc_text(header, crc_valid);
+  char flags[16];
+  std::snprintf(flags, sizeof flags, "0x%04X", header.finder_flags);
+  const std::vector<std::string> flag_names = finder_flag_names(header.finder_flags);
+  std::fprintf(out, "File:          %s\n", input.path().c_str());
+  std::fprintf(out, "Format:        %s, CRC %s\n", format_name(header.format), crc.c_str());
+  std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(header.name, true).c_str());
+  std::fprintf(out, "Type:          %s\n", mac_roman_to_utf8(header.type, true).c_str());
+  std::fprintf(out, "Creator:       %s\n", mac_roman_to_utf8(header.creator, true).c_str());
+  std::fprintf(out, "Finder flags:  %s%s%s\n", flags, flag_names.empty() ? "" : " ",
+               join(flag_names, " ").c_str());
+  std::fprintf(out, "Data fork:     %u bytes\n", header.data_length);
+  std::fprintf(out, "Resource fork: %u bytes\n", header.resource_length);
+  std::fprintf(out, "Resources:     %zu\n", listed.size());
+  if (listed.empty()) return;
+  std::fprintf(out, "  %-4s  %6s  %8s  %-10s  %s\n", "Type", "ID", "Size", "Attributes", "Name");
+  for (const ListedResource &resource : listed) {
+    const ResourceEntry &entry = *resource.entry;
+    const std::string size = resource.size < 0 ? "?" : std::to_string(resource.size);
+    const std::string attributes = join(attribute_names(entry.attributes), ",");
+    const std::string name = entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "";
+    std::fprintf(out, "  %-4s  %6d  %8s  %-10s  %s\n", mac_roman_to_utf8(entry.type, true).c_str(),
+                 entry.signed_id(), size.c_str(), attributes.empty() ? "-" : attributes.c_str(), name.c_str());
+    if (resource.decoded) std::fprintf(out, "        %s\n", resource.decoded->text.c_str());
+  }
+}
+
+void print_json(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
+  const MacBinaryHeader &header = input.header();
+  bool crc_valid = false;
+  crc_text(header, crc_valid);
+  std::string json = "{\n";
+  json += "  \"file\": " + json_quote(input.path()) + ",\n";
+  json += "  \"format\": " + json_quote(format_name(header.format)) + ",\n";
+  json += "  \"crc\": {\"stored\": " + std::to_string(header.crc_stored) + ", \"computed\": " +
+          std::to_string(header.crc_computed) + ", \"valid\": " + (crc_valid ? "true" : "false") + "},\n";
+  json += "  \"name\": " + json_quote(mac_roman_to_utf8(header.name)) + ",\n";
+  json += "  \"type\": " + json_quote(mac_roman_to_utf8(header.type)) + ",\n";
+  json += "  \"creator\": " + json_quote(mac_roman_to_utf8(header.creator)) + ",\n";
+  json += "  \"finder_flags\": {\"value\": " + std::to_string(header.finder_flags) + ", \"names\": [";
+  const std::vector<std::string> flag_names = finder_flag_names(header.finder_flags);
+  for (size_t i = 0; i < flag_names.size(); ++i) json += (i == 0 ? "" : ", ") + json_quote(flag_names[i]);
+  json += "]},\n";
+  json += "  \"data_fork_length\": " + std::to_string(header.data_length) + ",\n";
+  json += "  \"resource_fork_length\": " + std::to_string(header.resource_length) + ",\n";
+  json += "  \"resources\": [";
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const ListedResource &resource = listed[i];
+    const ResourceEntry &entry = *resource.entry;
+    json += i == 0 ? "\n" : ",\n";
+    json += "    {\"type\": " + json_quote(mac_roman_to_utf8(entry.type)) +
+            ", \"id\": " + std::to_string(entry.signed_id()) +
+            ", \"name\": " + (entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "null") +
+            ", \"size\": " + (resource.size < 0 ? "null" : std::to_string(resource.size)) +
+            ", \"attributes\": " + std::to_string(entry.attributes) + ", \"attribute_names\": [";
+    const std::vector<std::string> names = attribute_names(entry.attributes);
+    for (size_t n = 0; n < names.size(); ++n) json += (n == 0 ? "" : ", ") + json_quote(names[n]);
+    json += "]";
+    if (resource.decoded) json += ", \"decoded\": " + resource.decoded->json;
+    json += "}";
+  }
+  json += listed.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  std::fputs(json.c_str(), results());
+}
+
+}  // namespace
+
+int run_list(const Arguments &arguments) {
+  ArgumentWalker walker(arguments);
+  std::string path;
+  bool json = false;
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      std::fputs(kListHelp, results());
+      return kExitSuccess;
+    } else if (walker.is("--json")) {
+      walker.expect_no_value();
+      json = true;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is_positional() && path.empty()) {
+      path = walker.text();
+    } else {
+      walker.reject();
+    }
+  }
+  if (path.empty()) throw UsageError("list needs a MacBinary file");
+  if (!start_library() || !register_read_handler()) return kExitFailure;
+  MacBinaryInput input;
+  if (!input.open(path)) return kExitFailure;
+  std::vector<ListedResource> listed;
+  std::vector<uint8_t> data;
+  const std::string creator = mac_roman_to_utf8(input.header().creator);
+  for (const ResourceEntry &entry : input.resources()) {
+    ListedResource resource{&entry, -1, std::nullopt};
+    const std::string type = mac_roman_to_utf8(entry.type);
+    const bool decodable = type == "vers" || type == "FREF" || type == "BNDL" ||
+                           (type == creator && entry.signed_id() == 0);
+    int64_t length = 0;
+    if (input.read_resource(entry, decodable ? &data : nullptr, length)) {
+      resource.size = length;
+      if (decodable) resource.decoded = decode_resource(type, entry.signed_id(), data, creator);
+    }
+    listed.push_back(std::move(resource));
+  }
+  if (json)
+    print_json(input, listed);
+  else
+    print_text(input, listed);
+  return Reporter::instance().failed() ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace varnel_tool

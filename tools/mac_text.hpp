@@ -1,0 +1,22 @@
+// Macintosh texts (names, type codes, version strings) are MacRoman bytes;
+// the tool reads and prints UTF-8.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnel_tool {
+
+// MacRoman bytes as UTF-8.  Control characters become U+FFFD when
+// `replace_controls` is set (for terminal listings).
+std::string mac_roman_to_utf8(std::string_view mac_text, bool replace_controls = false);
+
+// UTF-8 as MacRoman; nothing when the text is not valid UTF-8 or holds a
+// character MacRoman lacks.
+std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text);
+
+// A JSON string literal (quotes included) of a UTF-8 text.
+std::string json_quote(std::string_view utf8_text);
+
+}  // namespace varnel_tool

@@ -1,0 +1,94 @@
+// varnel: write, list, extract and render Macintosh files packed in
+// MacBinary.  A host of libvarnel that uses only its public headers.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "commands.hpp"
+#include "tool_context.hpp"
+#include "varnel.h"
+
+namespace {
+
+using varnel_tool::Reporter;
+using varnel_tool::results;
+
+constexpr const char *kHelp = R"(Usage: varnel [-q] COMMAND [ARGUMENTS]
+
+Writes and reads Macintosh files packed in MacBinary.
+
+Commands:
+  pack     write a MacBinary file from a data fork and resource lines
+  list     show the header, Finder information and resources of a file
+  extract  copy a fork or resources out of a file
+  render   write a file's pictures and icons as PNG images
+  ct       convert a PNG or netpbm image into a CT image
+
+"varnel COMMAND --help" describes a command.
+
+Options:
+  -q, --quiet  no notices, no progress bar
+  --version    the version
+  -h, --help   this text
+
+Results go to standard output, messages to standard error.  Exit status:
+0 success, 1 an error was reported (no partial output is left), 2 usage.
+)";
+
+int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
+  if (command == "pack") return varnel_tool::run_pack(rest);
+  if (command == "list") return varnel_tool::run_list(rest);
+  if (command == "extract") return varnel_tool::run_extract(rest);
+  if (command == "render") return varnel_tool::run_render(rest);
+  if (command == "ct") return varnel_tool::run_ct(rest);
+  throw varnel_tool::UsageError("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  varnel_tool::route_library_output_to_stderr();
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::string command;
+  try {
+    size_t next = 0;
+    for (; next < arguments.size(); ++next) {
+      const std::string &argument = arguments[next];
+      if (argument == "-q" || argument == "--quiet") {
+        Reporter::instance().set_quiet(true);
+      } else if (argument == "--version") {
+        std::fprintf(results(), "varnel %s\n", VARNEL_VERSION_STRING);
+        return varnel_tool::kExitSuccess;
+      } else if (argument == "--help" || argument == "-h") {
+        std::fputs(kHelp, results());
+        return varnel_tool::kExitSuccess;
+      } else if (argument.starts_with("-")) {
+        throw varnel_tool::UsageError("unknown option '" + argument + "'");
+      } else {
+        break;
+      }
+    }
+    if (next >= arguments.size()) throw varnel_tool::UsageError("no command given");
+    const std::string &name = arguments[next];
+    if (name == "pack" || name == "list" || name == "extract" || name == "render" || name == "ct")
+      command = name;
+    const int status =
+        dispatch(name, varnel_tool::Arguments(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1,
+                                                 arguments.end()));
+    std::fflush(results());
+    return status;
+  } catch (const varnel_tool::UsageError &error) {
+    std::fprintf(stderr, "varnel: %s\nTry 'varnel %s%s--help'.\n", error.what(), command.c_str(),
+                 command.empty() ? "" : " ");
+    return varnel_tool::kExitUsage;
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "varnel: error: out of memory\n");
+    return varnel_tool::kExitFailure;
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "varnel: error: %s\n", error.what());
+    return varnel_tool::kExitFailure;
+  }
+}

@@ -1,0 +1,97 @@
+// What every subcommand shares: exit statuses, reporting to standard error,
+// the stream that results go to, and usage errors.
+#pragma once
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace varnel_tool {
+
+enum ExitStatus : int {
+  kExitSuccess = 0,  // every step succeeded
+  kExitFailure = 1,  // an error was reported; no output file was left behind
+  kExitUsage = 2     // the command line was wrong
+};
+
+// Thrown by argument parsing; main() prints it with a pointer to --help.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Messages to standard error.  Errors make the run fail; notices are
+// silenced by -q.  The context (a script line, a resource) prefixes each
+// message while it is set.
+class Reporter {
+ public:
+  static Reporter &instance();
+
+  void set_quiet(bool quiet) { quiet_ = quiet; }
+  bool quiet() const { return quiet_; }
+  void set_context(std::string context) { context_ = std::move(context); }
+  const std::string &context() const { return context_; }
+
+  void error(const std::string &text);
+  void warning(const std::string &text);
+  void notice(const std::string &text);
+  // For callbacks after an exception: prints without allocating.
+  void error_without_memory(const char *text) noexcept;
+  // Counts as a failure without printing (the library already said why).
+  void mark_failed() { failed_ = true; }
+  bool failed() const { return failed_; }
+  // Errors printed so far (lets a caller tell whether a step said why it failed).
+  int error_count() const { return error_count_; }
+
+  // A progress bar line is on the terminal; messages must start a new line.
+  void set_progress_line_open(bool open) { progress_line_open_ = open; }
+
+ private:
+  void print(const char *label, const std::string &text);
+
+  bool quiet_ = false;
+  bool failed_ = false;
+  int error_count_ = 0;
+  bool progress_line_open_ = false;
+  std::string context_;
+};
+
+// Sets the context for the life of the object, then restores the old one.
+class ReportContext {
+ public:
+  explicit ReportContext(std::string context)
+      : saved_(Reporter::instance().context()) {
+    Reporter::instance().set_context(std::move(context));
+  }
+  ~ReportContext() { Reporter::instance().set_context(saved_); }
+  ReportContext(const ReportContext &) = delete;
+  ReportContext &operator=(const ReportContext &) = delete;
+
+ private:
+  std::string saved_;
+};
+
+// Runs the body of a method or handler that the library calls: no
+// exception may travel back through the library, so any becomes an error
+// message and the given failure result.
+template <typename Result, typename Body>
+Result guard_callback(Result failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    Reporter::instance().error_without_memory("out of memory");
+  } catch (const std::exception &error) {
+    Reporter::instance().error_without_memory(error.what());
+  }
+  return failure;
+}
+
+// Standard output is kept for results only: the library prints some texts
+// with printf, so file descriptor 1 is pointed at standard error for the
+// whole run and results go to this stream, a copy of the original output.
+void route_library_output_to_stderr();
+FILE *results();
+
+}  // namespace varnel_tool
