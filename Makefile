@@ -29,7 +29,7 @@ test-asan:
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
 demo: all
-	$(BUILD)/examples/demo
+	tools/demo.sh $(BUILD)
 
 bench:
 	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCHMARKS=ON \

@@ -44,23 +44,23 @@ std::string resource_name(int t, int r, bool shared_names) {
 }
 
 std::string write_full_file(bool shared_names) {
-    const std::string file = scratch_path(shared_names ? "shared" : "distinct");
-    char apple_name[64] = "Full file";
-    MacBinChannel *channel = MacBin_OpenW(file.c_str(), apple_name, "VARN", "TEXT");
-    if (channel == nullptr) std::exit(1);
-    MacBin_CompleteDataFork(channel);
-    for (int t = 0; t < kTypes; ++t) {
-      for (int r = 0; r < kResourcesPerType; ++r) {
-        const std::string name = resource_name(t, r, shared_names);
-        const std::string data = "~data of " + name;
-        if (insert_resource(type_name(t).c_str(), 128 + r, name.c_str(), data.c_str()) != 0) {
-          std::fprintf(stderr, "resource %d.%d not inserted\n", t, r);
-          std::exit(1);
-        }
+  const std::string file = scratch_path(shared_names ? "shared" : "distinct");
+  char apple_name[64] = "Full file";
+  MacBinChannel *channel = MacBin_OpenW(file.c_str(), apple_name, "VARN", "TEXT");
+  if (channel == nullptr) std::exit(1);
+  MacBin_CompleteDataFork(channel);
+  for (int t = 0; t < kTypes; ++t) {
+    for (int r = 0; r < kResourcesPerType; ++r) {
+      const std::string name = resource_name(t, r, shared_names);
+      const std::string data = "~data of " + name;
+      if (insert_resource(type_name(t).c_str(), 128 + r, name.c_str(), data.c_str()) != 0) {
+        std::fprintf(stderr, "resource %d.%d not inserted\n", t, r);
+        std::exit(1);
       }
     }
-    MacBin_Close(channel);
-    return file;
+  }
+  MacBin_Close(channel);
+  return file;
 }
 
 // The two files, written once per process (index: shared names or not).
@@ -163,9 +163,17 @@ void BM_PlainReadAndWalk(benchmark::State &state) {
 
 // Five repetitions each, reported as medians: the machine may be shared.
 BENCHMARK(BM_LibraryOpenQueryClose)
-    ->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->Repetitions(5);
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5);
 BENCHMARK(BM_PlainReadAndWalk)
-    ->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->Repetitions(5);
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5);
 
 // Console output as usual, plus the median time of each benchmark, for the
 // ratio.
@@ -218,9 +226,10 @@ int main(int argc, char **argv) {
     const std::string arg = "/" + std::to_string(form);
     const auto ratio =
         reporter.slowdown("BM_LibraryOpenQueryClose" + arg, "BM_PlainReadAndWalk" + arg);
-    std::printf("ratio open+queries+close / plain read and walk, %s = %.2f cpu, %.2f real "
-                "(target <= 3.00)\n",
-                forms[form], ratio.cpu, ratio.real);
+    std::printf(
+        "ratio open+queries+close / plain read and walk, %s = %.2f cpu, %.2f real "
+        "(target <= 3.00)\n",
+        forms[form], ratio.cpu, ratio.real);
     std::filesystem::remove(full_file(form));
   }
   benchmark::Shutdown();

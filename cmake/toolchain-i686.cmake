@@ -23,3 +23,8 @@ set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386;-L;${VARNEL_CROSS_SYSROOT})
 
 # The host's GoogleTest is built for the host: build it from source instead.
 set(VARNEL_GTEST_FROM_SOURCE ON CACHE BOOL "Build GoogleTest from its sources")
+
+# qemu-i386 (7.2) hangs or crashes in the child of fork() in dynamically
+# linked programs, and the death tests and fault sweeps fork: link the
+# GoogleTest programs statically (the library itself stays shared).
+set(VARNEL_STATIC_TESTS ON CACHE BOOL "Link the test programs statically")

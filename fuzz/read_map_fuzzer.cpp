@@ -28,7 +28,8 @@ struct Scratch {
                      MACBIN_METHOD_MESSAGE);
     // "INFO : no resources in file" goes to standard output.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    std::string pattern = (std::filesystem::temp_directory_path() / "read-map-fuzz-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "read-map-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     directory = pattern;
     path = (directory / "input.bin").string();
@@ -50,7 +51,8 @@ size_t input_size = 0;
 
 int32_t read_whole_resource(MacBinChannel *channel, int32_t data_pos, int32_t data_length) {
   if (data_pos < 0 || data_length < 0) std::abort();
-  if (static_cast<uint64_t>(data_pos) + static_cast<uint64_t>(data_length) > input_size) std::abort();
+  if (static_cast<uint64_t>(data_pos) + static_cast<uint64_t>(data_length) > input_size)
+    std::abort();
   if (fgetp(channel->file) != data_pos) std::abort();
   std::vector<uint8_t> data(static_cast<size_t>(data_length));
   if (fgetm(channel->file, data.data(), data_length) != 1) std::abort();

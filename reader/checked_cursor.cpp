@@ -3,7 +3,6 @@
 
 #include <cerrno>
 
-
 bool CheckedFile::read_at(int64_t position, void *buffer, int64_t size) {
   if (!contains(position, size)) return false;
   if (!seek_to(position)) return false;

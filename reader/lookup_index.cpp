@@ -1,6 +1,7 @@
 // The reader's lookup index: small hash tables per type entry.
 #include "reader/lookup_index.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -108,8 +109,21 @@ void index_type_entry(ReaderIndex &index, int32_t entry, const MacBinTypeEntry &
   const auto count = static_cast<uint32_t>(type.count);
   const uint32_t id_size = table_size_for(count);
   const uint32_t name_size = table_size_for(named);
-  const TypeTables tables{static_cast<uint32_t>(index.id_slots_used), id_size - 1,
-                          static_cast<uint32_t>(index.name_slots_used), name_size - 1};
+  uint32_t id_low = 0xFFFF;
+  uint32_t id_high = 0;
+  for (uint32_t r = 0; r < count; ++r) {
+    const auto id = static_cast<uint32_t>(type.refs[r].id);
+    id_low = std::min(id_low, id);
+    id_high = std::max(id_high, id);
+  }
+  // count >= 1, so id_low <= id_high.
+  const uint32_t id_span = id_high - id_low + 1 <= id_size ? id_high - id_low + 1 : 0;
+  const TypeTables tables{static_cast<uint32_t>(index.id_slots_used),
+                          id_size - 1,
+                          static_cast<uint32_t>(index.name_slots_used),
+                          name_size - 1,
+                          id_low,
+                          id_span};
   index.tables.push_back(tables);
   index.id_slots_used += id_size;
   index.name_slots_used += name_size;
@@ -120,13 +134,18 @@ void index_type_entry(ReaderIndex &index, int32_t entry, const MacBinTypeEntry &
   // answer with the first matching reference.
   for (uint32_t r = 0; r < count; ++r) {
     const MacBinRefEntry &ref = type.refs[r];
-    for (uint32_t slot = mix_id(static_cast<uint32_t>(ref.id)) & tables.id_mask;;
-         slot = (slot + 1) & tables.id_mask) {
-      if (ids[slot] == 0) {
-        ids[slot] = r + 1;
-        break;
+    if (id_span != 0) {
+      uint32_t &slot = ids[static_cast<uint32_t>(ref.id) - id_low];
+      if (slot == 0) slot = r + 1;
+    } else {
+      for (uint32_t slot = mix_id(static_cast<uint32_t>(ref.id)) & tables.id_mask;;
+           slot = (slot + 1) & tables.id_mask) {
+        if (ids[slot] == 0) {
+          ids[slot] = r + 1;
+          break;
+        }
+        if (type.refs[ids[slot] - 1].id == ref.id) break;
       }
-      if (type.refs[ids[slot] - 1].id == ref.id) break;
     }
     if (ref.name_offset == -1) continue;
     // Equal texts share one node, so the node tells equal names apart.
@@ -136,7 +155,8 @@ void index_type_entry(ReaderIndex &index, int32_t entry, const MacBinTypeEntry &
         names[slot] = NameSlot{hash, r + 1};
         break;
       }
-      if (names[slot].hash == hash && type.refs[names[slot].ref_plus_one - 1].name == ref.name) break;
+      if (names[slot].hash == hash && type.refs[names[slot].ref_plus_one - 1].name == ref.name)
+        break;
     }
   }
 }

@@ -46,11 +46,18 @@ class KeyTable {
 
 // Where one type entry's two tables lie.  Slots hold a reference index + 1
 // (0 = empty); name slots also hold the name's hash.
+//
+// IDs of one type are nearly always a run (128, 129, ...).  When the span
+// from the lowest to the highest ID fits the slots the ID table has anyway,
+// the table is indexed by ID - id_low directly: no hashing, no probing.
+// Otherwise (id_span 0) it is open-addressed under id_mask.
 struct TypeTables {
   uint32_t id_first;
   uint32_t id_mask;
   uint32_t name_first;
   uint32_t name_mask;
+  uint32_t id_low;
+  uint32_t id_span;  // slots of the direct table, 0 = hashed
 };
 
 struct NameSlot {
@@ -83,14 +90,17 @@ struct ReaderIndex {
 // Type texts match as strncmp(a, b, 4) == 0 does: the first four characters,
 // ending early at a NUL.  The code holds exactly those characters, zero after
 // the first NUL, so two texts match exactly when their codes are equal.
+// Written out rather than looped: it runs once per query.  No byte past the
+// first NUL is read.
 inline uint32_t type_code(const char *text) {
-  uint32_t code = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto byte = static_cast<uint8_t>(text[i]);
-    if (byte == 0) return i == 0 ? 0 : code << (8 * (4 - i));  // 32-bit shifts are undefined
-    code = (code << 8) | byte;
-  }
-  return code;
+  const auto byte = [text](int i) { return static_cast<uint32_t>(static_cast<uint8_t>(text[i])); };
+  const uint32_t b0 = byte(0);
+  if (b0 == 0) return 0;
+  const uint32_t b1 = byte(1);
+  if (b1 == 0) return b0 << 24;
+  const uint32_t b2 = byte(2);
+  if (b2 == 0) return (b0 << 24) | (b1 << 16);
+  return (b0 << 24) | (b1 << 16) | (b2 << 8) | byte(3);
 }
 
 // IDs are often runs or multiples of a round number: every bit is mixed
@@ -173,14 +183,19 @@ inline int32_t find_last_type_entry(const ReaderIndex &index, const char *type) 
 }
 
 // The index of the first reference of type entry `entry` with this ID, or -1.
-inline int32_t find_ref_by_id(const ReaderIndex &index, const MacBinTypeEntry &type,
-                              int32_t entry, uint32_t id) {
+inline int32_t find_ref_by_id(const ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
+                              uint32_t id) {
   const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
   const uint32_t *ids = index.id_slots.data() + tables.id_first;
+  if (tables.id_span != 0) {
+    const uint32_t slot = id - tables.id_low;  // wraps to a large value below id_low
+    return slot < tables.id_span ? static_cast<int32_t>(ids[slot]) - 1 : -1;
+  }
   for (uint32_t slot = mix_id(id) & tables.id_mask;; slot = (slot + 1) & tables.id_mask) {
     const uint32_t found = ids[slot];
     if (found == 0) return -1;
-    if (static_cast<uint32_t>(type.refs[found - 1].id) == id) return static_cast<int32_t>(found - 1);
+    if (static_cast<uint32_t>(type.refs[found - 1].id) == id)
+      return static_cast<int32_t>(found - 1);
   }
 }
 

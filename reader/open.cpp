@@ -98,13 +98,13 @@ const char *read_fork_header(CheckedFile &file, MacBinChannel &channel) {
 
 // One type list item, as the map holds it.
 struct TypeItem {
-  size_t pos;          // in the map
-  uint32_t count;      // resources (1 to 65536)
-  size_t refs_pos;     // first reference item, in the map
+  size_t pos;       // in the map
+  uint32_t count;   // resources (1 to 65536)
+  size_t refs_pos;  // first reference item, in the map
 };
 
 struct TypeList {
-  size_t pos;          // in the map
+  size_t pos;            // in the map
   size_t name_list_pos;  // in the map; checked per name
   std::vector<TypeItem> items;
   size_t total_refs;
@@ -161,7 +161,8 @@ class NameCollector {
         found = NameSlot{hash, static_cast<uint32_t>(texts_.size())};
         return found.ref_plus_one - 1;
       }
-      if (found.hash == hash && texts_[found.ref_plus_one - 1] == text) return found.ref_plus_one - 1;
+      if (found.hash == hash && texts_[found.ref_plus_one - 1] == text)
+        return found.ref_plus_one - 1;
     }
   }
 
@@ -198,8 +199,8 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
 const char *build_name_nodes(const std::vector<std::string_view> &texts, MacBinChannel &channel,
                              ReaderIndex &index) {
   if (texts.empty()) return nullptr;
-  auto *nodes =
-      static_cast<MacBinNameNode *>(zalloc(MacIOControl.zone, texts.size() * sizeof(MacBinNameNode)));
+  auto *nodes = static_cast<MacBinNameNode *>(
+      zalloc(MacIOControl.zone, texts.size() * sizeof(MacBinNameNode)));
   if (nodes == nullptr) return kTextOutOfMemory;
   index.name_block = nodes;
   index.name_count = texts.size();
@@ -216,14 +217,16 @@ const char *build_name_nodes(const std::vector<std::string_view> &texts, MacBinC
 
 // The type table, one reference array per type and the name nodes, from
 // the checked type list.
-const char *build_type_table(const CheckedBytes &map, const TypeList &list,
-                             MacBinChannel &channel, ReaderIndex &index) {
+const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacBinChannel &channel,
+                             ReaderIndex &index) {
   const size_t type_count = list.items.size();
   if (type_count == 0) return nullptr;
   TesselZone *zone = MacIOControl.zone;
-  channel.types = static_cast<MacBinTypeEntry *>(zalloc(zone, type_count * sizeof(MacBinTypeEntry)));
+  channel.types =
+      static_cast<MacBinTypeEntry *>(zalloc(zone, type_count * sizeof(MacBinTypeEntry)));
   if (channel.types == nullptr) return kTextOutOfMemory;
-  channel.type_count = static_cast<int32_t>(type_count);  // entries are zero: close can release them
+  channel.type_count =
+      static_cast<int32_t>(type_count);  // entries are zero: close can release them
 
   // Per reference, in map order: its name's number and hash.
   std::vector<uint32_t> name_numbers(list.total_refs);
@@ -284,12 +287,14 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list,
 const char *read_resource_map(CheckedFile &file, MacBinChannel &channel, ReaderIndex &index) {
   if (const char *failure = read_fork_header(file, channel)) return failure;
 
-  std::vector<uint8_t> bytes(
-      std::min(static_cast<size_t>(channel.map_length), kReachableMapBytes));
-  if (!file.read_at(channel.map_pos, bytes.data(), static_cast<int64_t>(bytes.size()))) {
+  // Not zero-filled first: every byte is read from the file or the read
+  // fails.
+  const size_t map_bytes = std::min(static_cast<size_t>(channel.map_length), kReachableMapBytes);
+  const auto bytes = std::make_unique_for_overwrite<uint8_t[]>(map_bytes);
+  if (!file.read_at(channel.map_pos, bytes.get(), static_cast<int64_t>(map_bytes))) {
     return kTextCannotRead;
   }
-  const CheckedBytes map(bytes);
+  const CheckedBytes map(std::span<const uint8_t>(bytes.get(), map_bytes));
   TypeList list{};
   if (const char *failure = read_type_list(map, list)) return failure;
   return build_type_table(map, list, channel, index);

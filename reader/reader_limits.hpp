@@ -16,8 +16,8 @@ inline constexpr int64_t kCreatorPos = 69;
 inline constexpr int64_t kFinderFlagsPos = 73;
 inline constexpr int64_t kDataForkLengthPos = 83;
 inline constexpr int64_t kResourceForkLengthPos = 87;
-inline constexpr int64_t kHeaderBytesRead = 91;  // up to the end of the resource fork length
-inline constexpr int64_t kBlockSize = 128;       // forks start on 128-byte boundaries
+inline constexpr int64_t kHeaderBytesRead = 91;      // up to the end of the resource fork length
+inline constexpr int64_t kBlockSize = 128;           // forks start on 128-byte boundaries
 inline constexpr int32_t kMaxFinderNameLength = 63;  // the Finder name field holds 63 + NUL
 
 // Resource fork header: four big-endian 32-bit values.
@@ -49,16 +49,20 @@ inline constexpr size_t kReachableMapBytes = 0xFFFF + 0xFFFF + kReferenceItemSiz
 
 // Texts reported through the message method (module "MacBin", severity 3).
 inline constexpr const char *kTextNoFileName = "No filename specified";
-inline constexpr const char *kTextCannotOpen = "Could not open output file";  // kept as callers know it
+inline constexpr const char *kTextCannotOpen =
+    "Could not open output file";  // kept as callers know it
 inline constexpr const char *kTextCannotRead = "Could not read input file";
 inline constexpr const char *kTextOutOfMemory = "Out Of Memory (reading resource map)";
-inline constexpr const char *kTextForkLengthOutOfRange = "Fork length in MacBinary header out of range";
+inline constexpr const char *kTextForkLengthOutOfRange =
+    "Fork length in MacBinary header out of range";
 inline constexpr const char *kTextForkOutsideFile = "Resource fork lies outside the file";
 inline constexpr const char *kTextDataOutsideFile = "Resource data lies outside the file";
 inline constexpr const char *kTextMapOutsideFile = "Resource map lies outside the file";
 inline constexpr const char *kTextMapTooShort = "Resource map too short";
 inline constexpr const char *kTextTypeListOutsideMap = "Type list lies outside the resource map";
 inline constexpr const char *kTextTypeCountTooLarge = "Type count does not fit the resource map";
-inline constexpr const char *kTextRefListOutsideMap = "Reference list lies outside the resource map";
-inline constexpr const char *kTextRefCountsTooLarge = "Reference counts do not fit the resource map";
+inline constexpr const char *kTextRefListOutsideMap =
+    "Reference list lies outside the resource map";
+inline constexpr const char *kTextRefCountsTooLarge =
+    "Reference counts do not fit the resource map";
 inline constexpr const char *kTextNameOutsideMap = "Resource name lies outside the resource map";

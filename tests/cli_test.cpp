@@ -31,12 +31,9 @@ std::string quoted(const std::string &text) {
   return out + "'";
 }
 
-// The tool beside the tests in the build tree: from VARNEL_BINARY_DIR, or
-// else from where this test program lies (BUILD/tests/cli_test).
+// The tool in the build tree this test belongs to.
 std::string tool_path() {
-  if (std::getenv("VARNEL_BINARY_DIR") != nullptr)
-    return std::filesystem::absolute(vt::binary_dir() + "/tools/varnel").string();
-  return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "tools/varnel").string();
+  return std::filesystem::absolute(vt::binary_dir() + "/tools/varnel").string();
 }
 
 struct ToolRun {
@@ -481,7 +478,7 @@ TEST(CliPack, SampleDocumentListsAsText) {
   for (const char *line :
        {"Format:        MacBinary II, CRC 0x", "Name:          Sample\n", "Creator:       VARN\n",
         "Finder flags:  0x2100 hasBundle hasBeenInited\n", "Data fork:     38 bytes\n", "Resources:     14\n",
-        "  vers       1        39  purgeable   \n",
+        "  vers       1        39  purgeable\n",
         "        version 1.0 (final), region 0, short \"1.0\", long \"Sample 1.0 written by varnel\"\n",
         "  TEXT     128       164  purgeable   \"Read Me\"\n",
         "        owner \"VARN\" 0; FREF: 0=128 1=129; ICN#: 0=128 1=128\n"})

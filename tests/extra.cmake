@@ -57,3 +57,8 @@ if(TARGET demo AND NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
     message(STATUS "valgrind not found: demo_valgrind is not registered")
   endif()
 endif()
+
+# ---- The command-line tool's end-to-end tests run the built tool ----------
+if(TARGET cli_test AND TARGET varnel_cli)
+  add_dependencies(cli_test varnel_cli)
+endif()

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the build into a temporary prefix, checks what landed there, and
-# builds two small hosts (tests/consumers: one C, one C++) against the
-# installed copy only: once with pkg-config, once with find_package.  Each
-# host writes a MacBinary file and reads it back.
+# builds hosts against the installed copy only, once with pkg-config and once
+# with find_package: the two of tests/consumers (C and C++; each writes a
+# MacBinary file and reads it back) and the example hosts of examples/ (each
+# writes the file named by its argument).
 #
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR CMAKE CC CXX VERSION WITH_TOOL GENERATOR
 set -eu
@@ -67,7 +68,7 @@ check_uses_installed() {
 }
 
 run_host() {
-  LD_LIBRARY_PATH="$lib" "$1" "$2" || fail "$1 did not read its file back"
+  LD_LIBRARY_PATH="$lib" "$1" "$2" || fail "$1 $2 failed"
   [ -s "$2" ] || fail "$1 left no output file"
 }
 
@@ -90,6 +91,15 @@ check_uses_installed "$work/c_pc"
 check_uses_installed "$work/cpp_pc"
 run_host "$work/c_pc" "$work/c_pc.bin"
 run_host "$work/cpp_pc" "$work/cpp_pc.bin"
+# The example hosts, as a reader of the README would build them.
+for example in "$source"/examples/*.c; do
+  [ -e "$example" ] || continue
+  name=$(basename "$example" .c)
+  # shellcheck disable=SC2086
+  "$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror $cflags "$example" $libs -o "$work/example_$name" ||
+    fail "examples/$name.c with pkg-config"
+  run_host "$work/example_$name" "$work/example_$name.bin" >"$work/example_$name.out"
+done
 
 # ---- find_package -----------------------------------------------------------
 step "find_package(varnel)"
@@ -109,6 +119,11 @@ check_uses_installed "$work/cmake/consumer_cpp"
 # CMake's build RPATH points at the imported library: no LD_LIBRARY_PATH.
 "$work/cmake/consumer_c" "$work/cmake_c.bin" || fail "C host built with find_package"
 "$work/cmake/consumer_cpp" "$work/cmake_cpp.bin" || fail "C++ host built with find_package"
+for example in "$work"/cmake/example_*; do
+  [ -x "$example" ] || continue
+  "$example" "$example.bin" >"$example.out" || fail "$(basename "$example") built with find_package"
+  [ -s "$example.bin" ] || fail "$(basename "$example") left no output file"
+done
 
 # SameMajorVersion: another major version is refused.
 next=$((major + 1))

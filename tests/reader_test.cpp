@@ -88,17 +88,17 @@ uint16_t crc16_xmodem(const uint8_t *data, size_t size) {
   return static_cast<uint16_t>(crc);
 }
 
-Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> &data_offsets) {
+Bytes build_map(const BuildFile &plan, const std::vector<std::vector<uint32_t>> &data_offsets) {
   // Names and their offsets.
   Bytes names;
-  std::vector<std::vector<uint32_t>> name_offsets(spec.types.size());
+  std::vector<std::vector<uint32_t>> name_offsets(plan.types.size());
   std::map<std::string, uint32_t> written;
-  for (size_t t = 0; t < spec.types.size(); ++t) {
-    for (const BuildResource &r : spec.types[t].resources) {
+  for (size_t t = 0; t < plan.types.size(); ++t) {
+    for (const BuildResource &r : plan.types[t].resources) {
       uint32_t offset = 0xFFFF;
       if (r.name) {
         const auto known = written.find(*r.name);
-        if (spec.order == MapOrder::kForeignOrder && known != written.end()) {
+        if (plan.order == MapOrder::kForeignOrder && known != written.end()) {
           offset = known->second;
         } else {
           offset = static_cast<uint32_t>(names.size());
@@ -112,8 +112,8 @@ Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> 
   }
   auto ref_list = [&](size_t t) {
     Bytes out;
-    for (size_t r = 0; r < spec.types[t].resources.size(); ++r) {
-      const BuildResource &res = spec.types[t].resources[r];
+    for (size_t r = 0; r < plan.types[t].resources.size(); ++r) {
+      const BuildResource &res = plan.types[t].resources[r];
       append_be16(out, res.id);
       append_be16(out, name_offsets[t][r]);
       out.push_back(res.attributes);
@@ -123,7 +123,7 @@ Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> 
     return out;
   };
 
-  const size_t type_count = spec.types.size();
+  const size_t type_count = plan.types.size();
   const size_t type_list_size = 2 + 8 * type_count;
   std::vector<Bytes> ref_lists;
   for (size_t t = 0; t < type_count; ++t) ref_lists.push_back(ref_list(t));
@@ -131,7 +131,7 @@ Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> 
   // Offsets of the reference lists from the type list.
   std::vector<size_t> ref_offsets(type_count);
   size_t next = type_list_size;
-  if (spec.order == MapOrder::kWriterOrder) {
+  if (plan.order == MapOrder::kWriterOrder) {
     for (size_t t = 0; t < type_count; ++t) {
       ref_offsets[t] = next;
       next += ref_lists[t].size();
@@ -145,16 +145,16 @@ Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> 
   Bytes type_list;
   append_be16(type_list, type_count == 0 ? 0xFFFF : static_cast<uint32_t>(type_count - 1));
   for (size_t t = 0; t < type_count; ++t) {
-    const std::string &type = spec.types[t].type;
+    const std::string &type = plan.types[t].type;
     type_list.insert(type_list.end(), type.begin(), type.end());
-    append_be16(type_list, static_cast<uint32_t>(spec.types[t].resources.size() - 1));
+    append_be16(type_list, static_cast<uint32_t>(plan.types[t].resources.size() - 1));
     append_be16(type_list, static_cast<uint32_t>(ref_offsets[t]));
   }
 
   Bytes map(28, 0);
   size_t type_list_pos;
   size_t name_list_pos;
-  if (spec.order == MapOrder::kWriterOrder) {
+  if (plan.order == MapOrder::kWriterOrder) {
     type_list_pos = map.size();
     map.insert(map.end(), type_list.begin(), type_list.end());
     for (const Bytes &list : ref_lists) map.insert(map.end(), list.begin(), list.end());
@@ -174,33 +174,33 @@ Bytes build_map(const BuildFile &spec, const std::vector<std::vector<uint32_t>> 
   return map;
 }
 
-Bytes build_macbinary(const BuildFile &spec) {
+Bytes build_macbinary(const BuildFile &plan) {
   Bytes file(128, 0);
-  file[1] = static_cast<uint8_t>(spec.mac_name.size());
-  std::copy(spec.mac_name.begin(), spec.mac_name.end(), file.begin() + 2);
-  std::copy(spec.file_type.begin(), spec.file_type.end(), file.begin() + 65);
-  std::copy(spec.creator.begin(), spec.creator.end(), file.begin() + 69);
-  file[73] = static_cast<uint8_t>(spec.flags >> 8);
-  file[74] = static_cast<uint8_t>(spec.flags);
-  store_be32(file, 83, static_cast<uint32_t>(spec.data_fork.size()));
+  file[1] = static_cast<uint8_t>(plan.mac_name.size());
+  std::copy(plan.mac_name.begin(), plan.mac_name.end(), file.begin() + 2);
+  std::copy(plan.file_type.begin(), plan.file_type.end(), file.begin() + 65);
+  std::copy(plan.creator.begin(), plan.creator.end(), file.begin() + 69);
+  file[73] = static_cast<uint8_t>(plan.flags >> 8);
+  file[74] = static_cast<uint8_t>(plan.flags);
+  store_be32(file, 83, static_cast<uint32_t>(plan.data_fork.size()));
 
-  file.insert(file.end(), spec.data_fork.begin(), spec.data_fork.end());
+  file.insert(file.end(), plan.data_fork.begin(), plan.data_fork.end());
   file.resize((file.size() + 127) / 128 * 128, 0);
 
   uint32_t rsrc_length = 0;
-  if (spec.resource_fork) {
+  if (plan.resource_fork) {
     const size_t rsrc_start = file.size();
     file.resize(rsrc_start + 256, 0);  // fork header and the reserved area
-    std::vector<std::vector<uint32_t>> data_offsets(spec.types.size());
-    for (size_t t = 0; t < spec.types.size(); ++t) {
-      for (const BuildResource &r : spec.types[t].resources) {
+    std::vector<std::vector<uint32_t>> data_offsets(plan.types.size());
+    for (size_t t = 0; t < plan.types.size(); ++t) {
+      for (const BuildResource &r : plan.types[t].resources) {
         data_offsets[t].push_back(static_cast<uint32_t>(file.size() - rsrc_start - 256));
         append_be32(file, static_cast<uint32_t>(r.data.size()));
         file.insert(file.end(), r.data.begin(), r.data.end());
       }
     }
     const size_t map_pos = file.size();
-    Bytes map = build_map(spec, data_offsets);
+    Bytes map = build_map(plan, data_offsets);
     Bytes fork_header;
     append_be32(fork_header, 256);
     append_be32(fork_header, static_cast<uint32_t>(map_pos - rsrc_start));
@@ -213,13 +213,13 @@ Bytes build_macbinary(const BuildFile &spec) {
   }
   store_be32(file, 87, rsrc_length);
 
-  if (spec.header != HeaderKind::kClassic) {
-    file[101] = static_cast<uint8_t>(spec.flags);
-    if (spec.header == HeaderKind::kMacBinaryIII) {
+  if (plan.header != HeaderKind::kClassic) {
+    file[101] = static_cast<uint8_t>(plan.flags);
+    if (plan.header == HeaderKind::kMacBinaryIII) {
       const std::string signature = "mBIN";
       std::copy(signature.begin(), signature.end(), file.begin() + 102);
     }
-    file[122] = spec.header == HeaderKind::kMacBinaryIII ? 130 : 129;
+    file[122] = plan.header == HeaderKind::kMacBinaryIII ? 130 : 129;
     file[123] = 129;
     store_be16(file, 124, crc16_xmodem(file.data(), 124));
     file.resize((file.size() + 127) / 128 * 128, 0);
@@ -247,8 +247,14 @@ std::vector<HandlerCall> &handler_calls() {
 }
 
 int32_t record_read(MacBinChannel *channel, int32_t data_pos, int32_t data_length) {
-  HandlerCall call{channel, data_pos, data_length, fgetp(channel->file), {}, channel->cur_type,
-                   channel->cur_id, channel->cur_name != nullptr ? channel->cur_name : "(null)"};
+  HandlerCall call{channel,
+                   data_pos,
+                   data_length,
+                   fgetp(channel->file),
+                   {},
+                   channel->cur_type,
+                   channel->cur_id,
+                   channel->cur_name != nullptr ? channel->cur_name : "(null)"};
   call.data.resize(static_cast<size_t>(data_length));
   if (data_length > 0) fgetm(channel->file, call.data.data(), data_length);
   handler_calls().push_back(call);
@@ -299,7 +305,7 @@ const Bytes kSmallFile = hex(
     "00 00 00 10 00 00 00 1E 00 00 00 0E 00 00 00 49"  // 080 fork: data 16, map 30, 14, 73
     "00 00 00 03 61 62 63 00 00 00 02 01 00 00 00 00"  // 090 "abc" (90), 01 00 (97), pad; map 9E
     "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0A0
-    "00 00 00 00 00 00 00 1C 00 46 00 01 53 54 52 20"  // 0B0 type list 28, names 70; 2 types; 'STR '
+    "00 00 00 00 00 00 00 1C 00 46 00 01 53 54 52 20"  // 0B0 lists at 28, 70; 2 types; STR
     "00 00 00 12 76 65 72 73 00 00 00 1E 00 80 00 00"  // 0C0 1 at 18; 'vers' 1 at 30; 128 "Hi" at 0
     "00 00 00 00 00 00 00 00 00 01 FF FF 20 00 00 07"  // 0D0 attrs 00, data at 0; 1 unnamed at 7
     "00 00 00 00 02 48 69"                             // 0E0 names: "Hi"
@@ -401,8 +407,9 @@ TEST(ReaderOpen, FileTooShortForTheForkLengthsGivesNullWithoutMessage) {
   vt::TempDir dir;
   const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
   for (size_t size : {size_t{0}, size_t{1}, size_t{83}, size_t{90}}) {
-    EXPECT_EQ(open_bytes(dir, Bytes(kSmallFile.begin(), kSmallFile.begin() + static_cast<long>(size))),
-              nullptr)
+    EXPECT_EQ(
+        open_bytes(dir, Bytes(kSmallFile.begin(), kSmallFile.begin() + static_cast<long>(size))),
+        nullptr)
         << size << " bytes";
   }
   EXPECT_TRUE(vt::recorded_messages().empty());
@@ -426,11 +433,11 @@ TEST(ReaderOpen, HeaderOfExactly91BytesWithoutResourceFork) {
 TEST(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
   init_reader();
   vt::TempDir dir;
-  BuildFile spec;
-  spec.resource_fork = false;
-  spec.data_fork = vt::bytes_of("plain text");
+  BuildFile plan;
+  plan.resource_fork = false;
+  plan.data_fork = vt::bytes_of("plain text");
   vt::CaptureStdout out;
-  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
   const std::string printed = out.text();
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(printed, "INFO : no resources in file\n");
@@ -458,12 +465,13 @@ TEST(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
 TEST(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
   init_reader();
   vt::TempDir dir;
-  const std::pair<size_t, int32_t> cases[] = {{0, 128}, {1, 256}, {128, 256}, {129, 384}, {300, 512}};
+  const std::pair<size_t, int32_t> cases[] = {
+      {0, 128}, {1, 256}, {128, 256}, {129, 384}, {300, 512}};
   for (const auto &[data_size, rsrc_start] : cases) {
-    BuildFile spec;
-    spec.data_fork = vt::repeat(0xA5, data_size);
-    spec.types = {{"vers", {{1, std::nullopt, hex("01 02 03")}}}};
-    MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+    BuildFile plan;
+    plan.data_fork = vt::repeat(0xA5, data_size);
+    plan.types = {{"vers", {{1, std::nullopt, hex("01 02 03")}}}};
+    MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
     ASSERT_NE(channel, nullptr) << data_size;
     int32_t offset = -1;
     int32_t length = -1;
@@ -503,14 +511,14 @@ TEST(ReaderOpen, FinderInfoCopiedWholeAndLongMacNameCut) {
 TEST(ReaderOpen, VersionBytesAndChecksumAreNotChecked) {
   init_reader();
   vt::TempDir dir;
-  BuildFile spec;
-  spec.types = {{"vers", {{1, "v", hex("01")}}}};
+  BuildFile plan;
+  plan.types = {{"vers", {{1, "v", hex("01")}}}};
   for (HeaderKind kind : {HeaderKind::kMacBinaryII, HeaderKind::kMacBinaryIII}) {
-    spec.header = kind;
-    Bytes good = build_macbinary(spec);
+    plan.header = kind;
+    Bytes good = build_macbinary(plan);
     Bytes wrong = good;
-    wrong[0] = 7;     // old version byte must be 0
-    wrong[122] = 42;  // unknown writer version
+    wrong[0] = 7;        // old version byte must be 0
+    wrong[122] = 42;     // unknown writer version
     wrong[124] ^= 0xFF;  // checksum
     for (const Bytes &file : {good, wrong}) {
       MacBinChannel *channel = open_bytes(dir, file);
@@ -526,14 +534,14 @@ TEST(ReaderOpen, VersionBytesAndChecksumAreNotChecked) {
 TEST(ReaderOpen, MapInForeignOrderWithSharedNameItems) {
   init_reader();
   vt::TempDir dir;
-  BuildFile spec;
-  spec.order = MapOrder::kForeignOrder;
-  spec.header = HeaderKind::kMacBinaryII;
-  spec.data_fork = vt::bytes_of("data");
-  spec.types = {{"ICN#", {{128, "Doc", hex("11 22")}, {129, "App", hex("33")}}},
+  BuildFile plan;
+  plan.order = MapOrder::kForeignOrder;
+  plan.header = HeaderKind::kMacBinaryII;
+  plan.data_fork = vt::bytes_of("data");
+  plan.types = {{"ICN#", {{128, "Doc", hex("11 22")}, {129, "App", hex("33")}}},
                 {"FREF", {{128, "Doc", hex("44 55 66")}}},
                 {"STR ", {{5, std::nullopt, {}}, {6, "App", hex("77")}}}};
-  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(channel->map_length, 28 + 8 + 2 + 24 + 60);
   ASSERT_EQ(MacBin_GetNrTypes(channel), 3);
@@ -588,10 +596,11 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   init_reader();
   vt::TempDir dir;
   const std::string long_name(200, 'n');
-  BuildFile spec;
-  spec.types = {{"TEXT", {{1, "same", hex("01")}, {2, "same", hex("02")}, {3, long_name, hex("03")}}},
-                {"PICT", {{1, "same", hex("04")}, {2, long_name, hex("05")}}}};
-  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  BuildFile plan;
+  plan.types = {
+      {"TEXT", {{1, "same", hex("01")}, {2, "same", hex("02")}, {3, long_name, hex("03")}}},
+      {"PICT", {{1, "same", hex("04")}, {2, long_name, hex("05")}}}};
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
   ASSERT_NE(channel, nullptr);
   const MacBinRefEntry *text = channel->types[0].refs;
   const MacBinRefEntry *pict = channel->types[1].refs;
@@ -630,12 +639,16 @@ TEST(ReaderOpen, NameWithNulKeepsTheTextBeforeIt) {
 // Two 'ICON' entries (the map repeats the type): first with IDs 1 and 2,
 // second with 3, 4 and 5.  One 'snd ' with IDs 5, 5, 9 and 300.
 BuildFile repeated_type_file() {
-  BuildFile spec;
-  spec.types = {{"ICON", {{1, "one", hex("01")}, {2, std::nullopt, hex("02")}}},
-                {"snd ", {{5, "five", hex("51")}, {5, "five again", hex("52")}, {9, std::nullopt, {}},
-                          {300, std::nullopt, hex("53")}}},
-                {"ICON", {{3, std::nullopt, hex("03")}, {4, "four", hex("04")}, {5, "one", hex("05")}}}};
-  return spec;
+  BuildFile plan;
+  plan.types = {
+      {"ICON", {{1, "one", hex("01")}, {2, std::nullopt, hex("02")}}},
+      {"snd ",
+       {{5, "five", hex("51")},
+        {5, "five again", hex("52")},
+        {9, std::nullopt, {}},
+        {300, std::nullopt, hex("53")}}},
+      {"ICON", {{3, std::nullopt, hex("03")}, {4, "four", hex("04")}, {5, "one", hex("05")}}}};
+  return plan;
 }
 
 TEST(ReaderQueries, RepeatedTypeFirstEntryForLookupsLastForNrResources) {
@@ -644,11 +657,11 @@ TEST(ReaderQueries, RepeatedTypeFirstEntryForLookupsLastForNrResources) {
   MacBinChannel *channel = open_bytes(dir, build_macbinary(repeated_type_file()));
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(MacBin_GetNrTypes(channel), 3);
-  EXPECT_EQ(MacBin_GetNrResources(channel, "ICON"), 3);       // last entry
+  EXPECT_EQ(MacBin_GetNrResources(channel, "ICON"), 3);          // last entry
   EXPECT_EQ(MacBin_GetResourceCount(channel, "ICON", 0, 0), 2);  // first entry
   EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 2, nullptr), 1);
-  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 3, nullptr), 0);   // only in the second
-  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 0, "four"), 0);    // only in the second
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 3, nullptr), 0);  // only in the second
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 0, "four"), 0);   // only in the second
   EXPECT_EQ(fetch(channel, "ICON", 0, "one"), hex("01"));            // the first entry's "one"
   EXPECT_EQ(type_at(channel, 2), "ICON");
 
@@ -676,7 +689,7 @@ TEST(ReaderQueries, LookupByNameIgnoresIdAndDuplicateIdsGiveTheFirst) {
   EXPECT_EQ(MacBin_GetIndResource(channel, "snd ", 1), 1);
   ASSERT_EQ(handler_calls().size(), 1u);
   EXPECT_EQ(handler_calls()[0].data, hex("51"));
-  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, ""), 0);  // unnamed: "" is no name
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, ""), 0);      // unnamed: "" is no name
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "Five"), 0);  // case matters
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "five"), 1);
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 70000, nullptr), 0);
@@ -702,11 +715,12 @@ TEST(ReaderQueries, ResourceCountRanges) {
 TEST(ReaderQueries, TypeMatchingIsOverFourCharactersAndCaseSensitive) {
   init_reader();
   vt::TempDir dir;
-  BuildFile spec;
-  spec.types = {{std::string("ab\0\0", 4), {{1, std::nullopt, hex("01")}}},
-                {"snd ", {{2, std::nullopt, hex("02")}}},
-                {std::string("\0xyz", 4), {{3, std::nullopt, hex("03")}, {4, std::nullopt, hex("04")}}}};
-  MacBinChannel *channel = open_bytes(dir, build_macbinary(spec));
+  BuildFile plan;
+  plan.types = {
+      {std::string("ab\0\0", 4), {{1, std::nullopt, hex("01")}}},
+      {"snd ", {{2, std::nullopt, hex("02")}}},
+      {std::string("\0xyz", 4), {{3, std::nullopt, hex("03")}, {4, std::nullopt, hex("04")}}}};
+  MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(MacBin_GetNrResources(channel, "ab"), 1);
   EXPECT_EQ(MacBin_GetNrResources(channel, "ab  "), 0);
@@ -784,7 +798,8 @@ TEST(ReaderQueries, NoReadHandlerMeansNoFetchButTheResourceExists) {
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 128, nullptr), 1);
   EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 128, nullptr), 0);  // no processor at all
-  ASSERT_EQ(MacBin_AddProcessor("STR ", nullptr, [](MacBinChannel *, const char *) { return 0; }), 0);
+  ASSERT_EQ(MacBin_AddProcessor("STR ", nullptr, [](MacBinChannel *, const char *) { return 0; }),
+            0);
   EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 128, nullptr), 0);  // write handler only
   EXPECT_STREQ(channel->cur_type, "STR ");
   EXPECT_EQ(channel->cur_id, 128);
@@ -801,9 +816,9 @@ TEST(ReaderQueries, NoReadHandlerMeansNoFetchButTheResourceExists) {
 TEST(ReaderQueries, ZeroLengthDataStillCallsTheHandler) {
   init_reader();
   vt::TempDir dir;
-  BuildFile spec;
-  spec.types = {{"zero", {{0, std::nullopt, {}}}}};
-  const Bytes file = build_macbinary(spec);
+  BuildFile plan;
+  plan.types = {{"zero", {{0, std::nullopt, {}}}}};
+  const Bytes file = build_macbinary(plan);
   MacBinChannel *channel = open_bytes(dir, file);
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(fetch(channel, "zero", 0), Bytes{});
@@ -830,6 +845,22 @@ TEST(ReaderQueries, QueriesRefuseNullArgumentsAndWritingChannels) {
   EXPECT_STREQ(channel->cur_type, "");
   EXPECT_EQ(MacBin_GetIndType(channel, nullptr, 0), 0);
   MacBin_Close(channel);
+
+  // A writing channel's tables mean something else: the queries leave it
+  // alone instead of reading them as a map.
+  char apple_name[64] = "Writer";
+  MacBinChannel *writer = MacBin_OpenW(dir.file("w.bin").c_str(), apple_name, "VARN", "TEXT");
+  ASSERT_NE(writer, nullptr);
+  MacBin_CompleteDataFork(writer);
+  ASSERT_EQ(insert_resource("STR ", 5, nullptr, "~text"), 0);
+  std::memcpy(writer->cur_type, "keep", 5);
+  EXPECT_EQ(MacBin_GetNrTypes(writer), 0);
+  EXPECT_EQ(MacBin_GetNrResources(writer, "STR "), 0);
+  EXPECT_EQ(MacBin_CheckResource2(writer, "STR ", 5, nullptr), 0);
+  EXPECT_EQ(MacBin_GetResource2(writer, "STR ", 5, nullptr), 0);
+  EXPECT_EQ(MacBin_GetIndResource(writer, "STR ", 0), 0);
+  EXPECT_STREQ(writer->cur_type, "keep");
+  MacBin_Close(writer);
 }
 
 // ---- Releasing ------------------------------------------------------------------
@@ -1022,7 +1053,8 @@ TEST(ReaderRoundTrip, WriterFilesInBothFormatsAndEveryDataForkSize) {
   vt::TempDir dir;
   for (int32_t format : {MACBIN_FORMAT_CLASSIC, MACBIN_FORMAT_II}) {
     for (size_t data_size : {size_t{0}, size_t{1}, size_t{128}, size_t{129}}) {
-      const std::string name = "f" + std::to_string(format) + "_" + std::to_string(data_size) + ".bin";
+      const std::string name =
+          "f" + std::to_string(format) + "_" + std::to_string(data_size) + ".bin";
       const WrittenFile written =
           write_with_writer(dir, name, format, pattern(data_size, 9), mixed_resources());
       expect_reads_back(written, written.path);
@@ -1078,13 +1110,14 @@ TEST(ReaderRoundTrip, RandomFilesOverTheWritersWholeCapacity) {
       }
       for (int32_t id : ids) {
         const std::string name = below(4) == 0 ? "" : name_pool[below(400)];
-        resources.push_back({type, id, name, pattern(1 + below(40), static_cast<uint8_t>(below(256)))});
+        resources.push_back(
+            {type, id, name, pattern(1 + below(40), static_cast<uint8_t>(below(256)))});
       }
     }
     // Insertion order interleaves the types.
     std::shuffle(resources.begin(), resources.end(), random);
-    const WrittenFile written = write_with_writer(dir, "full.bin", seed % 2 + 1, pattern(below(300), 1),
-                                                  resources);
+    const WrittenFile written =
+        write_with_writer(dir, "full.bin", seed % 2 + 1, pattern(below(300), 1), resources);
     expect_reads_back(written, written.path);
   }
   expect_no_warnings();
@@ -1163,25 +1196,33 @@ TEST(ReaderCorrupt, ForkLengthsBeyond32BitPositions) {
 
 TEST(ReaderCorrupt, ResourceForkPastEndOfFile) {
   // A data fork of 256 puts the resource fork at 384, past the end.
-  expect_refused(patched(kSmallFile, 83, hex("00 00 01 00")), "Resource fork lies outside the file");
+  expect_refused(patched(kSmallFile, 83, hex("00 00 01 00")),
+                 "Resource fork lies outside the file");
   // Fork header cut short.
   expect_refused(Bytes(kSmallFile.begin(), kSmallFile.begin() + 140),
                  "Resource fork lies outside the file");
 }
 
 TEST(ReaderCorrupt, MapPastEnd) {
-  expect_refused(patched(kSmallFile, 128 + 12, hex("00 00 00 4A")), "Resource map lies outside the file");
-  expect_refused(patched(kSmallFile, 128 + 4, hex("00 00 00 1F")), "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 12, hex("00 00 00 4A")),
+                 "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 4, hex("00 00 00 1F")),
+                 "Resource map lies outside the file");
   // Offsets that would wrap in 32 bits.
-  expect_refused(patched(kSmallFile, 128 + 4, hex("FF FF FF F0")), "Resource map lies outside the file");
-  expect_refused(patched(kSmallFile, 128 + 12, hex("FF FF FF FF")), "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 4, hex("FF FF FF F0")),
+                 "Resource map lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 12, hex("FF FF FF FF")),
+                 "Resource map lies outside the file");
   // The file ends in the middle of the map.
-  expect_refused(Bytes(kSmallFile.begin(), kSmallFile.end() - 1), "Resource map lies outside the file");
+  expect_refused(Bytes(kSmallFile.begin(), kSmallFile.end() - 1),
+                 "Resource map lies outside the file");
 }
 
 TEST(ReaderCorrupt, ResourceDataAreaPastEnd) {
-  expect_refused(patched(kSmallFile, 128 + 8, hex("00 00 00 80")), "Resource data lies outside the file");
-  expect_refused(patched(kSmallFile, 128, hex("80 00 00 00")), "Resource data lies outside the file");
+  expect_refused(patched(kSmallFile, 128 + 8, hex("00 00 00 80")),
+                 "Resource data lies outside the file");
+  expect_refused(patched(kSmallFile, 128, hex("80 00 00 00")),
+                 "Resource data lies outside the file");
 }
 
 TEST(ReaderCorrupt, MapTooShortForItsHeader) {
@@ -1226,11 +1267,12 @@ TEST(ReaderCorrupt, RefListPastEndOfFile) {
 TEST(ReaderCorrupt, OverlappingReferenceListsCannotMultiplyTheMap) {
   // Eight types of one reference each, all claiming the eight references of
   // the first list: 64 references from a 190-byte map.
-  BuildFile spec;
+  BuildFile plan;
   for (int t = 0; t < 8; ++t) {
-    spec.types.push_back({std::string("TP0") + static_cast<char>('0' + t), {{1, std::nullopt, hex("01")}}});
+    plan.types.push_back(
+        {std::string("TP0") + static_cast<char>('0' + t), {{1, std::nullopt, hex("01")}}});
   }
-  Bytes file = build_macbinary(spec);
+  Bytes file = build_macbinary(plan);
   const size_t map_pos = file.size() - (28 + 2 + 8 * 8 + 12 * 8);
   for (size_t t = 0; t < 8; ++t) {
     file = patched(file, map_pos + 30 + 8 * t + 4, hex("00 07 00 42"));
@@ -1263,11 +1305,11 @@ TEST(ReaderCorrupt, ResourceDataPastEndRefusesTheFetchOnly) {
   init_reader();
   vt::TempDir dir;
   const std::pair<size_t, Bytes> cases[] = {
-      {kSmallStrRef + 5, hex("FF FF FF")},     // data offset far past the end
-      {kSmallStrRef + 5, hex("00 00 55")},     // length word beyond the end
-      {0x90, hex("00 00 10 00")},              // length far past the end
-      {0x90, hex("7F FF FF FF")},              // largest length
-      {0x90, hex("FF FF FF FF")},              // negative length
+      {kSmallStrRef + 5, hex("FF FF FF")},  // data offset far past the end
+      {kSmallStrRef + 5, hex("00 00 55")},  // length word beyond the end
+      {0x90, hex("00 00 10 00")},           // length far past the end
+      {0x90, hex("7F FF FF FF")},           // largest length
+      {0x90, hex("FF FF FF FF")},           // negative length
   };
   for (const auto &[pos, bytes] : cases) {
     vt::recorded_messages().clear();

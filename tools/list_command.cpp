@@ -96,8 +96,12 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
     const std::string size = resource.size < 0 ? "?" : std::to_string(resource.size);
     const std::string attributes = join(attribute_names(entry.attributes), ",");
     const std::string name = entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "";
-    std::fprintf(out, "  %-4s  %6d  %8s  %-10s  %s\n", mac_roman_to_utf8(entry.type, true).c_str(),
-                 entry.signed_id(), size.c_str(), attributes.empty() ? "-" : attributes.c_str(), name.c_str());
+    char line[128];
+    std::snprintf(line, sizeof line, "  %-4s  %6d  %8s  %-10s  ", mac_roman_to_utf8(entry.type, true).c_str(),
+                  entry.signed_id(), size.c_str(), attributes.empty() ? "-" : attributes.c_str());
+    std::string text = line + name;
+    text.erase(text.find_last_not_of(' ') + 1);  // no trailing blanks for unnamed resources
+    std::fprintf(out, "%s\n", text.c_str());
     if (resource.decoded) std::fprintf(out, "        %s\n", resource.decoded->text.c_str());
   }
 }

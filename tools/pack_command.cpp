@@ -479,9 +479,13 @@ int run_pack(const Arguments &arguments) {
   if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
   for (size_t i = 0; i < options.lines.size(); ++i)
     lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
-  if (!options.data.empty() && options.data != "-" && !std::filesystem::is_regular_file(options.data)) {
-    reporter.error(options.data + ": no such data file");
-    return kExitFailure;
+  if (!options.data.empty() && options.data != "-") {
+    // Pipes and devices are fine (--data <(command)); directories are not.
+    std::error_code code;
+    if (!std::filesystem::exists(options.data, code) || std::filesystem::is_directory(options.data, code)) {
+      reporter.error(options.data + ": no such data file");
+      return kExitFailure;
+    }
   }
   ScratchDirectory scratch;
   if (scratch.path().empty()) {

@@ -27,12 +27,12 @@ bool file_exists(const std::string &path) { return std::filesystem::exists(path)
 
 std::string source_dir() {
   const char *v = std::getenv("VARNEL_SOURCE_DIR");
-  return v ? v : ".";
+  return v ? v : VARNEL_DEFAULT_SOURCE_DIR;
 }
 
 std::string binary_dir() {
   const char *v = std::getenv("VARNEL_BINARY_DIR");
-  return v ? v : ".";
+  return v ? v : VARNEL_DEFAULT_BINARY_DIR;
 }
 
 }  // namespace vt
