@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 WERROR     ?= OFF
 
-.PHONY: all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
+.PHONY: deps all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -16,7 +16,12 @@ all: configure
 configure:
 	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) $(CMAKE_ARGS)
 
-test: test-plain test-asan
+test: deps
+	$(MAKE) test-plain test-asan
+
+# Installs what the build and the tests need (as root, with apt-get).
+deps:
+	bash .ci/install-deps.sh
 
 test-plain: configure
 	cmake --build $(BUILD) -j $(JOBS)

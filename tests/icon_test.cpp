@@ -11,6 +11,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frame/internal.hpp"
@@ -153,26 +154,6 @@ TEST_F(IconBuilders, PixelValuesUsedAsTheyStand) {
                                               Bytes(128, 0xFF)}));
 }
 
-TEST_F(IconBuilders, SmallImageGivesSmallFamily) {
-  // 16 x 16: pixel (r, c) = r * 16 + c, so every byte value appears once.
-  const Bytes pixels = image(16, 16, [](int32_t r, int32_t c) { return r * 16 + c; });
-  const std::string ct = write_ct("small.ct", ct_file(16, 16, pixels));
-
-  EXPECT_EQ(build(kIcon8, ct).icon, pixels);
-
-  // Every pixel of row r has the high nibble r: each row gives 8 bytes r r.
-  Bytes icon4;
-  for (uint8_t row_byte = 0x00; icon4.size() < 128;
-       row_byte = static_cast<uint8_t>(row_byte + 0x11))
-    icon4.insert(icon4.end(), 8, row_byte);
-  EXPECT_EQ(build(kIcon4, ct).icon, icon4);
-
-  // Only pixel 0 (top left) is white.
-  Bytes icn(32, 0xFF);
-  icn[0] = 0x7F;
-  EXPECT_EQ(build(kIcn, ct).icon, vt::concat({icn, Bytes(32, 0xFF)}));  // 32-byte mask
-}
-
 TEST_F(IconBuilders, MaskLengthFollowsRowWidthAlone) {
   const auto icn_of = [&](int32_t rows, int32_t width) {
     const Bytes pixels(static_cast<size_t>(rows * width), 0x01);
@@ -216,42 +197,32 @@ TEST_F(CtInput, DataOffsetPastEndOfFileIsReadErrorAtFirstRow) {
 
 // ---- CT input texts -------------------------------------------------------------
 
-TEST_F(CtInput, MissingFileTextWithAndWithoutTrace) {
+TEST_F(CtInput, FailureTextsWithAndWithoutTrace) {
   const std::string missing = dir_.file("none.ct");
-  const std::string error = "ERROR     opening CT: File " + missing + " not found \a\n";
-
-  const Built quiet = build(kIcon8, missing);
-  EXPECT_EQ(quiet.result, 0);
-  EXPECT_EQ(quiet.printed, error);
-  EXPECT_EQ(quiet.icon, Bytes{});
-
-  debug_values.trace_flags = TRACE_MSG;
-  const Built traced = build(kIcn, missing);
-  EXPECT_EQ(traced.result, 0);
-  EXPECT_EQ(traced.printed, "MSG--> Opening CT-file " + missing + "\n" + error);
-  EXPECT_EQ(traced.icon, Bytes{});
-}
-
-TEST_F(CtInput, TraceLineAloneForSoundImage) {
-  const std::string ct = write_ct("ok.ct", ct_file(1, 8, Bytes(8, 0)));
-  debug_values.trace_flags = TRACE_MSG;
-  EXPECT_EQ(build(kIcon4, ct).printed, "MSG--> Opening CT-file " + ct + "\n");
-  debug_values.trace_flags = TRACE_CONDITION | TRACE_INSERT;  // other bits: no line
-  EXPECT_EQ(build(kIcon4, ct).printed, "");
-}
-
-TEST_F(CtInput, HeaderShorterThan512Bytes) {
   Bytes header = ct_file(1, 8, Bytes{});
   header.resize(511);
-  const std::string ct = write_ct("cut.ct", header);
-  const std::string error = "ERROR     reading CT-fileheader from " + ct + " \a\n";
-
-  EXPECT_EQ(build(kIcon4, ct).printed, error);
-  debug_values.trace_flags = TRACE_MSG;
-  const Built traced = build(kIcon4, ct);
-  EXPECT_EQ(traced.printed, "MSG--> Opening CT-file " + ct + "\n" + error);
-  EXPECT_EQ(traced.result, 0);
-  EXPECT_EQ(traced.icon, Bytes{});
+  const std::string cut = write_ct("cut.ct", header);
+  const std::string sound = write_ct("ok.ct", ct_file(1, 8, Bytes(8, 0)));
+  const struct {
+    std::string ct;
+    std::string error;
+  } cases[] = {
+      {missing, "ERROR     opening CT: File " + missing + " not found \a\n"},
+      {cut, "ERROR     reading CT-fileheader from " + cut + " \a\n"},
+      {sound, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.ct);
+    for (const Builder &builder : kBuilders) {
+      debug_values.trace_flags = TRACE_CONDITION | TRACE_INSERT;  // other bits: no line
+      const Built quiet = build(builder, c.ct);
+      EXPECT_EQ(quiet.printed, c.error);
+      EXPECT_EQ(quiet.result, c.error.empty() ? 1 : 0);
+      EXPECT_EQ(quiet.icon.empty(), !c.error.empty());
+      debug_values.trace_flags = TRACE_MSG;
+      EXPECT_EQ(build(builder, c.ct).printed, "MSG--> Opening CT-file " + c.ct + "\n" + c.error);
+    }
+  }
 }
 
 TEST_F(CtInput, OnlyMonoImagesAccepted) {
@@ -480,24 +451,6 @@ struct FamilyImages {
   Bytes small = image(16, 16, [](int32_t r, int32_t c) { return (r + c) % 3 == 0 ? 0 : 0xF0 + r; });
 };
 
-Bytes icon4_of(const Bytes &pixels) {
-  Bytes icon;
-  for (size_t i = 0; i + 1 < pixels.size(); i += 2)
-    icon.push_back(static_cast<uint8_t>((pixels[i] & 0xF0) | (pixels[i + 1] >> 4)));
-  return icon;
-}
-
-Bytes icn_of(const Bytes &pixels, size_t mask_bytes) {
-  Bytes icon;
-  for (size_t i = 0; i < pixels.size(); i += 8) {
-    uint8_t bits = 0;
-    for (size_t k = 0; k < 8; ++k)
-      if (pixels[i + k] != 0) bits = static_cast<uint8_t>(bits | (0x80 >> k));
-    icon.push_back(bits);
-  }
-  return vt::concat({icon, Bytes(mask_bytes, 0xFF)});
-}
-
 // Writes the whole family, FREF and bundle into `out`.
 void write_family(const std::string &out, const std::string &large_ct,
                   const std::string &small_ct) {
@@ -528,12 +481,17 @@ TEST_F(IconFamily, FullFamilyReadBack) {
   ASSERT_NE(reader, nullptr);
   // Six icon types, FREF, the owner resource and the bundle.
   EXPECT_EQ(MacBin_GetNrTypes(reader), 9);
-  EXPECT_EQ(fetch(reader, "ICN#", 128), icn_of(images.large, 128));    // 256 bytes
-  EXPECT_EQ(fetch(reader, "icl8", 128), images.large);                 // 1024
-  EXPECT_EQ(fetch(reader, "icl4", 128), icon4_of(images.large));       // 512
-  EXPECT_EQ(fetch(reader, "ics#", 128), icn_of(images.small, 32));     // 64
-  EXPECT_EQ(fetch(reader, "ics8", 128), images.small);                 // 256
-  EXPECT_EQ(fetch(reader, "ics4", 128), icon4_of(images.small));       // 128
+  // Each resource holds what its builder makes of the image, at the family's size.
+  const std::vector<std::tuple<const char *, const Builder *, std::string, size_t>> icons = {
+      {"ICN#", &kIcn, large_ct, 256}, {"icl8", &kIcon8, large_ct, 1024},
+      {"icl4", &kIcon4, large_ct, 512}, {"ics#", &kIcn, small_ct, 64},
+      {"ics8", &kIcon8, small_ct, 256}, {"ics4", &kIcon4, small_ct, 128}};
+  for (const auto &[type, builder, ct, size] : icons) {
+    const Bytes data = fetch(reader, type, 128);
+    EXPECT_EQ(data.size(), size) << type;
+    EXPECT_EQ(data, build(*builder, ct).icon) << type;
+  }
+  EXPECT_EQ(fetch(reader, "icl8", 128), images.large);
   EXPECT_EQ(fetch(reader, "FREF", 128), hex("41 50 50 4C 00 00 00"));  // "APPL", local ID 0, ""
   EXPECT_EQ(
       fetch(reader, "BNDL", 128),
@@ -596,12 +554,12 @@ TEST_F(IconFamily, SplitByMacunpack) {
   const std::map<std::string, Bytes> resources =
       resources_of_fork(vt::read_file(dir_.file("Icon_Family.rsrc")));
   EXPECT_EQ(resources.size(), 9u);
-  EXPECT_EQ(resources.at("ICN# 128"), icn_of(images.large, 128));
-  EXPECT_EQ(resources.at("icl8 128"), images.large);
-  EXPECT_EQ(resources.at("icl4 128"), icon4_of(images.large));
-  EXPECT_EQ(resources.at("ics# 128"), icn_of(images.small, 32));
-  EXPECT_EQ(resources.at("ics8 128"), images.small);
-  EXPECT_EQ(resources.at("ics4 128"), icon4_of(images.small));
+  for (const auto &[type, builder, ct] :
+       std::vector<std::tuple<const char *, const Builder *, std::string>>{
+           {"ICN#", &kIcn, large_ct}, {"icl8", &kIcon8, large_ct}, {"icl4", &kIcon4, large_ct},
+           {"ics#", &kIcn, small_ct}, {"ics8", &kIcon8, small_ct}, {"ics4", &kIcon4, small_ct}}) {
+    EXPECT_EQ(resources.at(std::string(type) + " 128"), build(*builder, ct).icon) << type;
+  }
   EXPECT_EQ(resources.at("FREF 128").size(), 7u);
   EXPECT_EQ(resources.at("BNDL 128").size(), 28u);
 }

@@ -1,8 +1,7 @@
-// The MacBinary writer through the public API: header (classic and
-// MacBinary II), data fork padding, resource fork head, resource map, the
-// Finder resources, resource lines, notices, trace lines, limits and write
-// failures.  Files are checked as bytes, read back by a small independent
-// parser of the layout.
+// The MacBinary writer through the public API: header (both formats), data
+// fork, resource fork and map, Finder resources, resource lines, notices,
+// trace lines, limits and write failures.  Files are checked as bytes and
+// read back by a small independent parser of the layout.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -497,37 +496,6 @@ TEST(WriterResourceFork, DataOffsetsCountRefusedEntries) {
   }
 }
 
-TEST(WriterResourceFork, NamesAreSharedAndWrittenPerReference) {
-  set_up_library();
-  vt::TempDir dir;
-  const std::string path = dir.file("names.bin");
-  char name[] = "N";
-  MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
-  ASSERT_NE(ch, nullptr);
-  MacBin_AddResource(ch, "TEST 1 \"\" a");
-  MacBin_AddResource(ch, "TEST 2 \"\" b");
-  MacBin_AddResource(ch, "vers 1 Same 1.00 F 0 0/1/1");
-  MacBin_AddResource(ch, "vers 2 Same 1.00 F 0 0/1/1");
-  MacBin_AddResource(ch, "NONE 3 Ghost ignored");  // not inserted: its name goes too
-  ASSERT_NE(ch->names, nullptr);
-  EXPECT_STREQ(ch->names->text, "Same");
-  EXPECT_EQ(ch->names->next, nullptr);  // one node for both
-  EXPECT_EQ(ch->refs[64 * 1 + 0].name, ch->refs[64 * 1 + 1].name);
-  MacBin_Close(ch);
-
-  const MacBinaryFile f = parse_file(path);
-  EXPECT_FALSE(get(f, "TEST", 1).name.has_value());
-  EXPECT_EQ(be16(f.map, 30 + 3 * 8 + 2), 0xFFFFu);  // first reference: no name
-  EXPECT_EQ(get(f, "vers", 1).name.value(), "Same");
-  EXPECT_EQ(get(f, "vers", 2).name.value(), "Same");
-  EXPECT_EQ(get(f, "VARN", 0).name.value(), "Owner resource");
-  // Name list: "Same", "Same", "Owner resource" at offsets 0, 5, 10.
-  const size_t name_list = be16(f.map, 26);
-  EXPECT_EQ(slice(f.map, name_list, 10), vt::concat({hex("04"), vt::bytes_of("Same"), hex("04"),
-                                                      vt::bytes_of("Same")}));
-  EXPECT_EQ(f.map.size(), name_list + 10 + 15);
-}
-
 // ---- Finder resources --------------------------------------------------------------
 
 TEST(WriterFinder, VersExampleAndStageLetters) {
@@ -634,6 +602,15 @@ TEST(WriterFinder, NoFrefNoBundleAndTheSixtyFifthFref) {
   const MacBinaryFile f = parse_file(plain);
   EXPECT_EQ(f.types, std::vector<std::string>{"VARN"});
   EXPECT_EQ(slice(f.bytes, 73, 2), hex("01 00"));
+  // A bundle asked for under "Bndl" without any FREF lists none (counts FFFF).
+  const std::string bndl = dir.file("bndl.bin");
+  ch = MacBin_OpenW(bndl.c_str(), name, "VARN", "APPL");
+  ASSERT_NE(ch, nullptr);
+  MacBin_AddResource(ch, "Bndl 200 mine");
+  EXPECT_EQ(ch->finder.flags, 0x2100);
+  MacBin_Close(ch);
+  EXPECT_EQ(get(parse_file(bndl), "BNDL", 200).data,
+            hex("56 41 52 4E 00 00 00 01 46 52 45 46 FF FF 49 43 4E 23 FF FF"));
 
   const std::string many = dir.file("many.bin");
   ch = MacBin_OpenW(many.c_str(), name, "VARN", "APPL");
@@ -683,10 +660,11 @@ TEST(WriterLines, CommentsWordsTypesAndBndl) {
   EXPECT_TRUE(vt::recorded_messages().empty());
   MacBin_AddResource(ch, "TEST 1 name two  words");  // five words: "two  words" as one text
   MacBin_AddResource(ch, "ABC 2 three");             // three letters: "ABC ", empty parameter
+  MacBin_AddResource(ch, "ABC 7 seven data");
   MacBin_AddResource(ch, "TEST \"3\" \"a name\" \"quoted\" kept");
   MacBin_AddResource(ch, "BNDL \"My owner\"");
   EXPECT_STREQ(ch->owner_text, "My owner");
-  EXPECT_EQ(vt::recorded_messages().size(), 3u);  // three progress notices, nothing else
+  EXPECT_EQ(vt::recorded_messages().size(), 4u);  // four progress notices, nothing else
   MacBin_AddResource(ch, "BNDL");
   EXPECT_EQ(vt::count_messages("ERROR in line ?"), 1u);
   MacBin_AddResource(ch, "TEST 4");
@@ -704,26 +682,12 @@ TEST(WriterLines, CommentsWordsTypesAndBndl) {
   EXPECT_EQ(get(f, "TEST", 1).data, vt::bytes_of("two  words"));
   EXPECT_EQ(get(f, "TEST", 1).name.value(), "name");
   EXPECT_EQ(get(f, "ABC ", 2).data, vt::bytes_of("<>"));  // an empty parameter text
+  EXPECT_EQ(get(f, "ABC ", 7).data, vt::bytes_of("<data>"));
   EXPECT_EQ(get(f, "TEST", 3).data, vt::bytes_of("\"quoted\" kept"));
   EXPECT_EQ(get(f, "TEST", 3).name.value(), "a name");
   EXPECT_EQ(find(f, "TEST", 4), nullptr);
   EXPECT_EQ(get(f, "VARN", 0).data, vt::concat({hex("08"), vt::bytes_of("My owner")}));
   EXPECT_EQ(get(f, "SEVE", 6).data, vt::bytes_of("data"));  // the map takes four characters
-}
-
-TEST(WriterLines, ThreeLetterTypeWithParameter) {
-  set_up_library();
-  ASSERT_EQ(MacBin_AddProcessor("ABC ", nullptr, write_bracketed), 0);
-  vt::TempDir dir;
-  const std::string path = dir.file("abc.bin");
-  char name[] = "L";
-  MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
-  ASSERT_NE(ch, nullptr);
-  MacBin_AddResource(ch, "ABC 2 three data");
-  EXPECT_STREQ(ch->types[0].type, "ABC ");
-  EXPECT_STREQ(ch->cur_type, "ABC ");
-  MacBin_Close(ch);
-  EXPECT_EQ(find(parse_file(path), "ABC ", 2)->data, vt::bytes_of("<data>"));
 }
 
 TEST(WriterLines, LengthLimitsAndFrefWithoutParameter) {
@@ -1006,23 +970,6 @@ TEST(WriterChannels, NoMemoryForANameRefusesTheResource) {
   EXPECT_EQ(find(f, "TEST", 2), nullptr);
   EXPECT_EQ(get(f, "TEST", 3).name.value(), "kept");
   EXPECT_EQ(get(f, "TEST", 4).data, vt::bytes_of("d"));
-}
-
-TEST(WriterChannels, BundleInsertedUnderBndlSetsTheFlag) {
-  set_up_library();
-  vt::TempDir dir;
-  const std::string path = dir.file("bndl.bin");
-  char name[] = "X";
-  MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "APPL");
-  MacBin_AddResource(ch, "Bndl 200 mine");
-  EXPECT_EQ(ch->finder.flags, 0x2100);
-  EXPECT_STREQ(ch->types[0].type, "BNDL");
-  MacBin_Close(ch);
-  const MacBinaryFile f = parse_file(path);
-  // No FREF was recorded: the bundle lists none (counts FFFF).
-  EXPECT_EQ(get(f, "BNDL", 200).data,
-            hex("56 41 52 4E 00 00 00 01 46 52 45 46 FF FF 49 43 4E 23 FF FF"));
-  EXPECT_EQ(slice(f.bytes, 73, 2), hex("21 00"));
 }
 
 // ---- Trace lines -------------------------------------------------------------------------
