@@ -7,7 +7,8 @@
 //
 // A path that does not exist is noted and skipped (a target may have no
 // crash files yet), but replaying nothing at all is a failure: a target
-// without a corpus proves nothing.
+// without a corpus proves nothing.  Everything goes to standard error:
+// several targets send standard output to /dev/null.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -70,7 +71,7 @@ int main(int argc, char **argv) {
     const fs::path root(argv[i]);
     std::error_code error;
     if (!fs::exists(root, error)) {
-      std::printf("replay: %s does not exist, skipped\n", argv[i]);
+      std::fprintf(stderr, "replay: %s does not exist, skipped\n", argv[i]);
       continue;
     }
     const std::vector<fs::path> files = collect_inputs(root);
@@ -83,12 +84,12 @@ int main(int argc, char **argv) {
         all_read = false;
       }
     }
-    std::printf("replay: %zu input(s) from %s\n", files.size(), argv[i]);
+    std::fprintf(stderr, "replay: %zu input(s) from %s\n", files.size(), argv[i]);
   }
   if (replayed == 0) {
     std::fprintf(stderr, "replay: no input found: the target needs a seed corpus\n");
     return 1;
   }
-  std::printf("replay: %zu input(s) in all, no failure\n", replayed);
+  std::fprintf(stderr, "replay: %zu input(s) in all, no failure\n", replayed);
   return all_read ? 0 : 1;
 }

@@ -47,7 +47,7 @@ void KeyTable::grow() { reserve_for(slots_.empty() ? kMinimumSlots / 2 : slots_.
 KeyTable::Slot &KeyTable::slot_for(uint64_t key) {
   if ((used_ + 1) * 2 > slots_.size()) grow();
   const size_t mask = slots_.size() - 1;
-  for (size_t i = mix_bits(key) & mask;; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(mix_bits(key) & mask);; i = (i + 1) & mask) {
     Slot &slot = slots_[i];
     if (slot.value < 0) {
       slot.key = key;
@@ -68,7 +68,7 @@ void KeyTable::insert_last(uint64_t key, int32_t value) { slot_for(key).value = 
 int32_t KeyTable::find(uint64_t key) const {
   if (slots_.empty()) return -1;
   const size_t mask = slots_.size() - 1;
-  for (size_t i = mix_bits(key) & mask;; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(mix_bits(key) & mask);; i = (i + 1) & mask) {
     const Slot &slot = slots_[i];
     if (slot.value < 0) return -1;
     if (slot.key == key) return slot.value;
