@@ -91,7 +91,11 @@ void run_every_query(MacBinChannel *channel) {
           std::abort();
         // The first entry of a repeated type answers for all of them, so
         // the name need not be found here.
-        MacBin_CheckResource2(channel, type, -1, ref.name->text);
+        // Asked with the node's own text or with a copy of it: one answer.
+        const std::string copy(ref.name->text);
+        if (MacBin_CheckResource2(channel, type, -1, ref.name->text) !=
+            MacBin_CheckResource2(channel, type, -1, copy.c_str()))
+          std::abort();
         MacBin_GetResource2(channel, type, -1, ref.name->text);
       }
     }

@@ -37,9 +37,9 @@ void close_read_channel(MacBinChannel *channel) {
 
   ChannelExtension *extension = extension_of(channel);
   if (ReaderIndex *index = extension->reader_index) {
-    // The reader made every name node in one block (the list links them).
+    // The reader made the name nodes in one block (the list links them).
     if (index->name_block != nullptr) {
-      zfree(MacIOControl.zone, index->name_block, index->name_count * sizeof(MacBinNameNode));
+      zfree(MacIOControl.zone, index->name_block, index->name_capacity * sizeof(MacBinNameNode));
       channel->names = nullptr;
     }
     destroy_reader_index(index);

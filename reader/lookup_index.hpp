@@ -7,9 +7,9 @@
 // channel's name list) are still filled completely: processors and hosts
 // read them directly.
 //
-// The tables are open-addressed arrays of 32-bit slots, one pair per type
-// entry, laid end to end in two vectors: a host walks one type's resources
-// after another, and that type's tables then stay in the nearest cache.
+// The tables are open-addressed arrays, one pair per type entry, laid end to
+// end in two vectors: a host walks one type's resources after another, and
+// that type's tables then stay in the nearest cache.
 #pragma once
 
 #include <cstddef>
@@ -62,16 +62,17 @@ struct TypeTables {
 
 struct NameSlot {
   uint32_t hash;
-  uint32_t ref_plus_one;
+  uint32_t number_plus_one;  // a reference's index, or a name's number; 0 = empty
 };
 
 struct ReaderIndex {
   int64_t file_length_bytes = 0;
 
-  // The channel's name nodes: one zone block of name_count nodes, linked
-  // into the channel's name list (see build_name_nodes in open.cpp).
+  // Every name node of the channel, in one zone block of name_capacity
+  // nodes (see NameNodeMaker), linked into its name list as well.
   MacBinNameNode *name_block = nullptr;
-  size_t name_count = 0;
+  size_t name_capacity = 0;
+  std::vector<uint32_t> name_hashes;  // name_hash of each node made, by node number
 
   std::vector<uint32_t> type_codes;  // per type entry, see type_code()
   KeyTable first_entry_of_type;
@@ -79,8 +80,6 @@ struct ReaderIndex {
   std::vector<TypeTables> tables;  // per type entry
   std::vector<uint32_t> id_slots;  // sized once for all entries (prepare_type_tables)
   std::vector<NameSlot> name_slots;
-  size_t id_slots_used = 0;
-  size_t name_slots_used = 0;
 
   // Hosts ask about one type many times in a row.
   uint32_t cached_code = 0;
@@ -114,56 +113,142 @@ inline uint32_t mix_id(uint32_t id) {
   return id;
 }
 
-// Hash of a name's text, as the name tables key it.  Inline and eight
-// bytes at a time: it runs once per reference and once per lookup by name.
-// The value never leaves memory, so reading words in the machine's own
-// byte order does no harm.
+// Word loads of name bytes.  Hash values never leave memory, so the
+// machine's own byte order does no harm.
+inline uint64_t load_word(const char *bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  return word;
+}
+inline uint32_t load_half(const char *bytes) {
+  uint32_t half;
+  std::memcpy(&half, bytes, 4);
+  return half;
+}
+
+// Hash of a name's text, as the name tables key it: every byte counts, so
+// names differing anywhere rarely collide.  Names of 4 to 16 bytes (most of
+// them) take two overlapping loads and two multiplications.
 inline uint32_t name_hash(std::string_view text) {
   const char *data = text.data();
   const size_t size = text.size();
+  uint64_t first;
+  uint64_t last;
   uint64_t hash = 0x9e3779b97f4a7c15ULL ^ size;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    hash = (hash ^ word) * 0xbf58476d1ce4e5b9ULL;
-    hash ^= hash >> 29;
+  if (size >= 8) {
+    size_t i = 0;
+    for (; i + 16 < size; i += 8) {
+      hash = (hash ^ load_word(data + i)) * 0xbf58476d1ce4e5b9ULL;
+      hash ^= hash >> 29;
+    }
+    first = load_word(data + i);         // the last 9 to 16 bytes, as two
+    last = load_word(data + size - 8);   // words overlapping unless 16
+  } else if (size >= 4) {
+    first = load_half(data);
+    last = load_half(data + size - 4);
+  } else if (size > 0) {
+    first = static_cast<uint8_t>(data[0]);
+    last = (static_cast<uint64_t>(static_cast<uint8_t>(data[size / 2])) << 8) |
+           static_cast<uint8_t>(data[size - 1]);
+  } else {
+    first = 0;
+    last = 0;
   }
-  // The last 0 to 7 bytes, read without a loop: two overlapping words of
-  // four, or three single bytes, which together cover every byte.
-  const size_t rest = size - i;
-  const char *tail_bytes = data + i;
-  uint64_t tail = 0;
-  if (rest >= 4) {
-    uint32_t first;
-    uint32_t last;
-    std::memcpy(&first, tail_bytes, 4);
-    std::memcpy(&last, tail_bytes + rest - 4, 4);
-    tail = (static_cast<uint64_t>(first) << 32) | last;
-  } else if (rest > 0) {
-    tail = (static_cast<uint64_t>(static_cast<uint8_t>(tail_bytes[0])) << 16) |
-           (static_cast<uint64_t>(static_cast<uint8_t>(tail_bytes[rest / 2])) << 8) |
-           static_cast<uint8_t>(tail_bytes[rest - 1]);
+  // Bytes at either end of the words reach the low bits that pick slots.
+  hash = (hash ^ first) * 0xbf58476d1ce4e5b9ULL;
+  hash ^= last;
+  hash ^= hash >> 29;
+  hash *= 0x94d049bb133111ebULL;
+  hash ^= hash >> 32;
+  return static_cast<uint32_t>(hash);
+}
+
+// True when the 8 bytes of `word` include a zero byte (exact, no false
+// answers either way).
+inline bool word_has_zero_byte(uint64_t word) {
+  return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
+}
+inline bool half_has_zero_byte(uint32_t half) {
+  return ((half - 0x01010101U) & ~half & 0x80808080U) != 0;
+}
+
+// The length of a stored name of `size` bytes as a C text: up to its first
+// NUL.  Names of 4 to 16 bytes are checked with the loads name_hash makes
+// of them anyway.
+inline size_t text_length(const char *bytes, size_t size) {
+  if (size >= 8 && size <= 16) {
+    if (!word_has_zero_byte(load_word(bytes)) && !word_has_zero_byte(load_word(bytes + size - 8)))
+      return size;
+  } else if (size >= 4 && size < 8) {
+    if (!half_has_zero_byte(load_half(bytes)) && !half_has_zero_byte(load_half(bytes + size - 4)))
+      return size;
   }
-  hash = (hash ^ tail) * 0x94d049bb133111ebULL;
-  hash ^= hash >> 31;
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
+  return strnlen(bytes, size);
+}
+
+// True when node holds exactly `text`.  Short names are compared with the
+// same overlapping loads as name_hash uses; node->text has room for them.
+inline bool node_holds(const MacBinNameNode &node, std::string_view text) {
+  const size_t size = text.size();
+  if (node.length != size) return false;
+  const char *a = node.text;
+  const char *b = text.data();
+  if (size >= 8 && size <= 16) {
+    return load_word(a) == load_word(b) && load_word(a + size - 8) == load_word(b + size - 8);
+  }
+  if (size >= 4 && size < 8) {
+    return load_half(a) == load_half(b) && load_half(a + size - 4) == load_half(b + size - 4);
+  }
+  return std::memcmp(a, b, size) == 0;
 }
 
 // Slots of a table for `count` keys: a power of two of at least twice the
 // count (at least one), so a probe always ends at an empty slot.
 uint32_t table_size_for(uint32_t count);
 
-// Sizes the tables for `type_count` entries; counts[t] and named[t] are the
-// references and the named references of entry t.
-void prepare_type_tables(ReaderIndex &index, size_t type_count, const uint32_t *counts,
-                         const uint32_t *named);
+// Sizes the tables for `type_count` entries of counts[t] references each.
+void prepare_type_tables(ReaderIndex &index, size_t type_count, const uint32_t *counts);
 
-// Records type entry `entry` (appended in entry order): its code and the
-// tables of its references, `named` of which have a name.  name_hashes[r]
-// is the hash of reference r's name (ignored for references without one).
-void index_type_entry(ReaderIndex &index, int32_t entry, const MacBinTypeEntry &type,
-                      uint32_t named, const uint32_t *name_hashes);
+// Starts the tables of type entry `entry` (entries come in order), whose
+// `count` references have IDs from id_low to id_high.
+TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type, uint32_t count,
+                             uint32_t id_low, uint32_t id_high);
+
+// Records reference r of a type entry under its ID, unless an earlier
+// reference has the same ID: lookups answer with the first.
+inline void index_reference_id(ReaderIndex &index, const TypeTables &tables,
+                               const MacBinRefEntry *refs, uint32_t r) {
+  uint32_t *ids = index.id_slots.data() + tables.id_first;
+  const auto id = static_cast<uint32_t>(refs[r].id);
+  if (tables.id_span != 0) {
+    uint32_t &slot = ids[id - tables.id_low];
+    if (slot == 0) slot = r + 1;
+    return;
+  }
+  for (uint32_t slot = mix_id(id) & tables.id_mask;; slot = (slot + 1) & tables.id_mask) {
+    if (ids[slot] == 0) {
+      ids[slot] = r + 1;
+      return;
+    }
+    if (static_cast<uint32_t>(refs[ids[slot] - 1].id) == id) return;
+  }
+}
+
+// Records named reference r under its name's hash, unless an earlier
+// reference has the same name.  Equal texts share one node, so the node
+// tells equal names apart.
+inline void index_reference_name(ReaderIndex &index, const TypeTables &tables,
+                                 const MacBinRefEntry *refs, uint32_t r, uint32_t hash) {
+  NameSlot *names = index.name_slots.data() + tables.name_first;
+  for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
+    NameSlot &found = names[slot];
+    if (found.number_plus_one == 0) {
+      found = NameSlot{hash, r + 1};
+      return;
+    }
+    if (found.hash == hash && refs[found.number_plus_one - 1].name == refs[r].name) return;
+  }
+}
 
 // The first type entry matching `type`, or -1.
 inline int32_t find_first_type_entry(ReaderIndex &index, const char *type) {
@@ -208,11 +293,41 @@ inline int32_t find_ref_by_name(const ReaderIndex &index, const MacBinTypeEntry 
   const uint32_t hash = name_hash(name);
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
     const NameSlot &found = names[slot];
-    if (found.ref_plus_one == 0) return -1;
-    if (found.hash != hash) continue;
-    const MacBinNameNode *node = type.refs[found.ref_plus_one - 1].name;
-    if (node->length == name.size() && std::memcmp(node->text, name.data(), name.size()) == 0) {
-      return static_cast<int32_t>(found.ref_plus_one - 1);
+    if (found.number_plus_one == 0) return -1;
+    if (found.hash == hash && node_holds(*type.refs[found.number_plus_one - 1].name, name)) {
+      return static_cast<int32_t>(found.number_plus_one - 1);
+    }
+  }
+}
+
+// The number of the name node whose text starts at `text`, or -1.  Hosts
+// learn resource names from the records (ref->name->text, cur_name), so a
+// lookup by name is nearly always given the text of one of the channel's
+// own nodes; that node then stands for its text, which no other node holds.
+inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
+  const auto address = reinterpret_cast<uintptr_t>(text);
+  const auto first_text =
+      reinterpret_cast<uintptr_t>(index.name_block) + offsetof(MacBinNameNode, text);
+  if (index.name_block == nullptr || address < first_text) return -1;
+  const uintptr_t distance = address - first_text;
+  if (distance % sizeof(MacBinNameNode) != 0) return -1;
+  const uintptr_t number = distance / sizeof(MacBinNameNode);
+  return number < index.name_hashes.size() ? static_cast<int32_t>(number) : -1;
+}
+
+// The index of the first reference of type entry `entry` named by node
+// `number` of the name block, or -1.
+inline int32_t find_ref_by_node(const ReaderIndex &index, const MacBinTypeEntry &type,
+                                int32_t entry, int32_t number) {
+  const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
+  const NameSlot *names = index.name_slots.data() + tables.name_first;
+  const uint32_t hash = index.name_hashes[static_cast<size_t>(number)];
+  const MacBinNameNode *node = &index.name_block[number];
+  for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
+    const NameSlot &found = names[slot];
+    if (found.number_plus_one == 0) return -1;
+    if (found.hash == hash && type.refs[found.number_plus_one - 1].name == node) {
+      return static_cast<int32_t>(found.number_plus_one - 1);
     }
   }
 }

@@ -23,6 +23,7 @@
 #include "reader/checked_cursor.hpp"
 #include "reader/internal.hpp"
 #include "reader/lookup_index.hpp"
+#include "reader/name_nodes.hpp"
 #include "reader/reader_limits.hpp"
 #include "stream/internal.hpp"
 
@@ -140,39 +141,6 @@ const char *read_type_list(const CheckedBytes &map, TypeList &list) {
   return nullptr;
 }
 
-// The distinct name texts of the map, numbered in the order they are first
-// met, while the references are read.  Texts are views into the map.
-class NameCollector {
- public:
-  explicit NameCollector(size_t max_names) {
-    size_t size = 1;
-    while (size < 2 * max_names) size *= 2;
-    slots_.assign(size, NameSlot{0, 0});
-    texts_.reserve(max_names);
-  }
-
-  // The number of `text`, added when it is new.
-  uint32_t number_of(std::string_view text, uint32_t hash) {
-    const size_t mask = slots_.size() - 1;
-    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      NameSlot &found = slots_[slot];
-      if (found.ref_plus_one == 0) {
-        texts_.push_back(text);
-        found = NameSlot{hash, static_cast<uint32_t>(texts_.size())};
-        return found.ref_plus_one - 1;
-      }
-      if (found.hash == hash && texts_[found.ref_plus_one - 1] == text)
-        return found.ref_plus_one - 1;
-    }
-  }
-
-  const std::vector<std::string_view> &texts() const { return texts_; }
-
- private:
-  std::vector<NameSlot> slots_;  // hash, number + 1 (0 = empty)
-  std::vector<std::string_view> texts_;
-};
-
 // The text of the name at name_offset in the name list, as the name list
 // keeps it: at most 127 characters, and a C text (up to a NUL).  Returns the
 // text to report when the name does not lie inside the map; an empty length
@@ -187,36 +155,14 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
   if (length == 0) return nullptr;  // an empty name is no name
   const char *characters = reinterpret_cast<const char *>(map.at(pos + 1));
   const size_t kept = std::min(length, static_cast<size_t>(kMaxStoredNameLength));
-  text = std::string_view(characters, strnlen(characters, kept));
+  text = std::string_view(characters, text_length(characters, kept));
   has_name = true;
   return nullptr;
 }
 
-// One node per distinct name, all in one zone block, linked into the
-// channel's name list newest first (the order MacBin_InsertName gives).
-// A node per allocation would cost more than everything else the reader
-// does for a file of many names; close_read_channel gives the block back.
-const char *build_name_nodes(const std::vector<std::string_view> &texts, MacBinChannel &channel,
-                             ReaderIndex &index) {
-  if (texts.empty()) return nullptr;
-  auto *nodes = static_cast<MacBinNameNode *>(
-      zalloc(MacIOControl.zone, texts.size() * sizeof(MacBinNameNode)));
-  if (nodes == nullptr) return kTextOutOfMemory;
-  index.name_block = nodes;
-  index.name_count = texts.size();
-  for (size_t i = 0; i < texts.size(); ++i) {
-    MacBinNameNode &node = nodes[i];
-    std::memcpy(node.text, texts[i].data(), texts[i].size());
-    node.text[texts[i].size()] = '\0';
-    node.length = static_cast<uint8_t>(texts[i].size());
-    node.next = channel.names;
-    channel.names = &node;
-  }
-  return nullptr;
-}
-
-// The type table, one reference array per type and the name nodes, from
-// the checked type list.
+// The type table and one reference array per type, from the checked type
+// list, in one pass over the reference lists: each reference is indexed,
+// and its name found or made, as it is read.
 const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacBinChannel &channel,
                              ReaderIndex &index) {
   const size_t type_count = list.items.size();
@@ -228,58 +174,76 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
   channel.type_count =
       static_cast<int32_t>(type_count);  // entries are zero: close can release them
 
-  // Per reference, in map order: its name's number and hash.
-  std::vector<uint32_t> name_numbers(list.total_refs);
-  std::vector<uint32_t> name_hashes(list.total_refs);
-  NameCollector names(list.total_refs);
-  std::vector<uint32_t> named_per_type(type_count, 0);
-  size_t ordinal = 0;
+  std::vector<uint32_t> counts(type_count);
+  for (size_t t = 0; t < type_count; ++t) counts[t] = list.items[t].count;
+  prepare_type_tables(index, type_count, counts.data());
+  // One zone block is taken for the name nodes before any is made.  Each
+  // distinct name has an offset of its own in the name list, and there are
+  // no more of those than bytes in the list (nor than 0xFFFF, which means
+  // no name) or named references.
+  const size_t name_list_bytes =
+      list.name_list_pos < map.size() ? map.size() - list.name_list_pos : 0;
+  NameNodeMaker names(channel, index);
+  if (!names.reserve(std::min({list.total_refs, name_list_bytes, size_t{kNoName}}))) {
+    return kTextOutOfMemory;
+  }
+  RecentNameOffsets recent_names;
+
   for (size_t t = 0; t < type_count; ++t) {
     const TypeItem &item = list.items[t];
     MacBinTypeEntry &entry = channel.types[t];
     std::memcpy(entry.type, map.at(item.pos), 4);
     entry.type[4] = '\0';
     entry.ref_offset = static_cast<int32_t>(item.refs_pos - list.pos);
-    entry.refs = static_cast<MacBinRefEntry *>(zalloc(zone, item.count * sizeof(MacBinRefEntry)));
-    if (entry.refs == nullptr) return kTextOutOfMemory;
+    MacBinRefEntry *refs =
+        static_cast<MacBinRefEntry *>(zalloc(zone, item.count * sizeof(MacBinRefEntry)));
+    if (refs == nullptr) return kTextOutOfMemory;
+    entry.refs = refs;
     entry.count = static_cast<int32_t>(item.count);
 
-    for (size_t r = 0; r < item.count; ++r, ++ordinal) {
-      const size_t pos = item.refs_pos + r * kReferenceItemSize;
-      MacBinRefEntry &ref = entry.refs[r];
-      ref.id = static_cast<int32_t>(map.be16(pos));
-      const uint32_t name_offset = map.be16(pos + 2);
-      ref.attributes = map.u8(pos + 4);
-      ref.data_offset = static_cast<int32_t>(map.be24(pos + 5));
+    // The references as the map holds them; name_offset keeps the stored
+    // offset (0xFFFF: none) until the name has been read.
+    uint32_t id_low = 0xFFFF;
+    uint32_t id_high = 0;
+    for (uint32_t r = 0; r < item.count; ++r) {
+      const uint8_t *bytes = map.at(item.refs_pos + r * kReferenceItemSize);
+      MacBinRefEntry &ref = refs[r];
+      const uint32_t id = get_be16(bytes);
+      ref.id = static_cast<int32_t>(id);
+      ref.name_offset = static_cast<int32_t>(get_be16(bytes + 2));
+      ref.attributes = bytes[4];
+      ref.data_offset = static_cast<int32_t>(get_be24(bytes + 5));
+      id_low = std::min(id_low, id);
+      id_high = std::max(id_high, id);
+    }
+    const TypeTables tables = begin_type_entry(index, static_cast<int32_t>(t), entry.type,
+                                               item.count, id_low, id_high);
+    for (uint32_t r = 0; r < item.count; ++r) index_reference_id(index, tables, refs, r);
+
+    for (uint32_t r = 0; r < item.count; ++r) {
+      MacBinRefEntry &ref = refs[r];
+      const auto name_offset = static_cast<uint32_t>(ref.name_offset);
       ref.name_offset = -1;
       if (name_offset == kNoName) continue;
-      std::string_view text;
-      bool has_name = false;
-      if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
-        return failure;
+      RecentNameOffsets::Entry &recent = recent_names.entry_for(name_offset);
+      if (recent.offset_plus_one == name_offset + 1) {
+        ref.name = recent.node;  // read and checked for an earlier reference
+      } else {
+        std::string_view text;
+        bool has_name = false;
+        if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
+          return failure;
+        }
+        if (!has_name) continue;
+        const uint32_t hash = name_hash(text);
+        ref.name = names.node_for(text, hash);
+        if (ref.name == nullptr) return kTextOutOfMemory;
+        recent = RecentNameOffsets::Entry{name_offset + 1, hash, ref.name};
       }
-      if (!has_name) continue;
+      const uint32_t hash = recent.hash;
       ref.name_offset = static_cast<int32_t>(name_offset);
-      ++named_per_type[t];
-      name_hashes[ordinal] = name_hash(text);
-      name_numbers[ordinal] = names.number_of(text, name_hashes[ordinal]);
+      index_reference_name(index, tables, refs, r, hash);
     }
-  }
-  if (const char *failure = build_name_nodes(names.texts(), channel, index)) return failure;
-
-  std::vector<uint32_t> counts(type_count);
-  for (size_t t = 0; t < type_count; ++t) counts[t] = list.items[t].count;
-  prepare_type_tables(index, type_count, counts.data(), named_per_type.data());
-  ordinal = 0;
-  for (size_t t = 0; t < type_count; ++t) {
-    MacBinTypeEntry &entry = channel.types[t];
-    const size_t first = ordinal;
-    for (int32_t r = 0; r < entry.count; ++r, ++ordinal) {
-      MacBinRefEntry &ref = entry.refs[r];
-      if (ref.name_offset != -1) ref.name = &index.name_block[name_numbers[ordinal]];
-    }
-    index_type_entry(index, static_cast<int32_t>(t), entry, named_per_type[t],
-                     name_hashes.data() + first);
   }
   return nullptr;
 }

@@ -25,7 +25,8 @@ ReaderIndex *index_of(MacBinChannel *channel) {
 
 // The reference of the first type entry matching `type`: by name (the ID
 // ignored) when name is not null, else by ID.  Null when there is none.
-const MacBinRefEntry *find_reference(MacBinChannel *channel, const char *type, int32_t id,
+[[gnu::always_inline]] inline const MacBinRefEntry *find_reference(MacBinChannel *channel,
+                                                                  const char *type, int32_t id,
                                      const char *name) {
   ReaderIndex *index = index_of(channel);
   if (index == nullptr || type == nullptr) return nullptr;
@@ -34,9 +35,15 @@ const MacBinRefEntry *find_reference(MacBinChannel *channel, const char *type, i
   const MacBinTypeEntry &type_entry = channel->types[entry];
   int32_t found = -1;
   if (name != nullptr) {
-    // A text longer than any stored name (127) cannot match one.
-    const size_t length = strnlen(name, kMaxStoredNameLength + 1);
-    found = find_ref_by_name(*index, type_entry, entry, std::string_view(name, length));
+    const int32_t node = own_node_number(*index, name);
+    if (node >= 0) {
+      found = find_ref_by_node(*index, type_entry, entry, node);
+    } else {
+      // A text longer than any stored name (127) cannot match one.
+      const size_t length = std::strlen(name);
+      if (length > kMaxStoredNameLength) return nullptr;
+      found = find_ref_by_name(*index, type_entry, entry, std::string_view(name, length));
+    }
   } else {
     if (id < 0 || id > 0xFFFF) return nullptr;  // the map holds 16-bit IDs
     found = find_ref_by_id(*index, type_entry, entry, static_cast<uint32_t>(id));

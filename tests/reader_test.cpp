@@ -599,7 +599,8 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   BuildFile plan;
   plan.types = {
       {"TEXT", {{1, "same", hex("01")}, {2, "same", hex("02")}, {3, long_name, hex("03")}}},
-      {"PICT", {{1, "same", hex("04")}, {2, long_name, hex("05")}}}};
+      {"PICT", {{1, "same", hex("04")}, {2, long_name, hex("05")}}},
+      {"snd ", {{1, "other", hex("06")}}}};
   MacBinChannel *channel = open_bytes(dir, build_macbinary(plan));
   ASSERT_NE(channel, nullptr);
   const MacBinRefEntry *text = channel->types[0].refs;
@@ -611,7 +612,7 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   EXPECT_EQ(std::string(text[2].name->text), long_name.substr(0, 127));
   size_t nodes = 0;
   for (MacBinNameNode *node = channel->names; node != nullptr; node = node->next) ++nodes;
-  EXPECT_EQ(nodes, 2u);
+  EXPECT_EQ(nodes, 3u);
   // The name list offsets are the stored ones: each reference's own item.
   EXPECT_EQ(text[0].name_offset, 0);
   EXPECT_EQ(text[1].name_offset, 5);
@@ -619,6 +620,14 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, long_name.substr(0, 127).c_str()), 1);
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, long_name.c_str()), 0);
   EXPECT_EQ(fetch(channel, "PICT", 0, long_name.substr(0, 127).c_str()), hex("05"));
+  // Hosts learn names from the records and ask with the nodes' own texts:
+  // the answers are those for copies of the texts.
+  EXPECT_EQ(fetch(channel, "PICT", 0, text[0].name->text), hex("04"));
+  EXPECT_EQ(fetch(channel, "PICT", 0, text[2].name->text), hex("05"));
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, text[0].name->text), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, text[0].name->text + 1), 0);  // "ame"
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, channel->types[2].refs[0].name->text + 2),
+            0);  // "her"
   MacBin_Close(channel);
 }
 

@@ -1,0 +1,96 @@
+// Private to the reader.
+//
+// The channel's name list as MacBin_OpenR builds it: one node per distinct
+// name text of the map, found again by its text while the references are
+// read, and linked into the channel's list newest first (the order
+// MacBin_InsertName gives).
+//
+// All nodes come from one zone block, recorded in the reader's index so
+// that MacBin_Close gives it back whole: one allocation per node would cost
+// more than everything else the reader does for a file of many names.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "reader/lookup_index.hpp"
+
+class NameNodeMaker {
+ public:
+  NameNodeMaker(MacBinChannel &channel, ReaderIndex &index) : channel_(channel), index_(index) {}
+
+  // Takes room for max_names nodes from the zone; false when it has none.
+  bool reserve(size_t max_names);
+
+  // The node holding `text` (at most 127 characters, no NUL), whose
+  // name_hash is `hash`: the one made for an equal text before, or a new
+  // one.  Null when the reserved nodes are used up (never for a checked
+  // map: each distinct text has an offset of its own).
+  MacBinNameNode *node_for(std::string_view text, uint32_t hash) {
+    // A slot holds the node number + 1 in its low half and the high half of
+    // the hash above it: texts are compared only when those agree, and the
+    // table stays small enough for the nearest cache.
+    const uint32_t tag = hash & 0xFFFF0000U;
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const uint32_t found = slots_[slot];
+      if (found == 0) {
+        MacBinNameNode *node = make_node(text, hash);
+        if (node != nullptr) slots_[slot] = tag | made_;
+        return node;
+      }
+      if ((found & 0xFFFF0000U) == tag) {
+        MacBinNameNode &node = index_.name_block[(found & 0xFFFFU) - 1];
+        if (node_holds(node, text)) return &node;
+      }
+    }
+  }
+
+ private:
+  MacBinNameNode *make_node(std::string_view text, uint32_t hash) {
+    if (made_ >= index_.name_capacity) return nullptr;
+    MacBinNameNode &node = index_.name_block[made_++];
+    // The zone gives zeroed blocks: the text is NUL-terminated already.
+    // Short texts go in as two overlapping words (node.text has room).
+    const size_t size = text.size();
+    if (size >= 8 && size <= 16) {
+      const uint64_t first = load_word(text.data());
+      const uint64_t last = load_word(text.data() + size - 8);
+      std::memcpy(node.text, &first, 8);
+      std::memcpy(node.text + size - 8, &last, 8);
+    } else {
+      std::memcpy(node.text, text.data(), size);
+    }
+    node.length = static_cast<uint8_t>(size);
+    node.next = channel_.names;
+    channel_.names = &node;
+    index_.name_hashes.push_back(hash);  // room reserved with the block
+    return &node;
+  }
+
+  MacBinChannel &channel_;
+  ReaderIndex &index_;
+  uint32_t made_ = 0;
+  std::vector<uint32_t> slots_;  // hash tag | node number + 1; 0 = empty
+};
+
+// The names met lately, by their offset in the name list.  A writer that
+// keeps one name list entry per distinct name gives every reference to a
+// name the same offset: the name is then read, checked and hashed once.
+class RecentNameOffsets {
+ public:
+  struct Entry {
+    uint32_t offset_plus_one;  // 0 = empty
+    uint32_t hash;
+    MacBinNameNode *node;
+  };
+  Entry &entry_for(uint32_t offset) { return entries_[offset % kEntries]; }
+
+ private:
+  static constexpr size_t kEntries = 512;
+  std::array<Entry, kEntries> entries_{};
+};
