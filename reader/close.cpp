@@ -10,20 +10,17 @@
 
 namespace {
 
-// The reference arrays and the type table, with the sizes they were
-// allocated with (the zone needs them back).
-void release_type_table(MacBinChannel *channel) {
+// The reference arrays (one zone block, see MacBin_OpenR) and the type
+// table, with the sizes they were allocated with (the zone needs them back).
+void release_type_table(MacBinChannel *channel, ReaderIndex *index) {
   TesselZone *zone = MacIOControl.zone;
+  if (index != nullptr && index->ref_block != nullptr) {
+    zfree(zone, index->ref_block, index->ref_count * sizeof(MacBinRefEntry));
+    index->ref_block = nullptr;
+  }
   if (channel->types != nullptr) {
-    const auto type_count = static_cast<std::size_t>(channel->type_count);
-    for (std::size_t t = 0; t < type_count; ++t) {
-      MacBinTypeEntry &entry = channel->types[t];
-      if (entry.refs != nullptr) {
-        zfree(zone, entry.refs, static_cast<std::size_t>(entry.count) * sizeof(MacBinRefEntry));
-        entry.refs = nullptr;
-      }
-    }
-    zfree(zone, channel->types, type_count * sizeof(MacBinTypeEntry));
+    zfree(zone, channel->types,
+          static_cast<std::size_t>(channel->type_count) * sizeof(MacBinTypeEntry));
   }
   channel->types = nullptr;
   channel->type_count = 0;
@@ -33,9 +30,9 @@ void release_type_table(MacBinChannel *channel) {
 
 void close_read_channel(MacBinChannel *channel) {
   if (channel == nullptr) return;
-  release_type_table(channel);
-
   ChannelExtension *extension = extension_of(channel);
+  release_type_table(channel, extension->reader_index);
+
   if (ReaderIndex *index = extension->reader_index) {
     // The reader made the name nodes in one block (the list links them).
     if (index->name_block != nullptr) {

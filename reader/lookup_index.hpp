@@ -68,6 +68,10 @@ struct NameSlot {
 struct ReaderIndex {
   int64_t file_length_bytes = 0;
 
+  // The reference arrays of every type entry, end to end in one zone block.
+  MacBinRefEntry *ref_block = nullptr;
+  size_t ref_count = 0;
+
   // Every name node of the channel, in one zone block of name_capacity
   // nodes (see NameNodeMaker), linked into its name list as well.
   MacBinNameNode *name_block = nullptr;

@@ -7,10 +7,13 @@
 //
 // All nodes come from one zone block, recorded in the reader's index so
 // that MacBin_Close gives it back whole: one allocation per node would cost
-// more than everything else the reader does for a file of many names.
+// more than everything else the reader does for a file of many names.  The
+// block is taken before the names are read, so it is sized for the most
+// names the map can hold (never more than one per reference): a map whose
+// references repeat a few names leaves most of it unused, zeroed by the
+// zone and never touched again.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -76,21 +79,4 @@ class NameNodeMaker {
   ReaderIndex &index_;
   uint32_t made_ = 0;
   std::vector<uint32_t> slots_;  // hash tag | node number + 1; 0 = empty
-};
-
-// The names met lately, by their offset in the name list.  A writer that
-// keeps one name list entry per distinct name gives every reference to a
-// name the same offset: the name is then read, checked and hashed once.
-class RecentNameOffsets {
- public:
-  struct Entry {
-    uint32_t offset_plus_one;  // 0 = empty
-    uint32_t hash;
-    MacBinNameNode *node;
-  };
-  Entry &entry_for(uint32_t offset) { return entries_[offset % kEntries]; }
-
- private:
-  static constexpr size_t kEntries = 512;
-  std::array<Entry, kEntries> entries_{};
 };

@@ -172,7 +172,14 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       static_cast<MacBinTypeEntry *>(zalloc(zone, type_count * sizeof(MacBinTypeEntry)));
   if (channel.types == nullptr) return kTextOutOfMemory;
   channel.type_count =
-      static_cast<int32_t>(type_count);  // entries are zero: close can release them
+      static_cast<int32_t>(type_count);  // close gives the table back with this size
+
+  // All reference arrays in one block: the type entries point into it.
+  auto *ref_block =
+      static_cast<MacBinRefEntry *>(zalloc(zone, list.total_refs * sizeof(MacBinRefEntry)));
+  if (ref_block == nullptr) return kTextOutOfMemory;
+  index.ref_block = ref_block;
+  index.ref_count = list.total_refs;
 
   std::vector<uint32_t> counts(type_count);
   for (size_t t = 0; t < type_count; ++t) counts[t] = list.items[t].count;
@@ -187,7 +194,6 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
   if (!names.reserve(std::min({list.total_refs, name_list_bytes, size_t{kNoName}}))) {
     return kTextOutOfMemory;
   }
-  RecentNameOffsets recent_names;
 
   for (size_t t = 0; t < type_count; ++t) {
     const TypeItem &item = list.items[t];
@@ -195,9 +201,8 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
     std::memcpy(entry.type, map.at(item.pos), 4);
     entry.type[4] = '\0';
     entry.ref_offset = static_cast<int32_t>(item.refs_pos - list.pos);
-    MacBinRefEntry *refs =
-        static_cast<MacBinRefEntry *>(zalloc(zone, item.count * sizeof(MacBinRefEntry)));
-    if (refs == nullptr) return kTextOutOfMemory;
+    MacBinRefEntry *refs = ref_block;
+    ref_block += item.count;
     entry.refs = refs;
     entry.count = static_cast<int32_t>(item.count);
 
@@ -225,22 +230,15 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       const auto name_offset = static_cast<uint32_t>(ref.name_offset);
       ref.name_offset = -1;
       if (name_offset == kNoName) continue;
-      RecentNameOffsets::Entry &recent = recent_names.entry_for(name_offset);
-      if (recent.offset_plus_one == name_offset + 1) {
-        ref.name = recent.node;  // read and checked for an earlier reference
-      } else {
-        std::string_view text;
-        bool has_name = false;
-        if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
-          return failure;
-        }
-        if (!has_name) continue;
-        const uint32_t hash = name_hash(text);
-        ref.name = names.node_for(text, hash);
-        if (ref.name == nullptr) return kTextOutOfMemory;
-        recent = RecentNameOffsets::Entry{name_offset + 1, hash, ref.name};
+      std::string_view text;
+      bool has_name = false;
+      if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
+        return failure;
       }
-      const uint32_t hash = recent.hash;
+      if (!has_name) continue;
+      const uint32_t hash = name_hash(text);
+      ref.name = names.node_for(text, hash);
+      if (ref.name == nullptr) return kTextOutOfMemory;
       ref.name_offset = static_cast<int32_t>(name_offset);
       index_reference_name(index, tables, refs, r, hash);
     }
