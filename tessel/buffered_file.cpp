@@ -30,6 +30,7 @@
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+constexpr size_t kFirstReadAhead = 4 * 1024;
 
 // Every live TesselFile record.  fopenr asks it whether its first argument is
 // a record or an option text, without ever reading through an unknown
@@ -158,7 +159,9 @@ ssize_t refill(TesselFile *file) {
   file->buffer_pos += static_cast<int64_t>(file->fill);
   file->get = 0;
   file->fill = 0;
-  const ssize_t n = read_fully(file->fd, file->buffer, file->capacity);
+  const size_t wanted = std::min(std::max(file->read_ahead, kFirstReadAhead), file->capacity);
+  file->read_ahead = std::min(2 * wanted, file->capacity);
+  const ssize_t n = read_fully(file->fd, file->buffer, wanted);
   if (n > 0) file->fill = static_cast<size_t>(n);
   return n;
 }
@@ -232,6 +235,7 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
   file->error = 0;
   file->put = file->put_limit = file->get = file->fill = 0;
   file->buffer_pos = 0;
+  file->read_ahead = kFirstReadAhead;
   file->high_water = 0;
   tessel::grant_put_limit(file);
   return true;
@@ -376,6 +380,7 @@ int64_t fputp(TesselFile *file, int64_t position) {
     if (::lseek(file->fd, static_cast<off_t>(position), SEEK_SET) < 0) return -1;
     file->buffer_pos = position;
     file->get = file->fill = 0;
+    file->read_ahead = kFirstReadAhead;
     return position;
   }
   if (file->error != 0) {

@@ -29,6 +29,11 @@ struct TesselFile {
   size_t get;
   size_t fill;
   int64_t buffer_pos;
+  // Read side: bytes the next refill asks for.  Small after opening and
+  // after a seek away from the buffered bytes, doubling while reading goes
+  // on in order: a reader that looks at a header and then seeks elsewhere
+  // does not pay for a whole buffer it never uses.
+  size_t read_ahead;
   int64_t high_water;    // write side: largest end of data written so far
   std::string path;      // for fcldelete
   std::string options;
