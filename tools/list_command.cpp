@@ -113,8 +113,14 @@ void print_json(const MacBinaryInput &input, const std::vector<ListedResource> &
   std::string json = "{\n";
   json += "  \"file\": " + json_quote(input.path()) + ",\n";
   json += "  \"format\": " + json_quote(format_name(header.format)) + ",\n";
-  json += "  \"crc\": {\"stored\": " + std::to_string(header.crc_stored) + ", \"computed\": " +
-          std::to_string(header.crc_computed) + ", \"valid\": " + (crc_valid ? "true" : "false") + "},\n";
+  // A classic header has no CRC: null, rather than a CRC that fails.
+  if (header.format == MacBinaryFormat::kClassic) {
+    json += "  \"crc\": null,\n";
+  } else {
+    json += "  \"crc\": {\"stored\": " + std::to_string(header.crc_stored) + ", \"computed\": " +
+            std::to_string(header.crc_computed) + ", \"valid\": " + (crc_valid ? "true" : "false") +
+            "},\n";
+  }
   json += "  \"name\": " + json_quote(mac_roman_to_utf8(header.name)) + ",\n";
   json += "  \"type\": " + json_quote(mac_roman_to_utf8(header.type)) + ",\n";
   json += "  \"creator\": " + json_quote(mac_roman_to_utf8(header.creator)) + ",\n";
