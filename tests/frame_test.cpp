@@ -27,13 +27,12 @@ size_t processor_count() {
   return n;
 }
 
-MacBinProgress start_notice(const char *type, int32_t id, const char *name) {
-  return MacBinProgress{-1, "out", type, id, name};
-}
-
 // ---- Initialisation and method slots ------------------------------------------
 
-TEST(FrameInit, FirstCallInitialisesSecondChangesNothing) {
+TEST(FrameInit, InitialisationAndMethodSlots) {
+  // Slots filled before the first MacBin_Init are cleared by it.
+  ASSERT_EQ(MacBin_Setmethod(as_method(write_one), MACBIN_METHOD_OPEN), 1);
+  ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
   EXPECT_EQ(MacBin_Init(), 1);
   EXPECT_NE(MacIOControl.zone, nullptr);
   EXPECT_EQ(MacIOControl.processors, nullptr);
@@ -41,6 +40,7 @@ TEST(FrameInit, FirstCallInitialisesSecondChangesNothing) {
     const bool is_default = id >= MACBIN_METHOD_MESSAGE && id <= MACBIN_METHOD_END_NOTICE;
     EXPECT_EQ(MacIOControl.methods[id - 1] != nullptr, is_default) << "method id " << id;
   }
+  EXPECT_NE(MacIOControl.methods[MACBIN_METHOD_MESSAGE - 1], as_method(vt::record_message));
 
   // A host's own method and processors survive a second MacBin_Init.
   ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
@@ -52,35 +52,34 @@ TEST(FrameInit, FirstCallInitialisesSecondChangesNothing) {
   EXPECT_EQ(vt::recorded_messages()[0].module, "MacBin");
   EXPECT_EQ(vt::recorded_messages()[0].text, "still mine");
   EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
-}
 
-TEST(FrameInit, MethodsInstalledBeforeInitAreCleared) {
-  ASSERT_EQ(MacBin_Setmethod(as_method(write_one), MACBIN_METHOD_OPEN), 1);
-  ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
-  ASSERT_EQ(MacBin_Init(), 1);
-  EXPECT_EQ(MacIOControl.methods[MACBIN_METHOD_OPEN - 1], nullptr);
-  EXPECT_NE(MacIOControl.methods[MACBIN_METHOD_MESSAGE - 1], as_method(vt::record_message));
-}
-
-TEST(FrameMethods, SetmethodAcceptsOnlyIdsOneToSixteen) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  MacBinControl before = MacIOControl;
-  EXPECT_EQ(MacBin_Setmethod(as_method(write_one), 0), 0);
-  EXPECT_EQ(MacBin_Setmethod(as_method(write_one), 17), 0);
-  EXPECT_EQ(MacBin_Setmethod(as_method(write_one), -1), 0);
+  // Ids outside 1 to 16 change nothing; null uninstalls.
+  const MacBinControl before = MacIOControl;
+  for (int32_t id : {0, 17, -1}) EXPECT_EQ(MacBin_Setmethod(as_method(write_one), id), 0) << id;
   EXPECT_EQ(std::memcmp(&before, &MacIOControl, sizeof before), 0);
-
   EXPECT_EQ(MacBin_Setmethod(as_method(write_one), 1), 1);
   EXPECT_EQ(MacBin_Setmethod(as_method(write_two), 16), 1);
   EXPECT_EQ(MacIOControl.methods[0], as_method(write_one));
   EXPECT_EQ(MacIOControl.methods[15], as_method(write_two));
-  EXPECT_EQ(MacBin_Setmethod(nullptr, 16), 1);  // null uninstalls
+  EXPECT_EQ(MacBin_Setmethod(nullptr, 16), 1);
   EXPECT_EQ(MacIOControl.methods[15], nullptr);
 }
 
 // ---- Default methods ----------------------------------------------------------------
 
-TEST(FrameDefaultMethods, MessageLinesNameTheSeverity) {
+// Start notice, a progress notice with and without a name, a percentage, end.
+void give_every_notice(const char *name) {
+  EXPECT_EQ(call_start("Macintosh Resources"), 1);
+  MacBinProgress unnamed{-1, "out", "vers", 1, nullptr};
+  call_progress(&unnamed);
+  MacBinProgress named{-1, "out", "ICN#", 128, name};
+  call_progress(&named);
+  MacBinProgress percentage{40, nullptr, "PICT", 128, nullptr};
+  call_progress(&percentage);
+  call_end();
+}
+
+TEST(FrameDefaultMethods, PrintedLinesSlotsAndFallbacks) {
   ASSERT_EQ(MacBin_Init(), 1);
   vt::CaptureStdout out;
   report("Out Of Memory (in function table)", MACBIN_ERROR);
@@ -89,78 +88,47 @@ TEST(FrameDefaultMethods, MessageLinesNameTheSeverity) {
   report("Writing output file", MACBIN_SEVERE);
   report("low", 0);  // outside 1 to 4: the number
   report("negative", -3);
-  EXPECT_EQ(out.text(),
-            "MacBin : ERROR : Out Of Memory (in function table)\n"
-            "MacBin : INFO : one\n"
-            "MacBin : WARNING : two\n"
-            "MacBin : SEVERE : Writing output file\n"
-            "MacBin : 0 : low\n"
-            "MacBin : -3 : negative\n");
-}
-
-TEST(FrameDefaultMethods, StartProgressAndEndNotices) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  vt::CaptureStdout out;
-  EXPECT_EQ(call_start("Macintosh Resources"), 1);
-  MacBinProgress unnamed = start_notice("vers", 1, nullptr);
-  call_progress(&unnamed);
-  MacBinProgress named = start_notice("vers", 1, "x");
-  call_progress(&named);
-  MacBinProgress percentage{40, nullptr, "PICT", 128, nullptr};
-  call_progress(&percentage);
-  call_end();
-  EXPECT_EQ(out.text(),
-            "MacBin : INFO : Start Macintosh Resources\n"
-            "MacBin : INFO : Starting Resource vers number 1\n"
-            "MacBin : INFO : Starting Resource vers number 1 (x)\n"
-            "MacBin : INFO : Percentage 40\n"
-            "MacBin : INFO : End Macintosh Resources\n");
-}
-
-TEST(FrameDefaultMethods, LongResourceNameIsCutNotOverrun) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  const std::string name(1000, 'n');
-  MacBinProgress notice = start_notice("PICT", 128, name.c_str());
-  vt::CaptureStdout out;
-  call_progress(&notice);
-  // The composed text is held to 255 characters and a NUL.
-  const std::string composed = "Starting Resource PICT number 128 (" + name + ")";
-  EXPECT_EQ(out.text(), "MacBin : INFO : " + composed.substr(0, 255) + "\n");
-}
-
-TEST(FrameDefaultMethods, ReplacingOnlyTheMessageMethodStillGetsNotices) {
-  vt::init_recording();
-  vt::CaptureStdout out;
-  call_start("Macintosh Resources");
-  MacBinProgress named = start_notice("ICN#", 128, "icon");
-  call_progress(&named);
-  MacBinProgress percentage{100, nullptr, "ICN#", 128, nullptr};
-  call_progress(&percentage);
-  call_end();
-  EXPECT_EQ(out.text(), "");  // nothing went to the default printer
-
+  give_every_notice("x");
+  // The composed notice is held to 255 characters and a NUL.
+  const std::string long_name(1000, 'n');
+  MacBinProgress long_notice{-1, "out", "PICT", 128, long_name.c_str()};
+  call_progress(&long_notice);
+  // Every notice goes through the slots: a host that replaces only the
+  // message method receives them all, and nothing is printed.
+  ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
+  give_every_notice("icon");
   std::vector<std::string> texts;
   for (const vt::Message &m : vt::recorded_messages()) {
     EXPECT_EQ(m.severity, MACBIN_INFO);
     texts.push_back(m.text);
   }
   EXPECT_EQ(texts, (std::vector<std::string>{"Start Macintosh Resources",
+                                             "Starting Resource vers number 1",
                                              "Starting Resource ICN# number 128 (icon)",
-                                             "Percentage 100", "End Macintosh Resources"}));
-}
-
-TEST(FrameDefaultMethods, EmptyMessageSlotFallsBackToThePrinter) {
-  ASSERT_EQ(MacBin_Init(), 1);
+                                             "Percentage 40", "End Macintosh Resources"}));
+  // Without a message method the printer stands in; without a progress
+  // method there is no notice (and no crash).
   ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_MESSAGE), 1);
   ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_PROGRESS), 1);
-  vt::CaptureStdout out;
   report("Writing output file", MACBIN_SEVERE);
-  MacBinProgress notice = start_notice("vers", 1, nullptr);
-  call_progress(&notice);  // no progress method: no notice, no crash
-  EXPECT_EQ(out.text(), "MacBin : SEVERE : Writing output file\n");
+  call_progress(&long_notice);
+  EXPECT_EQ(out.text(),
+            "MacBin : ERROR : Out Of Memory (in function table)\n"
+            "MacBin : INFO : one\n"
+            "MacBin : WARNING : two\n"
+            "MacBin : SEVERE : Writing output file\n"
+            "MacBin : 0 : low\n"
+            "MacBin : -3 : negative\n"
+            "MacBin : INFO : Start Macintosh Resources\n"
+            "MacBin : INFO : Starting Resource vers number 1\n"
+            "MacBin : INFO : Starting Resource ICN# number 128 (x)\n"
+            "MacBin : INFO : Percentage 40\n"
+            "MacBin : INFO : End Macintosh Resources\n"
+            "MacBin : INFO : " +
+                ("Starting Resource PICT number 128 (" + long_name).substr(0, 255) +
+                "\n"
+                "MacBin : SEVERE : Writing output file\n");
 }
-
-// ---- Acquire progress --------------------------------------------------------------
 
 int32_t host_start(void *) { return 7; }
 
@@ -173,7 +141,6 @@ TEST(FrameAcquireProgress, Tag100IsReplacedByTheSilentRecord) {
   EXPECT_EQ(replaced->start(nullptr), 1);
   replaced->progress(nullptr);  // silent callbacks, callable
   replaced->end();
-
   MacBinAcquireProgress other{101, host_start, nullptr, nullptr};
   EXPECT_EQ(MacBin_ReplaceAcquireProgress(&other), &other);
   EXPECT_EQ(MacBin_ReplaceAcquireProgress(nullptr), &debug_values.default_progress);
@@ -181,28 +148,22 @@ TEST(FrameAcquireProgress, Tag100IsReplacedByTheSilentRecord) {
 
 // ---- Channels ----------------------------------------------------------------------
 
-TEST(FrameChannel, NewChannelIsZeroedAndGoesBackToTheZone) {
-  ASSERT_EQ(MacBin_Init(), 1);
+TEST(FrameChannel, ZeroedFromTheZoneAndOutOfMemoryReported) {
+  vt::init_recording();
   const size_t before = tessel_zone_in_use(MacIOControl.zone);
   MacBinChannel *channel = MacBin_NewChannel();
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), before + sizeof(ChannelExtension));
   const ChannelExtension zero{};
   EXPECT_EQ(std::memcmp(extension_of(channel), &zero, sizeof zero), 0);
-  EXPECT_EQ(channel->names, nullptr);
-  EXPECT_EQ(extension_of(channel)->reader_index, nullptr);
   release_channel_record(channel);
   EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), before);
-}
 
-TEST(FrameChannel, ExhaustedZoneReportsOutOfMemory) {
-  vt::init_recording();
-  tessel_zone_set_limit(MacIOControl.zone, tessel_zone_in_use(MacIOControl.zone) + 1);
+  tessel_zone_set_limit(MacIOControl.zone, before + 1);
   EXPECT_EQ(MacBin_NewChannel(), nullptr);
   ASSERT_EQ(vt::recorded_messages().size(), 1u);
   EXPECT_EQ(vt::recorded_messages()[0].text, "Out Of Memory (in initialisation)");
   EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
-
   // Registration fails silently, leaving the list as it was.
   EXPECT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 1);
   EXPECT_EQ(MacIOControl.processors, nullptr);
@@ -211,170 +172,129 @@ TEST(FrameChannel, ExhaustedZoneReportsOutOfMemory) {
 
 // ---- Processor registry -----------------------------------------------------------------
 
-TEST(FrameProcessors, SecondRegistrationAddsTheOtherHandler) {
+TEST(FrameProcessors, RegistrationLookupAndTrace) {
   ASSERT_EQ(MacBin_Init(), 1);
+  vt::CaptureStdout quiet;  // trace lines only with the insert bit
+  ASSERT_EQ(MacBin_AddProcessor("FREF", nullptr, write_one), 0);
+  ASSERT_EQ(MacBin_AddProcessor("FREF", read_one, nullptr), 0);
+  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG;
+  ASSERT_EQ(MacBin_AddProcessor("BNDL", read_one, nullptr), 0);
+  EXPECT_EQ(quiet.text(), "");
+  debug_values.trace_flags = TRACE_INSERT;
+  vt::CaptureStdout out;
+  EXPECT_EQ(MacBin_FindProcessor("ICN#"), nullptr);
+
+  // A second registration adds the other handler; a null never resets one.
   ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_AddProcessor("vers", read_one, nullptr), 0);
-  ASSERT_EQ(processor_count(), 1u);
+  ASSERT_EQ(MacBin_AddProcessor("vers", read_two, nullptr), 0);
+  ASSERT_EQ(processor_count(), 3u);
   MacBinProcessor *vers = MacBin_FindProcessor("vers");
   ASSERT_NE(vers, nullptr);
   EXPECT_STREQ(vers->type, "vers");
-  EXPECT_EQ(vers->read_handler, read_one);
-  EXPECT_EQ(vers->write_handler, write_one);
-
-  // A handler can be replaced, never reset by a null.
-  ASSERT_EQ(MacBin_AddProcessor("vers", read_two, nullptr), 0);
   EXPECT_EQ(vers->read_handler, read_two);
   EXPECT_EQ(vers->write_handler, write_one);
 
   // The type is its first four characters, NUL-padded; blank-padded is another type.
   ASSERT_EQ(MacBin_AddProcessor("PICTURE", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_AddProcessor("ab", nullptr, write_two), 0);
-  ASSERT_NE(MacBin_FindProcessor("PICT"), nullptr);
-  EXPECT_EQ(std::memcmp(MacBin_FindProcessor("PICT")->type, "PICT", 5), 0);
+  MacBinProcessor *pict = MacBin_FindProcessor("PICT");
+  ASSERT_NE(pict, nullptr);
+  EXPECT_EQ(std::memcmp(pict->type, "PICT", 5), 0);
   ASSERT_NE(MacBin_FindProcessor("ab"), nullptr);
   EXPECT_EQ(std::memcmp(MacBin_FindProcessor("ab")->type, "ab\0\0", 5), 0);
   EXPECT_EQ(MacBin_FindProcessor("ab  "), nullptr);
-}
 
-TEST(FrameProcessors, ExactTypeBeatsALaterWildcard) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  ASSERT_EQ(MacBin_AddProcessor("PICT", nullptr, write_one), 0);
+  // A later wildcard stands first in the list and serves every other type;
+  // a type registered before it keeps its own record.
   ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_two), 0);
-  ASSERT_EQ(processor_count(), 2u);  // the wildcard stands first in the list
-  ASSERT_STREQ(MacIOControl.processors->type, "****");
-
-  MacBinProcessor *pict = MacBin_FindProcessor("PICT");
-  ASSERT_NE(pict, nullptr);
-  EXPECT_EQ(pict->write_handler, write_one);
-  MacBinProcessor *other = MacBin_FindProcessor("icl8");
-  ASSERT_NE(other, nullptr);
-  EXPECT_EQ(other->write_handler, write_two);
-
-  // PICT was registered before the wildcard: it keeps its own record.
+  ASSERT_EQ(processor_count(), 6u);
+  MacBinProcessor *wildcard = MacIOControl.processors;
+  ASSERT_STREQ(wildcard->type, "****");
+  EXPECT_EQ(MacBin_FindProcessor("icl8"), wildcard);
+  EXPECT_EQ(MacBin_FindProcessor("PICT"), pict);
   ASSERT_EQ(MacBin_AddProcessor("PICT", read_one, nullptr), 0);
   EXPECT_EQ(pict->read_handler, read_one);
-  EXPECT_EQ(MacIOControl.processors->read_handler, nullptr);
-}
-
-TEST(FrameProcessors, WildcardAloneServesAndAbsorbsNewTypes) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  EXPECT_EQ(MacBin_FindProcessor("ICN#"), nullptr);
-  ASSERT_EQ(MacBin_AddProcessor("****", read_one, write_one), 0);
-  MacBinProcessor *wildcard = MacBin_FindProcessor("ICN#");
-  ASSERT_NE(wildcard, nullptr);
-  EXPECT_STREQ(wildcard->type, "****");
-
-  ASSERT_EQ(MacBin_AddProcessor("ICN#", read_two, write_two), 0);
-  EXPECT_EQ(processor_count(), 1u);
+  EXPECT_EQ(wildcard->read_handler, nullptr);
+  // A new type is absorbed: it changes the wildcard and adds no record.
+  ASSERT_EQ(MacBin_AddProcessor("ICN#", read_two, write_one), 0);
+  EXPECT_EQ(processor_count(), 6u);
   EXPECT_STREQ(wildcard->type, "****");
   EXPECT_EQ(wildcard->read_handler, read_two);
-  EXPECT_EQ(wildcard->write_handler, write_two);
-}
-
-TEST(FrameProcessors, TraceLinesOnlyWithTheInsertBit) {
-  ASSERT_EQ(MacBin_Init(), 1);
-  {
-    vt::CaptureStdout quiet;
-    ASSERT_EQ(MacBin_AddProcessor("FREF", nullptr, write_one), 0);
-    EXPECT_EQ(quiet.text(), "");
-  }
-  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG;
-  {
-    vt::CaptureStdout other_bits;
-    ASSERT_EQ(MacBin_AddProcessor("BNDL", nullptr, write_one), 0);
-    EXPECT_EQ(other_bits.text(), "");
-  }
-  debug_values.trace_flags = TRACE_INSERT;
-  vt::CaptureStdout out;
-  ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
-  ASSERT_EQ(MacBin_AddProcessor("vers", read_one, nullptr), 0);
-  ASSERT_EQ(MacBin_AddProcessor("****", read_one, nullptr), 0);
-  ASSERT_EQ(MacBin_AddProcessor("ICN#", read_two, nullptr), 0);  // absorbed by the wildcard
+  EXPECT_EQ(wildcard->write_handler, write_one);
   EXPECT_EQ(out.text(),
             "INSERT--> inserting resourcetype vers\n"
             "INSERT--> modifying resourcetype vers\n"
+            "INSERT--> modifying resourcetype vers\n"
+            "INSERT--> inserting resourcetype PICTURE\n"  // the type as given
+            "INSERT--> inserting resourcetype ab\n"
             "INSERT--> inserting resourcetype ****\n"
+            "INSERT--> modifying resourcetype PICT\n"
             "INSERT--> modifying resourcetype ICN#\n");
+  debug_values.trace_flags = 0;
 }
 
 // ---- Argument splitter -----------------------------------------------------------------
 
-struct Split {
-  int32_t count;
-  std::vector<std::string> arguments;  // argv[0 .. count-1]
-  std::optional<std::string> remainder;  // argv[max]
-};
-
 // Lines of the table are written with _ for a blank, Q for a double quote and
-// B for a backslash.
+// B for a backslash; the arguments are joined with |.
 std::string decode(std::string_view written) {
   std::string line;
   for (char c : written) line += c == '_' ? ' ' : c == 'Q' ? '"' : c == 'B' ? '\\' : c;
   return line;
 }
 
-// Splits with a buffer of exactly the contracted size (strlen + 1) on the
-// heap, so the sanitizer build catches any write past it.
-Split split(const std::string &line, int32_t max) {
-  std::vector<char> buffer(line.size() + 1, '#');
-  static char unset = '#';  // any entry left unset points here and fails the checks
-  std::vector<char *> argv(static_cast<size_t>(max) + 1, &unset);
-  Split result{MacBin_GetArguments(line.c_str(), buffer.data(), argv.data(), max), {}, {}};
-  const auto inside = [&buffer](const char *p) {
-    return std::less_equal<const char *>()(buffer.data(), p) &&
-           std::less<const char *>()(p, buffer.data() + buffer.size());
-  };
-  for (int32_t i = 0; i < result.count && i < max; ++i) {
-    const char *argument = argv[static_cast<size_t>(i)];
-    EXPECT_TRUE(inside(argument)) << "argv[" << i << "] outside the buffer";
-    if (inside(argument)) result.arguments.emplace_back(argument);
-  }
-  if (const char *rest = argv[static_cast<size_t>(max)]; rest != nullptr) {
-    EXPECT_TRUE(inside(rest)) << "argv[max] outside the buffer";
-    if (inside(rest)) result.remainder = rest;
-  }
-  return result;
-}
-
 TEST(ArgumentSplitter, Table) {
   struct Case {
     const char *line;
     int32_t max;
-    int32_t count;
-    std::vector<std::string> arguments;
-    std::optional<std::string> remainder;
+    const char *arguments;  // argv[0 .. result - 1], joined
+    const char *remainder;  // argv[max], or null
   };
-  const std::vector<Case> table = {
-      {"", 3, 1, {""}, std::nullopt},
-      {"__\t_\t", 3, 1, {""}, std::nullopt},
-      {"a_b", 3, 2, {"a", "b"}, std::nullopt},
-      {"a__b__", 3, 2, {"a", "b"}, std::nullopt},
-      {"__a_b", 3, 2, {"a", "b"}, std::nullopt},
-      {"a_Qb_cQ_d", 3, 3, {"a", "b_c", "d"}, std::nullopt},
-      {"PICT_128_Qx_yQ_data__with_QzQ", 3, 3, {"PICT", "128", "x_y"}, "data__with_QzQ"},
-      {"say_BQhiBQ", 3, 2, {"say", "QhiQ"}, std::nullopt},
-      {"a_QQ_b", 3, 3, {"a", "", "b"}, std::nullopt},
-      {"abQc_dQe", 3, 1, {"abc_de"}, std::nullopt},
+  const Case table[] = {
+      {"", 3, "", nullptr},  // one empty argument
+      {"__\t_\t", 3, "", nullptr},
+      {"a_b", 3, "a|b", nullptr},
+      {"a__b__", 3, "a|b", nullptr},
+      {"__a_b", 3, "a|b", nullptr},
+      {"a_Qb_cQ_d", 3, "a|b_c|d", nullptr},
+      {"PICT_128_Qx_yQ_data__with_QzQ", 3, "PICT|128|x_y", "data__with_QzQ"},
+      {"say_BQhiBQ", 3, "say|QhiQ", nullptr},
+      {"a_QQ_b", 3, "a||b", nullptr},
+      {"abQc_dQe", 3, "abc_de", nullptr},
       // Exactly max arguments: no remainder, also when separators trail.
-      {"vers_1_name_\t_", 3, 3, {"vers", "1", "name"}, std::nullopt},
+      {"vers_1_name_\t_", 3, "vers|1|name", nullptr},
       // More: the remainder starts after the separator run and keeps everything.
-      {"vers_1_QQ_\t_1.00_F__Q0Q_BQ_x\t", 3, 3, {"vers", "1", ""}, "1.00_F__Q0Q_BQ_x\t"},
-      {"__BNDL_owner_text_", 1, 1, {"BNDL"}, "owner_text_"},
+      {"vers_1_QQ_\t_1.00_F__Q0Q_BQ_x\t", 3, "vers|1|", "1.00_F__Q0Q_BQ_x\t"},
+      {"__BNDL_owner_text_", 1, "BNDL", "owner_text_"},
       // An unclosed quote swallows the rest of the line.
-      {"a_Qb_c\td_e", 3, 2, {"a", "b_c\td_e"}, std::nullopt},
+      {"a_Qb_c\td_e", 3, "a|b_c\td_e", nullptr},
       // An escaped quote inside quotes is a character; a lone backslash too.
-      {"Qx_BQ_yQ_z", 3, 2, {"x_Q_y", "z"}, std::nullopt},
-      {"aBb_B", 3, 2, {"aBb", "B"}, std::nullopt},
+      {"Qx_BQ_yQ_z", 3, "x_Q_y|z", nullptr},
+      {"aBb_B", 3, "aBb|B", nullptr},
   };
   for (const Case &c : table) {
     SCOPED_TRACE(c.line);
-    const Split got = split(decode(c.line), c.max);
-    EXPECT_EQ(got.count, c.count);
-    std::vector<std::string> expected;
-    for (const std::string &a : c.arguments) expected.push_back(decode(a));
-    EXPECT_EQ(got.arguments, expected);
-    EXPECT_EQ(got.remainder, c.remainder ? std::optional(decode(*c.remainder)) : std::nullopt);
+    // A buffer of exactly the contracted size (strlen + 1) on the heap, so
+    // the sanitizer build catches any write past it; entries left unset
+    // point at `unset`, outside it, and fail the checks.
+    const std::string line = decode(c.line);
+    std::vector<char> buffer(line.size() + 1, '#');
+    char unset = '#';
+    std::vector<char *> argv(static_cast<size_t>(c.max) + 1, &unset);
+    const int32_t count = MacBin_GetArguments(line.c_str(), buffer.data(), argv.data(), c.max);
+    ASSERT_TRUE(count >= 1 && count <= c.max) << count;
+    const auto text_at = [&buffer](const char *p) -> std::string {
+      const bool inside = std::less_equal<const char *>()(buffer.data(), p) &&
+                          std::less<const char *>()(p, buffer.data() + buffer.size());
+      return inside ? p : "<outside the buffer>";
+    };
+    std::string arguments = text_at(argv[0]);
+    for (size_t i = 1; i < static_cast<size_t>(count); ++i) arguments += "|" + text_at(argv[i]);
+    EXPECT_EQ(arguments, decode(c.arguments));
+    const char *rest = argv[static_cast<size_t>(c.max)];
+    EXPECT_EQ(rest == nullptr ? "<none>" : text_at(rest),
+              c.remainder == nullptr ? "<none>" : decode(c.remainder));
   }
 }
 
