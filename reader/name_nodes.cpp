@@ -1,7 +1,6 @@
 // Name nodes of a read channel, made once per distinct text.
 #include "reader/name_nodes.hpp"
 
-
 bool NameNodeMaker::reserve(size_t max_names) {
   // Name offsets are 16-bit and 0xFFFF is none, so node numbers + 1 fit
   // the low half of a slot.
