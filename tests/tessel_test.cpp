@@ -335,7 +335,7 @@ TEST(TesselFault, RealFileSizeLimit) {
       return fclosx(file) == -1 && errno == EFBIG ? 0 : 15;
     });
     EXPECT_EQ(step, 0) << "limit " << c.limit;
-    EXPECT_EQ(vt::read_file(path), pattern_bytes(c.limit));
+    EXPECT_EQ(vt::read_file(path), pattern_bytes(static_cast<size_t>(c.limit)));
   }
 }
 
