@@ -951,6 +951,11 @@ TEST_F(PictMask, RegionExamples) {
       {"last run closes at the row width", 12, 2, 12, {"################", "################"},
        hex("00 1C 00 00 00 00 00 02 00 0C  00 00 00 00 00 0C 7F FF"
            "00 02 00 00 00 0C 7F FF 7F FF")},
+      // Bits past the mask's width that differ from row to row are no
+      // change of row.
+      {"bits past the mask's width never count", 12, 2, 12, {"############....", "################"},
+       hex("00 1C 00 00 00 00 00 02 00 0C  00 00 00 00 00 0C 7F FF"
+           "00 02 00 00 00 0C 7F FF 7F FF")},
       {"no pixel set: the empty region with its box", 16, 3, 16,
        std::vector<std::string>(3, std::string(16, '.')), hex("00 0A 00 00 00 00 00 00 00 00")},
       {"half as tall: output row 0 is all clear", 8, 4, 8, {"########", "########"},
