@@ -62,7 +62,7 @@ struct TypeTables {
 
 struct NameSlot {
   uint32_t hash;
-  uint32_t number_plus_one;  // a reference's index, or a name's number; 0 = empty
+  uint32_t number_plus_one;  // the reference's index + 1; 0 = empty
 };
 
 struct ReaderIndex {

@@ -1019,10 +1019,14 @@ TEST_F(PictMask, RegionTooLargeForItsSizeWordFailsTheMask) {
   EXPECT_EQ(count_calls("begin"), 0);
   EXPECT_EQ(count_calls("mask_end"), 1);
   EXPECT_EQ(host_.calls.back(), "release pic");
-  // Half the rows make a region of 32,767 bytes or less.
+  // Half the rows make a region of 32,767 bytes or less, written whole.
   rows.resize(150);
   add_mask("m", 64, rows);
-  region_of(64, 150, "m");
+  const Bytes region = region_of(64, 150, "m");
+  ASSERT_GE(region.size(), 2u);
+  EXPECT_EQ(be16(region, 0), region.size());
+  EXPECT_GT(region.size(), 16000u);
+  EXPECT_LE(region.size(), 32767u);
 }
 
 // ---- A real reader: ImageMagick decodes what we write -----------------------------------
