@@ -65,6 +65,16 @@ struct NameSlot {
   uint32_t number_plus_one;  // the reference's index + 1; 0 = empty
 };
 
+// What the index keeps of each name node: its name_hash, and the first
+// reference in the map that it names (an index into ref_block).  A file
+// whose resources have names of their own is asked about each name in the
+// type that holds it, and the answer is then that reference, without a
+// probe.
+struct NameNodeFacts {
+  uint32_t hash;
+  uint32_t first_ref;
+};
+
 struct ReaderIndex {
   int64_t file_length_bytes = 0;
 
@@ -76,7 +86,7 @@ struct ReaderIndex {
   // nodes (see NameNodeMaker), linked into its name list as well.
   MacBinNameNode *name_block = nullptr;
   size_t name_capacity = 0;
-  std::vector<uint32_t> name_hashes;  // name_hash of each node made, by node number
+  std::vector<NameNodeFacts> node_facts;  // of each node made, by node number
 
   std::vector<uint32_t> type_codes;  // per type entry, see type_code()
   KeyTable first_entry_of_type;
@@ -316,16 +326,23 @@ inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
   const uintptr_t distance = address - first_text;
   if (distance % sizeof(MacBinNameNode) != 0) return -1;
   const uintptr_t number = distance / sizeof(MacBinNameNode);
-  return number < index.name_hashes.size() ? static_cast<int32_t>(number) : -1;
+  return number < index.node_facts.size() ? static_cast<int32_t>(number) : -1;
 }
 
 // The index of the first reference of type entry `entry` named by node
 // `number` of the name block, or -1.
 inline int32_t find_ref_by_node(const ReaderIndex &index, const MacBinTypeEntry &type,
                                 int32_t entry, int32_t number) {
+  const NameNodeFacts facts = index.node_facts[static_cast<size_t>(number)];
+  // The first reference naming the node answers when it is of this entry:
+  // no earlier reference of the entry can name it.
+  const auto first_of_entry = static_cast<size_t>(type.refs - index.ref_block);
+  const size_t offset = facts.first_ref - first_of_entry;  // wraps when before the entry
+  if (offset < static_cast<size_t>(type.count)) return static_cast<int32_t>(offset);
+
   const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
   const NameSlot *names = index.name_slots.data() + tables.name_first;
-  const uint32_t hash = index.name_hashes[static_cast<size_t>(number)];
+  const uint32_t hash = facts.hash;
   const MacBinNameNode *node = &index.name_block[number];
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
     const NameSlot &found = names[slot];

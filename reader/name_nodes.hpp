@@ -31,9 +31,9 @@ class NameNodeMaker {
 
   // The node holding `text` (at most 127 characters, no NUL), whose
   // name_hash is `hash`: the one made for an equal text before, or a new
-  // one.  Null when the reserved nodes are used up (never for a checked
+  // one, first naming reference `ref` of the ref block.  Null when the reserved nodes are used up (never for a checked
   // map: each distinct text has an offset of its own).
-  MacBinNameNode *node_for(std::string_view text, uint32_t hash) {
+  MacBinNameNode *node_for(std::string_view text, uint32_t hash, size_t ref) {
     // A slot holds the node number + 1 in its low half and the high half of
     // the hash above it: texts are compared only when those agree, and the
     // table stays small enough for the nearest cache.
@@ -42,7 +42,7 @@ class NameNodeMaker {
     for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
       const uint32_t found = slots_[slot];
       if (found == 0) {
-        MacBinNameNode *node = make_node(text, hash);
+        MacBinNameNode *node = make_node(text, hash, ref);
         if (node != nullptr) slots_[slot] = tag | made_;
         return node;
       }
@@ -54,7 +54,7 @@ class NameNodeMaker {
   }
 
  private:
-  MacBinNameNode *make_node(std::string_view text, uint32_t hash) {
+  MacBinNameNode *make_node(std::string_view text, uint32_t hash, size_t ref) {
     if (made_ >= index_.name_capacity) return nullptr;
     MacBinNameNode &node = index_.name_block[made_++];
     // The zone gives zeroed blocks: the text is NUL-terminated already.
@@ -71,7 +71,7 @@ class NameNodeMaker {
     node.length = static_cast<uint8_t>(size);
     node.next = channel_.names;
     channel_.names = &node;
-    index_.name_hashes.push_back(hash);  // room reserved with the block
+    index_.node_facts.push_back({hash, static_cast<uint32_t>(ref)});  // room reserved with the block
     return &node;
   }
 

@@ -237,7 +237,7 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       }
       if (!has_name) continue;
       const uint32_t hash = name_hash(text);
-      ref.name = names.node_for(text, hash);
+      ref.name = names.node_for(text, hash, static_cast<size_t>(refs - index.ref_block) + r);
       if (ref.name == nullptr) return kTextOutOfMemory;
       ref.name_offset = static_cast<int32_t>(name_offset);
       index_reference_name(index, tables, refs, r, hash);

@@ -615,6 +615,7 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   // the answers are those for copies of the texts.
   EXPECT_EQ(fetch(channel, "PICT", 0, text[0].name->text), hex("04"));
   EXPECT_EQ(fetch(channel, "PICT", 0, text[2].name->text), hex("05"));
+  EXPECT_EQ(fetch(channel, "TEXT", 0, text[1].name->text), hex("01"));  // the first "same"
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, text[0].name->text), 0);
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, text[0].name->text + 1), 0);  // "ame"
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, channel->types[2].refs[0].name->text + 2),
@@ -651,6 +652,10 @@ TEST(ReaderQueries, RepeatedTypesDuplicateIdsNamesAndCountRanges) {
   EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 3, nullptr), 0);  // only in the second
   EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 0, "four"), 0);   // only in the second
   EXPECT_EQ(fetch(channel, "ICON", 0, "one"), hex("01"));            // the first entry's "one"
+  // The same with the nodes' own texts, which name references of either entry.
+  const MacBinRefEntry *second_icon = channel->types[2].refs;
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 0, second_icon[1].name->text), 0);  // "four"
+  EXPECT_EQ(fetch(channel, "ICON", 0, second_icon[2].name->text), hex("01"));         // "one"
   EXPECT_EQ(type_at(channel, 2), "ICON");
 
   // Index 2 exists only in the second entry; the fetch then looks its ID (5)
