@@ -106,7 +106,8 @@ TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type,
                              ? 0
                              : index.tables.back().id_first + index.tables.back().id_mask + 1;
   const uint32_t span = id_high - id_low + 1;
-  index.tables.push_back(TypeTables{first, size - 1, first, size - 1, id_low, span <= size ? span : 0});
+  index.tables.push_back(
+      TypeTables{first, size - 1, first, size - 1, id_low, span <= size ? span : 0, false});
   return index.tables.back();
 }
 

@@ -51,6 +51,11 @@ class KeyTable {
 // from the lowest to the highest ID fits the slots the ID table has anyway,
 // the table is indexed by ID - id_low directly: no hashing, no probing.
 // Otherwise (id_span 0) it is open-addressed under id_mask.
+//
+// The name table is filled on the first lookup that needs it (its slots
+// are taken and cleared at open, so a lookup never allocates): hosts ask
+// by name mostly with the text of a name node, which finds its first
+// reference without the table (find_ref_by_node).
 struct TypeTables {
   uint32_t id_first;
   uint32_t id_mask;
@@ -58,6 +63,7 @@ struct TypeTables {
   uint32_t name_mask;
   uint32_t id_low;
   uint32_t id_span;  // slots of the direct table, 0 = hashed
+  bool names_indexed;
 };
 
 struct NameSlot {
@@ -248,20 +254,28 @@ inline void index_reference_id(ReaderIndex &index, const TypeTables &tables,
   }
 }
 
-// Records named reference r under its name's hash, unless an earlier
-// reference has the same name.  Equal texts share one node, so the node
-// tells equal names apart.
-inline void index_reference_name(ReaderIndex &index, const TypeTables &tables,
-                                 const MacBinRefEntry *refs, uint32_t r, uint32_t hash) {
+// The name table of type entry `entry`, filled on first use: each named
+// reference under its name's hash, unless an earlier reference has the same
+// name (equal texts share one node, so the node tells equal names apart).
+inline const NameSlot *name_table(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry) {
+  TypeTables &tables = index.tables[static_cast<size_t>(entry)];
   NameSlot *names = index.name_slots.data() + tables.name_first;
-  for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
-    NameSlot &found = names[slot];
-    if (found.number_plus_one == 0) {
-      found = NameSlot{hash, r + 1};
-      return;
+  if (tables.names_indexed) return names;
+  tables.names_indexed = true;
+  for (uint32_t r = 0; r < static_cast<uint32_t>(type.count); ++r) {
+    const MacBinRefEntry &ref = type.refs[r];
+    if (ref.name_offset == -1) continue;
+    const uint32_t hash = index.node_facts[static_cast<size_t>(ref.name - index.name_block)].hash;
+    for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
+      NameSlot &found = names[slot];
+      if (found.number_plus_one == 0) {
+        found = NameSlot{hash, r + 1};
+        break;
+      }
+      if (found.hash == hash && type.refs[found.number_plus_one - 1].name == ref.name) break;
     }
-    if (found.hash == hash && refs[found.number_plus_one - 1].name == refs[r].name) return;
   }
+  return names;
 }
 
 // The first type entry matching `type`, or -1.
@@ -300,10 +314,10 @@ inline int32_t find_ref_by_id(const ReaderIndex &index, const MacBinTypeEntry &t
 
 // The index of the first reference of type entry `entry` whose name is
 // `name` (whole text, case-sensitive), or -1.
-inline int32_t find_ref_by_name(const ReaderIndex &index, const MacBinTypeEntry &type,
-                                int32_t entry, std::string_view name) {
+inline int32_t find_ref_by_name(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
+                                std::string_view name) {
+  const NameSlot *names = name_table(index, type, entry);
   const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
-  const NameSlot *names = index.name_slots.data() + tables.name_first;
   const uint32_t hash = name_hash(name);
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
     const NameSlot &found = names[slot];
@@ -331,8 +345,8 @@ inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
 
 // The index of the first reference of type entry `entry` named by node
 // `number` of the name block, or -1.
-inline int32_t find_ref_by_node(const ReaderIndex &index, const MacBinTypeEntry &type,
-                                int32_t entry, int32_t number) {
+inline int32_t find_ref_by_node(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
+                                int32_t number) {
   const NameNodeFacts facts = index.node_facts[static_cast<size_t>(number)];
   // The first reference naming the node answers when it is of this entry:
   // no earlier reference of the entry can name it.
@@ -340,8 +354,8 @@ inline int32_t find_ref_by_node(const ReaderIndex &index, const MacBinTypeEntry 
   const size_t offset = facts.first_ref - first_of_entry;  // wraps when before the entry
   if (offset < static_cast<size_t>(type.count)) return static_cast<int32_t>(offset);
 
+  const NameSlot *names = name_table(index, type, entry);
   const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
-  const NameSlot *names = index.name_slots.data() + tables.name_first;
   const uint32_t hash = facts.hash;
   const MacBinNameNode *node = &index.name_block[number];
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {

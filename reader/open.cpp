@@ -161,8 +161,9 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
 }
 
 // The type table and one reference array per type, from the checked type
-// list, in one pass over the reference lists: each reference is indexed,
-// and its name found or made, as it is read.
+// list, in one pass over the reference lists: each reference is indexed
+// by ID, and its name found or made, as it is read (the name tables wait
+// for a lookup that needs them, see name_table).
 const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacBinChannel &channel,
                              ReaderIndex &index) {
   const size_t type_count = list.items.size();
@@ -240,7 +241,6 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       ref.name = names.node_for(text, hash, static_cast<size_t>(refs - index.ref_block) + r);
       if (ref.name == nullptr) return kTextOutOfMemory;
       ref.name_offset = static_cast<int32_t>(name_offset);
-      index_reference_name(index, tables, refs, r, hash);
     }
   }
   return nullptr;
