@@ -95,7 +95,7 @@ void prepare_type_tables(ReaderIndex &index, size_t type_count, const uint32_t *
 }
 
 TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type, uint32_t count,
-                             uint32_t id_low, uint32_t id_high) {
+                             uint32_t id_low, uint32_t id_high, uint32_t ref_first) {
   const uint32_t code = type_code(type);
   index.type_codes.push_back(code);
   index.first_entry_of_type.insert_first(code, entry);
@@ -106,9 +106,27 @@ TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type,
                              ? 0
                              : index.tables.back().id_first + index.tables.back().id_mask + 1;
   const uint32_t span = id_high - id_low + 1;
-  index.tables.push_back(
-      TypeTables{first, size - 1, first, size - 1, id_low, span <= size ? span : 0, false});
+  index.tables.push_back(TypeTables{first, size - 1, first, size - 1, id_low,
+                                    span <= size ? span : 0, ref_first, false});
   return index.tables.back();
+}
+
+void fill_name_table(ReaderIndex &index, const MacBinTypeEntry &type, TypeTables &tables) {
+  NameSlot *names = index.name_slots.data() + tables.name_first;
+  tables.names_indexed = true;
+  for (uint32_t r = 0; r < static_cast<uint32_t>(type.count); ++r) {
+    const MacBinRefEntry &ref = type.refs[r];
+    if (ref.name_offset == -1) continue;
+    const uint32_t hash = index.node_facts[static_cast<size_t>(ref.name - index.name_block)].hash;
+    for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
+      NameSlot &found = names[slot];
+      if (found.number_plus_one == 0) {
+        found = NameSlot{hash, r + 1};
+        break;
+      }
+      if (found.hash == hash && type.refs[found.number_plus_one - 1].name == ref.name) break;
+    }
+  }
 }
 
 void destroy_reader_index(ReaderIndex *index) noexcept { delete index; }

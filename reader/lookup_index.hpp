@@ -62,7 +62,8 @@ struct TypeTables {
   uint32_t name_first;
   uint32_t name_mask;
   uint32_t id_low;
-  uint32_t id_span;  // slots of the direct table, 0 = hashed
+  uint32_t id_span;    // slots of the direct table, 0 = hashed
+  uint32_t ref_first;  // the entry's first reference, in ReaderIndex::ref_block
   bool names_indexed;
 };
 
@@ -101,9 +102,11 @@ struct ReaderIndex {
   std::vector<uint32_t> id_slots;  // sized once for all entries (prepare_type_tables)
   std::vector<NameSlot> name_slots;
 
-  // Hosts ask about one type many times in a row.
-  uint32_t cached_code = 0;
+  // Hosts ask about one type many times in a row.  The key is a type code,
+  // or a value no code has while nothing is cached.
+  uint64_t cached_key = kNoCachedType;
   int32_t cached_first_entry = -1;
+  static constexpr uint64_t kNoCachedType = uint64_t{1} << 32;
 };
 
 // Type texts match as strncmp(a, b, 4) == 0 does: the first four characters,
@@ -230,9 +233,10 @@ uint32_t table_size_for(uint32_t count);
 void prepare_type_tables(ReaderIndex &index, size_t type_count, const uint32_t *counts);
 
 // Starts the tables of type entry `entry` (entries come in order), whose
-// `count` references have IDs from id_low to id_high.
+// `count` references have IDs from id_low to id_high and start at ref_first
+// in the ref block.
 TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type, uint32_t count,
-                             uint32_t id_low, uint32_t id_high);
+                             uint32_t id_low, uint32_t id_high, uint32_t ref_first);
 
 // Records reference r of a type entry under its ID, unless an earlier
 // reference has the same ID: lookups answer with the first.
@@ -254,37 +258,25 @@ inline void index_reference_id(ReaderIndex &index, const TypeTables &tables,
   }
 }
 
+// Fills the name table of type entry `entry` (see name_table).
+void fill_name_table(ReaderIndex &index, const MacBinTypeEntry &type, TypeTables &tables);
+
 // The name table of type entry `entry`, filled on first use: each named
 // reference under its name's hash, unless an earlier reference has the same
 // name (equal texts share one node, so the node tells equal names apart).
-inline const NameSlot *name_table(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry) {
-  TypeTables &tables = index.tables[static_cast<size_t>(entry)];
-  NameSlot *names = index.name_slots.data() + tables.name_first;
-  if (tables.names_indexed) return names;
-  tables.names_indexed = true;
-  for (uint32_t r = 0; r < static_cast<uint32_t>(type.count); ++r) {
-    const MacBinRefEntry &ref = type.refs[r];
-    if (ref.name_offset == -1) continue;
-    const uint32_t hash = index.node_facts[static_cast<size_t>(ref.name - index.name_block)].hash;
-    for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
-      NameSlot &found = names[slot];
-      if (found.number_plus_one == 0) {
-        found = NameSlot{hash, r + 1};
-        break;
-      }
-      if (found.hash == hash && type.refs[found.number_plus_one - 1].name == ref.name) break;
-    }
-  }
-  return names;
+inline const NameSlot *name_table(ReaderIndex &index, const MacBinTypeEntry &type,
+                                  TypeTables &tables) {
+  if (!tables.names_indexed) fill_name_table(index, type, tables);
+  return index.name_slots.data() + tables.name_first;
 }
 
 // The first type entry matching `type`, or -1.
 inline int32_t find_first_type_entry(ReaderIndex &index, const char *type) {
   const uint32_t code = type_code(type);
-  if (index.cached_first_entry >= 0 && index.cached_code == code) return index.cached_first_entry;
+  if (index.cached_key == code) return index.cached_first_entry;
   const int32_t entry = index.first_entry_of_type.find(code);
   if (entry >= 0) {
-    index.cached_code = code;
+    index.cached_key = code;
     index.cached_first_entry = entry;
   }
   return entry;
@@ -316,8 +308,8 @@ inline int32_t find_ref_by_id(const ReaderIndex &index, const MacBinTypeEntry &t
 // `name` (whole text, case-sensitive), or -1.
 inline int32_t find_ref_by_name(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
                                 std::string_view name) {
-  const NameSlot *names = name_table(index, type, entry);
-  const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
+  TypeTables &tables = index.tables[static_cast<size_t>(entry)];
+  const NameSlot *names = name_table(index, type, tables);
   const uint32_t hash = name_hash(name);
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
     const NameSlot &found = names[slot];
@@ -333,14 +325,15 @@ inline int32_t find_ref_by_name(ReaderIndex &index, const MacBinTypeEntry &type,
 // lookup by name is nearly always given the text of one of the channel's
 // own nodes; that node then stands for its text, which no other node holds.
 inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
-  const auto address = reinterpret_cast<uintptr_t>(text);
-  const auto first_text =
-      reinterpret_cast<uintptr_t>(index.name_block) + offsetof(MacBinNameNode, text);
-  if (index.name_block == nullptr || address < first_text) return -1;
-  const uintptr_t distance = address - first_text;
-  if (distance % sizeof(MacBinNameNode) != 0) return -1;
+  // A text below the block wraps to a number past every node made; so does
+  // any text when there is no block (no nodes made).
+  const uintptr_t distance = reinterpret_cast<uintptr_t>(text) -
+                             reinterpret_cast<uintptr_t>(index.name_block) -
+                             offsetof(MacBinNameNode, text);
   const uintptr_t number = distance / sizeof(MacBinNameNode);
-  return number < index.node_facts.size() ? static_cast<int32_t>(number) : -1;
+  if (number >= index.node_facts.size()) return -1;
+  if (index.name_block[number].text != text) return -1;  // inside a node, not at its text
+  return static_cast<int32_t>(number);
 }
 
 // The index of the first reference of type entry `entry` named by node
@@ -348,14 +341,13 @@ inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
 inline int32_t find_ref_by_node(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
                                 int32_t number) {
   const NameNodeFacts facts = index.node_facts[static_cast<size_t>(number)];
+  TypeTables &tables = index.tables[static_cast<size_t>(entry)];
   // The first reference naming the node answers when it is of this entry:
   // no earlier reference of the entry can name it.
-  const auto first_of_entry = static_cast<size_t>(type.refs - index.ref_block);
-  const size_t offset = facts.first_ref - first_of_entry;  // wraps when before the entry
-  if (offset < static_cast<size_t>(type.count)) return static_cast<int32_t>(offset);
+  const uint32_t offset = facts.first_ref - tables.ref_first;  // wraps when before the entry
+  if (offset < static_cast<uint32_t>(type.count)) return static_cast<int32_t>(offset);
 
-  const NameSlot *names = name_table(index, type, entry);
-  const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
+  const NameSlot *names = name_table(index, type, tables);
   const uint32_t hash = facts.hash;
   const MacBinNameNode *node = &index.name_block[number];
   for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {

@@ -222,8 +222,9 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       id_low = std::min(id_low, id);
       id_high = std::max(id_high, id);
     }
+    const auto ref_first = static_cast<uint32_t>(refs - index.ref_block);
     const TypeTables tables = begin_type_entry(index, static_cast<int32_t>(t), entry.type,
-                                               item.count, id_low, id_high);
+                                               item.count, id_low, id_high, ref_first);
     for (uint32_t r = 0; r < item.count; ++r) index_reference_id(index, tables, refs, r);
 
     for (uint32_t r = 0; r < item.count; ++r) {
@@ -238,7 +239,7 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       }
       if (!has_name) continue;
       const uint32_t hash = name_hash(text);
-      ref.name = names.node_for(text, hash, static_cast<size_t>(refs - index.ref_block) + r);
+      ref.name = names.node_for(text, hash, ref_first + r);
       if (ref.name == nullptr) return kTextOutOfMemory;
       ref.name_offset = static_cast<int32_t>(name_offset);
     }

@@ -23,30 +23,35 @@ ReaderIndex *index_of(MacBinChannel *channel) {
   return extension_of(channel)->reader_index;
 }
 
+// The reference of type entry `entry` named `name`, a text that is not
+// one of the channel's node texts, or -1.  Out of line: hosts nearly always
+// ask with node texts, and the text path would crowd the common ones.
+[[gnu::noinline]] int32_t find_by_text(ReaderIndex &index, const MacBinTypeEntry &type,
+                                       int32_t entry, const char *name) {
+  // A text longer than any stored name (127) cannot match one.
+  const size_t length = strnlen(name, kMaxStoredNameLength + 1);
+  if (length > kMaxStoredNameLength) return -1;
+  return find_ref_by_name(index, type, entry, std::string_view(name, length));
+}
+
 // The reference of the first type entry matching `type`: by name (the ID
 // ignored) when name is not null, else by ID.  Null when there is none.
 [[gnu::always_inline]] inline const MacBinRefEntry *find_reference(MacBinChannel *channel,
                                                                   const char *type, int32_t id,
-                                     const char *name) {
+                                                                  const char *name) {
   ReaderIndex *index = index_of(channel);
   if (index == nullptr || type == nullptr) return nullptr;
   const int32_t entry = find_first_type_entry(*index, type);
   if (entry < 0) return nullptr;
   const MacBinTypeEntry &type_entry = channel->types[entry];
-  int32_t found = -1;
-  if (name != nullptr) {
-    const int32_t node = own_node_number(*index, name);
-    if (node >= 0) {
-      found = find_ref_by_node(*index, type_entry, entry, node);
-    } else {
-      // A text longer than any stored name (127) cannot match one.
-      const size_t length = std::strlen(name);
-      if (length > kMaxStoredNameLength) return nullptr;
-      found = find_ref_by_name(*index, type_entry, entry, std::string_view(name, length));
-    }
-  } else {
-    if (id < 0 || id > 0xFFFF) return nullptr;  // the map holds 16-bit IDs
+  int32_t found;
+  if (name == nullptr) {
+    if (static_cast<uint32_t>(id) > 0xFFFF) return nullptr;  // the map holds 16-bit IDs
     found = find_ref_by_id(*index, type_entry, entry, static_cast<uint32_t>(id));
+  } else if (const int32_t node = own_node_number(*index, name); node >= 0) {
+    found = find_ref_by_node(*index, type_entry, entry, node);
+  } else {
+    found = find_by_text(*index, type_entry, entry, name);
   }
   return found < 0 ? nullptr : &type_entry.refs[found];
 }
