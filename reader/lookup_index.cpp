@@ -90,8 +90,8 @@ void prepare_type_tables(ReaderIndex &index, size_t type_count, const uint32_t *
   index.last_entry_of_type.reserve_for(type_count);
   // A type's name table is sized for all its references, named or not:
   // the names are not known yet, and unnamed references are rare.
-  index.id_slots.assign(slots, 0);
-  index.name_slots.assign(slots, NameSlot{0, 0});
+  index.id_slots = std::make_unique_for_overwrite<uint32_t[]>(slots);
+  index.name_slots = std::make_unique_for_overwrite<NameSlot[]>(slots);
 }
 
 TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type, uint32_t count,
@@ -106,13 +106,16 @@ TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type,
                              ? 0
                              : index.tables.back().id_first + index.tables.back().id_mask + 1;
   const uint32_t span = id_high - id_low + 1;
-  index.tables.push_back(TypeTables{first, size - 1, first, size - 1, id_low,
-                                    span <= size ? span : 0, ref_first, false});
+  const uint32_t direct_span = span <= size ? span : 0;
+  index.tables.push_back(
+      TypeTables{first, size - 1, first, size - 1, id_low, direct_span, ref_first, false});
+  std::fill_n(index.id_slots.get() + first, direct_span != 0 ? direct_span : size, 0U);
   return index.tables.back();
 }
 
 void fill_name_table(ReaderIndex &index, const MacBinTypeEntry &type, TypeTables &tables) {
-  NameSlot *names = index.name_slots.data() + tables.name_first;
+  NameSlot *names = index.name_slots.get() + tables.name_first;
+  std::fill_n(names, tables.name_mask + 1, NameSlot{0, 0});
   tables.names_indexed = true;
   for (uint32_t r = 0; r < static_cast<uint32_t>(type.count); ++r) {
     const MacBinRefEntry &ref = type.refs[r];

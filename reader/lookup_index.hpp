@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -99,8 +100,11 @@ struct ReaderIndex {
   KeyTable first_entry_of_type;
   KeyTable last_entry_of_type;
   std::vector<TypeTables> tables;  // per type entry
-  std::vector<uint32_t> id_slots;  // sized once for all entries (prepare_type_tables)
-  std::vector<NameSlot> name_slots;
+  // Sized once for all entries (prepare_type_tables); an entry's slots are
+  // cleared when its table is first filled, so the arrays are never cleared
+  // as a whole.
+  std::unique_ptr<uint32_t[]> id_slots;
+  std::unique_ptr<NameSlot[]> name_slots;
 
   // Hosts ask about one type many times in a row.  The key is a type code,
   // or a value no code has while nothing is cached.
@@ -242,7 +246,7 @@ TypeTables begin_type_entry(ReaderIndex &index, int32_t entry, const char *type,
 // reference has the same ID: lookups answer with the first.
 inline void index_reference_id(ReaderIndex &index, const TypeTables &tables,
                                const MacBinRefEntry *refs, uint32_t r) {
-  uint32_t *ids = index.id_slots.data() + tables.id_first;
+  uint32_t *ids = index.id_slots.get() + tables.id_first;
   const auto id = static_cast<uint32_t>(refs[r].id);
   if (tables.id_span != 0) {
     uint32_t &slot = ids[id - tables.id_low];
@@ -267,7 +271,7 @@ void fill_name_table(ReaderIndex &index, const MacBinTypeEntry &type, TypeTables
 inline const NameSlot *name_table(ReaderIndex &index, const MacBinTypeEntry &type,
                                   TypeTables &tables) {
   if (!tables.names_indexed) fill_name_table(index, type, tables);
-  return index.name_slots.data() + tables.name_first;
+  return index.name_slots.get() + tables.name_first;
 }
 
 // The first type entry matching `type`, or -1.
@@ -291,7 +295,7 @@ inline int32_t find_last_type_entry(const ReaderIndex &index, const char *type) 
 inline int32_t find_ref_by_id(const ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
                               uint32_t id) {
   const TypeTables &tables = index.tables[static_cast<size_t>(entry)];
-  const uint32_t *ids = index.id_slots.data() + tables.id_first;
+  const uint32_t *ids = index.id_slots.get() + tables.id_first;
   if (tables.id_span != 0) {
     const uint32_t slot = id - tables.id_low;  // wraps to a large value below id_low
     return slot < tables.id_span ? static_cast<int32_t>(ids[slot]) - 1 : -1;
