@@ -94,7 +94,8 @@ struct ReaderIndex {
   // nodes (see NameNodeMaker), linked into its name list as well.
   MacBinNameNode *name_block = nullptr;
   size_t name_capacity = 0;
-  std::vector<NameNodeFacts> node_facts;  // of each node made, by node number
+  std::unique_ptr<NameNodeFacts[]> node_facts;  // name_capacity of them, by node number
+  size_t node_count = 0;                         // nodes made
 
   std::vector<uint32_t> type_codes;  // per type entry, see type_code()
   KeyTable first_entry_of_type;
@@ -335,7 +336,7 @@ inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
                              reinterpret_cast<uintptr_t>(index.name_block) -
                              offsetof(MacBinNameNode, text);
   const uintptr_t number = distance / sizeof(MacBinNameNode);
-  if (number >= index.node_facts.size()) return -1;
+  if (number >= index.node_count) return -1;
   if (index.name_block[number].text != text) return -1;  // inside a node, not at its text
   return static_cast<int32_t>(number);
 }

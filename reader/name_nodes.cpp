@@ -11,6 +11,6 @@ bool NameNodeMaker::reserve(size_t max_names) {
       static_cast<MacBinNameNode *>(zalloc(MacIOControl.zone, max_names * sizeof(MacBinNameNode)));
   if (index_.name_block == nullptr) return false;
   index_.name_capacity = max_names;
-  index_.node_facts.reserve(max_names);
+  index_.node_facts = std::make_unique_for_overwrite<NameNodeFacts[]>(max_names);
   return true;
 }

@@ -31,8 +31,9 @@ class NameNodeMaker {
 
   // The node holding `text` (at most 127 characters, no NUL), whose
   // name_hash is `hash`: the one made for an equal text before, or a new
-  // one, first naming reference `ref` of the ref block.  Null when the reserved nodes are used up (never for a checked
-  // map: each distinct text has an offset of its own).
+  // one, first naming reference `ref` of the ref block.  Null when the
+  // reserved nodes are used up (never for a checked map: each distinct text
+  // has an offset of its own).
   MacBinNameNode *node_for(std::string_view text, uint32_t hash, size_t ref) {
     // A slot holds the node number + 1 in its low half and the high half of
     // the hash above it: texts are compared only when those agree, and the
@@ -43,7 +44,7 @@ class NameNodeMaker {
       const uint32_t found = slots_[slot];
       if (found == 0) {
         MacBinNameNode *node = make_node(text, hash, ref);
-        if (node != nullptr) slots_[slot] = tag | made_;
+        if (node != nullptr) slots_[slot] = tag | static_cast<uint32_t>(index_.node_count);
         return node;
       }
       if ((found & 0xFFFF0000U) == tag) {
@@ -55,8 +56,9 @@ class NameNodeMaker {
 
  private:
   MacBinNameNode *make_node(std::string_view text, uint32_t hash, size_t ref) {
-    if (made_ >= index_.name_capacity) return nullptr;
-    MacBinNameNode &node = index_.name_block[made_++];
+    const size_t number = index_.node_count;
+    if (number >= index_.name_capacity) return nullptr;
+    MacBinNameNode &node = index_.name_block[number];
     // The zone gives zeroed blocks: the text is NUL-terminated already.
     // Short texts go in as two overlapping words (node.text has room).
     const size_t size = text.size();
@@ -71,12 +73,12 @@ class NameNodeMaker {
     node.length = static_cast<uint8_t>(size);
     node.next = channel_.names;
     channel_.names = &node;
-    index_.node_facts.push_back({hash, static_cast<uint32_t>(ref)});  // room reserved with the block
+    index_.node_facts[number] = NameNodeFacts{hash, static_cast<uint32_t>(ref)};
+    index_.node_count = number + 1;
     return &node;
   }
 
   MacBinChannel &channel_;
   ReaderIndex &index_;
-  uint32_t made_ = 0;
   std::vector<uint32_t> slots_;  // hash tag | node number + 1; 0 = empty
 };
