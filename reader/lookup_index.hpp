@@ -341,6 +341,22 @@ inline int32_t own_node_number(const ReaderIndex &index, const char *text) {
   return static_cast<int32_t>(number);
 }
 
+// The index of the first reference named by node `number` of the name
+// block, in a type entry whose name table is filled, or -1.
+inline int32_t probe_names_for_node(const ReaderIndex &index, const MacBinTypeEntry &type,
+                                    const TypeTables &tables, int32_t number) {
+  const NameSlot *names = index.name_slots.get() + tables.name_first;
+  const uint32_t hash = index.node_facts[static_cast<size_t>(number)].hash;
+  const MacBinNameNode *node = &index.name_block[number];
+  for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
+    const NameSlot &found = names[slot];
+    if (found.number_plus_one == 0) return -1;
+    if (found.hash == hash && type.refs[found.number_plus_one - 1].name == node) {
+      return static_cast<int32_t>(found.number_plus_one - 1);
+    }
+  }
+}
+
 // The index of the first reference of type entry `entry` named by node
 // `number` of the name block, or -1.
 inline int32_t find_ref_by_node(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
@@ -352,16 +368,8 @@ inline int32_t find_ref_by_node(ReaderIndex &index, const MacBinTypeEntry &type,
   const uint32_t offset = facts.first_ref - tables.ref_first;  // wraps when before the entry
   if (offset < static_cast<uint32_t>(type.count)) return static_cast<int32_t>(offset);
 
-  const NameSlot *names = name_table(index, type, tables);
-  const uint32_t hash = facts.hash;
-  const MacBinNameNode *node = &index.name_block[number];
-  for (uint32_t slot = hash & tables.name_mask;; slot = (slot + 1) & tables.name_mask) {
-    const NameSlot &found = names[slot];
-    if (found.number_plus_one == 0) return -1;
-    if (found.hash == hash && type.refs[found.number_plus_one - 1].name == node) {
-      return static_cast<int32_t>(found.number_plus_one - 1);
-    }
-  }
+  name_table(index, type, tables);
+  return probe_names_for_node(index, type, tables, number);
 }
 
 // Releases the index of a read channel (null is ignored).  The name block

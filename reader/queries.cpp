@@ -56,6 +56,40 @@ ReaderIndex *index_of(MacBinChannel *channel) {
   return found < 0 ? nullptr : &type_entry.refs[found];
 }
 
+// MacBin_CheckResource2 in full, with every call it may need.
+[[gnu::noinline]] int32_t check_in_full(MacBinChannel *channel, const char *type, int32_t id,
+                                        const char *name) {
+  return find_reference(channel, type, id, name) != nullptr ? 1 : 0;
+}
+
+// MacBin_CheckResource2's answer when it needs no call, or kAskInFull: a
+// host walking a file asks about one type many times, by ID or by the text
+// of a name node, and those answers come from the tables at hand.  Taking
+// no call leaves the common queries without the cost of keeping registers
+// across calls.
+constexpr int32_t kAskInFull = -1;
+
+[[gnu::always_inline]] inline int32_t check_without_calls(MacBinChannel *channel,
+                                                          const char *type, int32_t id,
+                                                          const char *name) {
+  const ReaderIndex *index = index_of(channel);
+  if (index == nullptr || type == nullptr) return 0;
+  if (index->cached_key != type_code(type)) return kAskInFull;
+  const int32_t entry = index->cached_first_entry;
+  const MacBinTypeEntry &type_entry = channel->types[entry];
+  if (name == nullptr) {
+    if (static_cast<uint32_t>(id) > 0xFFFF) return 0;  // the map holds 16-bit IDs
+    return find_ref_by_id(*index, type_entry, entry, static_cast<uint32_t>(id)) >= 0 ? 1 : 0;
+  }
+  const int32_t node = own_node_number(*index, name);
+  if (node < 0) return kAskInFull;
+  const TypeTables &tables = index->tables[static_cast<size_t>(entry)];
+  const uint32_t first_ref = index->node_facts[static_cast<size_t>(node)].first_ref;
+  if (first_ref - tables.ref_first < static_cast<uint32_t>(type_entry.count)) return 1;
+  if (!tables.names_indexed) return kAskInFull;
+  return probe_names_for_node(*index, type_entry, tables, node) >= 0 ? 1 : 0;
+}
+
 // cur_type holds seven characters and a NUL; a longer type text is cut.
 void set_cur_type(MacBinChannel *channel, const char *type) {
   const size_t length = type == nullptr ? 0 : strnlen(type, kCurTypeCapacity - 1);
@@ -162,7 +196,8 @@ int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id
 
 int32_t MacBin_CheckResource2(MacBinChannel *channel, const char *type, int32_t id,
                               const char *name) {
-  return find_reference(channel, type, id, name) != nullptr ? 1 : 0;
+  const int32_t quick = check_without_calls(channel, type, id, name);
+  return quick != kAskInFull ? quick : check_in_full(channel, type, id, name);
 }
 
 // Of a repeated type, the first entry (MacBin_GetNrResources gives the

@@ -617,6 +617,16 @@ TEST(ReaderOpen, SharedNamesShareOneNodeAndLongNamesKeep127) {
   EXPECT_EQ(fetch(channel, "PICT", 0, text[2].name->text), hex("05"));
   EXPECT_EQ(fetch(channel, "TEXT", 0, text[1].name->text), hex("01"));  // the first "same"
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, text[0].name->text), 0);
+  // Asked again and again about one type: after the first question the
+  // answers come from that type's tables alone.
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(MacBin_CheckResource2(channel, "PICT", 0, text[0].name->text), 1) << round;
+    EXPECT_EQ(MacBin_CheckResource2(channel, "PICT", 0, text[2].name->text), 1) << round;
+    EXPECT_EQ(MacBin_CheckResource2(channel, "PICT", 0, channel->types[2].refs[0].name->text), 0)
+        << round;  // "other" names no PICT
+    EXPECT_EQ(MacBin_CheckResource2(channel, "PICT", 2, nullptr), 1) << round;
+    EXPECT_EQ(MacBin_CheckResource2(channel, "PICT", 3, nullptr), 0) << round;
+  }
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, text[0].name->text + 1), 0);  // "ame"
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, channel->types[2].refs[0].name->text + 2),
             0);  // "her"
