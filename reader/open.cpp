@@ -149,9 +149,9 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
                            std::string_view &text, bool &has_name) {
   has_name = false;
   const size_t pos = list.name_list_pos + name_offset;
-  if (!map.contains(pos, 1)) return kTextNameOutsideMap;
+  if (pos >= map.size()) return kTextNameOutsideMap;
   const size_t length = map.u8(pos);
-  if (!map.contains(pos + 1, length)) return kTextNameOutsideMap;
+  if (length >= map.size() - pos) return kTextNameOutsideMap;  // the length byte and the text
   if (length == 0) return nullptr;  // an empty name is no name
   const char *characters = reinterpret_cast<const char *>(map.at(pos + 1));
   const size_t kept = std::min(length, static_cast<size_t>(kMaxStoredNameLength));
