@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tessel.h"
 #include "varnel.h"
 
 namespace {
@@ -22,6 +23,9 @@ struct Scratch {
 
   Scratch() {
     MacBin_Init();
+    // Zone blocks hold a pattern, so that a field read before it is set
+    // behaves the same on every run.
+    tessel_zone_set_fill(MacIOControl.zone, 0xA5);
     // The builders print their diagnostics to standard output; millions of
     // them would only slow the run down.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();

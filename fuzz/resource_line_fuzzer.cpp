@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tessel.h"
 #include "varnel.h"
 
 namespace {
@@ -35,6 +36,9 @@ struct Scratch {
 
   Scratch() {
     MacBin_Init();
+    // Zone blocks hold a pattern, so that a field read before it is set
+    // behaves the same on every run.
+    tessel_zone_set_fill(MacIOControl.zone, 0xA5);
     MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
                      MACBIN_METHOD_MESSAGE);
     MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](MacBinProgress *) {}),

@@ -139,10 +139,11 @@ char *fparse(char *buffer, const char *path, int32_t reserved, const char *part)
 
 /* ---- Memory zones ------------------------------------------------------ */
 
-/* A new zone, or null with errno set.  Blocks are zero-filled; zalloc returns
- * null with errno = ENOMEM when out of memory or past the zone's limit, and a
- * distinct block even for size 0.  zfree must be given the block's size; a
- * null block is ignored. */
+/* A new zone, or null with errno set.  Blocks are not cleared: their bytes
+ * are whatever the heap held (callers set every field they read).  zalloc
+ * returns null with errno = ENOMEM when out of memory or past the zone's
+ * limit, and a distinct block even for size 0.  zfree must be given the
+ * block's size; a null block is ignored. */
 TesselZone *zcreate(int32_t reserved1, int32_t reserved2);
 void *zalloc(TesselZone *zone, size_t size);
 void zfree(TesselZone *zone, void *block, size_t size);
@@ -152,6 +153,9 @@ size_t tessel_zone_in_use(const TesselZone *zone);
 /* Caps the bytes the zone may hand out (0 = no cap); zalloc beyond returns
  * null.  Lets hosts and tests exercise out-of-memory paths. */
 void tessel_zone_set_limit(TesselZone *zone, size_t limit);
+/* Fills every block zalloc hands out from now on with `byte` (0 to 255; -1
+ * stops filling).  Lets tests show fields that are read but never set. */
+void tessel_zone_set_fill(TesselZone *zone, int32_t byte);
 
 /* ---- Fatal exits, rounding, copying ------------------------------------ */
 

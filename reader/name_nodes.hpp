@@ -10,8 +10,8 @@
 // more than everything else the reader does for a file of many names.  The
 // block is taken before the names are read, so it is sized for the most
 // names the map can hold (never more than one per reference): a map whose
-// references repeat a few names leaves most of it unused, zeroed by the
-// zone and never touched again.
+// references repeat a few names leaves most of it unused and never
+// touched (the zone does not clear its blocks).
 #pragma once
 
 #include <cstddef>
@@ -59,8 +59,8 @@ class NameNodeMaker {
     const size_t number = index_.node_count;
     if (number >= index_.name_capacity) return nullptr;
     MacBinNameNode &node = index_.name_block[number];
-    // The zone gives zeroed blocks: the text is NUL-terminated already.
-    // Short texts go in as two overlapping words (node.text has room).
+    // Short texts go in as two overlapping words (node.text has room).  The
+    // rest of node.text past the NUL is left as the zone gave it.
     const size_t size = text.size();
     if (size >= 8 && size <= 16) {
       const uint64_t first = load_word(text.data());
@@ -70,6 +70,7 @@ class NameNodeMaker {
     } else {
       std::memcpy(node.text, text.data(), size);
     }
+    node.text[size] = '\0';
     node.length = static_cast<uint8_t>(size);
     node.next = channel_.names;
     channel_.names = &node;

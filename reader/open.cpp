@@ -199,8 +199,8 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
   for (size_t t = 0; t < type_count; ++t) {
     const TypeItem &item = list.items[t];
     MacBinTypeEntry &entry = channel.types[t];
+    std::memset(entry.type, 0, sizeof entry.type);
     std::memcpy(entry.type, map.at(item.pos), 4);
-    entry.type[4] = '\0';
     entry.ref_offset = static_cast<int32_t>(item.refs_pos - list.pos);
     MacBinRefEntry *refs = ref_block;
     ref_block += item.count;
@@ -217,6 +217,7 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       const uint32_t id = get_be16(bytes);
       ref.id = static_cast<int32_t>(id);
       ref.name_offset = static_cast<int32_t>(get_be16(bytes + 2));
+      ref.name = nullptr;
       ref.attributes = bytes[4];
       ref.data_offset = static_cast<int32_t>(get_be24(bytes + 5));
       id_low = std::min(id_low, id);

@@ -557,6 +557,7 @@ TEST(ReaderOpen, IdsUnsignedEmptyNamesNoNamesTypeCountFFFFNoTypes) {
   EXPECT_EQ(channel->types[1].refs[0].id, 65535);
   EXPECT_EQ(channel->types[0].refs[0].name_offset, -1);
   EXPECT_EQ(channel->types[1].refs[0].name_offset, -1);
+  EXPECT_EQ(channel->types[0].refs[0].name, nullptr);  // never a pointer into the zone's filler
   EXPECT_EQ(channel->names, nullptr);
   EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 65535, nullptr), 1);
   EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -1, nullptr), 0);

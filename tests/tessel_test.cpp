@@ -341,14 +341,16 @@ TEST(TesselFault, RealFileSizeLimit) {
 
 // ---- TesselZone, TesselByteOrder, TesselPath, TesselProcess --------------
 
-TEST(TesselZone, AccountingZeroFillAndLimit) {
+TEST(TesselZone, AccountingFillAndLimit) {
   TesselZone *zone = zcreate(0, 0);
   ASSERT_NE(zone, nullptr);
+  tessel_zone_set_fill(zone, 0x5A);
   auto *a = static_cast<uint8_t *>(zalloc(zone, 100));
+  tessel_zone_set_fill(zone, -1);
   void *b = zalloc(zone, 28);
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(Bytes(a, a + 100), vt::repeat(0, 100));
+  EXPECT_EQ(Bytes(a, a + 100), vt::repeat(0x5A, 100));
   EXPECT_EQ(tessel_zone_in_use(zone), 128u);
   zfree(zone, a, 100);
   zfree(zone, nullptr, 50);  // ignored

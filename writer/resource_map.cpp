@@ -73,7 +73,7 @@ void write_type_list(const MacBinChannel *channel, int32_t first_list_offset) {
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     const MacBinTypeEntry &entry = channel->types[t];
     uint8_t item[kTypeItemBytes];
-    std::memcpy(item, entry.type, 4);  // the table is zero-filled past a short type
+    std::memcpy(item, entry.type, 4);  // NUL-padded past a short type (insert_resource)
     put_be16(item + 4, static_cast<uint32_t>(entry.count));
     put_be16(item + 6, static_cast<uint32_t>(list_offset));
     MacBin_PutBuf(item, kTypeItemBytes, kTypeItemBytes);

@@ -45,6 +45,9 @@ void record_message(const char *module, const char *text, int32_t severity) {
 
 void init_recording() {
   MacBin_Init();
+  // Blocks from the zone hold a pattern, not zeros: a field the library
+  // reads without setting it shows.
+  tessel_zone_set_fill(MacIOControl.zone, 0xA5);
   MacBin_Setmethod(reinterpret_cast<MacBinMethod>(record_message), MACBIN_METHOD_MESSAGE);
   recorded_messages().clear();
 }
