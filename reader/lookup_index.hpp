@@ -53,9 +53,9 @@ class KeyTable {
 // the table is indexed by ID - id_low directly: no hashing, no probing.
 // Otherwise (id_span 0) it is open-addressed under id_mask.
 //
-// The name table is filled on the first lookup that needs it (its slots
-// are taken and cleared at open, so a lookup never allocates): hosts ask
-// by name mostly with the text of a name node, which finds its first
+// The name table is cleared and filled on the first lookup that needs it
+// (its slots are taken at open, so a lookup never allocates): hosts ask by
+// name mostly with the text of a name node, which finds its first
 // reference without the table (find_ref_by_node).
 struct TypeTables {
   uint32_t id_first;
