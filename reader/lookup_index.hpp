@@ -357,15 +357,21 @@ inline int32_t probe_names_for_node(const ReaderIndex &index, const MacBinTypeEn
   }
 }
 
+// The first reference in the map named by node `number`, counted from the
+// first reference of the type entry with these tables: the answer when it
+// is below the entry's count, since no earlier reference of the entry can
+// carry the name.  A reference before the entry wraps to a large value.
+inline uint32_t first_naming_offset(const ReaderIndex &index, const TypeTables &tables,
+                                    int32_t number) {
+  return index.node_facts[static_cast<size_t>(number)].first_ref - tables.ref_first;
+}
+
 // The index of the first reference of type entry `entry` named by node
 // `number` of the name block, or -1.
 inline int32_t find_ref_by_node(ReaderIndex &index, const MacBinTypeEntry &type, int32_t entry,
                                 int32_t number) {
-  const NameNodeFacts facts = index.node_facts[static_cast<size_t>(number)];
   TypeTables &tables = index.tables[static_cast<size_t>(entry)];
-  // The first reference naming the node answers when it is of this entry:
-  // no earlier reference of the entry can name it.
-  const uint32_t offset = facts.first_ref - tables.ref_first;  // wraps when before the entry
+  const uint32_t offset = first_naming_offset(index, tables, number);
   if (offset < static_cast<uint32_t>(type.count)) return static_cast<int32_t>(offset);
 
   name_table(index, type, tables);

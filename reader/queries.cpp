@@ -84,8 +84,7 @@ constexpr int32_t kAskInFull = -1;
   const int32_t node = own_node_number(*index, name);
   if (node < 0) return kAskInFull;
   const TypeTables &tables = index->tables[static_cast<size_t>(entry)];
-  const uint32_t first_ref = index->node_facts[static_cast<size_t>(node)].first_ref;
-  if (first_ref - tables.ref_first < static_cast<uint32_t>(type_entry.count)) return 1;
+  if (first_naming_offset(*index, tables, node) < static_cast<uint32_t>(type_entry.count)) return 1;
   if (!tables.names_indexed) return kAskInFull;
   return probe_names_for_node(*index, type_entry, tables, node) >= 0 ? 1 : 0;
 }
