@@ -77,12 +77,14 @@ MacBinChannel *MacBin_NewChannel(void) {
     report("Out Of Memory (in initialisation)", MACBIN_ERROR);
     return nullptr;
   }
-  // Every field starts at zero: the name list is empty, no format chosen, no
-  // reader index.  The opening operation fills in the rest.
+  // Every field starts at zero: the name list is empty, nobody's state, nothing
+  // to close.  The opening operation fills in the rest.
   std::memset(block, 0, sizeof(ChannelExtension));
   auto *extension = static_cast<ChannelExtension *>(block);
+  extension->channel.mode = kChannelUnopened;
   extension->channel.names = nullptr;
-  extension->reader_index = nullptr;
+  extension->state = nullptr;
+  extension->close = nullptr;
   return &extension->channel;
 }
 

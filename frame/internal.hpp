@@ -2,7 +2,8 @@
 //
 // The frame's internal interface, used by every other folder: the private
 // settings record, trace flags, typed access to the method slots, the
-// processor lookup and the channel extension.
+// processor lookup, and the channel: its extension, modes, name list and
+// the close dispatch.
 #pragma once
 
 #include <cstdint>
@@ -51,18 +52,23 @@ MacBinProcessor *MacBin_FindProcessor(const char *type);
 // The library's silent record when `record`'s tag is 100, else `record`.
 MacBinAcquireProgress *MacBin_ReplaceAcquireProgress(MacBinAcquireProgress *record);
 
-// ---- Channel extension --------------------------------------------------------
-// MacBin_NewChannel hands out a ChannelExtension whose first member is the
-// public record, so per-channel private state never changes the public layout.
-struct ReaderIndex;  // reader/: lookup structures built while the map is read
+// ---- Channels ----------------------------------------------------------------
+// Who opened a channel: MacBinChannel::mode holds one of these.
+enum ChannelMode : int32_t {
+  kChannelUnopened = 0,  // fresh from MacBin_NewChannel
+  kChannelReading = 1,   // MacBin_OpenR
+  kChannelWriting = 2,   // MacBin_OpenW
+};
 
+// MacBin_NewChannel hands out a ChannelExtension whose first member is the
+// public record, so per-channel private state never changes the public
+// layout.  The writer and the reader each keep their own state behind
+// `state` (the mode says whose) and say in `close` how MacBin_Close ends
+// the channel; the frame looks into neither.
 struct ChannelExtension {
-  MacBinChannel channel;     // must stay first
-  int32_t format;            // writer: MACBIN_FORMAT_CLASSIC or MACBIN_FORMAT_II
-  int32_t name_list_length;  // writer: bytes the map's name list will take so far
-  uint8_t header[128];       // writer: the MacBinary header as written (completed on close)
-  MacBinNameNode **name_index; // writer: hash slots over the name list, owned by writer/
-  ReaderIndex *reader_index; // reader: owned, released by MacBin_Close
+  MacBinChannel channel;                 // must stay first
+  void *state;                           // the opener's own, or null
+  void (*close)(MacBinChannel *channel);  // set by the opener; null: nothing to close
 };
 
 inline ChannelExtension *extension_of(MacBinChannel *channel) {
@@ -71,6 +77,19 @@ inline ChannelExtension *extension_of(MacBinChannel *channel) {
 
 // Gives a channel from MacBin_NewChannel back to the zone.
 void release_channel_record(MacBinChannel *channel);
+
+// ---- The channel's name list --------------------------------------------------
+// One node per distinct resource name, shared by every reference that
+// carries it; nodes come from the library's zone.  Names are cut to 127
+// characters.
+// The node of `channel`'s name list whose text equals `name`, or null.
+MacBinNameNode *MacBin_FindName(MacBinChannel *channel, const char *name);
+// Adds `name` (cut to 127 characters) in front of the list; null when the
+// zone has no room.
+MacBinNameNode *MacBin_InsertName(MacBinChannel *channel, const char *name);
+// Gives every node of the channel's name list back to the zone.  Nodes the
+// reader made in one block are not in the list any more when this runs.
+void release_names(MacBinChannel *channel);
 
 // ---- Default methods ----------------------------------------------------------
 // Installed by MacBin_Init under ids 11 to 14; exposed so that the library can

@@ -6,8 +6,15 @@
 #include <cstring>
 #include <vector>
 
+#include "format/packbits.hpp"
 #include "picture/internal.hpp"
 #include "varnel.h"
+
+using varnel::format::pack_bits;
+using varnel::format::packbits_worst_case;
+using varnel::format::unpack_bits;
+using varnel::format::Unpacked;
+using varnel::format::UnpackStatus;
 
 namespace {
 
@@ -23,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::vector<uint8_t> source(data, data + size);
   // Exactly the bound: the packer must never write past it.
   std::vector<uint8_t> packed(packbits_worst_case(size));
-  const size_t packed_size = pack_bits_into(source, packed);
+  const size_t packed_size = pack_bits(source, packed);
   check(packed_size <= packed.size());
   check((size == 0) == (packed_size == 0));
 
@@ -36,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   packed.resize(packed_size);
   std::vector<uint8_t> unpacked(size);
-  const UnpackResult bounded = unpack_bits_into(packed, unpacked);
+  const Unpacked bounded = unpack_bits(packed, unpacked);
   check(bounded.status == UnpackStatus::kComplete);
   check(bounded.consumed == packed_size);
   check(unpacked == source);

@@ -8,8 +8,15 @@
 #include <cstring>
 #include <vector>
 
+#include "format/packbits.hpp"
 #include "picture/internal.hpp"
 #include "varnel.h"
+
+using varnel::format::pack_bits;
+using varnel::format::packbits_worst_case;
+using varnel::format::unpack_bits;
+using varnel::format::Unpacked;
+using varnel::format::UnpackStatus;
 
 namespace {
 
@@ -25,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Exact sizes: any read or write past either end is caught.
   const std::vector<uint8_t> packed(data + 2, data + size);
   std::vector<uint8_t> unpacked(wanted);
-  const UnpackResult result = unpack_bits_into(packed, unpacked);
+  const Unpacked result = unpack_bits(packed, unpacked);
 
   check(result.consumed <= packed.size());
   check(result.produced <= wanted);

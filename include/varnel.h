@@ -7,7 +7,9 @@
  * by one through resource processors registered per type, and on
  * MacBin_Close writes the resource map and completes the header.  The reader
  * opens any MacBinary file, reads its whole resource map into memory and
- * answers queries.
+ * answers queries; hosts read the header facts (MacBin_GetFileInfo), the data
+ * fork (MacBin_ReadDataFork) and the bytes of any resource
+ * (MacBin_ReadResourceData) of any MacBinary file it accepts.
  *
  * Result conventions (each declaration says which one it follows):
  *   - writer and output primitives: 0 = done, 1 = failed;
@@ -38,10 +40,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 0
+#define VARNEL_VERSION_MINOR 1
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.0.0"
-#define VARNEL_VERNUM 0x010000
+#define VARNEL_VERSION_STRING "1.1.0"
+#define VARNEL_VERNUM 0x010100
 
 #ifdef __cplusplus
 extern "C" {
@@ -241,11 +243,41 @@ enum {
   MACBIN_SEVERE = 4
 };
 
-/* Output formats for MacBin_SetFormat. */
+/* Formats: MacBin_SetFormat takes 1 and 2; MacBinFileInfo.format may be any
+ * of the three. */
 enum {
-  MACBIN_FORMAT_CLASSIC = 1, /* value 76 at offset 99, no version bytes, no CRC, unpadded end */
-  MACBIN_FORMAT_II = 2       /* MacBinary II: version bytes 129/129, CRC, padded to 128 */
+  MACBIN_FORMAT_CLASSIC = 1, /* value 76 at offset 99, no version bytes, no CRC, unpadded end;
+                                reading: MacBinary I and every header without version bytes */
+  MACBIN_FORMAT_II = 2,      /* MacBinary II: version bytes 129/129, CRC, padded to 128 */
+  MACBIN_FORMAT_III = 3      /* MacBinary III (reading only): "mBIN" at 102, version 130 */
 };
+
+/* Limits of the files the writer makes.  Hosts that check their input before
+ * handing it over (the varnel tool does) take them from here, so that they
+ * follow the library. */
+#define MACBIN_MAX_TYPES 64                  /* resource types in one file */
+#define MACBIN_MAX_RESOURCES_PER_TYPE 64     /* resources of one type */
+#define MACBIN_MAX_NAME_LENGTH 127           /* characters of a resource name */
+#define MACBIN_MAX_NAME_LIST_BYTES 0xFFFF    /* the map's name list (16-bit offsets) */
+#define MACBIN_MAX_DATA_OFFSET 0xFFFFFF      /* start of a resource's data (24-bit offsets) */
+#define MACBIN_MAX_LINE_LENGTH 511           /* characters of a resource line */
+
+/* What the header of a file opened for reading says, from
+ * MacBin_GetFileInfo.  Names and codes are MacRoman, as stored. */
+typedef struct MacBinFileInfo {
+  int32_t format;        /* MACBIN_FORMAT_CLASSIC, MACBIN_FORMAT_II or MACBIN_FORMAT_III */
+  int32_t crc_state;     /* 1 = the header CRC matches, 0 = it does not, -1 = no CRC field */
+  uint32_t data_length;  /* data fork length from the header */
+  uint32_t rsrc_length;  /* resource fork length from the header */
+  uint32_t created;      /* creation date, seconds since 1 January 1904 */
+  uint32_t modified;     /* modification date, seconds since 1 January 1904 */
+  uint16_t finder_flags; /* high byte from offset 73; low byte from 101 (II and III), else 0 */
+  char name[64];         /* Macintosh file name (at most 63 characters), NUL-terminated */
+  char type[5];          /* file type, 4 characters and a NUL */
+  char creator[5];       /* creator, 4 characters and a NUL */
+  int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork */
+  uint32_t reserved[8];  /* zero; room for later fields */
+} MacBinFileInfo;
 
 /* ======================================================================
  * Globals
@@ -442,6 +474,46 @@ int32_t MacBin_CheckResource2(MacBinChannel *channel, const char *type, int32_t 
  * (unless low and high are both 0). */
 int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_t low,
                                 int32_t high);
+
+/* ---- Reading for hosts ------------------------------------------------------
+ * These three work on every file MacBin_OpenR accepts, with or without a
+ * resource fork.  None of them calls a read handler or reports through the
+ * message method, and none moves the channel's `file` or changes its `cur_*`
+ * fields, so they mix freely with the queries above.  Every offset and
+ * length they use comes from the file and is checked against the fork and
+ * the file before a byte is read.
+ *
+ *   MacBinFileInfo info;
+ *   if (MacBin_GetFileInfo(in, &info) == 1 && info.rsrc_state == 1) {
+ *     const MacBinTypeEntry *t = &in->types[0];
+ *     int32_t length = MacBin_ReadResourceData(in, &t->refs[0], NULL, 0);
+ *     ...  (a buffer of `length` bytes, then the same call with it)
+ *   }
+ */
+
+/* Fills `info` from the header of a read channel.  Returns 1, or 0 (info
+ * untouched) when channel or info is null or the channel is not reading. */
+int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info);
+
+/* Copies up to `count` bytes of the data fork, from `offset` (0 = its first
+ * byte), into `buffer`.  Returns the number of bytes copied: fewer than count
+ * only at the end of the fork, and 0 at offset = the fork's length.  Returns
+ * -1 for a negative offset or one past the fork's length, a negative count,
+ * a null buffer with a non-zero count, a channel that is not reading, and
+ * bytes of the fork that the file does not hold or cannot deliver. */
+int32_t MacBin_ReadDataFork(MacBinChannel *channel, int64_t offset, void *buffer,
+                            int32_t count);
+
+/* The data of `ref`, which must be one of the channel's references
+ * (&channel->types[t].refs[r]; references that share a type and ID each give
+ * their own data).  Returns the resource's length and copies the first
+ * min(length, capacity) bytes into `buffer`; with a null buffer and capacity
+ * 0 it only gives the length.  Returns -1 when ref is not one of the
+ * channel's references, when its length word or its data lies outside the
+ * resource fork or the file, when the file cannot be read, and for a
+ * negative capacity or a null buffer with a non-zero capacity. */
+int32_t MacBin_ReadResourceData(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
+                                int32_t capacity);
 
 #ifdef __cplusplus
 }

@@ -1,8 +1,7 @@
 // Private to the library: never installed.
 //
-// The picture subsystem's internal interface: the PackBits codec in its
-// bounded forms, the preview's colour tables and row conversion, the pixel
-// writer and the mask region.
+// The picture subsystem's internal interface: the preview's colour tables
+// and row conversion, the pixel writer and the mask region.
 #pragma once
 
 #include <cstddef>
@@ -10,38 +9,6 @@
 #include <span>
 
 #include "varnel.h"
-
-// ---- PackBits ---------------------------------------------------------------
-
-// Bytes that always suffice for the packed form of `count` bytes: one header
-// for every 127 source bytes on top of the bytes themselves.
-inline constexpr size_t packbits_worst_case(size_t count) { return count + (count + 126) / 127; }
-
-// Packs `source` into `destination`, which must hold
-// packbits_worst_case(source.size()) bytes (checked: a smaller destination
-// packs nothing and returns 0).  Returns the packed length.  The same bytes
-// as the exported PackBits.
-size_t pack_bits_into(std::span<const uint8_t> source, std::span<uint8_t> destination);
-
-enum class UnpackStatus : int32_t {
-  kComplete,     // exactly destination.size() bytes were produced
-  kSourceEnded,  // the packed bytes ended before the destination was full
-  kRunPastEnd,   // a run would have crossed the end of the destination
-};
-
-struct UnpackResult {
-  UnpackStatus status;
-  size_t consumed;  // packed bytes read, including every run header
-  size_t produced;  // bytes written to the destination
-};
-
-// The bounded decoder, for everything that unpacks bytes read from a file:
-// takes runs from `packed` until `unpacked` is exactly full, and never reads
-// or writes outside either span.  A run that would cross the end of
-// `unpacked` is not written at all (kRunPastEnd; `consumed` and `produced`
-// then stop before its header).  A no-operation header (0x80) is consumed
-// only while bytes are still wanted, like UnPackBits.
-UnpackResult unpack_bits_into(std::span<const uint8_t> packed, std::span<uint8_t> unpacked);
 
 // ---- Colour tables and row conversion -----------------------------------------
 

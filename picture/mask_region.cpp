@@ -26,6 +26,7 @@
 #include <new>
 #include <vector>
 
+#include "format/pict_opcodes.hpp"
 #include "frame/internal.hpp"
 #include "picture/internal.hpp"
 #include "varnel.h"
@@ -33,7 +34,7 @@
 namespace {
 
 constexpr int32_t kOneBitImage = 0x02;
-constexpr uint32_t kEndOfScanLine = 0x7FFF;
+constexpr uint32_t kEndOfScanLine = varnel::format::kPictRegionEnd;
 constexpr size_t kEmptyRegionBytes = 10;
 
 // Region bytes, held until the region is complete; refuses to grow past what

@@ -39,12 +39,16 @@
 #include <new>
 #include <vector>
 
+#include "format/packbits.hpp"
+#include "format/pict_opcodes.hpp"
 #include "frame/internal.hpp"
 #include "picture/internal.hpp"
 #include "stream/internal.hpp"
 #include "varnel.h"
 
 namespace {
+
+namespace format = varnel::format;
 
 constexpr int32_t kRequestKinds = 0x22;
 constexpr int32_t kPictureKinds = 0x22;  // a picture image has 0x02 or 0x20
@@ -58,20 +62,9 @@ constexpr int32_t kMaxCoordinate = 32767;
 constexpr float kFixedLimit = 65536.0f;  // a Fixed holds 0 <= value < 65536
 constexpr double kPointsPerInch = 72.0;
 
-constexpr int32_t kUnpackedBelowBytes = 8;   // narrower rows are not packed
-constexpr int32_t kByteCountUpToBytes = 250; // wider rows have a word count
 
 constexpr int32_t kGreySeed = 0x0043260E;
-constexpr int32_t kOpcodeVersion = 0x0011;
-constexpr int32_t kVersion2 = 0x02FF;
-constexpr int32_t kOpcodeHeader = 0x0C00;
 constexpr float kExtendedHeaderVersion = 65534.0f;  // FF FE 00 00: version -2, reserved 0
-constexpr int32_t kOpcodeClipRegion = 0x0001;
-constexpr int32_t kRectangularRegionBytes = 10;
-constexpr int32_t kOpcodePackedPixels = 0x0098;
-constexpr int32_t kOpcodePackedPixelsInRegion = 0x0099;
-constexpr int32_t kPixelMapFlag = 0x8000;
-constexpr int32_t kOpcodeEnd = 0x00FF;
 
 struct FreeDeleter {
   void operator()(uint8_t *p) const { std::free(p); }
@@ -156,19 +149,19 @@ void put_picture_head(const PictureGeometry &g, PictureKind kind, bool with_mask
   const int32_t W = g.width;
   MacBin_PutWord(0, 2);  // picture size, patched when the picture is complete
   put_rectangle(0, 0, g.frame_bottom, g.frame_right);
-  MacBin_PutWord(kOpcodeVersion, 2);
-  MacBin_PutWord(kVersion2, 2);
-  MacBin_PutWord(kOpcodeHeader, 2);
+  MacBin_PutWord(format::kPictVersion, 2);
+  MacBin_PutWord(format::kPictVersion2, 2);
+  MacBin_PutWord(format::kPictHeaderOp, 2);
   MacBin_PutFixed(kExtendedHeaderVersion, 4);
   MacBin_PutFixed(g.h_res, 4);
   MacBin_PutFixed(g.v_res, 4);
   put_rectangle(0, 0, H, W);  // source rectangle
   MacBin_PutInt(0, 4);        // reserved
-  MacBin_PutWord(kOpcodeClipRegion, 2);
-  MacBin_PutWord(kRectangularRegionBytes, 2);
+  MacBin_PutWord(format::kPictClipRegion, 2);
+  MacBin_PutWord(format::kPictRectangularRegionBytes, 2);
   put_rectangle(0, 0, H, W);
-  MacBin_PutWord(with_mask ? kOpcodePackedPixelsInRegion : kOpcodePackedPixels, 2);
-  MacBin_PutWord(g.row_bytes + kPixelMapFlag, 2);
+  MacBin_PutWord(with_mask ? format::kPictPackBitsRegion : format::kPictPackBitsRect, 2);
+  MacBin_PutWord(g.row_bytes + format::kPictPixelMapFlag, 2);
   put_rectangle(0, 0, H, W);  // bounds
   MacBin_PutWord(0, 2);       // pixel map version
   MacBin_PutWord(0, 2);       // pack type
@@ -296,7 +289,7 @@ int32_t put_pict_pixels(MacBinImage *image, const MacBinImageRequest &request, i
   std::vector<uint8_t> packed;
   std::vector<uint8_t> padded_row;
   try {
-    packed.resize(packbits_worst_case(row_bytes));
+    packed.resize(format::packbits_worst_case(row_bytes));
     if (W != w) padded_row.assign(row_bytes, 0);
   } catch (const std::bad_alloc &) {
     report("Out Of Memory (in PICT data inserting)", MACBIN_ERROR);
@@ -341,11 +334,11 @@ int32_t put_pict_pixels(MacBinImage *image, const MacBinImageRequest &request, i
     }
     const uint8_t *data = indices;
     int32_t length = w;
-    if (w >= kUnpackedBelowBytes) {
+    if (w >= format::kPictMinPackedRowBytes) {
       length = static_cast<int32_t>(
-          pack_bits_into({indices, row_bytes}, {packed.data(), packed.size()}));
+          format::pack_bits({indices, row_bytes}, {packed.data(), packed.size()}));
       data = packed.data();
-      if (w <= kByteCountUpToBytes) {
+      if (w <= format::kPictOneByteCountLimit) {
         MacBin_PutByte(length);
       } else {
         MacBin_PutWord(length, 2);
@@ -360,7 +353,7 @@ int32_t put_pict_pixels(MacBinImage *image, const MacBinImageRequest &request, i
   // Opcodes are word-aligned relative to the picture's start, wherever the
   // picture lies in the file.
   if (((fgetp(outfile) - picture_start) & 1) != 0 && MacBin_PutByte(0) != 0) ok = false;
-  if (MacBin_PutWord(kOpcodeEnd, 2) != 0) ok = false;
+  if (MacBin_PutWord(format::kPictOpEndPic, 2) != 0) ok = false;
 
   if (method_slot<MacBinImageStatusMethod>(MACBIN_METHOD_END)(image) != 0) ok = false;
   return ok ? 1 : 0;

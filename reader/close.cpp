@@ -6,7 +6,6 @@
 #include "frame/internal.hpp"
 #include "reader/internal.hpp"
 #include "reader/lookup_index.hpp"
-#include "writer/internal.hpp"
 
 namespace {
 
@@ -31,16 +30,17 @@ void release_type_table(MacBinChannel *channel, ReaderIndex *index) {
 void close_read_channel(MacBinChannel *channel) {
   if (channel == nullptr) return;
   ChannelExtension *extension = extension_of(channel);
-  release_type_table(channel, extension->reader_index);
+  auto *index = static_cast<ReaderIndex *>(extension->state);
+  release_type_table(channel, index);
 
-  if (ReaderIndex *index = extension->reader_index) {
+  if (index != nullptr) {
     // The reader made the name nodes in one block (the list links them).
     if (index->name_block != nullptr) {
       zfree(MacIOControl.zone, index->name_block, index->name_capacity * sizeof(MacBinNameNode));
       channel->names = nullptr;
     }
     destroy_reader_index(index);
-    extension->reader_index = nullptr;
+    extension->state = nullptr;
   }
 
   if (channel->file != nullptr) {

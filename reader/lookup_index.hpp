@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/macbinary_header.hpp"
 #include "frame/internal.hpp"
 
 // A map from 64-bit keys to non-negative int32 values (type codes to entry
@@ -83,6 +84,8 @@ struct NameNodeFacts {
   uint32_t first_ref;
 };
 
+// What a read channel keeps beyond its public record
+// (ChannelExtension::state): the lookup tables, and what the header said.
 struct ReaderIndex {
   int64_t file_length_bytes = 0;
 
@@ -112,7 +115,17 @@ struct ReaderIndex {
   uint64_t cached_key = kNoCachedType;
   int32_t cached_first_entry = -1;
   static constexpr uint64_t kNoCachedType = uint64_t{1} << 32;
+
+  // Kept for hosts (MacBin_GetFileInfo); the queries never look at it.
+  varnel::format::MacBinaryFacts header{};
+  bool map_read = false;  // the file has a resource fork and its map was read
 };
+
+// The state of a read channel, or null for any other channel.
+inline ReaderIndex *reader_state(MacBinChannel *channel) {
+  if (channel == nullptr || channel->mode != kChannelReading) return nullptr;
+  return static_cast<ReaderIndex *>(extension_of(channel)->state);
+}
 
 // Type texts match as strncmp(a, b, 4) == 0 does: the first four characters,
 // ending early at a NUL.  The code holds exactly those characters, zero after

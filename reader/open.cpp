@@ -19,15 +19,32 @@
 #include <string_view>
 #include <vector>
 
+#include "format/macbinary_header.hpp"
+#include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
 #include "reader/checked_cursor.hpp"
 #include "reader/internal.hpp"
 #include "reader/lookup_index.hpp"
+#include "reader/messages.hpp"
 #include "reader/name_nodes.hpp"
-#include "reader/reader_limits.hpp"
 #include "stream/internal.hpp"
 
 namespace {
+
+namespace format = varnel::format;
+
+// Map layout, as offsets into the map bytes read into memory.
+constexpr size_t kMapTypeListOffsetPos = offsetof(format::ResourceMapHeader, type_list_offset);
+constexpr size_t kMapNameListOffsetPos = offsetof(format::ResourceMapHeader, name_list_offset);
+constexpr size_t kMapHeaderSize = sizeof(format::ResourceMapHeader);
+constexpr size_t kTypeCountSize = sizeof(format::TypeCountField);
+constexpr size_t kTypeItemSize = sizeof(format::ResourceTypeItem);
+constexpr size_t kReferenceItemSize = sizeof(format::ResourceReferenceItem);
+constexpr int64_t kForkHeaderSize = sizeof(format::ResourceForkHeader);
+// A file must hold the header up to the fork lengths; the rest of a shorter
+// header reads as zero.
+constexpr int64_t kHeaderBytesNeeded = format::kMacBinaryLengthsEnd;
+constexpr int64_t kHeaderSize = format::kMacBinaryHeaderSize;
 
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 
@@ -46,46 +63,46 @@ struct CloseReadChannel {
 };
 using ChannelHandle = std::unique_ptr<MacBinChannel, CloseReadChannel>;
 
-// Finder name, type, creator, flags and the two fork lengths.  Null when
-// the header is usable, else the text to report.
-const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel) {
-  uint8_t header[kHeaderBytesRead];
-  if (!file.read_at(0, header, kHeaderBytesRead)) return kTextCannotRead;
+// Finder name, type, creator, flags and the two fork lengths, and the
+// header's facts for MacBin_GetFileInfo.  Null when the header is usable,
+// else the text to report.
+const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel,
+                                  format::MacBinaryFacts &facts) {
+  uint8_t header[format::kMacBinaryHeaderSize] = {};
+  if (!file.read_at(0, header, std::min(file.length(), kHeaderSize))) return kTextCannotRead;
+  facts = format::read_macbinary_header(header);
 
   MacBinFinderInfo &finder = channel.finder;
   // The Finder name field holds 63 characters; a longer length byte comes
   // from a damaged or hostile header and is cut rather than trusted.
-  const size_t name_length =
-      std::min<size_t>(header[kNameLengthPos], static_cast<size_t>(kMaxFinderNameLength));
-  std::memcpy(finder.name, header + kNamePos, name_length);
-  finder.name[name_length] = '\0';
-  std::memcpy(finder.type, header + kFileTypePos, 4);
-  finder.type[4] = '\0';
-  std::memcpy(finder.creator, header + kCreatorPos, 4);
-  finder.creator[4] = '\0';
-  finder.flags = static_cast<int16_t>(get_be16(header + kFinderFlagsPos));
+  std::memcpy(finder.name, facts.name, sizeof facts.name);
+  std::memcpy(finder.type, facts.type, sizeof finder.type);
+  std::memcpy(finder.creator, facts.creator, sizeof finder.creator);
+  // The Finder flags word as the header holds it at 73 (the byte after the
+  // flags as its low half), whatever the variant.
+  finder.flags = static_cast<int16_t>(
+      format::get_be16(header + offsetof(format::MacBinaryHeader, finder_flags_high)));
 
-  const uint32_t data_length = get_be32(header + kDataForkLengthPos);
-  const uint32_t rsrc_length = get_be32(header + kResourceForkLengthPos);
-  const int64_t rsrc_offset = (int64_t{data_length} + kBlockSize - 1) / kBlockSize * kBlockSize;
-  const int64_t rsrc_start = rsrc_offset + kBlockSize;
-  if (rsrc_start > kMaxPosition || rsrc_length > kMaxPosition) return kTextForkLengthOutOfRange;
-  channel.data_length = static_cast<int32_t>(data_length);
-  channel.rsrc_offset = static_cast<int32_t>(rsrc_offset);
+  const int64_t rsrc_start = format::macbinary_rsrc_start(facts.data_length);
+  if (rsrc_start > kMaxPosition || facts.rsrc_length > kMaxPosition) {
+    return kTextForkLengthOutOfRange;
+  }
+  channel.data_length = static_cast<int32_t>(facts.data_length);
+  channel.rsrc_offset = static_cast<int32_t>(rsrc_start - format::kMacBinaryBlockSize);
   channel.rsrc_start = static_cast<int32_t>(rsrc_start);
-  channel.rsrc_length = static_cast<int32_t>(rsrc_length);
+  channel.rsrc_length = static_cast<int32_t>(facts.rsrc_length);
   return nullptr;
 }
 
 // The resource fork header: where the resource data and the map lie.
 const char *read_fork_header(CheckedFile &file, MacBinChannel &channel) {
-  uint8_t fork_header[kForkHeaderSize];
+  format::ResourceForkHeader fork_header;
   if (!file.contains(channel.rsrc_start, kForkHeaderSize)) return kTextForkOutsideFile;
-  if (!file.read_at(channel.rsrc_start, fork_header, kForkHeaderSize)) return kTextCannotRead;
-  const int64_t rdata_pos = channel.rsrc_start + int64_t{get_be32(fork_header)};
-  const int64_t map_pos = channel.rsrc_start + int64_t{get_be32(fork_header + 4)};
-  const int64_t rdata_length = get_be32(fork_header + 8);
-  const int64_t map_length = get_be32(fork_header + 12);
+  if (!file.read_at(channel.rsrc_start, &fork_header, kForkHeaderSize)) return kTextCannotRead;
+  const int64_t rdata_pos = channel.rsrc_start + int64_t{fork_header.data_offset.get()};
+  const int64_t map_pos = channel.rsrc_start + int64_t{fork_header.map_offset.get()};
+  const int64_t rdata_length = fork_header.data_length.get();
+  const int64_t map_length = fork_header.map_length.get();
   if (!file.contains(rdata_pos, rdata_length)) return kTextDataOutsideFile;
   if (!file.contains(map_pos, map_length)) return kTextMapOutsideFile;
   if (map_length < static_cast<int64_t>(kMapHeaderSize)) return kTextMapTooShort;
@@ -119,16 +136,19 @@ const char *read_type_list(const CheckedBytes &map, TypeList &list) {
   if (!map.contains(list.pos, 2)) return kTextTypeListOutsideMap;
   const uint32_t count_field = map.be16(list.pos);
   // 0xFFFF is "count - 1" of an empty list.
-  const size_t type_count = count_field == kNoTypes ? 0 : size_t{count_field} + 1;
-  if (!map.contains(list.pos + 2, type_count * kTypeItemSize)) return kTextTypeCountTooLarge;
+  const size_t type_count = count_field == format::kNoTypes ? 0 : size_t{count_field} + 1;
+  if (!map.contains(list.pos + kTypeCountSize, type_count * kTypeItemSize)) {
+    return kTextTypeCountTooLarge;
+  }
 
   list.items.reserve(type_count);
   list.total_refs = 0;
   for (size_t t = 0; t < type_count; ++t) {
     TypeItem item{};
-    item.pos = list.pos + 2 + t * kTypeItemSize;
-    item.count = map.be16(item.pos + 4) + 1;
-    item.refs_pos = list.pos + map.be16(item.pos + 6);
+    item.pos = list.pos + kTypeCountSize + t * kTypeItemSize;
+    item.count = map.be16(item.pos + offsetof(format::ResourceTypeItem, count_minus_one)) + 1;
+    item.refs_pos =
+        list.pos + map.be16(item.pos + offsetof(format::ResourceTypeItem, ref_list_offset));
     if (!map.contains(item.refs_pos, size_t{item.count} * kReferenceItemSize)) {
       return kTextRefListOutsideMap;
     }
@@ -154,7 +174,7 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
   if (length >= map.size() - pos) return kTextNameOutsideMap;  // the length byte and the text
   if (length == 0) return nullptr;  // an empty name is no name
   const char *characters = reinterpret_cast<const char *>(map.at(pos + 1));
-  const size_t kept = std::min(length, static_cast<size_t>(kMaxStoredNameLength));
+  const size_t kept = std::min(length, static_cast<size_t>(format::kMaxStoredNameLength));
   text = std::string_view(characters, text_length(characters, kept));
   has_name = true;
   return nullptr;
@@ -192,7 +212,7 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
   const size_t name_list_bytes =
       list.name_list_pos < map.size() ? map.size() - list.name_list_pos : 0;
   NameNodeMaker names(channel, index);
-  if (!names.reserve(std::min({list.total_refs, name_list_bytes, size_t{kNoName}}))) {
+  if (!names.reserve(std::min({list.total_refs, name_list_bytes, size_t{format::kNoName}}))) {
     return kTextOutOfMemory;
   }
 
@@ -212,14 +232,15 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
     uint32_t id_low = 0xFFFF;
     uint32_t id_high = 0;
     for (uint32_t r = 0; r < item.count; ++r) {
-      const uint8_t *bytes = map.at(item.refs_pos + r * kReferenceItemSize);
+      format::ResourceReferenceItem item_bytes;
+      std::memcpy(&item_bytes, map.at(item.refs_pos + r * kReferenceItemSize), kReferenceItemSize);
       MacBinRefEntry &ref = refs[r];
-      const uint32_t id = get_be16(bytes);
+      const uint32_t id = item_bytes.id.get();
       ref.id = static_cast<int32_t>(id);
-      ref.name_offset = static_cast<int32_t>(get_be16(bytes + 2));
+      ref.name_offset = static_cast<int32_t>(item_bytes.name_offset.get());
       ref.name = nullptr;
-      ref.attributes = bytes[4];
-      ref.data_offset = static_cast<int32_t>(get_be24(bytes + 5));
+      ref.attributes = item_bytes.attributes;
+      ref.data_offset = static_cast<int32_t>(item_bytes.data_offset.get());
       id_low = std::min(id_low, id);
       id_high = std::max(id_high, id);
     }
@@ -232,7 +253,7 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       MacBinRefEntry &ref = refs[r];
       const auto name_offset = static_cast<uint32_t>(ref.name_offset);
       ref.name_offset = -1;
-      if (name_offset == kNoName) continue;
+      if (name_offset == format::kNoName) continue;
       std::string_view text;
       bool has_name = false;
       if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
@@ -253,7 +274,7 @@ const char *read_resource_map(CheckedFile &file, MacBinChannel &channel, ReaderI
 
   // Not zero-filled first: every byte is read from the file or the read
   // fails.
-  const size_t map_bytes = std::min(static_cast<size_t>(channel.map_length), kReachableMapBytes);
+  const size_t map_bytes = std::min(static_cast<size_t>(channel.map_length), format::kReachableMapBytes);
   const auto bytes = std::make_unique_for_overwrite<uint8_t[]>(map_bytes);
   if (!file.read_at(channel.map_pos, bytes.get(), static_cast<int64_t>(map_bytes))) {
     return kTextCannotRead;
@@ -280,16 +301,20 @@ MacBinChannel *open_for_reading(const char *path) {
   const int64_t length = std::min(fgeteof(file.get()), kMaxPosition);
   // Too short to hold the fork lengths: not a MacBinary file, and not worth
   // a message either (callers probe files with this).
-  if (length < kHeaderBytesRead) return nullptr;
+  if (length < kHeaderBytesNeeded) return nullptr;
 
   MacBinChannel *fresh = MacBin_NewChannel();  // reports when there is no room
   if (fresh == nullptr) return nullptr;
-  fresh->mode = 1;
+  fresh->mode = kChannelReading;
   fresh->file = file.release();
+  extension_of(fresh)->close = close_read_channel;
   ChannelHandle channel(fresh);
+  auto *index = new ReaderIndex();
+  extension_of(channel.get())->state = index;
+  index->file_length_bytes = length;
   CheckedFile checked(channel->file, length);
 
-  const char *failure = read_macbinary_header(checked, *channel);
+  const char *failure = read_macbinary_header(checked, *channel, index->header);
   if (failure == nullptr) {
     if (channel->rsrc_length == 0) {
       std::fputs("INFO : no resources in file\n", stdout);
@@ -297,10 +322,8 @@ MacBinChannel *open_for_reading(const char *path) {
       channel->types = nullptr;
       return channel.release();
     }
-    auto *index = new ReaderIndex();
-    extension_of(channel.get())->reader_index = index;
-    index->file_length_bytes = length;
     failure = read_resource_map(checked, *channel, *index);
+    index->map_read = failure == nullptr;
   }
   if (failure != nullptr) {
     report(failure, MACBIN_ERROR);

@@ -4,23 +4,25 @@
 #include <cerrno>
 #include <cstring>
 
+#include "format/macbinary_header.hpp"
+#include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
 #include "reader/checked_cursor.hpp"
 #include "reader/lookup_index.hpp"
-#include "reader/reader_limits.hpp"
+#include "reader/messages.hpp"
 #include "stream/internal.hpp"
 
 namespace {
 
-constexpr int32_t kReadMode = 1;
+constexpr size_t kMaxStoredNameLength = varnel::format::kMaxStoredNameLength;
 constexpr size_t kCurTypeCapacity = sizeof(MacBinChannel::cur_type);
 
 // The index of a channel opened by MacBin_OpenR with at least one type, or
 // null.  A writing channel's tables mean something else and are never read
 // here.
 ReaderIndex *index_of(MacBinChannel *channel) {
-  if (channel == nullptr || channel->mode != kReadMode || channel->type_count < 1) return nullptr;
-  return extension_of(channel)->reader_index;
+  if (channel == nullptr || channel->mode != kChannelReading || channel->type_count < 1) return nullptr;
+  return static_cast<ReaderIndex *>(extension_of(channel)->state);
 }
 
 // The reference of type entry `entry` named `name`, a text that is not
@@ -107,7 +109,7 @@ void set_cur_type(MacBinChannel *channel, const char *type) {
 
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length) {
   if (channel == nullptr) return;
-  if (offset != nullptr) *offset = 128;  // the data fork follows the header
+  if (offset != nullptr) *offset = static_cast<int32_t>(varnel::format::macbinary_data_start());
   if (length != nullptr) *length = channel->data_length;
 }
 
@@ -123,7 +125,7 @@ void MacBin_GetFinderInfo(MacBinChannel *channel, MacBinFinderInfo *info) {
 }
 
 int32_t MacBin_GetNrTypes(MacBinChannel *channel) {
-  if (channel == nullptr || channel->mode != kReadMode) return 0;
+  if (channel == nullptr || channel->mode != kChannelReading) return 0;
   return channel->type_count;
 }
 
@@ -165,7 +167,7 @@ int32_t MacBin_GetIndResource(MacBinChannel *channel, const char *type, int32_t 
 
 int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id,
                             const char *name) {
-  if (channel == nullptr || channel->mode != kReadMode) return 0;
+  if (channel == nullptr || channel->mode != kChannelReading) return 0;
   // The request is recorded first, so a handler or a caller sees what was
   // asked for even when nothing is fetched.
   set_cur_type(channel, type);

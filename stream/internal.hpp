@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "format/big_endian.hpp"
 #include "varnel.h"
 
 // Process-wide failure flags: 0 at load, set once, never cleared.
@@ -26,28 +27,10 @@ int32_t MacBin_PutInError();
 // sets both flags, exactly as a failing byte does.
 void record_write_failure();
 
-inline void put_be16(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-inline void put_be24(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 16);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v);
-}
-inline void put_be32(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-inline uint32_t get_be16(const uint8_t *p) {
-  return (static_cast<uint32_t>(p[0]) << 8) | p[1];
-}
-inline uint32_t get_be24(const uint8_t *p) {
-  return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-}
-inline uint32_t get_be32(const uint8_t *p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
+// Big-endian numbers, as every file format holds them.
+using varnel::format::get_be16;
+using varnel::format::get_be24;
+using varnel::format::get_be32;
+using varnel::format::put_be16;
+using varnel::format::put_be24;
+using varnel::format::put_be32;

@@ -17,9 +17,16 @@
 #include <vector>
 
 #include "frame/internal.hpp"
+#include "format/packbits.hpp"
 #include "picture/internal.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
+
+using varnel::format::pack_bits;
+using varnel::format::packbits_worst_case;
+using varnel::format::unpack_bits;
+using varnel::format::Unpacked;
+using varnel::format::UnpackStatus;
 
 namespace {
 
@@ -148,7 +155,7 @@ TEST(PackBits, RoundTripMatchesThePlainPackerAndTheBound) {
     unpacked.resize(source.size());
     ASSERT_EQ(unpacked, source);
     Bytes exact(source.size());
-    const UnpackResult r = unpack_bits_into(packed, exact);
+    const Unpacked r = unpack_bits(packed, exact);
     ASSERT_EQ(r.status, UnpackStatus::kComplete);
     ASSERT_EQ(r.consumed, packed.size());
     ASSERT_EQ(exact, source);
@@ -190,7 +197,7 @@ TEST(PackBits, UnpackingStopsWhereItShould) {
   for (const auto &c : cases) {
     SCOPED_TRACE(vt::to_hex(c.packed));
     Bytes bounded(c.room, 0xEE);
-    const UnpackResult r = unpack_bits_into(c.packed, bounded);
+    const Unpacked r = unpack_bits(c.packed, bounded);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.consumed, c.consumed);
     EXPECT_EQ(bounded, c.out);
@@ -514,7 +521,7 @@ ParsedPicture parse_picture(const Bytes &p) {
       const size_t count = w > 250 ? be16(p, at) : p.at(at);
       at += w > 250 ? 2 : 1;
       if (at + count > p.size()) return fail("packed row past the end");
-      const UnpackResult u = unpack_bits_into({p.data() + at, count}, row);
+      const Unpacked u = unpack_bits({p.data() + at, count}, row);
       if (u.status != UnpackStatus::kComplete || u.consumed != count)
         return fail("row " + std::to_string(y) + " does not unpack to its row bytes");
       at += count;

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The shared library exports exactly what the two public headers declare, all
-# under the version node VARNEL_1; its soname and file name follow the
+# under the version nodes VARNEL_1 and VARNEL_1.1; its soname and file name follow the
 # package version, and so do the header's version macros.
 #
 # Usage: symbols_test.sh LIBRARY SOURCE_DIR NM READELF VERSION
@@ -95,11 +95,16 @@ if ! cmp -s "$work/declared" "$work/exported"; then
   diff "$work/declared" "$work/exported" | grep '^[<>]' >&2 || true
 fi
 
-# Every export carries the version node.
-unversioned=$(awk '$2 != "A" && $3 !~ /@@?VARNEL_1$/ { print $3 }' "$work/nm")
+# Every export carries a version node: VARNEL_1 for what 1.0 had, the node
+# of the minor version that added it for the rest.
+unversioned=$(awk '$2 != "A" && $3 !~ /@@?VARNEL_1(\.[0-9]+)?$/ { print $3 }' "$work/nm")
 if grep -q '@' "$work/nm" && [ -n "$unversioned" ]; then
-  fail "exports without the VARNEL_1 version: $unversioned"
+  fail "exports without a VARNEL_1.x version: $unversioned"
 fi
+for name in MacBin_GetFileInfo MacBin_ReadDataFork MacBin_ReadResourceData; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.1$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.1"
+done
 
 # Soname and file name from the package version.
 major=${version%%.*}

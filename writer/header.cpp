@@ -12,16 +12,8 @@
 //                resource map (written on close)
 //                MacBinary II only: zero padding to a multiple of 128
 //
-// The MacBinary header (big-endian numbers):
-//   0    1  zero                        73   2  Finder flags
-//   1    1  name length (at most 31)    75   8  zero (window position, folder)
-//   2   31  name, zero-padded           83   4  data fork length  (0 until close)
-//   33  32  zero                        87   4  resource fork length (0 until close)
-//   65   4  file type                   91   4  creation date (seconds since 1904)
-//   69   4  creator                     95   4  modification date
-//   classic:      99: the 32-bit value 76; 103..127 zero
-//   MacBinary II: 99..121 zero except 101 = low byte of the Finder flags;
-//                 122 = 123 = 129; 124: CRC-16/XMODEM of bytes 0..123; 126..127 zero
+// The header's layout lives with the other formats (format/); the classic
+// header carries no version bytes and no CRC, MacBinary II both.
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -31,31 +23,17 @@
 #include <ctime>
 
 #include "frame/internal.hpp"
+#include "format/macbinary_header.hpp"
 #include "stream/internal.hpp"
 #include "tessel/file.hpp"
 #include "writer/internal.hpp"
 
 namespace {
 
-constexpr size_t kNameLengthOffset = 1;
-constexpr size_t kNameOffset = 2;
-constexpr size_t kHeaderNameCharacters = 31;
-constexpr size_t kTypeOffset = 65;
-constexpr size_t kCreatorOffset = 69;
-constexpr size_t kFlagsOffset = 73;
-constexpr size_t kDataLengthOffset = 83;
-constexpr size_t kResourceLengthOffset = 87;
-constexpr size_t kCreatedOffset = 91;
-constexpr size_t kModifiedOffset = 95;
-constexpr size_t kClassicMarkerOffset = 99;
-constexpr uint32_t kClassicMarker = 76;
-constexpr size_t kFlagsLowByteOffset = 101;
-constexpr size_t kVersionOffset = 122;
-constexpr size_t kMinimumVersionOffset = 123;
-constexpr uint8_t kMacBinaryIIVersion = 129;
-constexpr size_t kCrcOffset = 124;
-constexpr size_t kCrcCoveredBytes = 124;
+namespace format = varnel::format;
 
+// The writer keeps the 31 characters that Macintosh file names have.
+constexpr size_t kHeaderNameCharacters = 31;
 constexpr size_t kCodeCharacters = 4;           // file type and creator
 constexpr size_t kFinderNameCharacters = 63;    // MacBinFinderInfo::name holds 63 and a NUL
 constexpr size_t kLabelCharacters = 16;
@@ -67,7 +45,6 @@ constexpr int64_t kMacintoshEpochOffset = 2082844800;
 constexpr char kOwnerNotice[] = "Written with libvarnel " VARNEL_VERSION_STRING;
 static_assert(sizeof kOwnerNotice <= kOwnerTextBytes);
 
-static_assert(sizeof(ChannelExtension::header) == static_cast<size_t>(kMacBinaryHeaderSize));
 static_assert(sizeof(MacBinFinderInfo) == 76);
 
 // The format of files opened from now on; each channel keeps its own.
@@ -79,19 +56,6 @@ uint32_t macintosh_time_now() {
   const int64_t unix_seconds = static_cast<int64_t>(std::time(nullptr));
   return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds + kMacintoshEpochOffset));
 }
-
-constexpr std::array<uint16_t, 256> make_crc_table() {
-  std::array<uint16_t, 256> table{};
-  for (uint32_t byte = 0; byte < 256; ++byte) {
-    uint32_t crc = byte << 8;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 0x8000u) != 0 ? (crc << 1) ^ 0x1021u : crc << 1;
-    }
-    table[byte] = static_cast<uint16_t>(crc);
-  }
-  return table;
-}
-constexpr std::array<uint16_t, 256> kCrcTable = make_crc_table();
 
 // Copies at most `limit` characters of `text` into `field` and ends it with a
 // NUL; `field` holds limit + 1 bytes.
@@ -105,39 +69,6 @@ const char *or_empty(const char *text) { return text != nullptr ? text : ""; }
 
 bool is_missing(const char *text) { return text == nullptr || text[0] == '\0'; }
 
-// The header as MacBin_OpenW writes it: fork lengths zero, Finder flags as
-// they stand.
-void compose_header(ChannelExtension *extension, uint32_t created, uint32_t modified) {
-  const MacBinChannel &channel = extension->channel;
-  uint8_t *header = extension->header;
-  std::memset(header, 0, kMacBinaryHeaderSize);
-  const size_t name_length = ::strnlen(channel.finder.name, kHeaderNameCharacters);
-  header[kNameLengthOffset] = static_cast<uint8_t>(name_length);
-  std::memcpy(header + kNameOffset, channel.finder.name, name_length);
-  // Codes shorter than four characters leave zero bytes after them.
-  std::memcpy(header + kTypeOffset, channel.finder.type, kCodeCharacters);
-  std::memcpy(header + kCreatorOffset, channel.finder.creator, kCodeCharacters);
-  put_be16(header + kFlagsOffset, static_cast<uint16_t>(channel.finder.flags));
-  put_be32(header + kCreatedOffset, created);
-  put_be32(header + kModifiedOffset, modified);
-  if (extension->format == MACBIN_FORMAT_II) {
-    header[kVersionOffset] = kMacBinaryIIVersion;
-    header[kMinimumVersionOffset] = kMacBinaryIIVersion;
-  } else {
-    put_be32(header + kClassicMarkerOffset, kClassicMarker);
-  }
-}
-
-// MacBinary II repeats the low byte of the Finder flags at 101 and guards
-// bytes 0..123 with a CRC; both must be worked out once every field is final.
-void seal_header(ChannelExtension *extension) {
-  if (extension->format != MACBIN_FORMAT_II) return;
-  uint8_t *header = extension->header;
-  header[kFlagsLowByteOffset] =
-      static_cast<uint8_t>(static_cast<uint16_t>(extension->channel.finder.flags) & 0xFFu);
-  put_be16(header + kCrcOffset, crc16_xmodem(std::span<const uint8_t>(header, kCrcCoveredBytes)));
-}
-
 // The channel's tables, or false after giving back what was obtained.
 bool allocate_writer_tables(MacBinChannel *channel) {
   channel->types = static_cast<MacBinTypeEntry *>(
@@ -146,11 +77,14 @@ bool allocate_writer_tables(MacBinChannel *channel) {
       std::calloc(static_cast<size_t>(kMaxResourceTypes) * kMaxResourcesPerType,
                   sizeof(MacBinRefEntry)));
   channel->frefs = static_cast<int32_t(*)[2]>(std::calloc(kMaxFrefs, sizeof(int32_t[2])));
-  ChannelExtension *extension = extension_of(channel);
-  extension->name_index =
-      static_cast<MacBinNameNode **>(std::calloc(kNameIndexSlots, sizeof(MacBinNameNode *)));
+  auto *state = static_cast<WriterState *>(std::calloc(1, sizeof(WriterState)));
+  extension_of(channel)->state = state;
+  if (state != nullptr) {
+    state->name_index =
+        static_cast<MacBinNameNode **>(std::calloc(kNameIndexSlots, sizeof(MacBinNameNode *)));
+  }
   if (channel->types != nullptr && channel->refs != nullptr && channel->frefs != nullptr &&
-      extension->name_index != nullptr) {
+      state != nullptr && state->name_index != nullptr) {
     return true;
   }
   release_writer_tables(channel);
@@ -160,9 +94,11 @@ bool allocate_writer_tables(MacBinChannel *channel) {
 }  // namespace
 
 void release_writer_tables(MacBinChannel *channel) {
-  ChannelExtension *extension = extension_of(channel);
-  std::free(extension->name_index);
-  extension->name_index = nullptr;
+  if (WriterState *state = writer_state(channel)) {
+    std::free(state->name_index);
+    std::free(state);
+    extension_of(channel)->state = nullptr;
+  }
   std::free(channel->refs);
   std::free(channel->frefs);
   if (channel->types != nullptr) {
@@ -173,17 +109,9 @@ void release_writer_tables(MacBinChannel *channel) {
   channel->types = nullptr;
 }
 
-uint16_t crc16_xmodem(std::span<const uint8_t> bytes) {
-  uint16_t crc = 0;
-  for (const uint8_t byte : bytes) {
-    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ byte) & 0xFFu]);
-  }
-  return crc;
-}
-
 bool is_writing_channel(const MacBinChannel *channel) {
-  return channel != nullptr && channel->mode == 2 && channel->file != nullptr &&
-         channel->types != nullptr && channel->refs != nullptr && channel->frefs != nullptr;
+  return channel != nullptr && channel->mode == kChannelWriting && channel->file != nullptr &&
+         writer_state(const_cast<MacBinChannel *>(channel)) != nullptr && channel->types != nullptr && channel->refs != nullptr && channel->frefs != nullptr;
 }
 
 bool seek_output(int64_t position) {
@@ -215,14 +143,28 @@ bool overwrite_output(int64_t position, std::span<const uint8_t> bytes) {
   return true;
 }
 
+void compose_header(MacBinChannel *channel, uint32_t data_length, uint32_t resource_fork_length,
+                    std::span<uint8_t, format::kMacBinaryHeaderSize> out) {
+  const WriterState &state = *writer_state(channel);
+  format::MacBinaryFields fields{};
+  fields.name = std::string_view(channel->finder.name,
+                                 ::strnlen(channel->finder.name, kHeaderNameCharacters));
+  // Codes shorter than four characters leave zero bytes after them.
+  std::memcpy(fields.type, channel->finder.type, kCodeCharacters);
+  std::memcpy(fields.creator, channel->finder.creator, kCodeCharacters);
+  fields.finder_flags = static_cast<uint16_t>(channel->finder.flags);
+  fields.data_length = data_length;
+  fields.rsrc_length = resource_fork_length;
+  fields.created = state.created;
+  fields.modified = state.modified;
+  format::write_macbinary_header(fields, static_cast<format::MacBinaryVariant>(state.format), out);
+}
+
 void complete_header(MacBinChannel *channel, int32_t resource_fork_length) {
-  ChannelExtension *extension = extension_of(channel);
-  uint8_t *header = extension->header;
-  put_be16(header + kFlagsOffset, static_cast<uint16_t>(channel->finder.flags));
-  put_be32(header + kDataLengthOffset, static_cast<uint32_t>(channel->data_length));
-  put_be32(header + kResourceLengthOffset, static_cast<uint32_t>(resource_fork_length));
-  seal_header(extension);
-  overwrite_output(0, std::span<const uint8_t>(header, kMacBinaryHeaderSize));
+  uint8_t header[format::kMacBinaryHeaderSize];
+  compose_header(channel, static_cast<uint32_t>(channel->data_length),
+                 static_cast<uint32_t>(resource_fork_length), header);
+  overwrite_output(0, header);
 }
 
 extern "C" {
@@ -296,10 +238,10 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
     return nullptr;
   }
 
-  ChannelExtension *extension = extension_of(channel);
-  extension->format = output_format;
-  extension->name_list_length = 0;
-  channel->mode = 2;
+  WriterState *state = writer_state(channel);
+  state->format = output_format;
+  state->name_list_length = 0;
+  channel->mode = kChannelWriting;
   channel->file = file;
   copy_cut(channel->finder.name, macintosh_name, kFinderNameCharacters);
   copy_cut(channel->finder.type, type, kCodeCharacters);
@@ -307,11 +249,11 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
   channel->finder.flags = kFinderInitedFlag;
 
   outfile = file;
-  const uint32_t created = macintosh_time_now();
-  const uint32_t modified = macintosh_time_now();
-  compose_header(extension, created, modified);
-  seal_header(extension);
-  MacBin_PutBuf(extension->header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
+  state->created = macintosh_time_now();
+  state->modified = macintosh_time_now();
+  uint8_t header[format::kMacBinaryHeaderSize];
+  compose_header(channel, 0, 0, header);
+  MacBin_PutBuf(header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
   if (trace_enabled(TRACE_MSG)) std::printf("MSG--> File header created\n");
 
   char name_part[kPathPartBytes];
@@ -324,6 +266,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
   channel->data_length = -1;
   channel->after_insert = nullptr;
 
+  extension_of(channel)->close = close_write_channel;
   if (MacIOControl.open_writers == 0) call_start("Macintosh Resources");
   ++MacIOControl.open_writers;
   return channel;
@@ -347,8 +290,7 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
   const int64_t data_length = position - kMacBinaryHeaderSize;
   // The padding is counted, not waited for: after a write failure the
   // position no longer moves.
-  const int64_t padding = (kMacBinaryHeaderSize - data_length % kMacBinaryHeaderSize) %
-                          kMacBinaryHeaderSize;
+  const int64_t padding = format::macbinary_padding(data_length);
   const int64_t resource_start = position + padding;
   if (resource_start > INT32_MAX - kResourceForkHeadSize - kMaxDataOffset) {
     // Fork lengths and positions are 32-bit fields: such a file cannot be

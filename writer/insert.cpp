@@ -60,7 +60,7 @@ MacBinNameNode *name_node_for(MacBinChannel *channel, const char *name, const ch
   if (!has_name(name)) return nullptr;
   const auto stored_length = static_cast<int32_t>(::strnlen(name, kMaxNameLength));
   // Each named reference writes its name again, so the list grows per reference.
-  if (extension_of(channel)->name_list_length + 1 + stored_length > kMaxNameListBytes) {
+  if (writer_state(channel)->name_list_length + 1 + stored_length > kMaxNameListBytes) {
     report_not_inserted("Name list full: ", type, id);
     *refused = true;
     return nullptr;
@@ -209,7 +209,7 @@ int32_t insert_into(MacBinChannel *channel, const char *given_type, int32_t id, 
   if (name_node != nullptr) {
     reference.name = name_node;
     reference.name_offset = 0;
-    extension_of(channel)->name_list_length += 1 + name_node->length;
+    writer_state(channel)->name_list_length += 1 + name_node->length;
     if (name_added) index_name(channel, name_node);
   } else {
     reference.name = nullptr;

@@ -1,30 +1,34 @@
 // Private to the library: never installed.
 //
-// The writer's internal interface: the channel's name list (shared with the
-// reader), the removal flag, the writer's limits, and the pieces the writer's
-// files share (header layout, output positioning, closing).
+// The writer's internal interface: its state on a channel, its name index,
+// the removal flag, the writer's limits, and the pieces the writer's files
+// share (header, output positioning, closing).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "format/limits.hpp"
+#include "format/macbinary_header.hpp"
+#include "format/resource_fork.hpp"
+#include "frame/internal.hpp"
 #include "varnel.h"
 
-inline constexpr int32_t kMacBinaryHeaderSize = 128;
-inline constexpr int32_t kResourceForkHeadSize = 256;  // 16-byte header + 240 reserved
-inline constexpr int32_t kMaxResourceTypes = 64;
-inline constexpr int32_t kMaxResourcesPerType = 64;
+inline constexpr int32_t kMacBinaryHeaderSize =
+    static_cast<int32_t>(varnel::format::kMacBinaryHeaderSize);
+inline constexpr int32_t kResourceForkHeadSize =
+    static_cast<int32_t>(varnel::format::kResourceForkHeadSize);
+inline constexpr int32_t kMaxResourceTypes = varnel::format::kMaxTypes;
+inline constexpr int32_t kMaxResourcesPerType = varnel::format::kMaxResourcesPerType;
 inline constexpr int32_t kMaxFrefs = 64;
-inline constexpr int32_t kMaxNameLength = 127;
-
-// Further limits of the file layout: the map stores data offsets in 24 bits
-// and name offsets (and so the name list) in 16 bits.
-inline constexpr int64_t kMaxDataOffset = 0xFFFFFF;
-inline constexpr int32_t kMaxNameListBytes = 0xFFFF;
+inline constexpr int32_t kMaxNameLength = varnel::format::kMaxNameLength;
+inline constexpr int64_t kMaxDataOffset = varnel::format::kMaxDataOffset;
+inline constexpr int32_t kMaxNameListBytes = static_cast<int32_t>(varnel::format::kMaxNameListBytes);
 // cur_type and MacBinTypeEntry::type hold seven characters and a NUL.
 inline constexpr size_t kMaxTypeLength = 7;
 // Resource lines: at most 511 characters; their words must fit 256 bytes.
-inline constexpr size_t kMaxLineLength = 511;
+inline constexpr size_t kMaxLineLength = varnel::format::kMaxLineLength;
 inline constexpr size_t kLineWordBytes = 256;
 // Room for the owner notice in MacBinChannel::owner_text, NUL included.
 inline constexpr size_t kOwnerTextBytes = 100;
@@ -32,14 +36,19 @@ inline constexpr size_t kOwnerTextBytes = 100;
 inline constexpr int16_t kFinderInitedFlag = 0x0100;  // has been initialised
 inline constexpr int16_t kFinderBundleFlag = 0x2000;  // has a BNDL resource
 
-// The channel's name list.
-// The node of `channel`'s name list whose text equals `name`, or null.
-MacBinNameNode *MacBin_FindName(MacBinChannel *channel, const char *name);
-// Adds `name` (cut to 127 characters) in front of the list; null when the
-// zone has no room.
-MacBinNameNode *MacBin_InsertName(MacBinChannel *channel, const char *name);
-// Gives every node of the channel's name list back to the zone.
-void release_names(MacBinChannel *channel);
+// What the writer keeps of a channel beyond the public record
+// (ChannelExtension::state of a writing channel).
+struct WriterState {
+  int32_t format;            // MACBIN_FORMAT_CLASSIC or MACBIN_FORMAT_II
+  int32_t name_list_length;  // bytes the map's name list will take so far
+  uint32_t created;          // header dates, fixed when the file was opened
+  uint32_t modified;
+  MacBinNameNode **name_index;  // hash slots over the name list (kNameIndexSlots)
+};
+
+inline WriterState *writer_state(MacBinChannel *channel) {
+  return static_cast<WriterState *>(extension_of(channel)->state);
+}
 
 // The writer's lookup of names through the channel's name index (a hash over
 // the list; the list stays the record of the names).  Falls back to walking
@@ -55,7 +64,8 @@ void drop_newest_name(MacBinChannel *channel, MacBinNameNode *node);
 // Set once the "Removing output file(s)" messages were given; never cleared.
 extern int32_t removal_reported;
 
-// Gives back the type table, the reference grid and the FREF table.
+// Gives back the type table, the reference grid, the FREF table and the
+// writer's state.
 void release_writer_tables(MacBinChannel *channel);
 
 // True for a channel opened by MacBin_OpenW and not yet closed.
@@ -72,13 +82,16 @@ bool seek_output(int64_t position);
 // Nothing is written once output has stopped.
 bool overwrite_output(int64_t position, std::span<const uint8_t> bytes);
 
-// Completes the header copy kept with the channel (fork lengths, Finder
-// flags; in MacBinary II also byte 101 and the CRC) and writes it at offset 0.
+// The header's bytes for the channel as it stands: name, codes, Finder
+// flags, the dates it was opened with and the given fork lengths.
+void compose_header(MacBinChannel *channel, uint32_t data_length, uint32_t resource_fork_length,
+                    std::span<uint8_t, varnel::format::kMacBinaryHeaderSize> out);
+
+// Writes the final header at offset 0: fork lengths and Finder flags.
 void complete_header(MacBinChannel *channel, int32_t resource_fork_length);
 
-// CRC-16/XMODEM (polynomial 0x1021, initial value 0, no reflection), the
-// checksum of a MacBinary II header.
-uint16_t crc16_xmodem(std::span<const uint8_t> bytes);
+// Ends a writing channel (ChannelExtension::close of a writing channel).
+void close_write_channel(MacBinChannel *channel);
 
 // Handles one resource line (at most 511 characters) for MacChannel.
 void parse_resource_line(const char *line);

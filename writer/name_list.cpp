@@ -1,46 +1,9 @@
-// The name list hanging on a channel: one node per distinct resource name,
-// shared by every reference that carries it.  The writer and the reader both
-// build it; nodes come from the library's zone.  The writer also keeps a hash
-// index over it, since every named resource looks its name up and a file may
-// carry thousands of distinct names.
+// The writer's hash index over the channel's name list: every named resource
+// looks its name up, and a file may carry thousands of distinct names.
 #include <cstring>
 
 #include "frame/internal.hpp"
 #include "writer/internal.hpp"
-
-MacBinNameNode *MacBin_FindName(MacBinChannel *channel, const char *name) {
-  if (channel == nullptr || name == nullptr) return nullptr;
-  // Stored names are cut to 127 characters, so a longer one never matches.
-  if (::strnlen(name, kMaxNameLength + 1) > static_cast<size_t>(kMaxNameLength)) return nullptr;
-  for (MacBinNameNode *node = channel->names; node != nullptr; node = node->next) {
-    if (std::strcmp(node->text, name) == 0) return node;
-  }
-  return nullptr;
-}
-
-MacBinNameNode *MacBin_InsertName(MacBinChannel *channel, const char *name) {
-  if (channel == nullptr || name == nullptr || MacIOControl.zone == nullptr) return nullptr;
-  auto *node = static_cast<MacBinNameNode *>(zalloc(MacIOControl.zone, sizeof(MacBinNameNode)));
-  if (node == nullptr) return nullptr;
-  const size_t length = ::strnlen(name, kMaxNameLength);
-  std::memcpy(node->text, name, length);
-  node->text[length] = '\0';
-  node->length = static_cast<uint8_t>(length);
-  node->next = channel->names;
-  channel->names = node;
-  return node;
-}
-
-void release_names(MacBinChannel *channel) {
-  if (channel == nullptr) return;
-  MacBinNameNode *node = channel->names;
-  while (node != nullptr) {
-    MacBinNameNode *next = node->next;
-    zfree(MacIOControl.zone, node, sizeof(MacBinNameNode));
-    node = next;
-  }
-  channel->names = nullptr;
-}
 
 namespace {
 
@@ -61,7 +24,8 @@ size_t slot_of(const char *text, size_t length) {
 }  // namespace
 
 MacBinNameNode *find_name_fast(MacBinChannel *channel, const char *name) {
-  MacBinNameNode **index = extension_of(channel)->name_index;
+  const WriterState *state = writer_state(channel);
+  MacBinNameNode **index = state != nullptr ? state->name_index : nullptr;
   if (index == nullptr) return MacBin_FindName(channel, name);
   const size_t length = ::strnlen(name, kMaxNameLength + 1);
   if (length > static_cast<size_t>(kMaxNameLength)) return nullptr;  // as MacBin_FindName
@@ -75,7 +39,8 @@ MacBinNameNode *find_name_fast(MacBinChannel *channel, const char *name) {
 }
 
 void index_name(MacBinChannel *channel, MacBinNameNode *node) {
-  MacBinNameNode **index = extension_of(channel)->name_index;
+  const WriterState *state = writer_state(channel);
+  MacBinNameNode **index = state != nullptr ? state->name_index : nullptr;
   if (index == nullptr || node == nullptr) return;
   size_t slot = slot_of(node->text, node->length);
   size_t probes = 0;

@@ -2,17 +2,10 @@
 // the resource map, the completed headers, and is then closed - or removed
 // when any write of the process failed.  A reading channel is released.
 //
-// The resource map (big-endian, offsets from the map's first byte):
-//   0   16  copy of the resource fork header (filled in last)
-//   16   4  zero (next-map handle)         24  2  type list offset: 28
-//   20   2  zero (file reference number)   26  2  name list offset
-//   22   2  zero (attributes)
-//   28   2  number of types - 1
-//   30      per type, 8 bytes: type, resources - 1, reference list offset
-//           from 28
-//           per resource, 12 bytes: ID, name offset or FFFF, attributes 0x20,
-//           24-bit data offset from the resource data, 4 zero bytes
-//           the name list: per named reference, a length byte and the name
+// The map's records are declared with the other formats (format/); the
+// writer leaves every reserved field zero, gives every resource the
+// purgeable attribute and lays the lists out in the order the records
+// were made.
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
-#include "reader/internal.hpp"
 #include "stream/internal.hpp"
 #include "tessel/file.hpp"
 #include "writer/internal.hpp"
@@ -32,11 +25,11 @@ int32_t removal_reported = 0;
 
 namespace {
 
-constexpr int32_t kMapHeaderBytes = 28;
-constexpr int32_t kTypeItemBytes = 8;
-constexpr int32_t kReferenceItemBytes = 12;
-constexpr uint8_t kPurgeableAttribute = 0x20;
-constexpr int32_t kForkHeaderBytes = 16;
+namespace format = varnel::format;
+
+constexpr int32_t kMapHeaderBytes = sizeof(format::ResourceMapHeader);
+constexpr int32_t kTypeItemBytes = sizeof(format::ResourceTypeItem);
+constexpr int32_t kReferenceItemBytes = sizeof(format::ResourceReferenceItem);
 
 int32_t reference_count(const MacBinChannel *channel) {
   int32_t total = 0;
@@ -50,21 +43,28 @@ void trace_msg(const char *line) {
 
 // The four values of the resource fork header (and of its copy in the map),
 // written at `position`.
-void write_fork_header(int64_t position, int32_t map_offset, int32_t data_length,
-                       int32_t map_length) {
-  uint8_t values[kForkHeaderBytes];
-  put_be32(values, static_cast<uint32_t>(kResourceForkHeadSize));
-  put_be32(values + 4, static_cast<uint32_t>(map_offset));
-  put_be32(values + 8, static_cast<uint32_t>(data_length));
-  put_be32(values + 12, static_cast<uint32_t>(map_length));
-  overwrite_output(position, values);
+// Writes a record as the file holds it.
+template <typename Record>
+void put_record(const Record &record) {
+  MacBin_PutBuf(&record, sizeof record, sizeof record);
 }
 
+void write_fork_header(int64_t position, int32_t map_offset, int32_t data_length,
+                       int32_t map_length) {
+  format::ResourceForkHeader header{};
+  header.data_offset.set(static_cast<uint32_t>(kResourceForkHeadSize));
+  header.map_offset.set(static_cast<uint32_t>(map_offset));
+  header.data_length.set(static_cast<uint32_t>(data_length));
+  header.map_length.set(static_cast<uint32_t>(map_length));
+  overwrite_output(position, std::span(reinterpret_cast<const uint8_t *>(&header), sizeof header));
+}
+
+// The fork header's copy at its start is filled in last, with the other.
 void write_map_header(int32_t type_list_offset, int32_t name_list_offset) {
-  uint8_t header[kMapHeaderBytes] = {};
-  put_be16(header + 24, static_cast<uint32_t>(type_list_offset));
-  put_be16(header + 26, static_cast<uint32_t>(name_list_offset));
-  MacBin_PutBuf(header, kMapHeaderBytes, kMapHeaderBytes);
+  format::ResourceMapHeader header{};
+  header.type_list_offset.set(static_cast<uint32_t>(type_list_offset));
+  header.name_list_offset.set(static_cast<uint32_t>(name_list_offset));
+  put_record(header);
 }
 
 void write_type_list(const MacBinChannel *channel, int32_t first_list_offset) {
@@ -72,11 +72,11 @@ void write_type_list(const MacBinChannel *channel, int32_t first_list_offset) {
   int32_t list_offset = first_list_offset;
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     const MacBinTypeEntry &entry = channel->types[t];
-    uint8_t item[kTypeItemBytes];
-    std::memcpy(item, entry.type, 4);  // NUL-padded past a short type (insert_resource)
-    put_be16(item + 4, static_cast<uint32_t>(entry.count));
-    put_be16(item + 6, static_cast<uint32_t>(list_offset));
-    MacBin_PutBuf(item, kTypeItemBytes, kTypeItemBytes);
+    format::ResourceTypeItem item{};
+    std::memcpy(item.type, entry.type, 4);  // NUL-padded past a short type (insert_resource)
+    item.count_minus_one.set(static_cast<uint32_t>(entry.count));
+    item.ref_list_offset.set(static_cast<uint32_t>(list_offset));
+    put_record(item);
     list_offset += kReferenceItemBytes * (entry.count + 1);
   }
 }
@@ -86,18 +86,18 @@ void write_reference_lists(MacBinChannel *channel) {
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     for (int32_t r = 0; r <= channel->types[t].count; ++r) {
       MacBinRefEntry &reference = channel->refs[t * kMaxResourcesPerType + r];
-      uint8_t item[kReferenceItemBytes] = {};
-      put_be16(item, static_cast<uint32_t>(reference.id));
+      format::ResourceReferenceItem item{};
+      item.id.set(static_cast<uint32_t>(reference.id));
       if (reference.name_offset == -1) {
-        put_be16(item + 2, 0xFFFF);
+        item.name_offset.set(format::kNoName);
       } else {
-        put_be16(item + 2, static_cast<uint32_t>(name_offset));
+        item.name_offset.set(static_cast<uint32_t>(name_offset));
         name_offset += reference.name->length + 1;
       }
-      item[4] = kPurgeableAttribute;
+      item.attributes = format::kAttributePurgeable;
       reference.data_offset -= channel->rsrc_start + kResourceForkHeadSize;
-      put_be24(item + 5, static_cast<uint32_t>(reference.data_offset));
-      MacBin_PutBuf(item, kReferenceItemBytes, kReferenceItemBytes);
+      item.data_offset.set(static_cast<uint32_t>(reference.data_offset));
+      put_record(item);
     }
   }
 }
@@ -120,7 +120,13 @@ void announce_removal() {
   report("Please check file system !", MACBIN_SEVERE);
 }
 
+}  // namespace
+
 void close_write_channel(MacBinChannel *channel) {
+  if (!is_writing_channel(channel)) {
+    report("No open channel to close", MACBIN_ERROR);
+    return;
+  }
   MacBin_CompleteDataFork(channel);  // makes the channel and its file current
 
   char owner_param[kOwnerTextBytes + 1] = "~";
@@ -146,11 +152,9 @@ void close_write_channel(MacBinChannel *channel) {
   const int64_t map_end = fgetp(outfile);
   trace_msg("MSG--> Namelist created\n");
 
-  if (extension_of(channel)->format == MACBIN_FORMAT_II) {
+  if (writer_state(channel)->format == MACBIN_FORMAT_II) {
     // The forks keep their real lengths; only the file is rounded up.
-    const int64_t padding = (kMacBinaryHeaderSize - map_end % kMacBinaryHeaderSize) %
-                            kMacBinaryHeaderSize;
-    MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(padding));
+    MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(format::macbinary_padding(map_end)));
   }
   if (map_end > INT32_MAX) record_write_failure();  // past the 32-bit fork fields
 
@@ -180,8 +184,6 @@ void close_write_channel(MacBinChannel *channel) {
   release_channel_record(channel);
 }
 
-}  // namespace
-
 void finish_output(TesselFile *file) {
   if (output_error == 0) {
     // The close writes what is still buffered: it can fail like any byte,
@@ -195,17 +197,4 @@ void finish_output(TesselFile *file) {
   }
   announce_removal();
   if (fcldelete(file) != 0) report("Could not remove output file", MACBIN_SEVERE);
-}
-
-extern "C" void MacBin_Close(MacBinChannel *channel) {
-  if (channel == nullptr) return;
-  if (channel->mode == 1) {
-    close_read_channel(channel);
-    return;
-  }
-  if (!is_writing_channel(channel)) {
-    report("No open channel to close", MACBIN_ERROR);
-    return;
-  }
-  close_write_channel(channel);
 }
