@@ -19,6 +19,12 @@ _Static_assert(offsetof(MacBinAcquireProgress, tag) == 0, "tag first");
 _Static_assert(offsetof(MacBinProcessor, type) == 0, "type first");
 _Static_assert(sizeof(MacBinReadRequest) == 20, "five words");
 _Static_assert(VARNEL_VERSION_MAJOR == 1, "major version");
+_Static_assert(sizeof(MacBinFileInfo) == 136, "MacBinFileInfo is 136 bytes");
+_Static_assert(offsetof(MacBinFileInfo, finder_flags) == 24, "finder_flags at 24");
+_Static_assert(offsetof(MacBinFileInfo, name) == 26, "name at 26");
+_Static_assert(offsetof(MacBinFileInfo, rsrc_state) == 100, "rsrc_state at 100");
+_Static_assert(offsetof(MacBinFileInfo, reserved) == 104, "reserved at 104");
+_Static_assert(MACBIN_MAX_TYPES == 64 && MACBIN_MAX_LINE_LENGTH == 511, "published limits");
 
 /* Field order of the records that hosts and processors read.  Written so
  * that they hold on 32- and 64-bit machines alike (the cross builds compile
@@ -108,6 +114,12 @@ int main(void) {
   if (MacBin_GetArguments("PICT 128 \"x y\" data", buffer, argv, 3) != 3) return 7;
   if (strcmp(argv[2], "x y") != 0 || strcmp(argv[3], "data") != 0) return 8;
   if (MacBin_OpenR("") != NULL || messages != 1) return 9;
+  {
+    MacBinFileInfo info;
+    if (MacBin_GetFileInfo(NULL, &info) != 0) return 10;
+    if (MacBin_ReadDataFork(NULL, 0, buffer, 1) != -1) return 11;
+    if (MacBin_ReadResourceData(NULL, NULL, NULL, 0) != -1) return 12;
+  }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }
