@@ -1,4 +1,4 @@
-#include "packbits_decode.hpp"
+#include "support/packbits_decode.hpp"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "macbinary_header.hpp"
+#include "support/macbinary_header.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {

@@ -1,8 +1,8 @@
-#include "macbinary_header.hpp"
+#include "support/macbinary_header.hpp"
 
 #include <array>
 
-#include "byte_cursor.hpp"
+#include "support/byte_cursor.hpp"
 
 namespace varnel_tool {
 namespace {

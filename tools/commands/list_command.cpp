@@ -8,9 +8,9 @@
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "library_session.hpp"
-#include "mac_text.hpp"
 #include "macbinary_input.hpp"
-#include "resource_text.hpp"
+#include "support/mac_text.hpp"
+#include "support/resource_text.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -6,14 +6,14 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "icon_render.hpp"
 #include "library_session.hpp"
-#include "mac_text.hpp"
 #include "macbinary_input.hpp"
-#include "output_file.hpp"
-#include "pict_render.hpp"
-#include "png_writer.hpp"
-#include "resource_file_names.hpp"
+#include "support/icon_render.hpp"
+#include "support/mac_text.hpp"
+#include "support/output_file.hpp"
+#include "support/pict_render.hpp"
+#include "support/png_writer.hpp"
+#include "support/resource_file_names.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

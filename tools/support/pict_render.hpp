@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "image_sink.hpp"
+#include "support/image_sink.hpp"
 
 namespace varnel_tool {
 

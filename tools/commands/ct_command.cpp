@@ -7,9 +7,9 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "ct_conversion.hpp"
-#include "image_reader.hpp"
-#include "output_file.hpp"
+#include "support/ct_conversion.hpp"
+#include "support/image_reader.hpp"
+#include "support/output_file.hpp"
 #include "tessel.h"
 #include "tool_context.hpp"
 

@@ -1,4 +1,4 @@
-#include "mac_palettes.hpp"
+#include "support/mac_palettes.hpp"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "resource_file_names.hpp"
+#include "support/resource_file_names.hpp"
 
 #include <cstdio>
 

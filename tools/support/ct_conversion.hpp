@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image_reader.hpp"
+#include "support/image_reader.hpp"
 
 namespace varnel_tool {
 

@@ -1,7 +1,7 @@
-#include "resource_text.hpp"
+#include "support/resource_text.hpp"
 
-#include "byte_cursor.hpp"
-#include "mac_text.hpp"
+#include "support/byte_cursor.hpp"
+#include "support/mac_text.hpp"
 
 namespace varnel_tool {
 namespace {

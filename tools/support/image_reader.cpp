@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "image_reader.hpp"
+#include "support/image_reader.hpp"
 
 namespace varnel_tool {
 

@@ -1,9 +1,9 @@
-#include "icon_render.hpp"
+#include "support/icon_render.hpp"
 
 #include <array>
 #include <vector>
 
-#include "mac_palettes.hpp"
+#include "support/mac_palettes.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,13 +1,13 @@
-#include "pict_render.hpp"
+#include "support/pict_render.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
 
-#include "byte_cursor.hpp"
-#include "mac_palettes.hpp"
-#include "packbits_decode.hpp"
+#include "support/byte_cursor.hpp"
+#include "support/mac_palettes.hpp"
+#include "support/packbits_decode.hpp"
 
 namespace varnel_tool {
 namespace {

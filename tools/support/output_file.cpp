@@ -1,4 +1,4 @@
-#include "output_file.hpp"
+#include "support/output_file.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>

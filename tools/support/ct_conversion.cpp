@@ -1,6 +1,6 @@
-#include "ct_conversion.hpp"
+#include "support/ct_conversion.hpp"
 
-#include "mac_palettes.hpp"
+#include "support/mac_palettes.hpp"
 
 namespace varnel_tool {
 namespace {

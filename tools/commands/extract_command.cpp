@@ -8,10 +8,10 @@
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "library_session.hpp"
-#include "mac_text.hpp"
 #include "macbinary_input.hpp"
-#include "output_file.hpp"
-#include "resource_file_names.hpp"
+#include "support/mac_text.hpp"
+#include "support/output_file.hpp"
+#include "support/resource_file_names.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "image_sink.hpp"
+#include "support/image_sink.hpp"
 
 namespace varnel_tool {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "ct_conversion.hpp"
 #include "image_methods.hpp"
+#include "support/ct_conversion.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 

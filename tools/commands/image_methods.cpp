@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "image_reader.hpp"
-#include "resample.hpp"
+#include "support/image_reader.hpp"
+#include "support/resample.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image_reader.hpp"
+#include "support/image_reader.hpp"
 
 namespace varnel_tool {
 namespace {

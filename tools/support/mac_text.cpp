@@ -1,4 +1,4 @@
-#include "mac_text.hpp"
+#include "support/mac_text.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "resample.hpp"
+#include "support/resample.hpp"
 
 #include <algorithm>
 #include <cmath>

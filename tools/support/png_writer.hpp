@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image_sink.hpp"
+#include "support/image_sink.hpp"
 
 // libpng's handles, declared here so that users of the writer need not see png.h.
 struct png_struct_def;
