@@ -26,10 +26,12 @@ Copies part of the MacBinary file FILE, byte for byte:
   --data OUT              the data fork
   --rsrc OUT              the whole resource fork
   --resource TYPE ID OUT  the data of one resource (TYPE is padded with
-                          blanks to 4 characters)
+                          blanks to 4 characters; the first one with that ID)
   --all DIR               all of it into DIR: "data", "rsrc", and one file
                           per resource named TYPE.ID (characters unfit for
-                          file names written as %XX, e.g. "PDF%20.128")
+                          file names written as %XX, e.g. "PDF%20.128");
+                          further resources with the same type and ID, as
+                          a damaged map may hold, as TYPE.ID.2, TYPE.ID.3...
 OUT may be "-" for standard output.  Files appear only when complete.
 
 Options:
@@ -62,8 +64,12 @@ bool write_output(const std::string &path, Writer write) {
   return true;
 }
 
-bool extract_range(const MacBinaryInput &input, int64_t offset, int64_t length, const std::string &path) {
-  return write_output(path, [&](FILE *out) { return input.copy_bytes(offset, length, out); });
+bool extract_data_fork(const MacBinaryInput &input, const std::string &path) {
+  return write_output(path, [&](FILE *out) { return input.copy_data_fork(out); });
+}
+
+bool extract_resource_fork(const MacBinaryInput &input, const std::string &path) {
+  return write_output(path, [&](FILE *out) { return input.copy_resource_fork(out); });
 }
 
 bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path) {
@@ -87,13 +93,10 @@ bool extract_all(MacBinaryInput &input, const std::string &directory) {
     return false;
   }
   const std::filesystem::path base(directory);
-  int64_t offset = 0, length = 0;
-  input.data_fork(offset, length);
-  bool ok = extract_range(input, offset, length, (base / "data").string());
-  input.resource_fork(offset, length);
-  ok = extract_range(input, offset, length, (base / "rsrc").string()) && ok;
+  bool ok = extract_data_fork(input, (base / "data").string());
+  ok = extract_resource_fork(input, (base / "rsrc").string()) && ok;
   for (const ResourceEntry &entry : input.resources()) {
-    const std::string stem = resource_file_stem(entry.type, entry.signed_id());
+    const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
     ok = extract_resource(input, entry, (base / stem).string()) && ok;
   }
   return ok;
@@ -158,19 +161,16 @@ int run_extract(const Arguments &arguments) {
       throw UsageError("resource ID '" + id_text + "' must be a whole number from -32768 to 32767");
     id = static_cast<int32_t>(value);
   }
-  if (!start_library() || !register_read_handler()) return kExitFailure;
+  if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(path)) return kExitFailure;
-  int64_t offset = 0, length = 0;
   bool ok = false;
   switch (action) {
     case Action::kData:
-      input.data_fork(offset, length);
-      ok = extract_range(input, offset, length, target);
+      ok = extract_data_fork(input, target);
       break;
     case Action::kResourceFork:
-      input.resource_fork(offset, length);
-      ok = extract_range(input, offset, length, target);
+      ok = extract_resource_fork(input, target);
       break;
     case Action::kResource: {
       const ResourceEntry *entry = input.find(type, id);

@@ -9,6 +9,7 @@
 #include "commands.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
+#include "support/flag_names.hpp"
 #include "support/mac_text.hpp"
 #include "support/resource_text.hpp"
 #include "tool_context.hpp"
@@ -39,62 +40,53 @@ struct ListedResource {
   std::optional<DecodedResource> decoded;
 };
 
-std::vector<std::string> attribute_names(int32_t attributes) {
-  static constexpr std::pair<int32_t, const char *> kAttributes[] = {
-      {0x40, "sysHeap"}, {0x20, "purgeable"}, {0x10, "locked"},
-      {0x08, "protected"}, {0x04, "preload"}, {0x02, "changed"}};
-  std::vector<std::string> names;
-  for (const auto &[bit, name] : kAttributes)
-    if ((attributes & bit) != 0) names.emplace_back(name);
-  return names;
-}
-
 std::string join(const std::vector<std::string> &items, const char *separator) {
   std::string out;
   for (size_t i = 0; i < items.size(); ++i) out += (i == 0 ? "" : separator) + items[i];
   return out;
 }
 
-std::string crc_text(const MacBinaryHeader &header, bool &valid) {
-  valid = header.crc_stored == header.crc_computed;
-  char text[96];
-  if (header.format == MacBinaryFormat::kClassic) {
-    std::snprintf(text, sizeof text, "none (classic header)");
-    valid = false;
-  } else {
-    std::snprintf(text, sizeof text, "0x%04X %s", header.crc_stored,
-                  valid ? "valid" : "INVALID");
-    if (!valid)
-      std::snprintf(text + std::strlen(text), sizeof text - std::strlen(text), " (computed 0x%04X)",
-                    header.crc_computed);
+const char *format_name(int32_t format) {
+  switch (format) {
+    case MACBIN_FORMAT_CLASSIC:
+      return "classic";
+    case MACBIN_FORMAT_II:
+      return "MacBinary II";
+    case MACBIN_FORMAT_III:
+      return "MacBinary III";
+    default:
+      return "unknown";
   }
-  return text;
+}
+
+// The library tells whether the header's CRC holds, not the CRC itself.
+std::string crc_text(const MacBinFileInfo &info) {
+  if (info.crc_state < 0) return "none (classic header)";
+  return info.crc_state == 1 ? "valid" : "INVALID";
 }
 
 void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
   FILE *out = results();
-  const MacBinaryHeader &header = input.header();
-  bool crc_valid = false;
-  const std::string crc = crc_text(header, crc_valid);
+  const MacBinFileInfo &info = input.info();
   char flags[16];
-  std::snprintf(flags, sizeof flags, "0x%04X", header.finder_flags);
-  const std::vector<std::string> flag_names = finder_flag_names(header.finder_flags);
+  std::snprintf(flags, sizeof flags, "0x%04X", info.finder_flags);
+  const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
   std::fprintf(out, "File:          %s\n", input.path().c_str());
-  std::fprintf(out, "Format:        %s, CRC %s\n", format_name(header.format), crc.c_str());
-  std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(header.name, true).c_str());
-  std::fprintf(out, "Type:          %s\n", mac_roman_to_utf8(header.type, true).c_str());
-  std::fprintf(out, "Creator:       %s\n", mac_roman_to_utf8(header.creator, true).c_str());
+  std::fprintf(out, "Format:        %s, CRC %s\n", format_name(info.format), crc_text(info).c_str());
+  std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
+  std::fprintf(out, "Type:          %s\n", mac_roman_to_utf8(input.type(), true).c_str());
+  std::fprintf(out, "Creator:       %s\n", mac_roman_to_utf8(input.creator(), true).c_str());
   std::fprintf(out, "Finder flags:  %s%s%s\n", flags, flag_names.empty() ? "" : " ",
                join(flag_names, " ").c_str());
-  std::fprintf(out, "Data fork:     %u bytes\n", header.data_length);
-  std::fprintf(out, "Resource fork: %u bytes\n", header.resource_length);
+  std::fprintf(out, "Data fork:     %u bytes\n", info.data_length);
+  std::fprintf(out, "Resource fork: %u bytes\n", info.rsrc_length);
   std::fprintf(out, "Resources:     %zu\n", listed.size());
   if (listed.empty()) return;
   std::fprintf(out, "  %-4s  %6s  %8s  %-10s  %s\n", "Type", "ID", "Size", "Attributes", "Name");
   for (const ListedResource &resource : listed) {
     const ResourceEntry &entry = *resource.entry;
     const std::string size = resource.size < 0 ? "?" : std::to_string(resource.size);
-    const std::string attributes = join(attribute_names(entry.attributes), ",");
+    const std::string attributes = join(resource_attribute_names(entry.attributes), ",");
     const std::string name = entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "";
     char line[128];
     std::snprintf(line, sizeof line, "  %-4s  %6d  %8s  %-10s  ", mac_roman_to_utf8(entry.type, true).c_str(),
@@ -107,29 +99,25 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
 }
 
 void print_json(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
-  const MacBinaryHeader &header = input.header();
-  bool crc_valid = false;
-  crc_text(header, crc_valid);
+  const MacBinFileInfo &info = input.info();
   std::string json = "{\n";
   json += "  \"file\": " + json_quote(input.path()) + ",\n";
-  json += "  \"format\": " + json_quote(format_name(header.format)) + ",\n";
+  json += "  \"format\": " + json_quote(format_name(info.format)) + ",\n";
   // A classic header has no CRC: null, rather than a CRC that fails.
-  if (header.format == MacBinaryFormat::kClassic) {
+  if (info.crc_state < 0) {
     json += "  \"crc\": null,\n";
   } else {
-    json += "  \"crc\": {\"stored\": " + std::to_string(header.crc_stored) + ", \"computed\": " +
-            std::to_string(header.crc_computed) + ", \"valid\": " + (crc_valid ? "true" : "false") +
-            "},\n";
+    json += std::string("  \"crc\": {\"valid\": ") + (info.crc_state == 1 ? "true" : "false") + "},\n";
   }
-  json += "  \"name\": " + json_quote(mac_roman_to_utf8(header.name)) + ",\n";
-  json += "  \"type\": " + json_quote(mac_roman_to_utf8(header.type)) + ",\n";
-  json += "  \"creator\": " + json_quote(mac_roman_to_utf8(header.creator)) + ",\n";
-  json += "  \"finder_flags\": {\"value\": " + std::to_string(header.finder_flags) + ", \"names\": [";
-  const std::vector<std::string> flag_names = finder_flag_names(header.finder_flags);
+  json += "  \"name\": " + json_quote(mac_roman_to_utf8(input.name())) + ",\n";
+  json += "  \"type\": " + json_quote(mac_roman_to_utf8(input.type())) + ",\n";
+  json += "  \"creator\": " + json_quote(mac_roman_to_utf8(input.creator())) + ",\n";
+  json += "  \"finder_flags\": {\"value\": " + std::to_string(info.finder_flags) + ", \"names\": [";
+  const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
   for (size_t i = 0; i < flag_names.size(); ++i) json += (i == 0 ? "" : ", ") + json_quote(flag_names[i]);
   json += "]},\n";
-  json += "  \"data_fork_length\": " + std::to_string(header.data_length) + ",\n";
-  json += "  \"resource_fork_length\": " + std::to_string(header.resource_length) + ",\n";
+  json += "  \"data_fork_length\": " + std::to_string(info.data_length) + ",\n";
+  json += "  \"resource_fork_length\": " + std::to_string(info.rsrc_length) + ",\n";
   json += "  \"resources\": [";
   for (size_t i = 0; i < listed.size(); ++i) {
     const ListedResource &resource = listed[i];
@@ -140,7 +128,7 @@ void print_json(const MacBinaryInput &input, const std::vector<ListedResource> &
             ", \"name\": " + (entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "null") +
             ", \"size\": " + (resource.size < 0 ? "null" : std::to_string(resource.size)) +
             ", \"attributes\": " + std::to_string(entry.attributes) + ", \"attribute_names\": [";
-    const std::vector<std::string> names = attribute_names(entry.attributes);
+    const std::vector<std::string> names = resource_attribute_names(entry.attributes);
     for (size_t n = 0; n < names.size(); ++n) json += (n == 0 ? "" : ", ") + json_quote(names[n]);
     json += "]";
     if (resource.decoded) json += ", \"decoded\": " + resource.decoded->json;
@@ -173,12 +161,12 @@ int run_list(const Arguments &arguments) {
     }
   }
   if (path.empty()) throw UsageError("list needs a MacBinary file");
-  if (!start_library() || !register_read_handler()) return kExitFailure;
+  if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(path)) return kExitFailure;
   std::vector<ListedResource> listed;
   std::vector<uint8_t> data;
-  const std::string creator = mac_roman_to_utf8(input.header().creator);
+  const std::string creator = mac_roman_to_utf8(input.creator());
   for (const ResourceEntry &entry : input.resources()) {
     ListedResource resource{&entry, -1, std::nullopt};
     const std::string type = mac_roman_to_utf8(entry.type);

@@ -1,6 +1,9 @@
-// A MacBinary file opened for reading: the header checked by the tool, the
-// resource map read by the library (MacBin_OpenR and its queries), resource
-// data fetched through a read handler and checked against the file's bounds.
+// A MacBinary file opened for reading, through the library's public calls
+// alone: MacBin_OpenR reads the header and the resource map, MacBin_GetFileInfo
+// tells what the header says, the block parameters where the forks lie, and
+// MacBin_ReadDataFork and MacBin_ReadResourceData deliver the bytes.  The
+// tool judges only what the library leaves to its host: whether the forks
+// fit in the file, and whether the header names a file at all.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "support/macbinary_header.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -19,10 +21,15 @@ struct ResourceEntry {
   bool named = false;
   std::string name;  // MacRoman
   int32_t attributes = 0;
-  int32_t type_index = 0;       // position in the map's type list
-  int32_t reference_index = 0;  // position in that type's reference list
+  // 1 for the first resource of its type and ID in map order, 2 for the
+  // next one with the same pair, and so on: a damaged or hand-made map may
+  // repeat an ID, and each such resource keeps its own data.
+  int32_t occurrence = 1;
+  const MacBinRefEntry *reference = nullptr;  // the library's record, for MacBin_ReadResourceData
   // Resource IDs are signed 16-bit on the Macintosh.
   int32_t signed_id() const { return static_cast<int16_t>(static_cast<uint16_t>(id)); }
+  // "PICT 128", or "PICT 128 #2" for the second resource with that type and ID.
+  std::string label() const;
 };
 
 class MacBinaryInput {
@@ -36,7 +43,12 @@ class MacBinaryInput {
   bool open(const std::string &path);
 
   const std::string &path() const { return path_; }
-  const MacBinaryHeader &header() const { return header_; }
+  const MacBinFileInfo &info() const { return info_; }
+  // The header's texts as stored (MacRoman): the name, and the four bytes
+  // of the type and the creator.
+  std::string name() const;
+  std::string type() const;
+  std::string creator() const;
   const std::vector<ResourceEntry> &resources() const { return resources_; }
 
   // The resource's data (or only its length when `data` is null); false
@@ -45,25 +57,22 @@ class MacBinaryInput {
   // The first resource of this type and ID, or null.
   const ResourceEntry *find(const std::string &type, int32_t id) const;
 
-  // Copies `length` bytes at `offset` of the file to `out`; false after an
-  // error message.
-  bool copy_bytes(int64_t offset, int64_t length, FILE *out) const;
-  // Where the forks lie, as the library reports them.
-  void data_fork(int64_t &offset, int64_t &length) const;
-  void resource_fork(int64_t &offset, int64_t &length) const;
+  // The data fork, and the whole resource fork as bytes of the file, copied
+  // to `out`; false after an error message.
+  bool copy_data_fork(FILE *out) const;
+  bool copy_resource_fork(FILE *out) const;
 
  private:
-  bool fetched_by_library(const ResourceEntry &entry) const;
-  bool read_at_reference(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length);
+  bool forks_fit_the_file();
+  void collect_resources();
 
   std::string path_;
-  MacBinaryHeader header_;
-  uint64_t file_size_ = 0;
+  int64_t file_size_ = 0;
   MacBinChannel *channel_ = nullptr;
+  MacBinFileInfo info_{};
+  int64_t rsrc_offset_ = 0;
+  int64_t rsrc_length_ = 0;
   std::vector<ResourceEntry> resources_;
 };
-
-// Registers the read handler that serves every type ("****").
-bool register_read_handler();
 
 }  // namespace varnel_tool

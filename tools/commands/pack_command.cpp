@@ -1,5 +1,6 @@
 // varnel pack: a MacBinary file from a data fork and resource lines.
 #include <array>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,18 +62,27 @@ Exit status: 0 when the file was written, 1 when any error was reported
 (OUT is then not written), 2 for a usage error.
 )";
 
-// Limits of the channel's tables and of the resource map.
-constexpr size_t kMaxLineLength = 511;
-constexpr size_t kMaxTypes = 64;
-constexpr size_t kMaxResourcesPerType = 64;
-constexpr size_t kMaxResourceNameLength = 127;
-constexpr size_t kMaxOwnerTextLength = 99;
-constexpr size_t kMaxNameListBytes = 0xFFFF;
+// What the library takes, from the limits it publishes: lines, types,
+// resources of a type, name lengths and the map's name list.  The tool
+// checks them before a line goes in so that a refusal names its cause and
+// its line, and so that no resource is cut or dropped without a word.
+constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
+constexpr size_t kMaxTypes = MACBIN_MAX_TYPES;
+constexpr size_t kMaxResourcesPerType = MACBIN_MAX_RESOURCES_PER_TYPE;
+constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
+constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
+// The owner text is kept in the channel, NUL included; the library cuts a
+// longer one.
+constexpr size_t kMaxOwnerTextLength = sizeof(MacBinChannel::owner_text) - 1;
+// Macintosh file names of the Finder: at most 31 characters.
 constexpr size_t kMaxMacNameLength = 31;
-constexpr int64_t kMaxDataForkBytes = 0x7FFFFF00;
-// Resource fork head: 16 bytes of header and 240 reserved.
-constexpr int32_t kResourceForkHeadBytes = 256;
-// Names the library gives the resources it adds on close.
+// Positions are 32-bit, and the resource data after the data fork must
+// stay addressable: a data fork longer than this cannot be stored whatever
+// else the file holds (the library refuses somewhat shorter ones too).
+// Reading stops there rather than copying an endless input.
+constexpr int64_t kMaxDataForkBytes = INT32_MAX - int64_t{MACBIN_MAX_DATA_OFFSET};
+// Names the library gives the resources it adds on close, in the name list
+// with their length bytes.
 constexpr size_t kOwnerNameBytes = 1 + 14;   // "Owner resource"
 constexpr size_t kBundleNameBytes = 1 + 6;   // "Bundle"
 
@@ -386,11 +396,15 @@ class Packer {
     return types.size();
   }
 
-  // The next resource's offset must fit the map's 24 bits.
+  // The next resource's data offset must fit the map's 24 bits.  Offsets
+  // count from the start of the resource data, which is where the output
+  // stands once the data fork is complete.
   bool fits_resource_data() {
-    if (channel_->data_length == -1) return true;  // still in the data fork
-    const int64_t offset =
-        int64_t{MacBin_GetPtrPos()} - (int64_t{channel_->rsrc_start} + kResourceForkHeadBytes);
+    if (resource_data_start_ < 0) {
+      MacBin_CompleteDataFork(channel_);  // what the next line or the close would do
+      resource_data_start_ = MacBin_GetPtrPos();
+    }
+    const int64_t offset = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
     if (offset > kMaxResourceDataBytes) {
       if (!data_full_reported_)
         Reporter::instance().error("the resources exceed the " + std::to_string(kMaxResourceDataBytes) +
@@ -406,6 +420,7 @@ class Packer {
   std::map<std::string, std::map<int32_t, std::string>> resources_;  // type -> ID -> origin
   size_t name_list_bytes_ = 0;
   bool has_fref_ = false;
+  int64_t resource_data_start_ = -1;  // set once the data fork is complete
   bool data_full_reported_ = false;
 };
 
@@ -429,8 +444,8 @@ bool write_data_fork(const std::string &source) {
     if (count == 0) break;
     total += static_cast<int64_t>(count);
     if (total > kMaxDataForkBytes) {
-      Reporter::instance().error(source + ": a data fork is limited to " + std::to_string(kMaxDataForkBytes) +
-                                 " bytes");
+      Reporter::instance().error(source + ": a data fork of more than " + std::to_string(kMaxDataForkBytes) +
+                                 " bytes cannot be stored");
       return false;
     }
     const auto length = static_cast<int32_t>(count);

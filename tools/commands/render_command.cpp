@@ -24,7 +24,8 @@ constexpr const char *kRenderHelp = R"(Usage: varnel render FILE DIR
 Writes every PICT resource (the 8-bit indexed, PackBits-packed pictures with
 an optional mask region that varnel writes) and every icon resource (ICN#,
 ics#, icl8, ics8, icl4, ics4) of the MacBinary file FILE as a PNG file in
-DIR, named TYPE.ID.png: what a Macintosh user sees.  Icons get the standard
+DIR, named TYPE.ID.png (TYPE.ID.2.png for a second resource with the same
+type and ID): what a Macintosh user sees.  Icons get the standard
 Macintosh palettes and the mask of the ICN# or ics# with the same ID; a
 picture's mask region becomes transparency.
 
@@ -81,7 +82,7 @@ int run_render(const Arguments &arguments) {
   if (positional.size() != 2) throw UsageError("render needs a MacBinary file and a directory");
   const std::string &path = positional[0];
   const std::filesystem::path directory(positional[1]);
-  if (!start_library() || !register_read_handler()) return kExitFailure;
+  if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(path)) return kExitFailure;
   std::error_code code;
@@ -98,14 +99,14 @@ int run_render(const Arguments &arguments) {
     const std::string type = mac_roman_to_utf8(entry.type);
     const IconFormat *icon = find_icon_format(type);
     if (type != "PICT" && icon == nullptr) continue;
-    const std::string label = type + " " + std::to_string(entry.signed_id());
+    const std::string label = mac_roman_to_utf8(entry.label());
     int64_t length = 0;
     if (!input.read_resource(entry, &data, length)) {
       ok = false;
       continue;
     }
     const std::string target =
-        (directory / (resource_file_stem(entry.type, entry.signed_id()) + ".png")).string();
+        (directory / (resource_file_stem(entry.type, entry.signed_id(), entry.occurrence) + ".png")).string();
     if (icon == nullptr) {
       ok = write_png(target, label, [&](PngWriter &writer, std::string &error) {
              return render_pict(data, writer, error);

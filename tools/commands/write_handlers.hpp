@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "varnel.h"
+
 namespace varnel_tool {
 
 // Largest resource data the map's 24-bit offsets can reach.
-inline constexpr int64_t kMaxResourceDataBytes = 0xFFFFFF;
+inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
 // Registers vers, FREF, Bndl, the icon types, PICT and the "****" file
 // processor (last: registering after it would change it).  False when the

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "format/big_endian.hpp"
+
 namespace varnel_tool {
 
 class ByteCursor {
@@ -24,7 +26,7 @@ class ByteCursor {
   }
   bool read_u16(uint16_t &value) {
     if (!has(2)) return false;
-    value = static_cast<uint16_t>((bytes_[position_] << 8) | bytes_[position_ + 1]);
+    value = static_cast<uint16_t>(varnel::format::get_be16(&bytes_[position_]));
     position_ += 2;
     return true;
   }
@@ -36,10 +38,7 @@ class ByteCursor {
   }
   bool read_u32(uint32_t &value) {
     if (!has(4)) return false;
-    value = (static_cast<uint32_t>(bytes_[position_]) << 24) |
-            (static_cast<uint32_t>(bytes_[position_ + 1]) << 16) |
-            (static_cast<uint32_t>(bytes_[position_ + 2]) << 8) |
-            static_cast<uint32_t>(bytes_[position_ + 3]);
+    value = varnel::format::get_be32(&bytes_[position_]);
     position_ += 4;
     return true;
   }
@@ -59,15 +58,5 @@ class ByteCursor {
   std::span<const uint8_t> bytes_;
   size_t position_ = 0;
 };
-
-inline uint16_t get_be16(std::span<const uint8_t> bytes, size_t offset) {
-  return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
-}
-
-inline uint32_t get_be32(std::span<const uint8_t> bytes, size_t offset) {
-  return (static_cast<uint32_t>(bytes[offset]) << 24) |
-         (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
-         (static_cast<uint32_t>(bytes[offset + 2]) << 8) | static_cast<uint32_t>(bytes[offset + 3]);
-}
 
 }  // namespace varnel_tool

@@ -5,27 +5,49 @@
 #include <cstdio>
 #include <vector>
 
+#include "format/big_endian.hpp"
+#include "format/packbits.hpp"
+#include "format/pict_opcodes.hpp"
 #include "support/byte_cursor.hpp"
 #include "support/mac_palettes.hpp"
-#include "support/packbits_decode.hpp"
 
 namespace varnel_tool {
 namespace {
 
-// Opcodes of a version 2 picture that the decoder understands.
-constexpr uint16_t kOpNop = 0x0000;
-constexpr uint16_t kOpClipRegion = 0x0001;
-constexpr uint16_t kOpVersion = 0x0011;
-constexpr uint16_t kOpDefaultHilite = 0x001E;
-constexpr uint16_t kOpPackBitsRect = 0x0098;
-constexpr uint16_t kOpPackBitsRegion = 0x0099;
-constexpr uint16_t kOpShortComment = 0x00A0;
-constexpr uint16_t kOpLongComment = 0x00A1;
-constexpr uint16_t kOpEndOfPicture = 0x00FF;
-constexpr uint16_t kOpHeader = 0x0C00;
-constexpr uint16_t kVersion2 = 0x02FF;
-constexpr uint16_t kRegionEnd = 0x7FFF;
-constexpr size_t kRectangleRegionSize = 10;  // size word + bounding box
+namespace format = varnel::format;
+
+// The version 2 header opcode's data: version, resolution and source frame.
+constexpr size_t kHeaderOpDataBytes = 24;
+constexpr size_t kRectangleRegionSize = format::kPictRectangularRegionBytes;
+// A colour table flagged as a device's is indexed by position, not by value.
+constexpr uint16_t kDeviceColourTableFlag = 0x8000;
+
+constexpr const char *kPackedDataEnds = "packed data ends before the row is complete";
+
+// Whether the run that starts `packed` needs more bytes than `packed` holds.
+bool run_is_cut_short(std::span<const uint8_t> packed) {
+  std::array<uint8_t, 128> scratch;  // room for any single run
+  const format::Unpacked run = format::unpack_bits(packed, scratch);
+  return run.status == format::UnpackStatus::kSourceEnded && run.produced == 0;
+}
+
+// Unpacks one row; null when its packed bytes give exactly the row and
+// nothing is left over, else what is wrong with them.  A run that both
+// crosses the row's end and lacks its bytes is told as the packed data
+// ending early, the first thing wrong with it in reading order.
+const char *unpack_row(std::span<const uint8_t> packed, std::span<uint8_t> row) {
+  const format::Unpacked result = format::unpack_bits(packed, row);
+  switch (result.status) {
+    case format::UnpackStatus::kComplete:
+      return result.consumed == packed.size() ? nullptr : "packed data goes on after the row is complete";
+    case format::UnpackStatus::kSourceEnded:
+      return kPackedDataEnds;
+    case format::UnpackStatus::kRunPastEnd:
+      return run_is_cut_short(packed.subspan(result.consumed)) ? kPackedDataEnds
+                                                                : "a packed run goes past the end of the row";
+  }
+  return "packed data is damaged";
+}
 
 struct Rect {
   int16_t top = 0;
@@ -69,7 +91,7 @@ class RegionRaster {
         error = "mask region is damaged (no end mark)";
         return false;
       }
-      if (y == kRegionEnd) break;
+      if (y == format::kPictRegionEnd) break;
       const int32_t line_y = static_cast<int16_t>(y);
       if (line_y <= previous_y) {
         error = "mask region is damaged (scan lines out of order)";
@@ -83,7 +105,7 @@ class RegionRaster {
           error = "mask region is damaged (unterminated scan line)";
           return false;
         }
-        if (x == kRegionEnd) break;
+        if (x == format::kPictRegionEnd) break;
         line.points.push_back(static_cast<int16_t>(x));
       }
       scan_lines_.push_back(std::move(line));
@@ -158,42 +180,42 @@ class PictDecoder {
     if (!cursor_.skip(2) || !read_rect(cursor_, frame)) return fail("picture shorter than its header");
     uint16_t opcode = 0;
     uint16_t version = 0;
-    if (!cursor_.read_u16(opcode) || opcode != kOpVersion || !cursor_.read_u16(version) ||
-        version != kVersion2)
+    if (!cursor_.read_u16(opcode) || opcode != format::kPictVersion || !cursor_.read_u16(version) ||
+        version != format::kPictVersion2)
       return fail("not a version 2 picture");
     for (;;) {
       const size_t opcode_offset = cursor_.position();
       if (!cursor_.read_u16(opcode)) return fail("picture ends without its end opcode");
       switch (opcode) {
-        case kOpNop:
-        case kOpDefaultHilite:
+        case format::kPictNop:
+        case format::kPictDefHilite:
           break;
-        case kOpHeader:
-          if (!cursor_.skip(24)) return fail("picture header opcode is cut short");
+        case format::kPictHeaderOp:
+          if (!cursor_.skip(kHeaderOpDataBytes)) return fail("picture header opcode is cut short");
           break;
-        case kOpClipRegion: {
+        case format::kPictClipRegion: {
           uint16_t size = 0;
           if (!cursor_.read_u16(size) || size < 2 || !cursor_.skip(size - 2u))
             return fail("clip region is damaged");
           break;
         }
-        case kOpShortComment:
+        case format::kPictShortComment:
           if (!cursor_.skip(2)) return fail("comment is cut short");
           break;
-        case kOpLongComment: {
+        case format::kPictLongComment: {
           uint16_t size = 0;
           if (!cursor_.skip(2) || !cursor_.read_u16(size) || !cursor_.skip(size))
             return fail("comment is cut short");
           break;
         }
-        case kOpPackBitsRect:
-        case kOpPackBitsRegion:
+        case format::kPictPackBitsRect:
+        case format::kPictPackBitsRegion:
           if (drawn_) return fail("picture holds more than one pixel map");
-          if (!draw_pixel_map(opcode == kOpPackBitsRegion)) return false;
+          if (!draw_pixel_map(opcode == format::kPictPackBitsRegion)) return false;
           drawn_ = true;
           skip_alignment_pad();
           break;
-        case kOpEndOfPicture:
+        case format::kPictOpEndPic:
           if (!drawn_) return fail("picture holds no pixel map");
           return true;
         default: {
@@ -218,7 +240,7 @@ class PictDecoder {
   void skip_alignment_pad() {
     if (cursor_.position() % 2 == 0) return;
     const size_t at = cursor_.position();
-    if (picture_.size() - at == 2 && picture_[at] == 0x00 && picture_[at + 1] == 0xFF) return;
+    if (picture_.size() - at == 2 && format::get_be16(&picture_[at]) == format::kPictOpEndPic) return;
     cursor_.skip(1);
   }
 
@@ -227,7 +249,8 @@ class PictDecoder {
     Rect bounds;
     if (!cursor_.read_u16(row_bytes_word) || !read_rect(cursor_, bounds))
       return fail("pixel map header is cut short");
-    if ((row_bytes_word & 0x8000) == 0) return fail("1-bit bitmaps are not supported, only pixel maps");
+    if ((row_bytes_word & format::kPictPixelMapFlag) == 0)
+      return fail("1-bit bitmaps are not supported, only pixel maps");
     const int32_t row_bytes = row_bytes_word & kMaxPictRowBytes;
     uint16_t version = 0, pack_type = 0, pixel_type = 0, pixel_size = 0, component_count = 0,
              component_size = 0;
@@ -270,8 +293,7 @@ class PictDecoder {
       if (!cursor_.read_u16(value) || !cursor_.read_u16(red) || !cursor_.read_u16(green) ||
           !cursor_.read_u16(blue))
         return fail("colour table is cut short");
-      // A device table (flag 0x8000) is indexed by position, any other by value.
-      const size_t index = (flags & 0x8000) != 0 ? i : value;
+      const size_t index = (flags & kDeviceColourTableFlag) != 0 ? i : value;
       if (index < palette_.size())
         palette_[index] = Rgb{static_cast<uint8_t>(red >> 8), static_cast<uint8_t>(green >> 8),
                               static_cast<uint8_t>(blue >> 8)};
@@ -285,13 +307,13 @@ class PictDecoder {
     std::vector<uint8_t> indices(static_cast<size_t>(row_bytes));
     std::vector<uint8_t> pixels(static_cast<size_t>(width_) * static_cast<size_t>(channels));
     for (int32_t y = 0; y < height_; ++y) {
-      if (unpacked || row_bytes < 8) {
+      if (unpacked || row_bytes < format::kPictMinPackedRowBytes) {
         std::span<const uint8_t> raw;
         if (!cursor_.read_bytes(indices.size(), raw)) return fail(row_error(y, "pixel data is cut short"));
         std::copy(raw.begin(), raw.end(), indices.begin());
       } else {
         uint16_t count = 0;
-        if (row_bytes > 250) {
+        if (row_bytes > format::kPictOneByteCountLimit) {
           if (!cursor_.read_u16(count)) return fail(row_error(y, "pixel data is cut short"));
         } else {
           uint8_t short_count = 0;
@@ -300,8 +322,7 @@ class PictDecoder {
         }
         std::span<const uint8_t> packed;
         if (!cursor_.read_bytes(count, packed)) return fail(row_error(y, "pixel data is cut short"));
-        const UnpackResult result = unpack_bits_checked(packed, indices);
-        if (result != UnpackResult::kComplete) return fail(row_error(y, describe_unpack_result(result)));
+        if (const char *damage = unpack_row(packed, indices)) return fail(row_error(y, damage));
       }
       const std::vector<uint8_t> *inside = with_region ? &region_.row_membership(y) : nullptr;
       for (size_t x = 0; x < static_cast<size_t>(width_); ++x) {

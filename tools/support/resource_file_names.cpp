@@ -2,10 +2,9 @@
 
 #include <cstdio>
 
-
 namespace varnel_tool {
 
-std::string resource_file_stem(const std::string &mac_type, int32_t id) {
+std::string resource_file_stem(const std::string &mac_type, int32_t id, int32_t occurrence) {
   std::string stem;
   for (char c : mac_type) {
     const auto byte = static_cast<unsigned char>(c);
@@ -20,7 +19,9 @@ std::string resource_file_stem(const std::string &mac_type, int32_t id) {
       stem += escaped;
     }
   }
-  return stem + "." + std::to_string(id);
+  stem += "." + std::to_string(id);
+  if (occurrence > 1) stem += "." + std::to_string(occurrence);
+  return stem;
 }
 
 }  // namespace varnel_tool
