@@ -662,7 +662,8 @@ TEST(CliList, ForeignFilesAndTheirHeaders) {
   run = varnel(dir.path(), "list crc.bin");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Format:        MacBinary II, CRC INVALID\n"), std::string::npos) << run;
-  EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json crc.bin").out)["crc"], Json::parse(R"({"valid": false})"));
+  EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json crc.bin").out)["crc"],
+            Json::parse(R"({"valid": false})"));
 
   file = plain;
   std::copy_n("mBIN", 4, file.begin() + 102);
@@ -746,9 +747,9 @@ TEST(CliExtract, RepeatedIdsEachKeepTheirOwnData) {
   vt::write_text(dir.file("c.txt"), "charlie!");
   vt::write_file(dir.file("black.pbm"), vt::concat({vt::bytes_of("P4 32 32\n"), Bytes(128, 0xFF)}));
   vt::write_file(dir.file("white.pbm"), vt::concat({vt::bytes_of("P4 32 32\n"), Bytes(128, 0x00)}));
-  ASSERT_EQ(pack(dir.path(), "-o dup.bin" + lines_option({"TEXT 1 one a.txt", "TEXT 2 two b.txt",
-                                                          "TEXT 3 \"\" c.txt", "ICN# 7 \"\" black.pbm",
-                                                          "ICN# 8 \"\" white.pbm"}))
+  ASSERT_EQ(pack(dir.path(),
+                 "-o dup.bin" + lines_option({"TEXT 1 one a.txt", "TEXT 2 two b.txt", "TEXT 3 \"\" c.txt",
+                                              "ICN# 7 \"\" black.pbm", "ICN# 8 \"\" white.pbm"}))
                 .status,
             0);
   Bytes file = vt::read_file(dir.file("dup.bin"));
@@ -771,7 +772,8 @@ TEST(CliExtract, RepeatedIdsEachKeepTheirOwnData) {
     summary += resource["type"].get<std::string>() + " " + resource["id"].dump() + " " +
                resource["size"].dump() + " " + resource["name"].dump() + "; ";
   }
-  EXPECT_EQ(summary, "TEXT 1 5 \"one\"; TEXT 1 11 \"two\"; TEXT 1 8 null; ICN# 7 256 null; ICN# 7 256 null; ");
+  EXPECT_EQ(summary,
+            "TEXT 1 5 \"one\"; TEXT 1 11 \"two\"; TEXT 1 8 null; ICN# 7 256 null; ICN# 7 256 null; ");
 
   ToolRun run = varnel(dir.path(), "extract dup.bin --all all");
   ASSERT_EQ(run.status, 0) << run;
@@ -780,7 +782,8 @@ TEST(CliExtract, RepeatedIdsEachKeepTheirOwnData) {
   const std::pair<const char *, Bytes> extracted[] = {{"TEXT.1", vt::bytes_of("alpha")},
                                                       {"TEXT.1.2", vt::bytes_of("bravo-bravo")},
                                                       {"TEXT.1.3", vt::bytes_of("charlie!")}};
-  for (const auto &[name, bytes] : extracted) EXPECT_EQ(vt::read_file(dir.file("all/") + name), bytes) << name;
+  for (const auto &[name, bytes] : extracted)
+    EXPECT_EQ(vt::read_file(dir.file("all/") + name), bytes) << name;
   EXPECT_EQ(slice(vt::read_file(dir.file("all/ICN#.7")), 0, 128), Bytes(128, 0xFF));
   EXPECT_EQ(slice(vt::read_file(dir.file("all/ICN#.7.2")), 0, 128), Bytes(128, 0x00));
   run = varnel(dir.path(), "extract dup.bin --resource TEXT 1 -");  // the first of them

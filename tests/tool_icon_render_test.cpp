@@ -46,7 +46,7 @@ TEST(ToolIconRender, FormatsOfTheIconTypes) {
     size_t bytes;
     const char *mask_type;
   };
-  const Expected cases[] = {{"ICN#", 32, 1, 256, "ICN#"}, {"ics#", 16, 1, 64, "ics#"},
+  const Expected cases[] = {{"ICN#", 32, 1, 256, "ICN#"},  {"ics#", 16, 1, 64, "ics#"},
                             {"icl8", 32, 8, 1024, "ICN#"}, {"ics8", 16, 8, 256, "ics#"},
                             {"icl4", 32, 4, 512, "ICN#"},  {"ics4", 16, 4, 128, "ics#"}};
   for (const Expected &c : cases) {
@@ -57,14 +57,15 @@ TEST(ToolIconRender, FormatsOfTheIconTypes) {
     EXPECT_EQ(format.data_bytes, c.bytes);
     EXPECT_STREQ(varnel_tool::mask_type_for(format), c.mask_type);
   }
-  for (const char *other : {"PICT", "icns", "ICN", "icl8 "}) EXPECT_EQ(varnel_tool::find_icon_format(other), nullptr) << other;
+  for (const char *other : {"PICT", "icns", "ICN", "icl8 "})
+    EXPECT_EQ(varnel_tool::find_icon_format(other), nullptr) << other;
 }
 
 struct PixelCase {
   const char *what;
   const char *type;
   Bytes data;
-  Bytes mask;  // empty: none given
+  Bytes mask;                                                              // empty: none given
   std::vector<std::pair<std::pair<size_t, size_t>, const char *>> pixels;  // (x, y) -> RGBA
 };
 
@@ -82,13 +83,31 @@ TEST(ToolIconRender, PixelsThroughPalettesAndMasks) {
   Bytes mask32(128, 0);
   mask32[0] = 0x40;  // only pixel (1, 0)
   const PixelCase cases[] = {
-      {"8-bit, no mask: opaque", "icl8", icl8, {},
-       {{{0, 0}, "00 00 00 FF"}, {{1, 0}, "FF 00 00 FF"}, {{0, 1}, "EE 00 00 FF"}, {{31, 31}, "FF FF FF FF"}}},
-      {"8-bit with the mask of its 1-bit icon", "icl8", icl8, mask32,
+      {"8-bit, no mask: opaque",
+       "icl8",
+       icl8,
+       {},
+       {{{0, 0}, "00 00 00 FF"},
+        {{1, 0}, "FF 00 00 FF"},
+        {{0, 1}, "EE 00 00 FF"},
+        {{31, 31}, "FF FF FF FF"}}},
+      {"8-bit with the mask of its 1-bit icon",
+       "icl8",
+       icl8,
+       mask32,
        {{{0, 0}, "00 00 00 00"}, {{1, 0}, "FF 00 00 FF"}, {{2, 0}, "FF FF FF 00"}}},
-      {"4-bit: two pixels a byte, high nibble first", "ics4", ics4, {},
-       {{{0, 0}, "DD 08 06 FF"}, {{1, 0}, "00 00 00 FF"}, {{14, 15}, "00 00 D4 FF"}, {{15, 15}, "C0 C0 C0 FF"}}},
-      {"1-bit: its own mask, whatever mask is given", "ICN#", icn, mask32,
+      {"4-bit: two pixels a byte, high nibble first",
+       "ics4",
+       ics4,
+       {},
+       {{{0, 0}, "DD 08 06 FF"},
+        {{1, 0}, "00 00 00 FF"},
+        {{14, 15}, "00 00 D4 FF"},
+        {{15, 15}, "C0 C0 C0 FF"}}},
+      {"1-bit: its own mask, whatever mask is given",
+       "ICN#",
+       icn,
+       mask32,
        {{{0, 0}, "00 00 00 FF"}, {{1, 0}, "FF FF FF FF"}, {{2, 0}, "FF FF FF 00"}, {{0, 1}, "FF FF FF 00"}}},
   };
   for (const PixelCase &c : cases) {
@@ -128,8 +147,8 @@ TEST(ToolIconRender, WrongSizesAndRefusingSinks) {
   for (const Bad &c : cases) {
     RecordingSink sink;
     std::string error;
-    EXPECT_FALSE(varnel_tool::render_icon(format_of(c.type), Bytes(c.data_bytes, 0), Bytes(c.mask_bytes, 0), sink,
-                                          error));
+    EXPECT_FALSE(varnel_tool::render_icon(format_of(c.type), Bytes(c.data_bytes, 0), Bytes(c.mask_bytes, 0),
+                                          sink, error));
     EXPECT_EQ(error, c.error);
     EXPECT_TRUE(sink.rows.empty()) << c.type;
   }

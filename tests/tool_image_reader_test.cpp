@@ -20,8 +20,8 @@ using vt::concat;
 using vt::hex;
 
 Bytes be32(uint32_t value) {
-  return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(value)};
+  return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
 }
 
 Bytes chunk(const char *type, const Bytes &data) {
@@ -143,16 +143,20 @@ TEST(ToolImageReader, PngColourTypesBecome8BitSamples) {
       {"1-bit grey is bilevel", png(3, 1, 1, 0, scan_lines(hex("A0"), 1)), "PNG", 3, 1, 1, true, "FF 00 FF"},
       {"2-bit grey spreads to 0..255", png(4, 1, 2, 0, scan_lines(hex("1B"), 1)), "PNG", 4, 1, 1, false,
        "00 55 AA FF"},
-      {"16-bit RGB is scaled", png(2, 1, 16, 2, scan_lines(hex("FFFF 8080 0000  0000 0000 FFFF"), 12)), "PNG", 2, 1,
-       3, false, "FF 80 00 00 00 FF"},
-      {"palette with transparency", png(2, 1, 8, 3, scan_lines(hex("00 01"), 2), concat({palette, chunk("tRNS", hex("80"))})),
-       "PNG", 2, 1, 4, false, "FF000080 00FF00FF"},
-      {"grey with a transparent value", png(2, 1, 8, 0, scan_lines(hex("10 20"), 2), chunk("tRNS", hex("0010"))),
-       "PNG", 2, 1, 2, false, "10 00 20 FF"},
-      {"grey and alpha", png(2, 1, 8, 4, scan_lines(hex("10 20 30 40"), 4)), "PNG", 2, 1, 2, false, "10 20 30 40"},
-      {"RGBA", png(1, 2, 8, 6, scan_lines(hex("01020304 05060708"), 4)), "PNG", 1, 2, 4, false, "01020304 05060708"},
-      {"interlaced rows come out in order", png(3, 3, 8, 0, adam7_scan_lines(ramp, 3, 3), {}, 1), "PNG", 3, 3, 1,
-       false, "01 02 03 04 05 06 07 08 09"},
+      {"16-bit RGB is scaled", png(2, 1, 16, 2, scan_lines(hex("FFFF 8080 0000  0000 0000 FFFF"), 12)), "PNG",
+       2, 1, 3, false, "FF 80 00 00 00 FF"},
+      {"palette with transparency",
+       png(2, 1, 8, 3, scan_lines(hex("00 01"), 2), concat({palette, chunk("tRNS", hex("80"))})), "PNG", 2, 1,
+       4, false, "FF000080 00FF00FF"},
+      {"grey with a transparent value",
+       png(2, 1, 8, 0, scan_lines(hex("10 20"), 2), chunk("tRNS", hex("0010"))), "PNG", 2, 1, 2, false,
+       "10 00 20 FF"},
+      {"grey and alpha", png(2, 1, 8, 4, scan_lines(hex("10 20 30 40"), 4)), "PNG", 2, 1, 2, false,
+       "10 20 30 40"},
+      {"RGBA", png(1, 2, 8, 6, scan_lines(hex("01020304 05060708"), 4)), "PNG", 1, 2, 4, false,
+       "01020304 05060708"},
+      {"interlaced rows come out in order", png(3, 3, 8, 0, adam7_scan_lines(ramp, 3, 3), {}, 1), "PNG", 3, 3,
+       1, false, "01 02 03 04 05 06 07 08 09"},
   });
 }
 
@@ -176,11 +180,11 @@ TEST(ToolImageReader, NetpbmVariants) {
       {"plain PBM with a comment", vt::bytes_of("P1\n# two rows\n3 2\n1 0 1\n0 1 0\n"), "PBM", 3, 2, 1, true,
        "00 FF 00 FF 00 FF"},
       {"plain PBM digits need no blanks", vt::bytes_of("P1 4 1 0110"), "PBM", 4, 1, 1, true, "FF 00 00 FF"},
-      {"raw PBM rows end on a byte", concat({vt::bytes_of("P4 10 2\n"), hex("FF C0  00 3F")}), "PBM", 10, 2, 1, true,
-       "00 00 00 00 00 00 00 00 00 00  FF FF FF FF FF FF FF FF FF FF"},
+      {"raw PBM rows end on a byte", concat({vt::bytes_of("P4 10 2\n"), hex("FF C0  00 3F")}), "PBM", 10, 2,
+       1, true, "00 00 00 00 00 00 00 00 00 00  FF FF FF FF FF FF FF FF FF FF"},
       {"plain PGM scaled from maxval 15", vt::bytes_of("P2 3 1 15 1 7 8"), "PGM", 3, 1, 1, false, "11 77 88"},
-      {"raw PGM of two bytes a sample", concat({vt::bytes_of("P5 3 1 65535\n"), hex("0000 8080 FFFF")}), "PGM", 3, 1,
-       1, false, "00 80 FF"},
+      {"raw PGM of two bytes a sample", concat({vt::bytes_of("P5 3 1 65535\n"), hex("0000 8080 FFFF")}),
+       "PGM", 3, 1, 1, false, "00 80 FF"},
       {"plain PPM", vt::bytes_of("P3 1 1 255 1 2 3"), "PPM", 1, 1, 3, false, "01 02 03"},
       {"raw PPM", concat({vt::bytes_of("P6 1 1 255\n"), hex("0A0B0C")}), "PPM", 1, 1, 3, false, "0A 0B 0C"},
   });

@@ -18,13 +18,13 @@ std::string text_of(const vt::Bytes &bytes) { return std::string(bytes.begin(), 
 
 TEST(ToolMacText, MacRomanCharactersAsUtf8) {
   const std::pair<const char *, const char *> cases[] = {
-      {"43 61 66 8E", "43 61 66 C3A9"},        // Café
-      {"80 8A 9F", "C384 C3A4 C3BC"},          // Ä ä ü
+      {"43 61 66 8E", "43 61 66 C3A9"},                // Café
+      {"80 8A 9F", "C384 C3A4 C3BC"},                  // Ä ä ü
       {"A5 AA D0 D1", "E280A2 E284A2 E28093 E28094"},  // • ™ – —
-      {"DB", "E282AC"},                        // €
-      {"F0", "EFA3BF"},                        // the Apple logo, in the private use area
-      {"DE DF", "EFAC81 EFAC82"},              // fi, fl
-      {"FF", "CB87"},                          // caron
+      {"DB", "E282AC"},                                // €
+      {"F0", "EFA3BF"},                                // a private-use character
+      {"DE DF", "EFAC81 EFAC82"},                      // fi, fl
+      {"FF", "CB87"},                                  // caron
   };
   for (const auto &[mac, utf8] : cases) {
     EXPECT_EQ(varnel_tool::mac_roman_to_utf8(text_of(hex(mac))), text_of(hex(utf8))) << mac;
@@ -71,9 +71,10 @@ TEST(ToolMacText, JsonQuoting) {
 TEST(ToolPalettes, SystemTables) {
   const auto &palette = varnel_tool::mac_palette_256();
   const std::pair<size_t, Rgb> known[] = {
-      {0, {0xFF, 0xFF, 0xFF}},   {1, {0xFF, 0xFF, 0xCC}},   {35, {0xFF, 0x00, 0x00}}, {214, {0x00, 0x00, 0x33}},
-      {215, {0xEE, 0x00, 0x00}}, {224, {0x11, 0x00, 0x00}}, {225, {0x00, 0xEE, 0x00}}, {235, {0x00, 0x00, 0xEE}},
-      {245, {0xEE, 0xEE, 0xEE}}, {254, {0x11, 0x11, 0x11}}, {255, {0x00, 0x00, 0x00}}};
+      {0, {0xFF, 0xFF, 0xFF}},   {1, {0xFF, 0xFF, 0xCC}},   {35, {0xFF, 0x00, 0x00}},
+      {214, {0x00, 0x00, 0x33}}, {215, {0xEE, 0x00, 0x00}}, {224, {0x11, 0x00, 0x00}},
+      {225, {0x00, 0xEE, 0x00}}, {235, {0x00, 0x00, 0xEE}}, {245, {0xEE, 0xEE, 0xEE}},
+      {254, {0x11, 0x11, 0x11}}, {255, {0x00, 0x00, 0x00}}};
   for (const auto &[index, colour] : known) EXPECT_EQ(palette[index], colour) << index;
   std::set<uint32_t> distinct;
   for (const Rgb &c : palette) distinct.insert(uint32_t{c.red} << 16 | uint32_t{c.green} << 8 | c.blue);
@@ -86,9 +87,11 @@ TEST(ToolPalettes, SystemTables) {
 
 TEST(ToolPalettes, NearestColourAndLuminance) {
   const auto &palette = varnel_tool::mac_palette_256();
-  for (size_t i = 0; i < palette.size(); ++i) EXPECT_EQ(varnel_tool::nearest_palette_index(palette, palette[i]), i);
+  for (size_t i = 0; i < palette.size(); ++i)
+    EXPECT_EQ(varnel_tool::nearest_palette_index(palette, palette[i]), i);
   EXPECT_EQ(varnel_tool::nearest_palette_index(palette, {0x80, 0x80, 0x80}), 249);  // 888888
-  EXPECT_EQ(varnel_tool::nearest_palette_index(palette, {0xC0, 0xC0, 0xC0}), 247);  // BBBBBB, not the cube's CCCCCC
+  // C0C0C0 lies nearer the grey ramp's BBBBBB than the cube's CCCCCC.
+  EXPECT_EQ(varnel_tool::nearest_palette_index(palette, {0xC0, 0xC0, 0xC0}), 247);
   // Equally far from both: the lower index wins.
   const Rgb pair[] = {{0, 0, 0}, {0, 0, 2}};
   EXPECT_EQ(varnel_tool::nearest_palette_index(pair, {0, 0, 1}), 0);

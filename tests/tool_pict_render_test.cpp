@@ -68,8 +68,8 @@ Bytes picture(const Bytes &body, const Bytes &end = hex("00FF")) {
 Bytes pixel_map(uint32_t row_bytes_word, int width, int height, uint32_t pack_type = 0,
                 uint32_t pixel_size = 8) {
   return concat({be16(row_bytes_word), rect(0, 0, height, width), hex("0000 | version"), be16(pack_type),
-                 hex("00000000 00480000 00480000 0000 | pack size, resolution, pixel type"),
-                 be16(pixel_size), hex("0001 0008 00000000 00000000 00000000")});
+                 hex("00000000 00480000 00480000 0000 | pack size, resolution, pixel type"), be16(pixel_size),
+                 hex("0001 0008 00000000 00000000 00000000")});
 }
 
 // A colour table: `entries` are (value, "RRGGBB"), each component stored
@@ -85,7 +85,9 @@ Bytes colour_table(uint32_t flags, const std::vector<std::pair<uint32_t, std::st
 }
 
 // Source and destination rectangles and the transfer mode.
-Bytes rectangles(int width, int height) { return concat({rect(0, 0, height, width), rect(0, 0, height, width), hex("0000")}); }
+Bytes rectangles(int width, int height) {
+  return concat({rect(0, 0, height, width), rect(0, 0, height, width), hex("0000")});
+}
 
 Bytes red_blue() { return colour_table(0, {{0, "FF0000"}, {1, "0000FF"}}); }
 
@@ -99,7 +101,8 @@ Bytes unpacked_4x2(const Bytes &pixels = hex("00 01 00 01  01 01 00 00"), const 
 Bytes packed_8x2(const Bytes &rows) {
   std::vector<std::pair<uint32_t, std::string>> greys;
   for (uint32_t i = 0; i < 8; ++i) greys.emplace_back(i, std::string(6, "01234567"[i]));
-  return picture(concat({hex("0098"), pixel_map(0x8008, 8, 2), colour_table(0, greys), rectangles(8, 2), rows}));
+  return picture(
+      concat({hex("0098"), pixel_map(0x8008, 8, 2), colour_table(0, greys), rectangles(8, 2), rows}));
 }
 
 std::string render(const Bytes &pict, RecordingSink &sink) {
@@ -138,12 +141,14 @@ TEST(ToolPictRender, PicturesItReads) {
        hex_rows({"000000 111111 222222 333333 444444 555555 666666 777777",
                  "333333 333333 333333 333333 333333 333333 333333 333333"})},
       {"a device's colour table is indexed by position",
-       picture(concat({hex("0098"), pixel_map(0x8002, 2, 1), colour_table(0x8000, {{9, "ABCDEF"}, {5, "123456"}}),
-                       rectangles(2, 1), hex("01 00")})),
+       picture(
+           concat({hex("0098"), pixel_map(0x8002, 2, 1), colour_table(0x8000, {{9, "ABCDEF"}, {5, "123456"}}),
+                   rectangles(2, 1), hex("01 00")})),
        "2x1x3", hex_rows({"123456 ABCDEF"})},
       {"comments, a clip region and no-ops before the pixel map",
-       picture(concat({hex("00A0 0064  00A1 0064 0004 DEADBEEF  0001 000A 0000 0000 0002 0004  0000 001E 0098"),
-                       pixel_map(0x8004, 4, 2), red_blue(), rectangles(4, 2), opaque_rows})),
+       picture(
+           concat({hex("00A0 0064  00A1 0064 0004 DEADBEEF  0001 000A 0000 0000 0002 0004  0000 001E 0098"),
+                   pixel_map(0x8004, 4, 2), red_blue(), rectangles(4, 2), opaque_rows})),
        "4x2x3", hex_rows({"FF0000 0000FF FF0000 0000FF", "0000FF 0000FF FF0000 FF0000"})},
       {"a rectangular mask region gives the alpha",
        picture(concat({hex("0099"), pixel_map(0x8004, 4, 2), red_blue(), rectangles(4, 2),
@@ -158,11 +163,13 @@ TEST(ToolPictRender, PicturesItReads) {
                        opaque_rows})),
        "4x2x4", hex_rows({"FF0000FF 0000FFFF FF000000 0000FF00", "0000FF00 0000FF00 FF0000FF FF0000FF"})},
       {"rows past 250 bytes carry a two-byte count",
-       picture(concat({hex("0098"), pixel_map(0x80FB, 251, 1), colour_table(0, {{5, "123456"}}), rectangles(251, 1),
-                       hex("0004 81 05 86 05 | 128 + 123 bytes")})),
-       "251x1x3", {vt::to_hex(times(hex("123456"), 251))}},
+       picture(concat({hex("0098"), pixel_map(0x80FB, 251, 1), colour_table(0, {{5, "123456"}}),
+                       rectangles(251, 1), hex("0004 81 05 86 05 | 128 + 123 bytes")})),
+       "251x1x3",
+       {vt::to_hex(times(hex("123456"), 251))}},
       {"a pad byte after pixel data ending on an odd offset",
-       picture(concat({hex("0098"), pixel_map(0x8003, 3, 1), red_blue(), rectangles(3, 1), hex("01 00 01 00 | and the pad")})),
+       picture(concat({hex("0098"), pixel_map(0x8003, 3, 1), red_blue(), rectangles(3, 1),
+                       hex("01 00 01 00 | and the pad")})),
        "3x1x3", hex_rows({"0000FF FF0000 0000FF"})},
       {"the end opcode right after an odd end, as some writers leave it",
        picture(concat({hex("0098"), pixel_map(0x8003, 3, 1), red_blue(), rectangles(3, 1), hex("01 00 01")})),
@@ -191,22 +198,28 @@ TEST(ToolPictRender, DamagedPicturesSayWhat) {
       {"nothing", {}, "picture shorter than its header", 0},
       {"a version 1 picture", hex("0010 0000 0000 0001 0001 1101 A000 00FF"), "not a version 2 picture", 0},
       {"no end opcode", Bytes(good.begin(), good.end() - 2), "picture ends without its end opcode", 2},
-      {"an opcode it does not know", picture(hex("0030")), "unsupported picture opcode 0x0030 at offset 40", 0},
+      {"an opcode it does not know", picture(hex("0030")), "unsupported picture opcode 0x0030 at offset 40",
+       0},
       {"no pixel map", picture({}), "picture holds no pixel map", 0},
       {"two pixel maps",
-       picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), red_blue(), rectangles(4, 2), Bytes(8, 0), hex("0098")})),
+       picture(concat(
+           {hex("0098"), pixel_map(0x8004, 4, 2), red_blue(), rectangles(4, 2), Bytes(8, 0), hex("0098")})),
        "picture holds more than one pixel map", 2},
       {"a bitmap", picture(concat({hex("0098"), pixel_map(0x0004, 4, 2)})),
        "1-bit bitmaps are not supported, only pixel maps", 0},
       {"4 bits a pixel", picture(concat({hex("0098"), pixel_map(0x8004, 4, 2, 0, 4)})),
        "only 8-bit indexed pixel maps are supported", 0},
-      {"packing type 2", picture(concat({hex("0098"), pixel_map(0x8004, 4, 2, 2)})), "unsupported pixel map packing", 0},
-      {"empty bounds", picture(concat({hex("0098"), pixel_map(0x8004, 0, 2)})), "pixel map bounds are empty", 0},
+      {"packing type 2", picture(concat({hex("0098"), pixel_map(0x8004, 4, 2, 2)})),
+       "unsupported pixel map packing", 0},
+      {"empty bounds", picture(concat({hex("0098"), pixel_map(0x8004, 0, 2)})), "pixel map bounds are empty",
+       0},
       {"rows narrower than the bounds", picture(concat({hex("0098"), pixel_map(0x8002, 4, 2)})),
        "pixel map rows are narrower than its bounds", 0},
-      {"a colour table of 257 entries", picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), hex("00000000 0000 0100")})),
+      {"a colour table of 257 entries",
+       picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), hex("00000000 0000 0100")})),
        "colour table has more than 256 entries", 0},
-      {"a colour table cut short", picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), hex("00000000 0000 0001 0000")})),
+      {"a colour table cut short",
+       picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), hex("00000000 0000 0001 0000")})),
        "colour table is cut short", 0},
       {"a header opcode cut short", concat({slice_of(good, 0, 14), hex("0C00 FFFE")}),
        "picture header opcode is cut short", 0},
@@ -225,17 +238,21 @@ TEST(ToolPictRender, DamagedPicturesSayWhat) {
       {"a region without its end mark",
        picture(concat({region_head, hex("0010 0000 0000 0002 0004  0000 0000 7FFF")})),
        "mask region is damaged (no end mark)", 0},
-      {"unpacked rows cut short", unpacked_4x2(hex("00 01 00 01  01 01"), {}), "row 1: pixel data is cut short", 1},
+      {"unpacked rows cut short", unpacked_4x2(hex("00 01 00 01  01 01"), {}),
+       "row 1: pixel data is cut short", 1},
       {"a count past the picture", packed_8x2(hex("40 07 00")), "row 0: pixel data is cut short", 0},
-      {"a repeat run past the row", packed_8x2(hex("02 F8 03 | 9 bytes")), "row 0: a packed run goes past the end of the row", 0},
+      {"a repeat run past the row", packed_8x2(hex("02 F8 03 | 9 bytes")),
+       "row 0: a packed run goes past the end of the row", 0},
       {"a literal past the row", packed_8x2(hex("0A 08 00 01 02 03 04 05 06 07 00 | 9 bytes")),
        "row 0: a packed run goes past the end of the row", 0},
-      {"packed bytes that end early", packed_8x2(hex("03 FC 03 00 | 5 bytes, then a literal without its byte")),
+      {"packed bytes that end early",
+       packed_8x2(hex("03 FC 03 00 | 5 bytes, then a literal without its byte")),
        "row 0: packed data ends before the row is complete", 0},
       {"a run both past the row and past its bytes", packed_8x2(hex("02 7F 00 | 128 bytes, 1 of them there")),
        "row 0: packed data ends before the row is complete", 0},
       {"packed bytes left after the row",
-       packed_8x2(hex("02 F9 01   04 F9 02 80 80 | two no-ops after the second row")), "row 1: packed data goes on after the row is complete", 1},
+       packed_8x2(hex("02 F9 01   04 F9 02 80 80 | two no-ops after the second row")),
+       "row 1: packed data goes on after the row is complete", 1},
   };
   for (const BadCase &c : cases) {
     SCOPED_TRACE(c.what);

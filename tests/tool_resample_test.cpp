@@ -28,8 +28,8 @@ Resampled resample(int32_t source_width, int32_t source_height, int32_t target_w
   varnel_tool::AreaResampler resampler(
       source_width, source_height, target_width, target_height, channels, [&](std::span<uint8_t> row) {
         if (next == fail_at_row || next >= source_height) return false;
-        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(next) * row_bytes), row_bytes,
-                    row.begin());
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(next) * row_bytes),
+                    row_bytes, row.begin());
         out.rows_pulled.push_back(next++);
         return true;
       });

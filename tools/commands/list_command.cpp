@@ -1,6 +1,5 @@
 // varnel list: what a MacBinary file holds, as text or JSON.
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>

@@ -111,7 +111,8 @@ void MacBinaryInput::collect_resources() {
       resource.id = reference.id;
       resource.named = reference.name_offset != -1 && reference.name != nullptr;
       if (resource.named)
-        resource.name.assign(reference.name->text, strnlen(reference.name->text, sizeof reference.name->text));
+        resource.name.assign(reference.name->text,
+                             strnlen(reference.name->text, sizeof reference.name->text));
       resource.attributes = reference.attributes;
       resource.occurrence = ++seen[{resource.type, resource.id}];
       resource.reference = &reference;
@@ -120,7 +121,9 @@ void MacBinaryInput::collect_resources() {
   }
 }
 
-std::string MacBinaryInput::name() const { return std::string(info_.name, strnlen(info_.name, sizeof info_.name)); }
+std::string MacBinaryInput::name() const {
+  return std::string(info_.name, strnlen(info_.name, sizeof info_.name));
+}
 std::string MacBinaryInput::type() const { return std::string(info_.type, 4); }
 std::string MacBinaryInput::creator() const { return std::string(info_.creator, 4); }
 

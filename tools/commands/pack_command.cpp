@@ -1,7 +1,7 @@
 // varnel pack: a MacBinary file from a data fork and resource lines.
 #include <array>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -44,7 +44,7 @@ const char *unpack_row(std::span<const uint8_t> packed, std::span<uint8_t> row) 
       return kPackedDataEnds;
     case format::UnpackStatus::kRunPastEnd:
       return run_is_cut_short(packed.subspan(result.consumed)) ? kPackedDataEnds
-                                                                : "a packed run goes past the end of the row";
+                                                               : "a packed run goes past the end of the row";
   }
   return "packed data is damaged";
 }
