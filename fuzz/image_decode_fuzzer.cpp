@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "image_reader.hpp"
-#include "resample.hpp"
+#include "support/image_reader.hpp"
+#include "support/resample.hpp"
 
 namespace {
 

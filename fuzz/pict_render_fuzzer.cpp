@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "icon_render.hpp"
-#include "image_sink.hpp"
-#include "pict_render.hpp"
-#include "resource_text.hpp"
+#include "support/icon_render.hpp"
+#include "support/image_sink.hpp"
+#include "support/pict_render.hpp"
+#include "support/resource_text.hpp"
 
 namespace {
 

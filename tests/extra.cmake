@@ -62,3 +62,15 @@ endif()
 if(TARGET cli_test AND TARGET varnel_cli)
   add_dependencies(cli_test varnel_cli)
 endif()
+
+# ---- The tool's support code ----------------------------------------------
+# tools/support/ (varnel_tool_core) on hand-made bytes: image readers,
+# resampler, palettes, Mac text, PICT and icon rendering.  Built with the
+# tool only, since the support code needs libpng.
+if(TARGET varnel_tool_core)
+  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test tool_pict_render_test
+               tool_icon_render_test)
+    varnel_add_test(${name})
+    target_link_libraries(${name} PRIVATE varnel_tool_core)
+  endforeach()
+endif()

@@ -1,0 +1,98 @@
+// varnel ct: a single-channel CT image from a PNG or netpbm file.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "commands.hpp"
+#include "support/ct_conversion.hpp"
+#include "support/image_reader.hpp"
+#include "support/output_file.hpp"
+#include "tessel.h"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kCtHelp = R"(Usage: varnel ct IN OUT.ct [--palette mac256|mac16|grey|mono]
+
+Converts the PNG or netpbm image IN into the single-channel CT file OUT.ct
+that the icon builders and other CT-reading hosts take.  Each pixel becomes
+one byte (transparent pixels count as white):
+  mac256  index of the nearest colour of the Macintosh 256-colour palette
+          (for icl8, ics8; the default)
+  mac16   index of the nearest colour of the 16-colour palette, in the
+          high four bits (for icl4, ics4)
+  grey    amount of ink: 0 white to 255 black
+  mono    255 for dark pixels, 0 for light ones (for ICN#, ics#)
+
+Options:
+  --palette NAME  one of the four above
+  -q, --quiet     no notices
+  -h, --help      this text
+
+Exit status: 0 on success, 1 when IN cannot be read or OUT.ct written (no
+OUT.ct is left behind), 2 for a usage error.
+)";
+
+// A CT image is held whole in memory by the writer; this keeps it sane.
+constexpr int64_t kMaxCtPixels = 64ll << 20;
+
+}  // namespace
+
+int run_ct(const Arguments &arguments) {
+  ArgumentWalker walker(arguments);
+  std::vector<std::string> positional;
+  CtPalette palette = CtPalette::kMac256;
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      std::fputs(kCtHelp, results());
+      return kExitSuccess;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is("--palette")) {
+      const std::string name = walker.value();
+      const std::optional<CtPalette> chosen = parse_ct_palette(name);
+      if (!chosen) throw UsageError("--palette must be mac256, mac16, grey or mono, not '" + name + "'");
+      palette = *chosen;
+    } else if (walker.is_positional() && positional.size() < 2) {
+      positional.push_back(walker.text());
+    } else {
+      walker.reject();
+    }
+  }
+  if (positional.size() != 2) throw UsageError("ct needs an input image and an output CT file");
+  const std::string &input = positional[0];
+  const std::string &output_path = positional[1];
+  Reporter &reporter = Reporter::instance();
+  DecodedImage image;
+  std::string error;
+  if (!decode_image_file(input, kMaxCtPixels, image, error)) {
+    reporter.error(input + ": " + error);
+    return kExitFailure;
+  }
+  const std::vector<uint8_t> samples = convert_to_ct_samples(image, palette);
+  OutputFile output;
+  if (!output.create(output_path, false, error)) {
+    reporter.error(output_path + ": cannot create: " + error);
+    return kExitFailure;
+  }
+  errno = 0;
+  if (tessel_write_ct(output.temporary_path().c_str(), samples.data(), image.info.width, image.info.height,
+                      1) != 0) {
+    reporter.error(output_path + ": cannot write: " + std::strerror(errno != 0 ? errno : EIO));
+    return kExitFailure;
+  }
+  if (!output.commit(error)) {
+    reporter.error(output_path + ": " + error);
+    return kExitFailure;
+  }
+  reporter.notice("wrote " + output_path + " (" + std::to_string(image.info.width) + "x" +
+                  std::to_string(image.info.height) + ")");
+  return kExitSuccess;
+}
+
+}  // namespace varnel_tool

@@ -1,0 +1,193 @@
+// varnel extract: forks and resources of a MacBinary file, byte for byte.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "commands.hpp"
+#include "library_session.hpp"
+#include "macbinary_input.hpp"
+#include "support/mac_text.hpp"
+#include "support/output_file.hpp"
+#include "support/resource_file_names.hpp"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kExtractHelp = R"(Usage: varnel extract FILE --data OUT
+       varnel extract FILE --rsrc OUT
+       varnel extract FILE --resource TYPE ID OUT
+       varnel extract FILE --all DIR
+
+Copies part of the MacBinary file FILE, byte for byte:
+  --data OUT              the data fork
+  --rsrc OUT              the whole resource fork
+  --resource TYPE ID OUT  the data of one resource (TYPE is padded with
+                          blanks to 4 characters; the first one with that ID)
+  --all DIR               all of it into DIR: "data", "rsrc", and one file
+                          per resource named TYPE.ID (characters unfit for
+                          file names written as %XX, e.g. "PDF%20.128");
+                          further resources with the same type and ID, as
+                          a damaged map may hold, as TYPE.ID.2, TYPE.ID.3...
+OUT may be "-" for standard output.  Files appear only when complete.
+
+Options:
+  -q, --quiet  no notices
+  -h, --help   this text
+
+Exit status: 0 on success, 1 when anything could not be read or written,
+2 for a usage error.
+)";
+
+// Writes bytes to OUT ("-": standard output); false after an error message.
+template <typename Writer>
+bool write_output(const std::string &path, Writer write) {
+  if (path == "-") {
+    const bool ok = write(results());
+    std::fflush(results());
+    return ok;
+  }
+  OutputFile output;
+  std::string error;
+  if (!output.create(path, true, error)) {
+    Reporter::instance().error(path + ": cannot create: " + error);
+    return false;
+  }
+  if (!write(output.stream())) return false;
+  if (!output.commit(error)) {
+    Reporter::instance().error(path + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+bool extract_data_fork(const MacBinaryInput &input, const std::string &path) {
+  return write_output(path, [&](FILE *out) { return input.copy_data_fork(out); });
+}
+
+bool extract_resource_fork(const MacBinaryInput &input, const std::string &path) {
+  return write_output(path, [&](FILE *out) { return input.copy_resource_fork(out); });
+}
+
+bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path) {
+  std::vector<uint8_t> data;
+  int64_t length = 0;
+  if (!input.read_resource(entry, &data, length)) return false;
+  return write_output(path, [&](FILE *out) {
+    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out) != data.size()) {
+      Reporter::instance().error(path + ": write error");
+      return false;
+    }
+    return true;
+  });
+}
+
+bool extract_all(MacBinaryInput &input, const std::string &directory) {
+  std::error_code code;
+  std::filesystem::create_directories(directory, code);
+  if (code || !std::filesystem::is_directory(directory)) {
+    Reporter::instance().error(directory + ": cannot create the directory");
+    return false;
+  }
+  const std::filesystem::path base(directory);
+  bool ok = extract_data_fork(input, (base / "data").string());
+  ok = extract_resource_fork(input, (base / "rsrc").string()) && ok;
+  for (const ResourceEntry &entry : input.resources()) {
+    const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
+    ok = extract_resource(input, entry, (base / stem).string()) && ok;
+  }
+  return ok;
+}
+
+}  // namespace
+
+int run_extract(const Arguments &arguments) {
+  enum class Action { kNone, kData, kResourceFork, kResource, kAll };
+  ArgumentWalker walker(arguments);
+  std::string path;
+  Action action = Action::kNone;
+  std::string target, type_text, id_text;
+  auto choose = [&action](Action chosen) {
+    if (action != Action::kNone) throw UsageError("extract does one of --data, --rsrc, --resource and --all");
+    action = chosen;
+  };
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      std::fputs(kExtractHelp, results());
+      return kExitSuccess;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is("--data")) {
+      choose(Action::kData);
+      target = walker.value();
+    } else if (walker.is("--rsrc")) {
+      choose(Action::kResourceFork);
+      target = walker.value();
+    } else if (walker.is("--resource")) {
+      choose(Action::kResource);
+      try {
+        type_text = walker.value();
+        id_text = walker.extra_value();
+        target = walker.extra_value();
+      } catch (const UsageError &) {
+        throw UsageError("--resource needs TYPE ID OUT");
+      }
+    } else if (walker.is("--all")) {
+      choose(Action::kAll);
+      target = walker.value();
+    } else if (walker.is_positional() && path.empty()) {
+      path = walker.text();
+    } else {
+      walker.reject();
+    }
+  }
+  if (path.empty()) throw UsageError("extract needs a MacBinary file");
+  if (action == Action::kNone) throw UsageError("extract needs one of --data, --rsrc, --resource and --all");
+  std::string type;
+  int32_t id = 0;
+  if (action == Action::kResource) {
+    const std::optional<std::string> mac_type = utf8_to_mac_roman(type_text);
+    if (!mac_type || mac_type->empty() || mac_type->size() > 4)
+      throw UsageError("resource type '" + type_text + "' must be 1 to 4 Macintosh characters");
+    type = *mac_type;
+    type.resize(4, ' ');
+    char *end = nullptr;
+    const long value = std::strtol(id_text.c_str(), &end, 10);
+    if (id_text.empty() || *end != '\0' || value < -32768 || value > 32767)
+      throw UsageError("resource ID '" + id_text + "' must be a whole number from -32768 to 32767");
+    id = static_cast<int32_t>(value);
+  }
+  if (!start_library()) return kExitFailure;
+  MacBinaryInput input;
+  if (!input.open(path)) return kExitFailure;
+  bool ok = false;
+  switch (action) {
+    case Action::kData:
+      ok = extract_data_fork(input, target);
+      break;
+    case Action::kResourceFork:
+      ok = extract_resource_fork(input, target);
+      break;
+    case Action::kResource: {
+      const ResourceEntry *entry = input.find(type, id);
+      if (entry == nullptr) {
+        Reporter::instance().error(path + ": no resource " + type_text + " " + std::to_string(id));
+        return kExitFailure;
+      }
+      ok = extract_resource(input, *entry, target);
+      break;
+    }
+    case Action::kAll:
+      ok = extract_all(input, target);
+      break;
+    case Action::kNone:
+      break;
+  }
+  return ok && !Reporter::instance().failed() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace varnel_tool

@@ -1,0 +1,185 @@
+#include "macbinary_input.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "tessel.h"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr int32_t kCopyChunkBytes = 64 * 1024;
+
+struct TesselFileRelease {
+  void operator()(TesselFile *file) const { fdbfree(file); }  // closes it too
+};
+
+// Writes `count` bytes to `out`; false after an error message.
+bool write_bytes(const uint8_t *bytes, size_t count, FILE *out) {
+  if (count > 0 && std::fwrite(bytes, 1, count, out) != count) {
+    Reporter::instance().error("write error");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ResourceEntry::label() const {
+  std::string text = type + " " + std::to_string(signed_id());
+  if (occurrence > 1) text += " #" + std::to_string(occurrence);
+  return text;
+}
+
+MacBinaryInput::~MacBinaryInput() {
+  if (channel_ != nullptr) MacBin_Close(channel_);
+}
+
+bool MacBinaryInput::open(const std::string &path) {
+  Reporter &reporter = Reporter::instance();
+  path_ = path;
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(path, code)) {
+    reporter.error(path + ": no such file");
+    return false;
+  }
+  file_size_ = static_cast<int64_t>(std::filesystem::file_size(path, code));
+  if (code) {
+    reporter.error(path + ": no such file");
+    return false;
+  }
+  // The library says why a file it refuses is unusable (a fork or the map
+  // outside the file, a map that contradicts itself); it cannot tell a
+  // damaged MacBinary file from some other file, and neither can the tool.
+  channel_ = MacBin_OpenR(path.c_str());
+  if (channel_ == nullptr) {
+    reporter.error(path + ": not a MacBinary file, or its resource fork cannot be read");
+    return false;
+  }
+  if (MacBin_GetFileInfo(channel_, &info_) != 1) {
+    reporter.error(path + ": the library gives no header facts for this file");
+    return false;
+  }
+  if (!forks_fit_the_file()) return false;
+  collect_resources();
+  return true;
+}
+
+// The library reads any 128 bytes as a header and only the forks it needs;
+// a file of another kind shows itself by naming no file, and a cut one by
+// forks that end past the end of the file.
+bool MacBinaryInput::forks_fit_the_file() {
+  int32_t data_offset = 0, data_length = 0, rsrc_offset = 0, rsrc_length = 0;
+  MacBin_GetDataBlockParams(channel_, &data_offset, &data_length);
+  MacBin_GetResourceBlockParams(channel_, &rsrc_offset, &rsrc_length);
+  rsrc_offset_ = rsrc_offset;
+  rsrc_length_ = rsrc_length;
+  Reporter &reporter = Reporter::instance();
+  if (file_size_ < data_offset) {
+    reporter.error(path_ + ": not a MacBinary file (shorter than " + std::to_string(data_offset) + " bytes)");
+    return false;
+  }
+  if (info_.name[0] == '\0') {
+    reporter.error(path_ + ": not a MacBinary file (the header names no file)");
+    return false;
+  }
+  const int64_t forks_end = rsrc_offset_ + rsrc_length_;
+  const bool data_fits = int64_t{data_offset} + data_length <= file_size_;
+  const bool resources_fit = rsrc_length_ == 0 || forks_end <= file_size_;
+  if (data_length < 0 || rsrc_length_ < 0 || !data_fits || !resources_fit) {
+    reporter.error(path_ + ": truncated MacBinary file (the forks need " + std::to_string(forks_end) +
+                   " bytes, the file has " + std::to_string(file_size_) + ")");
+    return false;
+  }
+  return true;
+}
+
+void MacBinaryInput::collect_resources() {
+  std::map<std::pair<std::string, int32_t>, int32_t> seen;  // (type, ID) -> resources so far
+  const int32_t type_count = MacBin_GetNrTypes(channel_);
+  for (int32_t t = 0; t < type_count && channel_->types != nullptr; ++t) {
+    const MacBinTypeEntry &entry = channel_->types[t];
+    for (int32_t r = 0; r < entry.count && entry.refs != nullptr; ++r) {
+      const MacBinRefEntry &reference = entry.refs[r];
+      ResourceEntry resource;
+      resource.type.assign(entry.type, 4);
+      resource.id = reference.id;
+      resource.named = reference.name_offset != -1 && reference.name != nullptr;
+      if (resource.named)
+        resource.name.assign(reference.name->text,
+                             strnlen(reference.name->text, sizeof reference.name->text));
+      resource.attributes = reference.attributes;
+      resource.occurrence = ++seen[{resource.type, resource.id}];
+      resource.reference = &reference;
+      resources_.push_back(std::move(resource));
+    }
+  }
+}
+
+std::string MacBinaryInput::name() const {
+  return std::string(info_.name, strnlen(info_.name, sizeof info_.name));
+}
+std::string MacBinaryInput::type() const { return std::string(info_.type, 4); }
+std::string MacBinaryInput::creator() const { return std::string(info_.creator, 4); }
+
+bool MacBinaryInput::read_resource(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length) {
+  const int32_t stored = MacBin_ReadResourceData(channel_, entry.reference, nullptr, 0);
+  bool ok = stored >= 0;
+  if (ok) {
+    length = stored;
+    if (data != nullptr) {
+      data->assign(static_cast<size_t>(stored), 0);
+      ok = MacBin_ReadResourceData(channel_, entry.reference, data->data(), stored) == stored;
+    }
+  }
+  if (!ok)
+    Reporter::instance().error(path_ + ": the data of resource " + entry.label() +
+                               " lies outside the resource fork");
+  return ok;
+}
+
+const ResourceEntry *MacBinaryInput::find(const std::string &type, int32_t id) const {
+  for (const ResourceEntry &entry : resources_)
+    if (entry.type == type && entry.signed_id() == static_cast<int16_t>(id)) return &entry;
+  return nullptr;
+}
+
+bool MacBinaryInput::copy_data_fork(FILE *out) const {
+  std::vector<uint8_t> buffer(kCopyChunkBytes);
+  for (int64_t offset = 0;;) {
+    const int32_t count = MacBin_ReadDataFork(channel_, offset, buffer.data(), kCopyChunkBytes);
+    if (count < 0) {
+      Reporter::instance().error(path_ + ": read error");
+      return false;
+    }
+    if (count == 0) return true;
+    if (!write_bytes(buffer.data(), static_cast<size_t>(count), out)) return false;
+    offset += count;
+  }
+}
+
+// The library hands out resources, not the fork they sit in: the fork is
+// copied as bytes of the file, where the library places it.
+bool MacBinaryInput::copy_resource_fork(FILE *out) const {
+  int64_t left = std::min(rsrc_length_, file_size_ - rsrc_offset_);
+  if (left <= 0) return true;
+  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", path_.c_str(), "", 0));
+  std::vector<uint8_t> buffer(kCopyChunkBytes);
+  bool ok = file != nullptr && fputp(file.get(), rsrc_offset_) == rsrc_offset_;
+  while (ok && left > 0) {
+    const int64_t chunk = std::min<int64_t>(left, kCopyChunkBytes);
+    ok = fgetm(file.get(), buffer.data(), chunk) == 1;
+    if (!ok) break;
+    if (!write_bytes(buffer.data(), static_cast<size_t>(chunk), out)) return false;
+    left -= chunk;
+  }
+  if (!ok) Reporter::instance().error(path_ + ": read error");
+  return ok;
+}
+
+}  // namespace varnel_tool

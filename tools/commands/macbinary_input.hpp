@@ -1,0 +1,78 @@
+// A MacBinary file opened for reading, through the library's public calls
+// alone: MacBin_OpenR reads the header and the resource map, MacBin_GetFileInfo
+// tells what the header says, the block parameters where the forks lie, and
+// MacBin_ReadDataFork and MacBin_ReadResourceData deliver the bytes.  The
+// tool judges only what the library leaves to its host: whether the forks
+// fit in the file, and whether the header names a file at all.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "varnel.h"
+
+namespace varnel_tool {
+
+struct ResourceEntry {
+  std::string type;  // 4 bytes, MacRoman
+  int32_t id = 0;    // as stored, 0 to 65535; see signed_id()
+  bool named = false;
+  std::string name;  // MacRoman
+  int32_t attributes = 0;
+  // 1 for the first resource of its type and ID in map order, 2 for the
+  // next one with the same pair, and so on: a damaged or hand-made map may
+  // repeat an ID, and each such resource keeps its own data.
+  int32_t occurrence = 1;
+  const MacBinRefEntry *reference = nullptr;  // the library's record, for MacBin_ReadResourceData
+  // Resource IDs are signed 16-bit on the Macintosh.
+  int32_t signed_id() const { return static_cast<int16_t>(static_cast<uint16_t>(id)); }
+  // "PICT 128", or "PICT 128 #2" for the second resource with that type and ID.
+  std::string label() const;
+};
+
+class MacBinaryInput {
+ public:
+  MacBinaryInput() = default;
+  ~MacBinaryInput();
+  MacBinaryInput(const MacBinaryInput &) = delete;
+  MacBinaryInput &operator=(const MacBinaryInput &) = delete;
+
+  // False after an error message naming `path`.
+  bool open(const std::string &path);
+
+  const std::string &path() const { return path_; }
+  const MacBinFileInfo &info() const { return info_; }
+  // The header's texts as stored (MacRoman): the name, and the four bytes
+  // of the type and the creator.
+  std::string name() const;
+  std::string type() const;
+  std::string creator() const;
+  const std::vector<ResourceEntry> &resources() const { return resources_; }
+
+  // The resource's data (or only its length when `data` is null); false
+  // after an error message when it lies outside the resource fork.
+  bool read_resource(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length);
+  // The first resource of this type and ID, or null.
+  const ResourceEntry *find(const std::string &type, int32_t id) const;
+
+  // The data fork, and the whole resource fork as bytes of the file, copied
+  // to `out`; false after an error message.
+  bool copy_data_fork(FILE *out) const;
+  bool copy_resource_fork(FILE *out) const;
+
+ private:
+  bool forks_fit_the_file();
+  void collect_resources();
+
+  std::string path_;
+  int64_t file_size_ = 0;
+  MacBinChannel *channel_ = nullptr;
+  MacBinFileInfo info_{};
+  int64_t rsrc_offset_ = 0;
+  int64_t rsrc_length_ = 0;
+  std::vector<ResourceEntry> resources_;
+};
+
+}  // namespace varnel_tool

@@ -1,0 +1,553 @@
+// varnel pack: a MacBinary file from a data fork and resource lines.
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "commands.hpp"
+#include "image_methods.hpp"
+#include "library_session.hpp"
+#include "support/mac_text.hpp"
+#include "support/output_file.hpp"
+#include "tool_context.hpp"
+#include "varnel.h"
+#include "write_handlers.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kPackHelp = R"(Usage: varnel pack -o OUT --creator CODE --type CODE [options] [SCRIPT|-]
+
+Writes the MacBinary file OUT: a data fork and the resources that the
+resource lines describe, one per line, from SCRIPT (or standard input for
+"-") and then from each -e option, in order.
+
+Options:
+  -o, --output OUT     the MacBinary file to write (required)
+  --creator CODE       creator code, 1 to 4 characters (required)
+  --type CODE          file type, 1 to 4 characters (required); shorter
+                       codes are padded with blanks
+  --name NAME          Macintosh file name, at most 31 characters (default:
+                       OUT's name without ".bin")
+  --data FILE|-        the data fork, from FILE or standard input
+  --format ii|classic  MacBinary II (default) or the classic header
+  -e, --line LINE      one more resource line (repeatable)
+  -q, --quiet          no notices, no progress bar
+  -h, --help           this text
+
+Resource lines ("TYPE ID NAME PARAMETERS"; ";" starts a comment; quote a
+name with blanks, "" for none):
+  vers 1 "" 1.00 F 0 0/1.0/Version 1.0   version resource
+  FREF 128 "" TEXT 128                    file reference: file type, icon ID
+  BNDL OWNER-TEXT                         text of the owner resource
+  icl8 128 "" icon32.png                  icons from PNG, netpbm or CT files:
+                                          icl8 ics8 icl4 ics4 ICN# ics#
+  PICT 128 Preview preview.png 72 mask.png  picture at 72 pixels per inch,
+                                          with an optional mask image
+  TEXT 128 "Read Me" readme.txt           any other type: the file's bytes
+Relative file names in a script are taken from the script's directory.
+
+Exit status: 0 when the file was written, 1 when any error was reported
+(OUT is then not written), 2 for a usage error.
+)";
+
+// What the library takes, from the limits it publishes: lines, types,
+// resources of a type, name lengths and the map's name list.  The tool
+// checks them before a line goes in so that a refusal names its cause and
+// its line, and so that no resource is cut or dropped without a word.
+constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
+constexpr size_t kMaxTypes = MACBIN_MAX_TYPES;
+constexpr size_t kMaxResourcesPerType = MACBIN_MAX_RESOURCES_PER_TYPE;
+constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
+constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
+// The owner text is kept in the channel, NUL included; the library cuts a
+// longer one.
+constexpr size_t kMaxOwnerTextLength = sizeof(MacBinChannel::owner_text) - 1;
+// Macintosh file names of the Finder: at most 31 characters.
+constexpr size_t kMaxMacNameLength = 31;
+// Positions are 32-bit, and the resource data after the data fork must
+// stay addressable: a data fork longer than this cannot be stored whatever
+// else the file holds (the library refuses somewhat shorter ones too).
+// Reading stops there rather than copying an endless input.
+constexpr int64_t kMaxDataForkBytes = INT32_MAX - int64_t{MACBIN_MAX_DATA_OFFSET};
+// Names the library gives the resources it adds on close, in the name list
+// with their length bytes.
+constexpr size_t kOwnerNameBytes = 1 + 14;   // "Owner resource"
+constexpr size_t kBundleNameBytes = 1 + 6;   // "Bundle"
+
+struct ScriptLine {
+  std::string text;
+  std::string origin;     // "sample.rsrc:12", "<stdin>:3", "-e #2"
+  std::string directory;  // where its relative file names are found
+};
+
+struct PackOptions {
+  std::string output;
+  std::string creator;
+  std::string type;
+  std::string name;
+  bool name_given = false;
+  std::string data;
+  int32_t format = MACBIN_FORMAT_II;
+  std::string script;
+  std::vector<std::string> lines;
+};
+
+// Pads a code to four characters with blanks, in MacRoman.
+std::string parse_code(const std::string &text, const char *what) {
+  const std::optional<std::string> code = utf8_to_mac_roman(text);
+  if (!code || code->empty() || code->size() > 4)
+    throw UsageError(std::string(what) + " '" + text + "' must be 1 to 4 Macintosh characters");
+  std::string padded = *code;
+  padded.resize(4, ' ');
+  return padded;
+}
+
+std::string parse_mac_name(const std::string &text) {
+  const std::optional<std::string> name = utf8_to_mac_roman(text);
+  if (!name) throw UsageError("name '" + text + "' cannot be written in the Macintosh character set");
+  if (name->empty() || name->size() > kMaxMacNameLength)
+    throw UsageError("name '" + text + "' must be 1 to 31 characters");
+  if (name->find(':') != std::string::npos)
+    throw UsageError("name '" + text + "' must not contain ':' (the Macintosh path separator)");
+  return *name;
+}
+
+// OUT's file name without ".bin", made fit for a Macintosh name.
+std::string default_mac_name(const std::string &output) {
+  std::string base = std::filesystem::path(output).filename().string();
+  if (base.size() > 4) {
+    std::string ending = base.substr(base.size() - 4);
+    for (char &c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending == ".bin") base.resize(base.size() - 4);
+  }
+  std::string name = utf8_to_mac_roman(base).value_or("");
+  if (name.empty())
+    for (char c : base) name += static_cast<unsigned char>(c) < 0x80 ? c : '_';
+  for (char &c : name)
+    if (c == ':') c = '-';
+  if (name.size() > kMaxMacNameLength) name.resize(kMaxMacNameLength);
+  return name.empty() ? "Untitled" : name;
+}
+
+PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
+  PackOptions options;
+  ArgumentWalker walker(arguments);
+  bool script_given = false;
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      help = true;
+      return options;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is("--output", "-o")) {
+      options.output = walker.value();
+    } else if (walker.is("--creator")) {
+      options.creator = walker.value();
+    } else if (walker.is("--type")) {
+      options.type = walker.value();
+    } else if (walker.is("--name")) {
+      options.name = walker.value();
+      options.name_given = true;
+    } else if (walker.is("--data")) {
+      options.data = walker.value();
+    } else if (walker.is("--format")) {
+      const std::string format = walker.value();
+      if (format == "ii" || format == "II")
+        options.format = MACBIN_FORMAT_II;
+      else if (format == "classic")
+        options.format = MACBIN_FORMAT_CLASSIC;
+      else
+        throw UsageError("--format must be 'ii' or 'classic', not '" + format + "'");
+    } else if (walker.is("--line", "-e")) {
+      options.lines.push_back(walker.value());
+    } else if (walker.is_positional() && !script_given) {
+      options.script = walker.text();
+      script_given = true;
+    } else {
+      walker.reject();
+    }
+  }
+  if (options.output.empty()) throw UsageError("pack needs an output file (-o OUT)");
+  if (options.output == "-") throw UsageError("pack writes a file; standard output is not supported");
+  if (options.creator.empty()) throw UsageError("pack needs a creator code (--creator CODE)");
+  if (options.type.empty()) throw UsageError("pack needs a file type (--type CODE)");
+  if (options.data == "-" && options.script == "-")
+    throw UsageError("the data fork and the script cannot both come from standard input");
+  options.creator = parse_code(options.creator, "creator");
+  options.type = parse_code(options.type, "file type");
+  options.name = options.name_given ? parse_mac_name(options.name) : default_mac_name(options.output);
+  return options;
+}
+
+// Reads the script's lines; false after an error message.
+bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
+  std::ifstream file;
+  std::istream *in = &std::cin;
+  std::string origin = "<stdin>";
+  std::string directory;
+  if (script != "-") {
+    file.open(script, std::ios::binary);
+    if (!file || std::filesystem::is_directory(script)) {
+      Reporter::instance().error(script + ": cannot read the script");
+      return false;
+    }
+    in = &file;
+    origin = script;
+    directory = std::filesystem::path(script).parent_path().string();
+  }
+  std::string text;
+  for (int number = 1; std::getline(*in, text); ++number) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();  // scripts written on other systems
+    lines.push_back({text, origin + ":" + std::to_string(number), directory});
+  }
+  if (in->bad()) {
+    Reporter::instance().error(origin + ": read error");
+    return false;
+  }
+  return true;
+}
+
+bool parse_resource_id(const std::string &text, int32_t &id) {
+  size_t at = text.size() > 0 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (at >= text.size() || text.size() > 7 || text.find_first_not_of("0123456789", at) != std::string::npos)
+    return false;
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value < -32768 || value > 32767) return false;
+  id = static_cast<int32_t>(value);
+  return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// "M.mb S R REGION/short/long": the fixed positions add_vers reads.
+bool check_vers_parameter(const std::string &param) {
+  Reporter &reporter = Reporter::instance();
+  const char *kForm = "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
+  if (param.size() < 10 || !is_digit(param[0]) || !is_digit(param[2]) || !is_digit(param[3]) ||
+      !is_digit(param[7]) || !is_digit(param[9])) {
+    reporter.error(kForm);
+    return false;
+  }
+  if (std::string("DABF").find(param[5]) == std::string::npos) {
+    reporter.error(std::string("vers release stage '") + param[5] +
+                   "' must be D (development), A (alpha), B (beta) or F (final)");
+    return false;
+  }
+  const size_t first_slash = param.find('/', 10);
+  const size_t second_slash = first_slash == std::string::npos ? first_slash : param.find('/', first_slash + 1);
+  if (second_slash == std::string::npos) {
+    reporter.error(kForm);
+    return false;
+  }
+  const long region = std::strtol(param.c_str() + 9, nullptr, 10);
+  if (region > 0xFFFF) {
+    reporter.error("vers region code " + std::to_string(region) + " does not fit in 16 bits");
+    return false;
+  }
+  const size_t long_end = param.find('/', second_slash + 1);
+  const size_t short_length = second_slash - first_slash - 1;
+  const size_t long_length =
+      (long_end == std::string::npos ? param.size() : long_end) - second_slash - 1;
+  if (short_length > 255 || long_length > 255) {
+    reporter.error("vers version texts must be at most 255 characters each");
+    return false;
+  }
+  return true;
+}
+
+// "TYPE ICON-ID": a four-character file type and the icon family's ID.
+bool check_fref_parameter(const std::string &param) {
+  int32_t icon_id = 0;
+  std::string id_text = param.size() > 5 ? param.substr(5) : "";
+  while (!id_text.empty() && (id_text.back() == ' ' || id_text.back() == '\t')) id_text.pop_back();
+  if (param.size() < 6 || param[4] != ' ' || !parse_resource_id(id_text, icon_id)) {
+    Reporter::instance().error("FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), "
+                               "e.g. 'TEXT 128'");
+    return false;
+  }
+  return true;
+}
+
+class Packer {
+ public:
+  Packer(const PackOptions &options, MacBinChannel *channel) : options_(options), channel_(channel) {}
+
+  // Hands one line to the library after checking what the library cannot.
+  void add_line(const ScriptLine &line) {
+    ReportContext context(line.origin);
+    std::string text = line.text;
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return;  // blank
+    text.erase(0, first);
+    if (text[0] == ';') return;  // comment
+    if (text.size() > kMaxLineLength) {
+      Reporter::instance().error("line longer than " + std::to_string(kMaxLineLength) + " characters");
+      return;
+    }
+    if (text.find('\0') != std::string::npos) {
+      Reporter::instance().error("line holds a NUL character");
+      return;
+    }
+    if (!fits_resource_data()) return;
+    set_image_directory(line.directory);
+    if (!check_line(text)) return;
+    MacBin_AddResource(channel_, text.c_str());
+  }
+
+  // The owner resource and the bundle still need an addressable offset.
+  bool ready_to_close() {
+    ReportContext context("");
+    return fits_resource_data();
+  }
+
+ private:
+  bool check_line(const std::string &text) {
+    Reporter &reporter = Reporter::instance();
+    std::vector<char> buffer(text.size() + 1);
+    std::array<char *, 4> words{};
+    const int32_t count = MacBin_GetArguments(text.c_str(), buffer.data(), words.data(), 3);
+    const std::string first = count >= 1 && words[0] != nullptr ? words[0] : "";
+    if (count == 2 && first == "BNDL") {
+      if (std::strlen(words[1]) > kMaxOwnerTextLength) {
+        reporter.error("the owner text must be at most " + std::to_string(kMaxOwnerTextLength) + " characters");
+        return false;
+      }
+      return true;
+    }
+    if (first == "BNDL" || first == "Bndl") {
+      reporter.error("BNDL takes one word, the owner text: quote it when it has blanks "
+                     "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
+      return false;
+    }
+    if (count != 3) return true;  // the library reports the malformed line itself
+    const std::string type_word = first;
+    const std::string id_word = words[1];
+    const std::string name = words[2];
+    const std::string param = words[3] != nullptr ? words[3] : "";
+    if (type_word.empty() || type_word.size() > 4) {
+      reporter.error("resource type '" + type_word + "' must be 1 to 4 characters");
+      return false;
+    }
+    std::string type = type_word;
+    type.resize(4, ' ');
+    int32_t id = 0;
+    if (!parse_resource_id(id_word, id)) {
+      reporter.error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
+      return false;
+    }
+    if (name.size() > kMaxResourceNameLength) {
+      reporter.error("resource name longer than " + std::to_string(kMaxResourceNameLength) + " characters");
+      return false;
+    }
+    if (type == options_.creator && id == 0) {
+      reporter.error(type_word + " 0 is the owner resource, which the file gets on its own; "
+                     "'BNDL TEXT' sets its text");
+      return false;
+    }
+    if (type == "vers" && !check_vers_parameter(param)) return false;
+    if (type == "FREF" && !check_fref_parameter(param)) return false;
+    auto &ids = resources_[type];
+    if (const auto seen = ids.find(id); seen != ids.end()) {
+      reporter.error("duplicate resource " + type_word + " " + std::to_string(id) + " (first at " +
+                     seen->second + ")");
+      return false;
+    }
+    const bool bundle = has_fref_ || type == "FREF";
+    if (count_types(type, bundle) > kMaxTypes) {
+      reporter.error("more than " + std::to_string(kMaxTypes) + " resource types in one file");
+      return false;
+    }
+    const size_t owner_share = type == options_.creator ? 1 : 0;
+    if (ids.size() + 1 + owner_share > kMaxResourcesPerType) {
+      reporter.error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word);
+      return false;
+    }
+    const size_t name_bytes = name.empty() ? 0 : 1 + name.size();
+    if (name_list_bytes_ + name_bytes + kOwnerNameBytes + (bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
+      reporter.error("the resource names exceed the map's 64 KiB name list");
+      return false;
+    }
+    ids.emplace(id, Reporter::instance().context());
+    name_list_bytes_ += name_bytes;
+    has_fref_ = bundle;
+    return true;
+  }
+
+  size_t count_types(const std::string &new_type, bool bundle) const {
+    std::set<std::string> types;
+    for (const auto &[type, ids] : resources_)
+      if (!ids.empty()) types.insert(type);
+    types.insert(new_type);
+    types.insert(options_.creator);  // the owner resource
+    if (bundle) types.insert("BNDL");
+    return types.size();
+  }
+
+  // The next resource's data offset must fit the map's 24 bits.  Offsets
+  // count from the start of the resource data, which is where the output
+  // stands once the data fork is complete.
+  bool fits_resource_data() {
+    if (resource_data_start_ < 0) {
+      MacBin_CompleteDataFork(channel_);  // what the next line or the close would do
+      resource_data_start_ = MacBin_GetPtrPos();
+    }
+    const int64_t offset = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
+    if (offset > kMaxResourceDataBytes) {
+      if (!data_full_reported_)
+        Reporter::instance().error("the resources exceed the " + std::to_string(kMaxResourceDataBytes) +
+                                   " bytes of resource data a MacBinary map can address");
+      data_full_reported_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  const PackOptions &options_;
+  MacBinChannel *channel_;
+  std::map<std::string, std::map<int32_t, std::string>> resources_;  // type -> ID -> origin
+  size_t name_list_bytes_ = 0;
+  bool has_fref_ = false;
+  int64_t resource_data_start_ = -1;  // set once the data fork is complete
+  bool data_full_reported_ = false;
+};
+
+struct FileCloser {
+  void operator()(FILE *file) const {
+    if (file != stdin) std::fclose(file);
+  }
+};
+
+// Copies the data fork; false after an error message.
+bool write_data_fork(const std::string &source) {
+  std::unique_ptr<FILE, FileCloser> file(source == "-" ? stdin : std::fopen(source.c_str(), "rb"));
+  if (!file) {
+    Reporter::instance().error(source + ": cannot read the data fork: " + std::strerror(errno));
+    return false;
+  }
+  std::vector<uint8_t> buffer(64 * 1024);
+  int64_t total = 0;
+  for (;;) {
+    const size_t count = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    if (count == 0) break;
+    total += static_cast<int64_t>(count);
+    if (total > kMaxDataForkBytes) {
+      Reporter::instance().error(source + ": a data fork of more than " + std::to_string(kMaxDataForkBytes) +
+                                 " bytes cannot be stored");
+      return false;
+    }
+    const auto length = static_cast<int32_t>(count);
+    if (MacBin_PutBuf(buffer.data(), length, length) != 0) return false;  // reported by the library
+  }
+  if (std::ferror(file.get()) != 0) {
+    Reporter::instance().error(source + ": read error in the data fork");
+    return false;
+  }
+  return true;
+}
+
+// A private directory for converted icons, removed with everything in it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::error_code code;
+    std::string pattern = (std::filesystem::temp_directory_path(code) / "varnel-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+  }
+  ~ScratchDirectory() {
+    std::error_code code;
+    if (!path_.empty()) std::filesystem::remove_all(path_, code);
+  }
+  ScratchDirectory(const ScratchDirectory &) = delete;
+  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
+  const std::string &path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+int run_pack(const Arguments &arguments) {
+  bool help = false;
+  const PackOptions options = parse_pack_arguments(arguments, help);
+  if (help) {
+    std::fputs(kPackHelp, results());
+    return kExitSuccess;
+  }
+  Reporter &reporter = Reporter::instance();
+  std::vector<ScriptLine> lines;
+  if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
+  for (size_t i = 0; i < options.lines.size(); ++i)
+    lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
+  if (!options.data.empty() && options.data != "-") {
+    // Pipes and devices are fine (--data <(command)); directories are not.
+    std::error_code code;
+    if (!std::filesystem::exists(options.data, code) || std::filesystem::is_directory(options.data, code)) {
+      reporter.error(options.data + ": no such data file");
+      return kExitFailure;
+    }
+  }
+  ScratchDirectory scratch;
+  if (scratch.path().empty()) {
+    reporter.error("cannot create a temporary directory");
+    return kExitFailure;
+  }
+  set_conversion_directory(scratch.path());
+  if (!start_library() || !register_write_handlers()) return kExitFailure;
+
+  OutputFile output;
+  std::string error;
+  if (!output.create(options.output, false, error)) {
+    reporter.error(options.output + ": cannot create: " + error);
+    return kExitFailure;
+  }
+  MacBin_SetFormat(options.format);
+  std::array<char, 64> mac_name{};
+  std::memcpy(mac_name.data(), options.name.data(), options.name.size());
+  MacBinChannel *channel =
+      MacBin_OpenW(output.temporary_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
+  if (channel == nullptr) {
+    reporter.mark_failed();
+    return kExitFailure;  // the library said why; the output is removed
+  }
+  if (!options.data.empty()) {
+    ReportContext context("data fork");
+    if (!write_data_fork(options.data)) reporter.mark_failed();
+  }
+  Packer packer(options, channel);
+  if (!reporter.failed()) {
+    for (const ScriptLine &line : lines) packer.add_line(line);
+  }
+  if (!packer.ready_to_close()) reporter.mark_failed();
+  MacBin_Close(channel);
+  if (reporter.failed()) {
+    output.discard();
+    reporter.notice(options.output + " not written");
+    return kExitFailure;
+  }
+  if (!output.commit(error)) {
+    reporter.error(options.output + ": " + error);
+    return kExitFailure;
+  }
+  std::error_code code;
+  const auto size = std::filesystem::file_size(options.output, code);
+  reporter.notice("wrote " + options.output + " (" + std::to_string(size) + " bytes)");
+  return kExitSuccess;
+}
+
+}  // namespace varnel_tool

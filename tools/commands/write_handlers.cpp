@@ -1,0 +1,291 @@
+#include "write_handlers.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "image_methods.hpp"
+#include "support/ct_conversion.hpp"
+#include "tool_context.hpp"
+#include "varnel.h"
+
+namespace varnel_tool {
+namespace {
+
+using IconBuilder = int32_t (*)(MacBinChannel *, const char *);
+
+std::string conversion_directory;
+int conversions_made = 0;
+
+struct FileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+using FilePointer = std::unique_ptr<FILE, FileCloser>;
+
+std::string trimmed(const char *text) {
+  std::string value = text != nullptr ? text : "";
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const size_t last = value.find_last_not_of(" \t");
+  return value.substr(first, last - first + 1);
+}
+
+std::string resource_type_of(const MacBinChannel *channel) {
+  return std::string(channel->cur_type, strnlen(channel->cur_type, 4));
+}
+
+uint32_t little_endian_32(const uint8_t *bytes) {
+  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+// A CT file the builder can read whole: one channel, the icon's size, and
+// all rows inside the file.  (CT headers are least significant byte first.)
+bool check_ct_file(const std::string &path, int32_t side, std::string &error) {
+  FilePointer file(std::fopen(path.c_str(), "rb"));
+  std::array<uint8_t, TESSEL_CT_HEADER_SIZE> header{};
+  if (!file || std::fread(header.data(), 1, header.size(), file.get()) != header.size()) {
+    error = "not a PNG, netpbm or CT image";
+    return false;
+  }
+  const uint32_t channels = header[TESSEL_CT_CHANNELS_OFFSET] |
+                            (static_cast<uint32_t>(header[TESSEL_CT_CHANNELS_OFFSET + 1]) << 8);
+  const auto rows = static_cast<int32_t>(little_endian_32(&header[TESSEL_CT_ROWS_OFFSET]));
+  const auto width = static_cast<int32_t>(little_endian_32(&header[TESSEL_CT_WIDTH_OFFSET]));
+  const uint32_t data_offset = little_endian_32(&header[TESSEL_CT_DATA_OFFSET]);
+  if (channels > 1) {
+    error = "a CT icon must have one channel, this one has " + std::to_string(channels);
+    return false;
+  }
+  if (rows != side || width != side) {
+    error = "the icon must be " + std::to_string(side) + "x" + std::to_string(side) +
+            " pixels, the CT image is " + std::to_string(width) + "x" + std::to_string(rows);
+    return false;
+  }
+  std::error_code code;
+  const auto size = std::filesystem::file_size(path, code);
+  if (code || uint64_t{data_offset} + static_cast<uint64_t>(side * side) > size) {
+    error = "the CT image ends before its last row";
+    return false;
+  }
+  return true;
+}
+
+bool looks_like_png_or_pnm(const std::string &path) {
+  FilePointer file(std::fopen(path.c_str(), "rb"));
+  const int first = file ? std::getc(file.get()) : EOF;
+  return first == 0x89 || first == 'P';
+}
+
+// Converts a PNG or netpbm icon to a temporary CT file in the palette the
+// builder expects; returns its path, or "" after an error message.
+std::string convert_icon_image(const std::string &name, const std::string &path, int32_t side,
+                               CtPalette palette) {
+  DecodedImage image;
+  std::string error;
+  constexpr int64_t kLargestIconPixels = 256 * 256;
+  if (!decode_image_file(path, kLargestIconPixels, image, error)) {
+    Reporter::instance().error(name + ": " + error);
+    return "";
+  }
+  if (image.info.width != side || image.info.height != side) {
+    Reporter::instance().error(name + ": the icon must be " + std::to_string(side) + "x" +
+                               std::to_string(side) + " pixels, the image is " +
+                               std::to_string(image.info.width) + "x" +
+                               std::to_string(image.info.height));
+    return "";
+  }
+  const std::vector<uint8_t> samples = convert_to_ct_samples(image, palette);
+  const std::string ct_path =
+      (std::filesystem::path(conversion_directory) / ("icon-" + std::to_string(++conversions_made) + ".ct"))
+          .string();
+  errno = 0;
+  if (tessel_write_ct(ct_path.c_str(), samples.data(), side, side, 1) != 0) {
+    Reporter::instance().error(name + ": cannot write a temporary CT file: " + std::strerror(errno));
+    std::remove(ct_path.c_str());
+    return "";
+  }
+  return ct_path;
+}
+
+int32_t build_icon(MacBinChannel *channel, const char *param, int32_t bits_per_pixel,
+                   IconBuilder builder, CtPalette palette) {
+  const std::string type = resource_type_of(channel);
+  const int32_t side = type.starts_with("ics") ? 16 : 32;
+  const std::string name = trimmed(param);
+  if (name.empty()) {
+    Reporter::instance().error(type + " needs an image file (PNG, netpbm or CT)");
+    return 0;
+  }
+  const std::string path = resolve_input_path(name);
+  if (!std::filesystem::is_regular_file(path)) {
+    Reporter::instance().error(name + ": no such image file");
+    return 0;
+  }
+  std::string ct_path = path;
+  bool temporary = false;
+  if (looks_like_png_or_pnm(path)) {
+    ct_path = convert_icon_image(name, path, side, palette);
+    if (ct_path.empty()) return 0;
+    temporary = true;
+  } else {
+    std::string error;
+    if (!check_ct_file(path, side, error)) {
+      Reporter::instance().error(name + ": " + error);
+      return 0;
+    }
+  }
+  const int32_t start = MacBin_GetPtrPos();
+  const int32_t result = builder(channel, ct_path.c_str());
+  const int32_t written = MacBin_GetPtrPos() - start;
+  if (temporary) std::remove(ct_path.c_str());
+  const int32_t image_bytes = side * side * bits_per_pixel / 8;
+  const int32_t expected = bits_per_pixel == 1 ? 2 * image_bytes : image_bytes;
+  if (written != expected)
+    Reporter::instance().error(type + " data incomplete: " + std::to_string(written) + " of " +
+                               std::to_string(expected) + " bytes written");
+  return result;
+}
+
+int32_t build_icon8(MacBinChannel *channel, const char *param) {
+  return guard_callback(0, [&] { return build_icon(channel, param, 8, CT_to_icon8, CtPalette::kMac256); });
+}
+int32_t build_icon4(MacBinChannel *channel, const char *param) {
+  return guard_callback(0, [&] { return build_icon(channel, param, 4, CT_to_icon4, CtPalette::kMac16); });
+}
+int32_t build_icon1(MacBinChannel *channel, const char *param) {
+  return guard_callback(0, [&] { return build_icon(channel, param, 1, CT_to_ICN, CtPalette::kMono); });
+}
+
+// "****": the parameter names a file whose bytes become the resource.
+int32_t copy_file_contents(MacBinChannel *channel, const char *param) {
+  const std::string type = resource_type_of(channel);
+  const std::string name = trimmed(param);
+  Reporter &reporter = Reporter::instance();
+  if (name.empty()) {
+    reporter.error(type + " needs a file whose contents become the resource");
+    return 0;
+  }
+  const std::string path = resolve_input_path(name);
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(path, code)) {
+    reporter.error(name + ": no such file");
+    return 0;
+  }
+  const auto size = std::filesystem::file_size(path, code);
+  if (code || size > static_cast<uint64_t>(kMaxResourceDataBytes)) {
+    reporter.error(name + ": " + std::to_string(size) + " bytes; resource data is limited to " +
+                   std::to_string(kMaxResourceDataBytes) + " bytes");
+    return 0;
+  }
+  if (size == 0) {
+    reporter.error(name + ": the file is empty, and a resource needs at least one byte");
+    return 0;
+  }
+  FilePointer file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    reporter.error(name + ": cannot open: " + std::strerror(errno));
+    return 0;
+  }
+  std::vector<uint8_t> buffer(64 * 1024);
+  uint64_t copied = 0;
+  for (;;) {
+    const size_t count = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    if (count == 0) break;
+    const auto length = static_cast<int32_t>(count);
+    if (MacBin_PutBuf(buffer.data(), length, length) != 0) return 0;  // the library reports it
+    copied += count;
+  }
+  if (std::ferror(file.get()) != 0 || copied != size) {
+    reporter.error(name + ": read error");
+    return 0;
+  }
+  return 1;
+}
+
+// "IMAGE RESOLUTION [MASK]" checked here, so that a mistake gets a clear
+// message instead of a picture that silently is not written.
+bool check_picture_parameter(const std::string &param) {
+  Reporter &reporter = Reporter::instance();
+  const char *kForm = "PICT wants 'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'";
+  if (param.empty()) {
+    reporter.error(kForm);
+    return false;
+  }
+  std::vector<char> buffer(param.size() + 1);
+  std::array<char *, 4> words{};
+  const int32_t count = MacBin_GetArguments(param.c_str(), buffer.data(), words.data(), 3);
+  if (count < 2 || words[3] != nullptr) {
+    reporter.error(kForm);
+    return false;
+  }
+  const std::string resolution = words[1];
+  const bool digits_only = !resolution.empty() && resolution.size() <= 5 &&
+                           resolution.find_first_not_of("0123456789") == std::string::npos;
+  const int value = digits_only ? std::stoi(resolution) : 0;
+  if (value < 1 || value > 9600) {
+    reporter.error("PICT resolution '" + resolution + "' must be a whole number of pixels per inch (1 to 9600)");
+    return false;
+  }
+  return true;
+}
+
+int32_t insert_file_contents(MacBinChannel *channel, const char *param) {
+  return guard_callback(0, [&] { return copy_file_contents(channel, param); });
+}
+
+int32_t write_picture(MacBinChannel *channel, const char *param) {
+  Reporter &reporter = Reporter::instance();
+  if (!check_picture_parameter(trimmed(param))) return 0;
+  const int errors_before = reporter.error_count();
+  const int32_t complete = MacBin_Add_PICT(channel, param);
+  if (complete == 0) {
+    if (reporter.error_count() == errors_before)
+      reporter.error("the picture could not be written completely");
+    reporter.mark_failed();
+  }
+  return complete;
+}
+
+int32_t insert_picture(MacBinChannel *channel, const char *param) {
+  return guard_callback(0, [&] { return write_picture(channel, param); });
+}
+
+}  // namespace
+
+bool register_write_handlers() {
+  struct Registration {
+    const char *type;
+    MacBinWriteHandler handler;
+  };
+  const std::array<Registration, 11> registrations = {{
+      {"vers", add_vers},
+      {"FREF", add_FREF},
+      {"Bndl", close_BNDL},
+      {"icl8", build_icon8},
+      {"ics8", build_icon8},
+      {"icl4", build_icon4},
+      {"ics4", build_icon4},
+      {"ICN#", build_icon1},
+      {"ics#", build_icon1},
+      {"PICT", insert_picture},
+      // Last: once "****" exists, registering a new type would change it.
+      {"****", insert_file_contents},
+  }};
+  install_image_methods();
+  for (const Registration &registration : registrations) {
+    if (MacBin_AddProcessor(registration.type, nullptr, registration.handler) != 0) {
+      Reporter::instance().error("out of memory registering the resource processors");
+      return false;
+    }
+  }
+  return true;
+}
+
+void set_conversion_directory(const std::string &directory) { conversion_directory = directory; }
+
+}  // namespace varnel_tool

@@ -1,0 +1,56 @@
+#include "support/ct_conversion.hpp"
+
+#include "support/mac_palettes.hpp"
+
+namespace varnel_tool {
+namespace {
+
+uint8_t over_white(uint32_t value, uint32_t alpha) {
+  return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
+}  // namespace
+
+std::optional<CtPalette> parse_ct_palette(std::string_view name) {
+  if (name == "mac256") return CtPalette::kMac256;
+  if (name == "mac16") return CtPalette::kMac16;
+  if (name == "grey" || name == "gray") return CtPalette::kGrey;
+  if (name == "mono") return CtPalette::kMono;
+  return std::nullopt;
+}
+
+std::vector<uint8_t> convert_to_ct_samples(const DecodedImage &image, CtPalette palette) {
+  const auto channels = static_cast<size_t>(image.info.channels);
+  const size_t pixels = static_cast<size_t>(image.info.width) * static_cast<size_t>(image.info.height);
+  const bool has_alpha = channels == 2 || channels == 4;
+  std::vector<uint8_t> samples(pixels);
+  for (size_t i = 0; i < pixels; ++i) {
+    const uint8_t *pixel = &image.samples[i * channels];
+    const uint32_t alpha = has_alpha ? pixel[channels - 1] : 255u;
+    Rgb colour{};
+    if (channels >= 3) {
+      colour = {over_white(pixel[0], alpha), over_white(pixel[1], alpha), over_white(pixel[2], alpha)};
+    } else {
+      const uint8_t grey = over_white(pixel[0], alpha);
+      colour = {grey, grey, grey};
+    }
+    switch (palette) {
+      case CtPalette::kMac256:
+        samples[i] = nearest_palette_index(mac_palette_256(), colour);
+        break;
+      case CtPalette::kMac16:
+        // The 4-bit builder keeps the high nibble of each sample.
+        samples[i] = static_cast<uint8_t>(nearest_palette_index(mac_palette_16(), colour) << 4);
+        break;
+      case CtPalette::kGrey:
+        samples[i] = static_cast<uint8_t>(255 - luminance_of(colour));
+        break;
+      case CtPalette::kMono:
+        samples[i] = luminance_of(colour) < 128 ? 255 : 0;
+        break;
+    }
+  }
+  return samples;
+}
+
+}  // namespace varnel_tool

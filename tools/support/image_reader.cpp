@@ -1,0 +1,56 @@
+#include <cstdio>
+#include <memory>
+
+#include "support/image_reader.hpp"
+
+namespace varnel_tool {
+
+std::unique_ptr<ImageReader> open_image_reader(FILE *file, std::string &error) {
+  const int first = std::getc(file);
+  if (first == EOF) {
+    error = "empty file";
+    return nullptr;
+  }
+  std::ungetc(first, file);
+  if (first == 0x89) return open_png_reader(file, error);
+  if (first == 'P') return open_pnm_reader(file, error);
+  error = "not a PNG or netpbm (PBM/PGM/PPM) image";
+  return nullptr;
+}
+
+namespace {
+struct FileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+}  // namespace
+
+bool decode_image_file(const std::string &path, int64_t max_pixels, DecodedImage &image,
+                       std::string &error) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    error = "cannot open";
+    return false;
+  }
+  auto reader = open_image_reader(file.get(), error);
+  if (!reader) return false;
+  image.info = reader->info();
+  const int64_t pixels = static_cast<int64_t>(image.info.width) * image.info.height;
+  if (pixels > max_pixels) {
+    error = "image too large (" + std::to_string(image.info.width) + "x" +
+            std::to_string(image.info.height) + ")";
+    return false;
+  }
+  const size_t row_bytes =
+      static_cast<size_t>(image.info.width) * static_cast<size_t>(image.info.channels);
+  image.samples.assign(row_bytes * static_cast<size_t>(image.info.height), 0);
+  for (int32_t y = 0; y < image.info.height; ++y) {
+    if (!reader->read_row(std::span<uint8_t>(image.samples).subspan(
+            static_cast<size_t>(y) * row_bytes, row_bytes))) {
+      error = std::string("damaged ") + image.info.format + " data: " + reader->error();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace varnel_tool
