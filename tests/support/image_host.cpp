@@ -61,7 +61,7 @@ int32_t finish(MacBinImage *image, const char *call, int32_t HostImage::*fails) 
 }
 
 template <typename Method>
-void install(Method method, int32_t id) {
+void install_method(Method method, int32_t id) {
   if (MacBin_Setmethod(reinterpret_cast<MacBinMethod>(method), id) != 1)
     throw std::runtime_error("cannot install image method " + std::to_string(id));
 }
@@ -73,31 +73,31 @@ size_t HostImage::row_size() const {
                       : static_cast<size_t>((width + 7) / 8);
 }
 
-ImageHost::ImageHost() {
+void ImageHost::install() {
   active = this;
   using Image = MacBinImage;
   using Open = MacBinImageRequest;
   using Begin = MacBinReadRequest;
-  install(prepare, MACBIN_METHOD_PREPARE);
-  install(+[](Image *i, Open *r) { return open_image(i, r, "open"); }, MACBIN_METHOD_OPEN);
-  install(+[](Image *i, Open *r) { return open_image(i, r, "mask_open"); }, MACBIN_METHOD_MASK_OPEN);
-  install(+[](Image *i, Begin *r) { return begin_image(i, r, "begin"); }, MACBIN_METHOD_BEGIN);
-  install(+[](Image *i, Begin *r) { return begin_image(i, r, "mask_begin"); },
+  install_method(prepare, MACBIN_METHOD_PREPARE);
+  install_method(+[](Image *i, Open *r) { return open_image(i, r, "open"); }, MACBIN_METHOD_OPEN);
+  install_method(+[](Image *i, Open *r) { return open_image(i, r, "mask_open"); }, MACBIN_METHOD_MASK_OPEN);
+  install_method(+[](Image *i, Begin *r) { return begin_image(i, r, "begin"); }, MACBIN_METHOD_BEGIN);
+  install_method(+[](Image *i, Begin *r) { return begin_image(i, r, "mask_begin"); },
           MACBIN_METHOD_MASK_BEGIN);
-  install(+[](Image *i) { return next_row(i, "next_row"); }, MACBIN_METHOD_NEXT_ROW);
-  install(+[](Image *i) { return next_row(i, "mask_next_row"); }, MACBIN_METHOD_MASK_NEXT_ROW);
-  install(+[](Image *i) { return finish(i, "end", &HostImage::fail_end); }, MACBIN_METHOD_END);
-  install(+[](Image *i) { return finish(i, "mask_end", &HostImage::fail_end); },
+  install_method(+[](Image *i) { return next_row(i, "next_row"); }, MACBIN_METHOD_NEXT_ROW);
+  install_method(+[](Image *i) { return next_row(i, "mask_next_row"); }, MACBIN_METHOD_MASK_NEXT_ROW);
+  install_method(+[](Image *i) { return finish(i, "end", &HostImage::fail_end); }, MACBIN_METHOD_END);
+  install_method(+[](Image *i) { return finish(i, "mask_end", &HostImage::fail_end); },
           MACBIN_METHOD_MASK_END);
-  install(+[](Image *i) { return finish(i, "close", &HostImage::fail_close); }, MACBIN_METHOD_CLOSE);
-  install(+[](Image *i) { return finish(i, "mask_close", &HostImage::fail_close); },
+  install_method(+[](Image *i) { return finish(i, "close", &HostImage::fail_close); }, MACBIN_METHOD_CLOSE);
+  install_method(+[](Image *i) { return finish(i, "mask_close", &HostImage::fail_close); },
           MACBIN_METHOD_MASK_CLOSE);
-  install(+[](Image *i) {
+  install_method(+[](Image *i) {
     for (auto &[name, image] : active->images)
       if (&image == i->host_data) active->calls.push_back("release " + name);
     return int32_t{0};
   }, MACBIN_METHOD_RELEASE);
-  install(+[](MacBinProgress *p) {
+  install_method(+[](MacBinProgress *p) {
     active->progress.push_back(std::string(p->type) + " " + std::to_string(p->id) + " " +
                                (p->name != nullptr ? p->name : "(null)") + " " +
                                std::to_string(p->percent));

@@ -37,11 +37,10 @@ struct HostImage {
 // "begin", "next_row", "end", "close" (and the mask_ ones), "release NAME".
 class ImageHost {
  public:
-  // Installs the methods, served by this host until it goes.
-  ImageHost();
+  // Installs the methods (after MacBin_Init, which clears them), served by
+  // this host until another is installed or this one goes.
+  void install();
   ~ImageHost();
-  ImageHost(const ImageHost &) = delete;
-  ImageHost &operator=(const ImageHost &) = delete;
 
   // An image at 72 pixels per inch, so that frame and bounds agree.
   HostImage &add_image(const std::string &name, int32_t width, int32_t height, int32_t channels,
