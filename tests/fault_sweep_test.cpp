@@ -50,12 +50,6 @@ vt::ImageHost &image_host() {
   return host;
 }
 
-// A resource whose bytes are its parameter text.
-int32_t write_param(MacBinChannel *, const char *param) {
-  const auto length = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, length, length);
-}
-
 // ---- The representative file ----------------------------------------------
 struct Scenario {
   std::string output;   // the MacBinary file
@@ -69,7 +63,7 @@ void set_up_library() {
   MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
   MacBin_AddProcessor("PICT", nullptr, MacBin_Add_PICT);
   MacBin_AddProcessor("ICN#", nullptr, CT_to_ICN);
-  MacBin_AddProcessor("Note", nullptr, write_param);
+  MacBin_AddProcessor("Note", nullptr, vt::write_parameter_text);
   image_host().install();
 }
 

@@ -24,12 +24,6 @@ namespace {
 using vt::Bytes;
 using vt::slice;
 
-// "TEXT" and any other plain type: the parameter text is the data.
-int32_t write_parameter(MacBinChannel *, const char *param) {
-  const auto n = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, n, n);
-}
-
 // A file with a 300-byte data fork (not a multiple of 128), a vers, a TEXT
 // resource, an FREF and so the bundle and owner resource.
 void write_sample(const std::string &path, int32_t format) {
@@ -37,7 +31,7 @@ void write_sample(const std::string &path, int32_t format) {
   MacBin_AddProcessor("vers", nullptr, add_vers);
   MacBin_AddProcessor("FREF", nullptr, add_FREF);
   MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
-  MacBin_AddProcessor("TEXT", nullptr, write_parameter);
+  MacBin_AddProcessor("TEXT", nullptr, vt::write_parameter_text);
   ASSERT_EQ(MacBin_SetFormat(format), 1);
   char name[] = "Sample";
   MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");

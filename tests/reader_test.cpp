@@ -113,17 +113,34 @@ constexpr size_t kSmallVersRef = kSmallMap + 58;   // reference of vers 1
 constexpr size_t kSmallNames = kSmallMap + 70;
 
 // A fresh library with the recording read handler, and a directory for the
-// files it opens.
+// files it opens.  Channels from open_ok are closed when the test ends.
 class Reader : public ::testing::Test {
  protected:
   void SetUp() override { init_reader(); }
+  void TearDown() override {
+    for (MacBinChannel *channel : open_) MacBin_Close(channel);
+  }
   MacBinChannel *open(const Bytes &bytes) {
     const std::string path = dir_.file("file.bin");
     vt::write_file(path, bytes);
     return MacBin_OpenR(path.c_str());
   }
-  MacBinChannel *open(const vt::MacBinaryPlan &plan) { return open(vt::build_macbinary(plan).bytes); }
+  // A channel that must open: a refusal throws, which fails the test.
+  MacBinChannel *open_ok(const Bytes &bytes) {
+    MacBinChannel *channel = open(bytes);
+    if (channel == nullptr) throw std::runtime_error("MacBin_OpenR refused the file");
+    open_.push_back(channel);
+    return channel;
+  }
+  MacBinChannel *open_ok(const vt::MacBinaryPlan &plan) {
+    return open_ok(vt::build_macbinary(plan).bytes);
+  }
+  void close(MacBinChannel *channel) {
+    open_.erase(std::find(open_.begin(), open_.end(), channel));
+    MacBin_Close(channel);
+  }
   vt::TempDir dir_;
+  std::vector<MacBinChannel *> open_;
 };
 using ReaderOpen = Reader;
 using ReaderQueries = Reader;
@@ -135,8 +152,7 @@ using ReaderCorrupt = Reader;
 TEST_F(ReaderOpen, SmallFileHeaderFieldsAndForkPositions) {
   MacBinChannel *const channel_before = MacChannel;
   TesselFile *const outfile_before = outfile;
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   EXPECT_TRUE(vt::recorded_messages().empty());
   // A read channel never becomes the current output.
   EXPECT_EQ(MacChannel, channel_before);
@@ -154,12 +170,10 @@ TEST_F(ReaderOpen, SmallFileHeaderFieldsAndForkPositions) {
   EXPECT_EQ(channel->map_pos, 158);
   EXPECT_EQ(channel->rdata_length, 14);
   EXPECT_EQ(channel->map_length, 73);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, SmallFileTypeAndReferenceTables) {
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   ASSERT_EQ(channel->type_count, 2);
   const MacBinTypeEntry &str = channel->types[0];
   EXPECT_STREQ(str.type, "STR ");
@@ -181,19 +195,16 @@ TEST_F(ReaderOpen, SmallFileTypeAndReferenceTables) {
   EXPECT_EQ(vers.refs[0].data_offset, 7);
   ASSERT_NE(channel->names, nullptr);
   EXPECT_EQ(channel->names->next, nullptr);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, SmallFileHandlerReadsAtTheDataPosition) {
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
   EXPECT_EQ(handler_calls()[0].data_pos, 148);
   EXPECT_EQ(handler_calls()[0].data_length, 3);
   EXPECT_EQ(handler_calls()[0].file_pos, 148);
   EXPECT_EQ(fetch(channel, "vers", 1), hex("01 00"));
   EXPECT_EQ(handler_calls()[0].data_pos, 155);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, NoFileNameIsRefusedWithAMessage) {
@@ -223,9 +234,8 @@ TEST_F(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
   plan.resource_fork = false;
   plan.data_fork = vt::bytes_of("plain text");
   vt::CaptureStdout out;
-  MacBinChannel *channel = open(plan);
+  MacBinChannel *channel = open_ok(plan);
   EXPECT_EQ(out.text(), "INFO : no resources in file\n");
-  ASSERT_NE(channel, nullptr);
   EXPECT_TRUE(vt::recorded_messages().empty());
   EXPECT_EQ(channel->types, nullptr);
   EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
@@ -244,17 +254,14 @@ TEST_F(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
   MacBin_GetResourceBlockParams(channel, &offset, &length);
   EXPECT_EQ(offset, 256);
   EXPECT_EQ(length, 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, NinetyOneBytesHoldAWholeFileWithoutResources) {
   // Both fork lengths end at 91; the rest of the header is not read.
   vt::CaptureStdout out;
-  MacBinChannel *channel = open(patched(vt::slice(kSmallFile, 0, 91), 87, hex("00 00 00 00")));
+  MacBinChannel *channel = open_ok(patched(vt::slice(kSmallFile, 0, 91), 87, hex("00 00 00 00")));
   EXPECT_EQ(out.text(), "INFO : no resources in file\n");
-  ASSERT_NE(channel, nullptr);
   EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
@@ -265,8 +272,7 @@ TEST_F(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
     vt::MacBinaryPlan plan;
     plan.data_fork = vt::repeat(0xA5, data_size);
     plan.types = {{"vers", {{1, std::nullopt, hex("01 02 03")}}}};
-    MacBinChannel *channel = open(plan);
-    ASSERT_NE(channel, nullptr);
+    MacBinChannel *channel = open_ok(plan);
     int32_t offset = -1;
     int32_t length = -1;
     MacBin_GetDataBlockParams(channel, &offset, &length);
@@ -276,7 +282,7 @@ TEST_F(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
     EXPECT_EQ(offset, rsrc_start);
     EXPECT_EQ(channel->rsrc_offset, rsrc_start - 128);
     EXPECT_EQ(fetch(channel, "vers", 1), hex("01 02 03"));
-    MacBin_Close(channel);
+    close(channel);
   }
   EXPECT_TRUE(vt::recorded_messages().empty());
 }
@@ -286,8 +292,7 @@ TEST_F(ReaderOpen, FinderInfoCopiedWholeAndLongMacNameCut) {
   Bytes file = kSmallFile;
   file[1] = 200;
   for (size_t i = 2; i < 65; ++i) file[i] = static_cast<uint8_t>('A' + i % 26);
-  MacBinChannel *channel = open(file);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(file);
   MacBinFinderInfo info;
   std::memset(&info, 0x5A, sizeof info);
   MacBin_GetFinderInfo(channel, &info);
@@ -297,7 +302,6 @@ TEST_F(ReaderOpen, FinderInfoCopiedWholeAndLongMacNameCut) {
   EXPECT_STREQ(info.creator, "VARN");
   EXPECT_EQ(info.flags, 0x2100);
   EXPECT_EQ(std::memcmp(&info, &channel->finder, sizeof info), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, VersionBytesAndChecksumAreNotChecked) {
@@ -311,11 +315,10 @@ TEST_F(ReaderOpen, VersionBytesAndChecksumAreNotChecked) {
       vt::BuiltMacBinary file = vt::build_macbinary(plan);
       // The old version byte must be 0; 42 is no known writer.
       if (damaged) file.patch(0, hex("07")).patch(122, hex("2A"));
-      MacBinChannel *channel = open(file.bytes);
-      ASSERT_NE(channel, nullptr);
+      MacBinChannel *channel = open_ok(file.bytes);
       EXPECT_EQ(fetch(channel, "vers", 0, "v"), hex("01"));
       EXPECT_EQ(channel->finder.flags, 0x0100);
-      MacBin_Close(channel);
+      close(channel);
     }
   }
   EXPECT_TRUE(vt::recorded_messages().empty());
@@ -329,8 +332,7 @@ TEST_F(ReaderOpen, MapInForeignOrderWithSharedNameItems) {
   plan.types = {{"ICN#", {{128, "Doc", hex("11 22")}, {129, "App", hex("33")}}},
                 {"FREF", {{128, "Doc", hex("44 55 66")}}},
                 {"STR ", {{5, std::nullopt, {}}, {6, "App", hex("77")}}}};
-  MacBinChannel *channel = open(plan);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(plan);
   EXPECT_EQ(channel->map_length, 28 + 8 + 2 + 24 + 60);
   ASSERT_EQ(MacBin_GetNrTypes(channel), 3);
   EXPECT_EQ(type_at(channel, 0), "ICN#");
@@ -345,50 +347,41 @@ TEST_F(ReaderOpen, MapInForeignOrderWithSharedNameItems) {
   EXPECT_EQ(channel->types[0].refs[0].name_offset, 0);
   EXPECT_EQ(channel->types[1].refs[0].name_offset, 0);
   EXPECT_EQ(channel->types[2].refs[1].name_offset, 4);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, IdsAreUnsigned) {
-  MacBinChannel *channel = open(patched(kSmallFile, kSmallVersRef, hex("FF FF")));
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallVersRef, hex("FF FF")));
   EXPECT_EQ(channel->types[1].refs[0].id, 65535);
   EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 65535, nullptr), 1);
   EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -1, nullptr), 0);
   EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", 0, 65535), 1);
   EXPECT_EQ(fetch(channel, "vers", 65535), hex("01 00"));
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, EmptyNameIsNoName) {
-  MacBinChannel *channel = open(patched(kSmallFile, kSmallNames, hex("00")));  // "Hi" of length 0
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallNames, hex("00")));  // "Hi" of length 0
   EXPECT_EQ(channel->types[0].refs[0].name_offset, -1);
   EXPECT_EQ(channel->types[0].refs[0].name, nullptr);  // never a pointer into the zone's filler
   EXPECT_EQ(channel->names, nullptr);
   EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 0, "Hi"), 0);
   EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 0, ""), 0);
   EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
-  MacBin_Close(channel);
   EXPECT_TRUE(vt::recorded_messages().empty());
 }
 
 TEST_F(ReaderOpen, NameWithANulEndsThere) {
   // "Hi" stored as 02 'H' 00: the node holds "H", as a C text would.
-  MacBinChannel *channel = open(patched(kSmallFile, kSmallNames + 2, hex("00")));
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallNames + 2, hex("00")));
   EXPECT_STREQ(channel->types[0].refs[0].name->text, "H");
   EXPECT_EQ(channel->types[0].refs[0].name->length, 1);
   EXPECT_EQ(fetch(channel, "STR ", 0, "H"), vt::bytes_of("abc"));
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, TypeCountFFFFMeansNoTypes) {
-  MacBinChannel *channel = open(patched(kSmallFile, kSmallTypeCount, hex("FF FF")));
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallTypeCount, hex("FF FF")));
   EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
   EXPECT_EQ(channel->types, nullptr);
   EXPECT_EQ(MacBin_CheckResource2(channel, "STR ", 128, nullptr), 0);
-  MacBin_Close(channel);
   EXPECT_TRUE(vt::recorded_messages().empty());
 }
 
@@ -404,8 +397,7 @@ vt::MacBinaryPlan shared_names_file() {
 }
 
 TEST_F(ReaderOpen, SharedNamesShareOneNode) {
-  MacBinChannel *channel = open(shared_names_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(shared_names_file());
   const MacBinRefEntry *text = channel->types[0].refs;
   const MacBinRefEntry *pict = channel->types[1].refs;
   EXPECT_EQ(text[0].name, text[1].name);
@@ -418,19 +410,16 @@ TEST_F(ReaderOpen, SharedNamesShareOneNode) {
   EXPECT_EQ(text[0].name_offset, 0);
   EXPECT_EQ(text[1].name_offset, 5);
   EXPECT_EQ(text[2].name_offset, 10);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderOpen, LongNamesKeep127Characters) {
-  MacBinChannel *channel = open(shared_names_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(shared_names_file());
   const std::string kept(127, 'n');
   EXPECT_EQ(channel->types[0].refs[2].name->length, 127);
   EXPECT_EQ(std::string(channel->types[0].refs[2].name->text), kept);
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, kept.c_str()), 1);
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, std::string(200, 'n').c_str()), 0);
   EXPECT_EQ(fetch(channel, "PICT", 0, kept.c_str()), hex("05"));
-  MacBin_Close(channel);
 }
 
 // ---- Queries ------------------------------------------------------------------
@@ -440,8 +429,7 @@ TEST_F(ReaderOpen, LongNamesKeep127Characters) {
 // about one type (after the first question the answers come from that
 // type's tables alone).
 TEST_F(ReaderQueries, NodeTextsAnswerAsTheirCopies) {
-  MacBinChannel *channel = open(shared_names_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(shared_names_file());
   const MacBinRefEntry *text = channel->types[0].refs;
   const char *other = channel->types[2].refs[0].name->text;
   EXPECT_EQ(fetch(channel, "PICT", 0, text[0].name->text), hex("04"));
@@ -459,7 +447,6 @@ TEST_F(ReaderQueries, NodeTextsAnswerAsTheirCopies) {
   // A pointer inside a node's text is another text.
   EXPECT_EQ(MacBin_CheckResource2(channel, "TEXT", 0, text[0].name->text + 1), 0);  // "ame"
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, other + 2), 0);              // "her"
-  MacBin_Close(channel);
 }
 
 // Two 'ICON' entries (the map repeats the type): first with IDs 1 and 2,
@@ -478,8 +465,7 @@ vt::MacBinaryPlan repeated_type_file() {
 }
 
 TEST_F(ReaderQueries, RepeatedTypeIsAnsweredFromItsFirstEntry) {
-  MacBinChannel *channel = open(repeated_type_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(repeated_type_file());
   EXPECT_EQ(MacBin_GetNrTypes(channel), 3);
   EXPECT_EQ(type_at(channel, 2), "ICON");
   EXPECT_EQ(MacBin_GetNrResources(channel, "ICON"), 3);          // but this one: the last entry
@@ -497,12 +483,10 @@ TEST_F(ReaderQueries, RepeatedTypeIsAnsweredFromItsFirstEntry) {
   EXPECT_EQ(fetch_by_index(channel, "ICON", 1), hex("02"));
   EXPECT_EQ(fetch_by_index(channel, "ICON", 2), std::nullopt);
   EXPECT_EQ(fetch_by_index(channel, "ICON", 3), std::nullopt);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, OfReferencesSharingAnIdTheFirstWins) {
-  MacBinChannel *channel = open(repeated_type_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(repeated_type_file());
   // By name the ID is ignored.
   EXPECT_EQ(fetch(channel, "snd ", 12345, "five again"), hex("52"));
   EXPECT_EQ(channel->cur_id, 5);
@@ -510,22 +494,18 @@ TEST_F(ReaderQueries, OfReferencesSharingAnIdTheFirstWins) {
   // By index: the second reference has ID 5 too, so the first is fetched.
   EXPECT_EQ(fetch_by_index(channel, "snd ", 1), hex("51"));
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 70000, nullptr), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, NamesMatchWholeAndCaseSensitively) {
-  MacBinChannel *channel = open(repeated_type_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(repeated_type_file());
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, ""), 0);  // unnamed: "" is no name
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "Five"), 0);
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "fiv"), 0);
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 9, "five"), 1);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, CountRangesAreInclusiveAndSigned) {
-  MacBinChannel *channel = open(repeated_type_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(repeated_type_file());
   const struct {
     const char *type;
     int32_t low, high, count;
@@ -536,7 +516,6 @@ TEST_F(ReaderQueries, CountRangesAreInclusiveAndSigned) {
     EXPECT_EQ(MacBin_GetResourceCount(channel, c.type, c.low, c.high), c.count)
         << c.type << " " << c.low << ".." << c.high;
   EXPECT_EQ(MacBin_GetNrResources(channel, "PICT"), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, TypeMatchingIsOverFourCharactersAndCaseSensitive) {
@@ -545,8 +524,7 @@ TEST_F(ReaderQueries, TypeMatchingIsOverFourCharactersAndCaseSensitive) {
       {std::string("ab\0\0", 4), {{1, std::nullopt, hex("01")}}},
       {"snd ", {{2, std::nullopt, hex("02")}}},
       {std::string("\0xyz", 4), {{3, std::nullopt, hex("03")}, {4, std::nullopt, hex("04")}}}};
-  MacBinChannel *channel = open(plan);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(plan);
   EXPECT_EQ(MacBin_GetNrResources(channel, "ab"), 1);
   EXPECT_EQ(MacBin_GetNrResources(channel, "ab  "), 0);
   EXPECT_EQ(MacBin_GetNrResources(channel, "snd"), 0);
@@ -558,12 +536,10 @@ TEST_F(ReaderQueries, TypeMatchingIsOverFourCharactersAndCaseSensitive) {
   EXPECT_EQ(MacBin_GetNrResources(channel, ""), 2);
   EXPECT_EQ(MacBin_GetResourceCount(channel, "", 4, 4), 1);
   EXPECT_EQ(MacBin_GetNrResources(channel, "x"), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, IndexesOutsideTheTablesFindNothing) {
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   char buffer[4] = {'x', 'x', 'x', 'x'};
   EXPECT_EQ(MacBin_GetIndType(channel, buffer, 0), 0);
   EXPECT_EQ(std::string(buffer, 4), "STR ");
@@ -575,12 +551,10 @@ TEST_F(ReaderQueries, IndexesOutsideTheTablesFindNothing) {
   EXPECT_EQ(MacBin_GetIndResource(channel, "vers", -1), 0);
   EXPECT_EQ(MacBin_GetIndResource(channel, "vers", 1), 0);
   EXPECT_TRUE(handler_calls().empty());
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, CurrentResourceFieldsRecordTheRequestThenTheFind) {
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   // The request is recorded before anything is looked up.
   const char *asked = "nope";
   EXPECT_EQ(MacBin_GetResource2(channel, "STR ", 77, asked), 0);
@@ -602,7 +576,6 @@ TEST_F(ReaderQueries, CurrentResourceFieldsRecordTheRequestThenTheFind) {
   EXPECT_STREQ(channel->cur_type, "TTTTTTT");
   EXPECT_EQ(channel->cur_id, 1);
   EXPECT_EQ(channel->cur_name, nullptr);
-  MacBin_Close(channel);
 }
 
 TEST(ReaderHandlers, NoReadHandlerMeansNoFetchButTheResourceExists) {
@@ -632,12 +605,10 @@ TEST(ReaderHandlers, NoReadHandlerMeansNoFetchButTheResourceExists) {
 TEST_F(ReaderQueries, ZeroLengthDataStillCallsTheHandler) {
   vt::MacBinaryPlan plan;
   plan.types = {{"zero", {{0, std::nullopt, {}}}}};
-  MacBinChannel *channel = open(plan);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(plan);
   EXPECT_EQ(fetch(channel, "zero", 0), Bytes{});
   EXPECT_EQ(handler_calls()[0].data_length, 0);
   EXPECT_EQ(handler_calls()[0].data_pos, 128 + 256 + 4);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, NullArgumentsAreRefused) {
@@ -648,14 +619,12 @@ TEST_F(ReaderQueries, NullArgumentsAreRefused) {
   EXPECT_EQ(MacBin_GetResourceCount(nullptr, "vers", 0, 0), 0);
   EXPECT_EQ(MacBin_GetIndResource(nullptr, "vers", 0), 0);
   MacBin_GetFinderInfo(nullptr, nullptr);
-  MacBinChannel *channel = open(kSmallFile);
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(kSmallFile);
   EXPECT_EQ(MacBin_GetNrResources(channel, nullptr), 0);
   EXPECT_EQ(MacBin_CheckResource2(channel, nullptr, 1, nullptr), 0);
   EXPECT_EQ(MacBin_GetResource2(channel, nullptr, 1, nullptr), 0);
   EXPECT_STREQ(channel->cur_type, "");
   EXPECT_EQ(MacBin_GetIndType(channel, nullptr, 0), 0);
-  MacBin_Close(channel);
 }
 
 TEST_F(ReaderQueries, WritingChannelsAreLeftAlone) {
@@ -680,8 +649,7 @@ TEST_F(ReaderQueries, WritingChannelsAreLeftAlone) {
 
 TEST_F(ReaderClose, GivesEverythingBackAndKeepsTheFile) {
   const size_t zone_before = vt::zone_in_use();
-  MacBinChannel *channel = open(repeated_type_file());
-  ASSERT_NE(channel, nullptr);
+  MacBinChannel *channel = open_ok(repeated_type_file());
   EXPECT_GT(vt::zone_in_use(), zone_before);
   // A write failure earlier in the process must not make the reader remove
   // the file it read.
@@ -692,7 +660,7 @@ TEST_F(ReaderClose, GivesEverythingBackAndKeepsTheFile) {
     vt::clear_faults();
   }
   vt::recorded_messages().clear();
-  MacBin_Close(channel);
+  close(channel);
   EXPECT_EQ(vt::zone_in_use(), zone_before);
   EXPECT_TRUE(vt::file_exists(dir_.file("file.bin")));
   EXPECT_TRUE(vt::recorded_messages().empty());
@@ -704,10 +672,9 @@ TEST_F(ReaderClose, OutOfZoneIsReportedNotFatal) {
   const size_t zone_before = vt::zone_in_use();
   // Room for the channel and part of the map: each limit fails at another
   // allocation, and none may end the process or leak.
-  MacBinChannel *probe = open(file);
-  ASSERT_NE(probe, nullptr);
+  MacBinChannel *probe = open_ok(file);
   const size_t needed = vt::zone_in_use() - zone_before;
-  MacBin_Close(probe);
+  close(probe);
   size_t failures = 0;
   for (size_t limit = zone_before + 1; limit < zone_before + needed; limit += 8) {
     SCOPED_TRACE("limit " + std::to_string(limit));

@@ -31,11 +31,7 @@ using MacBinaryFile = vt::ParsedMacBinary;
 
 // ---- Processors and set-up ------------------------------------------------------
 
-// "TEST": the parameter text itself is the resource's data.
-int32_t write_parameter(MacBinChannel *, const char *param) {
-  const auto n = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, n, n);
-}
+// "TEST" (and others): vt::write_parameter_text, the parameter text itself.
 // "ABC ": the parameter text in angle brackets, so that an empty one shows.
 int32_t write_bracketed(MacBinChannel *, const char *param) {
   const std::string text = "<" + std::string(param) + ">";
@@ -62,7 +58,7 @@ struct Writer {
     vt::init_recording();
     const std::pair<const char *, MacBinWriteHandler> processors[] = {
         {"vers", add_vers},        {"FREF", add_FREF},      {"Bndl", close_BNDL},
-        {"TEST", write_parameter}, {"NONE", write_nothing}, {"BIG ", write_big},
+        {"TEST", vt::write_parameter_text}, {"NONE", write_nothing}, {"BIG ", write_big},
         {"ABC ", write_bracketed}};
     for (const auto &[type, handler] : processors)
       EXPECT_EQ(MacBin_AddProcessor(type, nullptr, handler), 0) << type;
@@ -144,16 +140,15 @@ const Bytes kOwnerFork = vt::concat({hex("00 00 01 00  00 00 01 0A  00 00 00 0A 
 TEST(WriterHeader, ClassicFileByteForByte) {
   Writer w;
   const uint32_t before = macintosh_now();
-  write_lines(w.file("classic.bin"), {"BNDL Owner"});
+  const MacBinaryFile f = write_lines(w.file("classic.bin"), {"BNDL Owner"});
   const uint32_t after = macintosh_now();
-  const Bytes file = vt::read_file(w.file("classic.bin"));
-  ASSERT_EQ(file.size(), 128u + 331);  // ends right after the map
-  Bytes header = slice(file, 0, 128);
-  for (size_t date : {91, 95}) {
-    EXPECT_GE(be32(header, date), before);
-    EXPECT_LE(be32(header, date), after);
-    vt::store_be32(header, date, 0);
+  for (uint32_t date : {f.created, f.modified}) {
+    EXPECT_GE(date, before);
+    EXPECT_LE(date, after);
   }
+  const Bytes &file = f.bytes;
+  ASSERT_EQ(file.size(), 128u + 331);  // ends right after the map
+  const Bytes header = vt::patched(slice(file, 0, 128), 91, vt::repeat(0, 8));
   EXPECT_EQ(vt::to_hex(header), vt::to_hex(kClassicHeader));
   EXPECT_EQ(vt::to_hex(slice(file, 128, 331)), vt::to_hex(kOwnerFork));
 }
@@ -173,8 +168,8 @@ TEST(WriterHeader, MacBinaryIIFileByteForByte) {
   ASSERT_EQ(two.size(), 128u + 256 + 10 + 65 + 53);  // 459 bytes padded to 4 * 128
   EXPECT_EQ(slice(two, 128, 331), kOwnerFork);
   EXPECT_EQ(slice(two, two.size() - 53, 53), vt::repeat(0, 53));
+  EXPECT_TRUE(vt::parse_macbinary(two).crc_matches);
   Bytes header = slice(two, 0, 128);
-  EXPECT_EQ(be16(header, 124), vt::crc16_xmodem(header.data(), 124));
   for (size_t at : {91, 92, 93, 94, 95, 96, 97, 98, 124, 125}) header[at] = 0;
   // As the classic header but: flags 0140, no 76 in 99..102, the flags' low byte
   // at 101, 129 at 122 and 123; the fork length leaves the padding out.
@@ -490,7 +485,7 @@ TEST(WriterLines, CommentsAndEmptyLinesInsertNothing) {
 
 TEST(WriterLines, WordsQuotesAndTypes) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("SEVEN77", nullptr, write_parameter), 0);  // stored as SEVE
+  ASSERT_EQ(MacBin_AddProcessor("SEVEN77", nullptr, vt::write_parameter_text), 0);  // stored as SEVE
   MacBinChannel *ch = open_writer(w.file("lines.bin"));
   vt::recorded_messages().clear();  // the start notice
   MacBin_AddResource(ch, "TEST 1 name two  words");  // five words: "two  words" as one text
@@ -556,7 +551,7 @@ TEST(WriterLines, MalformedAndOverlongLinesAreRefused) {
 
 TEST(WriterCapacity, SixtyFifthTypeAndSixtyFifthResource) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_parameter), 0);
+  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, vt::write_parameter_text), 0);
   char name[] = "C";
   MacBinChannel *ch = MacBin_OpenW(w.file("capacity.bin").c_str(), name, "T000", "TEXT");
   ASSERT_NE(ch, nullptr);
@@ -607,7 +602,7 @@ TEST(WriterCapacity, DataOffsetBeyond24Bits) {
 
 TEST(WriterCapacity, NameListBeyond65535Bytes) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_parameter), 0);
+  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, vt::write_parameter_text), 0);
   MacBinChannel *ch = open_writer(w.file("names.bin"));
   MacBin_CompleteDataFork(ch);
   // 511 names of 127 characters take 511 * 128 = 65408 bytes.
@@ -627,7 +622,7 @@ TEST(WriterCapacity, NameListBeyond65535Bytes) {
 
   const MacBinaryFile f = vt::parse_macbinary_file(w.file("names.bin"));
   EXPECT_EQ(f.resources.size(), 512u);
-  EXPECT_EQ(f.map.size() - be16(f.map, 26), 65423u);
+  EXPECT_EQ(f.map.size() - f.name_list_offset, 65423u);
   EXPECT_EQ(f.get("VARN", 0).name, "Owner resource");
   EXPECT_EQ(f.get("N007", 510).name.value().size(), 127u);
 }

@@ -9,6 +9,11 @@
 
 namespace vt {
 
+int32_t write_parameter_text(MacBinChannel *, const char *param) {
+  const auto length = static_cast<int32_t>(std::strlen(param));
+  return MacBin_PutBuf(param, length, length);
+}
+
 size_t zone_in_use() { return tessel_zone_in_use(MacIOControl.zone); }
 void limit_zone(size_t bytes) { tessel_zone_set_limit(MacIOControl.zone, bytes); }
 

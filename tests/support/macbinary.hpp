@@ -115,18 +115,12 @@ struct ParsedMacBinary {
   uint32_t created = 0;
   uint32_t modified = 0;
   uint8_t writer_version = 0;  // byte 122
-  uint16_t stored_crc = 0;
-  bool crc_matches = false;  // stored_crc is the CRC of bytes 0 to 123
-  // Resource fork: header and map.
+  bool crc_matches = false;    // bytes 124 and 125 hold the CRC of bytes 0 to 123
+  // Resource fork: where it and its map start, the map, its name list.
   size_t rsrc_start = 0;
-  uint32_t rdata_offset = 0;
-  uint32_t map_offset = 0;
-  uint32_t rdata_length = 0;
-  uint32_t map_length = 0;
   size_t map_start = 0;
   Bytes map;
-  uint32_t type_list_offset = 0;
-  uint32_t name_list_offset = 0;
+  uint32_t name_list_offset = 0;  // from the map's start
   std::vector<std::string> types;         // in type list order
   std::vector<ParsedResource> resources;  // in map order
 

@@ -40,27 +40,23 @@ ParsedMacBinary parse_macbinary(const Bytes &file) {
   f.created = be32(header, 91);
   f.modified = be32(header, 95);
   f.writer_version = header[122];
-  f.stored_crc = static_cast<uint16_t>(be16(header, 124));
-  f.crc_matches = f.stored_crc == crc16_xmodem(header.data(), 124);
+  f.crc_matches = be16(header, 124) == crc16_xmodem(header.data(), 124);
   f.rsrc_start = 128 + (size_t{f.data_length} + 127) / 128 * 128;
   if (f.rsrc_length == 0) return f;
 
-  f.rdata_offset = be32(file, f.rsrc_start);
-  f.map_offset = be32(file, f.rsrc_start + 4);
-  f.rdata_length = be32(file, f.rsrc_start + 8);
-  f.map_length = be32(file, f.rsrc_start + 12);
-  const size_t rdata = f.rsrc_start + f.rdata_offset;
-  f.map_start = f.rsrc_start + f.map_offset;
-  f.map = slice(file, f.map_start, f.map_length);
-  f.type_list_offset = be16(f.map, 24);
+  // Fork header: data offset, map offset, data length, map length.
+  const size_t rdata = f.rsrc_start + be32(file, f.rsrc_start);
+  f.map_start = f.rsrc_start + be32(file, f.rsrc_start + 4);
+  f.map = slice(file, f.map_start, be32(file, f.rsrc_start + 12));
+  const size_t type_list = be16(f.map, 24);
   f.name_list_offset = be16(f.map, 26);
-  const uint32_t count_field = be16(f.map, f.type_list_offset);
+  const uint32_t count_field = be16(f.map, type_list);
   const size_t type_count = count_field == 0xFFFF ? 0 : count_field + 1;
   for (size_t t = 0; t < type_count; ++t) {
-    const size_t item = f.type_list_offset + 2 + 8 * t;
+    const size_t item = type_list + 2 + 8 * t;
     f.types.push_back(text_of(slice(f.map, item, 4)));
     const size_t count = be16(f.map, item + 4) + 1;
-    const size_t list = f.type_list_offset + be16(f.map, item + 6);
+    const size_t list = type_list + be16(f.map, item + 6);
     for (size_t r = 0; r < count; ++r) {
       const size_t ref = list + 12 * r;
       ParsedResource res{f.types.back(), be16(f.map, ref), std::nullopt, f.map.at(ref + 4),

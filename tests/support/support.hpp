@@ -93,6 +93,9 @@ void init_recording();
 // Number of recorded messages with this text.
 size_t count_messages(std::string_view text);
 
+// A write handler whose resource is its parameter text, as it stands.
+int32_t write_parameter_text(MacBinChannel *channel, const char *param);
+
 // The library zone (after MacBin_Init): bytes in use, and a cap on them (0:
 // none) that makes its allocations fail.
 size_t zone_in_use();
