@@ -399,17 +399,6 @@ class PictTest : public ::testing::Test {
     vt::init_recording();
     host_.install();
   }
-  HostImage &add_image(const std::string &name, int32_t width, int32_t height, int32_t channels,
-                       const Bytes &rows) {
-    return host_.add_image(name, width, height, channels, rows);
-  }
-  HostImage &add_grey(const std::string &name, int32_t width, int32_t height,
-                      int32_t channels = 1) {
-    return host_.add_grey(name, width, height, channels);
-  }
-  HostImage &add_mask(const std::string &name, int32_t width, const std::vector<std::string> &rows) {
-    return host_.add_mask(name, width, rows);
-  }
   // Writes a preview after `prefix` bytes; returns the result and what was written.
   std::pair<int32_t, Bytes> write_pict(const std::string &param, const Bytes &prefix = {}) {
     return written_by([&](MacBinChannel *c) { return MacBin_Add_PICT(c, param.c_str()); }, prefix);
@@ -431,7 +420,7 @@ class PictTest : public ::testing::Test {
 // ---- The preview -------------------------------------------------------------------
 
 TEST_F(PictTest, ThreeByTwoGreyPicture) {
-  add_image("grey.img", 3, 2, 1, hex("0A 14 1E  28 32 3C"));
+  host_.add_image("grey.img", 3, 2, 1, hex("0A 14 1E  28 32 3C"));
   const auto [result, written] = write_pict("grey.img 72");
   ASSERT_EQ(result, 1);
   ASSERT_EQ(written.size(), 2184u);
@@ -469,7 +458,7 @@ TEST_F(PictTest, ThreeByTwoGreyPicture) {
 
 TEST_F(PictTest, FrameAndResolutionsFollowTheImageNotTheRequest) {
   // 4 x 2 pixels delivered at 72 ppi across and 36 down: both 4 points.
-  add_grey("img", 4, 2).v_size = 2.0f / 36.0f;
+  host_.add_grey("img", 4, 2).v_size = 2.0f / 36.0f;
   const Bytes p = parsed("img 50").bytes;
   EXPECT_EQ(slice(p, 2, 8), hex("00 00 00 00 00 04 00 04"));
   EXPECT_EQ(slice(p, 20, 8), hex("00 48 00 00  00 24 00 00"));
@@ -478,8 +467,8 @@ TEST_F(PictTest, FrameAndResolutionsFollowTheImageNotTheRequest) {
 }
 
 TEST_F(PictTest, MaskIsAskedForAtThePictureImagesResolution) {
-  add_grey("pic", 8, 2).h_size = 8.0f / 96.0f;
-  add_mask("m", 8, {"########", "########"});
+  host_.add_grey("pic", 8, 2).h_size = 8.0f / 96.0f;
+  host_.add_mask("m", 8, {"########", "########"});
   parsed("pic 300 m");
   EXPECT_EQ(host_.last_request.h_res, 96.0f);  // the last open was the mask's
   EXPECT_EQ(host_.last_request.v_res, 72.0f);
@@ -487,17 +476,17 @@ TEST_F(PictTest, MaskIsAskedForAtThePictureImagesResolution) {
 }
 
 TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
-  add_grey("grey", 8, 2);
-  add_grey("rgb", 8, 2, 3);
-  add_grey("cmyk", 8, 2, 4);
-  add_mask("mask", 8, {"########", "########"});
-  add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
-  add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
-  add_grey("narrow", 250, 3);  // the widest with a count byte
-  add_grey("wide", 251, 3);    // a count word, 252 row bytes
-  add_grey("big", 301, 300);   // more than 65536 bytes
-  add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
-  add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
+  host_.add_grey("grey", 8, 2);
+  host_.add_grey("rgb", 8, 2, 3);
+  host_.add_grey("cmyk", 8, 2, 4);
+  host_.add_mask("mask", 8, {"########", "########"});
+  host_.add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
+  host_.add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
+  host_.add_grey("narrow", 250, 3);  // the widest with a count byte
+  host_.add_grey("wide", 251, 3);    // a count word, 252 row bytes
+  host_.add_grey("big", 301, 300);   // more than 65536 bytes
+  host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
   // Every picture: the size word is the length modulo 65536 (patched at the
   // picture's own start), row bytes are even, grey samples are their own indices.
   for (const auto &[param, prefix] : std::vector<std::pair<std::string, size_t>>{
@@ -522,10 +511,10 @@ TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
 
 TEST_F(PictTest, ColourTableSeedOnlyForGreyWithoutAMask) {
   // 256 entries for grey, 245 for colour.
-  add_grey("grey", 8, 2);
-  add_grey("rgb", 8, 2, 3);
-  add_grey("cmyk", 8, 2, 4);
-  add_mask("mask", 8, {"########", "########"});
+  host_.add_grey("grey", 8, 2);
+  host_.add_grey("rgb", 8, 2, 3);
+  host_.add_grey("cmyk", 8, 2, 4);
+  host_.add_mask("mask", 8, {"########", "########"});
   EXPECT_EQ(slice(parsed("grey 72").bytes, 100, 8), hex("00 43 26 0E 00 00 00 FF"));
   EXPECT_EQ(slice(parsed("grey 72 mask").bytes, 100, 8), hex("00 00 00 00 00 00 00 FF"));
   EXPECT_EQ(slice(parsed("rgb 72").bytes, 100, 8), hex("00 00 00 00 00 00 00 F4"));
@@ -533,8 +522,8 @@ TEST_F(PictTest, ColourTableSeedOnlyForGreyWithoutAMask) {
 }
 
 TEST_F(PictTest, RowsNarrowerThanEightBytesAreNotPacked) {
-  add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
-  add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
+  host_.add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
+  host_.add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
   EXPECT_EQ(parsed("five 72").packed_rows.at(0), hex("01 01 01 01 01 00"));
   EXPECT_EQ(parsed("eight 72").packed_rows.at(0), hex("02 F9 01"));
 }
@@ -542,8 +531,8 @@ TEST_F(PictTest, RowsNarrowerThanEightBytesAreNotPacked) {
 TEST_F(PictTest, PadByteCountsFromThePicturesStart) {
   // Eight distinct values pack to 9 bytes plus the count (data ends even); a
   // run of 8 packs to 2 plus the count (odd).  Wherever the picture is in the file.
-  add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
-  add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
+  host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
   for (const Bytes &prefix : {Bytes{}, vt::repeat(0xAA, 7)}) {
     EXPECT_FALSE(parsed("literal 72", prefix).padded);
     EXPECT_TRUE(parsed("run 72", prefix).padded);
@@ -553,8 +542,8 @@ TEST_F(PictTest, PadByteCountsFromThePicturesStart) {
 TEST_F(PictTest, ProgressRecordTagged100IsReplacedByTheLibrarysOwn) {
   MacBinAcquireProgress default_tag{100, nullptr, nullptr, nullptr};
   MacBinAcquireProgress own_tag{7, nullptr, nullptr, nullptr};
-  add_grey("a", 2, 1).progress_record = &default_tag;
-  add_grey("b", 2, 1).progress_record = &own_tag;
+  host_.add_grey("a", 2, 1).progress_record = &default_tag;
+  host_.add_grey("b", 2, 1).progress_record = &own_tag;
   parsed("a 72");
   parsed("b 72");
   EXPECT_EQ(host_.images["a"].progress_seen_at_open, &debug_values.default_progress);
@@ -563,7 +552,7 @@ TEST_F(PictTest, ProgressRecordTagged100IsReplacedByTheLibrarysOwn) {
 
 TEST_F(PictTest, RowsFromTheHostsOwnMemoryAreConvertedInPlace) {
   // First plane only.
-  HostImage &s = add_grey("own", 9, 3, 3);
+  HostImage &s = host_.add_grey("own", 9, 3, 3);
   s.into_row_buffer = false;
   const Bytes original = s.rows;
   parsed("own 72");
@@ -580,8 +569,8 @@ class PictMethodOrder : public PictTest {
  protected:
   void SetUp() override {
     PictTest::SetUp();
-    add_grey("pic", 8, 2, 3);
-    add_mask("mask", 8, {"..##....", ".####..."});
+    host_.add_grey("pic", 8, 2, 3);
+    host_.add_mask("mask", 8, {"..##....", ".####..."});
   }
 };
 
@@ -694,7 +683,7 @@ TEST_F(PictRefused, MaskWithoutTheMaskMethods) {
 
 // Write failures set the process-wide failure flags: one test (process) each.
 TEST_F(PictMethodOrder, WriteFailureSkipsTheRemainingRows) {
-  add_grey("tall", 64, 40);
+  host_.add_grey("tall", 64, 40);
   vt::fail_writes_after(2174 + 300, 28 /* ENOSPC */);  // inside the pixel data
   EXPECT_EQ(write_pict("tall 72").first, 0);
   vt::clear_faults();
@@ -764,8 +753,8 @@ TEST_F(PictTest, ImagesThatDoNotFitThePictureAreRefusedBeforeAnyByte) {
     EXPECT_EQ(vt::recorded_messages()[0].text.rfind("PICT image", 0), 0u);
   }
   // The largest that fit: 16382 x 1 (w = 0x3FFE) and 1 x 32767.
-  add_grey("wide", 0x3FFE, 1);
-  add_grey("tall", 1, 32767);
+  host_.add_grey("wide", 0x3FFE, 1);
+  host_.add_grey("tall", 1, 32767);
   parsed("wide 72");
   parsed("tall 72");
 }
@@ -776,7 +765,7 @@ class PictMask : public PictTest {
  protected:
   // The region of a grey picture width x height with the given mask.
   Bytes region_of(int32_t width, int32_t height, const std::string &mask_name) {
-    add_grey("pic", width, height);
+    host_.add_grey("pic", width, height);
     const ParsedPicture p = parsed("pic 72 " + mask_name);
     EXPECT_EQ(p.opcode, 0x99);
     return p.region;
@@ -824,7 +813,7 @@ TEST_F(PictMask, RegionExamples) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    add_mask("m", c.mask_width, c.mask);
+    host_.add_mask("m", c.mask_width, c.mask);
     EXPECT_EQ(region_of(c.picture_width, c.picture_height, "m"), c.region);
   }
 }
@@ -839,8 +828,8 @@ TEST_F(PictMask, TallerMaskGivesTheRegionOfTheRowsThatStandForThePictures) {
     tall.push_back("########");
     tall.push_back(row);
   }
-  add_mask("tall", 8, tall);
-  add_mask("short", 8, used);
+  host_.add_mask("tall", 8, tall);
+  host_.add_mask("short", 8, used);
   const Bytes expected = region_of(8, 4, "short");
   host_.calls.clear();
   EXPECT_EQ(region_of(8, 4, "tall"), expected);
@@ -856,8 +845,8 @@ TEST_F(PictMask, HalfHeightWiderMaskServesEachRowTwice) {
   std::vector<std::string> repeated = {std::string(18, '.')};
   for (const std::string &r : rows) repeated.insert(repeated.end(), {r, r});
   repeated.pop_back();
-  add_mask("half", 18, rows);
-  add_mask("full", 18, repeated);
+  host_.add_mask("half", 18, rows);
+  host_.add_mask("full", 18, repeated);
   EXPECT_EQ(region_of(16, 8, "half"), region_of(16, 8, "full"));
 }
 
@@ -869,8 +858,8 @@ TEST_F(PictMask, RegionTooLargeForItsSizeWordFailsTheMask) {
     for (int x = 0; x < 64; ++x) row += (y % 2 == 0 && x % 2 == 0) ? '#' : '.';
     rows.push_back(row);
   }
-  add_mask("m", 64, rows);
-  add_grey("pic", 64, 300);
+  host_.add_mask("m", 64, rows);
+  host_.add_grey("pic", 64, 300);
   const auto [result, written] = write_pict("pic 72 m");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(written.size(), 104 + 2052 + 18u);  // the head only: no region, no rows
@@ -879,7 +868,7 @@ TEST_F(PictMask, RegionTooLargeForItsSizeWordFailsTheMask) {
   EXPECT_EQ(host_.calls.back(), "release pic");
   // Half the rows make a region of 32,767 bytes or less, written whole.
   rows.resize(150);
-  add_mask("m", 64, rows);
+  host_.add_mask("m", 64, rows);
   const Bytes region = region_of(64, 150, "m");
   ASSERT_GE(region.size(), 2u);
   EXPECT_EQ(be16(region, 0), region.size());
@@ -902,12 +891,12 @@ TEST_F(PictInterop, ImageMagickDecodesTheTableColours) {
         gradient.push_back(static_cast<uint8_t>(c == 0   ? x * 255 / 60
                                                 : c == 1 ? y * 255 / 20
                                                          : (x + y) * 3 % 256));
-  add_image("rgb", 61, 21, 3, gradient);
-  add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));  // odd pixel data
-  add_mask("m24", 24, {"........................", "...#######.....####.....",
+  host_.add_image("rgb", 61, 21, 3, gradient);
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));  // odd pixel data
+  host_.add_mask("m24", 24, {"........................", "...#######.....####.....",
                        "...#######..............", "########################",
                        "..........#####.........", "........................"});
-  add_mask("m14", 14, {"..##########..", "..##..........", "..............", "#############."});
+  host_.add_mask("m14", 14, {"..##########..", "..##..........", "..............", "#############."});
   const struct {
     const char *name;
     int32_t width, height, channels;
@@ -919,7 +908,7 @@ TEST_F(PictInterop, ImageMagickDecodesTheTableColours) {
       {"rgb 72", 0}, {"grey24 72 m24", 0}, {"rgb13 72 m14", 0},
       {"run 72", 7}, {"rgb13 72", 7}};  // starting at an odd file offset (after a FREF, say)
   for (const auto &i : images) {
-    add_grey(i.name, i.width, i.height, i.channels);
+    host_.add_grey(i.name, i.width, i.height, i.channels);
     previews.emplace_back(std::string(i.name) + " 72", 0);
   }
   vt::TempDir dir;
