@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
 #include "support/image_host.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
@@ -88,9 +87,9 @@ class IconTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vt::init_recording();
-    debug_values.trace_flags = 0;
+    vt::set_trace_flags(0);
   }
-  void TearDown() override { debug_values.trace_flags = 0; }
+  void TearDown() override { vt::set_trace_flags(0); }
 
   std::string write_ct(const std::string &name, const Bytes &bytes) {
     const std::string path = dir_.file(name);
@@ -130,15 +129,15 @@ class IconTest : public ::testing::Test {
   Built expect_built(const Builder &builder, const std::string &ct, int32_t result,
                      const std::string &text, int stale_errno = 0) {
     Built built{};
-    for (uint32_t flags : {TRACE_CONDITION | TRACE_INSERT, TRACE_MSG}) {
-      debug_values.trace_flags = flags;
+    for (uint32_t flags : {vt::kTraceCondition | vt::kTraceInsert, vt::kTraceMsg}) {
+      vt::set_trace_flags(flags);
       built = build(builder, ct, stale_errno);
       EXPECT_EQ(built.result, result) << builder.name << " on " << ct;
       EXPECT_EQ(built.printed,
-                (flags == TRACE_MSG ? "MSG--> Opening CT-file " + ct + "\n" : "") + text)
+                (flags == vt::kTraceMsg ? "MSG--> Opening CT-file " + ct + "\n" : "") + text)
           << builder.name;
     }
-    debug_values.trace_flags = 0;
+    vt::set_trace_flags(0);
     return built;
   }
   // A refusal writes nothing: no rows, no mask.

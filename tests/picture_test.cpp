@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
 #include "picture/internal.hpp"
 #include "support/image_host.hpp"
 #include "support/support.hpp"
@@ -546,7 +545,10 @@ TEST_F(PictTest, ProgressRecordTagged100IsReplacedByTheLibrarysOwn) {
   host_.add_grey("b", 2, 1).progress_record = &own_tag;
   parsed("a 72");
   parsed("b 72");
-  EXPECT_EQ(host_.images["a"].progress_seen_at_open, &debug_values.default_progress);
+  const MacBinAcquireProgress *replaced = host_.images["a"].progress_seen_at_open;
+  ASSERT_NE(replaced, nullptr);
+  EXPECT_NE(replaced, &default_tag);
+  EXPECT_EQ(replaced->tag, 100);
   EXPECT_EQ(host_.images["b"].progress_seen_at_open, &own_tag);
 }
 

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
@@ -768,20 +767,20 @@ TEST(WriterChannels, NoMemoryForANameRefusesTheResource) {
 TEST(WriterTrace, LinesOfAWholeFile) {
   Writer w;
   const std::string path = w.file("trace.bin");
-  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG | TRACE_INSERT;
+  vt::set_trace_flags(vt::kTraceCondition | vt::kTraceMsg | vt::kTraceInsert);
   vt::CaptureStdout out;
   write_lines(path,
               {"vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0", "vers 2 Second 1.00 F 0 0/1/2",
                "FREF 128 \"\" APPL 128", "BNDL Owner"},
               "APPL");
   const std::string text = out.text();
-  debug_values.trace_flags = TRACE_MSG;
+  vt::set_trace_flags(vt::kTraceMsg);
   vt::CaptureStdout unnamed_out;
   char name[32] = "";
   MacBinChannel *unnamed = MacBin_OpenW(w.file("t.bin").c_str(), name, "VARN", "APPL");
   EXPECT_EQ(unnamed_out.text(),
             "MSG--> No name for APPLE-file specified\nMSG--> File header created\n");
-  debug_values.trace_flags = 0;
+  vt::set_trace_flags(0);
   MacBin_Close(unnamed);
 
   EXPECT_EQ(text, "INSERT--> Initializing: FILE=" + path +

@@ -14,6 +14,8 @@ int32_t write_parameter_text(MacBinChannel *, const char *param) {
   return MacBin_PutBuf(param, length, length);
 }
 
+void set_trace_flags(uint32_t flags) { debug_values.trace_flags = flags; }
+
 size_t zone_in_use() { return tessel_zone_in_use(MacIOControl.zone); }
 void limit_zone(size_t bytes) { tessel_zone_set_limit(MacIOControl.zone, bytes); }
 

@@ -93,6 +93,11 @@ void init_recording();
 // Number of recorded messages with this text.
 size_t count_messages(std::string_view text);
 
+// Which trace lines the library prints, as the build option
+// VARNEL_TRACE_FLAGS documents them (0: none).
+inline constexpr uint32_t kTraceCondition = 2, kTraceMsg = 4, kTraceInsert = 8;
+void set_trace_flags(uint32_t flags);
+
 // A write handler whose resource is its parameter text, as it stands.
 int32_t write_parameter_text(MacBinChannel *channel, const char *param);
 
