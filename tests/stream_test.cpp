@@ -222,7 +222,7 @@ void feed(std::vector<int32_t> values) {
   source_calls = 0;
 }
 
-TEST(InputReaders, FromAByteSourceAndAFile) {
+TEST(InputReaders, FromAByteSource) {
   feed({0x00, 0x48, 0x80, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0x12, 0x34, 0x1FF});
   EXPECT_FLOAT_EQ(MacBin_CGetFixed(next_value), 72.5f);
   EXPECT_FLOAT_EQ(MacBin_CGetFixed(next_value), 65535.5f);  // unsigned integer half
@@ -237,7 +237,9 @@ TEST(InputReaders, FromAByteSourceAndAFile) {
   EXPECT_EQ(MacBin_CGetBuffer(next_value, bytes, 0), 0);
   EXPECT_EQ(MacBin_CGetBuffer(next_value, bytes, -2), -2);
   EXPECT_EQ(source_calls, 0u);
+}
 
+TEST(InputReaders, FromAFile) {
   vt::TempDir dir;
   vt::write_file(dir.file("in.bin"), hex("00 48 80 00  FF FF 80 00  00 01 02  FF EE DD"));
   TesselFile *file = fopenr("STREAM", dir.file("in.bin").c_str(), "", 0);

@@ -394,17 +394,24 @@ TEST(WriterFinder, VersionsAndShortTexts) {
     MacBin_AddResource(ch, ("vers " + std::to_string(i + 1) + " \"\" " + cases[i].param).c_str());
     EXPECT_EQ(out.text(), cases[i].printed) << cases[i].param;
   }
-  // Direct insertion skips the line handler's "/ID": the FREF text ends early.
-  vt::CaptureStdout out;
-  EXPECT_EQ(insert_resource("FREF", 200, "", "AB"), 0);
-  EXPECT_EQ(out.text(), "");
   MacBin_Close(ch);
-
   const MacBinaryFile f = vt::parse_macbinary_file(w.file("vers.bin"));
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(vt::to_hex(f.get("vers", static_cast<uint32_t>(i + 1)).data),
               vt::to_hex(cases[i].data))
         << cases[i].param;
+}
+
+TEST(WriterFinder, DirectlyInsertedFrefWithoutItsIdHasZeroIds) {
+  // Direct insertion skips the line handler's "/ID": the FREF text ends early.
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("fref.bin"), "APPL");
+  MacBin_CompleteDataFork(ch);
+  vt::CaptureStdout out;
+  EXPECT_EQ(insert_resource("FREF", 200, "", "AB"), 0);
+  EXPECT_EQ(out.text(), "");
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("fref.bin"));
   EXPECT_EQ(f.get("FREF", 200).data, hex("41 42 00 00 00 00 00"));
   EXPECT_EQ(slice(f.get("BNDL", 128).data, 14, 4), hex("00 00 00 00"));  // both IDs zero
 }
