@@ -1,7 +1,7 @@
 // The varnel tool, run as a user runs it: a separate process with arguments,
 // standard input, output and error, an exit status and files.  Images are
-// made here byte by byte (PNG with stored deflate blocks, netpbm) so every
-// expected pixel is known; PNG results are decoded by netpbm's pngtopnm.
+// made here (PNG with uncompressed deflate blocks, netpbm) so every expected
+// pixel is known; PNG results are decoded by netpbm's pngtopnm.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -10,17 +10,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
+#include "support/macbinary.hpp"
 #include "support/support.hpp"
 
 namespace {
 
 using vt::Bytes;
 using vt::hex;
+using vt::slice;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
 
@@ -92,24 +97,6 @@ std::vector<std::string> files_in(const fs::path &directory) {
 
 // ---- Bytes ------------------------------------------------------------------
 
-void put32(Bytes &out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-uint32_t get32(const Bytes &bytes, size_t at) {
-  uint32_t value = 0;
-  for (size_t i = at; i < at + 4; ++i) value = value << 8 | bytes.at(i);
-  return value;
-}
-
-uint32_t get16(const Bytes &bytes, size_t at) { return uint32_t{bytes.at(at)} << 8 | bytes.at(at + 1); }
-
-// Up to `count` bytes from `at` (fewer at the end, so short files fail checks, not the test).
-Bytes slice(const Bytes &bytes, size_t at, size_t count) {
-  at = std::min(at, bytes.size());
-  return Bytes(bytes.data() + at, bytes.data() + std::min(bytes.size(), at + count));
-}
-
 // `unit` `count` times over.
 Bytes times(const Bytes &unit, size_t count) {
   Bytes out;
@@ -119,20 +106,11 @@ Bytes times(const Bytes &unit, size_t count) {
 
 // ---- Making PNG images ------------------------------------------------------
 
-uint32_t crc32_of(const Bytes &bytes) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (uint8_t byte : bytes) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return ~crc;
-}
-
 void put_chunk(Bytes &png, const char *type, const Bytes &data) {
-  put32(png, static_cast<uint32_t>(data.size()));
+  vt::append_be32(png, static_cast<uint32_t>(data.size()));
   const Bytes body = vt::concat({vt::bytes_of(type), data});
   png.insert(png.end(), body.begin(), body.end());
-  put32(png, crc32_of(body));
+  vt::append_be32(png, static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
 }
 
 // A PNG of `rows` (packed, without filter bytes) with its data in stored
@@ -142,32 +120,22 @@ Bytes png(uint32_t width, uint32_t height, uint8_t colour_type, const Bytes &row
           uint32_t pixels_per_metre = 0, const Bytes &palette = {}) {
   Bytes out = hex("89 50 4E 47 0D 0A 1A 0A");
   Bytes header;
-  put32(header, width);
-  put32(header, height);
+  vt::append_be32(header, width);
+  vt::append_be32(header, height);
   put_chunk(out, "IHDR", vt::concat({header, {bit_depth, colour_type, 0, 0, 0}}));
   Bytes phys;
-  put32(phys, pixels_per_metre);
-  put32(phys, pixels_per_metre);
+  vt::append_be32(phys, pixels_per_metre);
+  vt::append_be32(phys, pixels_per_metre);
   if (pixels_per_metre != 0) put_chunk(out, "pHYs", vt::concat({phys, {1}}));
   if (!palette.empty()) put_chunk(out, "PLTE", palette);
   const size_t row_bytes = rows.size() / height;
   Bytes raw;
   for (uint32_t y = 0; y < height; ++y) raw = vt::concat({raw, {0}, slice(rows, y * row_bytes, row_bytes)});
-  Bytes zlib = {0x78, 0x01};
-  for (size_t at = 0; at == 0 || at < raw.size(); at += 65535) {
-    const size_t length = std::min<size_t>(raw.size() - at, 65535);
-    const auto low = static_cast<uint8_t>(length), high = static_cast<uint8_t>(length >> 8);
-    zlib = vt::concat({zlib,
-                       {at + length == raw.size() ? uint8_t{1} : uint8_t{0}, low, high,
-                        static_cast<uint8_t>(~low), static_cast<uint8_t>(~high)},
-                       slice(raw, at, length)});
-  }
-  uint32_t a = 1, b = 0;
-  for (uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  put32(zlib, (b << 16) | a);
+  Bytes zlib(compressBound(raw.size()));
+  uLongf length = zlib.size();
+  if (compress2(zlib.data(), &length, raw.data(), raw.size(), Z_NO_COMPRESSION) != Z_OK)
+    throw std::runtime_error("compress2 failed");
+  zlib.resize(length);
   put_chunk(out, "IDAT", zlib);
   put_chunk(out, "IEND", {});
   return out;
@@ -209,17 +177,6 @@ Raster decode_png(const std::string &path, bool alpha = false) {
 
 // ---- MacBinary files --------------------------------------------------------
 
-void refresh_crc(Bytes &file) {
-  uint16_t crc = 0;  // CRC-16/XMODEM of the first 124 bytes
-  for (size_t i = 0; i < 124; ++i) {
-    crc = static_cast<uint16_t>(crc ^ (file[i] << 8));
-    for (int bit = 0; bit < 8; ++bit)
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  file[124] = static_cast<uint8_t>(crc >> 8);
-  file[125] = static_cast<uint8_t>(crc);
-}
-
 fs::path sample_dir() { return fs::path(vt::source_dir()) / "examples/sample"; }
 
 // Packs the sample as the demo does, into `directory`/Sample.bin.
@@ -232,15 +189,15 @@ ToolRun pack_sample(const fs::path &directory) {
 // Where the references of `type` lie in the map of the MacBinary `file`, in
 // map order (each starts with its 16-bit ID).
 std::vector<size_t> reference_positions(const Bytes &file, const std::string &type) {
-  const size_t fork = 128 + (get32(file, 83) + 127) / 128 * 128;
-  const size_t map = fork + get32(file, fork + 4);
-  const size_t type_list = map + get16(file, map + 24);
+  const size_t fork = 128 + (vt::be32(file, 83) + 127) / 128 * 128;
+  const size_t map = fork + vt::be32(file, fork + 4);
+  const size_t type_list = map + vt::be16(file, map + 24);
   std::vector<size_t> positions;
-  for (size_t t = 0; t <= get16(file, type_list); ++t) {
+  for (size_t t = 0; t <= vt::be16(file, type_list); ++t) {
     const size_t item = type_list + 2 + 8 * t;
     if (slice(file, item, 4) != vt::bytes_of(type)) continue;
-    const size_t references = type_list + get16(file, item + 6);
-    for (size_t r = 0; r <= get16(file, item + 4); ++r) positions.push_back(references + 12 * r);
+    const size_t references = type_list + vt::be16(file, item + 6);
+    for (size_t r = 0; r <= vt::be16(file, item + 4); ++r) positions.push_back(references + 12 * r);
   }
   return positions;
 }
@@ -303,7 +260,7 @@ TEST(CliUsage, MistakesExitWithStatus2AndWriteNothing) {
 
 // ---- pack and list ------------------------------------------------------------
 
-TEST(CliPack, SampleDocumentListsBackAsJsonAndText) {
+TEST(CliPack, SampleDocumentListsBackAsJson) {
   vt::TempDir dir;
   const ToolRun packed = pack_sample(dir.path());
   ASSERT_EQ(packed.status, 0) << packed;
@@ -313,7 +270,7 @@ TEST(CliPack, SampleDocumentListsBackAsJsonAndText) {
   const ToolRun list = varnel(dir.path(), "list --json Sample.bin");
   ASSERT_EQ(list.status, 0) << list;
   const Json listing = Json::parse(list.out);  // standard output holds the JSON and nothing else
-  Json top = listing;  // all but the resources and what depends on the picture's size
+  Json top = listing;  // all but the resources and what depends on the picture's size or the date
   for (const char *key : {"resources", "resource_fork_length"}) top.erase(key);
   EXPECT_EQ(top, Json::parse(R"({"file": "Sample.bin", "format": "MacBinary II", "crc": {"valid": true},
       "name": "Sample", "type": "TEXT", "creator": "VARN", "data_fork_length": 38,
@@ -341,7 +298,11 @@ TEST(CliPack, SampleDocumentListsBackAsJsonAndText) {
   EXPECT_EQ(resources[13]["decoded"], Json::parse(R"({"owner": "VARN", "owner_id": 0, "types": [
                 {"type": "FREF", "entries": [{"local_id": 0, "id": 128}, {"local_id": 1, "id": 129}]},
                 {"type": "ICN#", "entries": [{"local_id": 0, "id": 128}, {"local_id": 1, "id": 128}]}]})"));
+}
 
+TEST(CliPack, SampleDocumentListsBackAsText) {
+  vt::TempDir dir;
+  ASSERT_EQ(pack_sample(dir.path()).status, 0);
   const ToolRun text = varnel(dir.path(), "list Sample.bin");
   ASSERT_EQ(text.status, 0) << text;
   for (const char *line :
@@ -355,7 +316,7 @@ TEST(CliPack, SampleDocumentListsBackAsJsonAndText) {
   EXPECT_EQ(text.err, "");
 }
 
-TEST(CliPack, FormatNamesAndStandardInput) {
+TEST(CliPack, ClassicFormatQuietlyWithTheOutputsNameAndCreator) {
   vt::TempDir dir;
   vt::write_text(dir.file("a.txt"), "alpha");
   ToolRun run = varnel(dir.path(),
@@ -370,21 +331,28 @@ TEST(CliPack, FormatNamesAndStandardInput) {
   EXPECT_EQ(listing["name"], "Notes");  // OUT without ".bin"
   EXPECT_EQ(listing["creator"], "ttxt");
   EXPECT_EQ(listing["finder_flags"]["names"], Json({"hasBeenInited"}));  // no FREF, no bundle
+}
 
-  // The script from standard input (comments, CR LF and blank lines), then -e lines.
+TEST(CliPack, ScriptFromStandardInputThenLines) {
+  // Comments, CR LF and blank lines in the script; a MacRoman name.
+  vt::TempDir dir;
+  vt::write_text(dir.file("a.txt"), "alpha");
   vt::write_text(dir.file("script"), "; from standard input\nTEXT 1 first a.txt\r\n\n  TEXT 2 \"\" a.txt\n");
-  run = pack(dir.path(), "-o one.bin --name 'Café' -e 'TEXT 3 x a.txt' -", dir.file("script"));
+  const ToolRun run = pack(dir.path(), "-o one.bin --name 'Café' -e 'TEXT 3 x a.txt' -", dir.file("script"));
   ASSERT_EQ(run.status, 0) << run;
-  listing = Json::parse(varnel(dir.path(), "list --json one.bin").out);
+  const Json listing = Json::parse(varnel(dir.path(), "list --json one.bin").out);
   EXPECT_EQ(listing["name"], "Café");  // written in MacRoman, listed in UTF-8
   EXPECT_EQ(slice(vt::read_file(dir.file("one.bin")), 1, 5), hex("04 43 61 66 8E"));
   ASSERT_EQ(listing["resources"].size(), 4u);
   EXPECT_EQ(listing["resources"][0]["name"], "first");
   EXPECT_EQ(listing["resources"][1]["id"], 2);
   EXPECT_EQ(listing["resources"][2]["id"], 3);
+}
 
+TEST(CliPack, DataForkFromStandardInput) {
+  vt::TempDir dir;
   vt::write_text(dir.file("data"), std::string(300, 'd'));
-  run = pack(dir.path(), "-o two.bin --data -", dir.file("data"));
+  const ToolRun run = pack(dir.path(), "-o two.bin --data -", dir.file("data"));
   ASSERT_EQ(run.status, 0) << run;
   EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json two.bin").out)["data_fork_length"], 300);
 }
@@ -624,6 +592,10 @@ TEST(CliCt, WritesOneSamplePerPixelInTheChosenPalette) {
               hex("0100 01000000 04000000 00020000"));
     EXPECT_EQ(slice(ct, 512, 4), hex(samples)) << palette;
   }
+}
+
+TEST(CliCt, DamagedOrMissingImagesAreRefused) {
+  vt::TempDir dir;
   vt::write_text(dir.file("bad.png"), "\x89PNG but not really");
   const std::pair<std::string, std::string> failures[] = {{"bad.png bad.ct", "bad.png: damaged PNG file"},
                                                           {"none.png none.ct", "none.png: cannot open"}};
@@ -634,60 +606,72 @@ TEST(CliCt, WritesOneSamplePerPixelInTheChosenPalette) {
 
 // ---- list, extract, render of other files -------------------------------------------
 
-TEST(CliList, ForeignFilesAndTheirHeaders) {
+// A MacBinary II file from elsewhere: "Café" in MacRoman, TEXT/ttxt, a data
+// fork of 5 bytes and no resource fork.
+vt::MacBinaryPlan foreign_plan() {
+  vt::MacBinaryPlan plan;
+  plan.name = "Caf\x8E";
+  plan.creator = "ttxt";
+  plan.flags = 0;
+  plan.data_fork = vt::bytes_of("hello");
+  plan.resource_fork = false;
+  plan.format = vt::MbFormat::kII;
+  return plan;
+}
+
+TEST(CliList, FileWithoutResourcesListsAsValidJson) {
   vt::TempDir dir;
-  // A MacBinary II file with a data fork of 5 bytes and no resource fork.
-  Bytes plain(256, 0);
-  plain[1] = 4;
-  std::copy_n("Caf\x8E", 4, plain.begin() + 2);
-  std::copy_n("TEXTttxt", 8, plain.begin() + 65);
-  plain[86] = 5;  // data fork length
-  plain[122] = plain[123] = 129;
-  refresh_crc(plain);
-  std::copy_n("hello", 5, plain.begin() + 128);
-  vt::write_file(dir.file("plain.bin"), plain);
+  vt::write_file(dir.file("plain.bin"), vt::build_macbinary(foreign_plan()).bytes);
   // The library's "no resources" line goes to standard error, so the JSON
   // on standard output stays valid.
-  ToolRun run = varnel(dir.path(), "list --json plain.bin");
+  const ToolRun run = varnel(dir.path(), "list --json plain.bin");
   ASSERT_EQ(run.status, 0) << run;
-  Json listing = Json::parse(run.out);
+  const Json listing = Json::parse(run.out);
   EXPECT_EQ(listing["name"], "Café");
   EXPECT_TRUE(listing["crc"]["valid"]);
   EXPECT_EQ(listing["resources"], Json::array());
   EXPECT_NE(run.err.find("INFO : no resources in file"), std::string::npos) << run;
+}
 
-  Bytes file = plain;
-  file[75] = 1;  // inside the CRC's range
-  vt::write_file(dir.file("crc.bin"), file);
-  run = varnel(dir.path(), "list crc.bin");
+TEST(CliList, WrongCrcIsShownNotRefused) {
+  vt::TempDir dir;
+  // Byte 75 lies inside the CRC's range.
+  vt::write_file(dir.file("crc.bin"), vt::build_macbinary(foreign_plan()).patch(75, hex("01")).bytes);
+  const ToolRun run = varnel(dir.path(), "list crc.bin");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Format:        MacBinary II, CRC INVALID\n"), std::string::npos) << run;
   EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json crc.bin").out)["crc"],
             Json::parse(R"({"valid": false})"));
+}
 
-  file = plain;
-  std::copy_n("mBIN", 4, file.begin() + 102);
-  file[122] = 130;
-  refresh_crc(file);
-  vt::write_file(dir.file("third.bin"), file);
-  EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json third.bin").out)["format"], "MacBinary III");
-
-  // The library's writer puts the low byte of the Finder flags at 74 as
-  // well as at 101: such a header is read like any other.
-  file = plain;
-  file[74] = file[101] = 0x0C;
-  refresh_crc(file);
-  vt::write_file(dir.file("flags.bin"), file);
-  run = varnel(dir.path(), "list --json flags.bin");
+// The library's writer puts the low byte of the Finder flags at 74 as well
+// as at 101: such a header is read like any other.
+TEST(CliList, FlagByteAt74IsRead) {
+  vt::TempDir dir;
+  vt::BuiltMacBinary built = vt::build_macbinary(foreign_plan());
+  built.patch(74, hex("0C")).patch(101, hex("0C"));
+  vt::store_header_crc(built.bytes);
+  vt::write_file(dir.file("flags.bin"), built.bytes);
+  const ToolRun run = varnel(dir.path(), "list --json flags.bin");
   ASSERT_EQ(run.status, 0) << run;
   EXPECT_EQ(Json::parse(run.out)["finder_flags"], Json::parse(R"({"value": 12, "names": ["color=6"]})"));
+}
 
-  file = plain;
-  file[1] = 0;  // no name
-  refresh_crc(file);
-  vt::write_file(dir.file("noname.bin"), file);
+TEST(CliList, MacBinaryIIIIsNamed) {
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan = foreign_plan();
+  plan.format = vt::MbFormat::kIII;
+  vt::write_file(dir.file("third.bin"), vt::build_macbinary(plan).bytes);
+  EXPECT_EQ(Json::parse(varnel(dir.path(), "list --json third.bin").out)["format"], "MacBinary III");
+}
+
+TEST(CliList, OtherFilesAreRefused) {
+  vt::TempDir dir;
   vt::write_text(dir.file("text.txt"), std::string(200, 'x'));
-  vt::write_file(dir.file("cut.bin"), slice(plain, 0, 130));
+  vt::write_file(dir.file("cut.bin"), slice(vt::build_macbinary(foreign_plan()).bytes, 0, 130));
+  vt::MacBinaryPlan nameless = foreign_plan();
+  nameless.name = "";
+  vt::write_file(dir.file("noname.bin"), vt::build_macbinary(nameless).bytes);
   const std::pair<std::string, std::string> failures[] = {
       {"text.txt", "text.txt: not a MacBinary file"},
       {"noname.bin", "noname.bin: not a MacBinary file (the header names no file)"},
@@ -696,17 +680,20 @@ TEST(CliList, ForeignFilesAndTheirHeaders) {
   for (const auto &[name, message] : failures) expect_failure(varnel(dir.path(), "list " + name), 1, message);
 }
 
-TEST(CliExtract, ForksAndResourcesAreByteIdentical) {
+class CliExtract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(pack_sample(dir.path()).status, 0);
+    fork = vt::parse_macbinary_file(dir.file("Sample.bin")).resource_fork();
+    ASSERT_EQ(slice(fork, 0, 4), hex("00 00 01 00"));  // resource data at 256
+  }
   vt::TempDir dir;
-  ASSERT_EQ(pack_sample(dir.path()).status, 0);
   const Bytes document = vt::read_file((sample_dir() / "document.txt").string());
   const Bytes readme = vt::read_file((sample_dir() / "readme.txt").string());
-  const Bytes file = vt::read_file(dir.file("Sample.bin"));
-  // The resource fork follows the data fork, padded to 128 bytes.
-  const size_t fork_start = 128 + (document.size() + 127) / 128 * 128;
-  const Bytes fork = slice(file, fork_start, get32(file, 87));
-  EXPECT_EQ(slice(fork, 0, 4), hex("00 00 01 00"));  // resource data at 256
+  Bytes fork;
+};
 
+TEST_F(CliExtract, ForksAndResourcesAreByteIdentical) {
   const std::pair<std::string, Bytes> cases[] = {
       {"--data data.out", document}, {"--resource TEXT 128 readme.out", readme}, {"--rsrc rsrc.out", fork}};
   for (const auto &[arguments, expected] : cases) {
@@ -715,8 +702,10 @@ TEST(CliExtract, ForksAndResourcesAreByteIdentical) {
     EXPECT_EQ(vt::read_file(dir.file(arguments.substr(arguments.rfind(' ') + 1))), expected) << arguments;
   }
   EXPECT_EQ(vt::bytes_of(varnel(dir.path(), "extract Sample.bin --data -").out), document);
+}
 
-  ToolRun run = varnel(dir.path(), "extract Sample.bin --all all");
+TEST_F(CliExtract, AllWritesEveryPart) {
+  const ToolRun run = varnel(dir.path(), "extract Sample.bin --all all");
   ASSERT_EQ(run.status, 0) << run;
   EXPECT_EQ(vt::read_file(dir.file("all/data")), document);
   EXPECT_EQ(vt::read_file(dir.file("all/rsrc")), fork);
@@ -725,14 +714,19 @@ TEST(CliExtract, ForksAndResourcesAreByteIdentical) {
   EXPECT_EQ(vt::read_file(dir.file("all/VARN.0")),
             vt::concat({{33}, vt::bytes_of("Sample document written by varnel")}));
   EXPECT_EQ(files_in(dir.file("all")).size(), 2u + 14u);
+}
 
+TEST_F(CliExtract, NegativeIdsAreStoredUnsigned) {
   // IDs are signed 16-bit: -1 is stored as FFFF and asked for as -1.
   vt::write_text(dir.file("one.txt"), "1");
   ASSERT_EQ(pack(dir.path(), "-o neg.bin -e 'TEXT -1 neg one.txt'").status, 0);
-  run = varnel(dir.path(), "extract neg.bin --resource TEXT -1 -");
+  EXPECT_EQ(vt::parse_macbinary_file(dir.file("neg.bin")).get("TEXT", 0xFFFF).data, vt::bytes_of("1"));
+  const ToolRun run = varnel(dir.path(), "extract neg.bin --resource TEXT -1 -");
   EXPECT_EQ(run.status, 0) << run;
   EXPECT_EQ(run.out, "1");
+}
 
+TEST_F(CliExtract, MissingResourceWritesNothing) {
   expect_failure(varnel(dir.path(), "extract Sample.bin --resource TEXT 999 nothing.out"), 1,
                  "no resource TEXT 999");
   EXPECT_FALSE(vt::file_exists(dir.file("nothing.out")));
@@ -740,7 +734,7 @@ TEST(CliExtract, ForksAndResourcesAreByteIdentical) {
 
 // A map may repeat a type and ID (the writer never does; a damaged or
 // hand-made file may): each such resource keeps its own data and file name.
-TEST(CliExtract, RepeatedIdsEachKeepTheirOwnData) {
+TEST(CliRepeatedIds, EachKeepsItsOwnDataAndFileName) {
   vt::TempDir dir;
   vt::write_text(dir.file("a.txt"), "alpha");
   vt::write_text(dir.file("b.txt"), "bravo-bravo");
@@ -817,36 +811,18 @@ TEST(CliRender, DamagedPicturesAndIconsGiveErrorsNotCrashes) {
   Bytes huge = pict;
   std::copy_n(hex("BFFE | row bytes 0x3FFE, pixel map flag").begin(), 2, huge.begin() + 54);
   std::copy_n(hex("7FFF 3FFE | bottom 32767, right 16382").begin(), 4, huge.begin() + 60);
-  // Damaged data goes in as resources of stand-in types, renamed afterwards
-  // in the map's type list.
-  const std::pair<std::string, Bytes> resources[] = {
-      {"Zpic 1", slice(pict, 0, 200)},
-      {"Zpic 2", bad_count},
-      {"Zpic 3", bad_run},
-      {"Zpic 4", huge},
-      {"Zpic 5", hex("0010 0000 0000 0001 0001 1101 A000 00FF")},  // version 1
-      {"Zpic 6", hex("00")},
-      {"Zpic 7", pict},
-      {"Zic8 8", Bytes(100, 1)},
-      {"ZICN 9", Bytes(256, 0xFF)}};
-  std::vector<std::string> lines;
-  for (const auto &[type_and_id, data] : resources) {
-    vt::write_file(dir.file(std::to_string(lines.size())), data);
-    lines.push_back(type_and_id + " \"\" " + std::to_string(lines.size()));
-  }
-  ASSERT_EQ(pack(dir.path(), "-o damaged.bin" + lines_option(lines)).status, 0);
-  Bytes damaged = vt::read_file(dir.file("damaged.bin"));
-  for (const auto &[from, to] : {std::pair{"Zpic", "PICT"}, {"Zic8", "icl8"}, {"ZICN", "ICN#"}}) {
-    const auto at = std::search(damaged.begin(), damaged.end(), from, from + 4);
-    ASSERT_NE(at, damaged.end()) << from;
-    std::copy_n(to, 4, at);
-  }
-  // PICT 6 becomes empty: its length word (no data fork, so resource data at 128 + 256).
-  size_t length_at = 128 + 256;
-  for (size_t i = 0; i < 5; ++i) length_at += 4 + resources[i].second.size();
-  ASSERT_EQ(get32(damaged, length_at), 1u);
-  damaged[length_at + 3] = 0;
-  vt::write_file(dir.file("damaged.bin"), damaged);
+  vt::MacBinaryPlan plan;
+  plan.types = {{"PICT",
+                 {{1, std::nullopt, slice(pict, 0, 200)},
+                  {2, std::nullopt, bad_count},
+                  {3, std::nullopt, bad_run},
+                  {4, std::nullopt, huge},
+                  {5, std::nullopt, hex("0010 0000 0000 0001 0001 1101 A000 00FF")},  // version 1
+                  {6, std::nullopt, {}},
+                  {7, std::nullopt, pict}}},
+                {"icl8", {{8, std::nullopt, Bytes(100, 1)}}},
+                {"ICN#", {{9, std::nullopt, Bytes(256, 0xFF)}}}};
+  vt::write_file(dir.file("damaged.bin"), vt::build_macbinary(plan).bytes);
   const ToolRun run = varnel(dir.path(), "render damaged.bin out");
   for (const char *message :
        {"PICT 1: colour table is cut short", "PICT 2: row 0: pixel data is cut short",
@@ -856,13 +832,16 @@ TEST(CliRender, DamagedPicturesAndIconsGiveErrorsNotCrashes) {
     expect_failure(run, 1, message);
   // The good ones are still written; the bad ones leave nothing.
   EXPECT_EQ(files_in(dir.file("out")), (std::vector<std::string>{"ICN#.9.png", "PICT.7.png"}));
+}
 
-  // A resource whose length word points past the fork is refused too.
-  Bytes past_end = vt::read_file(dir.file("pic.bin"));
-  ASSERT_EQ(get32(past_end, 128 + 256), pict.size());
-  past_end[128 + 256 + 1] = 0x7F;
-  vt::write_file(dir.file("past.bin"), past_end);
-  expect_failure(varnel(dir.path(), "render past.bin out2"), 1,
+TEST(CliRender, ResourceDataPastTheForkIsRefused) {
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  plan.types = {{"PICT", {{1, std::nullopt, Bytes(600, 0)}}}};
+  vt::BuiltMacBinary file = vt::build_macbinary(plan);
+  file.patch(file.at.data[0][0], hex("00 7F 00 00"));  // the length word
+  vt::write_file(dir.file("past.bin"), file.bytes);
+  expect_failure(varnel(dir.path(), "render past.bin out"), 1,
                  "the data of resource PICT 1 lies outside the resource fork");
 }
 

@@ -23,94 +23,31 @@
 
 #include <gtest/gtest.h>
 
+#include "support/image_host.hpp"
 #include "support/support.hpp"
 
 namespace {
 
 // ---- An in-memory preview image and its mask ----------------------------
-// Small on purpose: every byte of the file is one child process.
-constexpr int32_t kPictureWidth = 12;   // even, so the mask needs no compaction
-constexpr int32_t kPictureHeight = 6;
-constexpr int32_t kMaskRowBytes = (kPictureWidth + 7) / 8;
-constexpr float kPixelsPerInch = 72.0f;
-
-int32_t picture_rows_delivered = 0;
-int32_t mask_rows_delivered = 0;
-MacBinAcquireProgress silent_progress{100, nullptr, nullptr, nullptr};
-
-int32_t prepare_image(MacBinImage *image, const char *) {
-  image->acquire_progress = &silent_progress;  // tag 100: the library's own
-  return 0;
-}
-
-void describe_image(MacBinImage *image, int32_t kinds) {
-  image->width = kPictureWidth;
-  image->height = kPictureHeight;
-  image->h_size = static_cast<float>(kPictureWidth) / kPixelsPerInch;
-  image->v_size = static_cast<float>(kPictureHeight) / kPixelsPerInch;
-  image->kinds = kinds;
-}
-
-int32_t open_picture(MacBinImage *image, MacBinImageRequest *) {
-  describe_image(image, 0x20);
-  image->channels = 1;
-  picture_rows_delivered = 0;
-  return 0;
-}
-
-int32_t open_mask(MacBinImage *image, MacBinImageRequest *) {
-  describe_image(image, 0x02);
-  image->channels = 1;
-  mask_rows_delivered = 0;
-  return 0;
-}
-
-int32_t begin_reading(MacBinImage *, MacBinReadRequest *) { return 0; }
-int32_t succeed(MacBinImage *) { return 0; }
-
-// A grey ramp with a few repeats, so PackBits meets both run kinds.
-uint8_t *next_picture_row(MacBinImage *image) {
-  const int32_t row = picture_rows_delivered++;
-  for (int32_t x = 0; x < kPictureWidth; ++x) {
-    image->row_buffer[x] = static_cast<uint8_t>(x < 6 ? 0x40 : (row * 16 + x * 9) & 0xFF);
-  }
-  return image->row_buffer;
-}
-
-// Rows 1 to 4 hold pixels 2 to 9: a rectangle, so the region has scan lines.
-uint8_t *next_mask_row(MacBinImage *image) {
-  const int32_t row = mask_rows_delivered++;
-  const bool inside = row >= 1 && row <= 4;
-  image->row_buffer[0] = inside ? 0x3F : 0x00;
-  image->row_buffer[1] = inside ? 0xC0 : 0x00;
-  static_assert(kMaskRowBytes == 2, "the mask rows above are two bytes wide");
-  return image->row_buffer;
-}
-
-template <typename Method>
-void install(Method method, int32_t id) {
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(method), id);
-}
-
-void install_image_methods() {
-  install(prepare_image, MACBIN_METHOD_PREPARE);
-  install(open_picture, MACBIN_METHOD_OPEN);
-  install(begin_reading, MACBIN_METHOD_BEGIN);
-  install(next_picture_row, MACBIN_METHOD_NEXT_ROW);
-  install(succeed, MACBIN_METHOD_END);
-  install(succeed, MACBIN_METHOD_CLOSE);
-  install(open_mask, MACBIN_METHOD_MASK_OPEN);
-  install(begin_reading, MACBIN_METHOD_MASK_BEGIN);
-  install(next_mask_row, MACBIN_METHOD_MASK_NEXT_ROW);
-  install(succeed, MACBIN_METHOD_MASK_END);
-  install(succeed, MACBIN_METHOD_MASK_CLOSE);
-  install(succeed, MACBIN_METHOD_RELEASE);
-}
-
-// A resource whose bytes are its parameter text.
-int32_t write_param(MacBinChannel *, const char *param) {
-  const auto length = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, length, length);
+// Small on purpose: every byte of the file is one child process.  A grey
+// ramp with a few repeats, so PackBits meets both run kinds; rows 1 to 4 of
+// the mask hold pixels 2 to 9, a rectangle, so the region has scan lines.
+// Both carry the tag-100 progress record, which the library replaces.
+vt::ImageHost &image_host() {
+  static MacBinAcquireProgress silent_progress{100, nullptr, nullptr, nullptr};
+  static vt::ImageHost host = [] {
+    vt::ImageHost made;
+    vt::Bytes ramp;
+    for (int32_t row = 0; row < 6; ++row)
+      for (int32_t x = 0; x < 12; ++x)
+        ramp.push_back(static_cast<uint8_t>(x < 6 ? 0x40 : (row * 16 + x * 9) & 0xFF));
+    made.add_image("picture", 12, 6, 1, ramp).progress_record = &silent_progress;
+    const std::string outside(12, '.'), inside = "..########..";
+    made.add_mask("mask", 12, {outside, inside, inside, inside, inside, outside}).progress_record =
+        &silent_progress;
+    return made;
+  }();
+  return host;
 }
 
 // ---- The representative file ----------------------------------------------
@@ -126,8 +63,8 @@ void set_up_library() {
   MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
   MacBin_AddProcessor("PICT", nullptr, MacBin_Add_PICT);
   MacBin_AddProcessor("ICN#", nullptr, CT_to_ICN);
-  MacBin_AddProcessor("Note", nullptr, write_param);
-  install_image_methods();
+  MacBin_AddProcessor("Note", nullptr, vt::write_parameter_text);
+  image_host().install();
 }
 
 // Data fork, vers, two FREFs (so closing adds a bundle), an icon from a CT
@@ -192,13 +129,12 @@ size_t count_messages(std::string_view text, int32_t severity) {
 
 int write_under_fault(const Scenario &scenario, Fault fault, int64_t position) {
   set_up_library();
-  const size_t zone_before = tessel_zone_in_use(MacIOControl.zone);
+  const size_t zone_before = vt::zone_in_use();
   errno = 0;  // a value left over from the test harness is not a write failure
-  if (fault == Fault::kWrite) tessel_fail_writes_after(position, ENOSPC);
-  if (fault == Fault::kSeek) tessel_fail_seeks_after(position, EIO);
+  if (fault == Fault::kWrite) vt::fail_writes_after(position, ENOSPC);
+  if (fault == Fault::kSeek) vt::fail_seeks_after(position, EIO);
   write_representative_file(scenario);
-  tessel_fail_writes_after(-1, 0);
-  tessel_fail_seeks_after(-1, 0);
+  vt::clear_faults();
 
   const bool file_remains = vt::file_exists(scenario.output);
   const size_t write_reports = count_messages("Writing output file", MACBIN_SEVERE);
@@ -212,7 +148,7 @@ int write_under_fault(const Scenario &scenario, Fault fault, int64_t position) {
   } else if (write_reports != 1 || removal_reports != 1 || check_reports != 1) {
     status = kWrongMessages;
   }
-  if (status == kFailedCleanly && tessel_zone_in_use(MacIOControl.zone) != zone_before) {
+  if (status == kFailedCleanly && vt::zone_in_use() != zone_before) {
     status = kZoneLeak;
   }
   if (status != kFailedCleanly && status != kWroteGoodFile) print_messages();
@@ -243,9 +179,9 @@ class FaultSweep : public ::testing::Test {
   void SetUp() override {
     scenario_.output = dir_.file("sweep.bin");
     scenario_.icon_ct = dir_.file("icon.ct");
-    std::vector<uint8_t> pixels(32 * 32);
+    vt::Bytes pixels(32 * 32);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (i / 32 + i % 32) % 3 == 0 ? 0xFF : 0;
-    ASSERT_EQ(tessel_write_ct(scenario_.icon_ct.c_str(), pixels.data(), 32, 32, 1), 0);
+    vt::write_file(scenario_.icon_ct, vt::ct_file(32, 32, pixels));
 
     // The reference: written without a fault, and read back to make sure
     // that every part of the scenario really reached the file (a resource

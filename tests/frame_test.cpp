@@ -14,6 +14,8 @@
 
 namespace {
 
+using vt::Bytes;
+
 MacBinMethod as_method(auto function) { return reinterpret_cast<MacBinMethod>(function); }
 
 int32_t write_one(MacBinChannel *, const char *) { return 1; }
@@ -29,7 +31,7 @@ size_t processor_count() {
 
 // ---- Initialisation and method slots ------------------------------------------
 
-TEST(FrameInit, InitialisationAndMethodSlots) {
+TEST(FrameInit, FirstInitClearsSlotsAndInstallsTheDefaults) {
   // Slots filled before the first MacBin_Init are cleared by it.
   ASSERT_EQ(MacBin_Setmethod(as_method(write_one), MACBIN_METHOD_OPEN), 1);
   ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
@@ -41,8 +43,10 @@ TEST(FrameInit, InitialisationAndMethodSlots) {
     EXPECT_EQ(MacIOControl.methods[id - 1] != nullptr, is_default) << "method id " << id;
   }
   EXPECT_NE(MacIOControl.methods[MACBIN_METHOD_MESSAGE - 1], as_method(vt::record_message));
+}
 
-  // A host's own method and processors survive a second MacBin_Init.
+TEST(FrameInit, SecondInitKeepsTheHostsMethodsAndProcessors) {
+  ASSERT_EQ(MacBin_Init(), 1);
   ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
   EXPECT_EQ(MacBin_Init(), 2);
@@ -52,8 +56,10 @@ TEST(FrameInit, InitialisationAndMethodSlots) {
   EXPECT_EQ(vt::recorded_messages()[0].module, "MacBin");
   EXPECT_EQ(vt::recorded_messages()[0].text, "still mine");
   EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
+}
 
-  // Ids outside 1 to 16 change nothing; null uninstalls.
+TEST(FrameInit, MethodIdsOutside1To16ChangeNothingAndNullUninstalls) {
+  ASSERT_EQ(MacBin_Init(), 1);
   const MacBinControl before = MacIOControl;
   for (int32_t id : {0, 17, -1}) EXPECT_EQ(MacBin_Setmethod(as_method(write_one), id), 0) << id;
   EXPECT_EQ(std::memcmp(&before, &MacIOControl, sizeof before), 0);
@@ -79,7 +85,7 @@ void give_every_notice(const char *name) {
   call_end();
 }
 
-TEST(FrameDefaultMethods, PrintedLinesSlotsAndFallbacks) {
+TEST(FrameDefaultMethods, EachMessageAndNoticeIsOnePrintedLine) {
   ASSERT_EQ(MacBin_Init(), 1);
   vt::CaptureStdout out;
   report("Out Of Memory (in function table)", MACBIN_ERROR);
@@ -92,25 +98,6 @@ TEST(FrameDefaultMethods, PrintedLinesSlotsAndFallbacks) {
   // The composed notice is held to 255 characters and a NUL.
   const std::string long_name(1000, 'n');
   MacBinProgress long_notice{-1, "out", "PICT", 128, long_name.c_str()};
-  call_progress(&long_notice);
-  // Every notice goes through the slots: a host that replaces only the
-  // message method receives them all, and nothing is printed.
-  ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
-  give_every_notice("icon");
-  std::vector<std::string> texts;
-  for (const vt::Message &m : vt::recorded_messages()) {
-    EXPECT_EQ(m.severity, MACBIN_INFO);
-    texts.push_back(m.text);
-  }
-  EXPECT_EQ(texts, (std::vector<std::string>{"Start Macintosh Resources",
-                                             "Starting Resource vers number 1",
-                                             "Starting Resource ICN# number 128 (icon)",
-                                             "Percentage 40", "End Macintosh Resources"}));
-  // Without a message method the printer stands in; without a progress
-  // method there is no notice (and no crash).
-  ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_MESSAGE), 1);
-  ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_PROGRESS), 1);
-  report("Writing output file", MACBIN_SEVERE);
   call_progress(&long_notice);
   EXPECT_EQ(out.text(),
             "MacBin : ERROR : Out Of Memory (in function table)\n"
@@ -125,9 +112,39 @@ TEST(FrameDefaultMethods, PrintedLinesSlotsAndFallbacks) {
             "MacBin : INFO : Percentage 40\n"
             "MacBin : INFO : End Macintosh Resources\n"
             "MacBin : INFO : " +
-                ("Starting Resource PICT number 128 (" + long_name).substr(0, 255) +
-                "\n"
-                "MacBin : SEVERE : Writing output file\n");
+                ("Starting Resource PICT number 128 (" + long_name).substr(0, 255) + "\n");
+}
+
+TEST(FrameDefaultMethods, NoticesGoThroughTheMessageSlot) {
+  // A host that replaces only the message method receives every notice,
+  // and nothing is printed.
+  ASSERT_EQ(MacBin_Init(), 1);
+  vt::CaptureStdout out;
+  ASSERT_EQ(MacBin_Setmethod(as_method(vt::record_message), MACBIN_METHOD_MESSAGE), 1);
+  give_every_notice("icon");
+  std::vector<std::string> texts;
+  for (const vt::Message &m : vt::recorded_messages()) {
+    EXPECT_EQ(m.severity, MACBIN_INFO);
+    texts.push_back(m.text);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"Start Macintosh Resources",
+                                             "Starting Resource vers number 1",
+                                             "Starting Resource ICN# number 128 (icon)",
+                                             "Percentage 40", "End Macintosh Resources"}));
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST(FrameDefaultMethods, EmptySlotsFallBackToThePrinterOrToNothing) {
+  // Without a message method the printer stands in; without a progress
+  // method there is no notice (and no crash).
+  ASSERT_EQ(MacBin_Init(), 1);
+  vt::CaptureStdout out;
+  ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_MESSAGE), 1);
+  ASSERT_EQ(MacBin_Setmethod(nullptr, MACBIN_METHOD_PROGRESS), 1);
+  report("Writing output file", MACBIN_SEVERE);
+  MacBinProgress notice{-1, "out", "PICT", 128, "p"};
+  call_progress(&notice);
+  EXPECT_EQ(out.text(), "MacBin : SEVERE : Writing output file\n");
 }
 
 int32_t host_start(void *) { return 7; }
@@ -148,18 +165,21 @@ TEST(FrameAcquireProgress, Tag100IsReplacedByTheSilentRecord) {
 
 // ---- Channels ----------------------------------------------------------------------
 
-TEST(FrameChannel, ZeroedFromTheZoneAndOutOfMemoryReported) {
-  vt::init_recording();
-  const size_t before = tessel_zone_in_use(MacIOControl.zone);
+TEST(FrameChannel, ZeroedFromTheZoneAndGivenBack) {
+  vt::init_recording();  // zone blocks come filled with a pattern
+  const size_t before = vt::zone_in_use();
   MacBinChannel *channel = MacBin_NewChannel();
   ASSERT_NE(channel, nullptr);
-  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), before + sizeof(ChannelExtension));
-  const ChannelExtension zero{};
-  EXPECT_EQ(std::memcmp(extension_of(channel), &zero, sizeof zero), 0);
+  EXPECT_GE(vt::zone_in_use(), before + sizeof(MacBinChannel));
+  const auto *record = reinterpret_cast<const uint8_t *>(channel);
+  EXPECT_EQ(Bytes(record, record + sizeof(MacBinChannel)), vt::repeat(0, sizeof(MacBinChannel)));
   release_channel_record(channel);
-  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), before);
+  EXPECT_EQ(vt::zone_in_use(), before);
+}
 
-  tessel_zone_set_limit(MacIOControl.zone, before + 1);
+TEST(FrameChannel, FullZoneIsReportedAndRegistrationFailsSilently) {
+  vt::init_recording();
+  vt::limit_zone(vt::zone_in_use() + 1);
   EXPECT_EQ(MacBin_NewChannel(), nullptr);
   ASSERT_EQ(vt::recorded_messages().size(), 1u);
   EXPECT_EQ(vt::recorded_messages()[0].text, "Out Of Memory (in initialisation)");
@@ -172,30 +192,22 @@ TEST(FrameChannel, ZeroedFromTheZoneAndOutOfMemoryReported) {
 
 // ---- Processor registry -----------------------------------------------------------------
 
-TEST(FrameProcessors, RegistrationLookupAndTrace) {
+TEST(FrameProcessors, SecondRegistrationAddsTheOtherHandlerAndNullNeverResets) {
   ASSERT_EQ(MacBin_Init(), 1);
-  vt::CaptureStdout quiet;  // trace lines only with the insert bit
-  ASSERT_EQ(MacBin_AddProcessor("FREF", nullptr, write_one), 0);
-  ASSERT_EQ(MacBin_AddProcessor("FREF", read_one, nullptr), 0);
-  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG;
-  ASSERT_EQ(MacBin_AddProcessor("BNDL", read_one, nullptr), 0);
-  EXPECT_EQ(quiet.text(), "");
-  debug_values.trace_flags = TRACE_INSERT;
-  vt::CaptureStdout out;
-  EXPECT_EQ(MacBin_FindProcessor("ICN#"), nullptr);
-
-  // A second registration adds the other handler; a null never resets one.
+  EXPECT_EQ(MacBin_FindProcessor("vers"), nullptr);
   ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_AddProcessor("vers", read_one, nullptr), 0);
   ASSERT_EQ(MacBin_AddProcessor("vers", read_two, nullptr), 0);
-  ASSERT_EQ(processor_count(), 3u);
+  ASSERT_EQ(processor_count(), 1u);
   MacBinProcessor *vers = MacBin_FindProcessor("vers");
   ASSERT_NE(vers, nullptr);
   EXPECT_STREQ(vers->type, "vers");
   EXPECT_EQ(vers->read_handler, read_two);
   EXPECT_EQ(vers->write_handler, write_one);
+}
 
-  // The type is its first four characters, NUL-padded; blank-padded is another type.
+TEST(FrameProcessors, TypeIsItsFirstFourCharactersNulPadded) {
+  ASSERT_EQ(MacBin_Init(), 1);
   ASSERT_EQ(MacBin_AddProcessor("PICTURE", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_AddProcessor("ab", nullptr, write_two), 0);
   MacBinProcessor *pict = MacBin_FindProcessor("PICT");
@@ -203,35 +215,54 @@ TEST(FrameProcessors, RegistrationLookupAndTrace) {
   EXPECT_EQ(std::memcmp(pict->type, "PICT", 5), 0);
   ASSERT_NE(MacBin_FindProcessor("ab"), nullptr);
   EXPECT_EQ(std::memcmp(MacBin_FindProcessor("ab")->type, "ab\0\0", 5), 0);
-  EXPECT_EQ(MacBin_FindProcessor("ab  "), nullptr);
+  EXPECT_EQ(MacBin_FindProcessor("ab  "), nullptr);  // blank-padded is another type
+}
 
+TEST(FrameProcessors, WildcardServesOtherTypesAndAbsorbsNewOnes) {
   // A later wildcard stands first in the list and serves every other type;
   // a type registered before it keeps its own record.
+  ASSERT_EQ(MacBin_Init(), 1);
+  ASSERT_EQ(MacBin_AddProcessor("PICT", nullptr, write_one), 0);
   ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_two), 0);
-  ASSERT_EQ(processor_count(), 6u);
+  ASSERT_EQ(processor_count(), 2u);
   MacBinProcessor *wildcard = MacIOControl.processors;
   ASSERT_STREQ(wildcard->type, "****");
+  MacBinProcessor *pict = MacBin_FindProcessor("PICT");
+  ASSERT_NE(pict, wildcard);
   EXPECT_EQ(MacBin_FindProcessor("icl8"), wildcard);
-  EXPECT_EQ(MacBin_FindProcessor("PICT"), pict);
   ASSERT_EQ(MacBin_AddProcessor("PICT", read_one, nullptr), 0);
   EXPECT_EQ(pict->read_handler, read_one);
   EXPECT_EQ(wildcard->read_handler, nullptr);
   // A new type is absorbed: it changes the wildcard and adds no record.
   ASSERT_EQ(MacBin_AddProcessor("ICN#", read_two, write_one), 0);
-  EXPECT_EQ(processor_count(), 6u);
+  EXPECT_EQ(processor_count(), 2u);
   EXPECT_STREQ(wildcard->type, "****");
   EXPECT_EQ(wildcard->read_handler, read_two);
   EXPECT_EQ(wildcard->write_handler, write_one);
+}
+
+TEST(FrameProcessors, RegistrationTraceOnlyWithTheInsertBit) {
+  ASSERT_EQ(MacBin_Init(), 1);
+  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG;
+  vt::CaptureStdout quiet;
+  ASSERT_EQ(MacBin_AddProcessor("BNDL", read_one, nullptr), 0);
+  EXPECT_EQ(quiet.text(), "");
+  debug_values.trace_flags = TRACE_INSERT;
+  vt::CaptureStdout out;
+  ASSERT_EQ(MacBin_AddProcessor("vers", nullptr, write_one), 0);
+  ASSERT_EQ(MacBin_AddProcessor("vers", read_one, nullptr), 0);
+  ASSERT_EQ(MacBin_AddProcessor("PICTURE", nullptr, write_one), 0);
+  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_two), 0);
+  ASSERT_EQ(MacBin_AddProcessor("PICT", read_one, nullptr), 0);
+  ASSERT_EQ(MacBin_AddProcessor("ICN#", read_two, write_one), 0);  // absorbed by the wildcard
+  debug_values.trace_flags = 0;
   EXPECT_EQ(out.text(),
             "INSERT--> inserting resourcetype vers\n"
             "INSERT--> modifying resourcetype vers\n"
-            "INSERT--> modifying resourcetype vers\n"
             "INSERT--> inserting resourcetype PICTURE\n"  // the type as given
-            "INSERT--> inserting resourcetype ab\n"
             "INSERT--> inserting resourcetype ****\n"
             "INSERT--> modifying resourcetype PICT\n"
             "INSERT--> modifying resourcetype ICN#\n");
-  debug_values.trace_flags = 0;
 }
 
 // ---- Argument splitter -----------------------------------------------------------------

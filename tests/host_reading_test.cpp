@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -90,27 +91,6 @@ class HostReading : public ::testing::Test {
   std::vector<MacBinChannel *> open_;
 };
 
-// CRC-16/XMODEM worked out bit by bit, as the format defines it.
-uint16_t bitwise_crc(const Bytes &bytes, size_t count) {
-  uint32_t crc = 0;
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= static_cast<uint32_t>(bytes[i]) << 8;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1;
-  }
-  return static_cast<uint16_t>(crc);
-}
-
-void set_crc(Bytes &file) {
-  const uint16_t crc = bitwise_crc(file, 124);
-  file[124] = static_cast<uint8_t>(crc >> 8);
-  file[125] = static_cast<uint8_t>(crc);
-}
-
-uint32_t be32_at(const Bytes &bytes, size_t at) {
-  return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
-         (uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
-}
-
 MacBinFileInfo info_of(MacBinChannel *channel) {
   MacBinFileInfo info;
   std::memset(&info, 0x5A, sizeof info);  // every field must be set by the call
@@ -137,10 +117,10 @@ TEST_F(HostReading, FileInfoOfAMacBinaryIIFileFromTheWriter) {
   EXPECT_EQ(info.format, MACBIN_FORMAT_II);
   EXPECT_EQ(info.crc_state, 1);
   EXPECT_EQ(info.data_length, 11u);
-  EXPECT_EQ(info.rsrc_length, be32_at(file, 87));
+  EXPECT_EQ(info.rsrc_length, vt::be32(file, 87));
   EXPECT_GE(info.created, before);
   EXPECT_LE(info.created, before + 5);
-  EXPECT_EQ(info.modified, be32_at(file, 95));
+  EXPECT_EQ(info.modified, vt::be32(file, 95));
   // The inited flag from the writer, and the host's low-byte flag, which only
   // byte 101 of a MacBinary II header carries.
   EXPECT_EQ(info.finder_flags, 0x0120);
@@ -166,7 +146,7 @@ TEST_F(HostReading, FileInfoTellsMacBinaryIIIAndABadCrc) {
   Bytes file = written(MACBIN_FORMAT_II);
   std::memcpy(file.data() + 102, "mBIN", 4);
   file[122] = 130;
-  set_crc(file);
+  vt::store_header_crc(file);
   MacBinChannel *iii = open(file, "iii.bin");
   ASSERT_NE(iii, nullptr);
   EXPECT_EQ(info_of(iii).format, MACBIN_FORMAT_III);

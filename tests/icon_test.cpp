@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
-#include "stream/internal.hpp"
+#include "support/image_host.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -45,24 +44,9 @@ void operator delete(void *block, std::size_t) noexcept { release(block); }
 namespace {
 
 using vt::Bytes;
+using vt::ct_file;
 using vt::hex;
-
-void set_le32(Bytes &bytes, size_t offset, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// A CT file: 512-byte header (fields least significant byte first), zeros up
-// to the data offset, then the pixels.
-Bytes ct_file(int32_t rows, int32_t width, const Bytes &pixels, uint16_t channels = 1) {
-  Bytes file(512, 0);
-  file[4] = static_cast<uint8_t>(channels);
-  file[5] = static_cast<uint8_t>(channels >> 8);
-  set_le32(file, 32, static_cast<uint32_t>(rows));
-  set_le32(file, 36, static_cast<uint32_t>(width));
-  set_le32(file, 68, 512);
-  file.insert(file.end(), pixels.begin(), pixels.end());
-  return file;
-}
+using vt::set_le32;
 
 // Pixels of a rows x width image, each pixel given by `pixel(row, column)`.
 template <typename Pixel>
@@ -103,9 +87,9 @@ class IconTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vt::init_recording();
-    debug_values.trace_flags = 0;
+    vt::set_trace_flags(0);
   }
-  void TearDown() override { debug_values.trace_flags = 0; }
+  void TearDown() override { vt::set_trace_flags(0); }
 
   std::string write_ct(const std::string &name, const Bytes &bytes) {
     const std::string path = dir_.file(name);
@@ -121,27 +105,21 @@ class IconTest : public ::testing::Test {
   Built build(const Builder &builder, const std::string &ct, int stale_errno = 0,
               long allowed_allocations = -1) {
     const long descriptors = open_descriptor_count();
-    const std::string out_path = dir_.file("icon.out");
-    TesselFile *file = fopenw(fdbset(0, "STREAM,SEQUENTIAL"), out_path.c_str(), "", 0);
     Built built{};
-    if (file == nullptr) {
-      ADD_FAILURE() << "cannot open the scratch output";
-      return built;
-    }
-    outfile = file;
     {
-      vt::CaptureStdout capture;
-      errno = stale_errno;
-      allocations_left = allowed_allocations;
-      failing = allowed_allocations >= 0;
-      built.result = builder.build(nullptr, ct.c_str());
-      failing = false;
-      built.printed = capture.text();
+      vt::ScratchOutput out;
+      {
+        vt::CaptureStdout capture;
+        errno = stale_errno;
+        allocations_left = allowed_allocations;
+        failing = allowed_allocations >= 0;
+        built.result = builder.build(nullptr, ct.c_str());
+        failing = false;
+        built.printed = capture.text();
+      }
+      EXPECT_EQ(out.close(), 0);
+      built.icon = out.bytes();
     }
-    EXPECT_EQ(fclosx(file), 0);
-    fdbfree(file);
-    outfile = nullptr;
-    built.icon = vt::read_file(out_path);
     EXPECT_EQ(open_descriptor_count(), descriptors) << builder.name << " on " << ct;
     return built;
   }
@@ -151,15 +129,15 @@ class IconTest : public ::testing::Test {
   Built expect_built(const Builder &builder, const std::string &ct, int32_t result,
                      const std::string &text, int stale_errno = 0) {
     Built built{};
-    for (uint32_t flags : {TRACE_CONDITION | TRACE_INSERT, TRACE_MSG}) {
-      debug_values.trace_flags = flags;
+    for (uint32_t flags : {vt::kTraceCondition | vt::kTraceInsert, vt::kTraceMsg}) {
+      vt::set_trace_flags(flags);
       built = build(builder, ct, stale_errno);
       EXPECT_EQ(built.result, result) << builder.name << " on " << ct;
       EXPECT_EQ(built.printed,
-                (flags == TRACE_MSG ? "MSG--> Opening CT-file " + ct + "\n" : "") + text)
+                (flags == vt::kTraceMsg ? "MSG--> Opening CT-file " + ct + "\n" : "") + text)
           << builder.name;
     }
-    debug_values.trace_flags = 0;
+    vt::set_trace_flags(0);
     return built;
   }
   // A refusal writes nothing: no rows, no mask.
@@ -233,7 +211,7 @@ TEST_F(IconBuilders, GoldenIcons) {
   EXPECT_EQ(vt::count_messages("Writing output file"), 0u);
 }
 
-TEST_F(CtInput, RefusalsPrintWhyAndWriteNothing) {
+TEST_F(CtInput, UnreadableFilesAreRefused) {
   const std::string missing = dir_.file("none.ct");
   Bytes header = ct_file(2, 8, Bytes{});
   header.resize(511);
@@ -248,13 +226,32 @@ TEST_F(CtInput, RefusalsPrintWhyAndWriteNothing) {
     expect_refused(builder, cut, "ERROR     reading CT-fileheader from " + cut + " \a\n");
     expect_refused(builder, short_ct, builder.read_error);
     expect_refused(builder, far, builder.read_error);
+  }
+}
+
+TEST_F(CtInput, DataOffsetPast32BitPositionsIsRefused) {
+  // Past what a 32-bit file offset reaches, the position itself may fail.
+  Bytes header = ct_file(2, 8, Bytes{});
+  set_le32(header, 68, 0xFFFFFFF0);
+  const Built farther = build(kIcn, write_ct("farther.ct", header));
+  EXPECT_EQ(farther.result, 0);
+  EXPECT_TRUE(farther.printed == kIcn.read_error ||
+              farther.printed == "ERROR     File-data corrupted \a\n")
+      << farther.printed;
+  EXPECT_EQ(farther.icon, Bytes{});
+}
+
+TEST_F(CtInput, ColourFilesAreRefused) {
+  for (const Builder &builder : kBuilders) {
     for (const uint16_t channels : {uint16_t{2}, uint16_t{3}, uint16_t{4}, uint16_t{0xFFFF}}) {
       const std::string colour =
           write_ct("colour.ct", ct_file(1, 8, Bytes(8u * channels, 0), channels));
       expect_refused(builder, colour, "ERROR     File " + colour + " is not a mono CT-file \a\n");
     }
   }
-  // Outside the size limits.
+}
+
+TEST_F(CtInput, SizesOutsideEachBuildersLimitsAreRefused) {
   const struct {
     const Builder &builder;
     int32_t rows, width;
@@ -274,14 +271,6 @@ TEST_F(CtInput, RefusalsPrintWhyAndWriteNothing) {
                    "ERROR     CT-file " + ct + " has " + std::to_string(c.rows) + " rows of " +
                        std::to_string(c.width) + " pixels; " + c.builder.accepted_sizes + " \a\n");
   }
-  // Past what a 32-bit file offset reaches, the position itself may fail.
-  set_le32(header, 68, 0xFFFFFFF0);
-  const Built farther = build(kIcn, write_ct("farther.ct", header));
-  EXPECT_EQ(farther.result, 0);
-  EXPECT_TRUE(farther.printed == kIcn.read_error ||
-              farther.printed == "ERROR     File-data corrupted \a\n")
-      << farther.printed;
-  EXPECT_EQ(farther.icon, Bytes{});
 }
 
 TEST_F(CtInput, AllocationFailuresAreReportedNotFatal) {

@@ -15,42 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
 namespace {
 
 using vt::Bytes;
-
-uint32_t be32(const Bytes &b, size_t at) {
-  return (uint32_t{b.at(at)} << 24) | (uint32_t{b.at(at + 1)} << 16) |
-         (uint32_t{b.at(at + 2)} << 8) | b.at(at + 3);
-}
-
-Bytes slice(const Bytes &b, size_t at, size_t count) {
-  if (at + count > b.size()) throw std::out_of_range("slice past the end");
-  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
-               b.begin() + static_cast<std::ptrdiff_t>(at + count));
-}
-
-struct Forks {
-  Bytes data;
-  Bytes rsrc;
-};
-
-// The two forks of a MacBinary file, by its header.
-Forks forks_of(const Bytes &file) {
-  const uint32_t data_length = be32(file, 83);
-  const uint32_t rsrc_length = be32(file, 87);
-  const size_t rsrc_start = 128 + (data_length + 127) / 128 * 128;
-  return {slice(file, 128, data_length), slice(file, rsrc_start, rsrc_length)};
-}
-
-// "TEXT" and any other plain type: the parameter text is the data.
-int32_t write_parameter(MacBinChannel *, const char *param) {
-  const auto n = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, n, n);
-}
+using vt::slice;
 
 // A file with a 300-byte data fork (not a multiple of 128), a vers, a TEXT
 // resource, an FREF and so the bundle and owner resource.
@@ -59,7 +31,7 @@ void write_sample(const std::string &path, int32_t format) {
   MacBin_AddProcessor("vers", nullptr, add_vers);
   MacBin_AddProcessor("FREF", nullptr, add_FREF);
   MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
-  MacBin_AddProcessor("TEXT", nullptr, write_parameter);
+  MacBin_AddProcessor("TEXT", nullptr, vt::write_parameter_text);
   ASSERT_EQ(MacBin_SetFormat(format), 1);
   char name[] = "Sample";
   MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
@@ -82,8 +54,8 @@ TEST(InteropMacunpack, MacBinaryIIForksSplitExactly) {
   vt::TempDir dir;
   const std::string path = dir.file("sample.bin");
   write_sample(path, MACBIN_FORMAT_II);
-  const Forks written = forks_of(vt::read_file(path));
-  ASSERT_EQ(written.data.size(), 300u);
+  const vt::ParsedMacBinary written = vt::parse_macbinary_file(path);
+  ASSERT_EQ(written.data_fork().size(), 300u);
 
   std::string output;
   ASSERT_EQ(vt::run_command("cd " + shell_quoted(dir.path().string()) + " && " + macunpack + " -3 " +
@@ -91,8 +63,8 @@ TEST(InteropMacunpack, MacBinaryIIForksSplitExactly) {
                             &output),
             0)
       << output;
-  EXPECT_EQ(vt::read_file(dir.file("Sample.data")), written.data);
-  EXPECT_EQ(vt::read_file(dir.file("Sample.rsrc")), written.rsrc);
+  EXPECT_EQ(vt::read_file(dir.file("Sample.data")), written.data_fork());
+  EXPECT_EQ(vt::read_file(dir.file("Sample.rsrc")), written.resource_fork());
   const Bytes info = vt::read_file(dir.file("Sample.info"));
   ASSERT_EQ(info.size(), 128u);
   EXPECT_EQ(slice(info, 65, 8), vt::bytes_of("TEXTVARN"));
@@ -142,7 +114,7 @@ class InteropHfsutils : public testing::Test {
 TEST_F(InteropHfsutils, MacBinaryIIRoundTrip) {
   const std::string path = dir_.file("sample.bin");
   write_sample(path, MACBIN_FORMAT_II);
-  const Forks written = forks_of(vt::read_file(path));
+  const vt::ParsedMacBinary written = vt::parse_macbinary_file(path);
 
   ASSERT_EQ(run("hcopy -m " + shell_quoted(path) + " :Sample"), 0) << output_;
   ASSERT_EQ(run("hls -l"), 0) << output_;
@@ -155,15 +127,15 @@ TEST_F(InteropHfsutils, MacBinaryIIRoundTrip) {
   size_t rsrc_length = 0;
   size_t data_length = 0;
   listing >> rsrc_length >> data_length;
-  EXPECT_EQ(rsrc_length, written.rsrc.size()) << output_;
+  EXPECT_EQ(rsrc_length, written.resource_fork().size()) << output_;
   EXPECT_EQ(data_length, 300u) << output_;
 
   const std::string back = dir_.file("back.bin");
   ASSERT_EQ(run("hcopy -m :Sample " + shell_quoted(back)), 0) << output_;
   const Bytes copied = vt::read_file(back);
-  const Forks read_back = forks_of(copied);
-  EXPECT_EQ(read_back.data, written.data);
-  EXPECT_EQ(read_back.rsrc, written.rsrc);
+  const vt::ParsedMacBinary read_back = vt::parse_macbinary(copied);
+  EXPECT_EQ(read_back.data_fork(), written.data_fork());
+  EXPECT_EQ(read_back.resource_fork(), written.resource_fork());
   EXPECT_EQ(slice(copied, 1, 7), vt::concat({Bytes{6}, vt::bytes_of("Sample")}));
   EXPECT_EQ(slice(copied, 65, 8), vt::bytes_of("TEXTVARN"));
 }

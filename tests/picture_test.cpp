@@ -7,18 +7,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <deque>
 #include <functional>
-#include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
 #include "format/packbits.hpp"
 #include "picture/internal.hpp"
+#include "support/image_host.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -30,22 +29,16 @@ using varnel::format::UnpackStatus;
 
 namespace {
 
+using vt::be16;
 using vt::Bytes;
 using vt::hex;
+using vt::HostImage;
+using vt::slice;
 
 Bytes ramp(int first, int last) {
   Bytes bytes;
   for (int v = first; v <= last; ++v) bytes.push_back(static_cast<uint8_t>(v));
   return bytes;
-}
-
-Bytes slice(const Bytes &bytes, size_t at, size_t count) {
-  return Bytes(bytes.begin() + static_cast<long>(at),
-               bytes.begin() + static_cast<long>(std::min(bytes.size(), at + count)));
-}
-
-uint32_t be16(const Bytes &b, size_t at) {
-  return static_cast<uint32_t>(b.at(at) << 8 | b.at(at + 1));
 }
 
 // ---- PackBits ----------------------------------------------------------------
@@ -162,9 +155,9 @@ TEST(PackBits, RoundTripMatchesThePlainPackerAndTheBound) {
   }
 }
 
-TEST(PackBits, UnpackingStopsWhereItShould) {
-  // The exported decoder: 80 is a no-op; a run crossing the count is written
-  // whole (the caller's slack); no count or no source writes nothing.
+TEST(PackBits, ExportedDecoderWritesRunsWholeIntoTheSlack) {
+  // 80 is a no-op; a run crossing the count is written whole (the caller's
+  // slack); no count or no source writes nothing.
   Bytes out(2 + 127, 0xEE);
   EXPECT_EQ(UnPackBits(hex("80 01 41 42").data(), out.data(), 2), 4);
   EXPECT_EQ(slice(out, 0, 3), hex("41 42 EE"));
@@ -176,7 +169,9 @@ TEST(PackBits, UnpackingStopsWhereItShould) {
   EXPECT_EQ(UnPackBits(packed, untouched.data(), -5), 0);
   EXPECT_EQ(UnPackBits(nullptr, untouched.data(), 0), 0);
   EXPECT_EQ(untouched, vt::repeat(0xEE, 4));
-  // The bounded decoder never reads or writes outside its buffers.
+}
+
+TEST(PackBits, BoundedDecoderStaysInsideItsBuffers) {
   const struct {
     Bytes packed;
     size_t room;
@@ -204,34 +199,19 @@ TEST(PackBits, UnpackingStopsWhereItShould) {
   }
 }
 
-// Runs `action` on a scratch file made current the way the writer makes its
-// channel current (after `prefix`), so that the output primitives and
+// Runs `action` with a scratch file made current the way the writer makes
+// its channel current (after `prefix`), so that the output primitives and
 // MacBin_Add_PICT write there.  Returns its result and the bytes after the prefix.
 std::pair<int32_t, Bytes> written_by(const std::function<int32_t(MacBinChannel *)> &action,
                                      const Bytes &prefix = {}) {
-  vt::TempDir dir;
-  TesselFile *file = fopenw(fdbset(0, "STREAM,SEQUENTIAL"), dir.file("out").c_str(), "", 0);
-  MacBinChannel *channel = MacBin_NewChannel();
-  if (file == nullptr || channel == nullptr) {
-    ADD_FAILURE() << "no scratch output";
-    return {};
-  }
-  channel->file = outfile = file;
-  channel->mode = 2;
-  std::strcpy(channel->cur_type, "PICT");
-  channel->cur_id = 128;
-  channel->cur_name = "preview";
-  MacChannel = channel;
+  vt::ScratchOutput out;
+  MacBinChannel *channel = out.open_channel("PICT", 128, "preview");
   const auto size = static_cast<int32_t>(prefix.size());
   if (size > 0) MacBin_PutBuf(prefix.data(), size, size);
   const int32_t result = action(channel);
-  fclosx(file);
-  fdbfree(file);
-  outfile = nullptr;
-  release_channel_record(channel);
-  MacChannel = nullptr;
-  const Bytes all = vt::read_file(dir.file("out"));
-  return {result, slice(all, std::min(prefix.size(), all.size()), all.size())};
+  const Bytes all = out.bytes();
+  const size_t start = std::min(prefix.size(), all.size());
+  return {result, slice(all, start, all.size() - start)};
 }
 
 // ---- Colour tables and row conversion -----------------------------------------
@@ -356,125 +336,28 @@ TEST(RowConversion, CmykToRgbAndNothingElse) {
   }
 }
 
-// ---- The test host ---------------------------------------------------------------
-
-struct SyntheticImage {
-  int32_t width = 0, height = 0;
-  int32_t channels = 1;  // picture images; masks leave it 0
-  int32_t kinds = 0x20;
-  float h_size = 0, v_size = 0;  // inches
-  Bytes rows = {};               // height rows: planar samples, or packed mask bits
-  int32_t fail_open = 0, fail_begin = 0, fail_end = 0, fail_close = 0;  // 1: that method fails
-  int32_t null_row_at = -1;
-  bool into_row_buffer = true;  // else rows come from the host's own memory
-  int32_t rows_delivered = 0;
-  MacBinAcquireProgress *progress_record = nullptr;
-  MacBinAcquireProgress *progress_seen_at_open = nullptr;
-
-  size_t row_size() const {
-    return channels > 0 ? static_cast<size_t>(channels) * static_cast<size_t>(width)
-                        : static_cast<size_t>((width + 7) / 8);
-  }
-};
-
-struct TestHost {
-  std::map<std::string, SyntheticImage> images;
-  std::vector<std::string> calls;
-  std::vector<int32_t> percents;
-  MacBinImageRequest last_request{};
-  MacBinReadRequest last_read_request{};
-};
-TestHost *host = nullptr;
-
-SyntheticImage &image_of(MacBinImage *image) {
-  return *static_cast<SyntheticImage *>(image->host_data);
-}
-
-int32_t host_prepare(MacBinImage *image, const char *file_name) {
-  host->calls.push_back(std::string("prepare ") + file_name);
-  auto found = host->images.find(file_name);
-  image->host_data = found == host->images.end() ? nullptr : &found->second;
-  if (image->host_data != nullptr) image->acquire_progress = image_of(image).progress_record;
-  return 0;
-}
-
-int32_t open_image(MacBinImage *image, MacBinImageRequest *request, const char *call) {
-  host->calls.push_back(call);
-  host->last_request = *request;
-  if (image->host_data == nullptr) return 1;
-  SyntheticImage &s = image_of(image);
-  s.progress_seen_at_open = image->acquire_progress;
-  s.rows_delivered = 0;
-  if (s.fail_open) return 1;
-  *image = {s.v_size, s.h_size,          s.width,          s.height,
-            s.channels, image->planes, s.kinds, image->row_buffer,
-            image->acquire_progress, image->host_data};
-  return 0;
-}
-
-int32_t begin_image(MacBinImage *image, MacBinReadRequest *request, const char *call) {
-  host->calls.push_back(call);
-  host->last_read_request = *request;
-  return image->host_data == nullptr ? 1 : image_of(image).fail_begin;
-}
-
-uint8_t *next_row_of(MacBinImage *image, const char *call) {
-  host->calls.push_back(call);
-  SyntheticImage &s = image_of(image);
-  if (s.rows_delivered == s.null_row_at || s.rows_delivered >= s.height) return nullptr;
-  const size_t size = s.row_size();
-  uint8_t *source = s.rows.data() + static_cast<size_t>(s.rows_delivered++) * size;
-  if (!s.into_row_buffer) return source;
-  std::memcpy(image->row_buffer, source, size);
-  return image->row_buffer;
-}
-
-// end and close: recorded, failing when the image says so.
-int32_t finish(MacBinImage *image, const char *call, int32_t SyntheticImage::*fails) {
-  host->calls.push_back(call);
-  return image->host_data != nullptr ? image_of(image).*fails : 0;
-}
-
-template <typename Method>
-void install(Method method, int32_t id) {
-  ASSERT_EQ(MacBin_Setmethod(reinterpret_cast<MacBinMethod>(method), id), 1);
-}
-
-void install_host_methods() {
-  using Image = MacBinImage;
-  using Open = MacBinImageRequest;
-  using Begin = MacBinReadRequest;
-  install(host_prepare, MACBIN_METHOD_PREPARE);
-  install(+[](Image *i, Open *r) { return open_image(i, r, "open"); }, MACBIN_METHOD_OPEN);
-  install(+[](Image *i, Open *r) { return open_image(i, r, "mask_open"); },
-          MACBIN_METHOD_MASK_OPEN);
-  install(+[](Image *i, Begin *r) { return begin_image(i, r, "begin"); }, MACBIN_METHOD_BEGIN);
-  install(+[](Image *i, Begin *r) { return begin_image(i, r, "mask_begin"); },
-          MACBIN_METHOD_MASK_BEGIN);
-  install(+[](Image *i) { return next_row_of(i, "next_row"); }, MACBIN_METHOD_NEXT_ROW);
-  install(+[](Image *i) { return next_row_of(i, "mask_next_row"); }, MACBIN_METHOD_MASK_NEXT_ROW);
-  install(+[](Image *i) { return finish(i, "end", &SyntheticImage::fail_end); },
-          MACBIN_METHOD_END);
-  install(+[](Image *i) { return finish(i, "mask_end", &SyntheticImage::fail_end); },
-          MACBIN_METHOD_MASK_END);
-  install(+[](Image *i) { return finish(i, "close", &SyntheticImage::fail_close); },
-          MACBIN_METHOD_CLOSE);
-  install(+[](Image *i) { return finish(i, "mask_close", &SyntheticImage::fail_close); },
-          MACBIN_METHOD_MASK_CLOSE);
-  install(+[](Image *i) {
-    for (auto &[name, synthetic] : host->images)
-      if (&synthetic == i->host_data) host->calls.push_back("release " + name);
-    return int32_t{0};
-  }, MACBIN_METHOD_RELEASE);
-  install(+[](MacBinProgress *progress) {
-    host->percents.push_back(progress->percent);
-    EXPECT_STREQ(progress->type, "PICT");
-    EXPECT_EQ(progress->id, 128);
-    EXPECT_STREQ(progress->name, "preview");
-  }, MACBIN_METHOD_PROGRESS);
-}
-
 // ---- A parser for what we write, from the picture's own rules -------------
+
+// Unpacking written plainly, apart from the decoders under test: a count n
+// below 128 copies n + 1 bytes, above 128 repeats the next byte 257 - n
+// times, 128 does nothing.  Empty unless `packed` gives exactly `size` bytes.
+std::optional<Bytes> unpack_plainly(const Bytes &packed, size_t size) {
+  Bytes out;
+  for (size_t at = 0; at < packed.size();) {
+    const size_t n = packed[at++];
+    if (n < 128 && at + n + 1 <= packed.size()) {
+      out.insert(out.end(), packed.begin() + static_cast<long>(at),
+                 packed.begin() + static_cast<long>(at + n + 1));
+      at += n + 1;
+    } else if (n > 128 && at < packed.size()) {
+      out.insert(out.end(), 257 - n, packed[at++]);
+    } else if (n != 128) {
+      return std::nullopt;
+    }
+  }
+  if (out.size() != size) return std::nullopt;
+  return out;
+}
 
 struct ParsedPicture {
   std::string error;  // empty when the picture parsed whole
@@ -521,9 +404,9 @@ ParsedPicture parse_picture(const Bytes &p) {
       const size_t count = w > 250 ? be16(p, at) : p.at(at);
       at += w > 250 ? 2 : 1;
       if (at + count > p.size()) return fail("packed row past the end");
-      const Unpacked u = unpack_bits({p.data() + at, count}, row);
-      if (u.status != UnpackStatus::kComplete || u.consumed != count)
-        return fail("row " + std::to_string(y) + " does not unpack to its row bytes");
+      const std::optional<Bytes> unpacked = unpack_plainly(slice(p, at, count), w);
+      if (!unpacked) return fail("row " + std::to_string(y) + " does not unpack to its row bytes");
+      row = *unpacked;
       at += count;
     }
     r.packed_rows.push_back(slice(p, start, at - start));
@@ -538,59 +421,11 @@ ParsedPicture parse_picture(const Bytes &p) {
   return r;
 }
 
-// Grey samples that make every row different, with runs and literals.
-Bytes grey_rows(int32_t width, int32_t height, int32_t channels = 1) {
-  Bytes rows;
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t c = 0; c < channels; ++c)
-      for (int32_t x = 0; x < width; ++x)
-        rows.push_back(static_cast<uint8_t>(x / 5 % 3 == 0 ? 7 * y + c * 50
-                                                           : (x * 37 + y * 11 + c * 71) % 256));
-  return rows;
-}
-
-std::string joined(const std::vector<std::string> &calls) {
-  std::string all;
-  for (const std::string &call : calls) all += (all.empty() ? "" : ", ") + call;
-  return all;
-}
-
 class PictTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vt::init_recording();
-    host = &host_;
-    install_host_methods();
-  }
-  void TearDown() override { host = nullptr; }
-
-  // An image at 72 pixels per inch, so that frame and bounds agree.
-  SyntheticImage &add_image(const std::string &name, int32_t width, int32_t height,
-                            int32_t channels, const Bytes &rows) {
-    SyntheticImage &s = host_.images[name] = {.width = width, .height = height,
-                                              .channels = channels,
-                                              .h_size = static_cast<float>(width) / 72.0f,
-                                              .v_size = static_cast<float>(height) / 72.0f,
-                                              .rows = rows};
-    EXPECT_EQ(rows.size(), s.row_size() * static_cast<size_t>(height));
-    return s;
-  }
-  SyntheticImage &add_grey(const std::string &name, int32_t width, int32_t height,
-                           int32_t channels = 1) {
-    return add_image(name, width, height, channels, grey_rows(width, height, channels));
-  }
-  // A mask from text rows, '#' set: "..###...".
-  SyntheticImage &add_mask(const std::string &name, int32_t width,
-                           const std::vector<std::string> &picture) {
-    SyntheticImage &s = host_.images[name] = {
-        .width = width, .height = static_cast<int32_t>(picture.size()), .channels = 0, .kinds = 2};
-    for (const std::string &line : picture) {
-      Bytes row(s.row_size(), 0);
-      for (size_t x = 0; x < line.size(); ++x)
-        if (line[x] == '#') row[x / 8] = static_cast<uint8_t>(row[x / 8] | (0x80 >> (x % 8)));
-      s.rows.insert(s.rows.end(), row.begin(), row.end());
-    }
-    return s;
+    host_.install();
   }
   // Writes a preview after `prefix` bytes; returns the result and what was written.
   std::pair<int32_t, Bytes> write_pict(const std::string &param, const Bytes &prefix = {}) {
@@ -604,18 +439,16 @@ class PictTest : public ::testing::Test {
     EXPECT_EQ(p.error, "") << param;
     return p;
   }
-  std::string calls() const { return joined(host_.calls); }
-  long count_calls(const std::string &call) const {
-    return std::count(host_.calls.begin(), host_.calls.end(), call);
-  }
+  std::string calls() const { return host_.joined_calls(); }
+  long count_calls(const std::string &call) const { return host_.count_calls(call); }
 
-  TestHost host_;
+  vt::ImageHost host_;
 };
 
 // ---- The preview -------------------------------------------------------------------
 
 TEST_F(PictTest, ThreeByTwoGreyPicture) {
-  add_image("grey.img", 3, 2, 1, hex("0A 14 1E  28 32 3C"));
+  host_.add_image("grey.img", 3, 2, 1, hex("0A 14 1E  28 32 3C"));
   const auto [result, written] = write_pict("grey.img 72");
   ASSERT_EQ(result, 1);
   ASSERT_EQ(written.size(), 2184u);
@@ -642,7 +475,8 @@ TEST_F(PictTest, ThreeByTwoGreyPicture) {
                 "00 00"                    // mode copy
                 "0A 14 1E 00 28 32 3C 00"  // rows unpacked (w < 8), final 0 of the odd width
                 "00 FF"));                 // end of picture
-  EXPECT_EQ(host_.percents, (std::vector<int32_t>{0, 50, 100}));
+  EXPECT_EQ(host_.progress, (std::vector<std::string>{"PICT 128 preview 0", "PICT 128 preview 50",
+                                                      "PICT 128 preview 100"}));
   EXPECT_EQ(calls(), "prepare grey.img, open, begin, next_row, next_row, end, close, "
                      "release grey.img");
   EXPECT_EQ(host_.last_request.h_res, 72.0f);
@@ -650,37 +484,37 @@ TEST_F(PictTest, ThreeByTwoGreyPicture) {
   EXPECT_EQ(host_.last_read_request.kinds, 0x22);
 }
 
-TEST_F(PictTest, FrameAndResolutionsFollowTheImageSize) {
+TEST_F(PictTest, FrameAndResolutionsFollowTheImageNotTheRequest) {
   // 4 x 2 pixels delivered at 72 ppi across and 36 down: both 4 points.
-  add_grey("img", 4, 2).v_size = 2.0f / 36.0f;
+  host_.add_grey("img", 4, 2).v_size = 2.0f / 36.0f;
   const Bytes p = parsed("img 50").bytes;
   EXPECT_EQ(slice(p, 2, 8), hex("00 00 00 00 00 04 00 04"));
   EXPECT_EQ(slice(p, 20, 8), hex("00 48 00 00  00 24 00 00"));
   EXPECT_EQ(slice(p, 72, 8), hex("00 48 00 00  00 24 00 00"));
   EXPECT_EQ(host_.last_request.h_res, 50.0f);  // what was asked for, not what came
-  // The mask is asked for at the picture image's own resolution.
-  add_grey("pic", 8, 2).h_size = 8.0f / 96.0f;
-  add_mask("m", 8, {"########", "########"});
+}
+
+TEST_F(PictTest, MaskIsAskedForAtThePictureImagesResolution) {
+  host_.add_grey("pic", 8, 2).h_size = 8.0f / 96.0f;
+  host_.add_mask("m", 8, {"########", "########"});
   parsed("pic 300 m");
   EXPECT_EQ(host_.last_request.h_res, 96.0f);  // the last open was the mask's
   EXPECT_EQ(host_.last_request.v_res, 72.0f);
   EXPECT_EQ(host_.last_request.kinds, 0x22);
 }
 
-TEST_F(PictTest, LayoutOfEveryKindAndWidth) {
-  add_grey("grey", 8, 2);
-  add_grey("rgb", 8, 2, 3);
-  add_grey("cmyk", 8, 2, 4);
-  add_mask("mask", 8, {"########", "########"});
-  add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
-  add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
-  add_grey("narrow", 250, 3);  // the widest with a count byte
-  add_grey("wide", 251, 3);    // a count word, 252 row bytes
-  add_grey("big", 301, 300);   // more than 65536 bytes
-  // Eight distinct values pack to 9 bytes plus the count (data ends even); a
-  // run of 8 packs to 2 plus the count (odd).
-  add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
-  add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
+TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
+  host_.add_grey("grey", 8, 2);
+  host_.add_grey("rgb", 8, 2, 3);
+  host_.add_grey("cmyk", 8, 2, 4);
+  host_.add_mask("mask", 8, {"########", "########"});
+  host_.add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
+  host_.add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
+  host_.add_grey("narrow", 250, 3);  // the widest with a count byte
+  host_.add_grey("wide", 251, 3);    // a count word, 252 row bytes
+  host_.add_grey("big", 301, 300);   // more than 65536 bytes
+  host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
   // Every picture: the size word is the length modulo 65536 (patched at the
   // picture's own start), row bytes are even, grey samples are their own indices.
   for (const auto &[param, prefix] : std::vector<std::pair<std::string, size_t>>{
@@ -689,7 +523,7 @@ TEST_F(PictTest, LayoutOfEveryKindAndWidth) {
            {"literal 72", 7}, {"run 72", 7}}) {
     SCOPED_TRACE(param + " after " + std::to_string(prefix));
     const ParsedPicture p = parsed(param, vt::repeat(0xAA, prefix));
-    const SyntheticImage &image = host_.images[param.substr(0, param.find(' '))];
+    const HostImage &image = host_.images[param.substr(0, param.find(' '))];
     EXPECT_EQ(be16(p.bytes, 0), p.bytes.size() % 65536);
     EXPECT_EQ(p.row_bytes, image.width + image.width % 2);
     if (image.channels != 1) continue;
@@ -701,35 +535,58 @@ TEST_F(PictTest, LayoutOfEveryKindAndWidth) {
     EXPECT_EQ(p.indices, expected);
   }
   EXPECT_GT(parsed("big 72").bytes.size(), 65536u);
-  // The colour table's seed only for grey without a mask; 256 or 245 entries.
+}
+
+TEST_F(PictTest, ColourTableSeedOnlyForGreyWithoutAMask) {
+  // 256 entries for grey, 245 for colour.
+  host_.add_grey("grey", 8, 2);
+  host_.add_grey("rgb", 8, 2, 3);
+  host_.add_grey("cmyk", 8, 2, 4);
+  host_.add_mask("mask", 8, {"########", "########"});
   EXPECT_EQ(slice(parsed("grey 72").bytes, 100, 8), hex("00 43 26 0E 00 00 00 FF"));
   EXPECT_EQ(slice(parsed("grey 72 mask").bytes, 100, 8), hex("00 00 00 00 00 00 00 FF"));
   EXPECT_EQ(slice(parsed("rgb 72").bytes, 100, 8), hex("00 00 00 00 00 00 00 F4"));
   EXPECT_EQ(slice(parsed("cmyk 72 mask").bytes, 100, 8), hex("00 00 00 00 00 00 00 F4"));
-  // Rows narrower than 8 bytes are written as they are, wider ones packed after a count.
+}
+
+TEST_F(PictTest, RowsNarrowerThanEightBytesAreNotPacked) {
+  host_.add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
+  host_.add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
   EXPECT_EQ(parsed("five 72").packed_rows.at(0), hex("01 01 01 01 01 00"));
   EXPECT_EQ(parsed("eight 72").packed_rows.at(0), hex("02 F9 01"));
-  // The pad byte counts from the picture's start, wherever it is in the file.
+}
+
+TEST_F(PictTest, PadByteCountsFromThePicturesStart) {
+  // Eight distinct values pack to 9 bytes plus the count (data ends even); a
+  // run of 8 packs to 2 plus the count (odd).  Wherever the picture is in the file.
+  host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
   for (const Bytes &prefix : {Bytes{}, vt::repeat(0xAA, 7)}) {
     EXPECT_FALSE(parsed("literal 72", prefix).padded);
     EXPECT_TRUE(parsed("run 72", prefix).padded);
   }
 }
 
-TEST_F(PictTest, HostRowsAndProgressRecords) {
-  // Rows from the host's own memory are converted in place, first plane only.
-  SyntheticImage &s = add_grey("own", 9, 3, 3);
-  s.into_row_buffer = false;
-  const Bytes original = s.rows;
+TEST_F(PictTest, ProgressRecordTagged100IsReplacedByTheLibrarysOwn) {
   MacBinAcquireProgress default_tag{100, nullptr, nullptr, nullptr};
   MacBinAcquireProgress own_tag{7, nullptr, nullptr, nullptr};
-  s.progress_record = &default_tag;
-  SyntheticImage &b = add_image("b", 2, 1, 1, hex("01 02"));
-  b.progress_record = &own_tag;
-  parsed("own 72");
+  host_.add_grey("a", 2, 1).progress_record = &default_tag;
+  host_.add_grey("b", 2, 1).progress_record = &own_tag;
+  parsed("a 72");
   parsed("b 72");
-  EXPECT_EQ(s.progress_seen_at_open, &debug_values.default_progress);
-  EXPECT_EQ(b.progress_seen_at_open, &own_tag);
+  const MacBinAcquireProgress *replaced = host_.images["a"].progress_seen_at_open;
+  ASSERT_NE(replaced, nullptr);
+  EXPECT_NE(replaced, &default_tag);
+  EXPECT_EQ(replaced->tag, 100);
+  EXPECT_EQ(host_.images["b"].progress_seen_at_open, &own_tag);
+}
+
+TEST_F(PictTest, RowsFromTheHostsOwnMemoryAreConvertedInPlace) {
+  // First plane only.
+  HostImage &s = host_.add_grey("own", 9, 3, 3);
+  s.into_row_buffer = false;
+  const Bytes original = s.rows;
+  parsed("own 72");
   for (size_t y = 0; y < 3; ++y) {
     const Bytes planes = slice(original, y * 27, 27);
     EXPECT_EQ(slice(s.rows, y * 27, 9), float_cube_indices(planes, 9));
@@ -743,8 +600,8 @@ class PictMethodOrder : public PictTest {
  protected:
   void SetUp() override {
     PictTest::SetUp();
-    add_grey("pic", 8, 2, 3);
-    add_mask("mask", 8, {"..##....", ".####..."});
+    host_.add_grey("pic", 8, 2, 3);
+    host_.add_mask("mask", 8, {"..##....", ".####..."});
   }
 };
 
@@ -752,7 +609,7 @@ TEST_F(PictMethodOrder, CloseAndReleaseAlwaysFollowInOrder) {
   enum Mask { kNoMask, kMaskFailed, kMaskRead };  // how far the mask got
   enum Rows { kNoRows, kBeginOnly, kAllRows };     // how far the picture's rows got
   enum Left { kNothing, kHeadOnly, kHeadAndRegion, kSizeZero, kComplete };
-  using Image = SyntheticImage;
+  using Image = HostImage;
   const struct {
     const char *what;
     const char *image;             // the image to change, and how
@@ -786,7 +643,7 @@ TEST_F(PictMethodOrder, CloseAndReleaseAlwaysFollowInOrder) {
   const std::string row_calls[] = {"", "begin, ", "begin, next_row, next_row, end, "};
   // The head of a colour picture: everything before the region and the rows.
   const size_t head = 108 + 4 + 245 * 8 + 18 - 4;
-  const TestHost pristine = host_;
+  const vt::ImageHost pristine = host_;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     host_ = pristine;
@@ -819,8 +676,10 @@ TEST_F(PictMethodOrder, CloseAndReleaseAlwaysFollowInOrder) {
   }
 }
 
-TEST_F(PictMethodOrder, RefusedBeforeAnyHostCall) {
-  const auto expect_refused = [&](const std::string &param, const char *message) {
+class PictRefused : public PictMethodOrder {
+ protected:
+  // The preview is refused before any host call or byte, with `message` (or none).
+  void expect_refused(const std::string &param, const char *message) {
     SCOPED_TRACE("[" + param + "]");
     host_.calls.clear();
     vt::recorded_messages().clear();
@@ -832,13 +691,22 @@ TEST_F(PictMethodOrder, RefusedBeforeAnyHostCall) {
     if (message != nullptr) {
       EXPECT_EQ(vt::count_messages(message), 1u);
     }
-  };
+  }
+};
+
+TEST_F(PictRefused, ParameterTextsWithoutImageOrResolution) {
   for (const char *nothing : {"", "   ", "pic", "\"\" 72"}) expect_refused(nothing, nullptr);
+}
+
+TEST_F(PictRefused, ParameterTextOf256Characters) {
   // 255 characters fit the 256-byte buffer; 256 are refused, never overflow it.
   const std::string fits = "pic 72 " + std::string(255 - 7, 'm');
   host_.images[std::string(255 - 7, 'm')] = host_.images["mask"];
   EXPECT_EQ(write_pict(fits).first, 1);
   expect_refused(fits + "m", "PICT parameter text longer than 255 characters");
+}
+
+TEST_F(PictRefused, MaskWithoutTheMaskMethods) {
   MacBin_Setmethod(nullptr, MACBIN_METHOD_MASK_END);
   EXPECT_EQ(write_pict("pic 72").first, 1);  // no mask: the mask methods are not needed
   expect_refused("pic 72 mask", "PICT preview needs the image-access methods installed");
@@ -846,10 +714,10 @@ TEST_F(PictMethodOrder, RefusedBeforeAnyHostCall) {
 
 // Write failures set the process-wide failure flags: one test (process) each.
 TEST_F(PictMethodOrder, WriteFailureSkipsTheRemainingRows) {
-  add_grey("tall", 64, 40);
-  tessel_fail_writes_after(2174 + 300, 28 /* ENOSPC */);  // inside the pixel data
+  host_.add_grey("tall", 64, 40);
+  vt::fail_writes_after(2174 + 300, 28 /* ENOSPC */);  // inside the pixel data
   EXPECT_EQ(write_pict("tall 72").first, 0);
-  tessel_fail_writes_after(-1, 0);
+  vt::clear_faults();
   EXPECT_GT(count_calls("next_row"), 0);
   EXPECT_LT(count_calls("next_row"), 40);
   EXPECT_EQ(count_calls("end"), 1);
@@ -861,9 +729,9 @@ TEST_F(PictMethodOrder, FailureOfTheLastByteIsNoSuccess) {
   const auto [result, complete] = write_pict("pic 72");
   ASSERT_EQ(result, 1);
   EXPECT_EQ(written_by([&](MacBinChannel *c) {
-              tessel_fail_writes_after(static_cast<int64_t>(complete.size()) - 1, 28 /* ENOSPC */);
+              vt::fail_writes_after(static_cast<int64_t>(complete.size()) - 1, 28 /* ENOSPC */);
               const int32_t failed = MacBin_Add_PICT(c, "pic 72");
-              tessel_fail_writes_after(-1, 0);
+              vt::clear_faults();
               return failed;
             }).first, 0);
   EXPECT_EQ(vt::count_messages("Writing output file"), 1u);
@@ -871,9 +739,9 @@ TEST_F(PictMethodOrder, FailureOfTheLastByteIsNoSuccess) {
 
 TEST_F(PictMethodOrder, FailedSeekForTheSizePatchIsNoSuccess) {
   EXPECT_EQ(written_by([](MacBinChannel *c) {
-              tessel_fail_seeks_after(0, 5 /* EIO */);
+              vt::fail_seeks_after(0, 5 /* EIO */);
               const int32_t failed = MacBin_Add_PICT(c, "pic 72");
-              tessel_fail_seeks_after(-1, 0);
+              vt::clear_faults();
               return failed;
             }).first, 0);
   EXPECT_EQ(host_.calls.back(), "release pic");
@@ -916,8 +784,8 @@ TEST_F(PictTest, ImagesThatDoNotFitThePictureAreRefusedBeforeAnyByte) {
     EXPECT_EQ(vt::recorded_messages()[0].text.rfind("PICT image", 0), 0u);
   }
   // The largest that fit: 16382 x 1 (w = 0x3FFE) and 1 x 32767.
-  add_grey("wide", 0x3FFE, 1);
-  add_grey("tall", 1, 32767);
+  host_.add_grey("wide", 0x3FFE, 1);
+  host_.add_grey("tall", 1, 32767);
   parsed("wide 72");
   parsed("tall 72");
 }
@@ -928,7 +796,7 @@ class PictMask : public PictTest {
  protected:
   // The region of a grey picture width x height with the given mask.
   Bytes region_of(int32_t width, int32_t height, const std::string &mask_name) {
-    add_grey("pic", width, height);
+    host_.add_grey("pic", width, height);
     const ParsedPicture p = parsed("pic 72 " + mask_name);
     EXPECT_EQ(p.opcode, 0x99);
     return p.region;
@@ -976,12 +844,12 @@ TEST_F(PictMask, RegionExamples) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    add_mask("m", c.mask_width, c.mask);
+    host_.add_mask("m", c.mask_width, c.mask);
     EXPECT_EQ(region_of(c.picture_width, c.picture_height, "m"), c.region);
   }
 }
 
-TEST_F(PictMask, ScaledMasksGiveTheRegionOfTheRowsTheyStandFor) {
+TEST_F(PictMask, TallerMaskGivesTheRegionOfTheRowsThatStandForThePictures) {
   // Rows 1, 3, 5, 7 of a twice-as-tall mask are the short mask's rows; the
   // rows between are fully set, so using one of them would show.  Every row
   // is read.
@@ -991,12 +859,15 @@ TEST_F(PictMask, ScaledMasksGiveTheRegionOfTheRowsTheyStandFor) {
     tall.push_back("########");
     tall.push_back(row);
   }
-  add_mask("tall", 8, tall);
-  add_mask("short", 8, used);
+  host_.add_mask("tall", 8, tall);
+  host_.add_mask("short", 8, used);
   const Bytes expected = region_of(8, 4, "short");
   host_.calls.clear();
   EXPECT_EQ(region_of(8, 4, "tall"), expected);
   EXPECT_EQ(count_calls("mask_next_row"), 8);
+}
+
+TEST_F(PictMask, HalfHeightWiderMaskServesEachRowTwice) {
   // An 18-wide mask for a 16-wide picture is compacted; with half the rows
   // each mask row serves twice and must give what a full-height mask of
   // repeated rows gives (after an all-clear first row).
@@ -1005,8 +876,8 @@ TEST_F(PictMask, ScaledMasksGiveTheRegionOfTheRowsTheyStandFor) {
   std::vector<std::string> repeated = {std::string(18, '.')};
   for (const std::string &r : rows) repeated.insert(repeated.end(), {r, r});
   repeated.pop_back();
-  add_mask("half", 18, rows);
-  add_mask("full", 18, repeated);
+  host_.add_mask("half", 18, rows);
+  host_.add_mask("full", 18, repeated);
   EXPECT_EQ(region_of(16, 8, "half"), region_of(16, 8, "full"));
 }
 
@@ -1018,8 +889,8 @@ TEST_F(PictMask, RegionTooLargeForItsSizeWordFailsTheMask) {
     for (int x = 0; x < 64; ++x) row += (y % 2 == 0 && x % 2 == 0) ? '#' : '.';
     rows.push_back(row);
   }
-  add_mask("m", 64, rows);
-  add_grey("pic", 64, 300);
+  host_.add_mask("m", 64, rows);
+  host_.add_grey("pic", 64, 300);
   const auto [result, written] = write_pict("pic 72 m");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(written.size(), 104 + 2052 + 18u);  // the head only: no region, no rows
@@ -1028,7 +899,7 @@ TEST_F(PictMask, RegionTooLargeForItsSizeWordFailsTheMask) {
   EXPECT_EQ(host_.calls.back(), "release pic");
   // Half the rows make a region of 32,767 bytes or less, written whole.
   rows.resize(150);
-  add_mask("m", 64, rows);
+  host_.add_mask("m", 64, rows);
   const Bytes region = region_of(64, 150, "m");
   ASSERT_GE(region.size(), 2u);
   EXPECT_EQ(be16(region, 0), region.size());
@@ -1051,12 +922,12 @@ TEST_F(PictInterop, ImageMagickDecodesTheTableColours) {
         gradient.push_back(static_cast<uint8_t>(c == 0   ? x * 255 / 60
                                                 : c == 1 ? y * 255 / 20
                                                          : (x + y) * 3 % 256));
-  add_image("rgb", 61, 21, 3, gradient);
-  add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));  // odd pixel data
-  add_mask("m24", 24, {"........................", "...#######.....####.....",
+  host_.add_image("rgb", 61, 21, 3, gradient);
+  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));  // odd pixel data
+  host_.add_mask("m24", 24, {"........................", "...#######.....####.....",
                        "...#######..............", "########################",
                        "..........#####.........", "........................"});
-  add_mask("m14", 14, {"..##########..", "..##..........", "..............", "#############."});
+  host_.add_mask("m14", 14, {"..##########..", "..##..........", "..............", "#############."});
   const struct {
     const char *name;
     int32_t width, height, channels;
@@ -1068,7 +939,7 @@ TEST_F(PictInterop, ImageMagickDecodesTheTableColours) {
       {"rgb 72", 0}, {"grey24 72 m24", 0}, {"rgb13 72 m14", 0},
       {"run 72", 7}, {"rgb13 72", 7}};  // starting at an odd file offset (after a FREF, say)
   for (const auto &i : images) {
-    add_grey(i.name, i.width, i.height, i.channels);
+    host_.add_grey(i.name, i.width, i.height, i.channels);
     previews.emplace_back(std::string(i.name) + " 72", 0);
   }
   vt::TempDir dir;

@@ -21,29 +21,12 @@ namespace {
 using vt::Bytes;
 using vt::hex;
 
-// A fresh output file made current, as the writer does; released (and no
-// longer current) when it goes.
-struct Output {
-  Output() : file(fopenw(fdbset(0, "STREAM,SEQUENTIAL"), path.c_str(), "", 0)) {
-    EXPECT_NE(file, nullptr);
-    outfile = file;
-  }
-  ~Output() {
-    fdbfree(file);
-    outfile = nullptr;
-  }
-  vt::TempDir dir;
-  const std::string path = dir.file("out.bin");
-  TesselFile *file;
-};
-
 // The bytes that `write` puts into a fresh output file.
 Bytes written_by(const std::function<void()> &write) {
-  Output out;
-  if (out.file == nullptr) return {};
+  vt::ScratchOutput out;
   write();
-  EXPECT_EQ(fclosx(out.file), 0);
-  return vt::read_file(out.path);
+  EXPECT_EQ(out.close(), 0);
+  return out.bytes();
 }
 
 // ---- Output primitives --------------------------------------------------------------
@@ -146,8 +129,8 @@ void expect_reported_once() {
 
 TEST(OutputFailure, InjectedFailureIsReportedOnceAndStopsOutput) {
   vt::init_recording();
-  Output out;
-  tessel_fail_writes_after(70000, ENOSPC);  // past the first buffer flush
+  vt::ScratchOutput out;
+  vt::fail_writes_after(70000, ENOSPC);  // past the first buffer flush
   Bytes pattern(100000);
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i % 251);
   EXPECT_EQ(MacBin_PutBuf(pattern.data(), 100000, 100000), 1);
@@ -161,32 +144,32 @@ TEST(OutputFailure, InjectedFailureIsReportedOnceAndStopsOutput) {
             1);
   EXPECT_EQ(MacBin_GetPtrPos(), 70000);
   expect_reported_once();
-  tessel_fail_writes_after(-1, 0);
-  EXPECT_NE(fclosx(out.file), 0);  // the file keeps its failure
-  EXPECT_TRUE(vt::read_file(out.path) == Bytes(pattern.begin(), pattern.begin() + 70000));
+  vt::clear_faults();
+  EXPECT_NE(out.close(), 0);  // the file keeps its failure
+  EXPECT_TRUE(out.bytes() == Bytes(pattern.begin(), pattern.begin() + 70000));
 }
 
 TEST(OutputFailure, FailingLengthByteFailsThePascalString) {
   vt::init_recording();
-  Output out;
-  tessel_fail_writes_after(0, EFBIG);
+  vt::ScratchOutput out;
+  vt::fail_writes_after(0, EFBIG);
   EXPECT_EQ(MacBin_PutPascalString("abc", 31), 1);
   EXPECT_EQ(MacBin_GetPtrPos(), 0);
   expect_reported_once();
-  tessel_fail_writes_after(-1, 0);
+  vt::clear_faults();
 }
 
 TEST(OutputFailure, FailedSeekIsAWriteFailureReportedOnce) {
   vt::init_recording();
-  Output out;
+  vt::ScratchOutput out;
   ASSERT_EQ(MacBin_PutInt(7, 4), 0);
-  tessel_fail_seeks_after(0, EIO);
+  vt::fail_seeks_after(0, EIO);
   EXPECT_EQ(MacBin_SetPtrPos(0, 0), -1);
   EXPECT_EQ(write_failed, 1);
   EXPECT_EQ(MacBin_PutByte(1), 1);
   record_write_failure();  // found again later by the writer (a flush at close): the same one
   expect_reported_once();
-  tessel_fail_seeks_after(-1, 0);
+  vt::clear_faults();
 }
 
 TEST(OutputFailure, RecordWriteFailureBeforeAnyByte) {
@@ -239,7 +222,7 @@ void feed(std::vector<int32_t> values) {
   source_calls = 0;
 }
 
-TEST(InputReaders, FromAByteSourceAndAFile) {
+TEST(InputReaders, FromAByteSource) {
   feed({0x00, 0x48, 0x80, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0x12, 0x34, 0x1FF});
   EXPECT_FLOAT_EQ(MacBin_CGetFixed(next_value), 72.5f);
   EXPECT_FLOAT_EQ(MacBin_CGetFixed(next_value), 65535.5f);  // unsigned integer half
@@ -254,7 +237,9 @@ TEST(InputReaders, FromAByteSourceAndAFile) {
   EXPECT_EQ(MacBin_CGetBuffer(next_value, bytes, 0), 0);
   EXPECT_EQ(MacBin_CGetBuffer(next_value, bytes, -2), -2);
   EXPECT_EQ(source_calls, 0u);
+}
 
+TEST(InputReaders, FromAFile) {
   vt::TempDir dir;
   vt::write_file(dir.file("in.bin"), hex("00 48 80 00  FF FF 80 00  00 01 02  FF EE DD"));
   TesselFile *file = fopenr("STREAM", dir.file("in.bin").c_str(), "", 0);
@@ -298,16 +283,21 @@ TEST(InputReaders, PascalStringsStayInsideTheBuffer) {
   fdbfree(file);
 }
 
-TEST(HexTable, MapsHexDigitsAndNothingElse) {
+TEST(HexTable, DigitsAndTheirNeighbours) {
+  // Rows 0x20 to 0x7F of the table; the rest holds no digit.
+  const Bytes golden = hex(R"(
+    FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF  | 20  !"#$%&'()*+,-./
+    00 01 02 03 04 05 06 07 08 09 FF FF FF FF FF FF  | 30 0-9 :;<=>?
+    FF 0A 0B 0C 0D 0E 0F FF FF FF FF FF FF FF FF FF  | 40 @ A-F G-O
+    FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF  | 50
+    FF 0A 0B 0C 0D 0E 0F FF FF FF FF FF FF FF FF FF  | 60 ` a-f g-o
+    FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF  | 70
+  )");
   const uint8_t *table = GetNibbleCheckArray();
   ASSERT_NE(table, nullptr);
-  for (int c = 0; c < 256; ++c) {
-    const int expected = c >= '0' && c <= '9'   ? c - '0'
-                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                : 0xFF;
-    EXPECT_EQ(table[c], expected) << "code " << c;
-  }
+  EXPECT_EQ(vt::to_hex(Bytes(table + 0x20, table + 0x80)), vt::to_hex(golden));
+  EXPECT_EQ(Bytes(table, table + 0x20), vt::repeat(0xFF, 0x20));
+  EXPECT_EQ(Bytes(table + 0x80, table + 0x100), vt::repeat(0xFF, 0x80));
 }
 
 }  // namespace

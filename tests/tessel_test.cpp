@@ -176,7 +176,7 @@ TEST(TesselFile, ReadingPositionsAndTheEnd) {
   fdbfree(in);
 }
 
-TEST(TesselFile, OpeningClosingDeletingAndErrno) {
+TEST(TesselFile, OpeningTruncatesAndDeletingDoesNotFlush) {
   vt::TempDir dir;
   const std::string path = dir.file("old.bin");
   vt::write_file(path, pattern_bytes(5000));
@@ -196,8 +196,12 @@ TEST(TesselFile, OpeningClosingDeletingAndErrno) {
   EXPECT_FALSE(vt::file_exists(path));
   EXPECT_ERRNO(fclosx(file), -1, EBADF);  // already closed: a description again
   fdbfree(file);
+}
 
+TEST(TesselFile, ADescriptionOpensForReadingAndAgainForWriting) {
   // fopenr takes an option text (a new record) or a description.
+  vt::TempDir dir;
+  const std::string path = dir.file("old.bin");
   vt::write_file(path, hex("11 22"));
   errno = EINTR;
   TesselFile *in = fopenr("STREAM", path.c_str(), nullptr, 0);
@@ -220,7 +224,13 @@ TEST(TesselFile, OpeningClosingDeletingAndErrno) {
   EXPECT_EQ(fputb(description, 1), 0);
   EXPECT_EQ(fclosx(description), 0);
   EXPECT_EQ(vt::read_file(dir.file("out.bin")), hex("01"));
-  // Failures set errno and leave the description the caller's.
+  fdbfree(description);
+}
+
+TEST(TesselFile, FailedOpensSetErrnoAndLeaveTheDescription) {
+  vt::TempDir dir;
+  TesselFile *description = fdbset(0, "STREAM");
+  ASSERT_NE(description, nullptr);
   const std::string missing = dir.file("missing.bin");
   EXPECT_ERRNO(fopenr("STREAM", missing.c_str(), "", 0), nullptr, ENOENT);
   EXPECT_ERRNO(fopenr(description, missing.c_str(), "", 0), nullptr, ENOENT);

@@ -1,7 +1,7 @@
 // The MacBinary writer through the public API: header (both formats), data
 // fork, resource fork and map, Finder resources, resource lines, notices,
 // trace lines, limits and write failures.  Files are checked as bytes and
-// read back by a small independent parser of the layout.
+// read back by the tests' own parser of the layout.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,118 +15,22 @@
 #include <string>
 #include <vector>
 
-#include "frame/internal.hpp"
+#include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
 namespace {
 
+using vt::be16;
+using vt::be32;
 using vt::Bytes;
 using vt::hex;
-
-// ---- Reading back what was written ----------------------------------------------
-
-uint32_t be16(const Bytes &b, size_t at) { return (uint32_t{b.at(at)} << 8) | b.at(at + 1); }
-uint32_t be24(const Bytes &b, size_t at) { return (be16(b, at) << 8) | b.at(at + 2); }
-uint32_t be32(const Bytes &b, size_t at) { return (be16(b, at) << 16) | be16(b, at + 2); }
-
-Bytes slice(const Bytes &b, size_t at, size_t count) {
-  if (at + count > b.size()) throw std::out_of_range("slice past the end of the file");
-  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
-               b.begin() + static_cast<std::ptrdiff_t>(at + count));
-}
-
-struct Resource {
-  std::string type;
-  uint32_t id = 0;
-  std::optional<std::string> name;
-  uint8_t attributes = 0;
-  uint32_t data_offset = 0;
-  Bytes data;
-};
-
-struct MacBinaryFile {
-  Bytes bytes;
-  uint32_t data_length = 0;
-  size_t rsrc_start = 0;
-  size_t map_start = 0;
-  Bytes map;
-  std::vector<Resource> resources;  // in map order
-  std::vector<std::string> types;
-};
-
-// An independent reading of the layout (header, fork header, map), every
-// access bounds-checked (an out_of_range fails the test).
-MacBinaryFile parse(const Bytes &bytes) {
-  MacBinaryFile f;
-  f.bytes = bytes;
-  f.data_length = be32(bytes, 83);
-  f.rsrc_start = 128 + (f.data_length + 127) / 128 * 128;
-  const size_t data_start = f.rsrc_start + be32(bytes, f.rsrc_start);
-  f.map_start = f.rsrc_start + be32(bytes, f.rsrc_start + 4);
-  f.map = slice(bytes, f.map_start, be32(bytes, f.rsrc_start + 12));
-  const size_t type_list = be16(f.map, 24);
-  const size_t name_list = be16(f.map, 26);
-  const uint32_t type_field = be16(f.map, type_list);
-  const size_t type_count = type_field == 0xFFFF ? 0 : type_field + 1;
-  for (size_t t = 0; t < type_count; ++t) {
-    const size_t item = type_list + 2 + 8 * t;
-    const Bytes type = slice(f.map, item, 4);
-    f.types.emplace_back(type.begin(), type.end());
-    const size_t count = be16(f.map, item + 4) + 1;
-    const size_t list = type_list + be16(f.map, item + 6);
-    for (size_t r = 0; r < count; ++r) {
-      const size_t ref = list + 12 * r;
-      Resource res{f.types.back(),    be16(f.map, ref),     std::nullopt,
-                   f.map.at(ref + 4), be24(f.map, ref + 5), {}};
-      if (const uint32_t name_offset = be16(f.map, ref + 2); name_offset != 0xFFFF) {
-        const size_t at = name_list + name_offset;
-        const Bytes name = slice(f.map, at + 1, f.map.at(at));
-        res.name = std::string(name.begin(), name.end());
-      }
-      const size_t data = data_start + res.data_offset;
-      res.data = slice(bytes, data + 4, be32(bytes, data));
-      f.resources.push_back(res);
-    }
-  }
-  return f;
-}
-
-MacBinaryFile parse_file(const std::string &path) { return parse(vt::read_file(path)); }
-Bytes data_fork(const MacBinaryFile &f) { return slice(f.bytes, 128, f.data_length); }
-
-const Resource *find(const MacBinaryFile &f, const std::string &type, uint32_t id) {
-  for (const Resource &r : f.resources)
-    if (r.type == type && r.id == id) return &r;
-  return nullptr;
-}
-
-// A resource that must be there (a missing one fails the test through the
-// exception instead of crashing it).
-const Resource &get(const MacBinaryFile &f, const std::string &type, uint32_t id) {
-  const Resource *r = find(f, type, id);
-  if (r == nullptr) throw std::runtime_error("no resource " + type + " " + std::to_string(id));
-  return *r;
-}
-
-// The CRC of a MacBinary II header, bit by bit (polynomial 0x1021, start 0).
-uint16_t bitwise_crc16(const Bytes &bytes, size_t count) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < count; ++i) {
-    crc = static_cast<uint16_t>(crc ^ (bytes[i] << 8));
-    for (int bit = 0; bit < 8; ++bit)
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
+using vt::slice;
+using MacBinaryFile = vt::ParsedMacBinary;
 
 // ---- Processors and set-up ------------------------------------------------------
 
-// "TEST": the parameter text itself is the resource's data.
-int32_t write_parameter(MacBinChannel *, const char *param) {
-  const auto n = static_cast<int32_t>(std::strlen(param));
-  return MacBin_PutBuf(param, n, n);
-}
+// "TEST" (and others): vt::write_parameter_text, the parameter text itself.
 // "ABC ": the parameter text in angle brackets, so that an empty one shows.
 int32_t write_bracketed(MacBinChannel *, const char *param) {
   const std::string text = "<" + std::string(param) + ">";
@@ -153,7 +57,7 @@ struct Writer {
     vt::init_recording();
     const std::pair<const char *, MacBinWriteHandler> processors[] = {
         {"vers", add_vers},        {"FREF", add_FREF},      {"Bndl", close_BNDL},
-        {"TEST", write_parameter}, {"NONE", write_nothing}, {"BIG ", write_big},
+        {"TEST", vt::write_parameter_text}, {"NONE", write_nothing}, {"BIG ", write_big},
         {"ABC ", write_bracketed}};
     for (const auto &[type, handler] : processors)
       EXPECT_EQ(MacBin_AddProcessor(type, nullptr, handler), 0) << type;
@@ -177,7 +81,7 @@ MacBinaryFile write_lines(const std::string &path, std::initializer_list<std::st
   MacBinChannel *ch = open_writer(path, type);
   for (const std::string &line : lines) MacBin_AddResource(ch, line.c_str());
   MacBin_Close(ch);
-  return parse_file(path);
+  return vt::parse_macbinary_file(path);
 }
 
 // A Pascal string: length byte and text.
@@ -207,30 +111,9 @@ uint32_t macintosh_now() {
 
 // ---- Header -------------------------------------------------------------------------
 
-TEST(WriterHeader, BothFormatsByteForByte) {
-  Writer w;
-  const uint32_t before = macintosh_now();
-  write_lines(w.file("classic.bin"), {"BNDL Owner"});
-  const uint32_t after = macintosh_now();
-  // Each channel keeps the format it was opened with; unknown formats change nothing.
-  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_II), 1);
-  EXPECT_EQ(MacBin_SetFormat(3), 0);
-  EXPECT_EQ(MacBin_SetFormat(0), 0);
-  MacBinChannel *ch = open_writer(w.file("two.bin"));
-  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_CLASSIC), 1);
-  MacBin_AddResource(ch, "BNDL Owner");
-  ch->finder.flags = static_cast<int16_t>(ch->finder.flags | 0x0040);  // a low-byte flag
-  MacBin_Close(ch);
-
-  const Bytes classic_file = vt::read_file(w.file("classic.bin"));
-  ASSERT_EQ(classic_file.size(), 128u + 331);  // ends right after the map
-  Bytes classic = slice(classic_file, 0, 128);
-  for (size_t date : {91, 95}) {
-    EXPECT_GE(be32(classic, date), before);
-    EXPECT_LE(be32(classic, date), after);
-    std::fill_n(classic.begin() + static_cast<std::ptrdiff_t>(date), 4, 0);
-  }
-  EXPECT_EQ(vt::to_hex(classic), vt::to_hex(hex(R"(
+// A classic file with only the owner resource "Owner": its header with the
+// two dates (91 to 98) zero, and its resource fork.
+const Bytes kClassicHeader = hex(R"(
     00 06 53 61 6D 70 6C 65 00 00 00 00 00 00 00 00  | 000 name length 6, "Sample"
     00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00  | 010
     00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00  | 020 name field ends at 32
@@ -239,52 +122,89 @@ TEST(WriterHeader, BothFormatsByteForByte) {
     00 00 00 00 00 00 00 00 00 01 4B 00 00 00 00 00  | 050 data 0, resources 331 (256+10+65), dates
     00 00 00 00 00 00 4C 00 00 00 00 00 00 00 00 00  | 060 the 32-bit value 76 at 99
     00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00  | 070
-  )")));
-  // The resource fork: its header, zeros to 256, the owner resource, and the
-  // map: the fork header again, then offsets 28 and 50, one type with its
-  // reference list at 10, and a 15-byte name list.
-  const Bytes fork_header = hex("00 00 01 00  00 00 01 0A  00 00 00 0A  00 00 00 41");
-  const Bytes resource_fork = slice(classic_file, 128, 331);
-  EXPECT_EQ(vt::to_hex(resource_fork),
-            vt::to_hex(vt::concat({fork_header, vt::repeat(0, 240), hex(R"(
+  )");
+// Its header, zeros to 256, the owner resource, and the map: the fork header
+// again, then offsets 28 and 50, one type with its reference list at 10, and
+// a 15-byte name list.
+const Bytes kOwnerFork = vt::concat({hex("00 00 01 00  00 00 01 0A  00 00 00 0A  00 00 00 41"),
+                                     vt::repeat(0, 240), hex(R"(
     00 00 00 06 05 4F 77 6E 65 72                    | 100 owner resource: "Owner"
-  )"),
-                                   fork_header, hex(R"(
+    00 00 01 00 00 00 01 0A 00 00 00 0A 00 00 00 41  | 10A the fork header again
     00 00 00 00 00 00 00 00 00 1C 00 32              | 11A handle, file ref, attributes, 28, 50
     00 00 56 41 52 4E 00 00 00 0A                    | 126 one type: VARN, 1 resource, refs at 10
     00 00 00 00 20 00 00 00 00 00 00 00              | 130 ID 0, name at 0, 0x20, data at 0
     0E 4F 77 6E 65 72 20 72 65 73 6F 75 72 63 65     | 13C "Owner resource"
-  )")})));
+  )")});
+
+TEST(WriterHeader, ClassicFileByteForByte) {
+  Writer w;
+  const uint32_t before = macintosh_now();
+  const MacBinaryFile f = write_lines(w.file("classic.bin"), {"BNDL Owner"});
+  const uint32_t after = macintosh_now();
+  for (uint32_t date : {f.created, f.modified}) {
+    EXPECT_GE(date, before);
+    EXPECT_LE(date, after);
+  }
+  const Bytes &file = f.bytes;
+  ASSERT_EQ(file.size(), 128u + 331);  // ends right after the map
+  const Bytes header = vt::patched(slice(file, 0, 128), 91, vt::repeat(0, 8));
+  EXPECT_EQ(vt::to_hex(header), vt::to_hex(kClassicHeader));
+  EXPECT_EQ(vt::to_hex(slice(file, 128, 331)), vt::to_hex(kOwnerFork));
+}
+
+TEST(WriterHeader, MacBinaryIIFileByteForByte) {
+  ASSERT_EQ(vt::crc16_xmodem(vt::bytes_of("123456789").data(), 9), 0x31C3);  // the oracle's check value
+  Writer w;
+  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_II), 1);
+  MacBinChannel *ch = open_writer(w.file("two.bin"));
+  // Each channel keeps the format it was opened with.
+  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_CLASSIC), 1);
+  MacBin_AddResource(ch, "BNDL Owner");
+  ch->finder.flags = static_cast<int16_t>(ch->finder.flags | 0x0040);  // a low-byte flag
+  MacBin_Close(ch);
 
   const Bytes two = vt::read_file(w.file("two.bin"));
   ASSERT_EQ(two.size(), 128u + 256 + 10 + 65 + 53);  // 459 bytes padded to 4 * 128
-  EXPECT_EQ(slice(two, 128, 331), resource_fork);
+  EXPECT_EQ(slice(two, 128, 331), kOwnerFork);
   EXPECT_EQ(slice(two, two.size() - 53, 53), vt::repeat(0, 53));
+  EXPECT_TRUE(vt::parse_macbinary(two).crc_matches);
   Bytes header = slice(two, 0, 128);
-  EXPECT_EQ(be16(header, 124), bitwise_crc16(header, 124));
   for (size_t at : {91, 92, 93, 94, 95, 96, 97, 98, 124, 125}) header[at] = 0;
   // As the classic header but: flags 0140, no 76 in 99..102, the flags' low byte
   // at 101, 129 at 122 and 123; the fork length leaves the padding out.
-  Bytes expected = classic;
+  Bytes expected = kClassicHeader;
   expected[74] = expected[101] = 0x40;
   expected[102] = 0;
   expected[122] = expected[123] = 0x81;
   EXPECT_EQ(vt::to_hex(header), vt::to_hex(expected));
 }
 
-TEST(WriterHeader, NamesCodesAndMissingArguments) {
+TEST(WriterHeader, UnknownFormatsChangeNothing) {
   Writer w;
-  ASSERT_EQ(chdir(w.dir.path().c_str()), 0);
-  ASSERT_EQ(mkdir("sub", 0755), 0);
+  EXPECT_EQ(MacBin_SetFormat(3), 0);
+  EXPECT_EQ(MacBin_SetFormat(0), 0);
+  const MacBinaryFile f = write_lines(w.file("classic.bin"), {});
+  EXPECT_EQ(slice(f.bytes, 99, 4), hex("00 00 00 4C"));  // still the default, classic
+  EXPECT_EQ(f.writer_version, 0);
+}
+
+TEST(WriterHeader, MissingFileNameCreatorOrTypeIsRefused) {
+  Writer w;
   char missing[32] = "";
+  const std::string path = w.file("x.bin");
   EXPECT_EQ(MacBin_OpenW("", missing, "", ""), nullptr);
-  EXPECT_EQ(MacBin_OpenW("x.bin", missing, nullptr, ""), nullptr);
-  EXPECT_EQ(MacBin_OpenW("x.bin", missing, "VARN", ""), nullptr);
+  EXPECT_EQ(MacBin_OpenW(path.c_str(), missing, nullptr, ""), nullptr);
+  EXPECT_EQ(MacBin_OpenW(path.c_str(), missing, "VARN", ""), nullptr);
   EXPECT_EQ(message_texts(MACBIN_ERROR),
             (std::vector<std::string>{"No filename specified", "No creator specified",
                                       "No filetype specified"}));
   EXPECT_EQ(MacIOControl.open_writers, 0);
+  EXPECT_FALSE(vt::file_exists(path));
+}
 
+TEST(WriterHeader, LongNamesAndCodesAreCut) {
+  Writer w;
+  ASSERT_EQ(chdir(w.dir.path().c_str()), 0);
   // The channel keeps 63 characters of the name, the header 31; codes keep 4.
   std::string forty(40, 'x');
   for (size_t i = 0; i < forty.size(); ++i) forty[i] = static_cast<char>('A' + i % 26);
@@ -299,32 +219,36 @@ TEST(WriterHeader, NamesCodesAndMissingArguments) {
   const Bytes file = vt::read_file("a-file-name-with-a-long-stem.bin");
   EXPECT_EQ(slice(file, 1, 72), vt::concat({hex("1F"), vt::bytes_of(forty.substr(0, 31)),
                                             vt::repeat(0, 32), vt::bytes_of("TYPECREA")}));
-  EXPECT_EQ(parse(file).types, std::vector<std::string>{"CREA"});  // the owner's type
+  EXPECT_EQ(vt::parse_macbinary(file).types, std::vector<std::string>{"CREA"});  // the owner's type
   std::string seventy(70, 'n');
   ch = MacBin_OpenW("short-codes.bin", seventy.data(), "AB", "C");
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(std::string(ch->finder.name), seventy.substr(0, 63));
   MacBin_Close(ch);
   EXPECT_EQ(slice(vt::read_file("short-codes.bin"), 65, 8), hex("43 00 00 00 41 42 00 00"));
+}
 
-  // An empty name takes the file name with its directory: at most 31
-  // characters and a NUL in the caller's 32 bytes.  A null one copies nowhere.
+TEST(WriterHeader, EmptyNameTakesTheFileName) {
+  Writer w;
+  ASSERT_EQ(chdir(w.dir.path().c_str()), 0);
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  // The file name with its directory: at most 31 characters and a NUL in the
+  // caller's 32 bytes.  A null name copies nowhere.
   for (const std::string path :
        {"sub/Report.bin", "sub/abcdefghijklmnopqrstuvwxyz0123456789.bin"}) {
     SCOPED_TRACE(path);
     char name[40];
     std::memset(name, 'Z', sizeof name);
     name[0] = '\0';
-    ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
+    MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
     ASSERT_NE(ch, nullptr);
     const std::string expected = path.substr(0, 31);
     EXPECT_EQ(std::string(name), expected);
     EXPECT_EQ(std::string(name + 32, 8), std::string(8, 'Z'));
     MacBin_Close(ch);
-    EXPECT_EQ(slice(vt::read_file(path), 1, 1 + expected.size()),
-              vt::concat({Bytes{static_cast<uint8_t>(expected.size())}, vt::bytes_of(expected)}));
+    EXPECT_EQ(vt::parse_macbinary_file(path).name, expected);
   }
-  ch = MacBin_OpenW("sub/null.bin", nullptr, "VARN", "TEXT");
+  MacBinChannel *ch = MacBin_OpenW("sub/null.bin", nullptr, "VARN", "TEXT");
   ASSERT_NE(ch, nullptr);
   EXPECT_STREQ(ch->finder.name, "sub/null.bin");
   MacBin_Close(ch);
@@ -332,23 +256,38 @@ TEST(WriterHeader, NamesCodesAndMissingArguments) {
 
 // ---- Opening: failures and errno --------------------------------------------------
 
-TEST(WriterOpen, FailuresLeaveFilesAndTheCurrentOutputAlone) {
+TEST(WriterOpen, OutOfZoneLeavesTheFileUntouched) {
   Writer w;
   const std::string path = w.file("a.bin");
   vt::write_text(path, "precious");
   char name[] = "A";
-  const size_t in_use = tessel_zone_in_use(MacIOControl.zone);
-  // Room for the channel record, not for its type table; then not even that.
-  tessel_zone_set_limit(MacIOControl.zone, in_use + sizeof(ChannelExtension));
-  EXPECT_EQ(MacBin_OpenW(path.c_str(), name, "VARN", "TEXT"), nullptr);
-  EXPECT_EQ(tessel_zone_in_use(MacIOControl.zone), in_use);  // nothing kept
-  tessel_zone_set_limit(MacIOControl.zone, in_use + 1);
-  EXPECT_EQ(MacBin_OpenW(path.c_str(), name, "VARN", "TEXT"), nullptr);
-  EXPECT_EQ(vt::count_messages("Out Of Memory (in initialisation)"), 2u);
+  const size_t in_use = vt::zone_in_use();
+  MacBin_Close(open_writer(w.file("probe.bin")));
+  ASSERT_EQ(vt::zone_in_use(), in_use);
+  // What an open takes: every smaller room fails at one of its allocations.
+  MacBinChannel *probe = open_writer(w.file("probe.bin"));
+  const size_t needed = vt::zone_in_use() - in_use;
+  MacBin_Close(probe);
+  vt::recorded_messages().clear();
+  size_t failures = 0;
+  for (size_t room = 1; room < needed; room += std::max<size_t>(1, needed / 40), ++failures) {
+    SCOPED_TRACE(room);
+    vt::limit_zone(in_use + room);
+    EXPECT_EQ(MacBin_OpenW(path.c_str(), name, "VARN", "TEXT"), nullptr);
+    vt::limit_zone(0);
+    EXPECT_EQ(vt::zone_in_use(), in_use);  // nothing kept
+  }
+  EXPECT_GT(failures, 10u);
+  EXPECT_EQ(vt::count_messages("Out Of Memory (in initialisation)"), failures);
+  EXPECT_EQ(vt::recorded_messages().size(), failures);
   EXPECT_EQ(vt::read_file(path), vt::bytes_of("precious"));  // not even truncated
   EXPECT_EQ(MacIOControl.open_writers, 0);
-  tessel_zone_set_limit(MacIOControl.zone, 0);
+}
 
+TEST(WriterOpen, FailedOpenAndStaleErrnoKeepTheCurrentOutput) {
+  Writer w;
+  const std::string path = w.file("a.bin");
+  char name[] = "B";
   // A failed open (and the errno it leaves) keeps the current output and
   // fails nothing; neither does any other stale errno.
   MacBinChannel *a = open_writer(path);
@@ -362,9 +301,9 @@ TEST(WriterOpen, FailuresLeaveFilesAndTheCurrentOutputAlone) {
   MacBin_AddResource(a, "TEST 1 n abc");
   errno = EBADF;
   MacBin_Close(a);
-  const MacBinaryFile f = parse_file(path);
-  EXPECT_EQ(data_fork(f), vt::bytes_of("still A"));
-  EXPECT_EQ(get(f, "TEST", 1).data, vt::bytes_of("abc"));
+  const MacBinaryFile f = vt::parse_macbinary_file(path);
+  EXPECT_EQ(f.data_fork(), vt::bytes_of("still A"));
+  EXPECT_EQ(f.get("TEST", 1).data, vt::bytes_of("abc"));
   EXPECT_EQ(vt::count_messages("Writing output file"), 0u);
   EXPECT_EQ(vt::count_messages("Removing output file(s)"), 0u);
 }
@@ -390,11 +329,11 @@ TEST(WriterDataFork, PaddingToMultiplesOf128) {
     EXPECT_EQ(ch->rsrc_offset, rsrc_start - 128);
     EXPECT_EQ(MacBin_GetPtrPos(), rsrc_start + 256);
     MacBin_Close(ch);
-    const MacBinaryFile f = parse_file(path);
-    EXPECT_EQ(data_fork(f), data);
+    const MacBinaryFile f = vt::parse_macbinary_file(path);
+    EXPECT_EQ(f.data_fork(), data);
     const auto padding = static_cast<size_t>(rsrc_start - 128 - length);
     EXPECT_EQ(slice(f.bytes, 128 + data.size(), padding), vt::repeat(0, padding));
-    EXPECT_EQ(get(f, "VARN", 0).data, pascal(owner));
+    EXPECT_EQ(f.get("VARN", 0).data, pascal(owner));
   }
 }
 
@@ -411,15 +350,15 @@ TEST(WriterResourceFork, DataOffsetsCountRefusedEntries) {
   const size_t rsrc_data = static_cast<size_t>(ch->rsrc_start) + 256;
   MacBin_Close(ch);
 
-  const MacBinaryFile f = parse_file(w.file("offsets.bin"));
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("offsets.bin"));
   EXPECT_EQ(slice(f.bytes, rsrc_data + 9, 4), vt::repeat(0, 4));  // the refused entry
-  EXPECT_EQ(get(f, "TEST", 1).data_offset, 0u);
-  EXPECT_EQ(get(f, "TEST", 3).data_offset, 13u);
-  EXPECT_EQ(get(f, "TEST", 5).data_offset, 19u);
-  EXPECT_EQ(get(f, "TEST", 5).data, vt::bytes_of("q"));
-  EXPECT_EQ(find(f, "NONE", 2), nullptr);
+  EXPECT_EQ(f.get("TEST", 1).data_offset, 0u);
+  EXPECT_EQ(f.get("TEST", 3).data_offset, 13u);
+  EXPECT_EQ(f.get("TEST", 5).data_offset, 19u);
+  EXPECT_EQ(f.get("TEST", 5).data, vt::bytes_of("q"));
+  EXPECT_EQ(f.find("NONE", 2), nullptr);
   EXPECT_EQ(f.types, (std::vector<std::string>{"TEST", "VARN"}));
-  for (const Resource &r : f.resources) {
+  for (const vt::ParsedResource &r : f.resources) {
     EXPECT_EQ(r.attributes, 0x20);
     EXPECT_EQ(r.name.has_value(), r.type == "VARN");
   }
@@ -455,22 +394,29 @@ TEST(WriterFinder, VersionsAndShortTexts) {
     MacBin_AddResource(ch, ("vers " + std::to_string(i + 1) + " \"\" " + cases[i].param).c_str());
     EXPECT_EQ(out.text(), cases[i].printed) << cases[i].param;
   }
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("vers.bin"));
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(vt::to_hex(f.get("vers", static_cast<uint32_t>(i + 1)).data),
+              vt::to_hex(cases[i].data))
+        << cases[i].param;
+}
+
+TEST(WriterFinder, DirectlyInsertedFrefWithoutItsIdHasZeroIds) {
   // Direct insertion skips the line handler's "/ID": the FREF text ends early.
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("fref.bin"), "APPL");
+  MacBin_CompleteDataFork(ch);
   vt::CaptureStdout out;
   EXPECT_EQ(insert_resource("FREF", 200, "", "AB"), 0);
   EXPECT_EQ(out.text(), "");
   MacBin_Close(ch);
-
-  const MacBinaryFile f = parse_file(w.file("vers.bin"));
-  for (size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(vt::to_hex(get(f, "vers", static_cast<uint32_t>(i + 1)).data),
-              vt::to_hex(cases[i].data))
-        << cases[i].param;
-  EXPECT_EQ(get(f, "FREF", 200).data, hex("41 42 00 00 00 00 00"));
-  EXPECT_EQ(slice(get(f, "BNDL", 128).data, 14, 4), hex("00 00 00 00"));  // both IDs zero
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("fref.bin"));
+  EXPECT_EQ(f.get("FREF", 200).data, hex("41 42 00 00 00 00 00"));
+  EXPECT_EQ(slice(f.get("BNDL", 128).data, 14, 4), hex("00 00 00 00"));  // both IDs zero
 }
 
-TEST(WriterFinder, FrefsAndTheirBundle) {
+TEST(WriterFinder, FrefsMakeABundle) {
   Writer w;
   MacBinChannel *ch = open_writer(w.file("bundle.bin"), "APPL");
   EXPECT_EQ(ch->finder.flags, 0x0100);
@@ -478,11 +424,11 @@ TEST(WriterFinder, FrefsAndTheirBundle) {
   MacBin_AddResource(ch, "FREF 129 \"\" TEXT 129");
   EXPECT_EQ(ch->fref_last, 1);
   MacBin_Close(ch);
-  const MacBinaryFile f = parse_file(w.file("bundle.bin"));
-  EXPECT_EQ(get(f, "FREF", 128).data, hex("41 50 50 4C 00 00 00"));  // APPL, local 0, ""
-  EXPECT_EQ(get(f, "FREF", 129).data, hex("54 45 58 54 00 01 00"));  // TEXT, local 1, ""
-  EXPECT_EQ(get(f, "BNDL", 128).name, "Bundle");
-  EXPECT_EQ(vt::to_hex(get(f, "BNDL", 128).data), vt::to_hex(hex(R"(
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("bundle.bin"));
+  EXPECT_EQ(f.get("FREF", 128).data, hex("41 50 50 4C 00 00 00"));  // APPL, local 0, ""
+  EXPECT_EQ(f.get("FREF", 129).data, hex("54 45 58 54 00 01 00"));  // TEXT, local 1, ""
+  EXPECT_EQ(f.get("BNDL", 128).name, "Bundle");
+  EXPECT_EQ(vt::to_hex(f.get("BNDL", 128).data), vt::to_hex(hex(R"(
     56 41 52 4E 00 00 00 01              | owner VARN, ID 0, two types
     46 52 45 46 00 01                    | FREF, two entries
     00 00 00 80 00 01 00 81              | (0, 128), (1, 129)
@@ -490,104 +436,128 @@ TEST(WriterFinder, FrefsAndTheirBundle) {
     00 00 00 80 00 01 00 81              | (0, 128), (1, 129)
   )")));
   EXPECT_EQ(f.types, (std::vector<std::string>{"FREF", "VARN", "BNDL"}));
-  EXPECT_EQ(slice(f.bytes, 73, 2), hex("21 00"));  // has-bundle and inited
+  EXPECT_EQ(f.flags, 0x2100u);  // has-bundle and inited
+}
 
-  // No FREF: no bundle, no bundle bit.  One asked for under "Bndl" lists none (FFFF).
+TEST(WriterFinder, NoFrefNoBundleUnlessAskedFor) {
+  Writer w;
   const MacBinaryFile plain = write_lines(w.file("plain.bin"), {}, "APPL");
   EXPECT_EQ(plain.types, std::vector<std::string>{"VARN"});
-  EXPECT_EQ(slice(plain.bytes, 73, 2), hex("01 00"));
+  EXPECT_EQ(plain.flags, 0x0100u);
+  // One asked for under "Bndl" lists no entries (FFFF).
   const MacBinaryFile asked = write_lines(w.file("bndl.bin"), {"Bndl 200 mine"}, "APPL");
-  EXPECT_EQ(get(asked, "BNDL", 200).data,
+  EXPECT_EQ(asked.get("BNDL", 200).data,
             hex("56 41 52 4E 00 00 00 01 46 52 45 46 FF FF 49 43 4E 23 FF FF"));
-  EXPECT_EQ(slice(asked.bytes, 73, 2), hex("21 00"));
+  EXPECT_EQ(asked.flags, 0x2100u);
+}
 
-  // 64 FREFs fill the FREF table, also for another type with the FREF handler.
-  ch = open_writer(w.file("many.bin"), "APPL");
+TEST(WriterFinder, SixtyFourFrefsFillTheTable) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("many.bin"), "APPL");
   for (int i = 0; i < 64; ++i) {
     MacBin_AddResource(ch, ("FREF " + std::to_string(1000 + i) + " \"\" T" +
                             std::to_string(10 + i) + "x " + std::to_string(2000 + i))
                                .c_str());
   }
-  ASSERT_EQ(MacBin_AddProcessor("FRF2", nullptr, add_FREF), 0);  // another type, same table
+  // Another type with the FREF handler shares the table.
+  ASSERT_EQ(MacBin_AddProcessor("FRF2", nullptr, add_FREF), 0);
   vt::CaptureStdout out;
   MacBin_AddResource(ch, "FRF2 5001 \"\" LAST 5001");
   EXPECT_EQ(out.text(), "ERROR     out of FREF memory \a\n");
   EXPECT_EQ(ch->fref_last, 63);
   EXPECT_EQ(vt::count_messages("resource <FRF2>, ID 5001 not inserted"), 1u);
   MacBin_Close(ch);
-  const MacBinaryFile many = parse_file(w.file("many.bin"));
-  const Bytes &bundle = get(many, "BNDL", 128).data;
+  const MacBinaryFile many = vt::parse_macbinary_file(w.file("many.bin"));
+  const Bytes &bundle = many.get("BNDL", 128).data;
   EXPECT_EQ(bundle.size(), 20u + 8 * 64);
   EXPECT_EQ(be16(bundle, 12), 63u);
   EXPECT_EQ(be16(bundle, 14 + 4 * 63 + 2), 1063u);  // last FREF ID
-  EXPECT_EQ(find(many, "FRF2", 5001), nullptr);
+  EXPECT_EQ(many.find("FRF2", 5001), nullptr);
 }
 
 // ---- Resource lines -------------------------------------------------------------------
 
-TEST(WriterLines, WordsTypesLimitsAndErrors) {
+TEST(WriterLines, CommentsAndEmptyLinesInsertNothing) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("SEVEN77", nullptr, write_parameter), 0);  // stored as SEVE
   MacBinChannel *ch = open_writer(w.file("lines.bin"));
   vt::recorded_messages().clear();  // the start notice
   MacBin_AddResource(ch, "; TEST 9 comment never inserted");
   MacBin_AddResource(ch, "");
   MacBin_AddResource(ch, nullptr);
   EXPECT_TRUE(vt::recorded_messages().empty());
+  MacBin_Close(ch);
+  EXPECT_EQ(vt::parse_macbinary_file(w.file("lines.bin")).types, std::vector<std::string>{"VARN"});
+}
+
+TEST(WriterLines, WordsQuotesAndTypes) {
+  Writer w;
+  ASSERT_EQ(MacBin_AddProcessor("SEVEN77", nullptr, vt::write_parameter_text), 0);  // stored as SEVE
+  MacBinChannel *ch = open_writer(w.file("lines.bin"));
+  vt::recorded_messages().clear();  // the start notice
   MacBin_AddResource(ch, "TEST 1 name two  words");  // five words: "two  words" as one text
   MacBin_AddResource(ch, "ABC 2 three");             // three letters: "ABC ", empty parameter
   MacBin_AddResource(ch, "ABC 7 seven data");
   MacBin_AddResource(ch, "TEST \"3\" \"a name\" \"quoted\" kept");
   MacBin_AddResource(ch, "BNDL \"My owner\"");
-  EXPECT_EQ(vt::recorded_messages().size(), 4u);  // four progress notices, nothing else
-  MacBin_AddResource(ch, "BNDL");
-  MacBin_AddResource(ch, "   \t ");
-  EXPECT_EQ(vt::count_messages("ERROR in line ?"), 2u);
-  MacBin_AddResource(ch, "TEST 4");
-  EXPECT_EQ(vt::count_messages("Syntax error in line ?"), 1u);
-  MacBin_AddResource(ch, "TOOLONGTYPE 5 x");
-  EXPECT_EQ(vt::count_messages("Resource type <TOOLONGTYPE> longer than 7 characters"), 1u);
   MacBin_AddResource(ch, "SEVEN77 6 x data");  // seven characters are kept whole
+  EXPECT_EQ(vt::recorded_messages().size(), 5u);  // progress notices, nothing else
   EXPECT_STREQ(ch->types[1].type, "ABC ");
   EXPECT_STREQ(ch->types[2].type, "SEVEN77");
-
-  // Words that take exactly 256 bytes: "TEST", "11", "n" and the parameter,
-  // NULs included: 5 + 3 + 2 + 246; lines of up to 511 characters.
-  MacBin_AddResource(ch, ("TEST 11 n " + std::string(245, 'p')).c_str());
-  MacBin_AddResource(ch, ("TEST 12 n " + std::string(246, 'p')).c_str());       // 257 bytes
-  MacBin_AddResource(ch, ("TEST 13 n" + std::string(501, ' ') + "x").c_str());  // 511 characters
-  MacBin_AddResource(ch, ("TEST 14 n" + std::string(502, ' ') + "x").c_str());  // 512 characters
-  EXPECT_EQ(vt::count_messages("ERROR in line ?"), 4u);
-  // The FREF suffix counts: "FREF 10 n " + 243 characters + "/10" is 257 bytes.
-  MacBin_AddResource(ch, ("FREF 10 n " + std::string(243, 'q')).c_str());
-  EXPECT_EQ(vt::count_messages("ERROR in line ?"), 5u);
-  MacBin_AddResource(ch, "FREF 11 n");
-  MacBin_AddResource(ch, "FREF 12");
-  EXPECT_EQ(vt::count_messages("Syntax error in line ?"), 3u);
-  EXPECT_EQ(ch->fref_last, -1);
   MacBin_Close(ch);
 
-  const MacBinaryFile f = parse_file(w.file("lines.bin"));
-  EXPECT_EQ(get(f, "TEST", 1).data, vt::bytes_of("two  words"));
-  EXPECT_EQ(get(f, "TEST", 1).name, "name");
-  EXPECT_EQ(get(f, "ABC ", 2).data, vt::bytes_of("<>"));
-  EXPECT_EQ(get(f, "ABC ", 7).data, vt::bytes_of("<data>"));
-  EXPECT_EQ(get(f, "TEST", 3).data, vt::bytes_of("\"quoted\" kept"));
-  EXPECT_EQ(get(f, "TEST", 3).name, "a name");
-  EXPECT_EQ(get(f, "VARN", 0).data, pascal("My owner"));
-  EXPECT_EQ(get(f, "SEVE", 6).data, vt::bytes_of("data"));  // the map takes four characters
-  EXPECT_EQ(get(f, "TEST", 11).data, vt::bytes_of(std::string(245, 'p')));
-  EXPECT_EQ(get(f, "TEST", 13).data, vt::bytes_of("x"));  // blanks collapse as separators
-  // Nothing else: no TEST 4, 12 or 14, no FREF and so no bundle.
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("lines.bin"));
+  EXPECT_EQ(f.get("TEST", 1).data, vt::bytes_of("two  words"));
+  EXPECT_EQ(f.get("TEST", 1).name, "name");
+  EXPECT_EQ(f.get("ABC ", 2).data, vt::bytes_of("<>"));
+  EXPECT_EQ(f.get("ABC ", 7).data, vt::bytes_of("<data>"));
+  EXPECT_EQ(f.get("TEST", 3).data, vt::bytes_of("\"quoted\" kept"));
+  EXPECT_EQ(f.get("TEST", 3).name, "a name");
+  EXPECT_EQ(f.get("VARN", 0).data, pascal("My owner"));
+  EXPECT_EQ(f.get("SEVE", 6).data, vt::bytes_of("data"));  // the map takes four characters
   EXPECT_EQ(f.types, (std::vector<std::string>{"TEST", "ABC ", "SEVE", "VARN"}));
-  EXPECT_EQ(f.resources.size(), 8u);
+}
+
+TEST(WriterLines, MalformedAndOverlongLinesAreRefused) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("lines.bin"));
+  // Words that take exactly 256 bytes: "TEST", "11", "n" and the parameter,
+  // NULs included: 5 + 3 + 2 + 246; lines of up to 511 characters.  The FREF
+  // suffix counts: "FREF 10 n " + 243 characters + "/10" is 257 bytes.
+  const std::pair<std::string, const char *> lines[] = {
+      {"BNDL", "ERROR in line ?"},
+      {"   \t ", "ERROR in line ?"},
+      {"TEST 4", "Syntax error in line ?"},
+      {"TOOLONGTYPE 5 x", "Resource type <TOOLONGTYPE> longer than 7 characters"},
+      {"TEST 11 n " + std::string(245, 'p'), nullptr},
+      {"TEST 12 n " + std::string(246, 'p'), "ERROR in line ?"},   // 257 bytes
+      {"TEST 13 n" + std::string(501, ' ') + "x", nullptr},        // 511 characters
+      {"TEST 14 n" + std::string(502, ' ') + "x", "ERROR in line ?"},  // 512 characters
+      {"FREF 10 n " + std::string(243, 'q'), "ERROR in line ?"},
+      {"FREF 11 n", "Syntax error in line ?"},
+      {"FREF 12", "Syntax error in line ?"},
+  };
+  for (const auto &[line, error] : lines) {
+    SCOPED_TRACE(line.substr(0, 20));
+    vt::recorded_messages().clear();
+    MacBin_AddResource(ch, line.c_str());
+    const bool refused = vt::count_messages(error == nullptr ? "" : error) == 1;
+    EXPECT_EQ(refused, error != nullptr);
+  }
+  EXPECT_EQ(ch->fref_last, -1);
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("lines.bin"));
+  EXPECT_EQ(f.get("TEST", 11).data, vt::bytes_of(std::string(245, 'p')));
+  EXPECT_EQ(f.get("TEST", 13).data, vt::bytes_of("x"));  // blanks collapse as separators
+  // Nothing else: no bundle either.
+  EXPECT_EQ(f.types, (std::vector<std::string>{"TEST", "VARN"}));
+  EXPECT_EQ(f.resources.size(), 3u);
 }
 
 // ---- Capacity -------------------------------------------------------------------------
 
 TEST(WriterCapacity, SixtyFifthTypeAndSixtyFifthResource) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_parameter), 0);
+  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, vt::write_parameter_text), 0);
   char name[] = "C";
   MacBinChannel *ch = MacBin_OpenW(w.file("capacity.bin").c_str(), name, "T000", "TEXT");
   ASSERT_NE(ch, nullptr);
@@ -610,11 +580,11 @@ TEST(WriterCapacity, SixtyFifthTypeAndSixtyFifthResource) {
   EXPECT_EQ(ch->types[5].count, 63);
   MacBin_Close(ch);  // the owner joins T000, which has room
 
-  const MacBinaryFile f = parse_file(w.file("capacity.bin"));
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("capacity.bin"));
   EXPECT_EQ(f.types.size(), 64u);
   EXPECT_EQ(f.resources.size(), 64u + 63 + 1);
-  EXPECT_EQ(get(f, "T005", 64).data, vt::bytes_of("y"));
-  EXPECT_EQ(get(f, "T000", 0).name, "Owner resource");
+  EXPECT_EQ(f.get("T005", 64).data, vt::bytes_of("y"));
+  EXPECT_EQ(f.get("T000", 0).name, "Owner resource");
 }
 
 TEST(WriterCapacity, DataOffsetBeyond24Bits) {
@@ -628,17 +598,17 @@ TEST(WriterCapacity, DataOffsetBeyond24Bits) {
   MacBin_Close(ch);  // the owner is refused the same way
   EXPECT_EQ(vt::count_messages("Resource data past 16 MB: resource <VARN>, ID 0 not inserted"), 1u);
 
-  const MacBinaryFile f = parse_file(w.file("big.bin"));
-  EXPECT_EQ(get(f, "TEST", 2).data_offset, 0xFFFFFFu);
-  EXPECT_EQ(get(f, "TEST", 2).data, vt::bytes_of("last"));
-  EXPECT_EQ(get(f, "BIG ", 1).data.size(), 0xFFFFFBu);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("big.bin"));
+  EXPECT_EQ(f.get("TEST", 2).data_offset, 0xFFFFFFu);
+  EXPECT_EQ(f.get("TEST", 2).data, vt::bytes_of("last"));
+  EXPECT_EQ(f.get("BIG ", 1).data.size(), 0xFFFFFBu);
   EXPECT_EQ(f.resources.size(), 2u);
   EXPECT_EQ(f.map_start, f.rsrc_start + 256 + 0xFFFFFF + 8);  // nothing written for the refused
 }
 
 TEST(WriterCapacity, NameListBeyond65535Bytes) {
   Writer w;
-  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, write_parameter), 0);
+  ASSERT_EQ(MacBin_AddProcessor("****", nullptr, vt::write_parameter_text), 0);
   MacBinChannel *ch = open_writer(w.file("names.bin"));
   MacBin_CompleteDataFork(ch);
   // 511 names of 127 characters take 511 * 128 = 65408 bytes.
@@ -656,11 +626,11 @@ TEST(WriterCapacity, NameListBeyond65535Bytes) {
   EXPECT_EQ(MacBin_GetPtrPos(), end_before);  // refused before anything was written
   MacBin_Close(ch);                           // the owner's 15 bytes still fit: 65423
 
-  const MacBinaryFile f = parse_file(w.file("names.bin"));
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("names.bin"));
   EXPECT_EQ(f.resources.size(), 512u);
-  EXPECT_EQ(f.map.size() - be16(f.map, 26), 65423u);
-  EXPECT_EQ(get(f, "VARN", 0).name, "Owner resource");
-  EXPECT_EQ(get(f, "N007", 510).name.value().size(), 127u);
+  EXPECT_EQ(f.map.size() - f.name_list_offset, 65423u);
+  EXPECT_EQ(f.get("VARN", 0).name, "Owner resource");
+  EXPECT_EQ(f.get("N007", 510).name.value().size(), 127u);
 }
 
 // ---- Channels, notices, direct insertion ----------------------------------------------
@@ -689,15 +659,19 @@ TEST(WriterNotices, OneStartAndOneEndForNestedFiles) {
   EXPECT_EQ(vt::count_messages("Start Macintosh Resources"), 2u);
 }
 
-TEST(WriterChannels, OutputSwitchesAndDirectInsertion) {
+TEST(WriterChannels, WithoutAChannelNothingIsWritten) {
   Writer w;
-  EXPECT_EQ(insert_resource("TEST", 1, "", "x"), 1);  // no channel at all
+  EXPECT_EQ(insert_resource("TEST", 1, "", "x"), 1);
   MacBin_AddResource(nullptr, "TEST 1 n x");
   MacBin_CompleteDataFork(nullptr);
-  EXPECT_EQ(vt::count_messages("No open output channel"), 3u);
+  MacBin_Close(nullptr);  // nothing to do
+  EXPECT_EQ(message_texts(MACBIN_ERROR), std::vector<std::string>(3, "No open output channel"));
   EXPECT_EQ(MacChannel, nullptr);
   EXPECT_EQ(outfile, nullptr);
+}
 
+TEST(WriterChannels, OutputFollowsTheChannelNamed) {
+  Writer w;
   MacBinChannel *a = open_writer(w.file("a.bin"));
   put_text("A1");
   MacBinChannel *b = open_writer(w.file("b.bin"));
@@ -708,8 +682,23 @@ TEST(WriterChannels, OutputSwitchesAndDirectInsertion) {
   MacBin_CompleteDataFork(b);
   EXPECT_EQ(MacChannel, b);
   MacBin_AddResource(a, "TEST 1 \"\" to-a");
-  // A direct insertion goes to MacChannel's file and leaves the host's
-  // current output where it was.
+  MacBin_Close(b);
+  MacBin_Close(a);
+  EXPECT_EQ(MacChannel, nullptr);
+  EXPECT_EQ(outfile, nullptr);
+  const MacBinaryFile fa = vt::parse_macbinary_file(w.file("a.bin"));
+  EXPECT_EQ(fa.data_fork(), vt::bytes_of("A1"));
+  EXPECT_EQ(fa.get("TEST", 1).data, vt::bytes_of("to-a"));
+  const MacBinaryFile fb = vt::parse_macbinary_file(w.file("b.bin"));
+  EXPECT_EQ(fb.data_fork(), vt::bytes_of("B1"));
+  EXPECT_EQ(fb.find("TEST", 1), nullptr);
+}
+
+TEST(WriterChannels, DirectInsertionGoesToMacChannel) {
+  Writer w;
+  MacBinChannel *a = open_writer(w.file("a.bin"));
+  MacBin_AddResource(a, "");  // A is MacChannel
+  // The insertion leaves the host's current output (C) where it was.
   MacBinChannel *c = open_writer(w.file("c.bin"));
   TesselFile *c_file = outfile;
   EXPECT_EQ(insert_resource("TEST", 2, "", "also-a"), 0);
@@ -719,47 +708,52 @@ TEST(WriterChannels, OutputSwitchesAndDirectInsertion) {
   MacChannel = c;
   EXPECT_EQ(insert_resource("TEST", 1, "direct", "payload"), 0);
   EXPECT_EQ(c->data_length, 2);
-  EXPECT_EQ(insert_resource("TEST", 2, nullptr, "~pascal"), 0);  // a literal Pascal string
-  EXPECT_EQ(insert_resource("TEST", 3, "", "~"), 0);             // the tilde alone: 1 byte
+  MacBin_Close(a);
+  MacBin_Close(c);
+  EXPECT_EQ(vt::parse_macbinary_file(w.file("a.bin")).get("TEST", 2).data, vt::bytes_of("also-a"));
+  const MacBinaryFile fc = vt::parse_macbinary_file(w.file("c.bin"));
+  EXPECT_EQ(fc.data_fork(), vt::bytes_of("C1"));
+  EXPECT_EQ(fc.get("TEST", 1).name, "direct");
+  EXPECT_EQ(fc.get("TEST", 1).data, vt::bytes_of("payload"));
+}
+
+TEST(WriterChannels, TildeParametersArePascalStringsOfAtMost255) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("t.bin"));
+  MacBin_CompleteDataFork(ch);
+  const std::string long_text(300, 'L');
+  EXPECT_EQ(insert_resource("TEST", 2, nullptr, "~pascal"), 0);
+  EXPECT_EQ(insert_resource("TEST", 3, "", "~"), 0);  // the tilde alone: 1 byte
+  EXPECT_EQ(insert_resource("TEST", 6, "", ("~" + long_text).c_str()), 0);
+  EXPECT_EQ(insert_resource("vers", 7, "", ("1.00 F 0 0/" + long_text + "/x").c_str()), 0);
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("t.bin"));
+  EXPECT_EQ(f.get("TEST", 2).data, pascal("pascal"));
+  EXPECT_EQ(f.get("TEST", 3).data, hex("00"));
+  const Bytes cut = vt::bytes_of(long_text.substr(0, 255));
+  EXPECT_EQ(f.get("TEST", 6).data, vt::concat({hex("FF"), cut}));
+  EXPECT_EQ(f.get("vers", 7).data, vt::concat({hex("01 00 80 00 00 00 FF"), cut, hex("01 78")}));
+}
+
+TEST(WriterChannels, AfterInsertHookAnswersForInsertedResourcesOnly) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("hook.bin"));
+  MacBin_CompleteDataFork(ch);
   static int32_t hook_calls = 0;
-  c->after_insert = [] { return ++hook_calls + 40; };
+  ch->after_insert = [] { return ++hook_calls + 40; };
   EXPECT_EQ(insert_resource("TEST", 4, "", "hooked"), 41);
   EXPECT_EQ(insert_resource("NONE", 5, "", ""), 1);  // not inserted: no hook
   EXPECT_EQ(hook_calls, 1);
-  c->after_insert = nullptr;
-  // Pascal strings say at most 255 characters: longer texts are cut to that.
-  const std::string long_text(300, 'L');
-  EXPECT_EQ(insert_resource("TEST", 6, "", ("~" + long_text).c_str()), 0);
-  EXPECT_EQ(insert_resource("vers", 7, "", ("1.00 F 0 0/" + long_text + "/x").c_str()), 0);
-  MacBin_Close(b);
-  MacBin_Close(a);
-  EXPECT_EQ(MacChannel, nullptr);
-  MacBin_Close(c);
-  MacBin_Close(nullptr);  // nothing to do
-  EXPECT_EQ(outfile, nullptr);
-
-  const MacBinaryFile fa = parse_file(w.file("a.bin"));
-  EXPECT_EQ(data_fork(fa), vt::bytes_of("A1"));
-  EXPECT_EQ(get(fa, "TEST", 1).data, vt::bytes_of("to-a"));
-  EXPECT_EQ(get(fa, "TEST", 2).data, vt::bytes_of("also-a"));
-  EXPECT_EQ(data_fork(parse_file(w.file("b.bin"))), vt::bytes_of("B1"));
-  const MacBinaryFile fc = parse_file(w.file("c.bin"));
-  EXPECT_EQ(data_fork(fc), vt::bytes_of("C1"));
-  EXPECT_EQ(get(fc, "TEST", 1).name, "direct");
-  EXPECT_EQ(get(fc, "TEST", 1).data, vt::bytes_of("payload"));
-  EXPECT_EQ(get(fc, "TEST", 2).data, pascal("pascal"));
-  EXPECT_EQ(get(fc, "TEST", 3).data, hex("00"));
-  const Bytes cut = vt::bytes_of(long_text.substr(0, 255));
-  EXPECT_EQ(get(fc, "TEST", 6).data, vt::concat({hex("FF"), cut}));
-  EXPECT_EQ(get(fc, "vers", 7).data, vt::concat({hex("01 00 80 00 00 00 FF"), cut, hex("01 78")}));
+  ch->after_insert = nullptr;
+  MacBin_Close(ch);
+  EXPECT_EQ(vt::parse_macbinary_file(w.file("hook.bin")).get("TEST", 4).data, vt::bytes_of("hooked"));
 }
 
 TEST(WriterChannels, NoMemoryForANameRefusesTheResource) {
   Writer w;
   MacBinChannel *ch = open_writer(w.file("names.bin"));
   MacBin_AddResource(ch, "TEST 1 kept a");
-  tessel_zone_set_limit(MacIOControl.zone,
-                        tessel_zone_in_use(MacIOControl.zone));  // no new name node
+  vt::limit_zone(vt::zone_in_use());  // no new name node
   const int32_t end_before = MacBin_GetPtrPos();
   MacBin_AddResource(ch, "TEST 2 new b");
   EXPECT_EQ(vt::count_messages("Out Of Memory (resource name): resource <TEST>, ID 2 not inserted"),
@@ -767,12 +761,12 @@ TEST(WriterChannels, NoMemoryForANameRefusesTheResource) {
   EXPECT_EQ(MacBin_GetPtrPos(), end_before);
   MacBin_AddResource(ch, "TEST 3 kept c");  // a known name needs no node
   MacBin_AddResource(ch, "TEST 4 \"\" d");  // nor does no name
-  tessel_zone_set_limit(MacIOControl.zone, 0);
+  vt::limit_zone(0);
   MacBin_Close(ch);
-  const MacBinaryFile f = parse_file(w.file("names.bin"));
-  EXPECT_EQ(find(f, "TEST", 2), nullptr);
-  EXPECT_EQ(get(f, "TEST", 3).name, "kept");
-  EXPECT_EQ(get(f, "TEST", 4).data, vt::bytes_of("d"));
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("names.bin"));
+  EXPECT_EQ(f.find("TEST", 2), nullptr);
+  EXPECT_EQ(f.get("TEST", 3).name, "kept");
+  EXPECT_EQ(f.get("TEST", 4).data, vt::bytes_of("d"));
 }
 
 // ---- Trace lines -------------------------------------------------------------------------
@@ -780,20 +774,20 @@ TEST(WriterChannels, NoMemoryForANameRefusesTheResource) {
 TEST(WriterTrace, LinesOfAWholeFile) {
   Writer w;
   const std::string path = w.file("trace.bin");
-  debug_values.trace_flags = TRACE_CONDITION | TRACE_MSG | TRACE_INSERT;
+  vt::set_trace_flags(vt::kTraceCondition | vt::kTraceMsg | vt::kTraceInsert);
   vt::CaptureStdout out;
   write_lines(path,
               {"vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0", "vers 2 Second 1.00 F 0 0/1/2",
                "FREF 128 \"\" APPL 128", "BNDL Owner"},
               "APPL");
   const std::string text = out.text();
-  debug_values.trace_flags = TRACE_MSG;
+  vt::set_trace_flags(vt::kTraceMsg);
   vt::CaptureStdout unnamed_out;
   char name[32] = "";
   MacBinChannel *unnamed = MacBin_OpenW(w.file("t.bin").c_str(), name, "VARN", "APPL");
   EXPECT_EQ(unnamed_out.text(),
             "MSG--> No name for APPLE-file specified\nMSG--> File header created\n");
-  debug_values.trace_flags = 0;
+  vt::set_trace_flags(0);
   MacBin_Close(unnamed);
 
   EXPECT_EQ(text, "INSERT--> Initializing: FILE=" + path +
@@ -877,7 +871,7 @@ int64_t budget(const FaultCase &c, const MacBinaryFile &f) {
   switch (c.from) {
     case From::kStart: return c.offset;
     case From::kBigResourceData:
-      return static_cast<int64_t>(f.rsrc_start + 256 + get(f, "BIG ", 2).data_offset + 4) +
+      return static_cast<int64_t>(f.rsrc_start + 256 + f.get("BIG ", 2).data_offset + 4) +
              c.offset;
     case From::kMapAfterPatch: return static_cast<int64_t>(f.map_start) + 4 + c.offset;
     case From::kLastByte:
@@ -891,21 +885,20 @@ class WriterFailure : public testing::TestWithParam<FaultCase> {};
 TEST_P(WriterFailure, FileRemovedAndReportedOnce) {
   Writer w;
   write_representative(w.file("sound.bin"));
-  const MacBinaryFile sound = parse_file(w.file("sound.bin"));
+  const MacBinaryFile sound = vt::parse_macbinary_file(w.file("sound.bin"));
   // The arithmetic is right: a budget of exactly the bytes of the file lets it through.
-  tessel_fail_writes_after(budget({"", Fault::kWrite, From::kLastByte, 0}, sound), ENOSPC);
+  vt::fail_writes_after(budget({"", Fault::kWrite, From::kLastByte, 0}, sound), ENOSPC);
   write_representative(w.file("exact.bin"));
   EXPECT_TRUE(vt::file_exists(w.file("exact.bin")));
   EXPECT_EQ(vt::count_messages("Writing output file"), 0u);
   vt::recorded_messages().clear();
 
-  tessel_fail_writes_after(-1, 0);
+  vt::fail_writes_after(-1, 0);
   if (GetParam().fault == Fault::kWrite)
-    tessel_fail_writes_after(budget(GetParam(), sound), ENOSPC);
-  if (GetParam().fault == Fault::kSeek) tessel_fail_seeks_after(budget(GetParam(), sound), EIO);
+    vt::fail_writes_after(budget(GetParam(), sound), ENOSPC);
+  if (GetParam().fault == Fault::kSeek) vt::fail_seeks_after(budget(GetParam(), sound), EIO);
   write_representative(w.file("failing.bin"));
-  tessel_fail_writes_after(-1, 0);
-  tessel_fail_seeks_after(-1, 0);
+  vt::clear_faults();
   EXPECT_EQ(MacIOControl.open_writers, 0);
   expect_failure_reported_once(w.file("failing.bin"));
   // A file closed after the failure goes too, without more messages.
@@ -932,14 +925,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WriterFailure, FailureDuringTheDataForkEndsThePadding) {
   Writer w;
   MacBinChannel *ch = open_writer(w.file("stuck.bin"));
-  tessel_fail_writes_after(1, ENOSPC);
+  vt::fail_writes_after(1, ENOSPC);
   EXPECT_EQ(MacBin_PutBuf("ab", 2, 2), 1);  // the second data byte fails
   MacBin_CompleteDataFork(ch);              // ends although the position stands still
   EXPECT_EQ(ch->data_length, 1);
   EXPECT_EQ(ch->rsrc_start, 256);
   MacBin_AddResource(ch, "TEST 1 \"\" x");
   MacBin_Close(ch);
-  tessel_fail_writes_after(-1, 0);
+  vt::fail_writes_after(-1, 0);
   expect_failure_reported_once(w.file("stuck.bin"));
 }
 
