@@ -1,11 +1,12 @@
 // Arbitrary bytes as a MacBinary file, read through the functions for hosts:
 // MacBin_GetFileInfo, MacBin_ReadDataFork around both ends of the data fork,
 // and MacBin_ReadResourceData for every reference of every type and for
-// pointers that are not references of the channel.  Besides the sanitizers,
-// every answer is checked against the input bytes themselves (what the header
-// says, where the forks lie, what a length word holds), and no call may move
-// the channel's file or change its cur_* fields.  Buffers are exactly as
-// large as the call is told, so a byte written past them shows.
+// pointers that are not references of the channel (another channel's among
+// them).  Besides the sanitizers, every answer is checked against the input
+// bytes themselves (what the header says, where the forks lie, what a length
+// word holds), and no call may move the channel's file or change its cur_*
+// fields.  Buffers are exactly as large as the call is told, so a byte
+// written past them shows.
 #include <unistd.h>
 
 #include <algorithm>
@@ -348,6 +349,22 @@ void check_foreign_references(MacBinChannel *channel) {
   REQUIRE(read_resource_data(channel, inside, nullptr, 0) == -1);
 }
 
+// The references of another channel on the same file: records of the same
+// contents at addresses of another block, refused both ways.
+void check_other_channel(MacBinChannel *channel, const char *path) {
+  MacBinChannel *other = MacBin_OpenR(path);
+  REQUIRE(other != nullptr);  // it opened once already
+  REQUIRE(other->type_count == channel->type_count);
+  for (int32_t t = 0; t < other->type_count; ++t) {
+    const MacBinTypeEntry &entry = other->types[t];
+    for (int32_t r = 0; r < entry.count; ++r) {
+      REQUIRE(read_resource_data(channel, &entry.refs[r], nullptr, 0) == -1);
+      REQUIRE(read_resource_data(other, &channel->types[t].refs[r], nullptr, 0) == -1);
+    }
+  }
+  MacBin_Close(other);
+}
+
 void check_resources(MacBinChannel *channel, const Input &input, const MacBinFileInfo &info) {
   check_foreign_references(channel);
   if (info.rsrc_state != 1) return;
@@ -384,10 +401,11 @@ int32_t read_inside_handler(MacBinChannel *channel, int32_t data_pos, int32_t da
 
 // Every check once with the channel as MacBin_OpenR left it, and once more
 // after a query positioned its file and set its cur_* fields.
-void run_every_read(MacBinChannel *channel, const Input &input) {
+void run_every_read(MacBinChannel *channel, const Input &input, const char *path) {
   const MacBinFileInfo info = check_file_info(channel, input);
   check_data_fork(channel, input, info);
   check_resources(channel, input, info);
+  check_other_channel(channel, path);
 
   REQUIRE(MacBin_ReadDataFork(nullptr, 0, nullptr, 0) == -1);
   REQUIRE(MacBin_ReadResourceData(nullptr, nullptr, nullptr, 0) == -1);
@@ -422,7 +440,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   MacBinChannel *channel = MacBin_OpenR(files.path.c_str());
   if (channel == nullptr) return 0;
   const Input input{data, static_cast<int64_t>(size)};
-  run_every_read(channel, input);
+  run_every_read(channel, input, files.path.c_str());
   MacBin_Close(channel);
   return 0;
 }
