@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "bench/picture_reference.hpp"
+#include "format/packbits.hpp"
 #include "picture/internal.hpp"
 #include "varnel.h"
 
 namespace {
 
 using bench_reference::Random;
+using varnel::format::packbits_worst_case;
 
 constexpr long kRowBytes = 4096;
 constexpr long kRows = 256;
