@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 
 namespace varnel_tool {
 namespace {
@@ -139,9 +138,11 @@ std::string json_quote(std::string_view utf8_text) {
         break;
       default:
         if (*code_point < 0x20 || *code_point == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(*code_point));
-          out += escaped;
+          // Control characters only (below 0x20, and 0x7F): two hex digits.
+          constexpr char kDigits[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kDigits[(*code_point >> 4) & 0xF];
+          out += kDigits[*code_point & 0xF];
         } else {
           out.append(utf8_text.substr(start, at - start));
         }
