@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "support/support.hpp"
+#include "tessel/testing.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "frame/internal.hpp"
 #include "picture/internal.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

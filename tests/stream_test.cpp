@@ -14,6 +14,7 @@
 
 #include "stream/internal.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

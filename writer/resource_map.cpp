@@ -13,8 +13,6 @@
 //           per resource, 12 bytes: ID, name offset or FFFF, attributes 0x20,
 //           24-bit data offset from the resource data, 4 zero bytes
 //           the name list: per named reference, a length byte and the name
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -23,7 +21,6 @@
 #include "frame/internal.hpp"
 #include "reader/internal.hpp"
 #include "stream/internal.hpp"
-#include "tessel/file.hpp"
 #include "writer/internal.hpp"
 
 // Set by finish_output once the removal was announced; never cleared, so
@@ -185,13 +182,11 @@ void close_write_channel(MacBinChannel *channel) {
 void finish_output(TesselFile *file) {
   if (output_error == 0) {
     // The close writes what is still buffered: it can fail like any byte,
-    // and then the file must not stay behind looking complete.
+    // and then the file must not stay behind looking complete.  fcldelete
+    // still removes a file whose fclosx failed.
     errno = 0;
     if (fclosx(file) == 0) return;
     record_write_failure();
-    announce_removal();
-    if (::unlink(file->path.c_str()) != 0) report("Could not remove output file", MACBIN_SEVERE);
-    return;
   }
   announce_removal();
   if (fcldelete(file) != 0) report("Could not remove output file", MACBIN_SEVERE);
