@@ -123,6 +123,8 @@ int32_t put_field(const uint8_t *data, size_t length, size_t count) {
 
 }  // namespace
 
+bool output_uses_tessel_extension() { return VARNEL_TESSEL_FAST_PATH != 0; }
+
 int32_t MacBin_PutInError() {
   if (errno == 0) return 0;
   report("Writing output file", MACBIN_SEVERE);
