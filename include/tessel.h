@@ -68,8 +68,8 @@ int32_t fclosx(TesselFile *file);
  * from the file system.  A file opened for writing whose fclosx failed is
  * closed already yet incomplete, and the record is all that still names it:
  * fcldelete then removes it too (once).  Returns 0, or -1 with errno set when
- * it could not be removed (EBADF for a record that names no such file).  The
- * record stays valid for fdbfree. */
+ * it could not be removed; EBADF when the record is not open and no failed
+ * fclosx left a file to remove.  The record stays valid for fdbfree. */
 int32_t fcldelete(TesselFile *file);
 
 /* Current byte position from the start of the file, or -1 with errno set when
