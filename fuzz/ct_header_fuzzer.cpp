@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tessel.h"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tessel.h"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tessel.h"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

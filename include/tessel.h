@@ -65,8 +65,11 @@ TesselFile *fopenr(const void *description_or_options, const char *path, const c
 int32_t fclosx(TesselFile *file);
 
 /* Closes the file without flushing (buffered bytes are dropped) and removes it
- * from the file system.  Returns 0, or -1 with errno set when it could not be
- * removed.  The record stays valid for fdbfree. */
+ * from the file system.  A file opened for writing whose fclosx failed is
+ * closed already yet incomplete, and the record is all that still names it:
+ * fcldelete then removes it too (once).  Returns 0, or -1 with errno set when
+ * it could not be removed; EBADF when the record is not open and no failed
+ * fclosx left a file to remove.  The record stays valid for fdbfree. */
 int32_t fcldelete(TesselFile *file);
 
 /* Current byte position from the start of the file, or -1 with errno set when
@@ -104,7 +107,8 @@ int32_t fgetm(TesselFile *file, void *buffer, int64_t count);
 
 /* Writes one byte.  Returns 0; on failure returns -1 with errno set.  Bytes
  * are buffered (64 KiB); the buffer is written when it is full, by fputp and
- * by fclosx, and a failing flush is reported by the call that flushed.  Once
+ * by fclosx, and a failing flush is reported by the call that flushed (bytes
+ * stored through the put area below are flushed by the same calls).  Once
  * a write or flush of the file failed, every later fputb/fputm fails again
  * with errno = that first error, fputp refuses, and fclosx reports failure:
  * a failure cannot be lost between two calls. */
@@ -147,15 +151,6 @@ char *fparse(char *buffer, const char *path, int32_t reserved, const char *part)
 TesselZone *zcreate(int32_t reserved1, int32_t reserved2);
 void *zalloc(TesselZone *zone, size_t size);
 void zfree(TesselZone *zone, void *block, size_t size);
-
-/* Bytes currently allocated from the zone (for leak checks in tests). */
-size_t tessel_zone_in_use(const TesselZone *zone);
-/* Caps the bytes the zone may hand out (0 = no cap); zalloc beyond returns
- * null.  Lets hosts and tests exercise out-of-memory paths. */
-void tessel_zone_set_limit(TesselZone *zone, size_t limit);
-/* Fills every block zalloc hands out from now on with `byte` (0 to 255; -1
- * stops filling).  Lets tests show fields that are read but never set. */
-void tessel_zone_set_fill(TesselZone *zone, int32_t byte);
 
 /* ---- Fatal exits, rounding, copying ------------------------------------ */
 
@@ -220,19 +215,58 @@ void ct_free(TesselCtReader *reader);
 int32_t tessel_write_ct(const char *path, const uint8_t *pixels, int32_t width, int32_t rows,
                         int32_t channels);
 
-/* ---- Fault injection (tests) -------------------------------------------
- * Makes the file layer fail the way a full disk does, for every file opened
- * for writing.  After `bytes` more bytes have been accepted by fputb/fputm
- * (and the inline fast path), counted across all files, the next byte fails
- * with `error_number` (ENOSPC when 0) exactly there: the bytes before it
- * reach the file, and the file is failed for good.  Until the fault is
- * switched off every write file then fails at its next byte.
- * After `calls` more successful fputp calls on files open for writing, the
- * next one fails with `error_number` (EIO when 0) and fails its file for
- * good; read files are not affected.  A negative count switches the fault
- * off (the default); files that failed stay failed. */
-void tessel_fail_writes_after(int64_t bytes, int32_t error_number);
-void tessel_fail_seeks_after(int64_t calls, int32_t error_number);
+/* ---- The stand-in's own extension: not part of libtessel ---------------
+ * libtessel has none of this.  It lets a writer that puts out one byte at a
+ * time store straight into a write file's buffer, as putc does with a FILE,
+ * and patch bytes that are still in that buffer.  A build that must keep to
+ * libtessel's own interface defines TESSEL_NO_EXTENSION, which hides it.
+ *
+ * The put area.  Every TesselFile record begins with one.  While
+ * next < end, a byte may be stored at *next followed by next++ (or a run of
+ * n <= end - next bytes copied there followed by next += n): such bytes
+ * belong to the file exactly as if fputb had written them, in order with the
+ * fputb/fputm calls before and after.  When next == end, write the byte with
+ * fputb (or fputm) instead: that call makes room (flushing a full buffer),
+ * reports a failure of that flush or of the file as its own, and sets the
+ * area anew.  The stand-in keeps next == end whenever a direct store would
+ * be wrong: the file is not open for writing or has failed, its buffer is
+ * full, or an injected write fault must count the next byte.  Callers only
+ * ever move `next` forward, never past `end`, and change nothing else;
+ * every other call on the file may move both.  The area lives as long as the
+ * record (until fdbfree).
+ *
+ * Example, a putc-like writer:
+ *   TesselPutArea *area = tessel_put_area(file);
+ *   if (area->next < area->end) *area->next++ = byte;
+ *   else if (fputb(file, byte) != 0) ... failed, errno says why ...
+ */
+#ifndef TESSEL_NO_EXTENSION
+
+typedef struct TesselPutArea {
+  uint8_t *next; /* where the next byte goes */
+  uint8_t *end;  /* direct stores stop here; next == end: call fputb */
+} TesselPutArea;
+
+/* The put area of `file`, a live record from fdbset or fopenr (not null). */
+static inline TesselPutArea *tessel_put_area(TesselFile *file) {
+#ifdef __cplusplus
+  return reinterpret_cast<TesselPutArea *>(file);
+#else
+  return (TesselPutArea *)(void *)file;
+#endif
+}
+
+/* Overwrites `count` bytes at the absolute `position` of a write file when
+ * every one of them is still pending in its buffer (written, not yet
+ * flushed), e.g. a length word patched right after the data it counts.
+ * Returns 1 when done: the position does not move and nothing is flushed.
+ * Returns 0 when nothing was done: the bytes are not all pending (flushed
+ * already, past the end written so far, or straddling the start of the
+ * buffer), the file is null, not open for writing or failed, or `data` is
+ * null with count > 0.  The caller then moves with fputp and writes. */
+int32_t tessel_patch_pending(TesselFile *file, int64_t position, const void *data, size_t count);
+
+#endif /* TESSEL_NO_EXTENSION */
 
 #ifdef __cplusplus
 }

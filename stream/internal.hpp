@@ -19,6 +19,12 @@
 extern int32_t write_failed;
 extern int32_t output_error;
 
+// True when the primitives store into the stand-in's put area and the
+// writer patches bytes still in its buffer (VARNEL_TESSEL_FAST_PATH); then
+// fewer bytes and seeks reach the file layer, which tests that count them
+// must know.
+bool output_uses_tessel_extension();
+
 // Reports and returns 1 when errno is set (a failed write), else 0.
 int32_t MacBin_PutInError();
 

@@ -5,10 +5,16 @@
 // The observable contract is byte-at-a-time: each byte is written, then
 // judged; the first failing byte is reported once ("Writing output file",
 // severity 4), nothing after it is written, and every later call returns 1.
-// Within that, a run of bytes that fits in the file's buffer (below its
-// put_limit) is copied in one block: a store into the buffer cannot fail, and
-// every byte that could fail (a full buffer, an injected fault, a file that
-// failed before) goes through fputb alone and is judged right after it.
+//
+// With VARNEL_TESSEL_FAST_PATH the bytes go straight into the output file's
+// put area (the stand-in's extension of the host library, tessel.h): a run
+// that fits there is copied in one block, since a store into the buffer
+// cannot fail, and every byte that could fail (a full buffer, an injected
+// fault, a file that failed before) goes through fputb alone and is judged
+// right after it.  Without it only the host library's own writes are used:
+// fputb for a byte, fputm for a field's data and for its zero padding.
+// fputm accepts the bytes before a failing one and stops there, so the
+// contract is the same.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -16,7 +22,6 @@
 
 #include "frame/internal.hpp"
 #include "stream/internal.hpp"
-#include "tessel/file.hpp"
 #include "varnel.h"
 
 // Sticky failure flags: set here (and by record_write_failure), never
@@ -27,21 +32,27 @@ int32_t output_error = 0;
 
 namespace {
 
-// Room the file's buffer has for the fast path; 0 without an output file, so
-// that the slow path (fputb) answers for it.
-size_t fast_room(const TesselFile *file) {
-  if (file == nullptr || file->put >= file->put_limit) return 0;
-  return file->put_limit - file->put;
-}
-
-// One byte through the host library's slow path, judged by errno right after
-// the call.  errno is cleared first: a value left by an earlier, unrelated
-// call must never fail a sound write.
-bool put_byte_slowly(uint8_t byte) {
-  errno = 0;
-  const int32_t result = fputb(outfile, byte);
+// Judges a call of the host library's write operations by errno, which was
+// cleared right before it: a value left by an earlier, unrelated call must
+// never fail a sound write.
+bool judge_write(int32_t result) {
   if (result != 0 && errno == 0) errno = EIO;  // a failure without a reason is still one
   return MacBin_PutInError() == 0;
+}
+
+bool put_byte_slowly(uint8_t byte) {
+  errno = 0;
+  return judge_write(fputb(outfile, byte));
+}
+
+#if VARNEL_TESSEL_FAST_PATH
+
+// Room in the file's put area; 0 without an output file, so that the slow
+// path (fputb) answers for it.
+size_t fast_room(TesselFile *file) {
+  if (file == nullptr) return 0;
+  const TesselPutArea *area = tessel_put_area(file);
+  return area->next < area->end ? static_cast<size_t>(area->end - area->next) : 0;
 }
 
 // Writes `count` bytes: data[i] below `length`, zero after.  Returns 0, or 1
@@ -50,12 +61,12 @@ int32_t put_field(const uint8_t *data, size_t length, size_t count) {
   size_t done = 0;
   while (done < count) {
     if (const size_t room = fast_room(outfile); room > 0) {
+      TesselPutArea *area = tessel_put_area(outfile);
       const size_t n = std::min(room, count - done);
-      uint8_t *target = outfile->buffer + outfile->put;
       const size_t from_data = done < length ? std::min(n, length - done) : 0;
-      if (from_data > 0) std::memcpy(target, data + done, from_data);
-      if (n > from_data) std::memset(target + from_data, 0, n - from_data);
-      outfile->put += n;
+      if (from_data > 0) std::memcpy(area->next, data + done, from_data);
+      if (n > from_data) std::memset(area->next + from_data, 0, n - from_data);
+      area->next += n;
       done += n;
       continue;
     }
@@ -68,14 +79,41 @@ int32_t put_field(const uint8_t *data, size_t length, size_t count) {
   return 0;
 }
 
+#else  // !VARNEL_TESSEL_FAST_PATH
+
+bool put_block_plainly(const uint8_t *data, size_t count) {
+  errno = 0;
+  return judge_write(fputm(outfile, data, static_cast<int64_t>(count)));
+}
+
+// Writes `count` bytes: data[i] below `length`, zero after.  Returns 0, or 1
+// after the failing byte (which sets write_failed).
+int32_t put_field(const uint8_t *data, size_t length, size_t count) {
+  static constexpr uint8_t kZeros[512] = {};
+  const size_t from_data = std::min(length, count);
+  bool written = from_data == 0 || put_block_plainly(data, from_data);
+  for (size_t done = from_data; written && done < count;) {
+    const size_t n = std::min(count - done, sizeof kZeros);
+    written = put_block_plainly(kZeros, n);
+    done += n;
+  }
+  if (written) return 0;
+  write_failed = 1;
+  return 1;
+}
+
+#endif  // VARNEL_TESSEL_FAST_PATH
+
 // MacBin_PutByte's path for every byte that is not a plain store, kept out
 // of line so that the store itself needs no stack frame.
 [[gnu::noinline]] int32_t put_byte_out_of_line(uint8_t byte) {
   if (write_failed != 0) return 1;
+#if VARNEL_TESSEL_FAST_PATH
   if (fast_room(outfile) > 0) {
-    outfile->buffer[outfile->put++] = byte;
+    *tessel_put_area(outfile)->next++ = byte;
     return 0;
   }
+#endif
   if (!put_byte_slowly(byte)) {
     write_failed = 1;
     return 1;
@@ -84,6 +122,8 @@ int32_t put_field(const uint8_t *data, size_t length, size_t count) {
 }
 
 }  // namespace
+
+bool output_uses_tessel_extension() { return VARNEL_TESSEL_FAST_PATH != 0; }
 
 int32_t MacBin_PutInError() {
   if (errno == 0) return 0;
@@ -110,13 +150,18 @@ int32_t MacBin_PutBuf(const void *data, int32_t length, int32_t count) {
 }
 
 int32_t MacBin_PutByte(int32_t value) {
+#if VARNEL_TESSEL_FAST_PATH
   // The common case: one compare and one store into the file buffer; all
   // else (a full buffer, a failed file, no file) is the out-of-line path.
   TesselFile *file = outfile;
-  if (write_failed == 0 && file != nullptr && file->put < file->put_limit) {
-    file->buffer[file->put++] = static_cast<uint8_t>(value);
-    return 0;
+  if (write_failed == 0 && file != nullptr) {
+    TesselPutArea *area = tessel_put_area(file);
+    if (area->next < area->end) {
+      *area->next++ = static_cast<uint8_t>(value);
+      return 0;
+    }
   }
+#endif
   return put_byte_out_of_line(static_cast<uint8_t>(value));
 }
 

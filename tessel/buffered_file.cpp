@@ -2,11 +2,14 @@
 // layer.
 //
 // Write side.  Bytes go into a 64 KiB buffer; buffer[0] belongs at file
-// position buffer_pos, which is also the descriptor's offset.  A system call
-// happens only when the buffer is full, on fputp (which flushes, then moves)
-// and on fclosx.  The first failing write or flush is kept in `error`
-// (sticky): put_limit drops to 0 so that the inline fast path always falls
-// into fputb, and every later write, seek and close of the file fails again.
+// position buffer_pos, which is also the descriptor's offset.  The put area
+// (put.next) is the one write position: fputb, fputm and direct stores
+// through tessel_put_area all append there, so their bytes stay in order.
+// A system call happens only when the buffer is full, on fputp (which
+// flushes, then moves) and on fclosx.  The first failing write or flush is
+// kept in `error` (sticky): the put area closes so that direct stores always
+// fall into fputb, and every later write, seek and close of the file fails
+// again.
 //
 // Read side.  Bytes [get, fill) of the buffer are unread; buffer[0] came
 // from file position buffer_pos and the descriptor's offset is
@@ -111,7 +114,7 @@ bool accepts_writes(const TesselFile *file) {
 void fail_for_good(TesselFile *file, int32_t error_number) {
   tessel::release_holder(file);
   if (file->error == 0) file->error = error_number != 0 ? error_number : EIO;
-  file->put_limit = 0;
+  close_put_area(file);
   errno = file->error;
 }
 
@@ -136,8 +139,8 @@ bool write_direct(TesselFile *file, const uint8_t *data, size_t count) {
 // bytes that could not be written are dropped) and errno is set.
 bool flush_pending(TesselFile *file) {
   tessel::release_holder(file);
-  const size_t pending = file->put;
-  file->put = 0;
+  const size_t pending = pending_bytes(file);
+  set_pending_closed(file, 0);
   if (pending == 0) return true;
   return write_direct(file, file->buffer, pending);
 }
@@ -174,7 +177,8 @@ int close_descriptor(TesselFile *file) {
   if (file->fd >= 0) result = ::close(file->fd);
   file->fd = -1;
   file->mode = TesselMode::kDescription;
-  file->put = file->put_limit = file->get = file->fill = 0;
+  set_pending_closed(file, 0);
+  file->get = file->fill = 0;
   file->buffer_pos = 0;
   return result;
 }
@@ -209,12 +213,15 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
     errno = EINVAL;
     return false;
   }
+  // The path is the record's only once the open succeeded: fcldelete must
+  // never remove a file that an open failed on.
+  std::string opened_path;
   try {
     if (file->buffer == nullptr) {
       file->buffer = new uint8_t[kBufferSize];
       file->capacity = kBufferSize;
     }
-    file->path = path;
+    opened_path = path;
   } catch (const std::bad_alloc &) {
     errno = ENOMEM;
     return false;
@@ -233,10 +240,13 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
   file->fd = fd;
   file->mode = mode;
   file->error = 0;
-  file->put = file->put_limit = file->get = file->fill = 0;
+  set_pending_closed(file, 0);
+  file->get = file->fill = 0;
   file->buffer_pos = 0;
   file->read_ahead = kFirstReadAhead;
   file->high_water = 0;
+  file->removable_after_close = false;
+  file->path = std::move(opened_path);
   tessel::grant_put_limit(file);
   return true;
 }
@@ -249,12 +259,10 @@ void recompute_all_put_limits() {
   for (const TesselFile *record : registry()) {
     auto *file = const_cast<TesselFile *>(record);
     if (file->mode != TesselMode::kWrite) continue;
-    if (file->error != 0) {
-      file->put_limit = 0;
-    } else if (write_budget_active()) {
-      file->put_limit = file->put;  // the next byte asks for a grant
+    if (file->error != 0 || write_budget_active()) {
+      close_put_area(file);  // failed, or the next byte asks for a grant
     } else {
-      file->put_limit = file->capacity;
+      file->put.end = file->buffer + file->capacity;
     }
   }
 }
@@ -326,6 +334,9 @@ int32_t fclosx(TesselFile *file) {
     if (file->error == 0) flush_pending(file);
     const int32_t sticky = file->error;
     const bool closed = close_descriptor(file) == 0;
+    // Failed now: the file on disk is incomplete, and fcldelete may still
+    // remove it through this record.
+    file->removable_after_close = sticky != 0 || !closed;
     if (sticky != 0) {
       errno = sticky;
       return -1;
@@ -340,19 +351,25 @@ int32_t fclosx(TesselFile *file) {
 }
 
 int32_t fcldelete(TesselFile *file) {
-  if (!is_registered(file) || !is_open(file)) {
+  if (!is_registered(file)) {
     errno = EBADF;
     return -1;
   }
-  tessel::release_holder(file);  // the bytes were accepted, though never written
-  file->put = 0;
-  close_descriptor(file);
+  if (is_open(file)) {
+    tessel::release_holder(file);  // the bytes were accepted, though never written
+    set_pending_closed(file, 0);
+    close_descriptor(file);
+  } else if (!file->removable_after_close) {
+    errno = EBADF;  // a description, or a file that was closed sound
+    return -1;
+  }
+  file->removable_after_close = false;
   return ::unlink(file->path.c_str()) == 0 ? 0 : -1;
 }
 
 int64_t fgetp(TesselFile *file) {
   if (is_open_for(file, TesselMode::kWrite)) {
-    return file->buffer_pos + static_cast<int64_t>(file->put);
+    return file->buffer_pos + static_cast<int64_t>(pending_bytes(file));
   }
   if (is_open_for(file, TesselMode::kRead)) {
     return file->buffer_pos + static_cast<int64_t>(file->get);
@@ -404,7 +421,7 @@ int64_t fputp(TesselFile *file, int64_t position) {
 
 int64_t fgeteof(TesselFile *file) {
   if (is_open_for(file, TesselMode::kWrite)) {
-    return std::max(file->high_water, file->buffer_pos + static_cast<int64_t>(file->put));
+    return std::max(file->high_water, file->buffer_pos + static_cast<int64_t>(pending_bytes(file)));
   }
   if (is_open_for(file, TesselMode::kRead)) {
     struct stat info {};
@@ -501,8 +518,8 @@ int32_t fputb(TesselFile *file, int32_t byte) {
   if (tessel::write_budget_active() && tessel::write_budget_left() == 0) {
     return fail_injected(file);
   }
-  if (file->put >= file->capacity && !flush_pending(file)) return -1;
-  file->buffer[file->put++] = static_cast<uint8_t>(byte);
+  if (pending_bytes(file) >= file->capacity && !flush_pending(file)) return -1;
+  *file->put.next++ = static_cast<uint8_t>(byte);
   tessel::charge_write_budget(1);
   tessel::grant_put_limit(file);
   return 0;
@@ -525,17 +542,18 @@ int32_t fputm(TesselFile *file, const void *data, int64_t count) {
   size_t done = 0;
   bool written = true;
   while (written && done < wanted) {
-    if (file->put == 0 && wanted - done >= file->capacity) {
+    const size_t pending = pending_bytes(file);
+    if (pending == 0 && wanted - done >= file->capacity) {
       // Whole buffers' worth: straight to the descriptor.
       const size_t n = wanted - done - (wanted - done) % file->capacity;
       written = write_direct(file, in + done, n);
       done += n;
-    } else if (file->put == file->capacity) {
+    } else if (pending == file->capacity) {
       written = flush_pending(file);
     } else {
-      const size_t n = std::min(wanted - done, file->capacity - file->put);
-      std::memcpy(file->buffer + file->put, in + done, n);
-      file->put += n;
+      const size_t n = std::min(wanted - done, file->capacity - pending);
+      std::memcpy(file->put.next, in + done, n);
+      file->put.next += n;
       done += n;
     }
   }
@@ -544,6 +562,17 @@ int32_t fputm(TesselFile *file, const void *data, int64_t count) {
   if (inject) return fail_injected(file);
   tessel::grant_put_limit(file);
   return 0;
+}
+
+int32_t tessel_patch_pending(TesselFile *file, int64_t position, const void *data, size_t count) {
+  if (!is_open_for(file, TesselMode::kWrite) || file->error != 0) return 0;
+  if (data == nullptr && count > 0) return 0;
+  if (position < file->buffer_pos) return 0;  // flushed already, or straddling the start
+  const size_t pending = pending_bytes(file);
+  const auto offset = static_cast<uint64_t>(position - file->buffer_pos);
+  if (offset > pending || count > pending - offset) return 0;
+  if (count > 0) std::memcpy(file->buffer + offset, data, count);
+  return 1;
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // Fault injection for tests: make the file layer fail the way a full disk
 // does, after a number of bytes or of seeks (see fault_injection.hpp for how
-// the byte budget meets the fast path).
+// the byte budget meets the put area).
 #include "tessel/fault_injection.hpp"
 
 #include <algorithm>
@@ -17,7 +17,7 @@ struct FaultState {
   int64_t seek_budget = -1;   // successful fputp calls still allowed; < 0 = off
   int32_t seek_error = 0;
   TesselFile *holder = nullptr;  // the one write file granted part of the budget
-  size_t holder_base = 0;        // the holder's put when it was granted
+  size_t holder_base = 0;        // the holder's pending bytes when it was granted
 };
 
 FaultState &state() {
@@ -31,10 +31,11 @@ void settle_write_budget() {
   FaultState &s = state();
   TesselFile *holder = s.holder;
   if (holder == nullptr) return;
-  if (holder->put > s.holder_base) {
-    s.write_budget -= static_cast<int64_t>(holder->put - s.holder_base);
+  const size_t pending = pending_bytes(holder);
+  if (pending > s.holder_base) {
+    s.write_budget -= static_cast<int64_t>(pending - s.holder_base);
   }
-  if (holder->put_limit > holder->put) holder->put_limit = holder->put;
+  close_put_area(holder);
   s.holder = nullptr;
 }
 
@@ -51,19 +52,20 @@ int32_t injected_write_error() { return state().write_error; }
 
 void grant_put_limit(TesselFile *file) {
   if (file->mode != TesselMode::kWrite || file->error != 0) {
-    file->put_limit = 0;
+    close_put_area(file);
     return;
   }
   FaultState &s = state();
   if (s.write_budget < 0) {
-    file->put_limit = file->capacity;
+    file->put.end = file->buffer + file->capacity;
     return;
   }
   settle_write_budget();
-  const auto room = static_cast<int64_t>(file->capacity - file->put);
-  file->put_limit = file->put + static_cast<size_t>(std::min(room, s.write_budget));
+  const size_t pending = pending_bytes(file);
+  const auto room = static_cast<int64_t>(file->capacity - pending);
+  file->put.end = file->put.next + static_cast<size_t>(std::min(room, s.write_budget));
   s.holder = file;
-  s.holder_base = file->put;
+  s.holder_base = pending;
 }
 
 void release_holder(TesselFile *file) {
@@ -80,18 +82,18 @@ void count_successful_seek() {
   if (s.seek_budget > 0) --s.seek_budget;
 }
 
-}  // namespace tessel
-
-extern "C" void tessel_fail_writes_after(int64_t bytes, int32_t error_number) {
-  tessel::FaultState &s = tessel::state();
-  tessel::settle_write_budget();
+void set_write_fault(int64_t bytes, int32_t error_number) {
+  FaultState &s = state();
+  settle_write_budget();
   s.write_budget = bytes < 0 ? -1 : bytes;
   s.write_error = error_number != 0 ? error_number : ENOSPC;
-  tessel::recompute_all_put_limits();
+  recompute_all_put_limits();
 }
 
-extern "C" void tessel_fail_seeks_after(int64_t calls, int32_t error_number) {
-  tessel::FaultState &s = tessel::state();
+void set_seek_fault(int64_t calls, int32_t error_number) {
+  FaultState &s = state();
   s.seek_budget = calls < 0 ? -1 : calls;
   s.seek_error = error_number != 0 ? error_number : EIO;
 }
+
+}  // namespace tessel

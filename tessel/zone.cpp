@@ -1,5 +1,6 @@
 // Memory zones: blocks from the general heap, counted so that tests can
-// check for leaks and make allocation fail on purpose.  Blocks come as the
+// check for leaks and make allocation fail on purpose (the hooks for that
+// are in testing.cpp).  Blocks come as the
 // heap gives them, not cleared: callers set every field they read, and
 // tests can fill new blocks with a pattern to show any that is not.
 #include <cerrno>
@@ -8,13 +9,7 @@
 #include <new>
 
 #include "tessel.h"
-
-struct TesselZone {
-  size_t in_use = 0;             // bytes handed out and not yet given back
-  size_t limit = 0;              // cap on in_use; 0 = none
-  int fill = -1;                 // byte new blocks are filled with; -1 = none
-  TesselZone *next = nullptr;    // the chain of every zone made
-};
+#include "tessel/zone.hpp"
 
 namespace {
 
@@ -60,16 +55,6 @@ void zfree(TesselZone *zone, void *block, size_t size) {
   if (block == nullptr) return;
   std::free(block);
   if (zone != nullptr) zone->in_use -= size < zone->in_use ? size : zone->in_use;
-}
-
-size_t tessel_zone_in_use(const TesselZone *zone) { return zone != nullptr ? zone->in_use : 0; }
-
-void tessel_zone_set_limit(TesselZone *zone, size_t limit) {
-  if (zone != nullptr) zone->limit = limit;
-}
-
-void tessel_zone_set_fill(TesselZone *zone, int32_t byte) {
-  if (zone != nullptr) zone->fill = byte < 0 ? -1 : (byte & 0xFF);
 }
 
 }  // extern "C"

@@ -3,7 +3,9 @@
  * shared library. */
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "varnel.h"
 
@@ -93,7 +95,40 @@ VARNEL_BEFORE(MacBinControl, open_writers, processors);
 VARNEL_BEFORE(MacBinControl, processors, zone);
 VARNEL_BEFORE(MacBinControl, zone, methods);
 
+/* The stand-in's put area is two pointers at the start of every file record. */
+_Static_assert(offsetof(TesselPutArea, next) == 0 && offsetof(TesselPutArea, end) == sizeof(uint8_t *),
+               "put area: next, then end");
+
 static int messages;
+
+/* A direct store, fputb and a patch of a byte still buffered, from C and
+ * through the shared library: the file reads "aB".  Returns 0 when so. */
+static int write_through_put_area(void) {
+  const char *directory = getenv("TMPDIR");
+  char path[512];
+  unsigned char bytes[4] = {0};
+  TesselFile *file;
+  TesselPutArea *area;
+  FILE *in;
+  size_t count;
+  snprintf(path, sizeof path, "%s/varnel-c-header-%ld.bin", directory ? directory : "/tmp",
+           (long)getpid());
+  file = fopenw(fdbset(0, "STREAM,SEQUENTIAL"), path, "", 0);
+  if (file == NULL) return 1;
+  area = tessel_put_area(file);
+  if (!(area->next < area->end)) return 2;
+  *area->next++ = 'A';
+  if (fputb(file, 'B') != 0) return 3;
+  if (tessel_patch_pending(file, 0, "a", 1) != 1) return 4;
+  if (fclosx(file) != 0) return 5;
+  fdbfree(file);
+  in = fopen(path, "rb");
+  if (in == NULL) return 6;
+  count = fread(bytes, 1, sizeof bytes, in);
+  fclose(in);
+  remove(path);
+  return count == 2 && memcmp(bytes, "aB", 2) == 0 ? 0 : 7;
+}
 
 static void count_message(const char *module, const char *text, int32_t severity) {
   (void)module;
@@ -120,6 +155,7 @@ int main(void) {
     if (MacBin_ReadDataFork(NULL, 0, buffer, 1) != -1) return 11;
     if (MacBin_ReadResourceData(NULL, NULL, NULL, 0) != -1) return 12;
   }
+  if (write_through_put_area() != 0) return 10;
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

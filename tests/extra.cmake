@@ -74,3 +74,44 @@ if(TARGET varnel_tool_core)
     target_link_libraries(${name} PRIVATE varnel_tool_core)
   endforeach()
 endif()
+
+# ---- The library without the stand-in's extension --------------------------
+# VARNEL_TESSEL_FAST_PATH=OFF keeps the output primitives to fputb/fputm and
+# the writer's patches to fputp.  So that this form is tested in every
+# build, the sources that read the option are compiled once more with it off
+# (and the extension hidden); all other objects, of the library and of the
+# tests, are shared.  The stream tests and the fault sweeps run against it
+# as PlainOutput.*.  Cross builds run the stream tests only: there every
+# child of a sweep runs under an emulator, and the paths the option
+# switches are the same on every machine.
+if(VARNEL_TESSEL_FAST_PATH)
+  add_library(varnel_plain_option_objects OBJECT ${VARNEL_OPTION_SOURCES})
+  varnel_configure_objects(varnel_plain_option_objects)
+  target_compile_definitions(varnel_plain_option_objects PRIVATE
+    VARNEL_TESSEL_FAST_PATH=0 TESSEL_NO_EXTENSION)
+  add_library(varnel_plain_static STATIC
+    ${VARNEL_LIBRARY_OBJECTS} $<TARGET_OBJECTS:varnel_plain_option_objects>)
+  target_include_directories(varnel_plain_static PUBLIC
+    ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+
+  add_library(varnel_test_support_plain STATIC $<TARGET_OBJECTS:varnel_test_support>)
+  target_include_directories(varnel_test_support_plain PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(varnel_test_support_plain PUBLIC
+    tessel_testing varnel_plain_static GTest::gtest)
+
+  set(_varnel_plain_tests stream_test)
+  if(NOT CMAKE_CROSSCOMPILING)
+    list(APPEND _varnel_plain_tests fault_sweep_test)
+  endif()
+  foreach(name ${_varnel_plain_tests})
+    if(NOT TARGET ${name})
+      continue()
+    endif()
+    add_executable(${name}_plain $<TARGET_OBJECTS:${name}>)
+    target_link_libraries(${name}_plain PRIVATE varnel_test_support_plain GTest::gtest_main)
+    if(VARNEL_STATIC_TESTS)
+      target_link_options(${name}_plain PRIVATE -static)
+    endif()
+    gtest_discover_tests(${name}_plain TEST_PREFIX "PlainOutput." DISCOVERY_TIMEOUT 60)
+  endforeach()
+endif()

@@ -25,6 +25,7 @@
 
 #include "support/image_host.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "frame/internal.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

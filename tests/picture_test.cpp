@@ -19,6 +19,7 @@
 #include "picture/internal.hpp"
 #include "support/image_host.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 using varnel::format::pack_bits;

@@ -13,6 +13,7 @@
 
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {

@@ -14,6 +14,7 @@
 
 #include "stream/internal.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {
@@ -115,6 +116,30 @@ TEST(OutputPrimitives, LargeWritesAndStaleErrnoGiveTheBytesIntact) {
   EXPECT_TRUE(got == expected);
   EXPECT_EQ(write_failed | output_error, 0);
   EXPECT_TRUE(vt::recorded_messages().empty());
+}
+
+// A host may write to the current output file itself, with fputb and
+// fputm, between the primitives' bytes: the file holds them all in the order
+// they were written, also across a buffer flush.
+TEST(OutputPrimitives, HostWritesOnOutfileStayInOrder) {
+  Bytes block(70000);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 13 + i / 256);
+  const Bytes got = written_by([&] {
+    EXPECT_EQ(MacBin_PutByte(0x01), 0);
+    EXPECT_EQ(fputb(outfile, 0x02), 0);
+    EXPECT_EQ(MacBin_PutBuf("\x03\x04", 2, 3), 0);
+    EXPECT_EQ(fputm(outfile, "\x05\x06", 2), 0);
+    EXPECT_EQ(MacBin_PutWord(0x0708, 2), 0);
+    EXPECT_EQ(fputb(outfile, 0x09), 0);
+    EXPECT_EQ(MacBin_PutBuf(block.data(), 70000, 70000), 0);  // past the buffer's end
+    EXPECT_EQ(fputb(outfile, 0x0A), 0);
+    EXPECT_EQ(MacBin_PutByte(0x0B), 0);
+    EXPECT_EQ(fputm(outfile, "\x0C", 1), 0);
+    EXPECT_EQ(MacBin_PutPascalString("d", 2), 0);
+    EXPECT_EQ(MacBin_GetPtrPos(), 70016);
+  });
+  EXPECT_EQ(vt::to_hex(got), vt::to_hex(vt::concat({hex("01 02 03 04 00 05 06 07 08 09"), block,
+                                                    hex("0A 0B 0C 01 64 00")})));
 }
 
 // ---- Write failure (each TEST its own process: the failure flags never clear) ----

@@ -9,12 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "support/support.hpp"
-#include "tessel/file.hpp"
+#include "tessel/testing.h"
 
 namespace {
 
@@ -54,11 +55,22 @@ TesselFile *open_write(const std::string &path) {
 
 TesselFile *open_read(const std::string &path) { return fopenr("STREAM", path.c_str(), "", 0); }
 
-// Writes `count` pattern bytes through the inline fast path; returns how
-// many were accepted before the first failure.
+// One byte as a putc-like writer puts it: stored straight into the put area
+// while it has room, through fputb otherwise.
+int32_t put_byte(TesselFile *file, uint8_t byte) {
+  TesselPutArea *area = tessel_put_area(file);
+  if (area->next < area->end) {
+    *area->next++ = byte;
+    return 0;
+  }
+  return fputb(file, byte);
+}
+
+// Writes `count` pattern bytes through the put area; returns how many were
+// accepted before the first failure.
 size_t put_pattern(TesselFile *file, size_t count, size_t first = 0) {
   for (size_t i = 0; i < count; ++i) {
-    if (tessel_put_byte(file, pattern(first + i)) != 0) return i;
+    if (put_byte(file, pattern(first + i)) != 0) return i;
   }
   return count;
 }
@@ -244,6 +256,236 @@ TEST(TesselFile, FailedOpensSetErrnoAndLeaveTheDescription) {
   EXPECT_TRUE(vt::file_exists(dir.file("ok.bin")));
 }
 
+// ---- TesselPutArea and tessel_patch_pending ------------------------------
+
+size_t room_of(TesselFile *file) {
+  const TesselPutArea *area = tessel_put_area(file);
+  return area->next < area->end ? static_cast<size_t>(area->end - area->next) : 0;
+}
+
+// Stores `count` bytes straight into the put area, as far as it has room;
+// returns how many were stored.
+size_t store_directly(TesselFile *file, const Bytes &bytes) {
+  TesselPutArea *area = tessel_put_area(file);
+  const size_t n = std::min(bytes.size(), room_of(file));
+  std::memcpy(area->next, bytes.data(), n);
+  area->next += n;
+  return n;
+}
+
+TEST(TesselPutArea, RoomOnlyWhileAStoreIsSound) {
+  vt::TempDir dir;
+  vt::write_file(dir.file("in.bin"), hex("01 02 03"));
+  TesselFile *description = fdbset(0, "STREAM,SEQUENTIAL");
+  TesselFile *in = open_read(dir.file("in.bin"));
+  ASSERT_NE(description, nullptr);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(room_of(description), 0u);  // not open
+  EXPECT_EQ(room_of(in), 0u);           // open for reading
+  ASSERT_EQ(fopenw(description, dir.file("out.bin").c_str(), "", 0), description);
+  TesselFile *file = description;
+  EXPECT_EQ(room_of(file), kBuffer);
+  ASSERT_EQ(put_pattern(file, 10), 10u);
+  EXPECT_EQ(room_of(file), kBuffer - 10);
+  EXPECT_EQ(fgetp(file), 10);
+  EXPECT_EQ(fgeteof(file), 10);
+  ASSERT_EQ(fputp(file, 4), 4);  // flushed: the whole buffer is room again
+  EXPECT_EQ(room_of(file), kBuffer);
+  EXPECT_EQ(fclosx(file), 0);
+  EXPECT_EQ(room_of(file), 0u);  // closed
+  EXPECT_EQ(vt::read_file(dir.file("out.bin")), pattern_bytes(10));
+  fdbfree(file);
+  fdbfree(in);
+}
+
+TEST(TesselPutArea, DirectStoresStayInOrderWithFputbAndFputm) {
+  vt::TempDir dir;
+  const std::string path = dir.file("order.bin");
+  TesselFile *file = open_write(path);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(put_byte(file, 0x41), 0);
+  ASSERT_EQ(fputb(file, 0x42), 0);
+  ASSERT_EQ(fputm(file, "CD", 2), 0);
+  ASSERT_EQ(store_directly(file, hex("45 46 47")), 3u);
+  ASSERT_EQ(fputb(file, 0x48), 0);
+  // Fill the buffer to its end directly, then the host's calls flush it and
+  // go on behind it; a direct store after them lands after them.
+  const Bytes filler = pattern_bytes(kBuffer - 8);
+  ASSERT_EQ(store_directly(file, filler), filler.size());
+  EXPECT_EQ(room_of(file), 0u);
+  EXPECT_EQ(vt::read_file(path).size(), 0u);  // nothing written yet
+  ASSERT_EQ(fputb(file, 0x49), 0);
+  EXPECT_EQ(vt::read_file(path).size(), kBuffer);
+  ASSERT_EQ(put_byte(file, 0x4A), 0);
+  ASSERT_EQ(fputm(file, "K", 1), 0);
+  ASSERT_EQ(put_byte(file, 0x4C), 0);
+  EXPECT_EQ(fgetp(file), static_cast<int64_t>(kBuffer + 4));
+  EXPECT_EQ(fclosx(file), 0);
+  fdbfree(file);
+  EXPECT_EQ(vt::read_file(path),
+            vt::concat({hex("41 42 43 44 45 46 47 48"), filler, hex("49 4A 4B 4C")}));
+}
+
+// A real file-size limit (1000 bytes), in a child process.  Direct stores
+// never fail: the failure belongs to the call that flushes them, whichever
+// it is, and every later call fails too.  The child's status names the
+// failing step.
+TEST(TesselPutArea, FailureIsSeenByTheCallThatFlushes) {
+  enum class Flusher { kFputb, kFputm, kFputp, kFclosx };
+  for (const Flusher flusher : {Flusher::kFputb, Flusher::kFputm, Flusher::kFputp, Flusher::kFclosx}) {
+    SCOPED_TRACE(static_cast<int>(flusher));
+    vt::TempDir dir;
+    const std::string path = dir.file("limited.bin");
+    const int step = exit_status_of_child([&] {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit {};
+      limit.rlim_cur = limit.rlim_max = 1000;
+      TesselFile *file = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? open_write(path) : nullptr;
+      if (file == nullptr) return 10;
+      // A full buffer for the writes, 2000 bytes for the move and the close.
+      const size_t count = flusher == Flusher::kFputb || flusher == Flusher::kFputm ? kBuffer : 2000;
+      if (store_directly(file, pattern_bytes(count)) != count) return 11;
+      errno = 0;
+      int64_t result = 0;
+      switch (flusher) {
+        case Flusher::kFputb: result = fputb(file, 0); break;
+        case Flusher::kFputm: result = fputm(file, "x", 1); break;
+        case Flusher::kFputp: result = fputp(file, 0); break;
+        case Flusher::kFclosx: result = fclosx(file); break;
+      }
+      if (result != -1 || errno != EFBIG) return 12;
+      if (flusher != Flusher::kFclosx) {
+        if (room_of(file) != 0) return 13;  // failed: no direct stores any more
+        errno = 0;
+        if (fputb(file, 0) != -1 || errno != EFBIG) return 14;
+        errno = 0;
+        if (fclosx(file) != -1 || errno != EFBIG) return 15;
+      }
+      fdbfree(file);
+      return 0;
+    });
+    EXPECT_EQ(step, 0);
+    EXPECT_EQ(vt::read_file(path), pattern_bytes(1000));
+  }
+}
+
+// An injected write budget is met to the byte by direct stores spread over
+// two files: each file's room never reaches past what the budget leaves.
+TEST(TesselPutArea, InjectedBudgetIsExactAcrossFiles) {
+  FaultsOff off;
+  vt::TempDir dir;
+  TesselFile *a = open_write(dir.file("a.bin"));
+  TesselFile *b = open_write(dir.file("b.bin"));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  tessel_fail_writes_after(100, ENOSPC);
+  EXPECT_EQ(room_of(a), 0u);  // the next byte asks for a grant
+  ASSERT_EQ(put_byte(a, pattern(0)), 0);
+  EXPECT_EQ(room_of(a), 99u);
+  ASSERT_EQ(store_directly(a, pattern_bytes(59, 1)), 59u);
+  ASSERT_EQ(put_byte(b, pattern(0)), 0);  // charges a's 59, leaving 40
+  EXPECT_EQ(room_of(a), 0u);
+  EXPECT_EQ(room_of(b), 39u);
+  EXPECT_EQ(store_directly(b, pattern_bytes(50, 1)), 39u);
+  EXPECT_ERRNO(put_byte(a, pattern(60)), -1, ENOSPC);
+  EXPECT_ERRNO(put_byte(b, pattern(40)), -1, ENOSPC);
+  EXPECT_ERRNO(fclosx(a), -1, ENOSPC);
+  EXPECT_ERRNO(fclosx(b), -1, ENOSPC);
+  fdbfree(a);
+  fdbfree(b);
+  EXPECT_EQ(vt::read_file(dir.file("a.bin")), pattern_bytes(60));
+  EXPECT_EQ(vt::read_file(dir.file("b.bin")), pattern_bytes(40));
+}
+
+TEST(TesselPatchPending, OnlyBytesStillInTheBuffer) {
+  FaultsOff off;
+  vt::TempDir dir;
+  const std::string path = dir.file("patch.bin");
+  TesselFile *file = open_write(path);
+  ASSERT_NE(file, nullptr);
+  const Bytes first = hex("00 01 02 03 04 05 06 07");
+  ASSERT_EQ(fputm(file, first.data(), 8), 0);
+  const uint8_t patch[4] = {0xAA, 0xBB, 0xCC, 0xDD};
+  EXPECT_ERRNO(tessel_patch_pending(file, 2, patch, 2), 1, 0);
+  EXPECT_EQ(tessel_patch_pending(file, 6, patch + 2, 2), 1);  // up to the end written
+  EXPECT_EQ(tessel_patch_pending(file, 8, patch, 0), 1);      // nothing, at the end
+  EXPECT_EQ(fgetp(file), 8);                                  // the position stays
+  EXPECT_EQ(vt::read_file(path).size(), 0u);                  // nothing flushed
+  EXPECT_ERRNO(tessel_patch_pending(file, 7, patch, 2), 0, 0);  // past the end written
+  EXPECT_EQ(tessel_patch_pending(file, 9, patch, 0), 0);
+  EXPECT_EQ(tessel_patch_pending(file, -1, patch, 1), 0);
+  EXPECT_EQ(tessel_patch_pending(file, 0, nullptr, 1), 0);
+  // Bytes 0 to 7 leave the buffer; 8 to 11 are pending at its start.
+  ASSERT_EQ(fputp(file, 8), 8);
+  ASSERT_EQ(put_pattern(file, 4), 4u);
+  EXPECT_EQ(tessel_patch_pending(file, 4, patch, 2), 0);  // flushed already
+  EXPECT_EQ(tessel_patch_pending(file, 7, patch, 2), 0);  // straddles the buffer's start
+  EXPECT_EQ(tessel_patch_pending(file, 9, patch + 1, 3), 1);
+  EXPECT_EQ(tessel_patch_pending(nullptr, 0, patch, 1), 0);
+  EXPECT_EQ(fclosx(file), 0);
+  EXPECT_EQ(tessel_patch_pending(file, 0, patch, 1), 0);  // closed
+  fdbfree(file);
+  EXPECT_EQ(vt::read_file(path), vt::concat({hex("00 01 AA BB 04 05 CC DD"),  // the first buffer
+                                             pattern_bytes(1), hex("BB CC DD")}));
+
+  // Read files and failed files are never patched.
+  vt::write_file(path, hex("01 02 03"));
+  TesselFile *in = open_read(path);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(fgetb(in), 0x01);
+  EXPECT_EQ(tessel_patch_pending(in, 0, patch, 1), 0);
+  fdbfree(in);
+  file = open_write(dir.file("failed.bin"));
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(put_pattern(file, 10), 10u);
+  ASSERT_EQ(fputp(file, 10), 10);
+  ASSERT_EQ(put_pattern(file, 5, 10), 5u);
+  tessel_fail_seeks_after(0, EIO);
+  EXPECT_ERRNO(fputp(file, 0), -1, EIO);
+  EXPECT_EQ(tessel_patch_pending(file, 12, patch, 1), 0);
+  fdbfree(file);
+  EXPECT_EQ(vt::read_file(dir.file("failed.bin")), pattern_bytes(15));
+}
+
+// A write file whose close failed is incomplete on disk: fcldelete removes
+// it through the record, once.  A file closed sound, or one that an open
+// failed on, it leaves alone.
+TEST(TesselFile, FcldeleteAfterAFailedClose) {
+  FaultsOff off;
+  vt::TempDir dir;
+  const std::string path = dir.file("partial.bin");
+  TesselFile *file = open_write(path);
+  ASSERT_NE(file, nullptr);
+  tessel_fail_writes_after(5, ENOSPC);
+  EXPECT_EQ(put_pattern(file, 10), 5u);
+  tessel_fail_writes_after(-1, 0);
+  EXPECT_ERRNO(fclosx(file), -1, ENOSPC);
+  EXPECT_EQ(vt::read_file(path), pattern_bytes(5));
+  errno = EINTR;
+  EXPECT_EQ(fcldelete(file), 0);
+  EXPECT_EQ(errno, EINTR);  // success leaves errno alone
+  EXPECT_FALSE(vt::file_exists(path));
+  EXPECT_ERRNO(fcldelete(file), -1, EBADF);  // once
+
+  // A sound close: the file stays.
+  const std::string kept = dir.file("kept.bin");
+  ASSERT_EQ(fopenw(file, kept.c_str(), "", 0), file);
+  ASSERT_EQ(put_pattern(file, 3), 3u);
+  EXPECT_EQ(fclosx(file), 0);
+  EXPECT_ERRNO(fcldelete(file), -1, EBADF);
+  // An open that fails does not make the record name its path, nor the
+  // file before it.
+  EXPECT_EQ(fopenw(file, dir.file("no/such/dir.bin").c_str(), "", 0), nullptr);
+  EXPECT_ERRNO(fcldelete(file), -1, EBADF);
+  EXPECT_EQ(vt::read_file(kept), pattern_bytes(3));
+  fdbfree(file);
+  // A description never opened names nothing.
+  TesselFile *description = fdbset(0, "STREAM");
+  ASSERT_NE(description, nullptr);
+  EXPECT_ERRNO(fcldelete(description), -1, EBADF);
+  fdbfree(description);
+}
+
 // ---- TesselFault ----------------------------------------------------------
 
 TEST(TesselFault, WriteFailsExactlyAtTheByteAndStaysFailed) {
@@ -276,7 +518,7 @@ TEST(TesselFault, WriteFailsExactlyAtTheByteAndStaysFailed) {
     tessel_fail_writes_after(-1, 0);  // the disk has room again: the file stays failed
     const uint8_t byte = 0;
     EXPECT_ERRNO(fputb(file, 1), -1, c.error);
-    EXPECT_ERRNO(tessel_put_byte(file, 1), -1, c.error);
+    EXPECT_ERRNO(put_byte(file, 1), -1, c.error);
     EXPECT_ERRNO(fputm(file, &byte, 1), -1, c.error);
     EXPECT_ERRNO(fputm(file, &byte, 0), -1, c.error);
     EXPECT_ERRNO(fputp(file, 0), -1, c.error);

@@ -3,7 +3,10 @@
 // trace lines, limits and write failures.  Files are checked as bytes and
 // read back by the tests' own parser of the layout.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "stream/internal.hpp"
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {
@@ -883,6 +888,7 @@ int64_t budget(const FaultCase &c, const MacBinaryFile &f) {
 class WriterFailure : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(WriterFailure, FileRemovedAndReportedOnce) {
+  if (!output_uses_tessel_extension()) GTEST_SKIP() << "the budgets count patches made in the buffer";
   Writer w;
   write_representative(w.file("sound.bin"));
   const MacBinaryFile sound = vt::parse_macbinary_file(w.file("sound.bin"));
@@ -945,6 +951,43 @@ TEST(WriterFailure, DataForkBeyondThirtyTwoBitFields) {
   MacBin_Close(ch);
   EXPECT_EQ(vt::count_messages("Data fork too long"), 1u);
   expect_failure_reported_once(w.file("huge.bin"));
+}
+
+// The close's own flush fails (a real file-size limit, in a child process):
+// with the patches made in the buffer, every byte of a small file waits
+// there until fclosx.  The file is removed all the same, with the three
+// messages once each.  The child's status names the failing step.
+TEST(WriterFailure, FailingCloseRemovesTheFile) {
+  if (!output_uses_tessel_extension()) GTEST_SKIP() << "without patches in the buffer a seek flushes first";
+  Writer w;
+  const std::string path = w.file("limited.bin");
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    MacBinChannel *ch = MacBin_OpenW(path.c_str(), nullptr, "VARN", "TEXT");
+    if (ch == nullptr) _exit(10);
+    MacBin_PutBuf("data fork", 9, 9);
+    MacBin_AddResource(ch, "TEST 1 \"\" payload");
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = 200;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(11);
+    // Not one byte reached the disk yet: the close is the first to write.
+    if (!vt::read_file(path).empty()) _exit(15);
+    MacBin_Close(ch);
+    if (vt::file_exists(path)) _exit(12);
+    for (const char *text :
+         {"Writing output file", "Removing output file(s)", "Please check file system !"}) {
+      if (vt::count_messages(text) != 1) _exit(13);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(vt::file_exists(path));
 }
 
 }  // namespace

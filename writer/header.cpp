@@ -25,7 +25,6 @@
 #include "frame/internal.hpp"
 #include "format/macbinary_header.hpp"
 #include "stream/internal.hpp"
-#include "tessel/file.hpp"
 #include "writer/internal.hpp"
 
 namespace {
@@ -125,17 +124,12 @@ bool seek_output(int64_t position) {
 
 bool overwrite_output(int64_t position, std::span<const uint8_t> bytes) {
   if (write_failed != 0) return false;
-  TesselFile *file = outfile;
+#if VARNEL_TESSEL_FAST_PATH
   // The common case, a length word patched right after its resource: the
   // bytes have not left the buffer, and moving the file would flush it for
   // every resource.
-  if (file != nullptr && file->mode == TesselMode::kWrite && file->error == 0 &&
-      position >= file->buffer_pos &&
-      static_cast<uint64_t>(position - file->buffer_pos) + bytes.size() <= file->put) {
-    const auto offset = static_cast<size_t>(position - file->buffer_pos);
-    std::memcpy(file->buffer + offset, bytes.data(), bytes.size());
-    return false;
-  }
+  if (tessel_patch_pending(outfile, position, bytes.data(), bytes.size()) == 1) return false;
+#endif
   if (seek_output(position)) {
     MacBin_PutBuf(bytes.data(), static_cast<int32_t>(bytes.size()),
                   static_cast<int32_t>(bytes.size()));

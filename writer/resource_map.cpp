@@ -6,8 +6,6 @@
 // writer leaves every reserved field zero, gives every resource the
 // purgeable attribute and lays the lists out in the order the records
 // were made.
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -16,7 +14,6 @@
 #include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
 #include "stream/internal.hpp"
-#include "tessel/file.hpp"
 #include "writer/internal.hpp"
 
 // Set by finish_output once the removal was announced; never cleared, so
@@ -187,13 +184,11 @@ void close_write_channel(MacBinChannel *channel) {
 void finish_output(TesselFile *file) {
   if (output_error == 0) {
     // The close writes what is still buffered: it can fail like any byte,
-    // and then the file must not stay behind looking complete.
+    // and then the file must not stay behind looking complete.  fcldelete
+    // still removes a file whose fclosx failed.
     errno = 0;
     if (fclosx(file) == 0) return;
     record_write_failure();
-    announce_removal();
-    if (::unlink(file->path.c_str()) != 0) report("Could not remove output file", MACBIN_SEVERE);
-    return;
   }
   announce_removal();
   if (fcldelete(file) != 0) report("Could not remove output file", MACBIN_SEVERE);

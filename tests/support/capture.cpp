@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "support/support.hpp"
+#include "tessel/testing.h"
 
 namespace vt {
 

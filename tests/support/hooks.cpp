@@ -6,6 +6,7 @@
 
 #include "frame/internal.hpp"
 #include "support/support.hpp"
+#include "tessel/testing.h"
 
 namespace vt {
 
