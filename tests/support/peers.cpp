@@ -1,10 +1,8 @@
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -43,25 +41,17 @@ std::string require_peer(const std::string &program, const std::string &package)
                 package.c_str());
     return "";
   }
-  static std::map<std::string, bool> tried;
-  std::string path = find_program(program);
-  if (path.empty() && geteuid() == 0 && !tried[package] && !find_program("apt-get").empty()) {
-    tried[package] = true;
-    // A quiet best effort: the package lists may be stale, so update once.
-    run_command("DEBIAN_FRONTEND=noninteractive apt-get install -y -qq " + package +
-                " >/dev/null 2>&1 || (apt-get update -qq >/dev/null 2>&1 && "
-                "DEBIAN_FRONTEND=noninteractive apt-get install -y -qq " + package +
-                " >/dev/null 2>&1)");
-    path = find_program(program);
-  }
+  // Peers are installed by `make test` (.ci/install-deps.sh), never by a
+  // test: a test that installs software changes the machine it reports on.
+  const std::string path = find_program(program);
   if (path.empty()) {
     const char *ci = std::getenv("CI");
     if (ci != nullptr && std::string(ci) == "true") {
       ADD_FAILURE() << program << " (Debian package " << package
                     << ") is missing, and CI=true makes a missing peer a failure";
     } else {
-      std::printf("SKIPPED: %s (Debian package %s) is not installed\n", program.c_str(),
-                  package.c_str());
+      std::printf("SKIPPED: %s (Debian package %s) is not installed; `make test` installs it\n",
+                  program.c_str(), package.c_str());
     }
   }
   return path;

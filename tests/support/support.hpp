@@ -140,9 +140,9 @@ class ScratchOutput {
   MacBinChannel *channel_ = nullptr;
 };
 
-// Peer programs.  Returns the program's path when it is there (installing
-// its Debian package with apt-get when running as root, once per process).
-// When it is still missing: if the environment says CI=true the test fails,
+// Peer programs.  Returns the program's path when it is there (`make test`
+// installs their Debian packages; a test never does).
+// When it is missing: if the environment says CI=true the test fails,
 // otherwise it is skipped with the reason printed.  VARNEL_NO_PEERS=1 in the
 // environment skips every peer test, also with CI=true (cross builds under
 // an emulator).  Use as:
