@@ -12,8 +12,10 @@
 // again.
 //
 // Read side.  Bytes [get, fill) of the buffer are unread; buffer[0] came
-// from file position buffer_pos and the descriptor's offset is
-// buffer_pos + fill.
+// from file position buffer_pos.  Reads are positioned (pread at
+// buffer_pos + fill), so a move costs no system call and a reader that
+// looks elsewhere and comes back pays only for the bytes it reads; a pipe,
+// which cannot be read that way, is read in order.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,12 +81,17 @@ size_t write_fully(int fd, const uint8_t *data, size_t count) {
   return done;
 }
 
-// Reads up to `count` bytes, retrying EINTR and short reads until EOF.
-// Returns the bytes read, or -1 with errno set on a read error.
-ssize_t read_fully(int fd, uint8_t *data, size_t count) {
+// Reads up to `count` bytes from `offset` of `file` (in order from a pipe),
+// retrying EINTR and short reads until EOF.  Returns the bytes read, or -1
+// with errno set on a read error.
+ssize_t read_fully(const TesselFile *file, uint8_t *data, size_t count, int64_t offset) {
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(fd, data + done, count - done);
+    const ssize_t n =
+        file->positioned_reads
+            ? ::pread(file->fd, data + done, count - done,
+                      static_cast<off_t>(offset + static_cast<int64_t>(done)))
+            : ::read(file->fd, data + done, count - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n == 0) {
@@ -164,7 +171,7 @@ ssize_t refill(TesselFile *file) {
   file->fill = 0;
   const size_t wanted = std::min(std::max(file->read_ahead, kFirstReadAhead), file->capacity);
   file->read_ahead = std::min(2 * wanted, file->capacity);
-  const ssize_t n = read_fully(file->fd, file->buffer, wanted);
+  const ssize_t n = read_fully(file, file->buffer, wanted, file->buffer_pos);
   if (n > 0) file->fill = static_cast<size_t>(n);
   return n;
 }
@@ -244,6 +251,7 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
   file->get = file->fill = 0;
   file->buffer_pos = 0;
   file->read_ahead = kFirstReadAhead;
+  file->positioned_reads = ::lseek(fd, 0, SEEK_CUR) >= 0;
   file->high_water = 0;
   file->removable_after_close = false;
   file->path = std::move(opened_path);
@@ -394,7 +402,14 @@ int64_t fputp(TesselFile *file, int64_t position) {
       file->get = static_cast<size_t>(position - file->buffer_pos);
       return position;
     }
-    if (::lseek(file->fd, static_cast<off_t>(position), SEEK_SET) < 0) return -1;
+    // Elsewhere: reads are positioned, so the move itself costs nothing; the
+    // next read fetches from there.  A reader that comes back to where it
+    // was (a library call that must leave the file as it found it) pays for
+    // no system call either way.
+    if (!file->positioned_reads) {
+      errno = ESPIPE;
+      return -1;
+    }
     file->buffer_pos = position;
     file->get = file->fill = 0;
     file->read_ahead = kFirstReadAhead;
@@ -493,7 +508,7 @@ int32_t fgetm(TesselFile *file, void *buffer, int64_t count) {
       // Large remainder: read straight into the caller's buffer.
       file->buffer_pos += static_cast<int64_t>(file->fill);
       file->get = file->fill = 0;
-      const ssize_t n = read_fully(file->fd, out + done, wanted - done);
+      const ssize_t n = read_fully(file, out + done, wanted - done, file->buffer_pos);
       if (n < 0) {
         failed = true;
         break;

@@ -36,6 +36,10 @@ struct TesselFile {
   // on in order: a reader that looks at a header and then seeks elsewhere
   // does not pay for a whole buffer it never uses.
   size_t read_ahead;
+  // Read side: the descriptor can be read at any offset (a regular file or a
+  // device that seeks).  A pipe cannot: it is read in order, and moves
+  // outside the buffered bytes fail.
+  bool positioned_reads;
   int64_t high_water;    // write side: largest end of data written so far
   // A write file whose fclosx failed: fcldelete still removes it.
   bool removable_after_close;

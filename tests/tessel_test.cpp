@@ -2,6 +2,7 @@
 // file-size limit, zones, byte order, paths, rounding and CT images.
 #include "tessel.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -186,6 +187,39 @@ TEST(TesselFile, ReadingPositionsAndTheEnd) {
   EXPECT_EQ(fputp(in, 10 * kBuffer), static_cast<int64_t>(10 * kBuffer));  // past the end
   EXPECT_EQ(fgetb(in), -1);
   fdbfree(in);
+}
+
+// A pipe cannot be read at an offset: it is read in order, moves inside the
+// bytes already buffered still work, and a move beyond them fails rather
+// than reading the wrong bytes.
+TEST(TesselFile, APipeIsReadInOrder) {
+  vt::TempDir dir;
+  const std::string path = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const Bytes bytes = pattern_bytes(3 * kBuffer);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    const ssize_t written = fd < 0 ? -1 : ::write(fd, bytes.data(), bytes.size());
+    ::_exit(written == static_cast<ssize_t>(bytes.size()) ? 0 : 1);
+  }
+  TesselFile *in = open_read(path);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(fgetb(in), pattern(0));
+  EXPECT_EQ(fgetb(in), pattern(1));
+  EXPECT_EQ(fputp(in, 0), 0);  // inside the buffered bytes
+  EXPECT_EQ(fgetb(in), pattern(0));
+  EXPECT_ERRNO(fputp(in, 2 * kBuffer), -1, ESPIPE);
+  Bytes rest(3 * kBuffer - 1);
+  EXPECT_EQ(fgetm(in, rest.data(), static_cast<int64_t>(rest.size())), 1);
+  const Bytes all = pattern_bytes(3 * kBuffer);
+  const auto differs = std::mismatch(rest.begin(), rest.end(), all.begin() + 1);
+  EXPECT_EQ(differs.first - rest.begin(), rest.end() - rest.begin());
+  fdbfree(in);
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(TesselFile, OpeningTruncatesAndDeletingDoesNotFlush) {
