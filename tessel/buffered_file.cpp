@@ -163,12 +163,19 @@ int32_t fail_injected(TesselFile *file) {
   return -1;
 }
 
+// Empties the read buffer, which then starts at the read position.
+void restart_buffer_at_position(TesselFile *file) {
+  file->buffer_pos = file->detached_pos >= 0 ? file->detached_pos
+                                             : file->buffer_pos + static_cast<int64_t>(file->fill);
+  file->detached_pos = -1;
+  file->get = 0;
+  file->fill = 0;
+}
+
 // Fills the read buffer.  Returns the bytes now buffered: 0 at the end of
 // the file (errno kept), -1 on a read error (errno set).
 ssize_t refill(TesselFile *file) {
-  file->buffer_pos += static_cast<int64_t>(file->fill);
-  file->get = 0;
-  file->fill = 0;
+  restart_buffer_at_position(file);
   const size_t wanted = std::min(std::max(file->read_ahead, kFirstReadAhead), file->capacity);
   file->read_ahead = std::min(2 * wanted, file->capacity);
   const ssize_t n = read_fully(file, file->buffer, wanted, file->buffer_pos);
@@ -187,6 +194,7 @@ int close_descriptor(TesselFile *file) {
   set_pending_closed(file, 0);
   file->get = file->fill = 0;
   file->buffer_pos = 0;
+  file->detached_pos = -1;
   return result;
 }
 
@@ -252,6 +260,7 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
   file->buffer_pos = 0;
   file->read_ahead = kFirstReadAhead;
   file->positioned_reads = ::lseek(fd, 0, SEEK_CUR) >= 0;
+  file->detached_pos = -1;
   file->high_water = 0;
   file->removable_after_close = false;
   file->path = std::move(opened_path);
@@ -380,6 +389,7 @@ int64_t fgetp(TesselFile *file) {
     return file->buffer_pos + static_cast<int64_t>(pending_bytes(file));
   }
   if (is_open_for(file, TesselMode::kRead)) {
+    if (file->detached_pos >= 0) return file->detached_pos;
     return file->buffer_pos + static_cast<int64_t>(file->get);
   }
   errno = EBADF;
@@ -400,6 +410,7 @@ int64_t fputp(TesselFile *file, int64_t position) {
     if (position >= file->buffer_pos &&
         position <= file->buffer_pos + static_cast<int64_t>(file->fill)) {
       file->get = static_cast<size_t>(position - file->buffer_pos);
+      file->detached_pos = -1;
       return position;
     }
     // Elsewhere: reads are positioned, so the move itself costs nothing; the
@@ -410,8 +421,8 @@ int64_t fputp(TesselFile *file, int64_t position) {
       errno = ESPIPE;
       return -1;
     }
-    file->buffer_pos = position;
-    file->get = file->fill = 0;
+    file->detached_pos = position;
+    file->get = file->fill;  // the buffered bytes stay for a move back
     file->read_ahead = kFirstReadAhead;
     return position;
   }
@@ -506,8 +517,7 @@ int32_t fgetm(TesselFile *file, void *buffer, int64_t count) {
       done += n;
     } else if (wanted - done >= file->capacity) {
       // Large remainder: read straight into the caller's buffer.
-      file->buffer_pos += static_cast<int64_t>(file->fill);
-      file->get = file->fill = 0;
+      restart_buffer_at_position(file);
       const ssize_t n = read_fully(file, out + done, wanted - done, file->buffer_pos);
       if (n < 0) {
         failed = true;

@@ -40,6 +40,12 @@ struct TesselFile {
   // device that seeks).  A pipe cannot: it is read in order, and moves
   // outside the buffered bytes fail.
   bool positioned_reads;
+  // Read side: the position, while it lies outside the buffered bytes (-1
+  // otherwise).  A move away keeps the buffered bytes, so a reader that
+  // comes back into them (a lookup that leaves the file where it found it,
+  // then the next lookup nearby) reads nothing again.  While it is set,
+  // get == fill, so every read takes the refilling path.
+  int64_t detached_pos;
   int64_t high_water;    // write side: largest end of data written so far
   // A write file whose fclosx failed: fcldelete still removes it.
   bool removable_after_close;

@@ -189,6 +189,34 @@ TEST(TesselFile, ReadingPositionsAndTheEnd) {
   fdbfree(in);
 }
 
+// A move away from the buffered bytes keeps them: coming back reads the same
+// bytes again, also after the file changed underneath (nothing was read
+// anew), and a read at the new place shows where the file now stands.
+TEST(TesselFile, AMoveAwayKeepsTheBufferedBytesForAMoveBack) {
+  vt::TempDir dir;
+  const std::string path = dir.file("kept.bin");
+  vt::write_file(path, pattern_bytes(3 * kBuffer));
+  TesselFile *in = open_read(path);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(fgetb(in), pattern(0));  // buffers the first bytes
+  const int64_t far = 2 * kBuffer;
+  ASSERT_EQ(fputp(in, far), far);
+  EXPECT_EQ(fgetp(in), far);
+  Bytes changed = pattern_bytes(3 * kBuffer);
+  for (uint8_t &byte : changed) byte = static_cast<uint8_t>(~byte);
+  vt::write_file(path, changed);  // same length, every byte different
+  ASSERT_EQ(fputp(in, 1), 1);     // back inside the buffered bytes
+  EXPECT_EQ(fgetp(in), 1);
+  EXPECT_EQ(fgetb(in), pattern(1));  // from the buffer, not read again
+  ASSERT_EQ(fputp(in, far), far);
+  EXPECT_EQ(fgetb(in), changed[static_cast<size_t>(far)]);  // read where the position is
+  EXPECT_EQ(fgetp(in), far + 1);
+  ASSERT_EQ(fputp(in, far + 10 * kBuffer), far + 10 * kBuffer);
+  uint8_t byte = 0;
+  EXPECT_ERRNO(fgetm(in, &byte, 1), 0, EIO);  // past the end, wherever the buffer was
+  fdbfree(in);
+}
+
 // A pipe cannot be read at an offset: it is read in order, moves inside the
 // bytes already buffered still work, and a move beyond them fails rather
 // than reading the wrong bytes.
