@@ -1,7 +1,7 @@
 // Private to the reader.
 //
 // The lookup structures a read channel keeps beside its public type table
-// (ChannelExtension::reader_index): finding a type, and within a type a
+// (ChannelExtension::state): finding a type, and within a type a
 // reference by ID or by name, costs one probe into a small table instead of
 // a walk over lists.  The public records (type table, reference arrays, the
 // channel's name list) are still filled completely: processors and hosts
