@@ -186,22 +186,6 @@ ToolRun pack_sample(const fs::path &directory) {
                              quoted((sample_dir() / "sample.rsrc").string()));
 }
 
-// Where the references of `type` lie in the map of the MacBinary `file`, in
-// map order (each starts with its 16-bit ID).
-std::vector<size_t> reference_positions(const Bytes &file, const std::string &type) {
-  const size_t fork = 128 + (vt::be32(file, 83) + 127) / 128 * 128;
-  const size_t map = fork + vt::be32(file, fork + 4);
-  const size_t type_list = map + vt::be16(file, map + 24);
-  std::vector<size_t> positions;
-  for (size_t t = 0; t <= vt::be16(file, type_list); ++t) {
-    const size_t item = type_list + 2 + 8 * t;
-    if (slice(file, item, 4) != vt::bytes_of(type)) continue;
-    const size_t references = type_list + vt::be16(file, item + 6);
-    for (size_t r = 0; r <= vt::be16(file, item + 4); ++r) positions.push_back(references + 12 * r);
-  }
-  return positions;
-}
-
 // ---- Usage ------------------------------------------------------------------
 
 TEST(CliUsage, VersionAndHelpGoToStandardOutput) {
@@ -726,50 +710,36 @@ TEST_F(CliExtract, MissingResourceWritesNothing) {
 // hand-made file may): each such resource keeps its own data and file name.
 TEST(CliRepeatedIds, EachKeepsItsOwnDataAndFileName) {
   vt::TempDir dir;
-  vt::write_text(dir.file("a.txt"), "alpha");
-  vt::write_text(dir.file("b.txt"), "bravo-bravo");
-  vt::write_text(dir.file("c.txt"), "charlie!");
-  vt::write_file(dir.file("black.pbm"), vt::concat({vt::bytes_of("P4 32 32\n"), Bytes(128, 0xFF)}));
-  vt::write_file(dir.file("white.pbm"), vt::concat({vt::bytes_of("P4 32 32\n"), Bytes(128, 0x00)}));
-  ASSERT_EQ(pack(dir.path(),
-                 "-o dup.bin" + lines_option({"TEXT 1 one a.txt", "TEXT 2 two b.txt", "TEXT 3 \"\" c.txt",
-                                              "ICN# 7 \"\" black.pbm", "ICN# 8 \"\" white.pbm"}))
-                .status,
-            0);
-  Bytes file = vt::read_file(dir.file("dup.bin"));
-  const std::vector<size_t> texts = reference_positions(file, "TEXT");
-  const std::vector<size_t> icons = reference_positions(file, "ICN#");
-  ASSERT_EQ(texts.size(), 3u);
-  ASSERT_EQ(icons.size(), 2u);
-  ASSERT_EQ(vt::concat({slice(file, texts[1], 2), slice(file, texts[2], 2), slice(file, icons[1], 2)}),
-            hex("0002 0003 0008"));
-  file[texts[1] + 1] = file[texts[2] + 1] = 1;  // TEXT 2 and TEXT 3 become TEXT 1
-  file[icons[1] + 1] = 7;                       // ICN# 8 becomes ICN# 7
-  vt::write_file(dir.file("dup.bin"), file);
+  const Bytes black = vt::concat({Bytes(128, 0xFF), Bytes(128, 0xFF)});  // icon, then mask
+  const Bytes white = vt::concat({Bytes(128, 0x00), Bytes(128, 0xFF)});
+  vt::MacBinaryPlan plan;
+  plan.types = {{"TEXT", {{1, "one", vt::bytes_of("alpha")},
+                          {1, "two", vt::bytes_of("bravo-bravo")},
+                          {1, std::nullopt, vt::bytes_of("charlie!")}}},
+                {"ICN#", {{7, std::nullopt, black}, {7, std::nullopt, white}}}};
+  vt::write_file(dir.file("dup.bin"), vt::build_macbinary(plan).bytes);
 
   const ToolRun list = varnel(dir.path(), "list --json dup.bin");
   ASSERT_EQ(list.status, 0) << list;
   const Json listing = Json::parse(list.out);
   std::string summary;
-  for (const Json &resource : listing["resources"]) {
-    if (resource["type"] == "VARN") continue;  // the owner resource: its text names the library's version
+  for (const Json &resource : listing["resources"])
     summary += resource["type"].get<std::string>() + " " + resource["id"].dump() + " " +
                resource["size"].dump() + " " + resource["name"].dump() + "; ";
-  }
   EXPECT_EQ(summary,
             "TEXT 1 5 \"one\"; TEXT 1 11 \"two\"; TEXT 1 8 null; ICN# 7 256 null; ICN# 7 256 null; ");
 
   ToolRun run = varnel(dir.path(), "extract dup.bin --all all");
   ASSERT_EQ(run.status, 0) << run;
   EXPECT_EQ(files_in(dir.file("all")), (std::vector<std::string>{"ICN#.7", "ICN#.7.2", "TEXT.1", "TEXT.1.2",
-                                                                 "TEXT.1.3", "VARN.0", "data", "rsrc"}));
+                                                                 "TEXT.1.3", "data", "rsrc"}));
   const std::pair<const char *, Bytes> extracted[] = {{"TEXT.1", vt::bytes_of("alpha")},
                                                       {"TEXT.1.2", vt::bytes_of("bravo-bravo")},
                                                       {"TEXT.1.3", vt::bytes_of("charlie!")}};
   for (const auto &[name, bytes] : extracted)
     EXPECT_EQ(vt::read_file(dir.file("all/") + name), bytes) << name;
-  EXPECT_EQ(slice(vt::read_file(dir.file("all/ICN#.7")), 0, 128), Bytes(128, 0xFF));
-  EXPECT_EQ(slice(vt::read_file(dir.file("all/ICN#.7.2")), 0, 128), Bytes(128, 0x00));
+  EXPECT_EQ(vt::read_file(dir.file("all/ICN#.7")), black);
+  EXPECT_EQ(vt::read_file(dir.file("all/ICN#.7.2")), white);
   run = varnel(dir.path(), "extract dup.bin --resource TEXT 1 -");  // the first of them
   EXPECT_EQ(run.status, 0) << run;
   EXPECT_EQ(run.out, "alpha");
