@@ -504,7 +504,7 @@ TEST_F(PictTest, MaskIsAskedForAtThePictureImagesResolution) {
   EXPECT_EQ(host_.last_request.kinds, 0x22);
 }
 
-TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
+TEST_F(PictTest, SizeWordRowsTableAndPaddingOfEveryKindAndWidth) {
   host_.add_grey("grey", 8, 2);
   host_.add_grey("rgb", 8, 2, 3);
   host_.add_grey("cmyk", 8, 2, 4);
@@ -517,16 +517,46 @@ TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
   host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
   host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
   // Every picture: the size word is the length modulo 65536 (patched at the
-  // picture's own start), row bytes are even, grey samples are their own indices.
-  for (const auto &[param, prefix] : std::vector<std::pair<std::string, size_t>>{
-           {"grey 72", 0}, {"grey 72 mask", 0}, {"rgb 72", 0}, {"cmyk 72 mask", 0},
-           {"five 72", 0}, {"eight 72", 0}, {"narrow 72", 0}, {"wide 72", 0}, {"big 72", 0},
-           {"literal 72", 7}, {"run 72", 7}}) {
-    SCOPED_TRACE(param + " after " + std::to_string(prefix));
-    const ParsedPicture p = parsed(param, vt::repeat(0xAA, prefix));
-    const HostImage &image = host_.images[param.substr(0, param.find(' '))];
+  // picture's own start), row bytes are even, grey samples are their own
+  // indices.  Where given: the table's seed, flags and size - 1 (a seed only
+  // for grey without a mask; 256 entries for grey, 245 for colour), the
+  // first row as written (rows narrower than eight bytes are not packed), and
+  // whether a pad byte ends the data, counted from the picture's start
+  // wherever it is in the file (eight distinct values pack to 9 bytes plus
+  // the count, even; a run of 8 to 2 plus the count, odd).
+  const struct {
+    std::string param;
+    size_t prefix;
+    const char *table = nullptr, *first_row = nullptr;
+    int padded = -1;
+  } cases[] = {{"grey 72", 0, "00 43 26 0E 00 00 00 FF"},
+               {"grey 72 mask", 0, "00 00 00 00 00 00 00 FF"},
+               {"rgb 72", 0, "00 00 00 00 00 00 00 F4"},
+               {"cmyk 72 mask", 0, "00 00 00 00 00 00 00 F4"},
+               {"five 72", 0, nullptr, "01 01 01 01 01 00"},
+               {"eight 72", 0, nullptr, "02 F9 01"},
+               {"narrow 72", 0},
+               {"wide 72", 0},
+               {"big 72", 0},
+               {"literal 72", 0, nullptr, nullptr, 0},
+               {"literal 72", 7, nullptr, nullptr, 0},
+               {"run 72", 0, nullptr, nullptr, 1},
+               {"run 72", 7, nullptr, nullptr, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.param + " after " + std::to_string(c.prefix));
+    const ParsedPicture p = parsed(c.param, vt::repeat(0xAA, c.prefix));
+    const HostImage &image = host_.images[c.param.substr(0, c.param.find(' '))];
     EXPECT_EQ(be16(p.bytes, 0), p.bytes.size() % 65536);
     EXPECT_EQ(p.row_bytes, image.width + image.width % 2);
+    if (c.table != nullptr) {
+      EXPECT_EQ(slice(p.bytes, 100, 8), hex(c.table));
+    }
+    if (c.first_row != nullptr) {
+      EXPECT_EQ(p.packed_rows.at(0), hex(c.first_row));
+    }
+    if (c.padded != -1) {
+      EXPECT_EQ(p.padded, c.padded == 1);
+    }
     if (image.channels != 1) continue;
     Bytes expected;
     for (size_t y = 0; y < static_cast<size_t>(image.height); ++y) {
@@ -536,36 +566,6 @@ TEST_F(PictTest, SizeWordRowBytesAndIndicesOfEveryKindAndWidth) {
     EXPECT_EQ(p.indices, expected);
   }
   EXPECT_GT(parsed("big 72").bytes.size(), 65536u);
-}
-
-TEST_F(PictTest, ColourTableSeedOnlyForGreyWithoutAMask) {
-  // 256 entries for grey, 245 for colour.
-  host_.add_grey("grey", 8, 2);
-  host_.add_grey("rgb", 8, 2, 3);
-  host_.add_grey("cmyk", 8, 2, 4);
-  host_.add_mask("mask", 8, {"########", "########"});
-  EXPECT_EQ(slice(parsed("grey 72").bytes, 100, 8), hex("00 43 26 0E 00 00 00 FF"));
-  EXPECT_EQ(slice(parsed("grey 72 mask").bytes, 100, 8), hex("00 00 00 00 00 00 00 FF"));
-  EXPECT_EQ(slice(parsed("rgb 72").bytes, 100, 8), hex("00 00 00 00 00 00 00 F4"));
-  EXPECT_EQ(slice(parsed("cmyk 72 mask").bytes, 100, 8), hex("00 00 00 00 00 00 00 F4"));
-}
-
-TEST_F(PictTest, RowsNarrowerThanEightBytesAreNotPacked) {
-  host_.add_image("five", 5, 1, 1, hex("01 01 01 01 01"));
-  host_.add_image("eight", 8, 1, 1, hex("01 01 01 01 01 01 01 01"));
-  EXPECT_EQ(parsed("five 72").packed_rows.at(0), hex("01 01 01 01 01 00"));
-  EXPECT_EQ(parsed("eight 72").packed_rows.at(0), hex("02 F9 01"));
-}
-
-TEST_F(PictTest, PadByteCountsFromThePicturesStart) {
-  // Eight distinct values pack to 9 bytes plus the count (data ends even); a
-  // run of 8 packs to 2 plus the count (odd).  Wherever the picture is in the file.
-  host_.add_image("literal", 8, 1, 1, hex("01 02 03 04 05 06 07 08"));
-  host_.add_image("run", 8, 1, 1, hex("05 05 05 05 05 05 05 05"));
-  for (const Bytes &prefix : {Bytes{}, vt::repeat(0xAA, 7)}) {
-    EXPECT_FALSE(parsed("literal 72", prefix).padded);
-    EXPECT_TRUE(parsed("run 72", prefix).padded);
-  }
 }
 
 TEST_F(PictTest, ProgressRecordTagged100IsReplacedByTheLibrarysOwn) {

@@ -39,11 +39,6 @@ class RecordingSink final : public varnel_tool::ImageSink {
   int32_t width_ = 0, height_ = 0, channels_ = 0;
 };
 
-Bytes slice_of(const Bytes &bytes, size_t at, size_t count) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-               bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
-}
-
 Bytes times(const Bytes &unit, size_t count) {
   Bytes out;
   for (size_t i = 0; i < count; ++i) out.insert(out.end(), unit.begin(), unit.end());
@@ -221,7 +216,7 @@ TEST(ToolPictRender, DamagedPicturesSayWhat) {
       {"a colour table cut short",
        picture(concat({hex("0098"), pixel_map(0x8004, 4, 2), hex("00000000 0000 0001 0000")})),
        "colour table is cut short", 0},
-      {"a header opcode cut short", concat({slice_of(good, 0, 14), hex("0C00 FFFE")}),
+      {"a header opcode cut short", concat({vt::slice(good, 0, 14), hex("0C00 FFFE")}),
        "picture header opcode is cut short", 0},
       {"a clip region below its own size", picture(hex("0001 0001")), "clip region is damaged", 0},
       {"a long comment past the end", picture(hex("00A1 0064 00FF"), {}), "comment is cut short", 0},
