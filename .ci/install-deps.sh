@@ -8,7 +8,7 @@
 set -uo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
-          libpng-dev nlohmann-json3-dev pkg-config libclang-rt-14-dev
+          libpng-dev zlib1g-dev nlohmann-json3-dev pkg-config libclang-rt-14-dev
           macutils hfsutils imagemagick unar netpbm valgrind)
 if [ "${1:-}" = "--ci" ]; then
   packages+=(qemu-user g++-s390x-linux-gnu g++-i686-linux-gnu)
