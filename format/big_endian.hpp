@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
 // Big-endian numbers, the only byte order of every Macintosh file format,
 // built by composition so that the host's own order never matters; and

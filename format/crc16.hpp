@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 #pragma once
 
 #include <cstdint>

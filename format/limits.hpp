@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
 // The limits of the files the writer makes.  varnel.h publishes them for
 // hosts; here they are tied to the layout that imposes them, so that the

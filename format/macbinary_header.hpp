@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
 // The 128-byte MacBinary header: its layout, written once and used both to
 // write a header and to read one, and the variants that fill its tail.

@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
 // PackBits, the run-length packing of QuickDraw's packed pixel rows.  A
 // packed stream is a sequence of runs, each led by a signed header byte h:

@@ -1,44 +1,33 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
-// The QuickDraw picture opcodes that the preview writes and the tool reads.
-// Version 2 pictures have 16-bit opcodes, each item word-aligned.
+// The QuickDraw picture opcodes, as the library's code names them.  Their
+// values are published in varnel.h (MACBIN_PICT_*) for hosts that read
+// pictures back; this is the one place that ties the two.
 #pragma once
 
 #include <cstdint>
 
+#include "varnel.h"
+
 namespace varnel::format {
 
 enum PictOpcode : uint16_t {
-  kPictNop = 0x0000,
-  kPictClipRegion = 0x0001,
-  kPictVersion = 0x0011,         // then 0x02FF in a version 2 picture
-  kPictDefHilite = 0x001E,
-  kPictPackBitsRect = 0x0098,    // packed pixel map, no region
-  kPictPackBitsRegion = 0x0099,  // packed pixel map with a mask region
-  kPictShortComment = 0x00A0,
-  kPictLongComment = 0x00A1,
-  kPictOpEndPic = 0x00FF,
-  kPictHeaderOp = 0x0C00,  // version 2 header: 24 bytes of data
+  kPictNop = MACBIN_PICT_NOP,
+  kPictClipRegion = MACBIN_PICT_CLIP_REGION,
+  kPictVersion = MACBIN_PICT_VERSION,
+  kPictDefHilite = MACBIN_PICT_DEF_HILITE,
+  kPictPackBitsRect = MACBIN_PICT_PACKBITS_RECT,
+  kPictPackBitsRegion = MACBIN_PICT_PACKBITS_REGION,
+  kPictShortComment = MACBIN_PICT_SHORT_COMMENT,
+  kPictLongComment = MACBIN_PICT_LONG_COMMENT,
+  kPictOpEndPic = MACBIN_PICT_END,
+  kPictHeaderOp = MACBIN_PICT_HEADER,
 };
-inline constexpr uint16_t kPictVersion2 = 0x02FF;
-// A picture starts with its size word and frame; a PICT file has 512 bytes
-// of its own in front.
-inline constexpr int kPictFileHeaderSize = 512;
-inline constexpr int kPictSizeAndFrameBytes = 10;
-// Pixel map rows of fewer than 8 bytes are stored unpacked; longer rows
-// carry a byte count of one byte up to 250 bytes a row, else of two.
-inline constexpr int kPictMinPackedRowBytes = 8;
-inline constexpr int kPictOneByteCountLimit = 250;
-
-}  // namespace varnel::format
-
-namespace varnel::format {
-
-// Row bytes of a pixel map carry this flag (a bitmap's do not).
-inline constexpr uint16_t kPictPixelMapFlag = 0x8000;
-// A rectangular region is its size word and bounding box alone.
-inline constexpr int kPictRectangularRegionBytes = 10;
-// Ends the inversion points of a scan line, and the region.
-inline constexpr uint16_t kPictRegionEnd = 0x7FFF;
+inline constexpr uint16_t kPictVersion2 = MACBIN_PICT_VERSION_2;
+inline constexpr int kPictMinPackedRowBytes = MACBIN_PICT_MIN_PACKED_ROW_BYTES;
+inline constexpr int kPictOneByteCountLimit = MACBIN_PICT_ONE_BYTE_COUNT_LIMIT;
+inline constexpr uint16_t kPictPixelMapFlag = MACBIN_PICT_PIXEL_MAP_FLAG;
+inline constexpr int kPictRectangularRegionBytes = MACBIN_PICT_RECT_REGION_BYTES;
+inline constexpr uint16_t kPictRegionEnd = MACBIN_PICT_REGION_END;
 
 }  // namespace varnel::format

@@ -1,4 +1,4 @@
-// Private to the library and the tool: never installed.
+// Private to the library: never installed.
 //
 // The resource fork: its header, and the map with its type list, reference
 // lists and name list.  Each record is declared once, as the file holds it,
@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "format/big_endian.hpp"
+#include "varnel.h"
 
 namespace varnel::format {
 
@@ -63,13 +64,9 @@ struct ResourceReferenceItem {
 static_assert(sizeof(ResourceReferenceItem) == 12);
 inline constexpr uint32_t kNoName = 0xFFFF;
 
-// Resource attribute bits.
-inline constexpr uint8_t kAttributeSystemHeap = 0x40;
-inline constexpr uint8_t kAttributePurgeable = 0x20;
-inline constexpr uint8_t kAttributeLocked = 0x10;
-inline constexpr uint8_t kAttributeProtected = 0x08;
-inline constexpr uint8_t kAttributePreload = 0x04;
-inline constexpr uint8_t kAttributeChanged = 0x02;
+// The attribute the writer gives every resource (the bits are published in
+// varnel.h as MACBIN_ATTR_*).
+inline constexpr uint8_t kAttributePurgeable = MACBIN_ATTR_PURGEABLE;
 
 // A name is a length byte and at most 255 characters; the Resource Manager
 // and our name nodes keep 127 of them.

@@ -252,6 +252,38 @@ enum {
   MACBIN_FORMAT_III = 3      /* MacBinary III (reading only): "mBIN" at 102, version 130 */
 };
 
+/* Attribute bits of a resource (MacBinRefEntry.attributes when reading;
+ * the writer gives every resource MACBIN_ATTR_PURGEABLE). */
+enum {
+  MACBIN_ATTR_SYSTEM_HEAP = 0x40, /* read into the system heap */
+  MACBIN_ATTR_PURGEABLE = 0x20,
+  MACBIN_ATTR_LOCKED = 0x10,
+  MACBIN_ATTR_PROTECTED = 0x08,
+  MACBIN_ATTR_PRELOAD = 0x04,
+  MACBIN_ATTR_CHANGED = 0x02
+};
+
+/* QuickDraw picture (version 2) opcodes and constants that the preview
+ * writes, for hosts that read pictures back. */
+enum {
+  MACBIN_PICT_NOP = 0x0000,
+  MACBIN_PICT_CLIP_REGION = 0x0001,
+  MACBIN_PICT_VERSION = 0x0011,   /* followed by MACBIN_PICT_VERSION_2 */
+  MACBIN_PICT_VERSION_2 = 0x02FF,
+  MACBIN_PICT_DEF_HILITE = 0x001E,
+  MACBIN_PICT_PACKBITS_RECT = 0x0098,   /* packed pixel map */
+  MACBIN_PICT_PACKBITS_REGION = 0x0099, /* packed pixel map with a mask region */
+  MACBIN_PICT_SHORT_COMMENT = 0x00A0,
+  MACBIN_PICT_LONG_COMMENT = 0x00A1,
+  MACBIN_PICT_END = 0x00FF,
+  MACBIN_PICT_HEADER = 0x0C00,          /* 24 bytes of data */
+  MACBIN_PICT_PIXEL_MAP_FLAG = 0x8000,  /* in a pixel map's row bytes */
+  MACBIN_PICT_REGION_END = 0x7FFF,      /* ends a region's scan line, and the region */
+  MACBIN_PICT_RECT_REGION_BYTES = 10,   /* a rectangular region: size word and box */
+  MACBIN_PICT_MIN_PACKED_ROW_BYTES = 8, /* narrower rows are stored unpacked */
+  MACBIN_PICT_ONE_BYTE_COUNT_LIMIT = 250 /* wider packed rows have a 2-byte count */
+};
+
 /* Limits of the files the writer makes.  Hosts that check their input before
  * handing it over (the varnel tool does) take them from here, so that they
  * follow the library. */
@@ -433,6 +465,17 @@ int32_t PackBits(const uint8_t *source, uint8_t *destination, uint32_t count);
  * consumed.  destination needs count + 127 bytes.  Unchecked: only for
  * trusted data (the source must hold the whole packed run). */
 int32_t UnPackBits(const uint8_t *source, uint8_t *destination, int32_t count);
+
+/* The bounded unpacker, for packed bytes read from a file: takes runs from
+ * the `packed_length` bytes at `packed` until exactly `length` bytes are in
+ * `unpacked`, never reading or writing outside either.  Returns 1 when
+ * `length` bytes were produced, 0 when the packed bytes ended first, -1
+ * when a run would cross the end of `unpacked` (that run is not written),
+ * -2 for a null pointer or a negative length.  *consumed (packed bytes
+ * read, run headers included) and *produced are set unless null; after -1
+ * they stop before the run that did not fit. */
+int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t *unpacked,
+                          int32_t length, int32_t *consumed, int32_t *produced);
 
 /* PICT preview write handler; param "IMAGE RESOLUTION [MASK]".  Uses the
  * image-access methods 1-10, 15, 16.  Returns 1 = complete, 0 = not. */

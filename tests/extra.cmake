@@ -71,7 +71,7 @@ if(TARGET varnel_tool_core)
   foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test tool_pict_render_test
                tool_icon_render_test)
     varnel_add_test(${name})
-    target_link_libraries(${name} PRIVATE varnel_tool_core)
+    target_link_libraries(${name} PRIVATE varnel_tool_core varnel_static)
   endforeach()
 endif()
 

@@ -22,7 +22,6 @@
 #include "tessel/testing.h"
 #include "varnel.h"
 
-using varnel::format::pack_bits;
 using varnel::format::packbits_worst_case;
 using varnel::format::unpack_bits;
 using varnel::format::Unpacked;
@@ -173,31 +172,44 @@ TEST(PackBits, ExportedDecoderWritesRunsWholeIntoTheSlack) {
 }
 
 TEST(PackBits, BoundedDecoderStaysInsideItsBuffers) {
+  // Results: 1 exactly full, 0 the packed bytes ended, -1 a run would cross
+  // the end (and is not written).
   const struct {
     Bytes packed;
-    size_t room;
-    UnpackStatus status;
-    size_t consumed;
+    int32_t room;
+    int32_t result;
+    int32_t consumed;
     Bytes out;
   } cases[] = {
-      {hex(""), 4, UnpackStatus::kSourceEnded, 0, hex("EE EE EE EE")},
-      {hex("03 41 42"), 4, UnpackStatus::kSourceEnded, 0, hex("EE EE EE EE")},  // literal cut
-      {hex("00 41 FD"), 5, UnpackStatus::kSourceEnded, 2, hex("41 EE EE EE EE")},  // no run byte
-      {hex("00 41 80 80"), 3, UnpackStatus::kSourceEnded, 4, hex("41 EE EE")},  // only no-ops
-      {hex("01 41 42 FC 43"), 6, UnpackStatus::kRunPastEnd, 3, hex("41 42 EE EE EE EE")},
-      {hex("02 41 42 43"), 2, UnpackStatus::kRunPastEnd, 0, hex("EE EE")},
+      {hex(""), 4, 0, 0, hex("EE EE EE EE")},
+      {hex("03 41 42"), 4, 0, 0, hex("EE EE EE EE")},        // literal cut
+      {hex("00 41 FD"), 5, 0, 2, hex("41 EE EE EE EE")},     // no run byte
+      {hex("00 41 80 80"), 3, 0, 4, hex("41 EE EE")},        // only no-ops
+      {hex("01 41 42 FC 43"), 6, -1, 3, hex("41 42 EE EE EE EE")},
+      {hex("02 41 42 43"), 2, -1, 0, hex("EE EE")},
       // Exact fill: the trailing 80 and 00 44 are not read.
-      {hex("80 FF 41 01 42 43 80 00 44"), 4, UnpackStatus::kComplete, 6, hex("41 41 42 43")},
-      {hex("00 41"), 0, UnpackStatus::kComplete, 0, hex("")},
+      {hex("80 FF 41 01 42 43 80 00 44"), 4, 1, 6, hex("41 41 42 43")},
+      {hex("00 41"), 0, 1, 0, hex("")},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(vt::to_hex(c.packed));
-    Bytes bounded(c.room, 0xEE);
-    const Unpacked r = unpack_bits(c.packed, bounded);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.consumed, c.consumed);
+    Bytes bounded(static_cast<size_t>(c.room), 0xEE);
+    int32_t consumed = -7;
+    int32_t produced = -7;
+    EXPECT_EQ(MacBin_UnpackBits(c.packed.data(), static_cast<int32_t>(c.packed.size()),
+                                bounded.data(), c.room, &consumed, &produced),
+              c.result);
+    EXPECT_EQ(consumed, c.consumed);
+    EXPECT_EQ(produced, static_cast<int32_t>(std::count_if(
+                            c.out.begin(), c.out.end(), [](uint8_t b) { return b != 0xEE; })));
     EXPECT_EQ(bounded, c.out);
   }
+  uint8_t byte = 0xEE;
+  EXPECT_EQ(MacBin_UnpackBits(nullptr, 1, &byte, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(MacBin_UnpackBits(&byte, 1, nullptr, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(MacBin_UnpackBits(&byte, -1, &byte, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(MacBin_UnpackBits(&byte, 1, &byte, -1, nullptr, nullptr), -2);
+  EXPECT_EQ(byte, 0xEE);
 }
 
 // Runs `action` with a scratch file made current the way the writer makes

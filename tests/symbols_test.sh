@@ -122,7 +122,7 @@ unversioned=$(awk '$2 != "A" && $3 !~ /@@?VARNEL_1(\.[0-9]+)?$/ { print $3 }' "$
 if grep -q '@' "$work/nm" && [ -n "$unversioned" ]; then
   fail "exports without a VARNEL_1.x version: $unversioned"
 fi
-for name in MacBin_GetFileInfo MacBin_ReadDataFork MacBin_ReadResourceData; do
+for name in MacBin_GetFileInfo MacBin_ReadDataFork MacBin_ReadResourceData MacBin_UnpackBits; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.1$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.1"
 done

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <span>
 
-#include "format/big_endian.hpp"
 
 namespace varnel_tool {
 
@@ -26,7 +25,7 @@ class ByteCursor {
   }
   bool read_u16(uint16_t &value) {
     if (!has(2)) return false;
-    value = static_cast<uint16_t>(varnel::format::get_be16(&bytes_[position_]));
+    value = static_cast<uint16_t>((uint32_t{bytes_[position_]} << 8) | bytes_[position_ + 1]);
     position_ += 2;
     return true;
   }
@@ -38,7 +37,8 @@ class ByteCursor {
   }
   bool read_u32(uint32_t &value) {
     if (!has(4)) return false;
-    value = varnel::format::get_be32(&bytes_[position_]);
+    value = (uint32_t{bytes_[position_]} << 24) | (uint32_t{bytes_[position_ + 1]} << 16) |
+            (uint32_t{bytes_[position_ + 2]} << 8) | bytes_[position_ + 3];
     position_ += 4;
     return true;
   }

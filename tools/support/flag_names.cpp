@@ -3,7 +3,8 @@
 #include <array>
 #include <utility>
 
-#include "format/resource_fork.hpp"
+#include "varnel.h"
+
 
 namespace varnel_tool {
 
@@ -30,14 +31,13 @@ std::vector<std::string> finder_flag_names(uint16_t flags) {
 }
 
 std::vector<std::string> resource_attribute_names(int32_t attributes) {
-  namespace format = varnel::format;
   constexpr std::array<std::pair<uint8_t, const char *>, 6> kAttributes = {{
-      {format::kAttributeSystemHeap, "sysHeap"},
-      {format::kAttributePurgeable, "purgeable"},
-      {format::kAttributeLocked, "locked"},
-      {format::kAttributeProtected, "protected"},
-      {format::kAttributePreload, "preload"},
-      {format::kAttributeChanged, "changed"},
+      {MACBIN_ATTR_SYSTEM_HEAP, "sysHeap"},
+      {MACBIN_ATTR_PURGEABLE, "purgeable"},
+      {MACBIN_ATTR_LOCKED, "locked"},
+      {MACBIN_ATTR_PROTECTED, "protected"},
+      {MACBIN_ATTR_PRELOAD, "preload"},
+      {MACBIN_ATTR_CHANGED, "changed"},
   }};
   std::vector<std::string> names;
   for (const auto &[bit, name] : kAttributes)

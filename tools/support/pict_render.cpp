@@ -5,30 +5,41 @@
 #include <cstdio>
 #include <vector>
 
-#include "format/big_endian.hpp"
-#include "format/packbits.hpp"
-#include "format/pict_opcodes.hpp"
 #include "support/byte_cursor.hpp"
 #include "support/mac_palettes.hpp"
+#include "varnel.h"
 
 namespace varnel_tool {
 namespace {
 
-namespace format = varnel::format;
-
 // The version 2 header opcode's data: version, resolution and source frame.
 constexpr size_t kHeaderOpDataBytes = 24;
-constexpr size_t kRectangleRegionSize = format::kPictRectangularRegionBytes;
+constexpr size_t kRectangleRegionSize = MACBIN_PICT_RECT_REGION_BYTES;
 // A colour table flagged as a device's is indexed by position, not by value.
 constexpr uint16_t kDeviceColourTableFlag = 0x8000;
 
 constexpr const char *kPackedDataEnds = "packed data ends before the row is complete";
 
+// The library's bounded unpacker over spans; `consumed` and `produced` as
+// it gives them.
+int32_t unpack_bits(std::span<const uint8_t> packed, std::span<uint8_t> unpacked, size_t &consumed,
+                    size_t &produced) {
+  int32_t in = 0;
+  int32_t out = 0;
+  const int32_t result =
+      MacBin_UnpackBits(packed.data(), static_cast<int32_t>(packed.size()), unpacked.data(),
+                        static_cast<int32_t>(unpacked.size()), &in, &out);
+  consumed = static_cast<size_t>(std::max(in, 0));
+  produced = static_cast<size_t>(std::max(out, 0));
+  return result;
+}
+
 // Whether the run that starts `packed` needs more bytes than `packed` holds.
 bool run_is_cut_short(std::span<const uint8_t> packed) {
   std::array<uint8_t, 128> scratch;  // room for any single run
-  const format::Unpacked run = format::unpack_bits(packed, scratch);
-  return run.status == format::UnpackStatus::kSourceEnded && run.produced == 0;
+  size_t consumed = 0;
+  size_t produced = 0;
+  return unpack_bits(packed, scratch, consumed, produced) == 0 && produced == 0;
 }
 
 // Unpacks one row; null when its packed bytes give exactly the row and
@@ -36,15 +47,16 @@ bool run_is_cut_short(std::span<const uint8_t> packed) {
 // crosses the row's end and lacks its bytes is told as the packed data
 // ending early, the first thing wrong with it in reading order.
 const char *unpack_row(std::span<const uint8_t> packed, std::span<uint8_t> row) {
-  const format::Unpacked result = format::unpack_bits(packed, row);
-  switch (result.status) {
-    case format::UnpackStatus::kComplete:
-      return result.consumed == packed.size() ? nullptr : "packed data goes on after the row is complete";
-    case format::UnpackStatus::kSourceEnded:
+  size_t consumed = 0;
+  size_t produced = 0;
+  switch (unpack_bits(packed, row, consumed, produced)) {
+    case 1:
+      return consumed == packed.size() ? nullptr : "packed data goes on after the row is complete";
+    case 0:
       return kPackedDataEnds;
-    case format::UnpackStatus::kRunPastEnd:
-      return run_is_cut_short(packed.subspan(result.consumed)) ? kPackedDataEnds
-                                                               : "a packed run goes past the end of the row";
+    case -1:
+      return run_is_cut_short(packed.subspan(consumed)) ? kPackedDataEnds
+                                                        : "a packed run goes past the end of the row";
   }
   return "packed data is damaged";
 }
@@ -91,7 +103,7 @@ class RegionRaster {
         error = "mask region is damaged (no end mark)";
         return false;
       }
-      if (y == format::kPictRegionEnd) break;
+      if (y == MACBIN_PICT_REGION_END) break;
       const int32_t line_y = static_cast<int16_t>(y);
       if (line_y <= previous_y) {
         error = "mask region is damaged (scan lines out of order)";
@@ -105,7 +117,7 @@ class RegionRaster {
           error = "mask region is damaged (unterminated scan line)";
           return false;
         }
-        if (x == format::kPictRegionEnd) break;
+        if (x == MACBIN_PICT_REGION_END) break;
         line.points.push_back(static_cast<int16_t>(x));
       }
       scan_lines_.push_back(std::move(line));
@@ -180,42 +192,42 @@ class PictDecoder {
     if (!cursor_.skip(2) || !read_rect(cursor_, frame)) return fail("picture shorter than its header");
     uint16_t opcode = 0;
     uint16_t version = 0;
-    if (!cursor_.read_u16(opcode) || opcode != format::kPictVersion || !cursor_.read_u16(version) ||
-        version != format::kPictVersion2)
+    if (!cursor_.read_u16(opcode) || opcode != MACBIN_PICT_VERSION || !cursor_.read_u16(version) ||
+        version != MACBIN_PICT_VERSION_2)
       return fail("not a version 2 picture");
     for (;;) {
       const size_t opcode_offset = cursor_.position();
       if (!cursor_.read_u16(opcode)) return fail("picture ends without its end opcode");
       switch (opcode) {
-        case format::kPictNop:
-        case format::kPictDefHilite:
+        case MACBIN_PICT_NOP:
+        case MACBIN_PICT_DEF_HILITE:
           break;
-        case format::kPictHeaderOp:
+        case MACBIN_PICT_HEADER:
           if (!cursor_.skip(kHeaderOpDataBytes)) return fail("picture header opcode is cut short");
           break;
-        case format::kPictClipRegion: {
+        case MACBIN_PICT_CLIP_REGION: {
           uint16_t size = 0;
           if (!cursor_.read_u16(size) || size < 2 || !cursor_.skip(size - 2u))
             return fail("clip region is damaged");
           break;
         }
-        case format::kPictShortComment:
+        case MACBIN_PICT_SHORT_COMMENT:
           if (!cursor_.skip(2)) return fail("comment is cut short");
           break;
-        case format::kPictLongComment: {
+        case MACBIN_PICT_LONG_COMMENT: {
           uint16_t size = 0;
           if (!cursor_.skip(2) || !cursor_.read_u16(size) || !cursor_.skip(size))
             return fail("comment is cut short");
           break;
         }
-        case format::kPictPackBitsRect:
-        case format::kPictPackBitsRegion:
+        case MACBIN_PICT_PACKBITS_RECT:
+        case MACBIN_PICT_PACKBITS_REGION:
           if (drawn_) return fail("picture holds more than one pixel map");
-          if (!draw_pixel_map(opcode == format::kPictPackBitsRegion)) return false;
+          if (!draw_pixel_map(opcode == MACBIN_PICT_PACKBITS_REGION)) return false;
           drawn_ = true;
           skip_alignment_pad();
           break;
-        case format::kPictOpEndPic:
+        case MACBIN_PICT_END:
           if (!drawn_) return fail("picture holds no pixel map");
           return true;
         default: {
@@ -240,7 +252,7 @@ class PictDecoder {
   void skip_alignment_pad() {
     if (cursor_.position() % 2 == 0) return;
     const size_t at = cursor_.position();
-    if (picture_.size() - at == 2 && format::get_be16(&picture_[at]) == format::kPictOpEndPic) return;
+    if (picture_.size() - at == 2 && ((uint32_t{picture_[at]} << 8) | picture_[at + 1]) == MACBIN_PICT_END) return;
     cursor_.skip(1);
   }
 
@@ -249,7 +261,7 @@ class PictDecoder {
     Rect bounds;
     if (!cursor_.read_u16(row_bytes_word) || !read_rect(cursor_, bounds))
       return fail("pixel map header is cut short");
-    if ((row_bytes_word & format::kPictPixelMapFlag) == 0)
+    if ((row_bytes_word & MACBIN_PICT_PIXEL_MAP_FLAG) == 0)
       return fail("1-bit bitmaps are not supported, only pixel maps");
     const int32_t row_bytes = row_bytes_word & kMaxPictRowBytes;
     uint16_t version = 0, pack_type = 0, pixel_type = 0, pixel_size = 0, component_count = 0,
@@ -307,13 +319,13 @@ class PictDecoder {
     std::vector<uint8_t> indices(static_cast<size_t>(row_bytes));
     std::vector<uint8_t> pixels(static_cast<size_t>(width_) * static_cast<size_t>(channels));
     for (int32_t y = 0; y < height_; ++y) {
-      if (unpacked || row_bytes < format::kPictMinPackedRowBytes) {
+      if (unpacked || row_bytes < MACBIN_PICT_MIN_PACKED_ROW_BYTES) {
         std::span<const uint8_t> raw;
         if (!cursor_.read_bytes(indices.size(), raw)) return fail(row_error(y, "pixel data is cut short"));
         std::copy(raw.begin(), raw.end(), indices.begin());
       } else {
         uint16_t count = 0;
-        if (row_bytes > format::kPictOneByteCountLimit) {
+        if (row_bytes > MACBIN_PICT_ONE_BYTE_COUNT_LIMIT) {
           if (!cursor_.read_u16(count)) return fail(row_error(y, "pixel data is cut short"));
         } else {
           uint8_t short_count = 0;
