@@ -3,45 +3,24 @@
 // buffer or a partial icon.  Besides the sanitizers, each result is checked
 // against the header: an icon is written whole (its exact size) or not at
 // all.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "tessel.h"
+#include "fuzz_session.hpp"
 #include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {
 
+// The session, the CT image each input becomes and the icon output.
 struct Scratch {
-  std::filesystem::path directory;
-  std::string ct_path;
-  std::string output_path;
-
-  Scratch() {
-    MacBin_Init();
-    // Zone blocks hold a pattern, so that a field read before it is set
-    // behaves the same on every run.
-    tessel_zone_set_fill(MacIOControl.zone, 0xA5);
-    // The builders print their diagnostics to standard output; millions of
-    // them would only slow the run down.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    std::string pattern = (std::filesystem::temp_directory_path() / "ct-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    directory = pattern;
-    ct_path = (directory / "image.ct").string();
-    output_path = (directory / "icon.out").string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
+  varnel_fuzz::Session session{"ct"};
+  std::string ct_path = session.file("image.ct");
+  std::string output_path = session.file("icon.out");
 };
 
 Scratch &scratch() {

@@ -7,19 +7,18 @@
 // word holds), and no call may move the channel's file or change its cur_*
 // fields.  Buffers are exactly as large as the call is told, so a byte
 // written past them shows.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "tessel.h"
+#include "fuzz_session.hpp"
 #include "tessel/testing.h"
 #include "varnel.h"
 
@@ -31,35 +30,14 @@ namespace {
     if (!(condition)) std::abort(); \
   } while (0)
 
-constexpr uint8_t kPattern = 0xA5;
+constexpr uint8_t kPattern = varnel_fuzz::kZoneFill;
 constexpr int64_t kDataStart = 128;  // the data fork follows the header block
 
+// The session, and the file each input is written to.
 struct Scratch {
-  std::filesystem::path directory;
-  std::string path;
-
-  Scratch() {
-    MacBin_Init();
-    // Zone blocks hold a pattern, so that a field read before it is set
-    // behaves the same on every run.
-    tessel_zone_set_fill(MacIOControl.zone, kPattern);
-    // Reports are expected by the thousand; they only slow the run down.
-    MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                     MACBIN_METHOD_MESSAGE);
-    // "INFO : no resources in file" goes to standard output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "read-api-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    directory = pattern;
-    path = (directory / "input.bin").string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
+  varnel_fuzz::Session session{"read-api"};
+  std::string path = session.file("input.bin");
+  Scratch() { varnel_fuzz::silence_messages(); }
 };
 
 Scratch &scratch() {

@@ -3,48 +3,26 @@
 // close.  Besides the sanitizers, the fetches are checked against the file:
 // a read handler is only ever told of data that lies wholly inside it, with
 // the file positioned at its first byte.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tessel.h"
+#include "fuzz_session.hpp"
 #include "tessel/testing.h"
 #include "varnel.h"
 
 namespace {
 
+// The session, and the file each input is written to.
 struct Scratch {
-  std::filesystem::path directory;
-  std::string path;
-
-  Scratch() {
-    MacBin_Init();
-    // Zone blocks hold a pattern, so that a field read before it is set
-    // behaves the same on every run.
-    tessel_zone_set_fill(MacIOControl.zone, 0xA5);
-    // Reports are expected by the thousand; they only slow the run down.
-    MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                     MACBIN_METHOD_MESSAGE);
-    // "INFO : no resources in file" goes to standard output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "read-map-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    directory = pattern;
-    path = (directory / "input.bin").string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
+  varnel_fuzz::Session session{"read-map"};
+  std::string path = session.file("input.bin");
+  Scratch() { varnel_fuzz::silence_messages(); }
 };
 
 Scratch &scratch() {

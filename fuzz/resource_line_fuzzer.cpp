@@ -7,18 +7,17 @@
 // Either way a scratch file is written and closed.  Besides the sanitizers,
 // the closed file is checked against its own header: the forks it declares
 // lie inside the file, and a MacBinary II file is a multiple of 128 bytes.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "tessel.h"
+#include "fuzz_session.hpp"
 #include "tessel/testing.h"
 #include "varnel.h"
 
@@ -31,37 +30,20 @@ int32_t write_parameter(MacBinChannel *, const char *param) {
                        static_cast<int32_t>(text.size()));
 }
 
+// The session, the file each input's lines are written into, and the
+// processors the lines name.
 struct Scratch {
-  std::filesystem::path directory;
-  std::string path;
-
+  varnel_fuzz::Session session{"resource-line"};
+  std::string path = session.file("output.bin");
   Scratch() {
-    MacBin_Init();
-    // Zone blocks hold a pattern, so that a field read before it is set
-    // behaves the same on every run.
-    tessel_zone_set_fill(MacIOControl.zone, 0xA5);
-    MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                     MACBIN_METHOD_MESSAGE);
+    varnel_fuzz::silence_messages();
     MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](MacBinProgress *) {}),
                      MACBIN_METHOD_PROGRESS);
     MacBin_AddProcessor("vers", nullptr, add_vers);
     MacBin_AddProcessor("FREF", nullptr, add_FREF);
     MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
     MacBin_AddProcessor("TEXT", nullptr, write_parameter);
-    // The FREF and vers diagnostics go to standard output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "resource-line-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    directory = pattern;
-    path = (directory / "output.bin").string();
   }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
 };
 
 Scratch &scratch() {
