@@ -21,8 +21,7 @@ constexpr size_t kCurTypeCapacity = sizeof(MacBinChannel::cur_type);
 // null.  A writing channel's tables mean something else and are never read
 // here.
 ReaderIndex *index_of(MacBinChannel *channel) {
-  if (channel == nullptr || channel->mode != kChannelReading || channel->type_count < 1) return nullptr;
-  return static_cast<ReaderIndex *>(extension_of(channel)->state);
+  return channel != nullptr && channel->type_count >= 1 ? reader_state(channel) : nullptr;
 }
 
 // The reference of type entry `entry` named `name`, a text that is not
