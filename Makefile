@@ -1,6 +1,8 @@
-# Thin wrapper over CMake.  `make` builds into build/, `make test` builds and
-# runs every test twice (plain and with AddressSanitizer + UndefinedBehavior-
-# Sanitizer), `make demo` runs the built-in example.
+# Thin wrapper over CMake.  `make` builds the library, the tool and the
+# example into build/ (no tests: they need packages that only `make test`
+# installs), `make demo` runs the built-in example, `make test` installs what
+# the tests need and runs every test twice (plain and with AddressSanitizer +
+# UndefinedBehaviorSanitizer).
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
@@ -10,11 +12,12 @@ WERROR     ?= OFF
 
 .PHONY: deps all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
 
-all: configure
+all:
+	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) -DVARNEL_BUILD_TESTS=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 configure:
-	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) -DVARNEL_BUILD_TESTS=ON $(CMAKE_ARGS)
 
 test: deps
 	$(MAKE) test-plain test-asan
@@ -28,7 +31,7 @@ test-plain: configure
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan:
-	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) \
+	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) -DVARNEL_BUILD_TESTS=ON \
 	  -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE="address;undefined" $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
@@ -55,4 +58,4 @@ fuzz:
 	bash fuzz/run_fuzzers.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-s390x build-i686 build-fuzz
+	rm -rf $(BUILD) build-demo $(ASAN_BUILD) build-bench build-s390x build-i686 build-fuzz

@@ -1,8 +1,10 @@
 #!/bin/sh
 # The demo: pack the sample document of examples/sample/, list it, and
-# render its pictures and icons as PNG files.
+# render its pictures and icons as PNG files; then run examples/demo.c, a
+# plain C host of the library, and list what it wrote.
 #   tools/demo.sh [BUILD_DIR]      (default: build; run from anywhere)
-# Writes BUILD_DIR/demo/Sample.bin and BUILD_DIR/demo/render/*.png.
+# Writes BUILD_DIR/demo/Sample.bin, BUILD_DIR/demo/render/*.png and
+# BUILD_DIR/demo/demo.bin.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -26,3 +28,7 @@ echo "== varnel list"
 echo
 echo "== varnel render"
 "$varnel" render "$demo/Sample.bin" "$demo/render"
+echo
+echo "== examples/demo (a C host of the library)"
+"$build/examples/demo" "$demo/demo.bin"
+"$varnel" list "$demo/demo.bin"
