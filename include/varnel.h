@@ -243,13 +243,18 @@ enum {
   MACBIN_SEVERE = 4
 };
 
-/* Formats: MacBin_SetFormat takes 1 and 2; MacBinFileInfo.format may be any
- * of the three. */
+/* Formats, shared by MacBin_SetFormat (which writes 1, 2, 4, 5 and 7) and
+ * MacBinFileInfo.format. */
 enum {
   MACBIN_FORMAT_CLASSIC = 1, /* value 76 at offset 99, no version bytes, no CRC, unpadded end;
                                 reading: MacBinary I and every header without version bytes */
   MACBIN_FORMAT_II = 2,      /* MacBinary II: version bytes 129/129, CRC, padded to 128 */
-  MACBIN_FORMAT_III = 3      /* MacBinary III (reading only): "mBIN" at 102, version 130 */
+  MACBIN_FORMAT_III = 3,     /* MacBinary III (reading only): "mBIN" at 102, version 130 */
+  MACBIN_FORMAT_APPLESINGLE = 4, /* AppleSingle version 2: one file, both forks */
+  MACBIN_FORMAT_APPLEDOUBLE = 5, /* AppleDouble version 2: the data fork in the named file,
+                                    the rest in "._NAME" beside it */
+  MACBIN_FORMAT_RSRC = 6,        /* a bare resource fork (reading only) */
+  MACBIN_FORMAT_BINHEX = 7       /* BinHex 4.0 text */
 };
 
 /* Attribute bits of a resource (MacBinRefEntry.attributes when reading;
@@ -416,8 +421,24 @@ int32_t MacBin_CGetPascalString(MacBinByteSource source, char *buffer);
  *     the file ends right after the resource map;
  *   2 MacBinary II: bytes 99-121 zero except 101 (low byte of the Finder
  *     flags), bytes 122 and 123 = 129, bytes 124-125 the CRC-16/XMODEM of
- *     bytes 0-123, and the file padded with zeros to a multiple of 128.
- * Returns 1 when the format is known, else 0 (nothing changes). */
+ *     bytes 0-123, and the file padded with zeros to a multiple of 128;
+ *   4 AppleSingle version 2: entries for the real name, the Finder info
+ *     (type, creator and flags in place, the rest zero), the dates (backup
+ *     and access unknown), the data fork and the resource fork, in that
+ *     order; lengths and offsets are completed on close;
+ *   5 AppleDouble version 2: the data fork goes to the named file, the real
+ *     name, Finder info, dates and resource fork to the header file "._NAME"
+ *     in the same folder (NAME: the file name without its folder).  Both
+ *     files are made by MacBin_OpenW; after MacBin_Close both exist or, when
+ *     a write failed, neither;
+ *   7 BinHex 4.0: the forks go to a hidden temporary file beside the output
+ *     (".NAME.partial"), which MacBin_Close encodes into the named file and
+ *     removes.  BinHex holds no dates.
+ * Whatever the format, the host writes the data fork with the output
+ * primitives and the resources as for MacBinary; MacBin_Close leaves
+ * complete files or none.  The Macintosh name is cut to 31 characters.
+ * Returns 1 when the format can be written, else 0 (nothing changes; 3 and
+ * 6 are for reading only). */
 int32_t MacBin_SetFormat(int32_t format);
 
 /* Opens `file_name` for writing and writes its header.  An empty `apple_name`
@@ -431,6 +452,28 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
 /* Ends the data fork (zero padding to 128) and writes the resource fork head;
  * does nothing the second time.  Makes the channel current. */
 void MacBin_CompleteDataFork(MacBinChannel *channel);
+
+/* Sets both dates of the file being written, in seconds since 1 January
+ * 1904 as MacBinFileInfo gives them (MacBin_OpenW starts with the time of
+ * the open).  May be called at any time before MacBin_Close; the last call
+ * counts.  AppleSingle and AppleDouble cannot hold dates before December
+ * 1931 and store them as unknown; BinHex holds none.
+ * Returns 0 = set, 1 = not a writing channel. */
+int32_t MacBin_SetDates(MacBinChannel *channel, uint32_t created, uint32_t modified);
+
+/* Writes `length` bytes at `fork` as the file's whole resource fork, for
+ * carrying a file across as it is: the data fork ends here (as by
+ * MacBin_CompleteDataFork), and MacBin_Close writes the fork as given and
+ * adds nothing (no owner resource, no bundle, no map of its own).  A length
+ * of 0 gives a file without a resource fork.  Must come before the data fork
+ * is completed and before any resource; once it is done, resource lines and
+ * insert_resource are refused.  Each refusal is reported.
+ * Returns 0 = written (failures of the write itself are reported by the
+ * output primitives and make MacBin_Close remove the output), 1 = refused:
+ * not a writing channel, a null fork with a length, a negative length or one
+ * the format's 32-bit fields cannot hold, the data fork already complete,
+ * resources already added, or a fork set before. */
+int32_t MacBin_SetResourceFork(MacBinChannel *channel, const void *fork, int32_t length);
 
 /* Makes the channel current, ends its data fork and handles one resource
  * line (at most 511 characters): "TYPE ID NAME [parameter text]",

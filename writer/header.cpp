@@ -95,6 +95,8 @@ bool allocate_writer_tables(MacBinChannel *channel) {
 void release_writer_tables(MacBinChannel *channel) {
   if (WriterState *state = writer_state(channel)) {
     std::free(state->name_index);
+    std::free(state->file_path);
+    std::free(state->companion_path);
     std::free(state);
     extension_of(channel)->state = nullptr;
   }
@@ -137,6 +139,41 @@ bool overwrite_output(int64_t position, std::span<const uint8_t> bytes) {
   return true;
 }
 
+TesselFile *open_output_file(const char *path) {
+  // errno is cleared right before the open and judged right after it: a
+  // value left by an earlier call must not fail a sound open.
+  TesselFile *description = fdbset(0, "STREAM,SEQUENTIAL");
+  if (description == nullptr) return nullptr;
+  errno = 0;
+  TesselFile *file = fopenw(description, path, "", 0);
+  if (file != nullptr && errno != 0) {
+    // Opened, yet the open says it failed: the file is not to be trusted.
+    fcldelete(file);
+    file = nullptr;
+  }
+  if (file == nullptr) fdbfree(description);
+  return file;
+}
+
+bool writes_macbinary(const WriterState &state) {
+  return state.format == MACBIN_FORMAT_CLASSIC || state.format == MACBIN_FORMAT_II;
+}
+
+char *sibling_path(const char *path, const char *prefix, const char *suffix) {
+  const char *slash = std::strrchr(path, '/');
+  const size_t folder_length = slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
+  const size_t total =
+      std::strlen(path) + std::strlen(prefix) + std::strlen(suffix) + 1;
+  auto *out = static_cast<char *>(std::malloc(total));
+  if (out == nullptr) return nullptr;
+  std::memcpy(out, path, folder_length);
+  out[folder_length] = '\0';
+  std::strcat(out, prefix);
+  std::strcat(out, path + folder_length);
+  std::strcat(out, suffix);
+  return out;
+}
+
 void compose_header(MacBinChannel *channel, uint32_t data_length, uint32_t resource_fork_length,
                     std::span<uint8_t, format::kMacBinaryHeaderSize> out) {
   const WriterState &state = *writer_state(channel);
@@ -164,9 +201,17 @@ void complete_header(MacBinChannel *channel, int32_t resource_fork_length) {
 extern "C" {
 
 int32_t MacBin_SetFormat(int32_t format) {
-  if (format != MACBIN_FORMAT_CLASSIC && format != MACBIN_FORMAT_II) return 0;
-  output_format = format;
-  return 1;
+  switch (format) {
+    case MACBIN_FORMAT_CLASSIC:
+    case MACBIN_FORMAT_II:
+    case MACBIN_FORMAT_APPLESINGLE:
+    case MACBIN_FORMAT_APPLEDOUBLE:
+    case MACBIN_FORMAT_BINHEX:
+      output_format = format;
+      return 1;
+    default:
+      return 0;
+  }
 }
 
 MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char *creator,
@@ -209,45 +254,45 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
     return nullptr;
   }
 
-  // errno is cleared right before the open and judged right after it: a
-  // value left by an earlier call must not fail a sound open.  `outfile`
-  // changes only once the open succeeded, so a failed open never sends
-  // another channel's data-fork bytes astray.
-  TesselFile *description = fdbset(0, "STREAM,SEQUENTIAL");
-  TesselFile *file = nullptr;
-  if (description != nullptr) {
-    errno = 0;
-    file = fopenw(description, file_name, "", 0);
-    if (file != nullptr && errno != 0) {
-      // Opened, yet the open says it failed: the file is not to be trusted.
-      fcldelete(file);
-      file = nullptr;
-    }
-  }
-  if (file == nullptr) {
-    report("Could not open output file", MACBIN_ERROR);
-    fdbfree(description);  // null is ignored
-    release_writer_tables(channel);
-    release_channel_record(channel);
-    return nullptr;
-  }
-
   WriterState *state = writer_state(channel);
   state->format = output_format;
   state->name_list_length = 0;
-  channel->mode = kChannelWriting;
-  channel->file = file;
   copy_cut(channel->finder.name, macintosh_name, kFinderNameCharacters);
   copy_cut(channel->finder.type, type, kCodeCharacters);
   copy_cut(channel->finder.creator, creator, kCodeCharacters);
   channel->finder.flags = kFinderInitedFlag;
-
-  outfile = file;
   state->created = macintosh_time_now();
-  state->modified = macintosh_time_now();
-  uint8_t header[format::kMacBinaryHeaderSize];
-  compose_header(channel, 0, 0, header);
-  MacBin_PutBuf(header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
+  state->modified = state->created;
+
+  // `outfile` changes only once the files are open, so a failed open never
+  // sends another channel's data-fork bytes astray.  The formats with a
+  // second file open it here too: a folder that takes one file but not the
+  // other fails now, not after the host's work.
+  bool opened = false;
+  if (state->format == MACBIN_FORMAT_APPLESINGLE || state->format == MACBIN_FORMAT_APPLEDOUBLE) {
+    opened = open_apple_files(channel, file_name);
+  } else if (state->format == MACBIN_FORMAT_BINHEX) {
+    opened = open_binhex_files(channel, file_name);
+  } else {
+    channel->file = open_output_file(file_name);
+    state->data_start = kMacBinaryHeaderSize;
+    opened = channel->file != nullptr;
+    if (!opened) report("Could not open output file", MACBIN_ERROR);
+  }
+  if (!opened) {
+    channel->file = nullptr;
+    release_writer_tables(channel);
+    release_channel_record(channel);
+    return nullptr;
+  }
+  channel->mode = kChannelWriting;
+
+  outfile = channel->file;
+  if (writes_macbinary(*state)) {
+    uint8_t header[format::kMacBinaryHeaderSize];
+    compose_header(channel, 0, 0, header);
+    MacBin_PutBuf(header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
+  }
   if (trace_enabled(TRACE_MSG)) std::printf("MSG--> File header created\n");
 
   char name_part[kPathPartBytes];
@@ -274,19 +319,25 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
   MacChannel = channel;
   outfile = channel->file;
   if (channel->data_length != -1) return;
+  const WriterState &state = *writer_state(channel);
 
   int64_t position = fgetp(outfile);
-  if (position < kMacBinaryHeaderSize) {
+  if (position < state.data_start) {
     // The host moved back into the header: the data fork is empty.
-    seek_output(kMacBinaryHeaderSize);
-    position = kMacBinaryHeaderSize;
+    seek_output(state.data_start);
+    position = state.data_start;
   }
-  const int64_t data_length = position - kMacBinaryHeaderSize;
+  const int64_t data_length = position - state.data_start;
   // The padding is counted, not waited for: after a write failure the
-  // position no longer moves.
-  const int64_t padding = format::macbinary_padding(data_length);
-  const int64_t resource_start = position + padding;
-  if (resource_start > INT32_MAX - kResourceForkHeadSize - kMaxDataOffset) {
+  // position no longer moves.  Only MacBinary aligns the resource fork.
+  const int64_t padding = writes_macbinary(state) ? format::macbinary_padding(data_length) : 0;
+  int64_t resource_start = position + padding;
+  if (state.format == MACBIN_FORMAT_APPLEDOUBLE) {
+    switch_to_header_file(channel);  // the resource fork has a file of its own
+    resource_start = fgetp(outfile);
+  }
+  if (resource_start > INT32_MAX - kResourceForkHeadSize - kMaxDataOffset ||
+      data_length > INT32_MAX - kResourceForkHeadSize - kMaxDataOffset) {
     // Fork lengths and positions are 32-bit fields: such a file cannot be
     // described, so it must not survive looking complete.
     report("Data fork too long", MACBIN_SEVERE);
@@ -296,7 +347,8 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
   channel->data_length = static_cast<int32_t>(data_length);
   channel->rsrc_offset = static_cast<int32_t>(data_length + padding);
   channel->rsrc_start = static_cast<int32_t>(resource_start);
-  MacBin_PutBuf(nullptr, 0, kResourceForkHeadSize);
+  // A resource fork given whole brings its own head.
+  if (state.fork_given == 0) MacBin_PutBuf(nullptr, 0, kResourceForkHeadSize);
 }
 
 }  // extern "C"

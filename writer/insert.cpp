@@ -228,6 +228,11 @@ extern "C" int32_t insert_resource(const char *type, int32_t id, const char *nam
     report("No open output channel", MACBIN_ERROR);
     return 1;
   }
+  if (writer_state(channel)->fork_given != 0) {
+    // The fork was written as given: a resource would land after its map.
+    report_not_inserted("Resource fork set whole: ", type != nullptr ? type : "", id);
+    return 1;
+  }
   // The resource goes to the current channel's own file, whatever the host
   // opened since; the host's current output file is given back afterwards.
   TesselFile *host_output = outfile;

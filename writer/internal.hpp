@@ -39,11 +39,20 @@ inline constexpr int16_t kFinderBundleFlag = 0x2000;  // has a BNDL resource
 // What the writer keeps of a channel beyond the public record
 // (ChannelExtension::state of a writing channel).
 struct WriterState {
-  int32_t format;            // MACBIN_FORMAT_CLASSIC or MACBIN_FORMAT_II
+  int32_t format;            // MACBIN_FORMAT_CLASSIC, _II, _APPLESINGLE, _APPLEDOUBLE or _BINHEX
   int32_t name_list_length;  // bytes the map's name list will take so far
-  uint32_t created;          // header dates, fixed when the file was opened
+  uint32_t created;          // the file's dates: the open's time, or MacBin_SetDates
   uint32_t modified;
   MacBinNameNode **name_index;  // hash slots over the name list (kNameIndexSlots)
+  int64_t data_start;        // where the data fork starts in the file it goes to
+  // The format's second file.  AppleDouble: the header file while the data
+  // fork is written, the data file once it is complete (channel->file is
+  // then the header file, which takes the resource fork).  BinHex: the text
+  // file, while channel->file holds the forks until the close encodes them.
+  TesselFile *companion;
+  char *file_path;           // path of the file channel->file was opened as (allocated)
+  char *companion_path;      // path of the companion (allocated), or null
+  int32_t fork_given;        // MacBin_SetResourceFork wrote the whole resource fork
 };
 
 inline WriterState *writer_state(MacBinChannel *channel) {
@@ -99,3 +108,41 @@ void parse_resource_line(const char *line);
 // Closes an output file, or removes it once any write of the process failed
 // (announcing the removal once per process).
 void finish_output(TesselFile *file);
+// The same for files that stand or fall together: each is closed in turn
+// while no write has failed; once one has, every one is removed, those
+// already closed through their path.
+void finish_outputs(std::span<TesselFile *const> files, std::span<const char *const> paths);
+
+// Opens `path` for writing (created or truncated); null when it could not
+// be opened (nothing reported).
+TesselFile *open_output_file(const char *path);
+
+// Whether the channel's format is one of the MacBinary variants, whose
+// forks start on 128-byte boundaries after a 128-byte header.
+bool writes_macbinary(const WriterState &state);
+
+// The name of a file beside `path` (same folder): `prefix`, the file name,
+// `suffix`.  Allocated with malloc; null when out of memory.
+char *sibling_path(const char *path, const char *prefix, const char *suffix);
+
+// ---- AppleSingle and AppleDouble (apple_single_writer.cpp) -------------------
+// Opens the files of the format at `path` (AppleDouble: the data file and
+// its header file), makes the data file the channel's file and writes the
+// leading part (header, entries, name, Finder info, dates) with the lengths
+// still zero.  False after reporting why (nothing is left behind).
+bool open_apple_files(MacBinChannel *channel, const char *path);
+// AppleDouble, at the end of the data fork: the header file becomes the
+// channel's file and `outfile`, and takes the resource fork.
+void switch_to_header_file(MacBinChannel *channel);
+// Writes the leading part again, with the final lengths and Finder flags.
+void complete_apple_header(MacBinChannel *channel, int32_t resource_fork_length);
+
+// ---- BinHex (binhex_writer.cpp) ----------------------------------------------
+// Opens the text file at `path` and the hidden file beside it that holds the
+// forks until the close; false after reporting why.
+bool open_binhex_files(MacBinChannel *channel, const char *path);
+// Encodes the forks into the text file (the header from the channel).
+void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length);
+
+// Closes (or removes) the channel's files, as its format has them.
+void finish_channel_outputs(MacBinChannel *channel);

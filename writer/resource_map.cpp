@@ -119,13 +119,11 @@ void announce_removal() {
 
 }  // namespace
 
-void close_write_channel(MacBinChannel *channel) {
-  if (!is_writing_channel(channel)) {
-    report("No open channel to close", MACBIN_ERROR);
-    return;
-  }
-  MacBin_CompleteDataFork(channel);  // makes the channel and its file current
+namespace {
 
+// Adds the owner resource and the bundle and writes the map; gives the end
+// of the resource fork.
+int64_t write_resources_and_map(MacBinChannel *channel) {
   char owner_param[kOwnerTextBytes + 1] = "~";
   const size_t owner_length = ::strnlen(channel->owner_text, kOwnerTextBytes - 1);
   std::memcpy(owner_param + 1, channel->owner_text, owner_length);
@@ -149,21 +147,59 @@ void close_write_channel(MacBinChannel *channel) {
   const int64_t map_end = fgetp(outfile);
   trace_msg("MSG--> Namelist created\n");
 
+  const auto map_offset = static_cast<int32_t>(map_start - channel->rsrc_start);
+  const auto map_length = static_cast<int32_t>(map_end - map_start);
+  const int32_t data_length = map_offset - kResourceForkHeadSize;
+  // The fork headers are patched after the padding below has been written:
+  // patching moves the output.
   if (writer_state(channel)->format == MACBIN_FORMAT_II) {
     // The forks keep their real lengths; only the file is rounded up.
     MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(format::macbinary_padding(map_end)));
   }
-  if (map_end > INT32_MAX) record_write_failure();  // past the 32-bit fork fields
-
-  const auto map_offset = static_cast<int32_t>(map_start - channel->rsrc_start);
-  const auto map_length = static_cast<int32_t>(map_end - map_start);
-  const int32_t data_length = map_offset - kResourceForkHeadSize;
   write_fork_header(channel->rsrc_start, map_offset, data_length, map_length);
   write_fork_header(map_start, map_offset, data_length, map_length);
-  complete_header(channel, static_cast<int32_t>(map_end - channel->rsrc_start));
+  return map_end;
+}
+
+// Removes a file that was closed already, through its name: opened again
+// (which empties it) and removed as a failed output is.
+bool remove_closed_output(const char *path) {
+  TesselFile *file = path != nullptr ? open_output_file(path) : nullptr;
+  if (file == nullptr) return false;
+  const bool removed = fcldelete(file) == 0;
+  fdbfree(file);
+  return removed;
+}
+
+}  // namespace
+
+void close_write_channel(MacBinChannel *channel) {
+  if (!is_writing_channel(channel)) {
+    report("No open channel to close", MACBIN_ERROR);
+    return;
+  }
+  MacBin_CompleteDataFork(channel);  // makes the channel and its file current
+  WriterState &state = *writer_state(channel);
+
+  int64_t fork_end = 0;
+  if (state.fork_given == 0) {
+    fork_end = write_resources_and_map(channel);
+  } else {
+    fork_end = fgetp(outfile);
+    if (state.format == MACBIN_FORMAT_II) {
+      MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(format::macbinary_padding(fork_end)));
+    }
+  }
+  if (fork_end > INT32_MAX) record_write_failure();  // past the 32-bit fork fields
+  const auto fork_length = static_cast<int32_t>(fork_end - channel->rsrc_start);
+  switch (state.format) {
+    case MACBIN_FORMAT_APPLESINGLE:
+    case MACBIN_FORMAT_APPLEDOUBLE: complete_apple_header(channel, fork_length); break;
+    case MACBIN_FORMAT_BINHEX: encode_binhex(channel, fork_length); break;
+    default: complete_header(channel, fork_length); break;
+  }
   trace_msg("MSG--> Resource and FILE headers updated\n");
 
-  release_writer_tables(channel);
   if (trace_enabled(TRACE_INSERT)) {
     std::printf("\nINSERT--> length = %d\n", static_cast<int32_t>(fgeteof(channel->file)));
   }
@@ -171,25 +207,63 @@ void close_write_channel(MacBinChannel *channel) {
   if (MacIOControl.open_writers == 1) call_end();
   --MacIOControl.open_writers;
 
-  TesselFile *file = channel->file;
-  finish_output(file);
-  fdbfree(file);
-  channel->file = nullptr;
-  if (outfile == file) outfile = nullptr;  // never left pointing at a released file
+  finish_channel_outputs(channel);
+  release_writer_tables(channel);
   if (MacChannel == channel) MacChannel = nullptr;
   release_names(channel);
   release_channel_record(channel);
 }
 
-void finish_output(TesselFile *file) {
-  if (output_error == 0) {
-    // The close writes what is still buffered: it can fail like any byte,
-    // and then the file must not stay behind looking complete.  fcldelete
-    // still removes a file whose fclosx failed.
-    errno = 0;
-    if (fclosx(file) == 0) return;
-    record_write_failure();
+void finish_channel_outputs(MacBinChannel *channel) {
+  WriterState &state = *writer_state(channel);
+  TesselFile *file = channel->file;
+  TesselFile *companion = state.companion;
+  if (companion == nullptr) {
+    finish_output(file);
+  } else if (state.format == MACBIN_FORMAT_BINHEX) {
+    // The forks' file is a scratch file: it goes whatever happens.
+    if (fcldelete(file) != 0) report("Could not remove temporary file", MACBIN_WARNING);
+    finish_output(companion);
+  } else {
+    // AppleDouble: the data file, then the header file that describes it.
+    TesselFile *const files[] = {companion, file};
+    const char *const paths[] = {state.companion_path, state.file_path};
+    finish_outputs(files, paths);
   }
+  for (TesselFile *each : {file, companion}) {
+    if (each == nullptr) continue;
+    fdbfree(each);
+    if (outfile == each) outfile = nullptr;  // never left pointing at a released file
+  }
+  channel->file = nullptr;
+  state.companion = nullptr;
+}
+
+void finish_output(TesselFile *file) {
+  TesselFile *const files[] = {file};
+  const char *const paths[] = {nullptr};
+  finish_outputs(files, paths);
+}
+
+void finish_outputs(std::span<TesselFile *const> files, std::span<const char *const> paths) {
+  // The close writes what is still buffered: it can fail like any byte, and
+  // then the file must not stay behind looking complete.  fcldelete still
+  // removes a file whose fclosx failed.
+  bool closed[2] = {false, false};
+  for (size_t i = 0; i < files.size() && i < 2; ++i) {
+    if (output_error != 0) break;
+    errno = 0;
+    if (fclosx(files[i]) == 0) {
+      closed[i] = true;
+    } else {
+      record_write_failure();
+    }
+  }
+  if (output_error == 0) return;
   announce_removal();
-  if (fcldelete(file) != 0) report("Could not remove output file", MACBIN_SEVERE);
+  for (size_t i = 0; i < files.size() && i < 2; ++i) {
+    const bool removed =
+        closed[i] ? remove_closed_output(paths[i]) : fcldelete(files[i]) == 0;
+    if (!removed) report("Could not remove output file", MACBIN_SEVERE);
+  }
 }

@@ -1,0 +1,137 @@
+// Writing BinHex 4.0.
+//
+// The text names both fork lengths before the forks, and the data fork's
+// length is known only when the host has written it.  So the forks go to a
+// hidden file beside the output (".NAME.partial"), laid out as
+//   0            data fork
+//   rsrc_start   resource fork (head, resource data, map)
+// and the close encodes them into the output, which MacBin_OpenW made
+// (empty) so that an unwritable destination fails at once.  The hidden file
+// is removed whatever happens; the output is removed when any write failed.
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "format/binhex.hpp"
+#include "format/crc16.hpp"
+#include "frame/internal.hpp"
+#include "stream/internal.hpp"
+#include "writer/internal.hpp"
+
+namespace {
+
+namespace format = varnel::format;
+
+constexpr size_t kNameCharacters = 31;
+constexpr size_t kReadPiece = 1 << 16;
+constexpr size_t kTextFlushBytes = 1 << 16;
+
+// Sends the text gathered so far to `outfile`.
+void flush_text(std::string &text) {
+  if (text.empty()) return;
+  MacBin_PutBuf(text.data(), static_cast<int32_t>(text.size()),
+                static_cast<int32_t>(text.size()));
+  text.clear();
+}
+
+// Encodes `length` bytes of `forks` from `position`, then their CRC.  False
+// when the hidden file could not give them.
+bool encode_fork(TesselFile *forks, int64_t position, uint32_t length,
+                 format::BinHexEncoder &encoder, std::string &text) {
+  if (length > 0) {
+    errno = 0;
+    if (fputp(forks, position) != position) return false;
+  }
+  std::vector<uint8_t> piece(kReadPiece);
+  uint16_t crc = 0;
+  for (uint32_t left = length; left > 0;) {
+    const auto n = static_cast<uint32_t>(std::min<size_t>(left, piece.size()));
+    errno = 0;
+    if (fgetm(forks, piece.data(), n) != 1) return false;
+    const std::span<const uint8_t> bytes(piece.data(), n);
+    crc = format::crc16_xmodem(bytes, crc);
+    encoder.add(bytes, text);
+    if (text.size() >= kTextFlushBytes) flush_text(text);
+    left -= n;
+  }
+  uint8_t crc_bytes[2];
+  put_be16(crc_bytes, crc);
+  encoder.add(crc_bytes, text);
+  return true;
+}
+
+}  // namespace
+
+bool open_binhex_files(MacBinChannel *channel, const char *path) {
+  WriterState *state = writer_state(channel);
+  state->file_path = sibling_path(path, ".", ".partial");
+  state->companion_path = strdup(path);
+  if (state->file_path == nullptr || state->companion_path == nullptr) {
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    return false;
+  }
+  TesselFile *text_file = open_output_file(path);
+  if (text_file == nullptr) {
+    report("Could not open output file", MACBIN_ERROR);
+    return false;
+  }
+  TesselFile *forks = open_output_file(state->file_path);
+  if (forks == nullptr) {
+    report("Could not open temporary file", MACBIN_ERROR);
+    fcldelete(text_file);
+    fdbfree(text_file);
+    return false;
+  }
+  channel->file = forks;
+  state->companion = text_file;
+  state->data_start = 0;
+  return true;
+}
+
+void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length) {
+  WriterState &state = *writer_state(channel);
+  // What is still buffered must reach the hidden file before it is read.
+  if (!seek_output(fgetp(outfile))) return;  // failed: the close removes both
+
+  errno = 0;
+  TesselFile *forks = fopenr(nullptr, state.file_path, "STREAM", 0);
+  if (forks == nullptr) {
+    report("Could not read temporary file", MACBIN_SEVERE);
+    record_write_failure();
+    return;
+  }
+  outfile = state.companion;
+  try {
+    format::BinHexHeaderFields fields{};
+    fields.name =
+        std::string_view(channel->finder.name, ::strnlen(channel->finder.name, kNameCharacters));
+    std::memcpy(fields.type, channel->finder.type, 4);
+    std::memcpy(fields.creator, channel->finder.creator, 4);
+    fields.finder_flags = static_cast<uint16_t>(channel->finder.flags);
+    fields.data_length = static_cast<uint32_t>(channel->data_length);
+    fields.rsrc_length = static_cast<uint32_t>(resource_fork_length);
+    std::vector<uint8_t> header(format::binhex_header_size(fields.name.size()));
+    format::write_binhex_header(fields, header);
+
+    std::string text(format::BinHexEncoder::opening());
+    format::BinHexEncoder encoder;
+    encoder.add(header, text);
+    const bool read = encode_fork(forks, 0, fields.data_length, encoder, text) &&
+                      encode_fork(forks, channel->rsrc_start, fields.rsrc_length, encoder, text);
+    if (read) {
+      encoder.finish(text);
+      flush_text(text);
+    } else {
+      report("Could not read temporary file", MACBIN_SEVERE);
+      record_write_failure();
+    }
+  } catch (const std::bad_alloc &) {
+    report("Out Of Memory (encoding)", MACBIN_SEVERE);
+    record_write_failure();
+  }
+  fdbfree(forks);
+}
