@@ -1,5 +1,6 @@
 /*
- * varnel.h - write and read Macintosh files packed in MacBinary.
+ * varnel.h - write and read Macintosh files packed in MacBinary (and write
+ * them as AppleSingle, AppleDouble and BinHex 4.0: see MacBin_SetFormat).
  *
  * A host names a Unix file, a creator and a file type (and optionally a
  * Macintosh name); the library writes the 128-byte MacBinary header, lets the
@@ -470,9 +471,16 @@ int32_t MacBin_SetDates(MacBinChannel *channel, uint32_t created, uint32_t modif
  * insert_resource are refused.  Each refusal is reported.
  * Returns 0 = written (failures of the write itself are reported by the
  * output primitives and make MacBin_Close remove the output), 1 = refused:
- * not a writing channel, a null fork with a length, a negative length or one
- * the format's 32-bit fields cannot hold, the data fork already complete,
- * resources already added, or a fork set before. */
+ * not a writing channel, a null fork with a length, a negative length, the
+ * data fork already complete, resources already added, or a fork set
+ * before.  A fork that would end past the formats' 32-bit fields also gives
+ * 1; the data fork has been ended then, and the output is removed on close.
+ *
+ *   MacBinChannel *ch = MacBin_OpenW("out.as", name, creator, type);
+ *   MacBin_PutBuf(data, data_length, data_length);
+ *   MacBin_SetDates(ch, created, modified);
+ *   MacBin_SetResourceFork(ch, fork, fork_length);
+ *   MacBin_Close(ch); */
 int32_t MacBin_SetResourceFork(MacBinChannel *channel, const void *fork, int32_t length);
 
 /* Makes the channel current, ends its data fork and handles one resource
