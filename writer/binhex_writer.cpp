@@ -2,14 +2,18 @@
 //
 // The text names both fork lengths before the forks, and the data fork's
 // length is known only when the host has written it.  So the forks go to a
-// hidden file beside the output (".NAME.partial"), laid out as
+// hidden file beside the output (".NAME.partial.XXXXXX", a name of its own
+// so that no file of the user's is taken over), laid out as
 //   0            data fork
 //   rsrc_start   resource fork (head, resource data, map)
 // and the close encodes them into the output, which MacBin_OpenW made
 // (empty) so that an unwritable destination fails at once.  The hidden file
 // is removed whatever happens; the output is removed when any write failed.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -68,7 +72,7 @@ bool encode_fork(TesselFile *forks, int64_t position, uint32_t length,
 
 bool open_binhex_files(MacBinChannel *channel, const char *path) {
   WriterState *state = writer_state(channel);
-  state->file_path = sibling_path(path, ".", ".partial");
+  state->file_path = sibling_path(path, ".", ".partial.XXXXXX");
   state->companion_path = strdup(path);
   if (state->file_path == nullptr || state->companion_path == nullptr) {
     report("Out Of Memory (in initialisation)", MACBIN_ERROR);
@@ -79,8 +83,12 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
     report("Could not open output file", MACBIN_ERROR);
     return false;
   }
-  TesselFile *forks = open_output_file(state->file_path);
+  // Claims a name nobody uses; the host library then opens it by name.
+  const int claimed = mkstemp(state->file_path);
+  if (claimed >= 0) close(claimed);
+  TesselFile *forks = claimed >= 0 ? open_output_file(state->file_path) : nullptr;
   if (forks == nullptr) {
+    if (claimed >= 0) std::remove(state->file_path);
     report("Could not open temporary file", MACBIN_ERROR);
     fcldelete(text_file);
     fdbfree(text_file);
