@@ -307,7 +307,8 @@ typedef struct MacBinFileInfo {
   char name[64];         /* Macintosh file name (at most 63 characters), NUL-terminated */
   char type[5];          /* file type, 4 characters and a NUL */
   char creator[5];       /* creator, 4 characters and a NUL */
-  int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork */
+  int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork,
+                            -1 = the resource fork was not read (see MacBin_OpenR) */
   uint32_t reserved[8];  /* zero; room for later fields */
 } MacBinFileInfo;
 
@@ -491,7 +492,23 @@ int32_t CT_to_ICN(MacBinChannel *channel, const char *path);
  * ==================================================================== */
 
 /* Opens a MacBinary file and reads its header and resource map.  Returns the
- * read channel, or null after reporting why. */
+ * read channel, or null after reporting why (severity 3): the file cannot be
+ * opened or read, it is shorter than its 128-byte header, or shorter than
+ * 128 + the data fork length of its header (its data fork is cut).
+ *
+ * A damaged resource fork does not refuse the file: when the file ends
+ * before the resource fork does (128 + the data fork length rounded up to
+ * a multiple of 128, + the resource fork length), or the fork's header or
+ * map fails a check (a part outside the file or the map, counts the map
+ * cannot hold), the channel opens without resources, as one of a file
+ * without a resource fork: type_count 0, types null, no names, rdata_pos,
+ * map_pos, rdata_length and map_length 0; every query answers "none" and
+ * MacBin_ReadResourceData has no reference to accept.  The header and the
+ * data fork read as usual, and MacBinFileInfo.rsrc_state is -1.  One
+ * warning (severity 2) says what was not read and why, for example
+ * "Resource fork cut short: the file ends at 200, the resource fork at 640;
+ * no resources read".  rsrc_start and rsrc_length stay as the header gives
+ * them (rsrc_length at most 0x7FFFFFFF). */
 MacBinChannel *MacBin_OpenR(const char *path);
 
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
@@ -520,9 +537,10 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
 
 /* ---- Reading for hosts ------------------------------------------------------
  * These three work on every file MacBin_OpenR accepts, with or without a
- * resource fork.  None of them calls a read handler or reports through the
- * message method, and none moves the channel's `file` or changes its `cur_*`
- * fields, so they mix freely with the queries above.  Every offset and
+ * resource fork, and with one it did not read (rsrc_state -1).  None of
+ * them calls a read handler or reports through the message method, and none
+ * moves the channel's `file` or changes its `cur_*` fields, so they mix
+ * freely with the queries above.  Every offset and
  * length they use comes from the file and is checked against the fork and
  * the file before a byte is read.
  *
