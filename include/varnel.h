@@ -40,10 +40,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 1
+#define VARNEL_VERSION_MINOR 2
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.1.0"
-#define VARNEL_VERNUM 0x010100
+#define VARNEL_VERSION_STRING "1.2.0"
+#define VARNEL_VERNUM 0x010200
 
 #ifdef __cplusplus
 extern "C" {
@@ -482,10 +482,36 @@ int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t 
  * image-access methods 1-10, 15, 16.  Returns 1 = complete, 0 = not. */
 int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
 
-/* Icon builders from single-channel CT images; param = the CT file name. */
+/* Icon builders from single-channel CT images; param = the CT file name.
+ * Pixels are used as they stand (the image must have the icon's size):
+ * CT_to_icon8 one byte per pixel; CT_to_icon4 each pixel's high nibble, two
+ * per byte; CT_to_ICN one bit per pixel (1 = non-zero pixel, leftmost pixel
+ * in bit 7), rows top to bottom, then a fully set mask (32 bytes of 0xFF for
+ * a 16-pixel-wide image, 128 for any other).  Each writes nothing and
+ * returns 0 when the image cannot be used (the reason is printed on
+ * standard output), else writes the icon and returns 1. */
 int32_t CT_to_icon8(MacBinChannel *channel, const char *path);
 int32_t CT_to_icon4(MacBinChannel *channel, const char *path);
 int32_t CT_to_ICN(MacBinChannel *channel, const char *path);
+
+/* ICN# or ics# data whose mask comes from a second CT image: the icon's
+ * bits from the image at `path`, exactly as CT_to_ICN makes them, then the
+ * mask's bits, made the same way from the image at `mask_path`: a mask
+ * pixel that is non-zero is inside the mask (the icon is opaque there), a
+ * pixel of 0 is outside (transparent).  A host turning an alpha channel into
+ * the mask image writes 255 (or any non-zero value) where alpha is at least
+ * one half and 0 elsewhere, one byte per pixel, as tessel_write_ct does.
+ *   Both images are single-channel, 1 to 255 rows of 8 to 248 pixels, a
+ * multiple of 8; the mask image must have exactly the icon image's rows and
+ * width.  The data are rows x width / 8 bytes of icon, then as many of mask:
+ * 128 + 128 bytes for 32 x 32 (ICN#), 32 + 32 for 16 x 16 (ics#).
+ *   Returns 1 when the data were written; 0, with nothing written, when
+ * either image cannot be used or the sizes differ (the reason is printed on
+ * standard output, as CT_to_ICN prints its own).  A null or empty mask_path
+ * gives CT_to_ICN's data, with its fully set mask.  Not a write handler
+ * itself: a host's handler for ICN#/ics# calls it with the current channel
+ * (unused, as by CT_to_ICN) and the two file names. */
+int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *mask_path);
 
 /* ======================================================================
  * Reader (queries follow 1 = success, 0 = failure unless said otherwise)
