@@ -8,7 +8,7 @@
 // it: the file opens without resources and the reason is a warning (2), the
 // text followed by kTextNoResourcesRead.
 inline constexpr const char *kTextNoFileName = "No filename specified";
-// Followed by the system's reason in parentheses.
+// Followed by the system's reason in parentheses, when there is one.
 inline constexpr const char *kTextCannotOpen = "Could not open input file";
 inline constexpr const char *kTextCannotRead = "Could not read input file";
 // Followed by "(N of 128 bytes)".

@@ -308,8 +308,9 @@ MacBinChannel *open_for_reading(const char *path) {
   errno = 0;
   FileHandle file(fopenr("STREAM", path, "", 0));
   if (file == nullptr) {
-    const std::string text = std::string(kTextCannotOpen) + " (" +
-                             std::strerror(errno != 0 ? errno : ENOENT) + ")";
+    const int reason = errno;
+    std::string text = kTextCannotOpen;
+    if (reason != 0) text += std::string(" (") + std::strerror(reason) + ")";
     report(text.c_str(), MACBIN_ERROR);
     return nullptr;
   }
