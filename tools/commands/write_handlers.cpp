@@ -98,7 +98,8 @@ bool looks_like_png_or_pnm(const std::string &path) {
 
 // Decodes a PNG or netpbm icon (or mask) image of the icon's size; false
 // after an error message.
-bool decode_icon_image(const std::string &name, const std::string &path, int32_t side, DecodedImage &image) {
+bool decode_icon_image(const std::string &name, const std::string &path, int32_t side, DecodedImage &image,
+                       const char *what) {
   std::string error;
   constexpr int64_t kLargestIconPixels = 256 * 256;
   if (!decode_image_file(path, kLargestIconPixels, image, error)) {
@@ -106,7 +107,7 @@ bool decode_icon_image(const std::string &name, const std::string &path, int32_t
     return false;
   }
   if (image.info.width != side || image.info.height != side) {
-    line_error(name + ": the icon must be " + std::to_string(side) + "x" +
+    line_error(name + ": the " + what + " must be " + std::to_string(side) + "x" +
                                std::to_string(side) + " pixels, the image is " +
                                std::to_string(image.info.width) + "x" +
                                std::to_string(image.info.height));
@@ -186,7 +187,8 @@ bool icon_file_names(const std::string &type, const std::string &param, bool tak
 // (`samples_of` turns it into samples) into a temporary CT file.  Returns
 // the path, or "" after an error message.
 template <typename Convert>
-std::string icon_ct_file(const std::string &name, int32_t side, TemporaryFiles &temporaries, Convert samples_of) {
+std::string icon_ct_file(const std::string &name, int32_t side, const char *what, TemporaryFiles &temporaries,
+                         Convert samples_of) {
   const std::string path = resolve_input_path(name);
   std::error_code code;
   if (!std::filesystem::is_regular_file(path, code)) {
@@ -202,7 +204,7 @@ std::string icon_ct_file(const std::string &name, int32_t side, TemporaryFiles &
     return path;
   }
   DecodedImage image;
-  if (!decode_icon_image(name, path, side, image)) return "";
+  if (!decode_icon_image(name, path, side, image, what)) return "";
   const std::optional<std::vector<uint8_t>> samples = samples_of(image);
   if (!samples) return "";  // nothing to convert: no file wanted
   const std::string ct_path = write_temporary_ct(name, *samples, side);
@@ -220,14 +222,14 @@ int32_t build_icon(MacBinChannel *channel, const char *param, int32_t bits_per_p
   TemporaryFiles temporaries;
   // The icon's own alpha channel gives its mask when no mask image is named.
   std::optional<std::vector<uint8_t>> alpha_mask;
-  const std::string icon_path = icon_ct_file(names[0], side, temporaries, [&](const DecodedImage &image) {
+  const std::string icon_path = icon_ct_file(names[0], side, "icon", temporaries, [&](const DecodedImage &image) {
     if (takes_mask && names.size() == 1) alpha_mask = mask_from_alpha(image);
     return std::optional<std::vector<uint8_t>>(convert_to_ct_samples(image, palette));
   });
   if (icon_path.empty()) return 0;
   std::string mask_path;
   if (names.size() == 2) {
-    mask_path = icon_ct_file(names[1], side, temporaries, [](const DecodedImage &image) {
+    mask_path = icon_ct_file(names[1], side, "mask", temporaries, [](const DecodedImage &image) {
       return std::optional<std::vector<uint8_t>>(mask_from_image(image));
     });
     if (mask_path.empty()) return 0;
@@ -395,7 +397,10 @@ std::string quoted_line(const std::string &text) {
   if (text.size() <= kLongestQuote) return " (in '" + text + "')";
   size_t cut = kShortenedQuote;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
-  return " (in '" + text.substr(0, cut) + "...', " + std::to_string(text.size()) + " characters)";
+  size_t characters = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  return " (in '" + text.substr(0, cut) + "...', " + std::to_string(characters) + " characters)";
 }
 
 void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
