@@ -212,6 +212,8 @@ std::string icon_ct_file(const std::string &name, int32_t side, const char *what
   return ct_path;
 }
 
+// `builder` makes the colour icons; null for ICN# and ics#, whose icon and
+// mask CT_to_ICN_masked builds.
 int32_t build_icon(MacBinChannel *channel, const char *param, int32_t bits_per_pixel,
                    IconBuilder builder, CtPalette palette) {
   const std::string type = resource_type_of(channel);
@@ -239,8 +241,10 @@ int32_t build_icon(MacBinChannel *channel, const char *param, int32_t bits_per_p
     temporaries.add(mask_path);
   }
   const int32_t start = MacBin_GetPtrPos();
-  const int32_t result = builder(channel, icon_path.c_str());  // MASK-PENDING
-  (void)mask_path;
+  // ICN# and ics#: the mask from the second image (non-zero inside); with
+  // no mask image the builder gives the fully set mask.
+  const int32_t result = builder != nullptr ? builder(channel, icon_path.c_str())
+                                            : CT_to_ICN_masked(channel, icon_path.c_str(), mask_path.c_str());
   const int32_t written = MacBin_GetPtrPos() - start;
   const int32_t image_bytes = side * side * bits_per_pixel / 8;
   const int32_t expected = takes_mask ? 2 * image_bytes : image_bytes;
@@ -257,7 +261,7 @@ int32_t build_icon4(MacBinChannel *channel, const char *param) {
   return run_handler([&] { return build_icon(channel, param, 4, CT_to_icon4, CtPalette::kMac16); });
 }
 int32_t build_icon1(MacBinChannel *channel, const char *param) {
-  return run_handler([&] { return build_icon(channel, param, 1, CT_to_ICN, CtPalette::kMono); });
+  return run_handler([&] { return build_icon(channel, param, 1, nullptr, CtPalette::kMono); });
 }
 
 // "****": the parameter names a file whose bytes become the resource.
