@@ -53,9 +53,15 @@ name with blanks, "" for none):
   BNDL OWNER-TEXT                         text of the owner resource
   icl8 128 "" icon32.png                  icons from PNG, netpbm or CT files:
                                           icl8 ics8 icl4 ics4 ICN# ics#
+  ICN# 128 "" icon32.png mask32.png       ICN#/ics# mask: the image's alpha
+                                          (below one half is outside), or a
+                                          mask image (opaque or dark inside)
   PICT 128 Preview preview.png 72 mask.png  picture at 72 pixels per inch,
                                           with an optional mask image
+  STR 128 Greeting ~Hello                 ~TEXT: the text as a Pascal string
   TEXT 128 "Read Me" readme.txt           any other type: the file's bytes
+Lines are UTF-8; names, vers, owner and ~ texts are stored in MacRoman
+(other characters are refused).  A refused line is quoted in its message.
 Relative file names in a script are taken from the script's directory.
 
 Exit status: 0 when the file was written, 1 when any error was reported
