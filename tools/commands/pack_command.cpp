@@ -425,6 +425,9 @@ class Packer {
   // lacks; false after an error message.
   bool ready_to_close() {
     ReportContext context("");
+    // A refusal explained for the last line says nothing about what the
+    // close adds; a full resource data area does.
+    set_refusal_explained(data_full_reported_);
     if (!fits_resource_data()) return false;
     const int64_t end = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
     if (end > room_for_resources()) {
