@@ -218,14 +218,14 @@ TEST(CliPack, RefusedInputsKeepTheOlderOutput) {
       {"TEXT 40000 x a.txt", "resource ID '40000'"},
       {"TOOLONG 1 x a.txt", "resource type 'TOOLONG' must be 1 to 4 characters"},
       {"TEXT 1 " + std::string(128, 'n') + " a.txt", "resource name longer than 127"},
-      {"TEXT 1 x", "TEXT needs a file whose contents become the resource"},
+      {"TEXT 1 x", "missing parameter: after its name, TEXT wants a file whose contents become the resource"},
       {"TEXT 1 x missing.txt", "missing.txt: no such file"},
       {"TEXT 1 x empty.txt", "empty.txt: the file is empty"},
       {"VARN 0 x a.txt", "VARN 0 is the owner resource"},
       {"BNDL owner text with blanks", "BNDL takes one word"},
       {"BNDL " + std::string(100, 'o'), "the owner text must be at most 99"},
-      {"TEXT 1", "Syntax error in line ?"},
-      {"JUNK", "ERROR in line ?"},
+      {"TEXT 1", "missing name: a resource line is 'TYPE ID NAME PARAMETERS'"},
+      {"JUNK", "not a resource line"},
       {"TEXT 1 " + std::string(520, 'x'), "line longer than 511 characters"},
       {"PICT 1 p a.txt", "PICT wants 'IMAGE RESOLUTION [MASK]'"},
       {"PICT 1 p a.txt 0", "PICT resolution '0' must be a whole number"},
@@ -246,7 +246,7 @@ TEST(CliPack, RefusedInputsKeepTheOlderOutput) {
   for (const auto &[line, message] : bad_lines)
     cases.emplace_back(lines_option({"TEXT 100 ok a.txt", line}), "-e #2: error: " + message);
   cases.insert(cases.end(),
-               {{"bad.rsrc", "bad.rsrc:3: error: ERROR in line ?"},
+               {{"bad.rsrc", "bad.rsrc:3: error: not a resource line"},
                 {"twice.rsrc", "twice.rsrc:2: error: duplicate resource TEXT 1 (first at twice.rsrc:1)"},
                 {"missing.rsrc", "missing.rsrc: cannot read the script"},
                 {"--data nodata empty.rsrc", "nodata: no such data file"}});
@@ -257,7 +257,7 @@ TEST(CliPack, RefusedInputsKeepTheOlderOutput) {
   }
   // With no older file none appears; nor in a directory that is not there.
   fs::remove(dir.file("out.bin"));
-  expect_failure(pack(dir.path(), "-o out.bin -e JUNK"), 1, "-e #1: error: ERROR in line ?");
+  expect_failure(pack(dir.path(), "-o out.bin -e JUNK"), 1, "-e #1: error: not a resource line");
   expect_failure(pack(dir.path(), "-o nodir/out.bin empty.rsrc"), 1, "nodir/out.bin: cannot create");
   EXPECT_EQ(files_in(dir.path()), inputs);
 }

@@ -56,6 +56,25 @@ TEST(ToolMacText, TextsMacRomanCannotHold) {
   for (const char *utf8 : cases) EXPECT_FALSE(varnel_tool::utf8_to_mac_roman(text_of(hex(utf8)))) << utf8;
 }
 
+// The refusal names the first obstacle: the character with its code point,
+// or the byte that is not UTF-8 (positions from 1).
+TEST(ToolMacText, WhyATextCannotBeConverted) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"43 61 66 C3A9 20 E29C93 20 CEB2", "'\xE2\x9C\x93' (U+2713) is not a Macintosh (MacRoman) character"},
+      {"F0 9F 98 80", "'\xF0\x9F\x98\x80' (U+1F600) is not a Macintosh (MacRoman) character"},
+      {"41 42 E9 43", "byte 0xE9 at position 3 is not UTF-8"},
+      {"41 C0 AF", "byte 0xC0 at position 2 is not UTF-8"},
+  };
+  for (const auto &[utf8, why] : cases) {
+    std::string problem;
+    EXPECT_FALSE(varnel_tool::utf8_to_mac_roman(text_of(hex(utf8)), problem)) << utf8;
+    EXPECT_EQ(problem, why) << utf8;
+  }
+  std::string problem = "untouched";
+  EXPECT_EQ(varnel_tool::utf8_to_mac_roman(text_of(hex("52 C3A9 73")), problem), text_of(hex("52 8E 73")));
+  EXPECT_EQ(problem, "untouched");
+}
+
 TEST(ToolMacText, JsonQuoting) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain", "\"plain\""},

@@ -11,6 +11,7 @@
 #include "support/resample.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
+#include "write_handlers.hpp"
 
 namespace varnel_tool {
 namespace {
@@ -57,7 +58,7 @@ ImageJob *job_of(MacBinImage *image) {
 }
 
 void report_job_error(ImageJob &job, const std::string &text) {
-  if (!job.failed) Reporter::instance().error(job.name + ": " + text);
+  if (!job.failed) line_error(job.name + ": " + text);
   job.failed = true;
 }
 

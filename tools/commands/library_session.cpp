@@ -7,6 +7,7 @@
 
 #include "tool_context.hpp"
 #include "varnel.h"
+#include "write_handlers.hpp"
 
 namespace varnel_tool {
 namespace {
@@ -19,9 +20,11 @@ void report_message(const char *text, int32_t severity) {
   if (severity >= MACBIN_ERROR) {
     reporter.error(message);
   } else if (severity == MACBIN_WARNING) {
-    reporter.warning(message);
     // A resource the library could not insert is missing from the file.
-    if (message.find("not inserted") != std::string::npos) reporter.mark_failed();
+    // When the tool has already said why, the warning only repeats it.
+    const bool not_inserted = message.find("not inserted") != std::string::npos;
+    if (!not_inserted || !refusal_explained()) reporter.warning(message);
+    if (not_inserted) reporter.mark_failed();
   } else {
     reporter.notice(message);
   }

@@ -53,9 +53,15 @@ name with blanks, "" for none):
   BNDL OWNER-TEXT                         text of the owner resource
   icl8 128 "" icon32.png                  icons from PNG, netpbm or CT files:
                                           icl8 ics8 icl4 ics4 ICN# ics#
+  ICN# 128 "" icon32.png mask32.png       ICN#/ics# mask: the image's alpha
+                                          (below one half is outside), or a
+                                          mask image (opaque or dark inside)
   PICT 128 Preview preview.png 72 mask.png  picture at 72 pixels per inch,
                                           with an optional mask image
+  STR 128 Greeting ~Hello                 ~TEXT: the text as a Pascal string
   TEXT 128 "Read Me" readme.txt           any other type: the file's bytes
+Lines are UTF-8; names, vers, owner and ~ texts are stored in MacRoman
+(other characters are refused).  A refused line is quoted in its message.
 Relative file names in a script are taken from the script's directory.
 
 Exit status: 0 when the file was written, 1 when any error was reported
@@ -67,6 +73,9 @@ Exit status: 0 when the file was written, 1 when any error was reported
 // checks them before a line goes in so that a refusal names its cause and
 // its line, and so that no resource is cut or dropped without a word.
 constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
+// The library keeps a line's words, each with its NUL, and its parameter
+// text in a buffer of this size, and refuses a line that needs more.
+constexpr size_t kMaxLineWordBytes = 256;
 constexpr size_t kMaxTypes = MACBIN_MAX_TYPES;
 constexpr size_t kMaxResourcesPerType = MACBIN_MAX_RESOURCES_PER_TYPE;
 constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
@@ -232,29 +241,29 @@ bool parse_resource_id(const std::string &text, int32_t &id) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// "M.mb S R REGION/short/long": the fixed positions add_vers reads.
+// "M.mb S R REGION/short/long" (in MacRoman): the fixed positions add_vers
+// reads.
 bool check_vers_parameter(const std::string &param) {
-  Reporter &reporter = Reporter::instance();
   const char *kForm = "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
   if (param.size() < 10 || !is_digit(param[0]) || !is_digit(param[2]) || !is_digit(param[3]) ||
       !is_digit(param[7]) || !is_digit(param[9])) {
-    reporter.error(kForm);
+    line_error(kForm);
     return false;
   }
   if (std::string("DABF").find(param[5]) == std::string::npos) {
-    reporter.error(std::string("vers release stage '") + param[5] +
-                   "' must be D (development), A (alpha), B (beta) or F (final)");
+    line_error(std::string("vers release stage '") + mac_roman_to_utf8(param.substr(5, 1)) +
+               "' must be D (development), A (alpha), B (beta) or F (final)");
     return false;
   }
   const size_t first_slash = param.find('/', 10);
   const size_t second_slash = first_slash == std::string::npos ? first_slash : param.find('/', first_slash + 1);
   if (second_slash == std::string::npos) {
-    reporter.error(kForm);
+    line_error(kForm);
     return false;
   }
   const long region = std::strtol(param.c_str() + 9, nullptr, 10);
   if (region > 0xFFFF) {
-    reporter.error("vers region code " + std::to_string(region) + " does not fit in 16 bits");
+    line_error("vers region code " + std::to_string(region) + " does not fit in 16 bits");
     return false;
   }
   const size_t long_end = param.find('/', second_slash + 1);
@@ -262,23 +271,122 @@ bool check_vers_parameter(const std::string &param) {
   const size_t long_length =
       (long_end == std::string::npos ? param.size() : long_end) - second_slash - 1;
   if (short_length > 255 || long_length > 255) {
-    reporter.error("vers version texts must be at most 255 characters each");
+    line_error("vers version texts must be at most 255 Macintosh characters each (the short one has " +
+               std::to_string(short_length) + ", the long one " + std::to_string(long_length) + ")");
     return false;
   }
   return true;
 }
 
-// "TYPE ICON-ID": a four-character file type and the icon family's ID.
-bool check_fref_parameter(const std::string &param) {
-  int32_t icon_id = 0;
+// "TYPE ICON-ID" (in MacRoman): a four-character file type and the icon
+// family's ID.
+bool check_fref_parameter(const std::string &param, int32_t &icon_id) {
   std::string id_text = param.size() > 5 ? param.substr(5) : "";
   while (!id_text.empty() && (id_text.back() == ' ' || id_text.back() == '\t')) id_text.pop_back();
   if (param.size() < 6 || param[4] != ' ' || !parse_resource_id(id_text, icon_id)) {
-    Reporter::instance().error("FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), "
-                               "e.g. 'TEXT 128'");
+    line_error("FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'");
     return false;
   }
   return true;
+}
+
+// ---- Resource lines as the library splits them ---------------------------
+
+bool is_separator(char c) { return c == ' ' || c == '\t'; }
+
+// A line split into at most three words and the untouched rest, the
+// parameter text (empty when there is none).
+struct SplitLine {
+  int32_t count = 0;
+  std::array<std::string, 3> words;
+  std::string param;
+  bool has_param = false;
+};
+
+SplitLine split_line(const std::string &text) {
+  std::vector<char> buffer(text.size() + 1);
+  std::array<char *, 4> argv{};
+  SplitLine split;
+  split.count = MacBin_GetArguments(text.c_str(), buffer.data(), argv.data(), 3);
+  for (int32_t i = 0; i < split.count && i < 3; ++i) split.words[static_cast<size_t>(i)] = argv[static_cast<size_t>(i)];
+  if (argv[3] != nullptr) {
+    split.has_param = true;
+    split.param = argv[3];
+  }
+  return split;
+}
+
+// Where a double quote opens that the text never closes, among its first
+// `max_words` words (the rest of a line is taken as it stands, quotes and
+// all); npos when every quote closes.  Follows the library's splitter: \"
+// is a literal quote, blanks and tabs separate words outside quotes.
+size_t unclosed_quote(const std::string &text, int max_words) {
+  bool quoted = false;
+  bool wrote = false;  // the splitter skips separators before the first character
+  size_t opened = std::string::npos;
+  int words = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
+      ++i;
+      wrote = true;
+    } else if (c == '"') {
+      quoted = !quoted;
+      opened = i;
+    } else if (quoted || !is_separator(c)) {
+      wrote = true;
+    } else if (wrote) {
+      while (i + 1 < text.size() && is_separator(text[i + 1])) ++i;
+      if (i + 1 < text.size() && ++words >= max_words) return std::string::npos;
+    }
+  }
+  return quoted ? opened : std::string::npos;
+}
+
+// A word written so that the splitter gives it back unchanged: bare when
+// it can be, else quoted, with \" for a quote.  Backslashes at the end stay
+// outside the quotes (inside, the last one would escape the closing quote).
+std::string line_word(const std::string &word) {
+  if (word.empty()) return "\"\"";
+  if (word.find_first_of(" \t\"") == std::string::npos) return word;
+  const size_t body_end = word.find_last_not_of('\\') + 1;
+  std::string out = "\"";
+  for (size_t i = 0; i < body_end; ++i) out += word[i] == '"' ? std::string("\\\"") : std::string(1, word[i]);
+  return out + "\"" + word.substr(body_end);
+}
+
+// What a resource of this type takes after its name, for "missing
+// parameter" messages.
+std::string parameter_wanted(const std::string &type) {
+  if (type == "vers") return "'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
+  if (type == "FREF") return "'TYPE ICON-ID', e.g. 'TEXT 128'";
+  if (type == "PICT") return "'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72'";
+  if (type == "ICN#" || type == "ics#") return "an image file (PNG, netpbm or CT) and an optional mask image";
+  if (type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4")
+    return "an image file (PNG, netpbm or CT)";
+  return "a file whose contents become the resource (or ~TEXT for a Pascal string)";
+}
+
+bool is_icon_type(const std::string &type) {
+  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" ||
+         type == "ics4";
+}
+
+// A text of the line in MacRoman, or nothing after an error naming `what`
+// and the character MacRoman lacks.
+std::optional<std::string> mac_text_of(const std::string &what, const std::string &text) {
+  std::string problem;
+  std::optional<std::string> mac = utf8_to_mac_roman(text, problem);
+  if (!mac) line_error(what + " '" + text + "': " + problem);
+  return mac;
+}
+
+// The character (not byte) position of `at` in a UTF-8 text, from 1.
+size_t character_number(const std::string &text, size_t at) {
+  size_t number = 1;
+  for (size_t i = 0; i < at && i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++number;
+  return number;
 }
 
 class Packer {
@@ -293,96 +401,224 @@ class Packer {
     if (first == std::string::npos) return;  // blank
     text.erase(0, first);
     if (text[0] == ';') return;  // comment
+    CurrentLine current(text);
     if (text.size() > kMaxLineLength) {
-      Reporter::instance().error("line longer than " + std::to_string(kMaxLineLength) + " characters");
+      line_error("line longer than " + std::to_string(kMaxLineLength) + " characters");
       return;
     }
     if (text.find('\0') != std::string::npos) {
-      Reporter::instance().error("line holds a NUL character");
+      line_error("line holds a NUL character");
       return;
     }
     if (!fits_resource_data()) return;
     set_image_directory(line.directory);
-    if (!check_line(text)) return;
-    MacBin_AddResource(channel_, text.c_str());
+    Checked checked;
+    if (!check_line(text, line.origin, checked)) return;
+    set_refusal_explained(false);
+    const int64_t start = MacBin_GetPtrPos();
+    MacBin_AddResource(channel_, checked.library_line.c_str());
+    if (!checked.type.empty()) check_resource_end(checked, start);
   }
 
-  // The owner resource and the bundle still need an addressable offset.
+  // Checks what the close adds (the owner resource and the bundle still
+  // need addressable offsets) and warns about bundle icons that the file
+  // lacks; false after an error message.
   bool ready_to_close() {
     ReportContext context("");
-    return fits_resource_data();
+    // A refusal explained for the last line says nothing about what the
+    // close adds; a full resource data area does.
+    set_refusal_explained(data_full_reported_);
+    if (!fits_resource_data()) return false;
+    const int64_t end = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
+    if (end > room_for_resources()) {
+      Reporter::instance().error("the owner resource and the bundle would start past the " +
+                                 std::to_string(kMaxResourceDataBytes) +
+                                 " bytes of resource data a MacBinary map can address");
+      set_refusal_explained(true);
+      return false;
+    }
+    if (!Reporter::instance().failed()) warn_about_bundle_icons();
+    return true;
   }
 
  private:
-  bool check_line(const std::string &text) {
-    Reporter &reporter = Reporter::instance();
-    std::vector<char> buffer(text.size() + 1);
-    std::array<char *, 4> words{};
-    const int32_t count = MacBin_GetArguments(text.c_str(), buffer.data(), words.data(), 3);
-    const std::string first = count >= 1 && words[0] != nullptr ? words[0] : "";
-    if (count == 2 && first == "BNDL") {
-      if (std::strlen(words[1]) > kMaxOwnerTextLength) {
-        reporter.error("the owner text must be at most " + std::to_string(kMaxOwnerTextLength) + " characters");
-        return false;
-      }
-      return true;
+  // A line that passed the checks: what goes to the library, and the
+  // resource it makes (type empty for a BNDL owner-text line).
+  struct Checked {
+    std::string library_line;
+    std::string type;       // MacRoman, padded to four characters
+    std::string type_word;  // as written
+    int32_t id = 0;
+  };
+
+  // An FREF line, for the bundle's icon check at the close.
+  struct FileReference {
+    int32_t id = 0;
+    int32_t icon_id = 0;
+    std::string file_type;
+    std::string origin;
+    std::string text;
+  };
+
+  // Makes the line current for line_error while it is handled.
+  class CurrentLine {
+   public:
+    explicit CurrentLine(const std::string &text) { set_current_line(text); }
+    ~CurrentLine() { set_current_line(""); }
+    CurrentLine(const CurrentLine &) = delete;
+    CurrentLine &operator=(const CurrentLine &) = delete;
+  };
+
+  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
+    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
+      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
+                 " has no closing '\"', so the rest of the line would become one word");
+      return false;
     }
+    const SplitLine split = split_line(text);
+    const std::string &first = split.words[0];
+    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
     if (first == "BNDL" || first == "Bndl") {
-      reporter.error("BNDL takes one word, the owner text: quote it when it has blanks "
-                     "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
+      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
+                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
       return false;
     }
-    if (count != 3) return true;  // the library reports the malformed line itself
-    const std::string type_word = first;
-    const std::string id_word = words[1];
-    const std::string name = words[2];
-    const std::string param = words[3] != nullptr ? words[3] : "";
-    if (type_word.empty() || type_word.size() > 4) {
-      reporter.error("resource type '" + type_word + "' must be 1 to 4 characters");
+    if (split.count < 3) {
+      line_error(split.count == 1 ? "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"
+                                  : "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)");
       return false;
     }
-    std::string type = type_word;
+    const std::string &type_word = first;
+    const std::string &id_word = split.words[1];
+    const std::optional<std::string> type_mac = mac_text_of("resource type", type_word);
+    if (!type_mac) return false;
+    if (type_mac->empty() || type_mac->size() > 4) {
+      line_error("resource type '" + type_word + "' must be 1 to 4 characters");
+      return false;
+    }
+    std::string type = *type_mac;
     type.resize(4, ' ');
     int32_t id = 0;
     if (!parse_resource_id(id_word, id)) {
-      reporter.error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
+      line_error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
       return false;
     }
-    if (name.size() > kMaxResourceNameLength) {
-      reporter.error("resource name longer than " + std::to_string(kMaxResourceNameLength) + " characters");
+    const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
+    if (!name) return false;
+    if (name->size() > kMaxResourceNameLength) {
+      line_error("resource name longer than " + std::to_string(kMaxResourceNameLength) +
+                 " Macintosh characters (" + std::to_string(name->size()) + ")");
       return false;
     }
     if (type == options_.creator && id == 0) {
-      reporter.error(type_word + " 0 is the owner resource, which the file gets on its own; "
-                     "'BNDL TEXT' sets its text");
+      line_error(type_word + " 0 is the owner resource, which the file gets on its own; "
+                 "'BNDL TEXT' sets its text");
       return false;
     }
-    if (type == "vers" && !check_vers_parameter(param)) return false;
-    if (type == "FREF" && !check_fref_parameter(param)) return false;
+    std::string param;
+    int32_t icon_id = 0;
+    if (!check_parameter(type_word, type, split.param, param, icon_id)) return false;
     auto &ids = resources_[type];
     if (const auto seen = ids.find(id); seen != ids.end()) {
-      reporter.error("duplicate resource " + type_word + " " + std::to_string(id) + " (first at " +
-                     seen->second + ")");
+      line_error("duplicate resource " + type_word + " " + std::to_string(id) + " (first at " + seen->second + ")");
       return false;
     }
     const bool bundle = has_fref_ || type == "FREF";
     if (count_types(type, bundle) > kMaxTypes) {
-      reporter.error("more than " + std::to_string(kMaxTypes) + " resource types in one file");
+      line_error("more than " + std::to_string(kMaxTypes) + " resource types in one file");
       return false;
     }
     const size_t owner_share = type == options_.creator ? 1 : 0;
     if (ids.size() + 1 + owner_share > kMaxResourcesPerType) {
-      reporter.error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word);
+      line_error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word);
       return false;
     }
-    const size_t name_bytes = name.empty() ? 0 : 1 + name.size();
+    const size_t name_bytes = name->empty() ? 0 : 1 + name->size();
     if (name_list_bytes_ + name_bytes + kOwnerNameBytes + (bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
-      reporter.error("the resource names exceed the map's 64 KiB name list");
+      line_error("the resource names exceed the map's 64 KiB name list");
       return false;
     }
-    ids.emplace(id, Reporter::instance().context());
+    checked.library_line = line_word(*type_mac) + " " + id_word + " " + line_word(*name) + " " + param;
+    // The library holds the words, their NULs and the parameter text (for
+    // an FREF also "/" and the ID it appends) in a buffer of its own.
+    const size_t word_bytes = type_mac->size() + 1 + id_word.size() + 1 + name->size() + 1 + param.size() + 1 +
+                              (type == "FREF" ? 1 + id_word.size() : 0);
+    if (word_bytes > kMaxLineWordBytes) {
+      line_error("line too long: the library holds at most " + std::to_string(kMaxLineWordBytes) +
+                 " bytes of a line's words and parameters (one more for each), this line needs " +
+                 std::to_string(word_bytes) + "; shorten the name or the file names");
+      return false;
+    }
+    const SplitLine again = split_line(checked.library_line);
+    if (again.count != 3 || again.words[0] != *type_mac || again.words[1] != id_word || again.words[2] != *name ||
+        again.param != param) {
+      line_error("this line cannot be handed over unchanged; quote its words differently");
+      return false;
+    }
+    ids.emplace(id, origin);
     name_list_bytes_ += name_bytes;
     has_fref_ = bundle;
+    if (type == "FREF" && param[0] != '~')
+      file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
+    checked.type = type;
+    checked.type_word = type_word;
+    checked.id = id;
+    return true;
+  }
+
+  // The parameter text: in MacRoman where it is text the file stores (vers
+  // texts, "~" Pascal strings, the FREF file type), as written where it
+  // names files.  False after an error message.
+  bool check_parameter(const std::string &type_word, const std::string &type, const std::string &given,
+                       std::string &param, int32_t &icon_id) {
+    if (given.empty()) {
+      line_error("missing parameter: after its name, " + type_word + " wants " + parameter_wanted(type));
+      return false;
+    }
+    if (given[0] == '~') {
+      // A literal Pascal string, whatever the type.
+      if (type == "FREF") {
+        line_error("FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF");
+        return false;
+      }
+      const std::optional<std::string> literal = mac_text_of("text", given.substr(1));
+      if (!literal) return false;
+      if (literal->size() > 255) {
+        line_error("a ~ text is a Pascal string of at most 255 Macintosh characters, this one has " +
+                   std::to_string(literal->size()));
+        return false;
+      }
+      param = "~" + *literal;
+      return true;
+    }
+    if (type == "vers" || type == "FREF") {
+      const std::optional<std::string> mac = mac_text_of(type == "vers" ? "vers text" : "FREF file type", given);
+      if (!mac) return false;
+      param = *mac;
+      return type == "vers" ? check_vers_parameter(param) : check_fref_parameter(param, icon_id);
+    }
+    // File names, split again by the picture and icon handlers.
+    const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
+    if (file_words > 0) {
+      if (const size_t quote = unclosed_quote(given, file_words); quote != std::string::npos) {
+        line_error("unclosed quote in the parameters: the '\"' at character " + std::to_string(character_number(given, quote)) +
+                   " of '" + given + "' has no closing '\"'");
+        return false;
+      }
+    }
+    param = given;
+    return true;
+  }
+
+  bool check_owner_text(const std::string &owner, Checked &checked) {
+    const std::optional<std::string> text = mac_text_of("owner text", owner);
+    if (!text) return false;
+    if (text->size() > kMaxOwnerTextLength) {
+      line_error("the owner text must be at most " + std::to_string(kMaxOwnerTextLength) +
+                 " Macintosh characters (this one has " + std::to_string(text->size()) + ")");
+      return false;
+    }
+    checked.library_line = "BNDL " + line_word(*text);
     return true;
   }
 
@@ -396,6 +632,70 @@ class Packer {
     return types.size();
   }
 
+  // Where the caller's resources must end: the owner resource starts there,
+  // and the bundle after it must start within reach too.
+  int64_t room_for_resources() const {
+    constexpr int64_t kLengthWordBytes = 4;
+    const size_t owner_text_bytes = strnlen(channel_->owner_text, sizeof channel_->owner_text);
+    const auto owner_bytes = static_cast<int64_t>(kLengthWordBytes + 1 + owner_text_bytes);
+    return kMaxResourceDataBytes - (has_fref_ ? owner_bytes : 0);
+  }
+
+  // A resource that ends past what the map can address leaves no room for
+  // the owner resource: it is the one to name, with the limit (and, for a
+  // picture, the way to make it smaller).
+  void check_resource_end(const Checked &checked, int64_t start) {
+    if (data_full_reported_) return;
+    const int64_t end = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
+    if (end <= room_for_resources()) return;
+    constexpr int64_t kLengthWordBytes = 4;
+    const int64_t size = int64_t{MacBin_GetPtrPos()} - start - kLengthWordBytes;
+    std::string text = checked.type_word + " " + std::to_string(checked.id) + " takes " + std::to_string(size) +
+                       " bytes, which brings the resource data to " + std::to_string(end) +
+                       " bytes; a MacBinary resource map addresses at most " +
+                       std::to_string(kMaxResourceDataBytes);
+    if (checked.type == "PICT")
+      text += ": a lower resolution (the number after the image file) makes the picture smaller";
+    line_error(text);
+    data_full_reported_ = true;
+    set_refusal_explained(true);  // the owner resource cannot follow; no need to say so again
+  }
+
+  // The bundle lists, for each FREF, the ICN# with the FREF's icon ID; the
+  // Finder shows files of that type with that icon family.
+  void warn_about_bundle_icons() {
+    if (file_references_.empty()) return;
+    const auto has = [this](const char *type, int32_t id) {
+      const auto found = resources_.find(type);
+      return found != resources_.end() && found->second.count(id) != 0;
+    };
+    constexpr std::array<const char *, 6> kFamily = {"ICN#", "icl8", "icl4", "ics#", "ics8", "ics4"};
+    std::set<int32_t> named;
+    for (const FileReference &reference : file_references_) {
+      named.insert(reference.icon_id);
+      if (has("ICN#", reference.icon_id)) continue;
+      std::string members;
+      for (const char *type : kFamily)
+        if (has(type, reference.icon_id)) members += std::string(members.empty() ? "" : ", ") + type;
+      ReportContext context(reference.origin);
+      Reporter::instance().warning(
+          "FREF " + std::to_string(reference.id) + " gives '" + reference.file_type + "' files the icon family " +
+          std::to_string(reference.icon_id) + ", but the file has no ICN# " + std::to_string(reference.icon_id) +
+          (members.empty() ? "" : " (only " + members + ")") +
+          ": the bundle lists ICN# resources, and the Finder shows a generic icon" + quoted_line(reference.text));
+    }
+    std::map<int32_t, std::string> unnamed;  // icon ID -> its types
+    for (const char *type : kFamily) {
+      const auto found = resources_.find(type);
+      if (found == resources_.end()) continue;
+      for (const auto &[id, origin] : found->second)
+        if (named.count(id) == 0) unnamed[id] += std::string(unnamed[id].empty() ? "" : ", ") + type;
+    }
+    for (const auto &[id, types] : unnamed)
+      Reporter::instance().warning("icon family " + std::to_string(id) + " (" + types +
+                                   ") is not in the bundle: no FREF line names icon ID " + std::to_string(id));
+  }
+
   // The next resource's data offset must fit the map's 24 bits.  Offsets
   // count from the start of the resource data, which is where the output
   // stands once the data fork is complete.
@@ -404,12 +704,13 @@ class Packer {
       MacBin_CompleteDataFork(channel_);  // what the next line or the close would do
       resource_data_start_ = MacBin_GetPtrPos();
     }
+    if (data_full_reported_) return false;  // said once, for the line that filled it
     const int64_t offset = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
     if (offset > kMaxResourceDataBytes) {
-      if (!data_full_reported_)
-        Reporter::instance().error("the resources exceed the " + std::to_string(kMaxResourceDataBytes) +
-                                   " bytes of resource data a MacBinary map can address");
+      line_error("the resources exceed the " + std::to_string(kMaxResourceDataBytes) +
+                   " bytes of resource data a MacBinary map can address");
       data_full_reported_ = true;
+      set_refusal_explained(true);
       return false;
     }
     return true;
@@ -418,6 +719,7 @@ class Packer {
   const PackOptions &options_;
   MacBinChannel *channel_;
   std::map<std::string, std::map<int32_t, std::string>> resources_;  // type -> ID -> origin
+  std::vector<FileReference> file_references_;                       // in the bundle's order
   size_t name_list_bytes_ = 0;
   bool has_fref_ = false;
   int64_t resource_data_start_ = -1;  // set once the data fork is complete

@@ -21,4 +21,20 @@ bool register_write_handlers();
 // Temporary CT files made from icon images go to this directory.
 void set_conversion_directory(const std::string &directory);
 
+// Whether the tool has already said why the resource being inserted (or
+// the file as a whole) cannot be written: a handler printed an error, or
+// the caller set it.  The library's own "not inserted" warning that follows
+// such a refusal adds nothing and is left out.  The caller clears it before
+// each resource line.
+void set_refusal_explained(bool explained);
+bool refusal_explained();
+
+// The resource line being handled ("" between lines).  Each error about it
+// ends with the line quoted, so that a refusal shows what it refuses.
+void set_current_line(const std::string &text);
+void line_error(const std::string &text);
+void line_warning(const std::string &text);
+// " (in 'LINE')" for a line, shortened when it is long; "" for none.
+std::string quoted_line(const std::string &text);
+
 }  // namespace varnel_tool

@@ -53,4 +53,43 @@ std::vector<uint8_t> convert_to_ct_samples(const DecodedImage &image, CtPalette 
   return samples;
 }
 
+namespace {
+
+constexpr uint8_t kInside = 255;
+constexpr uint8_t kOutside = 0;
+constexpr uint32_t kHalf = 128;  // one half of 255 (127.5), rounded up
+
+bool has_alpha_channel(const DecodedImage &image) { return image.info.channels == 2 || image.info.channels == 4; }
+
+size_t pixel_count(const DecodedImage &image) {
+  return static_cast<size_t>(image.info.width) * static_cast<size_t>(image.info.height);
+}
+
+std::vector<uint8_t> mask_of_alpha_channel(const DecodedImage &image) {
+  const auto channels = static_cast<size_t>(image.info.channels);
+  std::vector<uint8_t> samples(pixel_count(image));
+  for (size_t i = 0; i < samples.size(); ++i)
+    samples[i] = image.samples[i * channels + channels - 1] >= kHalf ? kInside : kOutside;
+  return samples;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> mask_from_alpha(const DecodedImage &image) {
+  if (!has_alpha_channel(image)) return std::nullopt;
+  return mask_of_alpha_channel(image);
+}
+
+std::vector<uint8_t> mask_from_image(const DecodedImage &image) {
+  if (has_alpha_channel(image)) return mask_of_alpha_channel(image);
+  const auto channels = static_cast<size_t>(image.info.channels);
+  std::vector<uint8_t> samples(pixel_count(image));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const uint8_t *pixel = &image.samples[i * channels];
+    const Rgb colour = channels >= 3 ? Rgb{pixel[0], pixel[1], pixel[2]} : Rgb{pixel[0], pixel[0], pixel[0]};
+    samples[i] = luminance_of(colour) < kHalf ? kInside : kOutside;
+  }
+  return samples;
+}
+
 }  // namespace varnel_tool

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace varnel_tool {
 namespace {
@@ -87,11 +88,23 @@ std::string mac_roman_to_utf8(std::string_view mac_text, bool replace_controls) 
 }
 
 std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text) {
+  std::string problem;
+  return utf8_to_mac_roman(utf8_text, problem);
+}
+
+std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::string &problem) {
   std::string out;
   size_t at = 0;
   while (at < utf8_text.size()) {
+    const size_t start = at;
     const std::optional<uint32_t> code_point = next_code_point(utf8_text, at);
-    if (!code_point) return std::nullopt;
+    if (!code_point) {
+      constexpr char kDigits[] = "0123456789ABCDEF";
+      const auto byte = static_cast<uint8_t>(utf8_text[start]);
+      problem = std::string("byte 0x") + kDigits[byte >> 4] + kDigits[byte & 0xF] + " at position " +
+                std::to_string(start + 1) + " is not UTF-8";
+      return std::nullopt;
+    }
     if (*code_point < 0x80) {
       out += static_cast<char>(*code_point);
       continue;
@@ -103,7 +116,13 @@ std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text) {
         found = true;
       }
     }
-    if (!found) return std::nullopt;
+    if (!found) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*code_point));
+      problem = "'" + std::string(utf8_text.substr(start, at - start)) + "' (" + code +
+                ") is not a Macintosh (MacRoman) character";
+      return std::nullopt;
+    }
   }
   return out;
 }

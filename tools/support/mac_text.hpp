@@ -16,6 +16,12 @@ std::string mac_roman_to_utf8(std::string_view mac_text, bool replace_controls =
 // character MacRoman lacks.
 std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text);
 
+// As utf8_to_mac_roman; when the text cannot be converted, `problem` names
+// the first obstacle: the character MacRoman lacks, with its code point
+// ("'✓' (U+2713) is not a Macintosh character"), or the byte that is
+// not UTF-8.
+std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::string &problem);
+
 // A JSON string literal (quotes included) of a UTF-8 text.
 std::string json_quote(std::string_view utf8_text);
 
