@@ -1,8 +1,12 @@
 #include "macbinary_input.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <utility>
@@ -19,14 +23,8 @@ struct TesselFileRelease {
   void operator()(TesselFile *file) const { fdbfree(file); }  // closes it too
 };
 
-// Writes `count` bytes to `out`; false after an error message.
-bool write_bytes(const uint8_t *bytes, size_t count, FILE *out) {
-  if (count > 0 && std::fwrite(bytes, 1, count, out) != count) {
-    Reporter::instance().error("write error");
-    return false;
-  }
-  return true;
-}
+// The smallest MacBinary file: its header.
+constexpr int64_t kHeaderBytes = 128;
 
 }  // namespace
 
@@ -42,21 +40,50 @@ MacBinaryInput::~MacBinaryInput() {
 
 bool MacBinaryInput::open(const std::string &path) {
   Reporter &reporter = Reporter::instance();
-  path_ = path;
-  std::error_code code;
-  if (!std::filesystem::is_regular_file(path, code)) {
-    reporter.error(path + ": no such file");
+  argument_ = path;
+  const bool standard_input = path == "-";
+  path_ = standard_input ? "<stdin>" : path;
+  const int fd = standard_input ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reporter.error(path_ + ": cannot open: " + std::strerror(errno));
     return false;
   }
-  file_size_ = static_cast<int64_t>(std::filesystem::file_size(path, code));
-  if (code) {
-    reporter.error(path + ": no such file");
+  struct stat status {};
+  const bool stat_ok = fstat(fd, &status) == 0;
+  const int stat_errno = errno;
+  bool ok = true;
+  if (!stat_ok) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(stat_errno));
+    ok = false;
+  } else if (S_ISDIR(status.st_mode)) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(EISDIR));
+    ok = false;
+  } else if (S_ISREG(status.st_mode) && !standard_input) {
+    library_path_ = path;
+    file_size_ = status.st_size;
+  } else {
+    // Read once, then opened by name like any file.
+    copy_ = std::make_unique<InputCopy>();
+    std::string error;
+    ok = copy_->copy_from(fd, kMaxInputCopyBytes, error);
+    if (ok) {
+      library_path_ = copy_->path();
+      file_size_ = copy_->size();
+    } else {
+      reporter.error(path_ + ": " + error);
+    }
+  }
+  if (!standard_input) close(fd);
+  if (!ok) return false;
+  if (file_size_ < kHeaderBytes) {
+    reporter.error(path_ + ": not a MacBinary file (" + std::to_string(file_size_) +
+                   " bytes, shorter than the 128-byte header)");
     return false;
   }
   // The library says why a file it refuses is unusable (a fork or the map
   // outside the file, a map that contradicts itself); it cannot tell a
   // damaged MacBinary file from some other file, and neither can the tool.
-  channel_ = MacBin_OpenR(path.c_str());
+  channel_ = MacBin_OpenR(library_path_.c_str());
   if (channel_ == nullptr) {
     reporter.error(path + ": not a MacBinary file, or its resource fork cannot be read");
     return false;
@@ -149,36 +176,41 @@ const ResourceEntry *MacBinaryInput::find(const std::string &type, int32_t id) c
   return nullptr;
 }
 
-bool MacBinaryInput::copy_data_fork(FILE *out) const {
+bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
   std::vector<uint8_t> buffer(kCopyChunkBytes);
   for (int64_t offset = 0;;) {
+    errno = 0;
     const int32_t count = MacBin_ReadDataFork(channel_, offset, buffer.data(), kCopyChunkBytes);
     if (count < 0) {
-      Reporter::instance().error(path_ + ": read error");
+      Reporter::instance().error(path_ + ": read error in the data fork" +
+                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
       return false;
     }
     if (count == 0) return true;
-    if (!write_bytes(buffer.data(), static_cast<size_t>(count), out)) return false;
+    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(count)))) return false;
     offset += count;
   }
 }
 
 // The library hands out resources, not the fork they sit in: the fork is
 // copied as bytes of the file, where the library places it.
-bool MacBinaryInput::copy_resource_fork(FILE *out) const {
+bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
   int64_t left = std::min(rsrc_length_, file_size_ - rsrc_offset_);
   if (left <= 0) return true;
-  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", path_.c_str(), "", 0));
+  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", library_path_.c_str(), "", 0));
   std::vector<uint8_t> buffer(kCopyChunkBytes);
+  errno = 0;
   bool ok = file != nullptr && fputp(file.get(), rsrc_offset_) == rsrc_offset_;
   while (ok && left > 0) {
     const int64_t chunk = std::min<int64_t>(left, kCopyChunkBytes);
     ok = fgetm(file.get(), buffer.data(), chunk) == 1;
     if (!ok) break;
-    if (!write_bytes(buffer.data(), static_cast<size_t>(chunk), out)) return false;
+    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(chunk)))) return false;
     left -= chunk;
   }
-  if (!ok) Reporter::instance().error(path_ + ": read error");
+  if (!ok)
+    Reporter::instance().error(path_ + ": read error in the resource fork" +
+                               (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
   return ok;
 }
 
