@@ -1,5 +1,6 @@
 #include "tool_context.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,14 +11,36 @@ namespace varnel_tool {
 
 namespace {
 FILE *results_stream = nullptr;
+int results_fd = -1;
 bool results_failure_reported = false;
+// Why the first write of results failed: the stream's buffer hides it by
+// the time a flush or ferror shows that something went wrong.
+int results_errno = 0;
 
 void report_results_failure(int error_number) {
   if (results_failure_reported) return;
   results_failure_reported = true;
-  Reporter::instance().error(std::string("standard output: write error: ") +
-                             std::strerror(error_number != 0 ? error_number : EIO));
+  const int reason = results_errno != 0 ? results_errno : error_number != 0 ? error_number : EIO;
+  Reporter::instance().error(std::string("standard output: write error: ") + std::strerror(reason));
 }
+
+// The results stream writes through here, so that the reason of a failed
+// write is kept.
+ssize_t write_results_bytes(void * /*cookie*/, const char *bytes, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t written = ::write(results_fd, bytes + done, count - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (results_errno == 0) results_errno = errno;
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    done += static_cast<size_t>(written);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int close_results(void * /*cookie*/) { return ::close(results_fd); }
 }  // namespace
 
 Reporter &Reporter::instance() {
@@ -60,9 +83,15 @@ void Reporter::notice(const std::string &text) {
 void route_library_output_to_stderr() {
   if (results_stream != nullptr) return;
   std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  if (saved >= 0) results_stream = fdopen(saved, "w");
+  results_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (results_fd >= 0) {
+    cookie_io_functions_t functions{};
+    functions.write = write_results_bytes;
+    functions.close = close_results;
+    results_stream = fopencookie(nullptr, "w", functions);
+  }
   if (results_stream == nullptr) {
+    if (results_fd >= 0) close(results_fd);
     results_stream = stdout;  // cannot split: results and texts share the stream
     return;
   }
