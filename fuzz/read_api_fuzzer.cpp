@@ -50,7 +50,7 @@ struct Input {
   const uint8_t *bytes;
   int64_t size;
 
-  // A header byte; a header shorter than 128 bytes reads as zero past the end.
+  // A header byte (a file that opens holds all 128; zero past the end).
   uint8_t header_byte(int64_t position) const { return position < size ? bytes[position] : 0; }
   uint32_t header_be32(int64_t position) const {
     return (uint32_t{header_byte(position)} << 24) | (uint32_t{header_byte(position + 1)} << 16) |
@@ -117,7 +117,19 @@ MacBinFileInfo check_file_info(MacBinChannel *channel, const Input &input) {
   for (const uint32_t word : info.reserved) REQUIRE(word == 0);
   REQUIRE(has_nul(info.name, sizeof info.name));
   REQUIRE(info.type[4] == '\0' && info.creator[4] == '\0');
-  REQUIRE(info.rsrc_state == (info.rsrc_length != 0 ? 1 : 0));
+  // Every file that opens holds its whole header and data fork.
+  REQUIRE(input.holds(0, kDataStart) && input.holds(kDataStart, info.data_length));
+  if (info.rsrc_length == 0) {
+    REQUIRE(info.rsrc_state == 0);
+  } else if (info.rsrc_state == 1) {
+    // A map is read only from a resource fork the file holds whole.
+    REQUIRE(input.holds(kDataStart + (int64_t{info.data_length} + 127) / 128 * 128,
+                        info.rsrc_length));
+  } else {
+    // A fork that was not read leaves no resources behind.
+    REQUIRE(info.rsrc_state == -1);
+    REQUIRE(channel->type_count == 0 && channel->types == nullptr && channel->names == nullptr);
+  }
 
   REQUIRE(info.data_length == input.header_be32(83));
   REQUIRE(info.rsrc_length == input.header_be32(87));
@@ -136,7 +148,8 @@ MacBinFileInfo check_file_info(MacBinChannel *channel, const Input &input) {
   }
   REQUIRE(info.name[name_length] == '\0');
   REQUIRE(static_cast<int64_t>(info.data_length) == channel->data_length);
-  REQUIRE(static_cast<int64_t>(info.rsrc_length) == channel->rsrc_length);
+  REQUIRE(std::min<int64_t>(info.rsrc_length, std::numeric_limits<int32_t>::max()) ==
+          channel->rsrc_length);
 
   // Refusals leave the record alone.
   MacBinFileInfo untouched;

@@ -7,6 +7,8 @@
 //   CT_to_ICN    eight pixels per byte, leftmost in bit 7, 1 = non-zero
 //                pixel; then a fully set mask: 32 bytes for a 16-pixel-wide
 //                image, 128 bytes for any other (ICN#, ics#)
+//   CT_to_ICN_masked  the same bits, then a mask of as many bytes made the
+//                same way from a second image of the same size
 //
 // The whole icon is collected before a byte of it is written: a read error
 // part-way must leave no truncated icon in the file.  With nothing written,
@@ -83,29 +85,28 @@ struct CtImageReleaser {
   ~CtImageReleaser() { close_CT(); }
 };
 
-int32_t build_icon(const char *path, const IconFormat &format) {
-  if (open_CT(path, format.limits) == 0) return 0;
-  const CtImageReleaser releaser;
-
+// Reads every row of the open image through `convert` into `out`; false
+// after calling `print_read_error` when a row cannot be read.
+template <typename PrintReadError>
+bool convert_rows(RowConverter convert, PrintReadError print_read_error,
+                  std::vector<uint8_t> &out) {
   const int32_t rows = CT_row_count();
   const size_t row_width = static_cast<size_t>(CT_row_width());  // 1 to kMaxRowWidth
   std::array<uint8_t, kMaxRowWidth> row_buffer{};
   const std::span<uint8_t> row(row_buffer.data(), row_width);
-  const size_t mask_bytes =
-      !format.has_mask ? 0
-                       : (CT_row_width() == kSmallIconWidth ? kSmallMaskBytes : kLargeMaskBytes);
-
-  std::vector<uint8_t> icon;
-  icon.reserve(static_cast<size_t>(rows) * row_width + mask_bytes);  // at most 255 x 255
+  out.reserve(out.size() + static_cast<size_t>(rows) * row_width);  // at most 255 x 255
   for (int32_t r = 0; r < rows; ++r) {
     if (!read_CT_row(row)) {
-      format.print_read_error();
-      return 0;
+      print_read_error();
+      return false;
     }
-    format.convert_row(row, icon);
+    convert(row, out);
   }
-  icon.insert(icon.end(), mask_bytes, 0xFF);
+  return true;
+}
 
+// Writes the collected icon as the resource's data.
+int32_t write_icon(const std::vector<uint8_t> &icon) {
   close_CT();
   // The output primitives take any errno as a failed write: leave none.
   errno = 0;
@@ -113,10 +114,49 @@ int32_t build_icon(const char *path, const IconFormat &format) {
   return MacBin_PutBuf(icon.data(), length, length) == 0 ? 1 : 0;
 }
 
-// No exception leaves a write handler: the host called it through C.
-int32_t build_icon_safely(const char *path, const IconFormat &format) noexcept {
+int32_t build_icon(const char *path, const IconFormat &format) {
+  if (open_CT(path, format.limits) == 0) return 0;
+  const CtImageReleaser releaser;
+  const size_t mask_bytes =
+      !format.has_mask ? 0
+                       : (CT_row_width() == kSmallIconWidth ? kSmallMaskBytes : kLargeMaskBytes);
+  std::vector<uint8_t> icon;
+  if (!convert_rows(format.convert_row, format.print_read_error, icon)) return 0;
+  icon.insert(icon.end(), mask_bytes, 0xFF);
+  return write_icon(icon);
+}
+
+// ICN#/ics# data with the mask from a second image: the icon's bits, then
+// the mask's bits, each as CT_to_ICN makes the icon's (a non-zero pixel
+// sets its bit), so that the mask covers exactly the image.
+int32_t build_masked_ICN(const char *path, const char *mask_path) {
+  if (open_CT(path, kIcnLimits) == 0) return 0;
+  const CtImageReleaser releaser;
+  const int32_t rows = CT_row_count();
+  const int32_t width = CT_row_width();
+  std::vector<uint8_t> icon;
+  if (!convert_rows(convert_row_to_ICN, print_ICN_read_error, icon)) return 0;
+
+  // One image is open at a time: the icon's goes before the mask's opens.
+  close_CT();
+  if (open_CT(mask_path, kIcnLimits) == 0) return 0;
+  if (CT_row_count() != rows || CT_row_width() != width) {
+    std::printf("ERROR     CT-mask %s has %d rows of %d pixels; the icon %s has %d rows of %d %c\n",
+                mask_path, CT_row_count(), CT_row_width(), path, rows, width, kBel);
+    return 0;
+  }
+  const auto print_mask_read_error = [mask_path] {
+    std::printf("ERROR     reading CT-mask data from %s %c\n", mask_path, kBel);
+  };
+  if (!convert_rows(convert_row_to_ICN, print_mask_read_error, icon)) return 0;
+  return write_icon(icon);
+}
+
+// No exception leaves a builder: the host called it through C.
+template <typename Build>
+int32_t build_safely(const char *path, Build build) noexcept {
   try {
-    return build_icon(path, format);
+    return build();
   } catch (const std::bad_alloc &) {
     std::printf("ERROR     allocating memory %c\n", kBel);
   } catch (...) {
@@ -124,6 +164,10 @@ int32_t build_icon_safely(const char *path, const IconFormat &format) noexcept {
   }
   close_CT();  // in case the failure came while the image was being opened
   return 0;
+}
+
+int32_t build_icon_safely(const char *path, const IconFormat &format) noexcept {
+  return build_safely(path, [&] { return build_icon(path, format); });
 }
 
 constexpr IconFormat kIcon8{kIcon8Limits, convert_row_to_icon8, print_icon8_read_error, false};
@@ -144,6 +188,12 @@ int32_t CT_to_icon4(MacBinChannel * /*channel*/, const char *path) {
 
 int32_t CT_to_ICN(MacBinChannel * /*channel*/, const char *path) {
   return build_icon_safely(path, kIcn);
+}
+
+int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *mask_path) {
+  if (mask_path == nullptr || mask_path[0] == '\0') return CT_to_ICN(channel, path);
+  if (path == nullptr) path = "";
+  return build_safely(path, [&] { return build_masked_ICN(path, mask_path); });
 }
 
 }  // extern "C"

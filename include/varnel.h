@@ -40,10 +40,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 1
+#define VARNEL_VERSION_MINOR 2
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.1.0"
-#define VARNEL_VERNUM 0x010100
+#define VARNEL_VERSION_STRING "1.2.0"
+#define VARNEL_VERNUM 0x010200
 
 #ifdef __cplusplus
 extern "C" {
@@ -307,7 +307,8 @@ typedef struct MacBinFileInfo {
   char name[64];         /* Macintosh file name (at most 63 characters), NUL-terminated */
   char type[5];          /* file type, 4 characters and a NUL */
   char creator[5];       /* creator, 4 characters and a NUL */
-  int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork */
+  int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork,
+                            -1 = the resource fork was not read (see MacBin_OpenR) */
   uint32_t reserved[8];  /* zero; room for later fields */
 } MacBinFileInfo;
 
@@ -481,17 +482,59 @@ int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t 
  * image-access methods 1-10, 15, 16.  Returns 1 = complete, 0 = not. */
 int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
 
-/* Icon builders from single-channel CT images; param = the CT file name. */
+/* Icon builders from single-channel CT images; param = the CT file name.
+ * Pixels are used as they stand (the image must have the icon's size):
+ * CT_to_icon8 one byte per pixel; CT_to_icon4 each pixel's high nibble, two
+ * per byte; CT_to_ICN one bit per pixel (1 = non-zero pixel, leftmost pixel
+ * in bit 7), rows top to bottom, then a fully set mask (32 bytes of 0xFF for
+ * a 16-pixel-wide image, 128 for any other).  Each writes nothing and
+ * returns 0 when the image cannot be used (the reason is printed on
+ * standard output), else writes the icon and returns 1. */
 int32_t CT_to_icon8(MacBinChannel *channel, const char *path);
 int32_t CT_to_icon4(MacBinChannel *channel, const char *path);
 int32_t CT_to_ICN(MacBinChannel *channel, const char *path);
+
+/* ICN# or ics# data whose mask comes from a second CT image: the icon's
+ * bits from the image at `path`, exactly as CT_to_ICN makes them, then the
+ * mask's bits, made the same way from the image at `mask_path`: a mask
+ * pixel that is non-zero is inside the mask (the icon is opaque there), a
+ * pixel of 0 is outside (transparent).  A host turning an alpha channel into
+ * the mask image writes 255 (or any non-zero value) where alpha is at least
+ * one half and 0 elsewhere, one byte per pixel, as tessel_write_ct does.
+ *   Both images are single-channel, 1 to 255 rows of 8 to 248 pixels, a
+ * multiple of 8; the mask image must have exactly the icon image's rows and
+ * width.  The data are rows x width / 8 bytes of icon, then as many of mask:
+ * 128 + 128 bytes for 32 x 32 (ICN#), 32 + 32 for 16 x 16 (ics#).
+ *   Returns 1 when the data were written; 0, with nothing written, when
+ * either image cannot be used or the sizes differ (the reason is printed on
+ * standard output, as CT_to_ICN prints its own).  A null or empty mask_path
+ * gives CT_to_ICN's data, with its fully set mask.  Not a write handler
+ * itself: a host's handler for ICN#/ics# calls it with the current channel
+ * (unused, as by CT_to_ICN) and the two file names. */
+int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *mask_path);
 
 /* ======================================================================
  * Reader (queries follow 1 = success, 0 = failure unless said otherwise)
  * ==================================================================== */
 
 /* Opens a MacBinary file and reads its header and resource map.  Returns the
- * read channel, or null after reporting why. */
+ * read channel, or null after reporting why (severity 3): the file cannot be
+ * opened or read, it is shorter than its 128-byte header, or shorter than
+ * 128 + the data fork length of its header (its data fork is cut).
+ *
+ * A damaged resource fork does not refuse the file: when the file ends
+ * before the resource fork does (128 + the data fork length rounded up to
+ * a multiple of 128, + the resource fork length), or the fork's header or
+ * map fails a check (a part outside the file or the map, counts the map
+ * cannot hold), the channel opens without resources, as one of a file
+ * without a resource fork: type_count 0, types null, no names, rdata_pos,
+ * map_pos, rdata_length and map_length 0; every query answers "none" and
+ * MacBin_ReadResourceData has no reference to accept.  The header and the
+ * data fork read as usual, and MacBinFileInfo.rsrc_state is -1.  One
+ * warning (severity 2) says what was not read and why, for example
+ * "Resource fork cut short: the file ends at 200, the resource fork at 640;
+ * no resources read".  rsrc_start and rsrc_length stay as the header gives
+ * them (rsrc_length at most 0x7FFFFFFF). */
 MacBinChannel *MacBin_OpenR(const char *path);
 
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
@@ -520,9 +563,10 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
 
 /* ---- Reading for hosts ------------------------------------------------------
  * These three work on every file MacBin_OpenR accepts, with or without a
- * resource fork.  None of them calls a read handler or reports through the
- * message method, and none moves the channel's `file` or changes its `cur_*`
- * fields, so they mix freely with the queries above.  Every offset and
+ * resource fork, and with one it did not read (rsrc_state -1).  None of
+ * them calls a read handler or reports through the message method, and none
+ * moves the channel's `file` or changes its `cur_*` fields, so they mix
+ * freely with the queries above.  Every offset and
  * length they use comes from the file and is checked against the fork and
  * the file before a byte is read.
  *

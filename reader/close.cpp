@@ -2,6 +2,7 @@
 // where it came from.  The file is only closed, never removed: a reader does
 // not own the file it reads.
 #include <cstddef>
+#include <utility>
 
 #include "frame/internal.hpp"
 #include "reader/internal.hpp"
@@ -16,6 +17,7 @@ void release_type_table(MacBinChannel *channel, ReaderIndex *index) {
   if (index != nullptr && index->ref_block != nullptr) {
     zfree(zone, index->ref_block, index->ref_count * sizeof(MacBinRefEntry));
     index->ref_block = nullptr;
+    index->ref_count = 0;
   }
   if (channel->types != nullptr) {
     zfree(zone, channel->types,
@@ -25,6 +27,16 @@ void release_type_table(MacBinChannel *channel, ReaderIndex *index) {
   channel->type_count = 0;
 }
 
+// The name nodes: the reader made them in one block (the list links them).
+void release_name_block(MacBinChannel *channel, ReaderIndex *index) {
+  if (index == nullptr || index->name_block == nullptr) return;
+  zfree(MacIOControl.zone, index->name_block, index->name_capacity * sizeof(MacBinNameNode));
+  index->name_block = nullptr;
+  index->name_capacity = 0;
+  index->node_count = 0;
+  channel->names = nullptr;
+}
+
 }  // namespace
 
 void close_read_channel(MacBinChannel *channel) {
@@ -32,13 +44,9 @@ void close_read_channel(MacBinChannel *channel) {
   ChannelExtension *extension = extension_of(channel);
   auto *index = static_cast<ReaderIndex *>(extension->state);
   release_type_table(channel, index);
+  release_name_block(channel, index);
 
   if (index != nullptr) {
-    // The reader made the name nodes in one block (the list links them).
-    if (index->name_block != nullptr) {
-      zfree(MacIOControl.zone, index->name_block, index->name_capacity * sizeof(MacBinNameNode));
-      channel->names = nullptr;
-    }
     destroy_reader_index(index);
     extension->state = nullptr;
   }
@@ -51,4 +59,24 @@ void close_read_channel(MacBinChannel *channel) {
   }
   release_names(channel);
   release_channel_record(channel);
+}
+
+void discard_resource_map(MacBinChannel *channel) {
+  if (channel == nullptr) return;
+  auto *index = static_cast<ReaderIndex *>(extension_of(channel)->state);
+  release_type_table(channel, index);
+  release_name_block(channel, index);
+  channel->rdata_pos = 0;
+  channel->map_pos = 0;
+  channel->rdata_length = 0;
+  channel->map_length = 0;
+  if (index != nullptr) {
+    // The lookup tables describe the map just given back: start them afresh,
+    // keeping what the header said.
+    ReaderIndex fresh;
+    fresh.file_length_bytes = index->file_length_bytes;
+    fresh.header = index->header;
+    fresh.rsrc_state = index->rsrc_state;
+    *index = std::move(fresh);
+  }
 }

@@ -38,7 +38,7 @@ int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info) {
   std::memcpy(facts.name, header.name, sizeof facts.name);
   std::memcpy(facts.type, header.type, sizeof facts.type);
   std::memcpy(facts.creator, header.creator, sizeof facts.creator);
-  facts.rsrc_state = state->map_read ? 1 : 0;
+  facts.rsrc_state = state->rsrc_state;
   *info = facts;
   return 1;
 }

@@ -118,7 +118,10 @@ struct ReaderIndex {
 
   // Kept for hosts (MacBin_GetFileInfo); the queries never look at it.
   varnel::format::MacBinaryFacts header{};
-  bool map_read = false;  // the file has a resource fork and its map was read
+  // MacBinFileInfo.rsrc_state: 1 = the resource map was read, 0 = no
+  // resource fork, -1 = a resource fork the file does not wholly hold or
+  // whose map failed a check (the channel then has no types).
+  int32_t rsrc_state = 0;
 };
 
 // The state of a read channel, or null for any other channel.

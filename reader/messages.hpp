@@ -3,11 +3,20 @@
 #pragma once
 
 
-// Texts reported through the message method (module "MacBin", severity 3).
+// Texts reported through the message method (module "MacBin").  Those that
+// refuse a file have severity 3.  A damaged resource fork does not refuse
+// it: the file opens without resources and the reason is a warning (2), the
+// text followed by kTextNoResourcesRead.
 inline constexpr const char *kTextNoFileName = "No filename specified";
-inline constexpr const char *kTextCannotOpen =
-    "Could not open output file";  // kept as callers know it
+// Followed by the system's reason in parentheses.
+inline constexpr const char *kTextCannotOpen = "Could not open input file";
 inline constexpr const char *kTextCannotRead = "Could not read input file";
+// Followed by "(N of 128 bytes)".
+inline constexpr const char *kTextHeaderCut = "File too short for a MacBinary header";
+// Followed by ": the file ends at N, the data fork at M" (the resource fork).
+inline constexpr const char *kTextDataForkCut = "Data fork cut short";
+inline constexpr const char *kTextRsrcForkCut = "Resource fork cut short";
+inline constexpr const char *kTextNoResourcesRead = "; no resources read";
 inline constexpr const char *kTextOutOfMemory = "Out Of Memory (reading resource map)";
 inline constexpr const char *kTextForkLengthOutOfRange =
     "Fork length in MacBinary header out of range";

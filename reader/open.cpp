@@ -5,9 +5,12 @@
 // read once into memory (never more bytes than the map declares and the file
 // holds) and parsed from there through CheckedBytes.  Counts are checked
 // against the bytes that must hold their items before anything is
-// allocated.  A map with any part outside itself is refused as a whole,
-// with one message: guessing which parts of a damaged map are still right
-// would hand the host resources that may not be what the file held.
+// allocated.  A map with any part outside itself is not used at all, with
+// one warning: guessing which parts of a damaged map are still right would
+// hand the host resources that may not be what the file held.  Such a file,
+// and one whose resource fork the file does not wholly hold, still opens,
+// without resources, so that its header and data fork can be read.  A file
+// too short for its header or its data fork is refused.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,9 +45,6 @@ constexpr size_t kTypeCountSize = sizeof(format::TypeCountField);
 constexpr size_t kTypeItemSize = sizeof(format::ResourceTypeItem);
 constexpr size_t kReferenceItemSize = sizeof(format::ResourceReferenceItem);
 constexpr int64_t kForkHeaderSize = sizeof(format::ResourceForkHeader);
-// A file must hold the header up to the fork lengths; the rest of a shorter
-// header reads as zero.
-constexpr int64_t kHeaderBytesNeeded = format::kMacBinaryLengthsEnd;
 constexpr int64_t kHeaderSize = format::kMacBinaryHeaderSize;
 
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
@@ -68,8 +69,8 @@ using ChannelHandle = std::unique_ptr<MacBinChannel, CloseReadChannel>;
 // else the text to report.
 const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel,
                                   format::MacBinaryFacts &facts) {
-  uint8_t header[format::kMacBinaryHeaderSize] = {};
-  if (!file.read_at(0, header, std::min(file.length(), kHeaderSize))) return kTextCannotRead;
+  uint8_t header[format::kMacBinaryHeaderSize];
+  if (!file.read_at(0, header, kHeaderSize)) return kTextCannotRead;
   facts = format::read_macbinary_header(header);
 
   MacBinFinderInfo &finder = channel.finder;
@@ -84,13 +85,14 @@ const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel,
       format::get_be16(header + offsetof(format::MacBinaryHeader, finder_flags_high)));
 
   const int64_t rsrc_start = format::macbinary_rsrc_start(facts.data_length);
-  if (rsrc_start > kMaxPosition || facts.rsrc_length > kMaxPosition) {
-    return kTextForkLengthOutOfRange;
-  }
+  if (rsrc_start > kMaxPosition) return kTextForkLengthOutOfRange;
   channel.data_length = static_cast<int32_t>(facts.data_length);
   channel.rsrc_offset = static_cast<int32_t>(rsrc_start - format::kMacBinaryBlockSize);
   channel.rsrc_start = static_cast<int32_t>(rsrc_start);
-  channel.rsrc_length = static_cast<int32_t>(facts.rsrc_length);
+  // A longer resource fork cannot lie inside a file of 32-bit positions: the
+  // open finds it cut.  The channel's field holds as much as it can; the
+  // header's value is in MacBinFileInfo.
+  channel.rsrc_length = static_cast<int32_t>(std::min(int64_t{facts.rsrc_length}, kMaxPosition));
   return nullptr;
 }
 
@@ -285,6 +287,19 @@ const char *read_resource_map(CheckedFile &file, MacBinChannel &channel, ReaderI
   return build_type_table(map, list, channel, index);
 }
 
+// "<what>: the file ends at N, the <fork> at M": where a fork that the file
+// does not wholly hold would end.
+std::string cut_fork_text(const char *what, int64_t file_end, const char *fork, int64_t fork_end) {
+  return std::string(what) + ": the file ends at " + std::to_string(file_end) + ", the " + fork +
+         " at " + std::to_string(fork_end);
+}
+
+// Failures the file cannot be blamed for: the open is refused.  Every other
+// failure of the map is damage, and leaves a channel without resources.
+bool is_read_or_memory_failure(const char *text) {
+  return text == kTextCannotRead || text == kTextOutOfMemory;
+}
+
 MacBinChannel *open_for_reading(const char *path) {
   if (path == nullptr || path[0] == '\0') {
     report(kTextNoFileName, MACBIN_ERROR);
@@ -293,15 +308,25 @@ MacBinChannel *open_for_reading(const char *path) {
   errno = 0;
   FileHandle file(fopenr("STREAM", path, "", 0));
   if (file == nullptr) {
-    report(kTextCannotOpen, MACBIN_ERROR);
+    const std::string text = std::string(kTextCannotOpen) + " (" +
+                             std::strerror(errno != 0 ? errno : ENOENT) + ")";
+    report(text.c_str(), MACBIN_ERROR);
+    return nullptr;
+  }
+  errno = 0;
+  const int64_t eof = fgeteof(file.get());
+  if (eof < 0) {
+    report(kTextCannotRead, MACBIN_ERROR);
     return nullptr;
   }
   // Channel positions are 32-bit: bytes beyond are treated as not there.
-  errno = 0;
-  const int64_t length = std::min(fgeteof(file.get()), kMaxPosition);
-  // Too short to hold the fork lengths: not a MacBinary file, and not worth
-  // a message either (callers probe files with this).
-  if (length < kHeaderBytesNeeded) return nullptr;
+  const int64_t length = std::min(eof, kMaxPosition);
+  if (length < kHeaderSize) {
+    const std::string text = std::string(kTextHeaderCut) + " (" + std::to_string(length) +
+                             " of " + std::to_string(kHeaderSize) + " bytes)";
+    report(text.c_str(), MACBIN_ERROR);
+    return nullptr;
+  }
 
   MacBinChannel *fresh = MacBin_NewChannel();  // reports when there is no room
   if (fresh == nullptr) return nullptr;
@@ -314,21 +339,46 @@ MacBinChannel *open_for_reading(const char *path) {
   index->file_length_bytes = length;
   CheckedFile checked(channel->file, length);
 
-  const char *failure = read_macbinary_header(checked, *channel, index->header);
-  if (failure == nullptr) {
-    if (channel->rsrc_length == 0) {
-      std::fputs("INFO : no resources in file\n", stdout);
-      channel->type_count = 0;
-      channel->types = nullptr;
-      return channel.release();
-    }
-    failure = read_resource_map(checked, *channel, *index);
-    index->map_read = failure == nullptr;
-  }
-  if (failure != nullptr) {
+  if (const char *failure = read_macbinary_header(checked, *channel, index->header)) {
     report(failure, MACBIN_ERROR);
     return nullptr;
   }
+  // The data fork is what a host wants most: a file that lacks part of it
+  // is refused whole.
+  const int64_t data_end = format::macbinary_data_start() + int64_t{index->header.data_length};
+  if (data_end > length) {
+    report(cut_fork_text(kTextDataForkCut, length, "data fork", data_end).c_str(), MACBIN_ERROR);
+    return nullptr;
+  }
+  if (index->header.rsrc_length == 0) {
+    std::fputs("INFO : no resources in file\n", stdout);
+    channel->type_count = 0;
+    channel->types = nullptr;
+    return channel.release();
+  }
+
+  // A damaged resource fork leaves the file open without resources, so
+  // that the header and the data fork can still be read; rsrc_state tells
+  // the host.
+  index->rsrc_state = -1;
+  const int64_t fork_end = channel->rsrc_start + int64_t{index->header.rsrc_length};
+  if (fork_end > length) {
+    const std::string text =
+        cut_fork_text(kTextRsrcForkCut, length, "resource fork", fork_end) + kTextNoResourcesRead;
+    report(text.c_str(), MACBIN_WARNING);
+    return channel.release();
+  }
+  const char *failure = read_resource_map(checked, *channel, *index);
+  if (failure == nullptr) {
+    index->rsrc_state = 1;
+    return channel.release();
+  }
+  if (is_read_or_memory_failure(failure)) {
+    report(failure, MACBIN_ERROR);
+    return nullptr;
+  }
+  discard_resource_map(channel.get());
+  report((std::string(failure) + kTextNoResourcesRead).c_str(), MACBIN_WARNING);
   return channel.release();
 }
 

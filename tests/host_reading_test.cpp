@@ -220,17 +220,90 @@ TEST_F(HostReading, DataForkOffsetsAndCounts) {
   EXPECT_EQ(MacBin_ReadDataFork(channel, 0, nullptr, 0), 0);
 }
 
-TEST_F(HostReading, DataForkLongerThanTheFileGivesWhatIsThereAndThenFails) {
+TEST_F(HostReading, DataForkLongerThanTheFileRefusesTheFile) {
   Bytes file = kRepeatedId;
   file.resize(0x83);  // the header and three bytes of the data fork
   file[0x57] = file[0x58] = file[0x59] = file[0x5A] = 0;
+  EXPECT_EQ(open(file), nullptr);
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text,
+            "Data fork cut short: the file ends at 131, the data fork at 133");
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
+}
+
+// ---- Damaged resource forks -----------------------------------------------------------
+
+// The header and the data fork of a file whose resource fork is cut or
+// damaged, as a host reads them.
+void expect_header_and_data_fork(MacBinChannel *channel, uint32_t rsrc_length) {
+  const MacBinFileInfo info = info_of(channel);
+  EXPECT_EQ(info.rsrc_state, -1);
+  EXPECT_EQ(info.format, MACBIN_FORMAT_CLASSIC);
+  EXPECT_STREQ(info.name, "Demo");
+  EXPECT_STREQ(info.type, "TEXT");
+  EXPECT_STREQ(info.creator, "VARN");
+  EXPECT_EQ(info.finder_flags, 0x0100);
+  EXPECT_EQ(info.data_length, 5u);
+  EXPECT_EQ(info.rsrc_length, rsrc_length);
+  char data[8] = {};
+  EXPECT_EQ(MacBin_ReadDataFork(channel, 0, data, 8), 5);
+  EXPECT_STREQ(data, "Hello");
+  EXPECT_EQ(MacBin_ReadDataFork(channel, 4, data, 8), 1);
+  EXPECT_EQ(data[0], 'o');
+  EXPECT_EQ(MacBin_ReadDataFork(channel, 5, data, 8), 0);
+  EXPECT_EQ(MacBin_ReadDataFork(channel, 6, data, 8), -1);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  EXPECT_EQ(channel->types, nullptr);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "ICON", 5, nullptr), 0);
+  MacBinRefEntry foreign{5, -1, nullptr, 0, 0};
+  EXPECT_EQ(MacBin_ReadResourceData(channel, &foreign, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ReadResourceData(channel, channel->refs, nullptr, 0), -1);
+}
+
+TEST_F(HostReading, CutResourceForkLeavesHeaderAndDataForkReadable) {
+  // At the start of the fork, inside its header, inside the data, one byte
+  // short of the end.
+  for (size_t size : {size_t{0x100}, size_t{0x108}, size_t{0x118}, size_t{0x17D}}) {
+    SCOPED_TRACE(std::to_string(size) + " bytes");
+    vt::recorded_messages().clear();
+    Bytes file = kRepeatedId;
+    file.resize(size);
+    MacBinChannel *channel = open(file, "cut-" + std::to_string(size) + ".bin");
+    ASSERT_NE(channel, nullptr);
+    ASSERT_EQ(vt::recorded_messages().size(), 1u);
+    EXPECT_EQ(vt::recorded_messages()[0].text,
+              "Resource fork cut short: the file ends at " + std::to_string(size) +
+                  ", the resource fork at 382; no resources read");
+    EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
+    expect_header_and_data_fork(channel, 0x7E);
+  }
+  // A header claiming more resource fork than the file holds is the same.
+  Bytes longer = kRepeatedId;
+  longer[0x5A] = 0xFF;
+  vt::recorded_messages().clear();
+  MacBinChannel *channel = open(longer, "longer.bin");
+  ASSERT_NE(channel, nullptr);
+  expect_header_and_data_fork(channel, 0xFF);
+  EXPECT_EQ(vt::count_messages("Resource fork cut short: the file ends at 382, the resource "
+                               "fork at 511; no resources read"),
+            1u);
+}
+
+TEST_F(HostReading, DamagedMapLeavesHeaderAndDataForkReadable) {
+  Bytes file = kRepeatedId;
+  file[0x140] = 0x7F;  // the type list offset points far past the map
   MacBinChannel *channel = open(file);
   ASSERT_NE(channel, nullptr);
-  char buffer[8] = {};
-  EXPECT_EQ(MacBin_ReadDataFork(channel, 0, buffer, 3), 3);
-  EXPECT_STREQ(buffer, "Hel");
-  EXPECT_EQ(MacBin_ReadDataFork(channel, 0, buffer, 4), -1);
-  EXPECT_EQ(MacBin_ReadDataFork(channel, 3, buffer, 1), -1);
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text,
+            "Type list lies outside the resource map; no resources read");
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
+  expect_header_and_data_fork(channel, 0x7E);
+  int32_t offset = 0;
+  int32_t length = 0;
+  MacBin_GetResourceBlockParams(channel, &offset, &length);
+  EXPECT_EQ(offset, 0x100);
+  EXPECT_EQ(length, 0x7E);
 }
 
 // ---- MacBin_ReadResourceData --------------------------------------------------------
@@ -298,13 +371,7 @@ TEST_F(HostReading, LengthWordsAndDataOutsideTheForkAreRefused) {
   }
 }
 
-TEST_F(HostReading, AResourceForkLongerThanTheFileIsReadAsFarAsTheFileGoes) {
-  Bytes file = kRepeatedId;
-  file[0x5A] = 0xFF;  // the header claims more resource fork than the file has
-  MacBinChannel *channel = open(file);
-  ASSERT_NE(channel, nullptr);
-  EXPECT_EQ(resource_data(channel, &channel->types[1].refs[0]), hex("00 FF"));
-
+TEST_F(HostReading, ResourcesAreReadAsFarAsTheForkGoes) {
   // A header that gives the resource fork less than the map says: what lies
   // past its end is not the fork's.
   Bytes shorter = kRepeatedId;

@@ -303,6 +303,146 @@ TEST_F(CtInput, AllocationFailuresAreReportedNotFatal) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), memory_texts[3]), seen.end());
 }
 
+// ---- Masked ICN# from a second image -------------------------------------------------
+
+// CT_to_ICN_masked as a Builder: the mask image's path comes from here.
+std::string mask_for_build;
+int32_t build_masked(MacBinChannel *channel, const char *path) {
+  return CT_to_ICN_masked(channel, path, mask_for_build.c_str());
+}
+const Builder kMasked{"CT_to_ICN_masked", build_masked, "ERROR reading CT-data \a \n",
+                      "a 1-bit icon takes 1 to 255 rows of 8 to 248 pixels, a multiple of 8"};
+
+using MaskedIcn = IconTest;
+
+// A 32 x 32 icon with a known shape: a disc of radius 12 around (15.5, 15.5)
+// as the mask, and a checkerboard of 2-pixel squares as the icon.  The mask
+// pixels use several non-zero values (1, 0x80, 0xFF): all are inside.
+int disc_pixel(int32_t r, int32_t c) {
+  const int dr = 2 * r - 31;
+  const int dc = 2 * c - 31;
+  if (dr * dr + dc * dc > 24 * 24) return 0;
+  return (r + c) % 3 == 0 ? 1 : (r % 2 == 0 ? 0x80 : 0xFF);
+}
+int checker_pixel(int32_t r, int32_t c) { return (r / 2 + c / 2) % 2 == 0 ? 0x40 : 0; }
+
+TEST_F(MaskedIcn, TakesItsMaskFromTheSecondImage) {
+  const std::string icon = write_ct("icon.ct", ct_file(32, 32, image(32, 32, checker_pixel)));
+  mask_for_build = write_ct("mask.ct", ct_file(32, 32, image(32, 32, disc_pixel)));
+  // The disc, row by row: rows 4 to 27, symmetric about the middle.
+  const Bytes disc_mask = hex(
+      "00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00"   // rows 0-3
+      "00 07 E0 00  00 3F FC 00  00 7F FE 00  00 FF FF 00"   // rows 4-7
+      "01 FF FF 80  03 FF FF C0  07 FF FF E0  07 FF FF E0"   // rows 8-11
+      "07 FF FF E0  0F FF FF F0  0F FF FF F0  0F FF FF F0"   // rows 12-15
+      "0F FF FF F0  0F FF FF F0  0F FF FF F0  07 FF FF E0"   // rows 16-19
+      "07 FF FF E0  07 FF FF E0  03 FF FF C0  01 FF FF 80"   // rows 20-23
+      "00 FF FF 00  00 7F FE 00  00 3F FC 00  00 07 E0 00"   // rows 24-27
+      "00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00");  // rows 28-31
+  const Bytes checker_bits =
+      image(32, 4, [](int32_t r, int32_t) { return (r / 2) % 2 == 0 ? 0xCC : 0x33; });
+  const Built built = build(kMasked, icon);
+  EXPECT_EQ(built.result, 1);
+  EXPECT_EQ(built.printed, "");
+  ASSERT_EQ(built.icon.size(), 256u);
+  EXPECT_EQ(vt::slice(built.icon, 0, 128), checker_bits);
+  EXPECT_EQ(vt::slice(built.icon, 128, 128), disc_mask);
+  // The icon's half is exactly what CT_to_ICN makes, and CT_to_ICN itself
+  // keeps its fully set mask.
+  const Built plain = build(kIcn, icon);
+  EXPECT_EQ(plain.icon, vt::concat({checker_bits, kIcnMask}));
+
+  // Both images are opened, one after the other; the trace says so.
+  vt::set_trace_flags(vt::kTraceMsg);
+  const Built traced = build(kMasked, icon);
+  vt::set_trace_flags(0);
+  EXPECT_EQ(traced.icon, built.icon);
+  EXPECT_EQ(traced.printed, "MSG--> Opening CT-file " + icon + "\nMSG--> Opening CT-file " +
+                                mask_for_build + "\n");
+}
+
+TEST_F(MaskedIcn, IcsAndOtherSizes) {
+  const struct {
+    const char *what;
+    int32_t rows, width;
+    Bytes icon_pixels, mask_pixels, data;
+  } cases[] = {
+      // ics#: 16 x 16, the left half opaque, a diagonal icon.
+      {"16 x 16", 16, 16, image(16, 16, [](int32_t r, int32_t c) { return r == c ? 9 : 0; }),
+       image(16, 16, [](int32_t, int32_t c) { return c < 8 ? 0xFF : 0; }),
+       vt::concat({image(16, 2,
+                         [](int32_t r, int32_t k) {
+                           return k == r / 8 ? 0x80 >> (r % 8) : 0;
+                         }),
+                   image(16, 2, [](int32_t, int32_t k) { return k == 0 ? 0xFF : 0; })})},
+      // The mask is as long as the image, whatever its size.
+      {"3 rows of 16", 3, 16, Bytes(48, 0), Bytes(48, 1),
+       vt::concat({Bytes(6, 0), Bytes(6, 0xFF)})},
+      {"one row of 8", 1, 8, hex("01 00 AB CD 80 00 00 FF"), hex("00 FF 00 FF 00 00 01 01"),
+       hex("B9 53")},
+      {"all outside", 32, 32, Bytes(1024, 0xFF), Bytes(1024, 0),
+       vt::concat({vt::repeat(0xFF, 128), Bytes(128, 0)})},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string icon = write_ct("icon.ct", ct_file(c.rows, c.width, c.icon_pixels));
+    mask_for_build = write_ct("mask.ct", ct_file(c.rows, c.width, c.mask_pixels));
+    const Built built = build(kMasked, icon);
+    EXPECT_EQ(built.result, 1);
+    EXPECT_EQ(built.printed, "");
+    EXPECT_EQ(built.icon, c.data);
+  }
+}
+
+TEST_F(MaskedIcn, WithoutAMaskImageItIsCtToIcn) {
+  const std::string icon = write_ct("icon.ct", ct_file(16, 24, Bytes(384, 1)));
+  for (const char *none : {"", static_cast<const char *>(nullptr)}) {
+    vt::ScratchOutput out;
+    vt::CaptureStdout capture;
+    EXPECT_EQ(CT_to_ICN_masked(nullptr, icon.c_str(), none), 1);
+    EXPECT_EQ(out.close(), 0);
+    EXPECT_EQ(out.bytes(), vt::repeat(0xFF, 48 + 128));  // CT_to_ICN's mask of 128 bytes
+  }
+}
+
+TEST_F(MaskedIcn, RefusesAMaskItCannotUse) {
+  const std::string icon = write_ct("icon.ct", ct_file(32, 32, Bytes(1024, 1)));
+  const std::string small = write_ct("small.ct", ct_file(16, 16, Bytes(256, 1)));
+  const std::string wide = write_ct("wide.ct", ct_file(32, 40, Bytes(1280, 1)));
+  const std::string colour = write_ct("colour.ct", ct_file(32, 32, Bytes(3072, 1), 3));
+  const std::string short_mask = write_ct("short.ct", ct_file(32, 32, Bytes(4 * 32, 1)));
+  const std::string missing = dir_.file("none.ct");
+  const std::string odd = write_ct("odd.ct", ct_file(32, 12, Bytes(384, 1)));
+  const struct {
+    std::string mask;
+    std::string text;
+  } cases[] = {
+      {small, "ERROR     CT-mask " + small + " has 16 rows of 16 pixels; the icon " + icon +
+                  " has 32 rows of 32 \a\n"},
+      {wide, "ERROR     CT-mask " + wide + " has 32 rows of 40 pixels; the icon " + icon +
+                 " has 32 rows of 32 \a\n"},
+      {colour, "ERROR     File " + colour + " is not a mono CT-file \a\n"},
+      {missing, "ERROR     opening CT: File " + missing + " not found \a\n"},
+      {odd, "ERROR     CT-file " + odd + " has 32 rows of 12 pixels; " +
+                kMasked.accepted_sizes + " \a\n"},
+      {short_mask, "ERROR     reading CT-mask data from " + short_mask + " \a\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.mask);
+    mask_for_build = c.mask;
+    const Built built = build(kMasked, icon);
+    EXPECT_EQ(built.result, 0);
+    EXPECT_EQ(built.icon, Bytes{});  // neither the icon's bits nor a mask
+    EXPECT_EQ(built.printed, c.text);
+  }
+  // A sound mask with an icon that cannot be read: the icon's own texts.
+  mask_for_build = icon;
+  const std::string short_icon = write_ct("short-icon.ct", ct_file(32, 32, Bytes(64, 1)));
+  EXPECT_EQ(build(kMasked, short_icon).printed, kMasked.read_error);
+  EXPECT_EQ(build(kMasked, missing).printed,
+            "ERROR     opening CT: File " + missing + " not found \a\n");
+}
+
 // ---- Through the writer and back ---------------------------------------------------
 
 Bytes fetched;  // what capture_resource read last

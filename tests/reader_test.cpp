@@ -214,17 +214,35 @@ TEST_F(ReaderOpen, NoFileNameOrAbsentFileIsRefusedWithAMessage) {
   EXPECT_EQ(MacBin_OpenR(dir_.file("absent.bin").c_str()), nullptr);
   ASSERT_EQ(vt::recorded_messages().size(), 3u);
   EXPECT_EQ(vt::count_messages("No filename specified"), 2u);
-  EXPECT_EQ(vt::recorded_messages()[2].text, "Could not open output file");
+  EXPECT_EQ(vt::recorded_messages()[2].text,
+            "Could not open input file (No such file or directory)");
   EXPECT_EQ(vt::recorded_messages()[2].severity, MACBIN_ERROR);
   EXPECT_EQ(vt::recorded_messages()[2].module, "MacBin");
 }
 
-TEST_F(ReaderOpen, FileTooShortForTheForkLengthsGivesNullSilently) {
+TEST_F(ReaderOpen, FileTooShortForItsHeaderIsRefusedWithAMessage) {
   const size_t zone_before = vt::zone_in_use();
-  for (size_t size : {size_t{0}, size_t{1}, size_t{83}, size_t{90}})
-    EXPECT_EQ(open(vt::slice(kSmallFile, 0, size)), nullptr) << size << " bytes";
-  EXPECT_TRUE(vt::recorded_messages().empty());
+  for (size_t size : {size_t{0}, size_t{1}, size_t{83}, size_t{91}, size_t{127}}) {
+    SCOPED_TRACE(std::to_string(size) + " bytes");
+    vt::recorded_messages().clear();
+    Bytes file = vt::slice(kSmallFile, 0, size);
+    // Fork lengths of 0 do not make a whole file of the first 91 bytes.
+    if (size >= 91) file = patched(file, 87, hex("00 00 00 00"));
+    EXPECT_EQ(open(file), nullptr);
+    ASSERT_EQ(vt::recorded_messages().size(), 1u);
+    EXPECT_EQ(vt::recorded_messages()[0].text,
+              "File too short for a MacBinary header (" + std::to_string(size) + " of 128 bytes)");
+    EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
+  }
   EXPECT_EQ(vt::zone_in_use(), zone_before);
+}
+
+TEST_F(ReaderOpen, TheHeaderAloneIsAWholeFileWithoutForks) {
+  vt::CaptureStdout out;
+  MacBinChannel *channel = open_ok(patched(vt::slice(kSmallFile, 0, 128), 87, hex("00 00 00 00")));
+  EXPECT_EQ(out.text(), "INFO : no resources in file\n");
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  EXPECT_TRUE(vt::recorded_messages().empty());
 }
 
 TEST_F(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
@@ -252,14 +270,6 @@ TEST_F(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
   MacBin_GetResourceBlockParams(channel, &offset, &length);
   EXPECT_EQ(offset, 256);
   EXPECT_EQ(length, 0);
-}
-
-TEST_F(ReaderOpen, NinetyOneBytesHoldAWholeFileWithoutResources) {
-  // Both fork lengths end at 91; the rest of the header is not read.
-  vt::CaptureStdout out;
-  MacBinChannel *channel = open_ok(patched(vt::slice(kSmallFile, 0, 91), 87, hex("00 00 00 00")));
-  EXPECT_EQ(out.text(), "INFO : no resources in file\n");
-  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
 }
 
 TEST_F(ReaderOpen, ResourceForkFollowsDataForkRoundedTo128) {
@@ -950,8 +960,11 @@ TEST(ReaderRoundTrip, FileRewrittenByHfsutils) {
 }
 
 // ---- Hostile files ------------------------------------------------------------
-// A broken map is refused whole: null, exactly one message with its text,
-// and nothing of the channel left in the zone.
+// A file too short for its data fork is refused: null, exactly one error with
+// its text, and nothing of the channel left in the zone.  A resource fork
+// that the file does not wholly hold, or a map with any part outside its
+// place, is not used at all: the file opens without resources, with
+// rsrc_state -1 and exactly one warning saying what was not read.
 
 // Eight types of one reference each, all claiming the eight references of
 // the first list: 64 references from a 190-byte map.
@@ -964,39 +977,116 @@ Bytes overlapping_reference_lists() {
   return file.bytes;
 }
 
-TEST_F(ReaderCorrupt, EveryPartOutsideItsPlaceRefusesTheFile) {
-  const std::string fork_range = "Fork length in MacBinary header out of range";
-  const std::string fork_outside = "Resource fork lies outside the file";
-  const std::string map_outside = "Resource map lies outside the file";
-  const std::string data_outside = "Resource data lies outside the file";
-  const std::string type_list = "Type list lies outside the resource map";
-  const std::string type_count = "Type count does not fit the resource map";
-  const std::string ref_list = "Reference list lies outside the resource map";
-  const std::string name = "Resource name lies outside the resource map";
+TEST_F(ReaderCorrupt, DataForkOutsideTheFileRefusesIt) {
   const struct {
     const char *what;
     Bytes file;
-    const std::string &text;
+    std::string text;
   } cases[] = {
-      {"data fork past 32-bit positions", patched(kSmallFile, 83, hex("FF FF FF 80")), fork_range},
+      {"data fork past 32-bit positions", patched(kSmallFile, 83, hex("FF FF FF 80")),
+       "Fork length in MacBinary header out of range"},
+      {"data fork of 256 bytes in a file of 231",
+       patched(kSmallFile, 83, hex("00 00 01 00")),
+       "Data fork cut short: the file ends at 231, the data fork at 384"},
+      {"data fork one byte longer than the file holds",
+       patched(vt::slice(kSmallFile, 0, 200), 83, hex("00 00 00 49")),
+       "Data fork cut short: the file ends at 200, the data fork at 201"},
+  };
+  const size_t zone_before = vt::zone_in_use();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    vt::recorded_messages().clear();
+    MacBinChannel *channel = open(c.file);
+    EXPECT_EQ(channel, nullptr);
+    if (channel != nullptr) MacBin_Close(channel);
+    ASSERT_EQ(vt::recorded_messages().size(), 1u);
+    EXPECT_EQ(vt::recorded_messages()[0].module, "MacBin");
+    EXPECT_EQ(vt::recorded_messages()[0].text, c.text);
+    EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
+    EXPECT_EQ(vt::zone_in_use(), zone_before);
+  }
+  // The data fork ending exactly at the end of the file is whole.
+  vt::recorded_messages().clear();
+  vt::CaptureStdout out;  // the INFO line of a file without resources
+  MacBinChannel *channel = open_ok(patched(kSmallFile, 83, hex("00 00 00 67 00 00 00 00")));
+  int32_t offset = -1;
+  int32_t length = -1;
+  MacBin_GetDataBlockParams(channel, &offset, &length);
+  EXPECT_EQ(length, 103);
+  EXPECT_TRUE(vt::recorded_messages().empty());
+}
+
+// Every query of a channel that has no resources, as the reader answers for
+// a file whose resource fork it did not read.
+void expect_no_resources(MacBinChannel *channel) {
+  EXPECT_EQ(channel->type_count, 0);
+  EXPECT_EQ(channel->types, nullptr);
+  EXPECT_EQ(channel->names, nullptr);
+  EXPECT_EQ(channel->rdata_pos, 0);
+  EXPECT_EQ(channel->map_pos, 0);
+  EXPECT_EQ(channel->rdata_length, 0);
+  EXPECT_EQ(channel->map_length, 0);
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+  char buffer[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(MacBin_GetIndType(channel, buffer, 0), 0);
+  EXPECT_EQ(std::string(buffer, 4), "xxxx");
+  handler_calls().clear();
+  for (const char *type : {"STR ", "vers", "TP00"}) {
+    EXPECT_EQ(MacBin_GetNrResources(channel, type), 0);
+    EXPECT_EQ(MacBin_GetResourceCount(channel, type, 0, 0), 0);
+    EXPECT_EQ(MacBin_GetResourceCount(channel, type, 0, 65535), 0);
+    EXPECT_EQ(MacBin_CheckResource2(channel, type, 128, nullptr), 0);
+    EXPECT_EQ(MacBin_CheckResource2(channel, type, 1, nullptr), 0);
+    EXPECT_EQ(MacBin_CheckResource2(channel, type, 0, "Hi"), 0);
+    EXPECT_EQ(MacBin_GetResource2(channel, type, 128, nullptr), 0);
+    EXPECT_EQ(MacBin_GetResource2(channel, type, 0, "Hi"), 0);
+    EXPECT_EQ(MacBin_GetIndResource(channel, type, 0), 0);
+  }
+  EXPECT_TRUE(handler_calls().empty());
+  MacBinFileInfo info{};
+  ASSERT_EQ(MacBin_GetFileInfo(channel, &info), 1);
+  EXPECT_EQ(info.rsrc_state, -1);
+  MacBinRefEntry foreign{128, -1, nullptr, 0, 0};
+  EXPECT_EQ(MacBin_ReadResourceData(channel, &foreign, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ReadResourceData(channel, nullptr, nullptr, 0), -1);
+}
+
+TEST_F(ReaderCorrupt, DamagedResourceForkOpensWithoutResources) {
+  const std::string not_read = "; no resources read";
+  const std::string map_outside = "Resource map lies outside the file" + not_read;
+  const std::string data_outside = "Resource data lies outside the file" + not_read;
+  const std::string type_list = "Type list lies outside the resource map" + not_read;
+  const std::string type_count = "Type count does not fit the resource map" + not_read;
+  const std::string ref_list = "Reference list lies outside the resource map" + not_read;
+  const std::string name = "Resource name lies outside the resource map" + not_read;
+  const struct {
+    const char *what;
+    Bytes file;
+    std::string text;
+  } cases[] = {
+      // The resource fork is cut.
       {"resource fork past 32-bit positions", patched(kSmallFile, 87, hex("80 00 00 00")),
-       fork_range},
-      {"resource fork at 384, past the end", patched(kSmallFile, 83, hex("00 00 01 00")),
-       fork_outside},
-      {"fork header cut short", vt::slice(kSmallFile, 0, 140), fork_outside},
+       "Resource fork cut short: the file ends at 231, the resource fork at 2147483776" +
+           not_read},
+      {"fork header cut short", vt::slice(kSmallFile, 0, 140),
+       "Resource fork cut short: the file ends at 140, the resource fork at 231" + not_read},
+      {"file ends inside the map", vt::slice(kSmallFile, 0, kSmallFile.size() - 1),
+       "Resource fork cut short: the file ends at 230, the resource fork at 231" + not_read},
+      {"file ends right after the data fork", vt::slice(patched(kSmallFile, 83, hex("00 00 00 01")), 0, 129),
+       "Resource fork cut short: the file ends at 129, the resource fork at 359" + not_read},
+      // The fork is whole, its header or map is not.
       {"map length past the end", patched(kSmallFile, 128 + 12, hex("00 00 00 4A")), map_outside},
       {"map offset past the end", patched(kSmallFile, 128 + 4, hex("00 00 00 1F")), map_outside},
       {"map offset wrapping 32 bits", patched(kSmallFile, 128 + 4, hex("FF FF FF F0")),
        map_outside},
       {"map length wrapping 32 bits", patched(kSmallFile, 128 + 12, hex("FF FF FF FF")),
        map_outside},
-      {"file ends inside the map", vt::slice(kSmallFile, 0, kSmallFile.size() - 1), map_outside},
       {"data area length past the end", patched(kSmallFile, 128 + 8, hex("00 00 00 80")),
        data_outside},
       {"data area offset past the end", patched(kSmallFile, 128, hex("80 00 00 00")),
        data_outside},
       {"map shorter than its header", patched(kSmallFile, 128 + 12, hex("00 00 00 1B")),
-       "Resource map too short"},
+       "Resource map too short" + not_read},
       {"type list past the map", patched(kSmallFile, kSmallMap + 24, hex("FF F0")), type_list},
       {"count field half in the map", patched(kSmallFile, kSmallMap + 24, hex("00 48")),
        type_list},
@@ -1013,7 +1103,9 @@ TEST_F(ReaderCorrupt, EveryPartOutsideItsPlaceRefusesTheFile) {
       {"reference list past the map", patched(kSmallFile, kSmallVersType + 6, hex("00 24")),
        ref_list},
       {"overlapping reference lists", overlapping_reference_lists(),
-       "Reference counts do not fit the resource map"},
+       "Reference counts do not fit the resource map" + not_read},
+      // Found while the type table and the names are being built: what was
+      // built goes back.
       {"name offset past the map", patched(kSmallFile, kSmallStrRef + 2, hex("00 03")), name},
       {"name longer than the map", patched(kSmallFile, kSmallNames, hex("03")), name},
       {"name list past the map", patched(kSmallFile, kSmallMap + 26, hex("00 49")), name},
@@ -1023,14 +1115,39 @@ TEST_F(ReaderCorrupt, EveryPartOutsideItsPlaceRefusesTheFile) {
     SCOPED_TRACE(c.what);
     vt::recorded_messages().clear();
     MacBinChannel *channel = open(c.file);
-    EXPECT_EQ(channel, nullptr);
-    if (channel != nullptr) MacBin_Close(channel);
+    ASSERT_NE(channel, nullptr);
     ASSERT_EQ(vt::recorded_messages().size(), 1u);
     EXPECT_EQ(vt::recorded_messages()[0].module, "MacBin");
     EXPECT_EQ(vt::recorded_messages()[0].text, c.text);
-    EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_ERROR);
+    EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
+    expect_no_resources(channel);
+    // The header is read as it stands.
+    EXPECT_STREQ(channel->finder.type, "TEXT");
+    MacBinFileInfo info{};
+    ASSERT_EQ(MacBin_GetFileInfo(channel, &info), 1);
+    EXPECT_EQ(info.rsrc_length, vt::be32(c.file, 87));
+    int32_t offset = -1;
+    int32_t length = -1;
+    MacBin_GetResourceBlockParams(channel, &offset, &length);
+    EXPECT_EQ(offset, channel->rsrc_start);
+    EXPECT_EQ(length, static_cast<int32_t>(std::min<uint32_t>(info.rsrc_length, 0x7FFFFFFF)));
+    EXPECT_EQ(vt::recorded_messages().size(), 1u);  // the queries report nothing
+    MacBin_Close(channel);
     EXPECT_EQ(vt::zone_in_use(), zone_before);
   }
+}
+
+TEST_F(ReaderCorrupt, AFileOpenedDamagedReadsLikeAnyOtherAfterwards) {
+  // The discarded map leaves nothing behind that a later channel could meet.
+  MacBinChannel *damaged = open_ok(patched(kSmallFile, kSmallNames, hex("03")));
+  const std::string path = dir_.file("sound.bin");
+  vt::write_file(path, kSmallFile);
+  MacBinChannel *sound = MacBin_OpenR(path.c_str());
+  ASSERT_NE(sound, nullptr);
+  EXPECT_EQ(MacBin_GetNrTypes(sound), 2);
+  EXPECT_EQ(fetch(sound, "STR ", 0, "Hi"), vt::bytes_of("abc"));
+  EXPECT_EQ(MacBin_CheckResource2(damaged, "STR ", 0, "Hi"), 0);
+  MacBin_Close(sound);
 }
 
 TEST_F(ReaderCorrupt, NameListOffsetIsOnlyCheckedWhenANameIsRead) {

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The shared library exports exactly what the two public headers declare, all
-# under the version nodes VARNEL_1 and VARNEL_1.1; its soname and file name follow the
+# under the version nodes VARNEL_1, VARNEL_1.1 and VARNEL_1.2; its soname and file name follow the
 # package version, and so do the header's version macros.
 #
 # Usage: symbols_test.sh LIBRARY SOURCE_DIR NM READELF VERSION
@@ -125,6 +125,10 @@ fi
 for name in MacBin_GetFileInfo MacBin_ReadDataFork MacBin_ReadResourceData MacBin_UnpackBits; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.1$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.1"
+done
+for name in CT_to_ICN_masked; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.2$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.2"
 done
 
 # Soname and file name from the package version.
