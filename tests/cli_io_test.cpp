@@ -552,3 +552,75 @@ TEST(CliIoList, DatesInUtc) {
 }
 
 }  // namespace
+
+// ---- Damaged files --------------------------------------------------------------------------------
+
+namespace {
+
+// A file whose resource fork is cut short: its header is listed and its
+// data fork extracted, with a warning and exit status 1; the cut fork is
+// not passed off as whole.
+TEST(CliIoDamaged, CutResourceForkStillGivesHeaderAndDataFork) {
+  SampleFiles sample;
+  const fs::path dir = sample.dir.path();
+  const Bytes whole = vt::read_file(sample.bin());
+  vt::write_file(sample.dir.file("cut.bin"), vt::slice(whole, 0, 1000));  // data fork ends at 166
+  // The map's type list offset pointing far outside the map.
+  const vt::ParsedMacBinary parsed = vt::parse_macbinary(whole);
+  vt::write_file(sample.dir.file("badmap.bin"), vt::patched(whole, parsed.map_start + 24, hex("7F F0")));
+
+  for (const std::string name : {"cut.bin", "badmap.bin"}) {
+    SCOPED_TRACE(name);
+    const ToolRun text = varnel(dir, "list " + name);
+    EXPECT_EQ(text.status, 1) << text;
+    EXPECT_NE(text.out.find("Name:          Sample\n"), std::string::npos) << text;
+    EXPECT_NE(text.out.find("Data fork:     38 bytes\n"), std::string::npos) << text;
+    EXPECT_NE(text.out.find("Resources:     not read (the resource fork is cut short or damaged)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.err.find("varnel: " + name + ": warning: "), std::string::npos) << text;
+    EXPECT_NE(text.err.find("no resources read"), std::string::npos) << text;
+    const ToolRun json = varnel(dir, "list --json " + name);
+    EXPECT_EQ(json.status, 1);
+    const Json listing = Json::parse(json.out);
+    EXPECT_EQ(listing["resource_fork_read"], false);
+    EXPECT_EQ(listing["resources"], Json::array());
+    EXPECT_EQ(listing["data_fork_length"], 38);
+
+    const ToolRun data = varnel(dir, "extract " + name + " --data -");
+    EXPECT_EQ(data.status, 1) << data;
+    EXPECT_EQ(vt::bytes_of(data.out), sample.document);
+  }
+  // The whole fork of the damaged map is there and is copied; the cut one is not.
+  const ToolRun fork = varnel(dir, "extract badmap.bin --rsrc badmap.rsrc");
+  EXPECT_EQ(fork.status, 1) << fork;
+  EXPECT_EQ(vt::read_file(sample.dir.file("badmap.rsrc")),
+            vt::patched(parsed.resource_fork(), parsed.map_start + 24 - parsed.rsrc_start, hex("7F F0")));
+  expect_failure(varnel(dir, "extract cut.bin --rsrc cut.rsrc"), 1,
+                 "cut.bin: the resource fork is cut short (the file holds 744 of its ");
+  EXPECT_FALSE(fs::exists(sample.dir.file("cut.rsrc")));
+  const ToolRun all = varnel(dir, "extract cut.bin --all all");
+  EXPECT_EQ(all.status, 1) << all;
+  EXPECT_EQ(files_in(dir / "all"), std::vector<std::string>{"data"});
+  // Cut inside the data fork: refused, as before.
+  vt::write_file(sample.dir.file("short.bin"), vt::slice(whole, 0, 150));
+  expect_failure(varnel(dir, "list short.bin"), 1, "short.bin: error: Data fork cut short");
+}
+
+TEST(CliIoDamaged, HeaderCrcMismatchIsListedWithAWarning) {
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  plan.name = "Checked";
+  plan.data_fork = vt::bytes_of("hello");
+  plan.resource_fork = false;
+  plan.format = vt::MbFormat::kII;
+  vt::write_file(dir.file("crc.bin"), vt::build_macbinary(plan).patch(124, hex("00 00")).bytes);
+  const ToolRun run = varnel(dir.path(), "list crc.bin");
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_NE(run.out.find("CRC INVALID"), std::string::npos) << run;
+  EXPECT_NE(run.err.find("varnel: warning: crc.bin: the header's CRC does not match"), std::string::npos) << run;
+  const ToolRun json = varnel(dir.path(), "list --json crc.bin");
+  EXPECT_EQ(Json::parse(json.out)["crc"], Json::parse(R"({"valid": false})"));
+}
+
+}  // namespace

@@ -35,7 +35,9 @@ Copies part of the MacBinary file FILE, byte for byte:
 FILE may be "-" for standard input, or a pipe: it is read once, up to
 2147483647 bytes.  OUT may be "-" for standard output.  Files appear only
 when complete; an existing OUT keeps its permissions, and a symbolic link
-as OUT has the file it points to replaced.
+as OUT has the file it points to replaced.  Of a file whose resource fork is
+cut short or damaged the data fork is still copied (exit status 1); a cut
+fork is not.
 
 Options:
   -q, --quiet  no notices

@@ -26,6 +26,10 @@ creator, creation and modification dates, Finder flags, the fork lengths,
 and every resource with its type, ID, name, size and attributes.  vers,
 FREF and BNDL resources and the owner resource are decoded.
 
+A file whose resource fork is cut short or damaged is still listed (the
+header and the fork lengths, "Resources: not read"), with a warning and
+exit status 1; a header whose CRC does not match is listed with a warning.
+
 Dates are ISO 8601 in UTC (2026-12-07T01:43:29Z), as the header stores
 them without a time zone; a date of 0 means not known and shows as
 "unknown" (null in JSON).
@@ -103,7 +107,10 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
                join(flag_names, " ").c_str());
   std::fprintf(out, "Data fork:     %u bytes\n", info.data_length);
   std::fprintf(out, "Resource fork: %u bytes\n", info.rsrc_length);
-  std::fprintf(out, "Resources:     %zu\n", listed.size());
+  if (input.resource_fork_unread())
+    std::fprintf(out, "Resources:     not read (the resource fork is cut short or damaged)\n");
+  else
+    std::fprintf(out, "Resources:     %zu\n", listed.size());
   if (listed.empty()) return;
   std::fprintf(out, "  %-4s  %6s  %8s  %-10s  %s\n", "Type", "ID", "Size", "Attributes", "Name");
   for (const ListedResource &resource : listed) {
@@ -136,6 +143,9 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   json["finder_flags"] = {{"value", info.finder_flags}, {"names", finder_flag_names(info.finder_flags)}};
   json["data_fork_length"] = info.data_length;
   json["resource_fork_length"] = info.rsrc_length;
+  // False when the resource fork was cut short or damaged: its resources
+  // are then not listed.
+  json["resource_fork_read"] = !input.resource_fork_unread();
   JsonValue resources = JsonValue::array();
   for (const ListedResource &resource : listed) {
     const ResourceEntry &entry = *resource.entry;

@@ -3,7 +3,9 @@
 // tells what the header says, the block parameters where the forks lie, and
 // MacBin_ReadDataFork and MacBin_ReadResourceData deliver the bytes.  The
 // tool judges only what the library leaves to its host: whether the forks
-// fit in the file, and whether the header names a file at all.
+// fit in the file, and whether the header names a file at all.  A file
+// whose resource fork the library could not read opens without resources,
+// with a warning, and makes the run fail.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +78,14 @@ class MacBinaryInput {
   bool copy_data_fork(const ByteWriter &write) const;
   bool copy_resource_fork(const ByteWriter &write) const;
 
+  // The library could not read the resource fork (cut short, or its map
+  // damaged): the file opened without resources, and open() warned.
+  bool resource_fork_unread() const;
+  // The file ends before the resource fork does.
+  bool resource_fork_cut() const;
+
  private:
+  bool looks_like_a_header() const;
   bool forks_fit_the_file();
   void collect_resources();
 

@@ -74,7 +74,10 @@ void Reporter::error_without_memory(const char *text) noexcept {
   std::fprintf(stderr, "varnel: error: %s\n", text);
 }
 
-void Reporter::warning(const std::string &text) { print("warning: ", text); }
+void Reporter::warning(const std::string &text) {
+  ++warning_count_;
+  print("warning: ", text);
+}
 
 void Reporter::notice(const std::string &text) {
   if (!quiet_) print("", text);

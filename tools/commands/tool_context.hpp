@@ -46,6 +46,8 @@ class Reporter {
   bool failed() const { return failed_; }
   // Errors printed so far (lets a caller tell whether a step said why it failed).
   int error_count() const { return error_count_; }
+  // Warnings printed so far.
+  int warning_count() const { return warning_count_; }
   // The text of the latest error, without the context and the label.
   const std::string &last_error() const { return last_error_; }
 
@@ -59,6 +61,7 @@ class Reporter {
   bool failed_ = false;
   int error_count_ = 0;
   std::string last_error_;
+  int warning_count_ = 0;
   bool progress_line_open_ = false;
   std::string context_;
 };
