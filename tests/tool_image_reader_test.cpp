@@ -230,7 +230,7 @@ TEST(ToolImageReader, WholeFilesWithinAPixelBudget) {
   const Case cases[] = {{"six.pgm", 6, ""},
                         {"six.pgm", 5, "image too large (3x2)"},
                         {"short.pgm", 100, "damaged PGM data: netpbm data ends early"},
-                        {"missing.pgm", 100, "cannot open"}};
+                        {"missing.pgm", 100, "cannot open: No such file or directory"}};
   for (const Case &c : cases) {
     varnel_tool::DecodedImage image;
     std::string error;

@@ -32,7 +32,12 @@ Copies part of the MacBinary file FILE, byte for byte:
                           file names written as %XX, e.g. "PDF%20.128");
                           further resources with the same type and ID, as
                           a damaged map may hold, as TYPE.ID.2, TYPE.ID.3...
-OUT may be "-" for standard output.  Files appear only when complete.
+FILE may be "-" for standard input, or a pipe: it is read once, up to
+2147483647 bytes.  OUT may be "-" for standard output.  Files appear only
+when complete; an existing OUT keeps its permissions, and a symbolic link
+as OUT has the file it points to replaced.  Of a file whose resource fork is
+cut short or damaged the data fork is still copied (exit status 1); a cut
+fork is not.
 
 Options:
   -q, --quiet  no notices
@@ -43,55 +48,49 @@ Exit status: 0 on success, 1 when anything could not be read or written,
 )";
 
 // Writes bytes to OUT ("-": standard output); false after an error message.
+// `write` gets a ByteWriter for the destination.
 template <typename Writer>
 bool write_output(const std::string &path, Writer write) {
-  if (path == "-") {
-    const bool ok = write(results());
-    std::fflush(results());
-    return ok;
-  }
+  if (path == "-") return write(MacBinaryInput::ByteWriter(write_results));
   OutputFile output;
   std::string error;
   if (!output.create(path, true, error)) {
     Reporter::instance().error(path + ": cannot create: " + error);
     return false;
   }
-  if (!write(output.stream())) return false;
+  bool write_failed = false;
+  const MacBinaryInput::ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
+    if (output.write(bytes.data(), bytes.size())) return true;
+    Reporter::instance().error(path + ": " + output.write_error());
+    write_failed = true;
+    return false;
+  };
+  if (!write(to_file)) return false;
   if (!output.commit(error)) {
-    Reporter::instance().error(path + ": " + error);
+    if (!write_failed) Reporter::instance().error(path + ": " + error);
     return false;
   }
   return true;
 }
 
 bool extract_data_fork(const MacBinaryInput &input, const std::string &path) {
-  return write_output(path, [&](FILE *out) { return input.copy_data_fork(out); });
+  return write_output(path, [&](const MacBinaryInput::ByteWriter &out) { return input.copy_data_fork(out); });
 }
 
 bool extract_resource_fork(const MacBinaryInput &input, const std::string &path) {
-  return write_output(path, [&](FILE *out) { return input.copy_resource_fork(out); });
+  return write_output(path,
+                      [&](const MacBinaryInput::ByteWriter &out) { return input.copy_resource_fork(out); });
 }
 
 bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path) {
   std::vector<uint8_t> data;
   int64_t length = 0;
   if (!input.read_resource(entry, &data, length)) return false;
-  return write_output(path, [&](FILE *out) {
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out) != data.size()) {
-      Reporter::instance().error(path + ": write error");
-      return false;
-    }
-    return true;
-  });
+  return write_output(path, [&](const MacBinaryInput::ByteWriter &out) { return out(data); });
 }
 
 bool extract_all(MacBinaryInput &input, const std::string &directory) {
-  std::error_code code;
-  std::filesystem::create_directories(directory, code);
-  if (code || !std::filesystem::is_directory(directory)) {
-    Reporter::instance().error(directory + ": cannot create the directory");
-    return false;
-  }
+  if (!make_directory(directory)) return false;
   const std::filesystem::path base(directory);
   bool ok = extract_data_fork(input, (base / "data").string());
   ok = extract_resource_fork(input, (base / "rsrc").string()) && ok;

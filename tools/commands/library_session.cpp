@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tool_context.hpp"
@@ -14,9 +16,33 @@ namespace {
 
 std::string current_resource;  // "PICT 128", for the progress bar
 
+// The library reports a failed write of the output file right after it,
+// with errno still telling why, and then the resources it could not add
+// and the removal of the file.  The tool keeps the reason and says it in
+// one line naming the file (library_write_error); the rest adds nothing.
+constexpr const char *kWriteFailureText = "Writing output file";
+bool write_failed = false;
+int write_errno = 0;
+
+// True when the message was taken as part of a failed write.
+bool absorb_write_failure(const std::string &message, int32_t severity, int error_number) {
+  if (!write_failed) {
+    if (severity != MACBIN_SEVERE || message != kWriteFailureText) return false;
+    write_failed = true;
+    write_errno = error_number;
+    Reporter::instance().mark_failed();
+    return true;
+  }
+  // After the failure: its consequences, not new faults.
+  return message == kWriteFailureText || message == "Removing output file(s)" ||
+         message == "Please check file system !" || message.find("not inserted") != std::string::npos;
+}
+
 void report_message(const char *text, int32_t severity) {
   Reporter &reporter = Reporter::instance();
+  const int error_number = errno;  // before anything here can change it
   const std::string message = text != nullptr ? text : "";
+  if (absorb_write_failure(message, severity, error_number)) return;
   if (severity >= MACBIN_ERROR) {
     reporter.error(message);
   } else if (severity == MACBIN_WARNING) {
@@ -78,6 +104,14 @@ void on_progress(MacBinProgress *progress) {
 }
 
 }  // namespace
+
+std::optional<std::string> library_write_error() {
+  if (!write_failed) return std::nullopt;
+  // Without errno the library stopped on its own limit (positions past
+  // 32 bits), which it reported before.
+  return write_errno != 0 ? std::string("write error: ") + std::strerror(write_errno)
+                          : std::string("write error (the library gives no system reason)");
+}
 
 bool start_library() {
   const int32_t result = MacBin_Init();

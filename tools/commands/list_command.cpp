@@ -1,4 +1,5 @@
-// varnel list: what a MacBinary file holds, as text or JSON.
+// varnel list: what MacBinary files hold, as text or JSON.
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "support/flag_names.hpp"
+#include "support/mac_dates.hpp"
 #include "support/mac_text.hpp"
 #include "support/resource_text.hpp"
 #include "tool_context.hpp"
@@ -16,21 +18,38 @@
 namespace varnel_tool {
 namespace {
 
-constexpr const char *kListHelp = R"(Usage: varnel list FILE [--json]
+constexpr const char *kListHelp = R"(Usage: varnel list [--json] FILE...
 
-Shows what the MacBinary file FILE holds: its format (classic, MacBinary II
-or III) and whether the header CRC is valid, the Macintosh name, type,
-creator and Finder flags, the fork lengths, and every resource with its
-type, ID, name, size and attributes.  vers, FREF and BNDL resources and the
-owner resource are decoded.
+Shows what each MacBinary file holds: its format (classic, MacBinary II or
+III) and whether the header CRC is valid, the Macintosh name, type,
+creator, creation and modification dates, Finder flags, the fork lengths,
+and every resource with its type, ID, name, size and attributes.  vers,
+FREF and BNDL resources and the owner resource are decoded.
+
+A file whose resource fork is cut short or damaged is still listed (the
+header and the fork lengths, "Resources: not read"), with a warning and
+exit status 1; a header whose CRC does not match is listed with a warning.
+
+Dates are ISO 8601 in UTC (2026-12-07T01:43:29Z), as the header stores
+them without a time zone; a date of 0 means not known and shows as
+"unknown" (null in JSON).
+
+Several files are listed one after another, separated by a blank line; a
+file that cannot be listed gets its error and the others are still listed.
+FILE may be "-" for standard input, or a pipe: it is read once, up to
+2147483647 bytes.
 
 Options:
-  --json       one JSON object on standard output instead of text
+  --json       JSON on standard output instead of text: one object for one
+               file, an array of objects in the order of the arguments for
+               several (a file that could not be listed is {"file": FILE,
+               "error": TEXT})
   -q, --quiet  no notices
   -h, --help   this text
 
-Exit status: 0 when the whole file could be listed, 1 when it is not a
-MacBinary file or any part of it could not be read, 2 for a usage error.
+Exit status: 0 when every file could be listed whole, 1 when any is not a
+MacBinary file or any part of one could not be read (or standard output
+could not be written), 2 for a usage error.
 )";
 
 struct ListedResource {
@@ -64,22 +83,34 @@ std::string crc_text(const MacBinFileInfo &info) {
   return info.crc_state == 1 ? "valid" : "INVALID";
 }
 
+std::string date_text(uint32_t seconds) { return mac_date_to_iso8601(seconds).value_or("unknown"); }
+
+JsonValue date_json(uint32_t seconds) {
+  const std::optional<std::string> date = mac_date_to_iso8601(seconds);
+  return date ? JsonValue(*date) : JsonValue(nullptr);
+}
+
 void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
   FILE *out = results();
   const MacBinFileInfo &info = input.info();
   char flags[16];
   std::snprintf(flags, sizeof flags, "0x%04X", info.finder_flags);
   const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
-  std::fprintf(out, "File:          %s\n", input.path().c_str());
+  std::fprintf(out, "File:          %s\n", input.argument().c_str());
   std::fprintf(out, "Format:        %s, CRC %s\n", format_name(info.format), crc_text(info).c_str());
   std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
   std::fprintf(out, "Type:          %s\n", mac_roman_to_utf8(input.type(), true).c_str());
   std::fprintf(out, "Creator:       %s\n", mac_roman_to_utf8(input.creator(), true).c_str());
+  std::fprintf(out, "Created:       %s\n", date_text(info.created).c_str());
+  std::fprintf(out, "Modified:      %s\n", date_text(info.modified).c_str());
   std::fprintf(out, "Finder flags:  %s%s%s\n", flags, flag_names.empty() ? "" : " ",
                join(flag_names, " ").c_str());
   std::fprintf(out, "Data fork:     %u bytes\n", info.data_length);
   std::fprintf(out, "Resource fork: %u bytes\n", info.rsrc_length);
-  std::fprintf(out, "Resources:     %zu\n", listed.size());
+  if (input.resource_fork_unread())
+    std::fprintf(out, "Resources:     not read (the resource fork is cut short or damaged)\n");
+  else
+    std::fprintf(out, "Resources:     %zu\n", listed.size());
   if (listed.empty()) return;
   std::fprintf(out, "  %-4s  %6s  %8s  %-10s  %s\n", "Type", "ID", "Size", "Attributes", "Name");
   for (const ListedResource &resource : listed) {
@@ -97,72 +128,45 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
   }
 }
 
-void print_json(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
+JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedResource> &listed) {
   const MacBinFileInfo &info = input.info();
-  std::string json = "{\n";
-  json += "  \"file\": " + json_quote(input.path()) + ",\n";
-  json += "  \"format\": " + json_quote(format_name(info.format)) + ",\n";
+  JsonValue json = JsonValue::object();
+  json["file"] = input.argument();
+  json["format"] = format_name(info.format);
   // A classic header has no CRC: null, rather than a CRC that fails.
-  if (info.crc_state < 0) {
-    json += "  \"crc\": null,\n";
-  } else {
-    json += std::string("  \"crc\": {\"valid\": ") + (info.crc_state == 1 ? "true" : "false") + "},\n";
-  }
-  json += "  \"name\": " + json_quote(mac_roman_to_utf8(input.name())) + ",\n";
-  json += "  \"type\": " + json_quote(mac_roman_to_utf8(input.type())) + ",\n";
-  json += "  \"creator\": " + json_quote(mac_roman_to_utf8(input.creator())) + ",\n";
-  json += "  \"finder_flags\": {\"value\": " + std::to_string(info.finder_flags) + ", \"names\": [";
-  const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
-  for (size_t i = 0; i < flag_names.size(); ++i) json += (i == 0 ? "" : ", ") + json_quote(flag_names[i]);
-  json += "]},\n";
-  json += "  \"data_fork_length\": " + std::to_string(info.data_length) + ",\n";
-  json += "  \"resource_fork_length\": " + std::to_string(info.rsrc_length) + ",\n";
-  json += "  \"resources\": [";
-  for (size_t i = 0; i < listed.size(); ++i) {
-    const ListedResource &resource = listed[i];
+  json["crc"] = info.crc_state < 0 ? JsonValue(nullptr) : JsonValue{{"valid", info.crc_state == 1}};
+  json["name"] = mac_roman_to_utf8(input.name());
+  json["type"] = mac_roman_to_utf8(input.type());
+  json["creator"] = mac_roman_to_utf8(input.creator());
+  json["created"] = date_json(info.created);
+  json["modified"] = date_json(info.modified);
+  json["finder_flags"] = {{"value", info.finder_flags}, {"names", finder_flag_names(info.finder_flags)}};
+  json["data_fork_length"] = info.data_length;
+  json["resource_fork_length"] = info.rsrc_length;
+  // False when the resource fork was cut short or damaged: its resources
+  // are then not listed.
+  json["resource_fork_read"] = !input.resource_fork_unread();
+  JsonValue resources = JsonValue::array();
+  for (const ListedResource &resource : listed) {
     const ResourceEntry &entry = *resource.entry;
-    json += i == 0 ? "\n" : ",\n";
-    json += "    {\"type\": " + json_quote(mac_roman_to_utf8(entry.type)) +
-            ", \"id\": " + std::to_string(entry.signed_id()) +
-            ", \"name\": " + (entry.named ? json_quote(mac_roman_to_utf8(entry.name)) : "null") +
-            ", \"size\": " + (resource.size < 0 ? "null" : std::to_string(resource.size)) +
-            ", \"attributes\": " + std::to_string(entry.attributes) + ", \"attribute_names\": [";
-    const std::vector<std::string> names = resource_attribute_names(entry.attributes);
-    for (size_t n = 0; n < names.size(); ++n) json += (n == 0 ? "" : ", ") + json_quote(names[n]);
-    json += "]";
-    if (resource.decoded) json += ", \"decoded\": " + resource.decoded->json;
-    json += "}";
+    JsonValue item = JsonValue::object();
+    item["type"] = mac_roman_to_utf8(entry.type);
+    item["id"] = entry.signed_id();
+    item["name"] = entry.named ? JsonValue(mac_roman_to_utf8(entry.name)) : JsonValue(nullptr);
+    item["size"] = resource.size < 0 ? JsonValue(nullptr) : JsonValue(resource.size);
+    item["attributes"] = entry.attributes;
+    item["attribute_names"] = resource_attribute_names(entry.attributes);
+    if (resource.decoded) item["decoded"] = resource.decoded->json;
+    resources.push_back(std::move(item));
   }
-  json += listed.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  std::fputs(json.c_str(), results());
+  json["resources"] = std::move(resources);
+  return json;
 }
 
-}  // namespace
-
-int run_list(const Arguments &arguments) {
-  ArgumentWalker walker(arguments);
-  std::string path;
-  bool json = false;
-  while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kListHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--json")) {
-      walker.expect_no_value();
-      json = true;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is_positional() && path.empty()) {
-      path = walker.text();
-    } else {
-      walker.reject();
-    }
-  }
-  if (path.empty()) throw UsageError("list needs a MacBinary file");
-  if (!start_library()) return kExitFailure;
-  MacBinaryInput input;
-  if (!input.open(path)) return kExitFailure;
+// Opens and reads one file; nothing when it cannot be opened (after an
+// error message).
+std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path) {
+  if (!input.open(path)) return std::nullopt;
   std::vector<ListedResource> listed;
   std::vector<uint8_t> data;
   const std::string creator = mac_roman_to_utf8(input.creator());
@@ -178,11 +182,64 @@ int run_list(const Arguments &arguments) {
     }
     listed.push_back(std::move(resource));
   }
-  if (json)
-    print_json(input, listed);
-  else
-    print_text(input, listed);
-  return Reporter::instance().failed() ? kExitFailure : kExitSuccess;
+  return listed;
+}
+
+void print_json(const JsonValue &json) {
+  // File names from the command line need not be UTF-8: such bytes are
+  // replaced rather than ending the listing.
+  const std::string text = json.dump(2, ' ', false, JsonValue::error_handler_t::replace);
+  std::fprintf(results(), "%s\n", text.c_str());
+}
+
+}  // namespace
+
+int run_list(const Arguments &arguments) {
+  ArgumentWalker walker(arguments);
+  std::vector<std::string> paths;
+  bool json = false;
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      std::fputs(kListHelp, results());
+      return kExitSuccess;
+    } else if (walker.is("--json")) {
+      walker.expect_no_value();
+      json = true;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is_positional()) {
+      paths.push_back(walker.text());
+    } else {
+      walker.reject();
+    }
+  }
+  if (paths.empty()) throw UsageError("list needs a MacBinary file");
+  if (std::count(paths.begin(), paths.end(), "-") > 1)
+    throw UsageError("standard input can be listed only once");
+  if (!start_library()) return kExitFailure;
+  Reporter &reporter = Reporter::instance();
+  JsonValue documents = JsonValue::array();
+  bool any_listed = false;
+  for (const std::string &path : paths) {
+    MacBinaryInput input;
+    const std::optional<std::vector<ListedResource>> listed = read_listing(input, path);
+    if (!listed) {
+      documents.push_back(JsonValue{{"file", path}, {"error", reporter.last_error()}});
+      continue;
+    }
+    if (json) {
+      documents.push_back(listing_json(input, *listed));
+    } else {
+      if (any_listed) std::fputc('\n', results());
+      print_text(input, *listed);
+    }
+    any_listed = true;
+    flush_results();  // each listing as soon as it is known
+  }
+  if (json && paths.size() == 1 && any_listed) print_json(documents[0]);
+  if (json && paths.size() > 1) print_json(documents);
+  return reporter.failed() ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace varnel_tool

@@ -1,8 +1,12 @@
 #include "macbinary_input.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <utility>
@@ -19,14 +23,8 @@ struct TesselFileRelease {
   void operator()(TesselFile *file) const { fdbfree(file); }  // closes it too
 };
 
-// Writes `count` bytes to `out`; false after an error message.
-bool write_bytes(const uint8_t *bytes, size_t count, FILE *out) {
-  if (count > 0 && std::fwrite(bytes, 1, count, out) != count) {
-    Reporter::instance().error("write error");
-    return false;
-  }
-  return true;
-}
+// The smallest MacBinary file: its header.
+constexpr int64_t kHeaderBytes = 128;
 
 }  // namespace
 
@@ -42,37 +40,103 @@ MacBinaryInput::~MacBinaryInput() {
 
 bool MacBinaryInput::open(const std::string &path) {
   Reporter &reporter = Reporter::instance();
-  path_ = path;
-  std::error_code code;
-  if (!std::filesystem::is_regular_file(path, code)) {
-    reporter.error(path + ": no such file");
+  argument_ = path;
+  const bool standard_input = path == "-";
+  path_ = standard_input ? "<stdin>" : path;
+  const int fd = standard_input ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reporter.error(path_ + ": cannot open: " + std::strerror(errno));
     return false;
   }
-  file_size_ = static_cast<int64_t>(std::filesystem::file_size(path, code));
-  if (code) {
-    reporter.error(path + ": no such file");
+  struct stat status {};
+  const bool stat_ok = fstat(fd, &status) == 0;
+  const int stat_errno = errno;
+  bool ok = true;
+  if (!stat_ok) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(stat_errno));
+    ok = false;
+  } else if (S_ISDIR(status.st_mode)) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(EISDIR));
+    ok = false;
+  } else if (S_ISREG(status.st_mode) && !standard_input) {
+    library_path_ = path;
+    file_size_ = status.st_size;
+  } else {
+    // Read once, then opened by name like any file.
+    copy_ = std::make_unique<InputCopy>();
+    std::string error;
+    ok = copy_->copy_from(fd, kMaxInputCopyBytes, error);
+    if (ok) {
+      library_path_ = copy_->path();
+      file_size_ = copy_->size();
+    } else {
+      reporter.error(path_ + ": " + error);
+    }
+  }
+  if (!standard_input) close(fd);
+  if (!ok) return false;
+  if (file_size_ < kHeaderBytes) {
+    reporter.error(path_ + ": not a MacBinary file (" + std::to_string(file_size_) +
+                   " bytes, shorter than the 128-byte header)");
     return false;
   }
-  // The library says why a file it refuses is unusable (a fork or the map
-  // outside the file, a map that contradicts itself); it cannot tell a
-  // damaged MacBinary file from some other file, and neither can the tool.
-  channel_ = MacBin_OpenR(path.c_str());
+  // The library says why a file it refuses is unusable (shorter than its
+  // data fork, unreadable), and warns when it opens one whose resource
+  // fork it could not read; its messages name the file through the context.
+  if (!looks_like_a_header()) return false;
+  const int warnings_before = reporter.warning_count();
+  const int errors_before = reporter.error_count();
+  {
+    ReportContext context(path_);
+    channel_ = MacBin_OpenR(library_path_.c_str());
+  }
+  const bool library_warned = reporter.warning_count() > warnings_before;
   if (channel_ == nullptr) {
-    reporter.error(path + ": not a MacBinary file, or its resource fork cannot be read");
+    if (reporter.error_count() == errors_before) reporter.error(path_ + ": not a MacBinary file");
+    reporter.mark_failed();
     return false;
   }
   if (MacBin_GetFileInfo(channel_, &info_) != 1) {
-    reporter.error(path + ": the library gives no header facts for this file");
+    reporter.error(path_ + ": the library gives no header facts for this file");
     return false;
   }
   if (!forks_fit_the_file()) return false;
+  if (info_.crc_state == 0)
+    reporter.warning(path_ + ": the header's CRC does not match: its fields may be damaged");
+  if (resource_fork_unread()) {
+    // The header and the data fork are still of use; the run fails all the
+    // same, since part of the file was lost.  The library's warning says
+    // what it did not read and why.
+    if (!library_warned) reporter.warning(path_ + ": the resource fork was not read; no resources were read");
+    reporter.mark_failed();
+  }
   collect_resources();
   return true;
 }
 
-// The library reads any 128 bytes as a header and only the forks it needs;
-// a file of another kind shows itself by naming no file, and a cut one by
-// forks that end past the end of the file.
+// The library reads any 128 bytes as a header and blames what it cannot
+// read on the forks; two bytes every MacBinary writer sets tell most other
+// files apart first: the zero byte at 0 and a name length of 1 to 63.
+bool MacBinaryInput::looks_like_a_header() const {
+  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(library_path_.c_str(), "rb"), std::fclose);
+  uint8_t header[2] = {};
+  if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header) {
+    Reporter::instance().error(path_ + ": read error: " + std::strerror(errno != 0 ? errno : EIO));
+    return false;
+  }
+  if (header[0] != 0 || header[1] == 0 || header[1] > 63) {
+    Reporter::instance().error(path_ + ": not a MacBinary file (" +
+                               (header[0] != 0 ? std::string("its first byte is not zero")
+                                               : "its name length is " + std::to_string(header[1])) +
+                               ")");
+    return false;
+  }
+  return true;
+}
+
+// The library reads any 128 bytes as a header; a file of another kind
+// shows itself by naming no file, and one cut inside its data fork is
+// refused (a cut resource fork opens without resources).
 bool MacBinaryInput::forks_fit_the_file() {
   int32_t data_offset = 0, data_length = 0, rsrc_offset = 0, rsrc_length = 0;
   MacBin_GetDataBlockParams(channel_, &data_offset, &data_length);
@@ -80,23 +144,23 @@ bool MacBinaryInput::forks_fit_the_file() {
   rsrc_offset_ = rsrc_offset;
   rsrc_length_ = rsrc_length;
   Reporter &reporter = Reporter::instance();
-  if (file_size_ < data_offset) {
-    reporter.error(path_ + ": not a MacBinary file (shorter than " + std::to_string(data_offset) + " bytes)");
-    return false;
-  }
   if (info_.name[0] == '\0') {
     reporter.error(path_ + ": not a MacBinary file (the header names no file)");
     return false;
   }
-  const int64_t forks_end = rsrc_offset_ + rsrc_length_;
-  const bool data_fits = int64_t{data_offset} + data_length <= file_size_;
-  const bool resources_fit = rsrc_length_ == 0 || forks_end <= file_size_;
-  if (data_length < 0 || rsrc_length_ < 0 || !data_fits || !resources_fit) {
-    reporter.error(path_ + ": truncated MacBinary file (the forks need " + std::to_string(forks_end) +
+  const int64_t data_end = int64_t{data_offset} + data_length;
+  if (data_length < 0 || data_end > file_size_) {
+    reporter.error(path_ + ": truncated MacBinary file (the data fork needs " + std::to_string(data_end) +
                    " bytes, the file has " + std::to_string(file_size_) + ")");
     return false;
   }
   return true;
+}
+
+bool MacBinaryInput::resource_fork_unread() const { return info_.rsrc_state < 0; }
+
+bool MacBinaryInput::resource_fork_cut() const {
+  return rsrc_length_ > 0 && rsrc_offset_ + rsrc_length_ > file_size_;
 }
 
 void MacBinaryInput::collect_resources() {
@@ -149,36 +213,49 @@ const ResourceEntry *MacBinaryInput::find(const std::string &type, int32_t id) c
   return nullptr;
 }
 
-bool MacBinaryInput::copy_data_fork(FILE *out) const {
+bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
   std::vector<uint8_t> buffer(kCopyChunkBytes);
   for (int64_t offset = 0;;) {
+    errno = 0;
     const int32_t count = MacBin_ReadDataFork(channel_, offset, buffer.data(), kCopyChunkBytes);
     if (count < 0) {
-      Reporter::instance().error(path_ + ": read error");
+      Reporter::instance().error(path_ + ": read error in the data fork" +
+                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
       return false;
     }
     if (count == 0) return true;
-    if (!write_bytes(buffer.data(), static_cast<size_t>(count), out)) return false;
+    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(count)))) return false;
     offset += count;
   }
 }
 
 // The library hands out resources, not the fork they sit in: the fork is
 // copied as bytes of the file, where the library places it.
-bool MacBinaryInput::copy_resource_fork(FILE *out) const {
+bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
+  if (resource_fork_cut()) {
+    // Part of a fork is not the fork: nothing rather than a file that
+    // looks whole.
+    Reporter::instance().error(path_ + ": the resource fork is cut short (the file holds " +
+                               std::to_string(std::max<int64_t>(file_size_ - rsrc_offset_, 0)) + " of its " +
+                               std::to_string(rsrc_length_) + " bytes)");
+    return false;
+  }
   int64_t left = std::min(rsrc_length_, file_size_ - rsrc_offset_);
   if (left <= 0) return true;
-  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", path_.c_str(), "", 0));
+  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", library_path_.c_str(), "", 0));
   std::vector<uint8_t> buffer(kCopyChunkBytes);
+  errno = 0;
   bool ok = file != nullptr && fputp(file.get(), rsrc_offset_) == rsrc_offset_;
   while (ok && left > 0) {
     const int64_t chunk = std::min<int64_t>(left, kCopyChunkBytes);
     ok = fgetm(file.get(), buffer.data(), chunk) == 1;
     if (!ok) break;
-    if (!write_bytes(buffer.data(), static_cast<size_t>(chunk), out)) return false;
+    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(chunk)))) return false;
     left -= chunk;
   }
-  if (!ok) Reporter::instance().error(path_ + ": read error");
+  if (!ok)
+    Reporter::instance().error(path_ + ": read error in the resource fork" +
+                               (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
   return ok;
 }
 

@@ -3,14 +3,19 @@
 // tells what the header says, the block parameters where the forks lie, and
 // MacBin_ReadDataFork and MacBin_ReadResourceData deliver the bytes.  The
 // tool judges only what the library leaves to its host: whether the forks
-// fit in the file, and whether the header names a file at all.
+// fit in the file, and whether the header names a file at all.  A file
+// whose resource fork the library could not read opens without resources,
+// with a warning, and makes the run fail.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "support/input_copy.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -32,6 +37,10 @@ struct ResourceEntry {
   std::string label() const;
 };
 
+// The largest input read into a copy: the library's file positions are
+// 32-bit, so no MacBinary file it reads is longer.
+inline constexpr int64_t kMaxInputCopyBytes = INT32_MAX;
+
 class MacBinaryInput {
  public:
   MacBinaryInput() = default;
@@ -39,9 +48,14 @@ class MacBinaryInput {
   MacBinaryInput(const MacBinaryInput &) = delete;
   MacBinaryInput &operator=(const MacBinaryInput &) = delete;
 
-  // False after an error message naming `path`.
+  // False after an error message naming `path`.  "-" is standard input;
+  // it and any other input that is not a regular file (a pipe, a device)
+  // are read once into a private copy of at most kMaxInputCopyBytes.
   bool open(const std::string &path);
 
+  // The input as the user named it ("-" for standard input) ...
+  const std::string &argument() const { return argument_; }
+  // ... and as messages name it ("<stdin>" for standard input).
   const std::string &path() const { return path_; }
   const MacBinFileInfo &info() const { return info_; }
   // The header's texts as stored (MacRoman): the name, and the four bytes
@@ -57,16 +71,28 @@ class MacBinaryInput {
   // The first resource of this type and ID, or null.
   const ResourceEntry *find(const std::string &type, int32_t id) const;
 
-  // The data fork, and the whole resource fork as bytes of the file, copied
-  // to `out`; false after an error message.
-  bool copy_data_fork(FILE *out) const;
-  bool copy_resource_fork(FILE *out) const;
+  // The data fork, and the whole resource fork as bytes of the file, handed
+  // to `write` piece by piece; false after an error message (a read error
+  // here, a write error from `write`, which reports its own).
+  using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
+  bool copy_data_fork(const ByteWriter &write) const;
+  bool copy_resource_fork(const ByteWriter &write) const;
+
+  // The library could not read the resource fork (cut short, or its map
+  // damaged): the file opened without resources, and open() warned.
+  bool resource_fork_unread() const;
+  // The file ends before the resource fork does.
+  bool resource_fork_cut() const;
 
  private:
+  bool looks_like_a_header() const;
   bool forks_fit_the_file();
   void collect_resources();
 
+  std::string argument_;
   std::string path_;
+  std::string library_path_;  // what the library opens: the file or its copy
+  std::unique_ptr<InputCopy> copy_;
   int64_t file_size_ = 0;
   MacBinChannel *channel_ = nullptr;
   MacBinFileInfo info_{};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "support/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
@@ -35,8 +36,17 @@ Options:
   -h, --help   this text
 
 Results go to standard output, messages to standard error.  Exit status:
-0 success, 1 an error was reported (no partial output is left), 2 usage.
+0 success, 1 an error was reported (no partial output is left; a write
+error on standard output is one too), 2 usage.  Interrupted by SIGINT,
+SIGTERM, SIGHUP or SIGPIPE, varnel removes its temporary files and ends by
+that signal.
 )";
+
+// Success turns into failure when the results did not reach standard output.
+int with_results_flushed(int status) {
+  const bool flushed = varnel_tool::finish_results();
+  return !flushed && status == varnel_tool::kExitSuccess ? varnel_tool::kExitFailure : status;
+}
 
 int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
   if (command == "pack") return varnel_tool::run_pack(rest);
@@ -50,6 +60,7 @@ int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  varnel_tool::install_cleanup_on_signals();
   varnel_tool::route_library_output_to_stderr();
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::string command;
@@ -61,10 +72,10 @@ int main(int argc, char **argv) {
         Reporter::instance().set_quiet(true);
       } else if (argument == "--version") {
         std::fprintf(results(), "varnel %s\n", VARNEL_VERSION_STRING);
-        return varnel_tool::kExitSuccess;
+        return with_results_flushed(varnel_tool::kExitSuccess);
       } else if (argument == "--help" || argument == "-h") {
         std::fputs(kHelp, results());
-        return varnel_tool::kExitSuccess;
+        return with_results_flushed(varnel_tool::kExitSuccess);
       } else if (argument.starts_with("-")) {
         throw varnel_tool::UsageError("unknown option '" + argument + "'");
       } else {
@@ -78,8 +89,7 @@ int main(int argc, char **argv) {
     const int status =
         dispatch(name, varnel_tool::Arguments(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1,
                                                  arguments.end()));
-    std::fflush(results());
-    return status;
+    return with_results_flushed(status);
   } catch (const varnel_tool::UsageError &error) {
     std::fprintf(stderr, "varnel: %s\nTry 'varnel %s%s--help'.\n", error.what(), command.c_str(),
                  command.empty() ? "" : " ");

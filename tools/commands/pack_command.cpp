@@ -1,4 +1,7 @@
 // varnel pack: a MacBinary file from a data fork and resource lines.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -20,6 +23,7 @@
 #include "library_session.hpp"
 #include "support/mac_text.hpp"
 #include "support/output_file.hpp"
+#include "support/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -63,6 +67,10 @@ name with blanks, "" for none):
 Lines are UTF-8; names, vers, owner and ~ texts are stored in MacRoman
 (other characters are refused).  A refused line is quoted in its message.
 Relative file names in a script are taken from the script's directory.
+
+OUT is written under a temporary name beside it and renamed when complete:
+an existing OUT keeps its permissions, and when OUT is a symbolic link the
+file it points to is replaced.
 
 Exit status: 0 when the file was written, 1 when any error was reported
 (OUT is then not written), 2 for a usage error.
@@ -208,9 +216,11 @@ bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
   std::string origin = "<stdin>";
   std::string directory;
   if (script != "-") {
+    errno = 0;
     file.open(script, std::ios::binary);
+    const int reason = !file ? (errno != 0 ? errno : EIO) : EISDIR;
     if (!file || std::filesystem::is_directory(script)) {
-      Reporter::instance().error(script + ": cannot read the script");
+      Reporter::instance().error(script + ": cannot read the script: " + std::strerror(reason));
       return false;
     }
     in = &file;
@@ -731,36 +741,53 @@ struct FileCloser {
     if (file != stdin) std::fclose(file);
   }
 };
+using DataSource = std::unique_ptr<FILE, FileCloser>;
 
-// Copies the data fork; false after an error message.
-bool write_data_fork(const std::string &source) {
-  std::unique_ptr<FILE, FileCloser> file(source == "-" ? stdin : std::fopen(source.c_str(), "rb"));
-  if (!file) {
-    Reporter::instance().error(source + ": cannot read the data fork: " + std::strerror(errno));
-    return false;
+// Opens the data fork's source before anything is written, so that a
+// wrong name fails at once and says why; null after an error message.
+// Pipes and devices are fine (--data <(command)); directories are not.
+DataSource open_data_fork(const std::string &source) {
+  if (source == "-") return DataSource(stdin);
+  DataSource file(std::fopen(source.c_str(), "rb"));
+  struct stat status {};
+  int error_number = errno;
+  if (file && fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
+    file.reset();
+    error_number = EISDIR;
   }
+  if (!file)
+    Reporter::instance().error(source + ": cannot read the data fork: " + std::strerror(error_number));
+  return file;
+}
+
+// Copies the data fork; false after an error message (a failed write is
+// the library's, reported when the file is closed).
+bool write_data_fork(const std::string &source, FILE *file) {
+  const std::string name = source == "-" ? "<stdin>" : source;
   std::vector<uint8_t> buffer(64 * 1024);
   int64_t total = 0;
   for (;;) {
-    const size_t count = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    errno = 0;
+    const size_t count = std::fread(buffer.data(), 1, buffer.size(), file);
     if (count == 0) break;
     total += static_cast<int64_t>(count);
     if (total > kMaxDataForkBytes) {
-      Reporter::instance().error(source + ": a data fork of more than " + std::to_string(kMaxDataForkBytes) +
+      Reporter::instance().error(name + ": a data fork of more than " + std::to_string(kMaxDataForkBytes) +
                                  " bytes cannot be stored");
       return false;
     }
     const auto length = static_cast<int32_t>(count);
-    if (MacBin_PutBuf(buffer.data(), length, length) != 0) return false;  // reported by the library
+    if (MacBin_PutBuf(buffer.data(), length, length) != 0) return false;
   }
-  if (std::ferror(file.get()) != 0) {
-    Reporter::instance().error(source + ": read error in the data fork");
+  if (std::ferror(file) != 0) {
+    Reporter::instance().error(name + ": read error in the data fork: " + std::strerror(errno != 0 ? errno : EIO));
     return false;
   }
   return true;
 }
 
-// A private directory for converted icons, removed with everything in it.
+// A private directory for converted icons, removed with everything in it
+// (also when a signal ends the run).
 class ScratchDirectory {
  public:
   ScratchDirectory() {
@@ -768,11 +795,19 @@ class ScratchDirectory {
     std::string pattern = (std::filesystem::temp_directory_path(code) / "varnel-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+    CleanupSignalsBlocked blocked;
+    if (mkdtemp(buffer.data()) == nullptr) return;
+    slot_ = register_temporary(buffer.data(), TemporaryKind::kDirectory);
+    if (slot_ < 0) {
+      rmdir(buffer.data());
+      return;
+    }
+    path_ = buffer.data();
   }
   ~ScratchDirectory() {
     std::error_code code;
     if (!path_.empty()) std::filesystem::remove_all(path_, code);
+    unregister_temporary(slot_);
   }
   ScratchDirectory(const ScratchDirectory &) = delete;
   ScratchDirectory &operator=(const ScratchDirectory &) = delete;
@@ -780,6 +815,7 @@ class ScratchDirectory {
 
  private:
   std::string path_;
+  int slot_ = -1;
 };
 
 }  // namespace
@@ -796,13 +832,10 @@ int run_pack(const Arguments &arguments) {
   if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
   for (size_t i = 0; i < options.lines.size(); ++i)
     lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
-  if (!options.data.empty() && options.data != "-") {
-    // Pipes and devices are fine (--data <(command)); directories are not.
-    std::error_code code;
-    if (!std::filesystem::exists(options.data, code) || std::filesystem::is_directory(options.data, code)) {
-      reporter.error(options.data + ": no such data file");
-      return kExitFailure;
-    }
+  DataSource data;
+  if (!options.data.empty()) {
+    data = open_data_fork(options.data);
+    if (!data) return kExitFailure;
   }
   ScratchDirectory scratch;
   if (scratch.path().empty()) {
@@ -829,7 +862,7 @@ int run_pack(const Arguments &arguments) {
   }
   if (!options.data.empty()) {
     ReportContext context("data fork");
-    if (!write_data_fork(options.data)) reporter.mark_failed();
+    if (!write_data_fork(options.data, data.get())) reporter.mark_failed();
   }
   Packer packer(options, channel);
   if (!reporter.failed()) {
@@ -837,6 +870,8 @@ int run_pack(const Arguments &arguments) {
   }
   if (!packer.ready_to_close()) reporter.mark_failed();
   MacBin_Close(channel);
+  if (const std::optional<std::string> write_error = library_write_error())
+    reporter.error(options.output + ": " + *write_error);
   if (reporter.failed()) {
     output.discard();
     reporter.notice(options.output + " not written");

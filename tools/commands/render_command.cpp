@@ -1,4 +1,5 @@
 // varnel render: the pictures and icons of a MacBinary file as PNG files.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -50,11 +51,23 @@ bool write_png(const std::string &path, const std::string &label, Render render)
   }
   PngWriter writer(output.stream());
   if (!render(writer, error)) {
-    Reporter::instance().error(label + ": " + (writer.error().empty() ? error : writer.error()));
+    if (std::ferror(output.stream()) != 0) {
+      output.note_write_error(errno);
+      Reporter::instance().error(path + ": " + output.write_error());
+    } else {
+      Reporter::instance().error(label + ": " + (writer.error().empty() ? error : writer.error()));
+    }
     return false;
   }
-  if (!writer.finish() || !output.commit(error)) {
-    Reporter::instance().error(path + ": " + (writer.error().empty() ? error : writer.error()));
+  if (!writer.finish()) {
+    // libpng writes through the stream: a failed write shows there.
+    if (std::ferror(output.stream()) != 0) output.note_write_error(errno);
+    Reporter::instance().error(path + ": " +
+                               (std::ferror(output.stream()) != 0 ? output.write_error() : writer.error()));
+    return false;
+  }
+  if (!output.commit(error)) {
+    Reporter::instance().error(path + ": " + error);
     return false;
   }
   Reporter::instance().notice("wrote " + path);
@@ -80,17 +93,13 @@ int run_render(const Arguments &arguments) {
     }
   }
   if (positional.size() != 2) throw UsageError("render needs a MacBinary file and a directory");
+  if (positional[1] == "-") throw UsageError("render writes files into a directory; '-' is not one");
   const std::string &path = positional[0];
   const std::filesystem::path directory(positional[1]);
   if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(path)) return kExitFailure;
-  std::error_code code;
-  std::filesystem::create_directories(directory, code);
-  if (code || !std::filesystem::is_directory(directory)) {
-    Reporter::instance().error(directory.string() + ": cannot create the directory");
-    return kExitFailure;
-  }
+  if (!make_directory(directory.string())) return kExitFailure;
   bool ok = true;
   size_t rendered = 0;
   std::vector<uint8_t> data;

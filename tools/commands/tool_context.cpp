@@ -1,12 +1,47 @@
 #include "tool_context.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 namespace varnel_tool {
 
 namespace {
 FILE *results_stream = nullptr;
+int results_fd = -1;
+bool results_failure_reported = false;
+// Why the first write of results failed: the stream's buffer hides it by
+// the time a flush or ferror shows that something went wrong.
+int results_errno = 0;
+
+void report_results_failure(int error_number) {
+  if (results_failure_reported) return;
+  results_failure_reported = true;
+  const int reason = results_errno != 0 ? results_errno : error_number != 0 ? error_number : EIO;
+  Reporter::instance().error(std::string("standard output: write error: ") + std::strerror(reason));
 }
+
+// The results stream writes through here, so that the reason of a failed
+// write is kept.
+ssize_t write_results_bytes(void * /*cookie*/, const char *bytes, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t written = ::write(results_fd, bytes + done, count - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (results_errno == 0) results_errno = errno;
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    done += static_cast<size_t>(written);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int close_results(void * /*cookie*/) { return ::close(results_fd); }
+}  // namespace
 
 Reporter &Reporter::instance() {
   static Reporter reporter;
@@ -28,6 +63,7 @@ void Reporter::print(const char *label, const std::string &text) {
 void Reporter::error(const std::string &text) {
   failed_ = true;
   ++error_count_;
+  last_error_ = text;
   print("error: ", text);
 }
 
@@ -38,7 +74,10 @@ void Reporter::error_without_memory(const char *text) noexcept {
   std::fprintf(stderr, "varnel: error: %s\n", text);
 }
 
-void Reporter::warning(const std::string &text) { print("warning: ", text); }
+void Reporter::warning(const std::string &text) {
+  ++warning_count_;
+  print("warning: ", text);
+}
 
 void Reporter::notice(const std::string &text) {
   if (!quiet_) print("", text);
@@ -47,9 +86,15 @@ void Reporter::notice(const std::string &text) {
 void route_library_output_to_stderr() {
   if (results_stream != nullptr) return;
   std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  if (saved >= 0) results_stream = fdopen(saved, "w");
+  results_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (results_fd >= 0) {
+    cookie_io_functions_t functions{};
+    functions.write = write_results_bytes;
+    functions.close = close_results;
+    results_stream = fopencookie(nullptr, "w", functions);
+  }
   if (results_stream == nullptr) {
+    if (results_fd >= 0) close(results_fd);
     results_stream = stdout;  // cannot split: results and texts share the stream
     return;
   }
@@ -59,5 +104,37 @@ void route_library_output_to_stderr() {
 }
 
 FILE *results() { return results_stream != nullptr ? results_stream : stdout; }
+
+}  // namespace varnel_tool
+
+namespace varnel_tool {
+
+bool write_results(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return true;
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), results()) == bytes.size()) return true;
+  report_results_failure(errno);
+  return false;
+}
+
+bool flush_results() {
+  errno = 0;
+  const bool flushed = std::fflush(results()) == 0;
+  const int error_number = errno;
+  if (flushed && std::ferror(results()) == 0) return !results_failure_reported;
+  report_results_failure(error_number);
+  return false;
+}
+
+bool finish_results() { return flush_results(); }
+
+bool make_directory(const std::string &path) {
+  std::error_code code;
+  std::filesystem::create_directories(path, code);
+  if (!code && std::filesystem::is_directory(path, code)) return true;
+  const std::string reason = code ? code.message() : std::strerror(ENOTDIR);
+  Reporter::instance().error(path + ": cannot create the directory: " + reason);
+  return false;
+}
 
 }  // namespace varnel_tool

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <cstdint>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -44,6 +46,10 @@ class Reporter {
   bool failed() const { return failed_; }
   // Errors printed so far (lets a caller tell whether a step said why it failed).
   int error_count() const { return error_count_; }
+  // Warnings printed so far.
+  int warning_count() const { return warning_count_; }
+  // The text of the latest error, without the context and the label.
+  const std::string &last_error() const { return last_error_; }
 
   // A progress bar line is on the terminal; messages must start a new line.
   void set_progress_line_open(bool open) { progress_line_open_ = open; }
@@ -54,6 +60,8 @@ class Reporter {
   bool quiet_ = false;
   bool failed_ = false;
   int error_count_ = 0;
+  std::string last_error_;
+  int warning_count_ = 0;
   bool progress_line_open_ = false;
   std::string context_;
 };
@@ -93,5 +101,19 @@ Result guard_callback(Result failure, Body body) noexcept {
 // whole run and results go to this stream, a copy of the original output.
 void route_library_output_to_stderr();
 FILE *results();
+// Writes bytes of a result; false after an error message when standard
+// output refused them.
+bool write_results(std::span<const uint8_t> bytes);
+// Flushes the results written so far; false after an error message (once)
+// when they did not reach standard output.
+bool flush_results();
+// Flushes the results at the end of a run; false after an error message
+// when any of them did not reach standard output (a full disk, a closed
+// pipe when SIGPIPE is ignored).
+bool finish_results();
+
+// Creates a directory and its parents; false after an error message with
+// the system's reason.
+bool make_directory(const std::string &path);
 
 }  // namespace varnel_tool

@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "support/image_reader.hpp"
@@ -28,7 +30,7 @@ bool decode_image_file(const std::string &path, int64_t max_pixels, DecodedImage
                        std::string &error) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
-    error = "cannot open";
+    error = std::string("cannot open: ") + std::strerror(errno);
     return false;
   }
   auto reader = open_image_reader(file.get(), error);

@@ -1,5 +1,6 @@
 #include "support/output_file.hpp"
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,61 +10,100 @@
 #include <filesystem>
 #include <vector>
 
+#include "support/temporary_files.hpp"
+
 namespace varnel_tool {
 namespace {
 
-// Temporary files not yet committed or discarded.  The library may end the
-// process itself (a fatal error ends it through exit()); the files must not
-// stay behind then either.
-std::vector<std::string> &pending_files() {
-  static std::vector<std::string> *files = new std::vector<std::string>();  // outlives static destructors
-  return *files;
-}
+// Links followed before giving up, as the kernel does (ELOOP).
+constexpr int kMaxLinkDepth = 40;
 
-void remove_pending_files() {
-  for (const std::string &path : pending_files()) std::remove(path.c_str());
+mode_t mode_of_a_new_file() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
 }
-
-void track(const std::string &path) {
-  static const bool registered = std::atexit(remove_pending_files) == 0;
-  (void)registered;
-  pending_files().push_back(path);
-}
-
-void untrack(const std::string &path) { std::erase(pending_files(), path); }
 
 }  // namespace
+
+bool resolve_output_target(const std::string &path, std::string &target, std::string &error) {
+  std::string current = path;
+  for (int depth = 0; depth <= kMaxLinkDepth; ++depth) {
+    struct stat status {};
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      target = current;
+      return true;
+    }
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = readlink(current.c_str(), buffer.data(), PATH_MAX);
+    if (length < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    const std::string link(buffer.data(), static_cast<size_t>(length));
+    // A relative link counts from the link's own directory; the path is
+    // joined, not tidied, so that ".." means what the kernel takes it to.
+    const std::filesystem::path parent = std::filesystem::path(current).parent_path();
+    current = link.starts_with('/') || parent.empty() ? link : (parent / link).string();
+  }
+  error = std::strerror(ELOOP);
+  return false;
+}
 
 OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::create(const std::string &final_path, bool keep_stream, std::string &error) {
   discard();
+  write_errno_ = 0;
   final_path_ = final_path;
-  const std::filesystem::path target(final_path);
+  if (!resolve_output_target(final_path, target_path_, error)) return false;
+  struct stat existing {};
+  mode_t mode = mode_of_a_new_file();
+  if (stat(target_path_.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      error = std::strerror(EISDIR);
+      return false;
+    }
+    // The permission bits stay; set-user and set-group bits do not carry
+    // over to contents someone else wrote.
+    if (S_ISREG(existing.st_mode)) mode = existing.st_mode & 0777;
+  }
+  const std::filesystem::path target(target_path_);
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  const std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  const int fd = mkstemp(buffer.data());
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
+  {
+    // Made and entered in the cleanup list as one step: a signal in
+    // between would leave the file behind.
+    CleanupSignalsBlocked blocked;
+    const int fd = mkstemp(buffer.data());
+    if (fd < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    slot_ = register_temporary(buffer.data(), TemporaryKind::kFile);
+    if (slot_ < 0) {
+      close(fd);
+      unlink(buffer.data());
+      error = "too many temporary files at once";
+      return false;
+    }
+    temporary_path_ = buffer.data();
+    pending_ = true;
+    // mkstemp makes the file private; give it the mode the output should have.
+    fchmod(fd, mode);
+    if (!keep_stream) {
+      close(fd);
+      return true;
+    }
+    stream_ = fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+      error = std::strerror(errno);
+      close(fd);
+    }
   }
-  temporary_path_ = buffer.data();
-  pending_ = true;
-  track(temporary_path_);
-  // mkstemp makes the file private; give it the mode a plain create would.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, static_cast<mode_t>(0666 & ~mask));
-  if (!keep_stream) {
-    close(fd);
-    return true;
-  }
-  stream_ = fdopen(fd, "wb");
   if (stream_ == nullptr) {
-    error = std::strerror(errno);
-    close(fd);
     discard();
     return false;
   }
@@ -77,23 +117,43 @@ bool OutputFile::commit(std::string &error) {
   }
   if (stream_ != nullptr) {
     const bool write_failed = std::ferror(stream_) != 0;
-    const int saved_errno = errno;
+    errno = 0;
     const int close_result = std::fclose(stream_);
+    const int close_errno = errno;
     stream_ = nullptr;
     if (write_failed || close_result != 0) {
-      error = std::strerror(write_failed ? (saved_errno != 0 ? saved_errno : EIO) : errno);
+      const int reason = write_errno_ != 0 ? write_errno_ : close_errno != 0 ? close_errno : EIO;
+      error = std::string("write error: ") + std::strerror(reason);
       discard();
       return false;
     }
   }
-  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
-    error = std::strerror(errno);
+  if (std::rename(temporary_path_.c_str(), target_path_.c_str()) != 0) {
+    error = "cannot rename " + temporary_path_ + " into place: " + std::strerror(errno);
     discard();
     return false;
   }
   pending_ = false;
-  untrack(temporary_path_);
+  unregister_temporary(slot_);
+  slot_ = -1;
   return true;
+}
+
+bool OutputFile::write(const void *bytes, size_t count) {
+  if (stream_ == nullptr) return false;
+  if (count == 0) return true;
+  errno = 0;
+  if (std::fwrite(bytes, 1, count, stream_) == count) return true;
+  note_write_error(errno);
+  return false;
+}
+
+void OutputFile::note_write_error(int error_number) {
+  if (write_errno_ == 0) write_errno_ = error_number != 0 ? error_number : EIO;
+}
+
+std::string OutputFile::write_error() const {
+  return std::string("write error: ") + std::strerror(write_errno_ != 0 ? write_errno_ : EIO);
 }
 
 void OutputFile::discard() {
@@ -102,8 +162,10 @@ void OutputFile::discard() {
     stream_ = nullptr;
   }
   if (pending_) {
-    std::remove(temporary_path_.c_str());
-    untrack(temporary_path_);
+    CleanupSignalsBlocked blocked;
+    unlink(temporary_path_.c_str());
+    unregister_temporary(slot_);
+    slot_ = -1;
     pending_ = false;
   }
 }

@@ -23,8 +23,8 @@ std::string code_text(std::span<const uint8_t> bytes) {
 int from_bcd(uint8_t value) { return (value >> 4) * 10 + (value & 0x0F); }
 
 DecodedResource damaged(std::string_view what) {
-  return {"(damaged " + std::string(what) + " data)",
-          "{\"error\":" + json_quote("damaged " + std::string(what) + " data") + "}"};
+  const std::string text = "damaged " + std::string(what) + " data";
+  return {"(" + text + ")", JsonValue{{"error", text}}};
 }
 
 DecodedResource decode_vers(std::span<const uint8_t> data) {
@@ -67,11 +67,9 @@ DecodedResource decode_vers(std::span<const uint8_t> data) {
   DecodedResource out;
   out.text = "version " + version + " (" + stage_name + "), region " + std::to_string(region) +
              ", short " + json_quote(short_version) + ", long " + json_quote(long_version);
-  out.json = "{\"version\":" + json_quote(version) + ",\"major\":" + std::to_string(from_bcd(major)) +
-             ",\"minor\":" + std::to_string(minor) + ",\"bugfix\":" + std::to_string(bugfix) +
-             ",\"stage\":" + json_quote(stage_name) + ",\"revision\":" + std::to_string(revision) +
-             ",\"region\":" + std::to_string(region) + ",\"short\":" + json_quote(short_version) +
-             ",\"long\":" + json_quote(long_version) + "}";
+  out.json = JsonValue{{"version", version},     {"major", from_bcd(major)}, {"minor", minor},
+                       {"bugfix", bugfix},       {"stage", stage_name},      {"revision", revision},
+                       {"region", region},       {"short", short_version},   {"long", long_version}};
   return out;
 }
 
@@ -87,9 +85,7 @@ DecodedResource decode_fref(std::span<const uint8_t> data) {
   out.text = "file type " + json_quote(code_text(file_type)) + ", local icon " +
              std::to_string(local_icon);
   if (!file_name.empty()) out.text += ", file name " + json_quote(file_name);
-  out.json = "{\"file_type\":" + json_quote(code_text(file_type)) +
-             ",\"local_icon\":" + std::to_string(local_icon) +
-             ",\"file_name\":" + json_quote(file_name) + "}";
+  out.json = JsonValue{{"file_type", code_text(file_type)}, {"local_icon", local_icon}, {"file_name", file_name}};
   return out;
 }
 
@@ -102,26 +98,22 @@ DecodedResource decode_bndl(std::span<const uint8_t> data) {
     return damaged("BNDL");
   DecodedResource out;
   out.text = "owner " + json_quote(code_text(owner)) + " " + std::to_string(owner_id);
-  out.json = "{\"owner\":" + json_quote(code_text(owner)) + ",\"owner_id\":" +
-             std::to_string(owner_id) + ",\"types\":[";
+  out.json = JsonValue{{"owner", code_text(owner)}, {"owner_id", owner_id}, {"types", JsonValue::array()}};
   // Each type takes at least 6 bytes, so a hostile count ends at the data's end.
   for (uint32_t t = 0; t <= types_minus_one; ++t) {
     std::span<const uint8_t> type;
     uint16_t entries_minus_one = 0;
     if (!cursor.read_bytes(4, type) || !cursor.read_u16(entries_minus_one)) return damaged("BNDL");
     out.text += "; " + code_text(type) + ":";
-    out.json += std::string(t == 0 ? "" : ",") + "{\"type\":" + json_quote(code_text(type)) +
-                ",\"entries\":[";
+    JsonValue entries = JsonValue::array();
     for (uint32_t e = 0; e <= entries_minus_one; ++e) {
       int16_t local_id = 0, resource_id = 0;
       if (!cursor.read_i16(local_id) || !cursor.read_i16(resource_id)) return damaged("BNDL");
       out.text += " " + std::to_string(local_id) + "=" + std::to_string(resource_id);
-      out.json += std::string(e == 0 ? "" : ",") + "{\"local_id\":" + std::to_string(local_id) +
-                  ",\"id\":" + std::to_string(resource_id) + "}";
+      entries.push_back(JsonValue{{"local_id", local_id}, {"id", resource_id}});
     }
-    out.json += "]}";
+    out.json["types"].push_back(JsonValue{{"type", code_text(type)}, {"entries", std::move(entries)}});
   }
-  out.json += "]}";
   return out;
 }
 
@@ -129,7 +121,7 @@ DecodedResource decode_owner(std::span<const uint8_t> data) {
   ByteCursor cursor(data);
   std::string text;
   if (!read_pascal_string(cursor, text)) return damaged("owner resource");
-  return {"owner resource " + json_quote(text), "{\"owner_text\":" + json_quote(text) + "}"};
+  return {"owner resource " + json_quote(text), JsonValue{{"owner_text", text}}};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,9 +11,12 @@
 
 namespace varnel_tool {
 
+// JSON objects keep their members in the order they are added.
+using JsonValue = nlohmann::ordered_json;
+
 struct DecodedResource {
   std::string text;  // UTF-8, one line
-  std::string json;  // a JSON object
+  JsonValue json;    // an object
 };
 
 // Nothing for a type the tool does not decode.  Damaged data gives a text
