@@ -26,6 +26,8 @@ _Static_assert(offsetof(MacBinFileInfo, finder_flags) == 24, "finder_flags at 24
 _Static_assert(offsetof(MacBinFileInfo, name) == 26, "name at 26");
 _Static_assert(offsetof(MacBinFileInfo, rsrc_state) == 100, "rsrc_state at 100");
 _Static_assert(offsetof(MacBinFileInfo, reserved) == 104, "reserved at 104");
+_Static_assert(offsetof(MacBinPixels, width) == 0 && offsetof(MacBinPixels, hot_y) == 12 &&
+                   offsetof(MacBinPixels, rgba) == 16, "MacBinPixels: four words, then rgba");
 _Static_assert(MACBIN_MAX_TYPES == 64 && MACBIN_MAX_LINE_LENGTH == 511, "published limits");
 
 /* Field order of the records that hosts and processors read.  Written so
