@@ -173,12 +173,12 @@ void PictureParser::bits(uint32_t opcode) {
   if (direct) reader_.skip(4);  // base address
   PixelImage image;
   image.map = read_pixel_map(reader_, direct);
+  check_pixel_map(image.map, hex_opcode(opcode) + " image");
   ColorTable table;
   if (image.map.is_pixel_map && !direct) {
     table = read_color_table(reader_);
     image.table = &table;
   }
-  check_pixel_map(image.map, hex_opcode(opcode) + " image");
   image.source = read_rect(reader_);
   image.destination = read_rect(reader_);
   image.mode = reader_.u16();
