@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer configuration (clang, ASan + UBSan, coverage of the
 # whole library) and runs each fuzz target for SECONDS seconds on its corpus,
-# with the shared dictionary.
+# with its own dictionary (fuzz/TARGET.dict) where it has one, else the
+# shared one.
 #
 #   fuzz/run_fuzzers.sh SECONDS [--merge] [--no-build] [TARGET...]
 #
@@ -77,11 +78,13 @@ for t in "${targets[@]}"; do
   crashes=$build/fuzz-crashes/$t
   log=$build/fuzz-logs/$t.log
   mkdir -p "$corpus" "$grown" "$crashes" "$(dirname "$log")"
+  dictionary=fuzz/$t.dict
+  [ -f "$dictionary" ] || dictionary=fuzz/macbinary.dict
   echo "fuzz: $t for ${seconds}s"
   status=0
   # The first corpus directory receives new inputs: the scratch one.
   "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -dict=fuzz/macbinary.dict -print_final_stats=1 -artifact_prefix="$crashes/" \
+    -dict="$dictionary" -print_final_stats=1 -artifact_prefix="$crashes/" \
     "$grown" "$corpus" >"$log" 2>&1 || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$status" -ne 0 ]; then
