@@ -1,16 +1,17 @@
 /*
- * varnel.h - write and read Macintosh files packed in MacBinary (and write
- * them as AppleSingle, AppleDouble and BinHex 4.0: see MacBin_SetFormat).
+ * varnel.h - write and read Macintosh files packed in MacBinary, AppleSingle,
+ * AppleDouble and BinHex 4.0 (see MacBin_SetFormat and MacBin_OpenR), and
+ * read bare resource forks.
  *
  * A host names a Unix file, a creator and a file type (and optionally a
  * Macintosh name); the library writes the 128-byte MacBinary header, lets the
  * host write the data fork with the output primitives, appends resources one
  * by one through resource processors registered per type, and on
  * MacBin_Close writes the resource map and completes the header.  The reader
- * opens any MacBinary file, reads its whole resource map into memory and
- * answers queries; hosts read the header facts (MacBin_GetFileInfo), the data
- * fork (MacBin_ReadDataFork) and the bytes of any resource
- * (MacBin_ReadResourceData) of any MacBinary file it accepts.
+ * opens a file in any of those containers, reads its whole resource map into
+ * memory and answers queries; hosts read the file's facts
+ * (MacBin_GetFileInfo), the data fork (MacBin_ReadDataFork) and the bytes of
+ * any resource (MacBin_ReadResourceData) of any file it accepts.
  *
  * Result conventions (each declaration says which one it follows):
  *   - writer and output primitives: 0 = done, 1 = failed;
@@ -301,15 +302,22 @@ enum {
 #define MACBIN_MAX_LINE_LENGTH 511           /* characters of a resource line */
 
 /* What the header of a file opened for reading says, from
- * MacBin_GetFileInfo.  Names and codes are MacRoman, as stored. */
+ * MacBin_GetFileInfo.  Names and codes are MacRoman, as stored.  What a
+ * container does not hold is zero: the dates of BinHex and of a bare
+ * resource fork, type, creator and flags of a bare resource fork and of an
+ * AppleSingle or AppleDouble file without a Finder info entry. */
 typedef struct MacBinFileInfo {
-  int32_t format;        /* MACBIN_FORMAT_CLASSIC, MACBIN_FORMAT_II or MACBIN_FORMAT_III */
-  int32_t crc_state;     /* 1 = the header CRC matches, 0 = it does not, -1 = no CRC field */
+  int32_t format;        /* MACBIN_FORMAT_*: the container the file was read as */
+  int32_t crc_state;     /* MacBinary II and III: 1 = the header CRC matches, 0 = not;
+                            BinHex: 1 = the CRCs of the header and both forks match,
+                            0 = a fork's does not (or the text ends before it);
+                            -1 = no CRC (classic, AppleSingle, AppleDouble, RSRC) */
   uint32_t data_length;  /* data fork length from the header */
   uint32_t rsrc_length;  /* resource fork length from the header */
-  uint32_t created;      /* creation date, seconds since 1 January 1904 */
-  uint32_t modified;     /* modification date, seconds since 1 January 1904 */
-  uint16_t finder_flags; /* high byte from offset 73; low byte from 101 (II and III), else 0 */
+  uint32_t created;      /* creation date, seconds since 1 January 1904 (0: unknown) */
+  uint32_t modified;     /* modification date, seconds since 1 January 1904 (0: unknown) */
+  uint16_t finder_flags; /* MacBinary: high byte from offset 73; low byte from 101 (II and
+                            III), else 0.  Other containers: the whole word */
   char name[64];         /* Macintosh file name (at most 63 characters), NUL-terminated */
   char type[5];          /* file type, 4 characters and a NUL */
   char creator[5];       /* creator, 4 characters and a NUL */
@@ -568,10 +576,42 @@ int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *m
  * Reader (queries follow 1 = success, 0 = failure unless said otherwise)
  * ==================================================================== */
 
-/* Opens a MacBinary file and reads its header and resource map.  Returns the
- * read channel, or null after reporting why (severity 3): the file cannot be
- * opened or read, it is shorter than its 128-byte header, or shorter than
- * 128 + the data fork length of its header (its data fork is cut).
+/* Opens a file in any container the library reads and reads its facts and
+ * resource map.  The container is told by the content, in this order:
+ *   1. AppleSingle and AppleDouble by their magic numbers (an AppleDouble
+ *      header file "._NAME" given by its own name takes the file NAME beside
+ *      it as its data fork when there is one; else its data fork is empty);
+ *   2. BinHex 4.0 by its opening line "(This file must be converted ..."
+ *      within the first 64 KiB, with no NUL byte before it (mail headers
+ *      may come first); the encoded text starts at the first line after it
+ *      that starts with ':';
+ *   3. MacBinary I, II and III by the checks every MacBinary header meets
+ *      (byte 0 and byte 82 zero, a name of 1 to 63 characters);
+ *   4. a bare resource fork (MACBIN_FORMAT_RSRC): a fork header whose data
+ *      and map lie inside the file, apart, and a map header that agrees;
+ *      named after the file (without ".rsrc"), with no data fork;
+ *   5. any other file is the data fork of an AppleDouble pair when an
+ *      AppleDouble header file "._NAME" lies beside it (same folder);
+ *   6. any other file still is read as MacBinary, its first 128 bytes as
+ *      the header (as this reader always has: hosts judge such files).
+ * Returns the read channel, or null after reporting why (severity 3): the
+ * file cannot be opened or read, it is too short for its header (MacBinary:
+ * 128 bytes; AppleSingle and AppleDouble: the 26-byte header and the entry
+ * table, with the name, Finder info and dates entries inside the file and
+ * at most 64 KiB after the table), its header is damaged (an unknown
+ * AppleSingle version, an entry listed twice, a fork longer than
+ * 0x7FFFFFFF; a BinHex header whose CRC does not match or that names no
+ * file), or the file does not hold the whole data fork (MacBinary: shorter
+ * than 128 + the data fork length; AppleSingle: the data fork entry past
+ * the end; BinHex: the text ends, or stops at a character outside the
+ * alphabet, before the data fork and its CRC).  A BinHex fork whose CRC
+ * does not match opens with a warning and crc_state 0.
+ *
+ * BinHex is decoded once, here, into a private temporary file (removed
+ * from its folder at once: nothing stays behind) holding the data fork
+ * from its first byte and the resource fork right after it; the channel's
+ * `file` is that file, and the text is read in pieces, so memory stays
+ * small whatever the file's size.
  *
  * A damaged resource fork does not refuse the file: when the file ends
  * before the resource fork does (128 + the data fork length rounded up to
@@ -584,10 +624,29 @@ int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *m
  * data fork read as usual, and MacBinFileInfo.rsrc_state is -1.  One
  * warning (severity 2) says what was not read and why, for example
  * "Resource fork cut short: the file ends at 200, the resource fork at 640;
- * no resources read".  rsrc_start and rsrc_length stay as the header gives
+ * no resources read" (for BinHex: "Resource fork cut short: the BinHex text
+ * holds 10 of its 300 bytes; no resources read").  The same holds for the
+ * resource fork of every container.  rsrc_start and rsrc_length stay as the header gives
  * them (rsrc_length at most 0x7FFFFFFF). */
 MacBinChannel *MacBin_OpenR(const char *path);
 
+/* Where the forks lie: the offset of the fork's first byte and its length.
+ * The resource fork always lies in the channel's `file`, the file read
+ * handlers are positioned in; the data fork in the same file except for
+ * AppleDouble.  By container:
+ *   MacBinary    data 128 in the file; resource fork after the data fork,
+ *                on the next multiple of 128 (rsrc_start);
+ *   AppleSingle  both where their entries say, in the file (0 and 0 for
+ *                a fork without an entry);
+ *   AppleDouble  data 0 in the data file (NAME), the whole of it; resource
+ *                fork where its entry says in the header file "._NAME",
+ *                which is the channel's `file`;
+ *   BinHex       data 0 and the resource fork right after the data fork,
+ *                in the decoded form (the channel's private `file`, see
+ *                MacBin_OpenR); the text itself has no fork offsets;
+ *   RSRC         data 0 with length 0; the resource fork 0, the whole file.
+ * MacBin_ReadDataFork and MacBin_ReadResourceData know all of this: hosts
+ * that read through them need none of it. */
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
 void MacBin_GetResourceBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
 void MacBin_GetFinderInfo(MacBinChannel *channel, MacBinFinderInfo *info);

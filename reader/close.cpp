@@ -47,6 +47,10 @@ void close_read_channel(MacBinChannel *channel) {
   release_name_block(channel, index);
 
   if (index != nullptr) {
+    if (index->own_data_file && index->data_file != nullptr) {
+      fclosx(index->data_file);
+      fdbfree(index->data_file);
+    }
     destroy_reader_index(index);
     extension->state = nullptr;
   }
@@ -77,6 +81,11 @@ void discard_resource_map(MacBinChannel *channel) {
     fresh.file_length_bytes = index->file_length_bytes;
     fresh.header = index->header;
     fresh.rsrc_state = index->rsrc_state;
+    fresh.format = index->format;
+    fresh.data_file = index->data_file;
+    fresh.own_data_file = index->own_data_file;
+    fresh.data_start = index->data_start;
+    fresh.data_file_length = index->data_file_length;
     *index = std::move(fresh);
   }
 }

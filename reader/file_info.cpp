@@ -27,7 +27,7 @@ int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info) {
   if (state == nullptr || info == nullptr) return 0;
   const varnel::format::MacBinaryFacts &header = state->header;
   MacBinFileInfo facts{};  // reserved fields stay zero
-  facts.format = static_cast<int32_t>(header.variant);
+  facts.format = state->format;
   facts.crc_state = header.crc_state;
   facts.data_length = header.data_length;
   facts.rsrc_length = header.rsrc_length;

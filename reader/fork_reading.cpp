@@ -56,9 +56,11 @@ int32_t MacBin_ReadDataFork(MacBinChannel *channel, int64_t offset, void *buffer
   if (offset > fork_length) return -1;
   const int64_t wanted = std::min<int64_t>(count, fork_length - offset);
   if (wanted == 0) return 0;
-  CheckedFile file(channel->file, state->file_length_bytes);
-  KeptPosition kept(channel->file);
-  if (!file.read_at(format::macbinary_data_start() + offset, buffer, wanted)) return -1;
+  // The data fork may lie in a file of its own (AppleDouble), which only
+  // this call moves; the channel's file is kept where it was all the same.
+  CheckedFile file(state->data_file, state->data_file_length);
+  KeptPosition kept(state->data_file);
+  if (!file.read_at(state->data_start + offset, buffer, wanted)) return -1;
   return static_cast<int32_t>(wanted);
 }
 

@@ -117,7 +117,18 @@ struct ReaderIndex {
   static constexpr uint64_t kNoCachedType = uint64_t{1} << 32;
 
   // Kept for hosts (MacBin_GetFileInfo); the queries never look at it.
+  // Every container fills it (its variant is MacBinary's own detail).
   varnel::format::MacBinaryFacts header{};
+  // MacBinFileInfo.format: the container the file was read as.
+  int32_t format = MACBIN_FORMAT_CLASSIC;
+  // Where the data fork lies: from data_start of data_file, a file of
+  // data_file_length bytes.  data_file is the channel's own file, or the
+  // data file beside an AppleDouble header file, which the channel then
+  // owns (own_data_file).
+  TesselFile *data_file = nullptr;
+  bool own_data_file = false;
+  int64_t data_start = 0;
+  int64_t data_file_length = 0;
   // MacBinFileInfo.rsrc_state: 1 = the resource map was read, 0 = no
   // resource fork, -1 = a resource fork the file does not wholly hold or
   // whose map failed a check (the channel then has no types).

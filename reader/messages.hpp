@@ -31,3 +31,22 @@ inline constexpr const char *kTextRefListOutsideMap =
 inline constexpr const char *kTextRefCountsTooLarge =
     "Reference counts do not fit the resource map";
 inline constexpr const char *kTextNameOutsideMap = "Resource name lies outside the resource map";
+
+// Containers other than MacBinary.  The AppleSingle texts follow
+// "AppleSingle header: " or "AppleDouble header: ".
+inline constexpr const char *kTextAppleTooShort = "file too short for it";
+inline constexpr const char *kTextAppleVersion = "unknown version";
+inline constexpr const char *kTextAppleEntriesCut = "its entry table runs past the end of the file";
+inline constexpr const char *kTextAppleEntryOutside =
+    "its name, Finder info or dates entry lies outside the file";
+inline constexpr const char *kTextAppleEntryTwice = "it lists an entry twice";
+inline constexpr const char *kTextAppleForkTooLong = "a fork length is out of range";
+inline constexpr const char *kTextDataFileTooLong =
+    "Data file too long: its data fork would pass 2147483647 bytes";
+// BinHex: what stopped the text before the forks were whole.
+inline constexpr const char *kTextBinHexHeaderCut = "BinHex text ends inside its header";
+inline constexpr const char *kTextBinHexBadName = "BinHex header names no file (name length 0 or over 63)";
+inline constexpr const char *kTextBinHexHeaderCrc = "BinHex header CRC does not match";
+inline constexpr const char *kTextBinHexTooLong = "BinHex fork lengths out of range";
+inline constexpr const char *kTextBinHexNoStart = "BinHex text has no line starting with ':'";
+inline constexpr const char *kTextBinHexTempFile = "Could not make a temporary file for the decoded BinHex forks";

@@ -108,7 +108,11 @@ void set_cur_type(MacBinChannel *channel, const char *type) {
 
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length) {
   if (channel == nullptr) return;
-  if (offset != nullptr) *offset = static_cast<int32_t>(varnel::format::macbinary_data_start());
+  const ReaderIndex *state = reader_state(channel);
+  // A writing channel's data fork follows the MacBinary header.
+  const int64_t start =
+      state != nullptr ? state->data_start : varnel::format::macbinary_data_start();
+  if (offset != nullptr) *offset = static_cast<int32_t>(start);
   if (length != nullptr) *length = channel->data_length;
 }
 
