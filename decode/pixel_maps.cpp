@@ -86,6 +86,13 @@ void check_pixel_map(const PixelMap &map, const std::string &what) {
       throw DecodeError(what + ": direct pixels of " + std::to_string(size) + " bits");
     if (size == 32 && map.component_count != 3 && map.component_count != 4)
       throw DecodeError(what + ": " + std::to_string(map.component_count) + " components");
+    // Dropping the pad byte (2) and packing by component (4) are for 32-bit
+    // pixels, packing by pixel (3) for 16-bit ones; the row buffer is sized
+    // by those rules.
+    const uint32_t pack = map.pack_type;
+    if (pack > 1 && (size == 32 ? pack != 2 && pack != 4 : pack != 3))
+      throw DecodeError(what + ": packing type " + std::to_string(pack) + " for " + std::to_string(size) +
+                        "-bit pixels");
   } else if (map.pixel_type != 0 || (size != 1 && size != 2 && size != 4 && size != 8)) {
     throw DecodeError(what + ": pixels of type " + std::to_string(map.pixel_type) + " and " +
                       std::to_string(size) + " bits");
