@@ -354,6 +354,14 @@ TEST(DecodePictureRefused, HostilePicturesGiveReasons) {
           "opcode 0x0098 at offset 40: 0x0098 image: bounds 2 x -25536");
   refused(v2_end(vt::concat({v2_start(2, 2), hex("00 98 80 02"), indexed_map(2, 2, 3)})),
           "opcode 0x0098 at offset 40: 0x0098 image: pixels of type 0 and 3 bits");
+  // Packing by component on 16-bit pixels (with 65535 components claimed),
+  // and by pixel on 32-bit ones: the row would unpack past its buffer.
+  refused(v2_end(vt::concat({v2_start(1, 8), direct_op(0x9A, 16, direct_map(1, 8, 4, 16, 0xFFFF), 1, 8),
+                             hex("0C FD 7C 00 03 7F FF 03 E0 00 1F 00 00")})),
+          "opcode 0x009A at offset 40: 0x009A image: packing type 4 for 16-bit pixels");
+  refused(v2_end(vt::concat({v2_start(1, 8), direct_op(0x9A, 32, direct_map(1, 8, 3, 32, 3), 1, 8),
+                             hex("00")})),
+          "opcode 0x009A at offset 40: 0x009A image: packing type 3 for 32-bit pixels");
   MacBinPixels pixels{};
   char error[128];
   EXPECT_EQ(MacBin_DecodePicture(nullptr, 5, &pixels, error), 0);
