@@ -64,18 +64,10 @@ CursorImage decode_color_cursor(std::span<const uint8_t> data) {
     draw_masked_bits(image.canvas, 0, 0, kCursorSide, bits, mask);
     return image;
   }
-  reader.seek(map_offset);
-  reader.skip(4);  // base address
-  const PixelMap map = read_pixel_map(reader, true);
-  check_pixel_map(map, "crsr pixel map");
-  ColorTable table;
-  const bool direct = map.pixel_type != 0;
-  if (!direct) {
-    reader.seek(map.table_offset);
-    table = read_color_table(reader);
-  }
+  const DetachedPixelMap detached = read_detached_pixel_map(reader, map_offset, "crsr pixel map");
+  const PixelMap &map = detached.map;
   reader.seek(data_offset);
-  PixelRows rows(map, direct ? nullptr : &table, false, kBlack, kWhite);
+  PixelRows rows(map, detached.colours(), false, kBlack, kWhite);
   std::vector<Rgba> row(static_cast<size_t>(map.bounds.width()));
   for (int32_t y = 0; y < map.bounds.height(); ++y) {
     rows.next(reader, row);

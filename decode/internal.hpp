@@ -171,6 +171,18 @@ PixelMap read_pixel_map(Reader &reader, bool force_pixel_map);
 // or direct 16 and 32 bits, with row bytes that hold a row.
 void check_pixel_map(const PixelMap &map, const std::string &what);
 
+// A colour pixel map kept apart from its rows, as crsr and ppat resources
+// keep it: the record (after its 4-byte base address) at `map_offset`, its
+// colour table where the record says (indexed maps only), checked as
+// check_pixel_map does.  The rows, unpacked, are the caller's to find.
+struct DetachedPixelMap {
+  PixelMap map;
+  ColorTable table;
+  // The colours of the rows: the map's table, or none for direct pixels.
+  const ColorTable *colours() const { return map.pixel_type != 0 ? nullptr : &table; }
+};
+DetachedPixelMap read_detached_pixel_map(Reader &reader, uint32_t map_offset, const std::string &what);
+
 // Rows of a pixel image, one at a time, each turned into RGBA of the
 // bounds' width.  For indexed maps, `table` gives the colours (null: the
 // bit map's black on white, or the system table of that depth).

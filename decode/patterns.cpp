@@ -46,20 +46,12 @@ PatternTile read_pixel_pattern(std::span<const uint8_t> data, size_t start) {
       tile.pixels.push_back(bit_at(bits, static_cast<size_t>(i)) ? kBlack : kWhite);
     return tile;
   }
-  reader.seek(map_offset);
-  reader.skip(4);  // base address
-  const PixelMap map = read_pixel_map(reader, true);
-  check_pixel_map(map, "ppat pixel map");
   // A pattern is a tile of at most 64 x 64 in practice; larger ones are
   // allowed up to the common canvas limit.
-  ColorTable table;
-  const bool direct = map.pixel_type != 0;
-  if (!direct) {
-    reader.seek(map.table_offset);
-    table = read_color_table(reader);
-  }
+  const DetachedPixelMap detached = read_detached_pixel_map(reader, map_offset, "ppat pixel map");
+  const PixelMap &map = detached.map;
   reader.seek(data_offset);
-  PixelRows rows(map, direct ? nullptr : &table, false, kBlack, kWhite);
+  PixelRows rows(map, detached.colours(), false, kBlack, kWhite);
   tile.width = map.bounds.width();
   tile.height = map.bounds.height();
   std::vector<Rgba> row(static_cast<size_t>(tile.width));

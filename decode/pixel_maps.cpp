@@ -102,6 +102,19 @@ void check_pixel_map(const PixelMap &map, const std::string &what) {
                       std::to_string(width) + " pixels");
 }
 
+DetachedPixelMap read_detached_pixel_map(Reader &reader, uint32_t map_offset, const std::string &what) {
+  DetachedPixelMap detached;
+  reader.seek(map_offset);
+  reader.skip(4);  // base address
+  detached.map = read_pixel_map(reader, true);
+  check_pixel_map(detached.map, what);
+  if (detached.map.pixel_type == 0) {
+    reader.seek(detached.map.table_offset);
+    detached.table = read_color_table(reader);
+  }
+  return detached;
+}
+
 PixelRows::PixelRows(const PixelMap &map, const ColorTable *table, bool packed, Rgba foreground,
                      Rgba background)
     : map_(map), table_(table), packed_(packed), foreground_(foreground), background_(background) {
