@@ -20,6 +20,7 @@ namespace {
 
 constexpr uint32_t kRowBytesFlags = 0xC000;  // pixel map flag and a reserved bit
 constexpr uint32_t kPixelMapFlag = 0x8000;
+constexpr uint32_t kReservedRowBytesBit = 0x4000;
 constexpr uint32_t kDirectPixelType = 16;
 constexpr uint32_t kMinPackedRowBytes = 8;
 constexpr uint32_t kOneByteCountLimit = 250;
@@ -73,6 +74,13 @@ PixelMap read_pixel_map(Reader &reader, bool force_pixel_map) {
   reader.skip(4);  // planeBytes
   map.table_offset = reader.u32();
   reader.skip(4);  // pmReserved
+  // A 32-bit row 4096 pixels wide takes 16384 bytes, one more than the
+  // field holds; common writers store it anyway, spilling into the reserved
+  // bit.  Where the count without that bit cannot hold a row, the bit is
+  // taken as part of the count.
+  const uint64_t row_bits = uint64_t{static_cast<uint32_t>(std::max(map.bounds.width(), 0))} * map.pixel_size;
+  if ((row_bytes & kReservedRowBytesBit) != 0 && uint64_t{map.row_bytes} * 8 < row_bits)
+    map.row_bytes |= kReservedRowBytesBit;
   return map;
 }
 

@@ -239,6 +239,21 @@ TEST(DecodePicture, DirectPixelsInEveryPackingType) {
   EXPECT_EQ(dr.rows(), "KKKKWWWW\n");
 }
 
+TEST(DecodePicture, ThirtyTwoBitRowsOf4096PixelsSpillIntoTheReservedBit) {
+  // 4096 x 4 bytes = 16384 row bytes, stored as C000 (flag + 0x4000) as
+  // common writers do; each plane is 32 runs of 128 bytes: red, then no
+  // green and no blue.
+  Bytes planes;
+  for (const uint8_t value : {uint8_t{0xFF}, uint8_t{0x00}, uint8_t{0x00}})
+    for (int run = 0; run < 32; ++run) planes = vt::concat({planes, Bytes{0x81, value}});
+  const Bytes p = vt::concat({v2_start(1, 4096), direct_op(0x9A, 0x4000, direct_map(1, 4096, 4, 32, 3), 1, 4096),
+                              hex("00 C0"), planes});
+  Decoded d(v2_end(p));
+  ASSERT_EQ(d.result, 1) << d.error;
+  EXPECT_EQ(d.at(0, 0), kRed);
+  EXPECT_EQ(d.at(4095, 0), kRed);
+}
+
 // The data each opcode of the tables takes, written here from the tables
 // themselves (not from the decoder): one sample of each.
 Bytes operands(uint32_t op, bool v2) {
