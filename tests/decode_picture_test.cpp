@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/colour.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -15,15 +16,7 @@ namespace {
 using vt::Bytes;
 using vt::hex;
 
-struct Colour {
-  uint8_t r, g, b, a;
-  bool operator==(const Colour &) const = default;
-};
-std::ostream &operator<<(std::ostream &out, const Colour &c) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02X%02X%02X/%02X", c.r, c.g, c.b, c.a);
-  return out << text;
-}
+using vt::Colour;
 constexpr Colour kWhite{255, 255, 255, 255}, kBlack{0, 0, 0, 255};
 constexpr Colour kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 

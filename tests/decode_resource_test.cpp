@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/macbinary.hpp"
+#include "support/colour.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -16,15 +17,7 @@ namespace {
 using vt::Bytes;
 using vt::hex;
 
-struct Colour {
-  uint8_t r, g, b, a;
-  bool operator==(const Colour &) const = default;
-};
-std::ostream &operator<<(std::ostream &out, const Colour &c) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02X%02X%02X/%02X", c.r, c.g, c.b, c.a);
-  return out << text;
-}
+using vt::Colour;
 constexpr Colour kWhite{255, 255, 255, 255}, kBlack{0, 0, 0, 255}, kClear{0, 0, 0, 0};
 
 Colour at(const MacBinPixels &p, int x, int y) {
