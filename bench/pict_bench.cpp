@@ -43,7 +43,7 @@ const std::vector<uint8_t> &tile() {
     Random random{3};
     for (int32_t y = 0; y < kTileRows; ++y) {
       for (int c = 0; c < kChannels; ++c) {
-        bench_reference::photo_like_plane(t.data() + y * kRowSize + c * kWidth, kWidth, y * 37, c,
+        bench_reference::photo_like_plane(t.data() + static_cast<size_t>(y) * kRowSize + static_cast<size_t>(c) * kWidth, kWidth, y * 37, c,
                                           random);
       }
     }

@@ -157,7 +157,7 @@ Ppm read_ppm(const std::string &path) {
   int maxval = 0;
   if (std::fscanf(f, "P6 %d %d %d", &ppm.width, &ppm.height, &maxval) == 3 && maxval == 255 &&
       std::fgetc(f) != EOF && ppm.width > 0 && ppm.height > 0) {
-    ppm.rgb.resize(static_cast<size_t>(ppm.width) * ppm.height * 3);
+    ppm.rgb.resize(static_cast<size_t>(ppm.width) * static_cast<size_t>(ppm.height) * 3);
     if (std::fread(ppm.rgb.data(), 1, ppm.rgb.size(), f) != ppm.rgb.size()) ppm.rgb.clear();
   }
   std::fclose(f);

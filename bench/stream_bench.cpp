@@ -65,7 +65,7 @@ void BM_PutBuf64KiB(benchmark::State &state) {
     close_outfile(file, state);
   }
   std::filesystem::remove(path);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulkBytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kBulkBytes));
 }
 
 void BM_Fwrite64KiB(benchmark::State &state) {
@@ -86,7 +86,7 @@ void BM_Fwrite64KiB(benchmark::State &state) {
     if (std::fclose(file) != 0) state.SkipWithError("close failed");
   }
   std::filesystem::remove(path);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulkBytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kBulkBytes));
 }
 
 void BM_PutByteLoop(benchmark::State &state) {
@@ -100,7 +100,7 @@ void BM_PutByteLoop(benchmark::State &state) {
     close_outfile(file, state);
   }
   std::filesystem::remove(path);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kByteLoopBytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kByteLoopBytes));
 }
 
 void BM_PutcUnlockedLoop(benchmark::State &state) {
@@ -120,7 +120,7 @@ void BM_PutcUnlockedLoop(benchmark::State &state) {
     if (std::fclose(file) != 0 || failed != 0) state.SkipWithError("write failed");
   }
   std::filesystem::remove(path);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kByteLoopBytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kByteLoopBytes));
 }
 
 // Five repetitions each, reported as medians: the machine may be shared,

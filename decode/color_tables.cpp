@@ -67,7 +67,7 @@ Canvas decode_color_swatch(std::string_view type, std::span<const uint8_t> data)
   for (int32_t i = 0; i < count; ++i) {
     const int32_t x0 = (i % kSwatchColumns) * kSwatchCell, y0 = (i / kSwatchColumns) * kSwatchCell;
     for (int32_t y = 0; y < kSwatchCell; ++y)
-      for (int32_t x = 0; x < kSwatchCell; ++x) canvas.set(x0 + x, y0 + y, table.in_order[i]);
+      for (int32_t x = 0; x < kSwatchCell; ++x) canvas.set(x0 + x, y0 + y, table.in_order[static_cast<size_t>(i)]);
   }
   return canvas;
 }

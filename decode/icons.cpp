@@ -57,7 +57,7 @@ Canvas decode_small_icon_list(std::span<const uint8_t> data) {
     throw DecodeError("SICN with " + std::to_string(items) + " icons is too wide");
   Canvas canvas(items * kSmallIconSide, kSmallIconSide, kWhite);
   for (int32_t item = 0; item < items; ++item) {
-    const std::span<const uint8_t> bits = data.subspan(item * kSmallIconBytes, kSmallIconBytes);
+    const std::span<const uint8_t> bits = data.subspan(static_cast<size_t>(item) * kSmallIconBytes, kSmallIconBytes);
     for (int32_t y = 0; y < kSmallIconSide; ++y)
       for (int32_t x = 0; x < kSmallIconSide; ++x)
         if (bit_at(bits, static_cast<size_t>(y * kSmallIconSide + x)))

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (pixels.rgba == nullptr || pixels.width <= 0 || pixels.height <= 0) std::abort();
     // Touch every pixel: a short allocation shows under the sanitizers.
     uint32_t sum = 0;
-    for (size_t i = 0; i < static_cast<size_t>(pixels.width) * pixels.height * 4; ++i) sum += pixels.rgba[i];
+    for (size_t i = 0; i < static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height) * 4; ++i) sum += pixels.rgba[i];
     if (sum == 0xFFFFFFFF) std::abort();
   } else if (pixels.rgba != nullptr || error[0] == '\0') {
     std::abort();

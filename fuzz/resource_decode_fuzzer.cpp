@@ -48,7 +48,7 @@ std::vector<uint8_t> file_with(const char *type, const char *mask_type, const ui
     put16(map, 128);
     put16(map, 0xFFFF);
     map.push_back(0);
-    const uint32_t offset = static_cast<uint32_t>(t * (size + 4));
+    const uint32_t offset = static_cast<uint32_t>(static_cast<size_t>(t) * (size + 4));
     map.push_back(static_cast<uint8_t>(offset >> 16));
     put16(map, offset & 0xFFFF);
     put32(map, 0);
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       const int32_t result = MacBin_DecodeResource(channel, &channel->types[t].refs[r], &pixels, error);
       if (result == 1) {
         if (pixels.rgba == nullptr || pixels.width <= 0) std::abort();
-        volatile uint8_t last = pixels.rgba[static_cast<size_t>(pixels.width) * pixels.height * 4 - 1];
+        volatile uint8_t last = pixels.rgba[static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height) * 4 - 1];
         (void)last;
       } else if (pixels.rgba != nullptr || error[0] == '\0') {
         std::abort();

@@ -29,7 +29,7 @@ struct Decoded {
   }
   ~Decoded() { MacBin_FreePixels(&pixels); }
   Colour at(int x, int y) const {
-    const uint8_t *q = pixels.rgba + (static_cast<size_t>(y) * pixels.width + x) * 4;
+    const uint8_t *q = pixels.rgba + (static_cast<size_t>(y) * static_cast<size_t>(pixels.width) + static_cast<size_t>(x)) * 4;
     return Colour{q[0], q[1], q[2], q[3]};
   }
   // Rows as letters: W white, K black, R red, G green, B blue, ? other.

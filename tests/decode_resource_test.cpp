@@ -21,7 +21,7 @@ using vt::Colour;
 constexpr Colour kWhite{255, 255, 255, 255}, kBlack{0, 0, 0, 255}, kClear{0, 0, 0, 0};
 
 Colour at(const MacBinPixels &p, int x, int y) {
-  const uint8_t *q = p.rgba + (static_cast<size_t>(y) * p.width + x) * 4;
+  const uint8_t *q = p.rgba + (static_cast<size_t>(y) * static_cast<size_t>(p.width) + static_cast<size_t>(x)) * 4;
   return Colour{q[0], q[1], q[2], q[3]};
 }
 

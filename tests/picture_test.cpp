@@ -572,7 +572,7 @@ TEST_F(PictTest, SizeWordRowsTableAndPaddingOfEveryKindAndWidth) {
     if (image.channels != 1) continue;
     Bytes expected;
     for (size_t y = 0; y < static_cast<size_t>(image.height); ++y) {
-      expected = vt::concat({expected, slice(image.rows, y * p.width, p.width)});
+      expected = vt::concat({expected, slice(image.rows, y * static_cast<size_t>(p.width), static_cast<size_t>(p.width))});
       if (image.width % 2 == 1) expected.push_back(0);
     }
     EXPECT_EQ(p.indices, expected);
@@ -739,7 +739,9 @@ TEST_F(PictMethodOrder, WriteFailureSkipsTheRemainingRows) {
 }
 
 TEST_F(PictMethodOrder, FailureOfTheLastByteIsNoSuccess) {
-  const auto [result, complete] = write_pict("pic 72");
+  const auto whole = write_pict("pic 72");
+  const int32_t result = whole.first;
+  const auto &complete = whole.second;
   ASSERT_EQ(result, 1);
   EXPECT_EQ(written_by([&](MacBinChannel *c) {
               vt::fail_writes_after(static_cast<int64_t>(complete.size()) - 1, 28 /* ENOSPC */);

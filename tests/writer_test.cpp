@@ -177,7 +177,7 @@ TEST(WriterHeader, MacBinaryIIFileByteForByte) {
   EXPECT_EQ(slice(two, two.size() - 53, 53), vt::repeat(0, 53));
   EXPECT_TRUE(vt::parse_macbinary(two).crc_matches);
   Bytes header = slice(two, 0, 128);
-  for (size_t at : {91, 92, 93, 94, 95, 96, 97, 98, 124, 125}) header[at] = 0;
+  for (size_t at : std::initializer_list<size_t>{91, 92, 93, 94, 95, 96, 97, 98, 124, 125}) header[at] = 0;
   // As the classic header but: flags 0140, no 76 in 99..102, the flags' low byte
   // at 101, 129 at 122 and 123; the fork length leaves the padding out.
   Bytes expected = kClassicHeader;
