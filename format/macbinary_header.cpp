@@ -69,7 +69,6 @@ MacBinaryFacts read_macbinary_header(std::span<const uint8_t, kMacBinaryHeaderSi
 bool macbinary_header_is_plausible(std::span<const uint8_t, kMacBinaryHeaderSize> bytes) {
   const uint8_t name_length = bytes[offsetof(MacBinaryHeader, name_length)];
   return bytes[offsetof(MacBinaryHeader, old_version)] == 0 &&
-         bytes[offsetof(MacBinaryHeader, zero_74)] == 0 &&
          bytes[offsetof(MacBinaryHeader, zero_82)] == 0 && name_length >= 1 &&
          name_length <= kMacBinaryMaxNameLength;
 }

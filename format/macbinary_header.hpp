@@ -124,8 +124,10 @@ struct MacBinaryFacts {
 // nothing else: see macbinary_header_is_plausible.
 MacBinaryFacts read_macbinary_header(std::span<const uint8_t, kMacBinaryHeaderSize> bytes);
 
-// The checks of the original MacBinary definition, which every writer
-// meets: bytes 0, 74 and 82 zero and a name of 1 to 63 characters.
+// The checks of the original MacBinary definition that every writer
+// meets: bytes 0 and 82 zero and a name of 1 to 63 characters.  Byte 74,
+// zero there too, is left out: writers that store the whole Finder flags
+// word (this library's among them) put the low byte there.
 bool macbinary_header_is_plausible(std::span<const uint8_t, kMacBinaryHeaderSize> bytes);
 
 }  // namespace varnel::format

@@ -630,6 +630,17 @@ int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *m
  * them (rsrc_length at most 0x7FFFFFFF). */
 MacBinChannel *MacBin_OpenR(const char *path);
 
+/* The container MacBin_OpenR would read `path` as, told by its content in
+ * the order above, without opening it for reading or reporting anything:
+ * MACBIN_FORMAT_CLASSIC, _II or _III for a file that meets the MacBinary
+ * checks (by its header's version), _APPLESINGLE, _APPLEDOUBLE (a header
+ * file, or a plain file with a "._NAME" header file beside it), _BINHEX or
+ * _RSRC; 0 for a file that is none of them (MacBin_OpenR still reads it as
+ * MacBinary: step 6), -1 when it cannot be opened or read.  Hosts use it to
+ * say "not a Macintosh file" rather than pass on complaints about the forks
+ * of a file that never was one. */
+int32_t MacBin_IdentifyFile(const char *path);
+
 /* Where the forks lie: the offset of the fork's first byte and its length.
  * The resource fork always lies in the channel's `file`, the file read
  * handlers are positioned in; the data fork in the same file except for
@@ -645,8 +656,8 @@ MacBinChannel *MacBin_OpenR(const char *path);
  *                in the decoded form (the channel's private `file`, see
  *                MacBin_OpenR); the text itself has no fork offsets;
  *   RSRC         data 0 with length 0; the resource fork 0, the whole file.
- * MacBin_ReadDataFork and MacBin_ReadResourceData know all of this: hosts
- * that read through them need none of it. */
+ * MacBin_ReadDataFork, MacBin_ReadResourceFork and MacBin_ReadResourceData
+ * know all of this: hosts that read through them need none of it. */
 void MacBin_GetDataBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
 void MacBin_GetResourceBlockParams(MacBinChannel *channel, int32_t *offset, int32_t *length);
 void MacBin_GetFinderInfo(MacBinChannel *channel, MacBinFinderInfo *info);
@@ -672,7 +683,7 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
                                 int32_t high);
 
 /* ---- Reading for hosts ------------------------------------------------------
- * These three work on every file MacBin_OpenR accepts, with or without a
+ * These four work on every file MacBin_OpenR accepts, with or without a
  * resource fork, and with one it did not read (rsrc_state -1).  None of
  * them calls a read handler or reports through the message method, and none
  * moves the channel's `file` or changes its `cur_*` fields, so they mix
@@ -700,6 +711,17 @@ int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info);
  * bytes of the fork that the file does not hold or cannot deliver. */
 int32_t MacBin_ReadDataFork(MacBinChannel *channel, int64_t offset, void *buffer,
                             int32_t count);
+
+/* Copies up to `count` bytes of the resource fork, whole as the file holds
+ * it (header, data and map), from `offset` (0 = its first byte), into
+ * `buffer`: what a host needs to carry a fork across unchanged (see
+ * MacBin_SetResourceFork), or to write it as a bare fork.  The fork's
+ * length is MacBinFileInfo.rsrc_length, also when the map was not read
+ * (rsrc_state -1).  Returns the number of bytes copied, as
+ * MacBin_ReadDataFork does, and -1 for the same faults; bytes of a cut
+ * fork that the file does not hold give -1, never a short count. */
+int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *buffer,
+                                int32_t count);
 
 /* The data of `ref`, which must be one of the channel's references
  * (&channel->types[t].refs[r]; references that share a type and ID each give

@@ -1,5 +1,5 @@
-// MacBin_ReadDataFork and MacBin_ReadResourceData: bytes of a file opened
-// for reading, for hosts.  Every position comes from the file, so each is
+// MacBin_ReadDataFork, MacBin_ReadResourceFork and MacBin_ReadResourceData:
+// bytes of a file opened for reading, for hosts.  Every position comes from the file, so each is
 // checked against the fork it belongs to and against the file before a byte
 // is read; and the channel's file is left where it was, since read handlers
 // and hosts may be reading from it.
@@ -61,6 +61,24 @@ int32_t MacBin_ReadDataFork(MacBinChannel *channel, int64_t offset, void *buffer
   CheckedFile file(state->data_file, state->data_file_length);
   KeptPosition kept(state->data_file);
   if (!file.read_at(state->data_start + offset, buffer, wanted)) return -1;
+  return static_cast<int32_t>(wanted);
+}
+
+// The fork as the header gives it, bounded by what the file holds: a cut
+// fork delivers its bytes up to the cut and -1 for any past it, so that a
+// host never takes part of a fork for the whole.
+int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *buffer, int32_t count) {
+  ReaderIndex *state = reader_state(channel);
+  if (state == nullptr || !buffer_is_usable(buffer, count) || offset < 0) return -1;
+  const int64_t fork_length = channel->rsrc_length;
+  if (offset > fork_length) return -1;
+  const int64_t wanted = std::min<int64_t>(count, fork_length - offset);
+  if (wanted == 0) return 0;
+  const int64_t start = int64_t{channel->rsrc_start} + offset;
+  if (start + wanted > state->file_length_bytes) return -1;
+  CheckedFile file(channel->file, state->file_length_bytes);
+  KeptPosition kept(channel->file);
+  if (!file.read_at(start, buffer, wanted)) return -1;
   return static_cast<int32_t>(wanted);
 }
 

@@ -95,14 +95,13 @@ void set_file_facts(MacBinChannel &channel, ReaderIndex &index, const FileFacts 
   channel.rsrc_length = static_cast<int32_t>(facts.rsrc_length);
 }
 
-namespace {
-
-// The header file an AppleDouble data file would have beside it.
-std::string header_file_path(std::string_view path) {
+std::string apple_double_header_path(std::string_view path) {
   const std::string_view name = base_name(path);
   std::string folder(path.substr(0, path.size() - name.size()));
   return folder + "._" + std::string(name);
 }
+
+namespace {
 
 MacBinChannel *open_for_reading(const char *path) {
   if (path == nullptr || path[0] == '\0') {
@@ -130,7 +129,7 @@ MacBinChannel *open_for_reading(const char *path) {
 
   // A header file that is not there, or cannot be opened, is no header
   // file: nothing is reported about it.
-  const std::string header_path = header_file_path(path);
+  const std::string header_path = apple_double_header_path(path);
   InputFile header;
   header.file.reset(fopenr("STREAM", header_path.c_str(), "", 0));
   if (header.file != nullptr) {

@@ -90,3 +90,6 @@ bool is_read_or_memory_failure(const char *text);
 
 // The last part of a path (after its last '/').
 std::string_view base_name(std::string_view path);
+
+// The AppleDouble header file "._NAME" that would lie beside `path`.
+std::string apple_double_header_path(std::string_view path);

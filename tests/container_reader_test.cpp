@@ -68,16 +68,28 @@ Bytes read_data_fork(MacBinChannel *ch) {
   }
 }
 
-// The resource fork where MacBin_GetResourceBlockParams puts it, read from
-// the channel's own file as a host (or read handler) would.
+// The resource fork through MacBin_ReadResourceFork, in pieces of 5 bytes;
+// checked against the bytes where MacBin_GetResourceBlockParams puts it in
+// the channel's own file, as a read handler would find them.
 Bytes read_resource_fork(MacBinChannel *ch) {
+  Bytes out;
+  uint8_t piece[5];
+  for (int64_t at = 0;;) {
+    const int32_t got = MacBin_ReadResourceFork(ch, at, piece, sizeof piece);
+    EXPECT_GE(got, 0);
+    if (got <= 0) break;
+    out.insert(out.end(), piece, piece + got);
+    at += got;
+  }
   int32_t offset = -1;
   int32_t length = -1;
   MacBin_GetResourceBlockParams(ch, &offset, &length);
-  Bytes out(static_cast<size_t>(length));
-  if (length == 0) return out;
-  EXPECT_EQ(fputp(ch->file, offset), offset);
-  EXPECT_EQ(fgetm(ch->file, out.data(), length), 1);
+  Bytes in_file(static_cast<size_t>(length));
+  if (length > 0) {
+    EXPECT_EQ(fputp(ch->file, offset), offset);
+    EXPECT_EQ(fgetm(ch->file, in_file.data(), length), 1);
+  }
+  EXPECT_EQ(out, in_file);
   return out;
 }
 
@@ -113,6 +125,7 @@ TEST(ContainerRoundTrip, EveryWrittenFormatReadsBackWhole) {
       const std::string path = dir.file("f" + std::to_string(s) + f.suffix);
       write_sample(f.format, path, sample);
       SCOPED_TRACE("format " + std::to_string(f.format) + ", sample " + std::to_string(s));
+      EXPECT_EQ(MacBin_IdentifyFile(path.c_str()), f.format);
       MacBinChannel *ch = MacBin_OpenR(path.c_str());
       ASSERT_NE(ch, nullptr);
       MacBinFileInfo info;
@@ -238,6 +251,8 @@ TEST(ContainerForeign, AppleDoubleHeaderBesideAPlainFile) {
   vt::write_file(dir.file("._notes.txt"), header);
   vt::write_file(dir.file("notes.txt"), vt::bytes_of("plain text\n"));
 
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("notes.txt").c_str()), MACBIN_FORMAT_APPLEDOUBLE);
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("._notes.txt").c_str()), MACBIN_FORMAT_APPLEDOUBLE);
   MacBinChannel *ch = MacBin_OpenR(dir.file("notes.txt").c_str());
   ASSERT_NE(ch, nullptr);
   MacBinFileInfo info;
@@ -256,6 +271,7 @@ TEST(ContainerForeign, AppleDoubleHeaderBesideAPlainFile) {
   // A plain file with no header beside it is still read as MacBinary, and
   // refused as one.
   vt::write_file(dir.file("lone.txt"), vt::bytes_of("plain text\n"));
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("lone.txt").c_str()), 0);
   EXPECT_EQ(MacBin_OpenR(dir.file("lone.txt").c_str()), nullptr);
   EXPECT_EQ(vt::count_messages("File too short for a MacBinary header (11 of 128 bytes)"), 1u);
 }
@@ -265,6 +281,7 @@ TEST(ContainerForeign, BareResourceFork) {
   vt::TempDir dir;
   const Bytes fork = small_resource_fork();
   vt::write_file(dir.file("Tool.rsrc"), fork);
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("Tool.rsrc").c_str()), MACBIN_FORMAT_RSRC);
   MacBinChannel *ch = MacBin_OpenR(dir.file("Tool.rsrc").c_str());
   ASSERT_NE(ch, nullptr);
   MacBinFileInfo info;
@@ -367,6 +384,18 @@ TEST(ContainerDamage, AppleSingleResourceForkCutOpensWithoutResources) {
   EXPECT_EQ(info.rsrc_state, -1);
   EXPECT_EQ(MacBin_GetNrTypes(ch), 0);
   EXPECT_EQ(read_data_fork(ch), sample.data);
+  // The fork's bytes up to the cut are there; none past it, not even as a
+  // short count that a host could take for the fork's end.
+  const auto fork_length = static_cast<int64_t>(sample.rsrc.size());
+  uint8_t bytes[32];
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, 0, bytes, 16), 16);
+  EXPECT_EQ(Bytes(bytes, bytes + 16), Bytes(sample.rsrc.begin(), sample.rsrc.begin() + 16));
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, fork_length - 20, bytes, 20), -1);
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, fork_length - 5, bytes, 5), -1);
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, fork_length, bytes, 5), 0);
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, fork_length + 1, bytes, 5), -1);
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, -1, bytes, 5), -1);
+  EXPECT_EQ(MacBin_ReadResourceFork(ch, 0, nullptr, 5), -1);
   const std::string expected = "Resource fork cut short: the file ends at " +
                                std::to_string(file.size()) + ", the resource fork at " +
                                std::to_string(file.size() + 10) + "; no resources read";
@@ -441,6 +470,7 @@ TEST(ContainerDetection, MacBinaryHoldingBinHexTextStaysMacBinary) {
   const std::string text = "(This file must be converted with BinHex 4.0)\n\n:xyz:\n";
   const Sample sample{"doc.hqx", Bytes(text.begin(), text.end()), {}};
   write_sample(MACBIN_FORMAT_II, dir.file("doc.bin"), sample);
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("doc.bin").c_str()), MACBIN_FORMAT_II);
   MacBinChannel *ch = MacBin_OpenR(dir.file("doc.bin").c_str());
   ASSERT_NE(ch, nullptr);
   MacBinFileInfo info;
@@ -448,6 +478,44 @@ TEST(ContainerDetection, MacBinaryHoldingBinHexTextStaysMacBinary) {
   EXPECT_EQ(info.format, MACBIN_FORMAT_II);
   EXPECT_EQ(read_data_fork(ch), sample.data);
   MacBin_Close(ch);
+}
+
+// A MacBinary file whose Finder flags have their low byte set (stored at
+// 74, which the original definition keeps zero) is still MacBinary, also
+// with an AppleDouble header file of its name beside it.
+TEST(ContainerDetection, MacBinaryWithLowFinderFlagsBesideAHeaderFile) {
+  vt::init_recording();
+  vt::TempDir dir;
+  const Sample sample{"Flags", vt::bytes_of("data"), small_resource_fork(), 0x0140};
+  write_sample(MACBIN_FORMAT_II, dir.file("flags.bin"), sample);
+  ASSERT_EQ(vt::read_file(dir.file("flags.bin")).at(74), 0x40);
+  write_sample(MACBIN_FORMAT_APPLEDOUBLE, dir.file("other"), Sample{"Other", {}, {}});
+  std::filesystem::rename(dir.file("._other"), dir.file("._flags.bin"));
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("flags.bin").c_str()), MACBIN_FORMAT_II);
+  MacBinChannel *ch = MacBin_OpenR(dir.file("flags.bin").c_str());
+  ASSERT_NE(ch, nullptr);
+  MacBinFileInfo info;
+  ASSERT_EQ(MacBin_GetFileInfo(ch, &info), 1);
+  EXPECT_EQ(info.format, MACBIN_FORMAT_II);
+  EXPECT_STREQ(info.name, "Flags");
+  EXPECT_EQ(info.finder_flags, 0x0140);
+  EXPECT_EQ(read_data_fork(ch), sample.data);
+  EXPECT_EQ(read_resource_fork(ch), sample.rsrc);
+  MacBin_Close(ch);
+}
+
+// What cannot be read is told apart from what is no container at all.
+TEST(ContainerDetection, IdentifyRefusesWhatItCannotRead) {
+  vt::TempDir dir;
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("missing").c_str()), -1);
+  EXPECT_EQ(MacBin_IdentifyFile(""), -1);
+  EXPECT_EQ(MacBin_IdentifyFile(nullptr), -1);
+  vt::write_file(dir.file("empty"), Bytes{});
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("empty").c_str()), 0);
+  // A classic header (76 at 99) says so.
+  vt::init_recording();
+  write_sample(MACBIN_FORMAT_CLASSIC, dir.file("old.bin"), Sample{"Old", vt::bytes_of("x"), {}});
+  EXPECT_EQ(MacBin_IdentifyFile(dir.file("old.bin").c_str()), MACBIN_FORMAT_CLASSIC);
 }
 
 }  // namespace
