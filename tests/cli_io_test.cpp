@@ -322,7 +322,7 @@ TEST(CliIoErrors, OpenAndReadErrorsSayWhy) {
   fs::create_directory(dir / "sub");
   vt::write_text(sample.dir.file("plain"), "x");
   const std::pair<std::string, std::string> cases[] = {
-      {"list /dev/null", "/dev/null: not a MacBinary file (0 bytes, shorter than the 128-byte header)"},
+      {"list /dev/null", "/dev/null: not a Macintosh file (not MacBinary: 0 bytes, shorter than the 128-byte header; nor an AppleSingle, AppleDouble or BinHex file or a resource fork)"},
       {"list .", ".: cannot read: " + std::string(std::strerror(EISDIR))},
       {"list sub", "sub: cannot read: " + std::string(std::strerror(EISDIR))},
       {"list none.bin", "none.bin: cannot open: " + std::string(std::strerror(ENOENT))},
@@ -417,7 +417,7 @@ TEST(CliIoInput, StandardInputAndPipesAreReadOnce) {
     EXPECT_EQ(vt::read_file(sample.dir.file("piped/" + name)), vt::read_file(sample.dir.file("direct/" + name)));
   // Damaged input from a pipe is refused like a damaged file.
   expect_failure(shell(dir, "head -c 100 Sample.bin | $VARNEL list -"), 1,
-                 "<stdin>: not a MacBinary file (100 bytes, shorter than the 128-byte header)");
+                 "<stdin>: not a Macintosh file (not MacBinary: 100 bytes, shorter than the 128-byte header; nor an AppleSingle, AppleDouble or BinHex file or a resource fork)");
 }
 
 TEST(CliIoInput, RenderToStandardOutputIsAUsageError) {

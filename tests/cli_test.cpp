@@ -62,7 +62,8 @@ TEST(CliUsage, MistakesExitWithStatus2AndWriteNothing) {
       {"pack -o out.bin --type TEXT script", "pack needs a creator code"},
       {"pack -o out.bin --creator VARN script", "pack needs a file type"},
       {"pack -o out.bin --creator TOOLONG --type TEXT script", "creator 'TOOLONG' must be 1 to 4"},
-      {packing + "--format iii script", "--format must be 'ii' or 'classic'"},
+      {packing + "--format iii script",
+       "--format must be one of ii (or macbinary), classic, applesingle, appledouble, binhex; not 'iii'"},
       {packing + "--name 'a:b' script", "must not contain ':'"},
       {packing + "--name " + std::string(32, 'n') + " script", "must be 1 to 31 characters"},
       {packing + "--data - -", "cannot both come from standard input"},
@@ -493,8 +494,8 @@ TEST(CliList, OtherFilesAreRefused) {
   nameless.name = "";
   vt::write_file(dir.file("noname.bin"), vt::build_macbinary(nameless).bytes);
   const std::pair<std::string, std::string> failures[] = {
-      {"text.txt", "text.txt: not a MacBinary file (its first byte is not zero)"},
-      {"noname.bin", "noname.bin: not a MacBinary file (its name length is 0)"},
+      {"text.txt", "text.txt: not a Macintosh file (not MacBinary: its first byte is not zero; nor an AppleSingle, AppleDouble or BinHex file or a resource fork)"},
+      {"noname.bin", "noname.bin: not a Macintosh file (not MacBinary: its name length is 0; nor an AppleSingle, AppleDouble or BinHex file or a resource fork)"},
       {"cut.bin", "cut.bin: error: Data fork cut short: the file ends at 130, the data fork at 133"},
       {"none.bin", "none.bin: cannot open: No such file or directory"}};
   for (const auto &[name, message] : failures) expect_failure(varnel(dir.path(), "list " + name), 1, message);

@@ -14,5 +14,6 @@ int run_list(const Arguments &arguments);
 int run_extract(const Arguments &arguments);
 int run_render(const Arguments &arguments);
 int run_ct(const Arguments &arguments);
+int run_convert(const Arguments &arguments);
 
 }  // namespace varnel_tool

@@ -1,4 +1,4 @@
-// varnel extract: forks and resources of a MacBinary file, byte for byte.
+// varnel extract: forks and resources of a Macintosh file, byte for byte.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +22,8 @@ constexpr const char *kExtractHelp = R"(Usage: varnel extract FILE --data OUT
        varnel extract FILE --resource TYPE ID OUT
        varnel extract FILE --all DIR
 
-Copies part of the MacBinary file FILE, byte for byte:
+Copies part of the Macintosh file FILE (any container varnel reads), byte
+for byte:
   --data OUT              the data fork
   --rsrc OUT              the whole resource fork
   --resource TYPE ID OUT  the data of one resource (TYPE is padded with

@@ -20,8 +20,9 @@ namespace {
 
 constexpr const char *kListHelp = R"(Usage: varnel list [--json] FILE...
 
-Shows what each MacBinary file holds: its format (classic, MacBinary II or
-III) and whether the header CRC is valid, the Macintosh name, type,
+Shows what each Macintosh file holds: its container (classic, MacBinary II
+or III, AppleSingle, AppleDouble, BinHex 4.0 or a bare resource fork) and
+whether its CRC is valid, where it has one, the Macintosh name, type,
 creator, creation and modification dates, Finder flags, the fork lengths,
 and every resource with its type, ID, name, size and attributes.  vers,
 FREF and BNDL resources and the owner resource are decoded.
@@ -48,7 +49,7 @@ Options:
   -h, --help   this text
 
 Exit status: 0 when every file could be listed whole, 1 when any is not a
-MacBinary file or any part of one could not be read (or standard output
+Macintosh file or any part of one could not be read (or standard output
 could not be written), 2 for a usage error.
 )";
 
@@ -72,14 +73,23 @@ const char *format_name(int32_t format) {
       return "MacBinary II";
     case MACBIN_FORMAT_III:
       return "MacBinary III";
+    case MACBIN_FORMAT_APPLESINGLE:
+      return "AppleSingle";
+    case MACBIN_FORMAT_APPLEDOUBLE:
+      return "AppleDouble";
+    case MACBIN_FORMAT_RSRC:
+      return "resource fork";
+    case MACBIN_FORMAT_BINHEX:
+      return "BinHex 4.0";
     default:
       return "unknown";
   }
 }
 
-// The library tells whether the header's CRC holds, not the CRC itself.
+// The library tells whether the CRCs hold (the MacBinary header's; the
+// BinHex header's and forks'), not the CRCs themselves.
 std::string crc_text(const MacBinFileInfo &info) {
-  if (info.crc_state < 0) return "none (classic header)";
+  if (info.crc_state < 0) return info.format == MACBIN_FORMAT_CLASSIC ? "none (classic header)" : "none";
   return info.crc_state == 1 ? "valid" : "INVALID";
 }
 

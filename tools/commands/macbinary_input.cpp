@@ -11,17 +11,12 @@
 #include <memory>
 #include <utility>
 
-#include "tessel.h"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
 namespace {
 
 constexpr int32_t kCopyChunkBytes = 64 * 1024;
-
-struct TesselFileRelease {
-  void operator()(TesselFile *file) const { fdbfree(file); }  // closes it too
-};
 
 // The smallest MacBinary file: its header.
 constexpr int64_t kHeaderBytes = 128;
@@ -38,7 +33,7 @@ MacBinaryInput::~MacBinaryInput() {
   if (channel_ != nullptr) MacBin_Close(channel_);
 }
 
-bool MacBinaryInput::open(const std::string &path) {
+bool MacBinaryInput::open(const std::string &path, ResourceNeed need) {
   Reporter &reporter = Reporter::instance();
   argument_ = path;
   const bool standard_input = path == "-";
@@ -75,15 +70,20 @@ bool MacBinaryInput::open(const std::string &path) {
   }
   if (!standard_input) close(fd);
   if (!ok) return false;
-  if (file_size_ < kHeaderBytes) {
-    reporter.error(path_ + ": not a MacBinary file (" + std::to_string(file_size_) +
-                   " bytes, shorter than the 128-byte header)");
+  container_ = MacBin_IdentifyFile(library_path_.c_str());
+  if (container_ < 0) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(errno != 0 ? errno : EIO));
     return false;
   }
+  // A file that is no container at all would still be opened as
+  // MacBinary, and the library would blame its forks: the few bytes every
+  // MacBinary writer sets tell such files apart first, and the message
+  // says what the file is not.
+  if (container_ == 0 && !looks_like_a_header()) return false;
   // The library says why a file it refuses is unusable (shorter than its
-  // data fork, unreadable), and warns when it opens one whose resource
-  // fork it could not read; its messages name the file through the context.
-  if (!looks_like_a_header()) return false;
+  // data fork, unreadable, a damaged header), and warns when it opens one
+  // whose resource fork it could not read; its messages name the file
+  // through the context.
   const int warnings_before = reporter.warning_count();
   const int errors_before = reporter.error_count();
   {
@@ -102,13 +102,15 @@ bool MacBinaryInput::open(const std::string &path) {
   }
   if (!forks_fit_the_file()) return false;
   if (info_.crc_state == 0)
-    reporter.warning(path_ + ": the header's CRC does not match: its fields may be damaged");
+    reporter.warning(path_ + (info_.format == MACBIN_FORMAT_BINHEX
+                                  ? ": a fork's CRC does not match: its bytes may be damaged"
+                                  : ": the header's CRC does not match: its fields may be damaged"));
   if (resource_fork_unread()) {
     // The header and the data fork are still of use; the run fails all the
-    // same, since part of the file was lost.  The library's warning says
-    // what it did not read and why.
+    // same when the resources were wanted, since part of the file was lost.
+    // The library's warning says what it did not read and why.
     if (!library_warned) reporter.warning(path_ + ": the resource fork was not read; no resources were read");
-    reporter.mark_failed();
+    if (need == ResourceNeed::kResources) reporter.mark_failed();
   }
   collect_resources();
   return true;
@@ -118,19 +120,22 @@ bool MacBinaryInput::open(const std::string &path) {
 // read on the forks; two bytes every MacBinary writer sets tell most other
 // files apart first: the zero byte at 0 and a name length of 1 to 63.
 bool MacBinaryInput::looks_like_a_header() const {
+  const auto refuse = [&](const std::string &reason) {
+    Reporter::instance().error(path_ + ": not a Macintosh file (" + reason +
+                               "; nor an AppleSingle, AppleDouble or BinHex file or a resource fork)");
+    return false;
+  };
+  if (file_size_ < kHeaderBytes)
+    return refuse("not MacBinary: " + std::to_string(file_size_) + " bytes, shorter than the 128-byte header");
   std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(library_path_.c_str(), "rb"), std::fclose);
   uint8_t header[2] = {};
   if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header) {
     Reporter::instance().error(path_ + ": read error: " + std::strerror(errno != 0 ? errno : EIO));
     return false;
   }
-  if (header[0] != 0 || header[1] == 0 || header[1] > 63) {
-    Reporter::instance().error(path_ + ": not a MacBinary file (" +
-                               (header[0] != 0 ? std::string("its first byte is not zero")
-                                               : "its name length is " + std::to_string(header[1])) +
-                               ")");
-    return false;
-  }
+  if (header[0] != 0) return refuse("not MacBinary: its first byte is not zero");
+  if (header[1] == 0 || header[1] > 63)
+    return refuse("not MacBinary: its name length is " + std::to_string(header[1]));
   return true;
 }
 
@@ -144,6 +149,9 @@ bool MacBinaryInput::forks_fit_the_file() {
   rsrc_offset_ = rsrc_offset;
   rsrc_length_ = rsrc_length;
   Reporter &reporter = Reporter::instance();
+  // Only a MacBinary header lies at a fixed place in the file the user
+  // named; the library bounds the other containers itself.
+  if (info_.format < MACBIN_FORMAT_CLASSIC || info_.format > MACBIN_FORMAT_III) return true;
   if (info_.name[0] == '\0') {
     reporter.error(path_ + ": not a MacBinary file (the header names no file)");
     return false;
@@ -157,11 +165,20 @@ bool MacBinaryInput::forks_fit_the_file() {
   return true;
 }
 
-bool MacBinaryInput::resource_fork_unread() const { return info_.rsrc_state < 0; }
-
-bool MacBinaryInput::resource_fork_cut() const {
-  return rsrc_length_ > 0 && rsrc_offset_ + rsrc_length_ > file_size_;
+std::string MacBinaryInput::cut_resource_fork_text() const {
+  // Where the fork lies in the file the user named, the file tells how
+  // much of it is there; AppleDouble keeps it in a file of its own and
+  // BinHex in its text.
+  const bool in_named_file = info_.format != MACBIN_FORMAT_APPLEDOUBLE && info_.format != MACBIN_FORMAT_BINHEX;
+  if (!in_named_file)
+    return "the resource fork is cut short (the file holds fewer than its " + std::to_string(rsrc_length_) +
+           " bytes)";
+  return "the resource fork is cut short (the file holds " +
+         std::to_string(std::max<int64_t>(file_size_ - rsrc_offset_, 0)) + " of its " +
+         std::to_string(rsrc_length_) + " bytes)";
 }
+
+bool MacBinaryInput::resource_fork_unread() const { return info_.rsrc_state < 0; }
 
 void MacBinaryInput::collect_resources() {
   std::map<std::pair<std::string, int32_t>, int32_t> seen;  // (type, ID) -> resources so far
@@ -229,34 +246,31 @@ bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
   }
 }
 
-// The library hands out resources, not the fork they sit in: the fork is
-// copied as bytes of the file, where the library places it.
 bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
-  if (resource_fork_cut()) {
-    // Part of a fork is not the fork: nothing rather than a file that
-    // looks whole.
-    Reporter::instance().error(path_ + ": the resource fork is cut short (the file holds " +
-                               std::to_string(std::max<int64_t>(file_size_ - rsrc_offset_, 0)) + " of its " +
-                               std::to_string(rsrc_length_) + " bytes)");
-    return false;
-  }
-  int64_t left = std::min(rsrc_length_, file_size_ - rsrc_offset_);
-  if (left <= 0) return true;
-  std::unique_ptr<TesselFile, TesselFileRelease> file(fopenr("STREAM", library_path_.c_str(), "", 0));
   std::vector<uint8_t> buffer(kCopyChunkBytes);
-  errno = 0;
-  bool ok = file != nullptr && fputp(file.get(), rsrc_offset_) == rsrc_offset_;
-  while (ok && left > 0) {
-    const int64_t chunk = std::min<int64_t>(left, kCopyChunkBytes);
-    ok = fgetm(file.get(), buffer.data(), chunk) == 1;
-    if (!ok) break;
-    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(chunk)))) return false;
-    left -= chunk;
+  for (int64_t offset = 0;;) {
+    errno = 0;
+    const int32_t count = MacBin_ReadResourceFork(channel_, offset, buffer.data(), kCopyChunkBytes);
+    if (count < 0) {
+      // Part of a fork is not the fork: nothing rather than a file that
+      // looks whole.
+      Reporter::instance().error(errno != 0 ? path_ + ": read error in the resource fork: " + std::strerror(errno)
+                                            : path_ + ": " + cut_resource_fork_text());
+      return false;
+    }
+    if (count == 0) return true;
+    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(count)))) return false;
+    offset += count;
   }
-  if (!ok)
-    Reporter::instance().error(path_ + ": read error in the resource fork" +
-                               (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
-  return ok;
+}
+
+bool MacBinaryInput::read_resource_fork(std::vector<uint8_t> &fork) const {
+  fork.clear();
+  fork.reserve(info_.rsrc_length);
+  return copy_resource_fork([&](std::span<const uint8_t> bytes) {
+    fork.insert(fork.end(), bytes.begin(), bytes.end());
+    return true;
+  });
 }
 
 }  // namespace varnel_tool

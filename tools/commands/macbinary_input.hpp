@@ -1,11 +1,13 @@
-// A MacBinary file opened for reading, through the library's public calls
-// alone: MacBin_OpenR reads the header and the resource map, MacBin_GetFileInfo
-// tells what the header says, the block parameters where the forks lie, and
-// MacBin_ReadDataFork and MacBin_ReadResourceData deliver the bytes.  The
-// tool judges only what the library leaves to its host: whether the forks
-// fit in the file, and whether the header names a file at all.  A file
-// whose resource fork the library could not read opens without resources,
-// with a warning, and makes the run fail.
+// A Macintosh file opened for reading (MacBinary, AppleSingle, AppleDouble,
+// BinHex or a bare resource fork), through the library's public calls
+// alone: MacBin_IdentifyFile tells whether the file is any container at
+// all, MacBin_OpenR reads its facts and resource map, MacBin_GetFileInfo
+// tells what they are, and MacBin_ReadDataFork, MacBin_ReadResourceFork and
+// MacBin_ReadResourceData deliver the bytes.  The tool judges only what the
+// library leaves to its host: whether a file read as MacBinary names a file
+// and holds its data fork.  A file whose resource fork the library could not
+// read opens without resources, with a warning, and makes the run fail
+// where the resources were wanted.
 #pragma once
 
 #include <cstdint>
@@ -48,10 +50,14 @@ class MacBinaryInput {
   MacBinaryInput(const MacBinaryInput &) = delete;
   MacBinaryInput &operator=(const MacBinaryInput &) = delete;
 
+  // Whether a run that could not read the resources has failed: commands
+  // that carry the resource fork whole lose nothing by it.
+  enum class ResourceNeed { kResources, kForkOnly };
+
   // False after an error message naming `path`.  "-" is standard input;
   // it and any other input that is not a regular file (a pipe, a device)
   // are read once into a private copy of at most kMaxInputCopyBytes.
-  bool open(const std::string &path);
+  bool open(const std::string &path, ResourceNeed need = ResourceNeed::kResources);
 
   // The input as the user named it ("-" for standard input) ...
   const std::string &argument() const { return argument_; }
@@ -77,16 +83,18 @@ class MacBinaryInput {
   using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
   bool copy_data_fork(const ByteWriter &write) const;
   bool copy_resource_fork(const ByteWriter &write) const;
+  // The whole resource fork in memory (empty without one); false after an
+  // error message.
+  bool read_resource_fork(std::vector<uint8_t> &fork) const;
 
   // The library could not read the resource fork (cut short, or its map
   // damaged): the file opened without resources, and open() warned.
   bool resource_fork_unread() const;
-  // The file ends before the resource fork does.
-  bool resource_fork_cut() const;
 
  private:
   bool looks_like_a_header() const;
   bool forks_fit_the_file();
+  std::string cut_resource_fork_text() const;
   void collect_resources();
 
   std::string argument_;
@@ -96,6 +104,7 @@ class MacBinaryInput {
   int64_t file_size_ = 0;
   MacBinChannel *channel_ = nullptr;
   MacBinFileInfo info_{};
+  int32_t container_ = 0;  // MacBin_IdentifyFile's answer
   int64_t rsrc_offset_ = 0;
   int64_t rsrc_length_ = 0;
   std::vector<ResourceEntry> resources_;

@@ -19,10 +19,12 @@ using varnel_tool::results;
 
 constexpr const char *kHelp = R"(Usage: varnel [-q] COMMAND [ARGUMENTS]
 
-Writes and reads Macintosh files packed in MacBinary.
+Writes and reads Macintosh files packed in MacBinary, AppleSingle,
+AppleDouble and BinHex 4.0, and bare resource forks.
 
 Commands:
-  pack     write a MacBinary file from a data fork and resource lines
+  pack     write a Macintosh file from a data fork and resource lines
+  convert  write a Macintosh file in another container
   list     show the header, Finder information and resources of a file
   extract  copy a fork or resources out of a file
   render   write a file's pictures and icons as PNG images
@@ -54,6 +56,7 @@ int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
   if (command == "extract") return varnel_tool::run_extract(rest);
   if (command == "render") return varnel_tool::run_render(rest);
   if (command == "ct") return varnel_tool::run_ct(rest);
+  if (command == "convert") return varnel_tool::run_convert(rest);
   throw varnel_tool::UsageError("unknown command '" + command + "'");
 }
 
@@ -84,7 +87,8 @@ int main(int argc, char **argv) {
     }
     if (next >= arguments.size()) throw varnel_tool::UsageError("no command given");
     const std::string &name = arguments[next];
-    if (name == "pack" || name == "list" || name == "extract" || name == "render" || name == "ct")
+    if (name == "pack" || name == "list" || name == "extract" || name == "render" || name == "ct" ||
+        name == "convert")
       command = name;
     const int status =
         dispatch(name, varnel_tool::Arguments(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1,

@@ -19,6 +19,8 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
+#include "container_formats.hpp"
+#include "container_output.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "support/mac_text.hpp"
@@ -33,19 +35,24 @@ namespace {
 
 constexpr const char *kPackHelp = R"(Usage: varnel pack -o OUT --creator CODE --type CODE [options] [SCRIPT|-]
 
-Writes the MacBinary file OUT: a data fork and the resources that the
-resource lines describe, one per line, from SCRIPT (or standard input for
-"-") and then from each -e option, in order.
+Writes the Macintosh file OUT (MacBinary II unless --format says
+otherwise): a data fork and the resources that the resource lines
+describe, one per line, from SCRIPT (or standard input for "-") and then
+from each -e option, in order.
 
 Options:
-  -o, --output OUT     the MacBinary file to write (required)
+  -o, --output OUT     the file to write (required)
   --creator CODE       creator code, 1 to 4 characters (required)
   --type CODE          file type, 1 to 4 characters (required); shorter
                        codes are padded with blanks
   --name NAME          Macintosh file name, at most 31 characters (default:
                        OUT's name without ".bin")
   --data FILE|-        the data fork, from FILE or standard input
-  --format ii|classic  MacBinary II (default) or the classic header
+  --format FORMAT      the container: ii (default; also macbinary) for
+                       MacBinary II, classic for the classic header,
+                       applesingle, appledouble (the data fork in OUT, the
+                       rest in ._OUT beside it) or binhex (BinHex 4.0,
+                       which holds no dates)
   -e, --line LINE      one more resource line (repeatable)
   -q, --quiet          no notices, no progress bar
   -h, --help           this text
@@ -92,7 +99,7 @@ constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
 // longer one.
 constexpr size_t kMaxOwnerTextLength = sizeof(MacBinChannel::owner_text) - 1;
 // Macintosh file names of the Finder: at most 31 characters.
-constexpr size_t kMaxMacNameLength = 31;
+constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
 // Positions are 32-bit, and the resource data after the data fork must
 // stay addressable: a data fork longer than this cannot be stored whatever
 // else the file holds (the library refuses somewhat shorter ones too).
@@ -141,23 +148,6 @@ std::string parse_mac_name(const std::string &text) {
   return *name;
 }
 
-// OUT's file name without ".bin", made fit for a Macintosh name.
-std::string default_mac_name(const std::string &output) {
-  std::string base = std::filesystem::path(output).filename().string();
-  if (base.size() > 4) {
-    std::string ending = base.substr(base.size() - 4);
-    for (char &c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ending == ".bin") base.resize(base.size() - 4);
-  }
-  std::string name = utf8_to_mac_roman(base).value_or("");
-  if (name.empty())
-    for (char c : base) name += static_cast<unsigned char>(c) < 0x80 ? c : '_';
-  for (char &c : name)
-    if (c == ':') c = '-';
-  if (name.size() > kMaxMacNameLength) name.resize(kMaxMacNameLength);
-  return name.empty() ? "Untitled" : name;
-}
-
 PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
   PackOptions options;
   ArgumentWalker walker(arguments);
@@ -182,12 +172,10 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
       options.data = walker.value();
     } else if (walker.is("--format")) {
       const std::string format = walker.value();
-      if (format == "ii" || format == "II")
-        options.format = MACBIN_FORMAT_II;
-      else if (format == "classic")
-        options.format = MACBIN_FORMAT_CLASSIC;
-      else
-        throw UsageError("--format must be 'ii' or 'classic', not '" + format + "'");
+      const std::optional<int32_t> named = container_format_named(format);
+      if (!named || *named == MACBIN_FORMAT_RSRC)
+        throw UsageError("--format must be one of " + std::string(kContainerFormatNames) + "; not '" + format + "'");
+      options.format = *named;
     } else if (walker.is("--line", "-e")) {
       options.lines.push_back(walker.value());
     } else if (walker.is_positional() && !script_given) {
@@ -205,7 +193,7 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
     throw UsageError("the data fork and the script cannot both come from standard input");
   options.creator = parse_code(options.creator, "creator");
   options.type = parse_code(options.type, "file type");
-  options.name = options.name_given ? parse_mac_name(options.name) : default_mac_name(options.output);
+  options.name = options.name_given ? parse_mac_name(options.name) : default_macintosh_name(options.output);
   return options;
 }
 
@@ -845,9 +833,9 @@ int run_pack(const Arguments &arguments) {
   set_conversion_directory(scratch.path());
   if (!start_library() || !register_write_handlers()) return kExitFailure;
 
-  OutputFile output;
+  ContainerOutput output;
   std::string error;
-  if (!output.create(options.output, false, error)) {
+  if (!output.create(options.output, options.format, error)) {
     reporter.error(options.output + ": cannot create: " + error);
     return kExitFailure;
   }
@@ -855,7 +843,7 @@ int run_pack(const Arguments &arguments) {
   std::array<char, 64> mac_name{};
   std::memcpy(mac_name.data(), options.name.data(), options.name.size());
   MacBinChannel *channel =
-      MacBin_OpenW(output.temporary_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
+      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
   if (channel == nullptr) {
     reporter.mark_failed();
     return kExitFailure;  // the library said why; the output is removed

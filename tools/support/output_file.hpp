@@ -30,6 +30,9 @@ class OutputFile {
   FILE *stream() const { return stream_; }
   const std::string &temporary_path() const { return temporary_path_; }
   const std::string &final_path() const { return final_path_; }
+  // The file commit() replaces: final_path(), or the file its symbolic
+  // link leads to.
+  const std::string &target_path() const { return target_path_; }
 
   // Writes to the stream; false when the write failed, whose reason is
   // kept for write_error() and commit().

@@ -1,0 +1,51 @@
+#include "container_formats.hpp"
+
+#include <cctype>
+#include <filesystem>
+
+#include "support/mac_text.hpp"
+#include "varnel.h"
+
+namespace varnel_tool {
+
+std::optional<int32_t> container_format_named(std::string_view name) {
+  if (name == "ii" || name == "II" || name == "macbinary") return MACBIN_FORMAT_II;
+  if (name == "classic") return MACBIN_FORMAT_CLASSIC;
+  if (name == "applesingle") return MACBIN_FORMAT_APPLESINGLE;
+  if (name == "appledouble") return MACBIN_FORMAT_APPLEDOUBLE;
+  if (name == "binhex") return MACBIN_FORMAT_BINHEX;
+  if (name == "rsrc") return MACBIN_FORMAT_RSRC;
+  return std::nullopt;
+}
+
+std::string container_format_title(int32_t format) {
+  switch (format) {
+    case MACBIN_FORMAT_CLASSIC: return "classic MacBinary";
+    case MACBIN_FORMAT_II: return "MacBinary II";
+    case MACBIN_FORMAT_III: return "MacBinary III";
+    case MACBIN_FORMAT_APPLESINGLE: return "AppleSingle";
+    case MACBIN_FORMAT_APPLEDOUBLE: return "AppleDouble";
+    case MACBIN_FORMAT_RSRC: return "a bare resource fork";
+    case MACBIN_FORMAT_BINHEX: return "BinHex 4.0";
+    default: return "format " + std::to_string(format);
+  }
+}
+
+std::string default_macintosh_name(const std::string &path) {
+  std::string base = std::filesystem::path(path).filename().string();
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    std::string ending = base.substr(dot);
+    for (char &c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending == ".bin" || ending == ".hqx" || ending == ".as") base.resize(dot);
+  }
+  std::string name = utf8_to_mac_roman(base).value_or("");
+  if (name.empty())
+    for (char c : base) name += static_cast<unsigned char>(c) < 0x80 ? c : '_';
+  for (char &c : name)
+    if (c == ':') c = '-';
+  if (name.size() > kMaxMacintoshNameLength) name.resize(kMaxMacintoshNameLength);
+  return name.empty() ? "Untitled" : name;
+}
+
+}  // namespace varnel_tool

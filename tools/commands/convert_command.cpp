@@ -1,0 +1,277 @@
+// varnel convert: a Macintosh file from one container into another, its
+// forks carried byte for byte (the resource fork whole, as the file holds
+// it: no resource is rebuilt), with its type, creator, Finder flags, name
+// and dates where the new container holds them.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "commands.hpp"
+#include "container_formats.hpp"
+#include "container_output.hpp"
+#include "library_session.hpp"
+#include "macbinary_input.hpp"
+#include "support/mac_text.hpp"
+#include "support/output_file.hpp"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kConvertHelp = R"(Usage: varnel convert IN OUT --to FORMAT
+
+Writes the Macintosh file IN, in any container varnel reads, as OUT in
+FORMAT: both forks byte for byte, and the type, creator, Finder flags, name
+and dates wherever FORMAT holds them.  FORMAT is one of
+  ii, macbinary  MacBinary II
+  classic        the classic MacBinary header
+  applesingle    AppleSingle: one file
+  appledouble    AppleDouble: the data fork in OUT, the rest in ._OUT
+                 beside it (both appear, or neither)
+  binhex         BinHex 4.0 text
+  rsrc           the bare resource fork alone; OUT must end in ".rsrc"
+IN may be MacBinary (I, II or III), AppleSingle, AppleDouble (the data file
+NAME with ._NAME beside it, or ._NAME itself), BinHex 4.0 or a bare resource
+fork; "-" or a pipe is read once, up to 2147483647 bytes.
+
+What FORMAT cannot hold is named in a warning: dates in BinHex, the low
+byte of the Finder flags in the classic header, dates before December 1931
+in AppleSingle and AppleDouble, everything but the resource fork in rsrc.
+Macintosh names are cut to 31 characters, with a warning.  A file without
+dates (BinHex, a bare fork) gets the time of the conversion.  A BinHex file
+whose fork CRC does not match is not converted: its bytes are damaged.
+
+OUT is written under a temporary name beside it and renamed when complete:
+an existing OUT keeps its permissions, and when OUT is a symbolic link the
+file it points to is replaced.
+
+Options:
+  --to FORMAT  the container to write (required)
+  -q, --quiet  no notices
+  -h, --help   this text
+
+Exit status: 0 when OUT was written, 1 when any error was reported (OUT is
+then not written), 2 for a usage error.
+)";
+
+// AppleSingle and AppleDouble count dates in signed seconds from 2000:
+// earlier than this (December 1931, in seconds from 1904) they cannot go.
+constexpr uint32_t kEarliestAppleSingleDate = 3029529600u - 2147483648u;
+
+struct ConvertOptions {
+  std::string input;
+  std::string output;
+  int32_t format = 0;
+};
+
+ConvertOptions parse_convert_arguments(const Arguments &arguments, bool &help) {
+  ConvertOptions options;
+  ArgumentWalker walker(arguments);
+  std::vector<std::string> positional;
+  bool format_given = false;
+  while (walker.next()) {
+    if (walker.is("--help", "-h")) {
+      help = true;
+      return options;
+    } else if (walker.is("--quiet", "-q")) {
+      walker.expect_no_value();
+      Reporter::instance().set_quiet(true);
+    } else if (walker.is("--to")) {
+      const std::string name = walker.value();
+      const std::optional<int32_t> format = container_format_named(name);
+      if (!format)
+        throw UsageError("--to must be one of " + std::string(kContainerFormatNames) + ", rsrc; not '" + name + "'");
+      options.format = *format;
+      format_given = true;
+    } else if (walker.is_positional() && positional.size() < 2) {
+      positional.push_back(walker.text());
+    } else {
+      walker.reject();
+    }
+  }
+  if (positional.size() != 2) throw UsageError("convert needs a file to read and a file to write");
+  if (!format_given) throw UsageError("convert needs --to FORMAT");
+  options.input = positional[0];
+  options.output = positional[1];
+  if (options.output == "-") throw UsageError("convert writes a file; '-' is not one");
+  if (options.format == MACBIN_FORMAT_RSRC && !options.output.ends_with(".rsrc"))
+    throw UsageError("--to rsrc writes a bare resource fork, whose name must end in \".rsrc\"; not '" +
+                     options.output + "'");
+  return options;
+}
+
+std::string hex_word(uint32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
+  return text;
+}
+
+// Warnings for what `format` cannot hold of the input, each naming it.
+void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) {
+  Reporter &reporter = Reporter::instance();
+  const MacBinFileInfo &info = input.info();
+  const std::string &out = options.output;
+  const bool has_dates = info.created != 0 || info.modified != 0;
+  switch (options.format) {
+    case MACBIN_FORMAT_BINHEX:
+      if (has_dates) reporter.warning(out + ": BinHex holds no dates: the creation and modification dates are lost");
+      break;
+    case MACBIN_FORMAT_CLASSIC:
+      if ((info.finder_flags & 0xFF) != 0)
+        reporter.warning(out + ": the classic MacBinary header holds only the high byte of the Finder flags: " +
+                         hex_word(info.finder_flags) + " becomes " + hex_word(info.finder_flags & 0xFF00u));
+      break;
+    case MACBIN_FORMAT_APPLESINGLE:
+    case MACBIN_FORMAT_APPLEDOUBLE:
+      for (const auto &[date, what] : {std::pair{info.created, "creation"}, std::pair{info.modified, "modification"}})
+        if (date != 0 && date < kEarliestAppleSingleDate)
+          reporter.warning(out + ": " + container_format_title(options.format) +
+                           " cannot hold dates before December 1931: the " + what + " date is stored as unknown");
+      break;
+    case MACBIN_FORMAT_RSRC:
+      if (info.data_length != 0)
+        reporter.warning(input.path() + ": the data fork (" + std::to_string(info.data_length) +
+                         " bytes) is not written: a bare resource fork holds none");
+      if (info.type[0] != '\0' || info.creator[0] != '\0' || info.finder_flags != 0 || has_dates)
+        reporter.warning(out + ": a bare resource fork holds no type, creator, Finder flags or dates");
+      if (info.rsrc_length == 0) reporter.warning(input.path() + ": there is no resource fork: " + out + " is empty");
+      break;
+    default: break;
+  }
+  if (options.format != MACBIN_FORMAT_RSRC) {
+    if (!has_dates && options.format != MACBIN_FORMAT_BINHEX)
+      reporter.notice(input.path() + " holds no dates: " + out + " gets the time of the conversion");
+    if (input.name().size() > kMaxMacintoshNameLength)
+      reporter.warning(out + ": the name is cut to 31 characters: \"" +
+                       mac_roman_to_utf8(input.name().substr(0, kMaxMacintoshNameLength)) + "\"");
+  }
+}
+
+// The input's name, cut to what the Finder shows; a file that names none
+// (an AppleSingle file without a name entry, read from a pipe) is named
+// after OUT.
+std::string macintosh_name_for(const MacBinaryInput &input, const std::string &output) {
+  if (!input.name().empty()) return input.name().substr(0, kMaxMacintoshNameLength);
+  const std::string name = default_macintosh_name(output);
+  Reporter::instance().notice(input.path() + " names no file: " + output + " is named \"" +
+                              mac_roman_to_utf8(name) + "\"");
+  return name;
+}
+
+bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
+  Reporter &reporter = Reporter::instance();
+  OutputFile output;
+  std::string error;
+  if (!output.create(path, true, error)) {
+    reporter.error(path + ": cannot create: " + error);
+    return false;
+  }
+  bool write_failed = false;
+  const bool copied = input.copy_resource_fork([&](std::span<const uint8_t> bytes) {
+    if (output.write(bytes.data(), bytes.size())) return true;
+    reporter.error(path + ": " + output.write_error());
+    write_failed = true;
+    return false;
+  });
+  if (!copied) return false;
+  if (!output.commit(error)) {
+    if (!write_failed) reporter.error(path + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+// Through the library's writer: the data fork as the output primitives
+// take it, then the resource fork whole, which keeps the writer from
+// adding resources of its own.
+bool write_container(const MacBinaryInput &input, const ConvertOptions &options) {
+  Reporter &reporter = Reporter::instance();
+  const MacBinFileInfo &info = input.info();
+  // The resource fork is read before anything is written: a fork that
+  // cannot be read leaves no output behind.
+  std::vector<uint8_t> fork;
+  if (!input.read_resource_fork(fork)) return false;
+
+  ContainerOutput output;
+  std::string error;
+  if (!output.create(options.output, options.format, error)) {
+    reporter.error(options.output + ": cannot create: " + error);
+    return false;
+  }
+  if (MacBin_SetFormat(options.format) != 1) {
+    reporter.error(options.output + ": the library cannot write " + container_format_title(options.format));
+    return false;
+  }
+  char name[64] = {};
+  const std::string mac_name = macintosh_name_for(input, options.output);
+  std::memcpy(name, mac_name.data(), mac_name.size());
+  MacBinChannel *channel = MacBin_OpenW(output.library_path().c_str(), name, "????", "????");
+  if (channel == nullptr) {
+    reporter.mark_failed();
+    return false;  // the library said why
+  }
+  // The codes go in as the four bytes they are, NULs included, which a
+  // C string could not carry.
+  std::memcpy(channel->finder.type, info.type, 4);
+  std::memcpy(channel->finder.creator, info.creator, 4);
+  channel->finder.flags = static_cast<int16_t>(info.finder_flags);
+  if (info.created != 0 || info.modified != 0) MacBin_SetDates(channel, info.created, info.modified);
+  bool ok = input.copy_data_fork([&](std::span<const uint8_t> bytes) {
+    const auto length = static_cast<int32_t>(bytes.size());
+    return MacBin_PutBuf(bytes.data(), length, length) == 0;
+  });
+  if (ok && MacBin_SetResourceFork(channel, fork.data(), static_cast<int32_t>(fork.size())) != 0) ok = false;
+  MacBin_Close(channel);
+  if (const std::optional<std::string> write_error = library_write_error())
+    reporter.error(options.output + ": " + *write_error);
+  if (!ok || reporter.failed()) {
+    reporter.mark_failed();
+    return false;
+  }
+  if (!output.commit(error)) {
+    reporter.error(options.output + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int run_convert(const Arguments &arguments) {
+  bool help = false;
+  const ConvertOptions options = parse_convert_arguments(arguments, help);
+  if (help) {
+    std::fputs(kConvertHelp, results());
+    return kExitSuccess;
+  }
+  Reporter &reporter = Reporter::instance();
+  if (!start_library()) return kExitFailure;
+  MacBinaryInput input;
+  // The resource fork goes across whole: a map the library could not read
+  // loses nothing here, as long as the fork's bytes are all there.
+  if (!input.open(options.input, MacBinaryInput::ResourceNeed::kForkOnly)) return kExitFailure;
+  const MacBinFileInfo &info = input.info();
+  if (info.format == MACBIN_FORMAT_BINHEX && info.crc_state == 0) {
+    reporter.error(input.path() + ": not converted: a fork's CRC does not match, so its bytes are damaged "
+                                  "(varnel extract can still copy them)");
+    return kExitFailure;
+  }
+  warn_of_losses(input, options);
+  const bool written = options.format == MACBIN_FORMAT_RSRC ? write_bare_fork(input, options.output)
+                                                            : write_container(input, options);
+  if (!written || reporter.failed()) {
+    reporter.notice(options.output + " not written");
+    return kExitFailure;
+  }
+  std::error_code code;
+  const auto size = std::filesystem::file_size(options.output, code);
+  reporter.notice("wrote " + options.output + " (" + container_format_title(options.format) + ", " +
+                  std::to_string(size) + " bytes)");
+  return kExitSuccess;
+}
+
+}  // namespace varnel_tool
