@@ -63,13 +63,25 @@ if(TARGET cli_test AND TARGET varnel_cli)
   add_dependencies(cli_test varnel_cli)
 endif()
 
+# ---- render, end to end -----------------------------------------------------
+# Runs the built tool like the other cli_ tests, and reads the PNG files it
+# writes back with libpng (support/png_file.cpp, built into this test only,
+# since the shared test support does not link libpng).
+if(TARGET varnel_cli)
+  varnel_add_test(cli_render_test)
+  target_sources(cli_render_test PRIVATE support/png_file.cpp)
+  find_package(PNG REQUIRED)
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(cli_render_test PRIVATE PNG::PNG ZLIB::ZLIB)
+  add_dependencies(cli_render_test varnel_cli)
+endif()
+
 # ---- The tool's support code ----------------------------------------------
 # tools/support/ (varnel_tool_core) on hand-made bytes: image readers,
-# resampler, palettes, Mac text, PICT and icon rendering.  Built with the
-# tool only, since the support code needs libpng.
+# resampler, palettes, Mac text.  Built with the tool only, since the
+# support code needs libpng.
 if(TARGET varnel_tool_core)
-  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test tool_pict_render_test
-               tool_icon_render_test)
+  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test)
     varnel_add_test(${name})
     target_link_libraries(${name} PRIVATE varnel_tool_core varnel_static)
   endforeach()

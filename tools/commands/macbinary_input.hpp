@@ -70,6 +70,8 @@ class MacBinaryInput {
   std::string type() const;
   std::string creator() const;
   const std::vector<ResourceEntry> &resources() const { return resources_; }
+  // The library's reading channel, for its calls that take one (the decoders).
+  MacBinChannel *channel() const { return channel_; }
 
   // The resource's data (or only its length when `data` is null); false
   // after an error message when it lies outside the resource fork.

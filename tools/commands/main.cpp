@@ -27,7 +27,8 @@ Commands:
   convert  write a Macintosh file in another container
   list     show the header, Finder information and resources of a file
   extract  copy a fork or resources out of a file
-  render   write a file's pictures and icons as PNG images
+  render   draw a file's icons, cursors, patterns and pictures, or a PICT
+           file, as PNG images
   ct       convert a PNG or netpbm image into a CT image
 
 "varnel COMMAND --help" describes a command.

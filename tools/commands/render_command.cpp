@@ -1,77 +1,241 @@
-// varnel render: the pictures and icons of a MacBinary file as PNG files.
+// varnel render: what the resources of a MacBinary file, or a PICT file,
+// look like, as PNG files.  The library's decoders do the drawing; the
+// command chooses the resources, names the files and reports.
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <set>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "arguments.hpp"
 #include "commands.hpp"
+#include "decoded_pixels.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/icon_render.hpp"
 #include "support/mac_text.hpp"
-#include "support/output_file.hpp"
-#include "support/pict_render.hpp"
-#include "support/png_writer.hpp"
+#include "support/pict_file.hpp"
 #include "support/resource_file_names.hpp"
+#include "support/whole_file.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
 namespace {
 
-constexpr const char *kRenderHelp = R"(Usage: varnel render FILE DIR
+constexpr const char *kRenderHelp = R"(Usage: varnel render [--type TYPE]... [--id ID]... FILE DIR
+       varnel render --picture PICTFILE OUT.png
 
-Writes every PICT resource (the 8-bit indexed, PackBits-packed pictures with
-an optional mask region that varnel writes) and every icon resource (ICN#,
-ics#, icl8, ics8, icl4, ics4) of the MacBinary file FILE as a PNG file in
-DIR, named TYPE.ID.png (TYPE.ID.2.png for a second resource with the same
-type and ID): what a Macintosh user sees.  Icons get the standard
-Macintosh palettes and the mask of the ICN# or ics# with the same ID; a
-picture's mask region becomes transparency.
+Draws the resources of the MacBinary file FILE and writes each as a PNG
+file in DIR (made when missing), named TYPE.ID.png; characters unfit for
+file names are written as %XX ("PAT%20.128.png"), and a second resource
+with the same type and ID is TYPE.ID.2.png.  The types drawn:
+  icons     ICN# ICON SICN ics# icm# kcs# icl4 icl8 ics4 ics8 icm4 icm8
+            kcs4 kcs8 in the standard colours, masked by the family's #
+            icon with the same ID; cicn with its own colours and mask
+  cursors   CURS crsr, masked; the hot spot is a PNG text chunk with the
+            keyword "hot-spot" and the text "X,Y" (pixels from the left
+            and the top, as stored)
+  patterns  PAT  PAT# ppat ppt#: 8 x 8 tiles, those of a list side by side
+  colours   clut pltt: a swatch of 8 x 8 squares, 16 to a row
+  pictures  PICT: on a white canvas the size of the frame, the bit and
+            pixel images drawn; other opcodes (lines, shapes, text, ...)
+            are skipped, and a warning names them while the PNG is still
+            written
+Resources of other types are left out, and one notice names their types.
+A resource that cannot be drawn gets an error naming it and the reason;
+the others are still written.  Images are RGB when every pixel is opaque,
+else RGBA.
+
+With --picture, draws the PICT file PICTFILE (a 512-byte header, then the
+picture) as OUT.png.  A file that starts with the picture itself, without
+the header, is drawn too, with a notice; a notice also gives the resolution
+an extended version 2 picture states (it is drawn at its frame's size, 72
+dpi).  PICTFILE and OUT.png may be "-" for standard input and output.
+
+FILE may be "-" for standard input, or a pipe.  Files appear only when
+complete.
 
 Options:
+  --type TYPE  only resources of this type, one of those above (padded
+               with blanks to 4 characters: "PAT" is "PAT "); repeat it for
+               more types
+  --id ID      only resources with this ID (-32768 to 32767); repeat it for
+               more IDs.  With both, a resource must match a --type and an
+               --id
+  --picture    draw a PICT file instead of resources
   -q, --quiet  no notices
   -h, --help   this text
 
-Exit status: 0 when every picture and icon was written, 1 when any could
-not be decoded or written (the others are still written), 2 for a usage
-error.
+Exit status: 0 when every chosen resource was drawn and written (skipped
+opcodes are warnings; a file with nothing to draw is no error), 1 when any
+could not be drawn or written (the others are still written), when FILE
+cannot be read or --type and --id match no resource, 2 for a usage error.
 )";
 
-// Renders into a PNG that appears only when complete; false after an
-// error message.
-template <typename Render>
-bool write_png(const std::string &path, const std::string &label, Render render) {
-  OutputFile output;
-  std::string error;
-  if (!output.create(path, true, error)) {
-    Reporter::instance().error(path + ": cannot create: " + error);
+// What MacBin_DecodeResource draws (include/varnel.h), as the map stores
+// the type codes.
+constexpr std::array<std::string_view, 24> kDrawnTypes = {
+    "ICN#", "ICON", "SICN", "ics#", "icm#", "kcs#", "icl4", "icl8", "ics4", "ics8", "icm4", "icm8",
+    "kcs4", "kcs8", "cicn", "CURS", "crsr", "PAT ", "PAT#", "ppat", "ppt#", "clut", "pltt", "PICT"};
+
+// The PNG text keyword of a cursor's hot spot.
+constexpr const char *kHotSpotKeyword = "hot-spot";
+
+// A picture is handed to the library with an int32_t length.
+constexpr int64_t kMaxPictFileBytes = INT32_MAX;
+
+bool is_drawn_type(const std::string &mac_type) {
+  for (std::string_view type : kDrawnTypes)
+    if (type == mac_type) return true;
+  return false;
+}
+
+bool is_cursor_type(const std::string &mac_type) { return mac_type == "CURS" || mac_type == "crsr"; }
+
+// --type and --id; an empty set takes every value.
+struct ResourceChoice {
+  std::set<std::string> types;  // MacRoman, 4 bytes
+  std::set<int32_t> ids;        // signed
+  std::string description;      // the options as given, for messages
+
+  bool narrows() const { return !types.empty() || !ids.empty(); }
+  bool takes(const ResourceEntry &entry) const {
+    return (types.empty() || types.count(entry.type) != 0) && (ids.empty() || ids.count(entry.signed_id()) != 0);
+  }
+};
+
+std::string parse_type(const std::string &text) {
+  const std::optional<std::string> mac_type = utf8_to_mac_roman(text);
+  if (!mac_type || mac_type->empty() || mac_type->size() > 4)
+    throw UsageError("resource type '" + text + "' must be 1 to 4 Macintosh characters");
+  std::string type = *mac_type;
+  type.resize(4, ' ');
+  if (!is_drawn_type(type))
+    throw UsageError("render does not draw '" + text + "' resources (the types it draws are in --help)");
+  return type;
+}
+
+int32_t parse_id(const std::string &text) {
+  char *end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < -32768 || value > 32767)
+    throw UsageError("resource ID '" + text + "' must be a whole number from -32768 to 32767");
+  return static_cast<int32_t>(value);
+}
+
+// The library's reason may start with the resource's type and ID, which
+// the tool's own label (signed ID, "#2" for a repeated one) already gives.
+std::string reason_without_label(const std::string &reason, const ResourceEntry &entry) {
+  for (const int32_t id : {entry.id, entry.signed_id()}) {
+    const std::string prefix = entry.type + " " + std::to_string(id) + ": ";
+    if (reason.starts_with(prefix)) return reason.substr(prefix.size());
+  }
+  return reason;
+}
+
+// Decodes one resource and writes its PNG; false after an error message.
+bool draw_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::filesystem::path &directory) {
+  const std::string label = input.path() + ": " + mac_roman_to_utf8(entry.label());
+  // The length alone: whether the data lies inside the fork, said as
+  // extract says it.
+  int64_t length = 0;
+  if (!input.read_resource(entry, nullptr, length)) return false;
+  DecodedPixels decoded;
+  char reason[128] = "";
+  if (MacBin_DecodeResource(input.channel(), entry.reference, decoded.record(), reason) != 1) {
+    Reporter::instance().error(label + ": " + mac_roman_to_utf8(reason_without_label(reason, entry)));
     return false;
   }
-  PngWriter writer(output.stream());
-  if (!render(writer, error)) {
-    if (std::ferror(output.stream()) != 0) {
-      output.note_write_error(errno);
-      Reporter::instance().error(path + ": " + output.write_error());
-    } else {
-      Reporter::instance().error(label + ": " + (writer.error().empty() ? error : writer.error()));
+  if (reason[0] != '\0') Reporter::instance().warning(label + ": " + mac_roman_to_utf8(reason));
+  PngTexts texts;
+  if (is_cursor_type(entry.type)) {
+    const MacBinPixels &pixels = decoded.pixels();
+    texts.emplace_back(kHotSpotKeyword, std::to_string(pixels.hot_x) + "," + std::to_string(pixels.hot_y));
+  }
+  const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
+  return write_pixels_as_png((directory / (stem + ".png")).string(), decoded.pixels(), texts);
+}
+
+int render_resources(const std::string &path, const std::string &directory_text, const ResourceChoice &choice) {
+  if (directory_text == "-") throw UsageError("render writes files into a directory; '-' is not one");
+  const std::filesystem::path directory(directory_text);
+  if (!start_library()) return kExitFailure;
+  MacBinaryInput input;
+  if (!input.open(path)) return kExitFailure;
+  if (!make_directory(directory.string())) return kExitFailure;
+  bool ok = true;
+  size_t chosen = 0;
+  size_t left_out = 0;
+  std::set<std::string> left_out_types;
+  for (const ResourceEntry &entry : input.resources()) {
+    if (!choice.takes(entry)) continue;
+    if (!is_drawn_type(entry.type)) {
+      ++left_out;
+      left_out_types.insert(mac_roman_to_utf8(entry.type));
+      continue;
     }
-    return false;
+    ++chosen;
+    ok = draw_resource(input, entry, directory) && ok;
   }
-  if (!writer.finish()) {
-    // libpng writes through the stream: a failed write shows there.
-    if (std::ferror(output.stream()) != 0) output.note_write_error(errno);
-    Reporter::instance().error(path + ": " +
-                               (std::ferror(output.stream()) != 0 ? output.write_error() : writer.error()));
-    return false;
+  if (left_out > 0) {
+    std::string types;
+    for (const std::string &type : left_out_types) types += (types.empty() ? "" : ", ") + type;
+    Reporter::instance().notice(input.path() + ": left out " + std::to_string(left_out) +
+                                (left_out == 1 ? " resource" : " resources") +
+                                " of types render does not draw: " + types);
   }
-  if (!output.commit(error)) {
-    Reporter::instance().error(path + ": " + error);
-    return false;
+  if (chosen == 0) {
+    if (choice.narrows()) {
+      Reporter::instance().error(input.path() + ": no resource to draw matches" + choice.description);
+      return kExitFailure;
+    }
+    Reporter::instance().notice(input.path() + ": no resources to draw");
   }
-  Reporter::instance().notice("wrote " + path);
-  return true;
+  return ok && !Reporter::instance().failed() ? kExitSuccess : kExitFailure;
+}
+
+int render_picture_file(const std::string &path, const std::string &target) {
+  const std::string name = path == "-" ? "<stdin>" : path;
+  std::vector<uint8_t> file;
+  std::string error;
+  if (!read_whole_file(path, kMaxPictFileBytes, file, error)) {
+    Reporter::instance().error(name + ": " + error);
+    return kExitFailure;
+  }
+  const std::optional<size_t> start = find_picture_in_pict_file(file);
+  if (!start) {
+    Reporter::instance().error(name + ": not a PICT file (no picture after a " +
+                               std::to_string(kPictFileHeaderBytes) + "-byte header, nor at its start)");
+    return kExitFailure;
+  }
+  if (*start == 0)
+    Reporter::instance().notice(name + ": no " + std::to_string(kPictFileHeaderBytes) +
+                                "-byte header; the picture starts at the file's first byte");
+  const std::span<const uint8_t> picture = std::span<const uint8_t>(file).subspan(*start);
+  DecodedPixels decoded;
+  char reason[128] = "";
+  if (MacBin_DecodePicture(picture.data(), static_cast<int32_t>(picture.size()), decoded.record(), reason) != 1) {
+    Reporter::instance().error(name + ": " + reason);
+    return kExitFailure;
+  }
+  if (const std::optional<PictureResolution> resolution = extended_picture_resolution(picture)) {
+    // Some writers leave the resolution zero; the frame still gives the size.
+    const bool usable = resolution->horizontal_fixed > 0 && resolution->vertical_fixed > 0;
+    const std::string dpi = fixed_point_text(resolution->horizontal_fixed) + " x " +
+                            fixed_point_text(resolution->vertical_fixed) + " dpi";
+    Reporter::instance().notice(name + ": extended version 2 picture " +
+                                (usable ? "of " + dpi : "with an unusable resolution (" + dpi + ")") +
+                                "; drawn at its frame's size, " + std::to_string(decoded.pixels().width) + " x " +
+                                std::to_string(decoded.pixels().height) + " pixels");
+  }
+  if (reason[0] != '\0') Reporter::instance().warning(name + ": " + reason);
+  return write_pixels_as_png(target, decoded.pixels(), {}) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -79,6 +243,8 @@ bool write_png(const std::string &path, const std::string &label, Render render)
 int run_render(const Arguments &arguments) {
   ArgumentWalker walker(arguments);
   std::vector<std::string> positional;
+  ResourceChoice choice;
+  bool picture_file = false;
   while (walker.next()) {
     if (walker.is("--help", "-h")) {
       std::fputs(kRenderHelp, results());
@@ -86,57 +252,30 @@ int run_render(const Arguments &arguments) {
     } else if (walker.is("--quiet", "-q")) {
       walker.expect_no_value();
       Reporter::instance().set_quiet(true);
+    } else if (walker.is("--picture")) {
+      walker.expect_no_value();
+      picture_file = true;
+    } else if (walker.is("--type")) {
+      const std::string text = walker.value();
+      choice.types.insert(parse_type(text));
+      choice.description += " --type " + text;
+    } else if (walker.is("--id")) {
+      const std::string text = walker.value();
+      choice.ids.insert(parse_id(text));
+      choice.description += " --id " + text;
     } else if (walker.is_positional() && positional.size() < 2) {
       positional.push_back(walker.text());
     } else {
       walker.reject();
     }
   }
-  if (positional.size() != 2) throw UsageError("render needs a MacBinary file and a directory");
-  if (positional[1] == "-") throw UsageError("render writes files into a directory; '-' is not one");
-  const std::string &path = positional[0];
-  const std::filesystem::path directory(positional[1]);
-  if (!start_library()) return kExitFailure;
-  MacBinaryInput input;
-  if (!input.open(path)) return kExitFailure;
-  if (!make_directory(directory.string())) return kExitFailure;
-  bool ok = true;
-  size_t rendered = 0;
-  std::vector<uint8_t> data;
-  std::vector<uint8_t> mask_data;
-  for (const ResourceEntry &entry : input.resources()) {
-    const std::string type = mac_roman_to_utf8(entry.type);
-    const IconFormat *icon = find_icon_format(type);
-    if (type != "PICT" && icon == nullptr) continue;
-    const std::string label = mac_roman_to_utf8(entry.label());
-    int64_t length = 0;
-    if (!input.read_resource(entry, &data, length)) {
-      ok = false;
-      continue;
-    }
-    const std::string target =
-        (directory / (resource_file_stem(entry.type, entry.signed_id(), entry.occurrence) + ".png")).string();
-    if (icon == nullptr) {
-      ok = write_png(target, label, [&](PngWriter &writer, std::string &error) {
-             return render_pict(data, writer, error);
-           }) && ok;
-    } else {
-      // Colour icons take their mask from the 1-bit icon with the same ID.
-      std::span<const uint8_t> mask;
-      const IconFormat *mask_format = find_icon_format(mask_type_for(*icon));
-      const ResourceEntry *mask_entry =
-          icon->bits_per_pixel == 1 ? nullptr : input.find(mask_format->type, entry.signed_id());
-      int64_t mask_length = 0;
-      if (mask_entry != nullptr && input.read_resource(*mask_entry, &mask_data, mask_length))
-        mask = mask_of_one_bit_icon(*mask_format, mask_data);
-      ok = write_png(target, label, [&](PngWriter &writer, std::string &error) {
-             return render_icon(*icon, data, mask, writer, error);
-           }) && ok;
-    }
-    ++rendered;
+  if (picture_file) {
+    if (choice.narrows()) throw UsageError("--picture draws a whole PICT file: --type and --id choose resources");
+    if (positional.size() != 2) throw UsageError("render --picture needs a PICT file and an output PNG file");
+    return render_picture_file(positional[0], positional[1]);
   }
-  if (rendered == 0) Reporter::instance().notice(path + ": no pictures or icons to render");
-  return ok && !Reporter::instance().failed() ? kExitSuccess : kExitFailure;
+  if (positional.size() != 2) throw UsageError("render needs a MacBinary file and a directory");
+  return render_resources(positional[0], positional[1], choice);
 }
 
 }  // namespace varnel_tool

@@ -1,0 +1,38 @@
+// Images made by the library's decoders (MacBin_DecodeResource,
+// MacBin_DecodePicture), owned until they are written out as PNG files.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "varnel.h"
+
+namespace varnel_tool {
+
+// The decoders allocate the pixels; this hands them back to the library.
+class DecodedPixels {
+ public:
+  DecodedPixels() = default;
+  ~DecodedPixels() { MacBin_FreePixels(&pixels_); }
+  DecodedPixels(const DecodedPixels &) = delete;
+  DecodedPixels &operator=(const DecodedPixels &) = delete;
+
+  // For the decoder to fill.
+  MacBinPixels *record() { return &pixels_; }
+  const MacBinPixels &pixels() const { return pixels_; }
+
+ private:
+  MacBinPixels pixels_{};
+};
+
+// PNG text chunks: keyword, text.
+using PngTexts = std::vector<std::pair<std::string, std::string>>;
+
+// Writes `pixels` as a PNG file at `path` ("-": standard output), with
+// `texts` ahead of the image data: 8-bit RGB when every pixel is opaque,
+// else RGBA.  The file appears only when complete.  False after an error
+// message naming the path.
+bool write_pixels_as_png(const std::string &path, const MacBinPixels &pixels, const PngTexts &texts);
+
+}  // namespace varnel_tool
