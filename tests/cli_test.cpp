@@ -75,7 +75,7 @@ TEST(CliUsage, MistakesExitWithStatus2AndWriteNothing) {
       {"extract x.bin --data a --rsrc b", "extract does one of"},
       {"extract x.bin --resource TEXT", "--resource needs TYPE ID OUT"},
       {"extract x.bin --resource TEXT 99999 out", "resource ID '99999' must be"},
-      {"render x.bin", "render needs a MacBinary file and a directory"},
+      {"render x.bin", "render needs a Macintosh file and a directory"},
       {"ct in.png", "ct needs an input image and an output CT file"},
       {"ct in.png out.ct --palette rainbow", "--palette must be mac256, mac16, grey or mono"},
   };

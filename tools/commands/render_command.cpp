@@ -1,5 +1,5 @@
-// varnel render: what the resources of a MacBinary file, or a PICT file,
-// look like, as PNG files.  The library's decoders do the drawing; the
+// varnel render: what the resources of a Macintosh file (in any container),
+// or a PICT file, look like, as PNG files.  The library's decoders do the drawing; the
 // command chooses the resources, names the files and reports.
 #include <array>
 #include <cerrno>
@@ -30,10 +30,11 @@ namespace {
 constexpr const char *kRenderHelp = R"(Usage: varnel render [--type TYPE]... [--id ID]... FILE DIR
        varnel render --picture PICTFILE OUT.png
 
-Draws the resources of the MacBinary file FILE and writes each as a PNG
-file in DIR (made when missing), named TYPE.ID.png; characters unfit for
-file names are written as %XX ("PAT%20.128.png"), and a second resource
-with the same type and ID is TYPE.ID.2.png.  The types drawn:
+Draws the resources of the Macintosh file FILE (any container varnel reads)
+and writes each as a PNG file in DIR (made when missing), named
+TYPE.ID.png; characters unfit for file names are written as %XX
+("PAT%20.128.png"), and a second resource with the same type and ID is
+TYPE.ID.2.png.  The types drawn:
   icons     ICN# ICON SICN ics# icm# kcs# icl4 icl8 ics4 ics8 icm4 icm8
             kcs4 kcs8 in the standard colours, masked by the family's #
             icon with the same ID; cicn with its own colours and mask
@@ -274,7 +275,7 @@ int run_render(const Arguments &arguments) {
     if (positional.size() != 2) throw UsageError("render --picture needs a PICT file and an output PNG file");
     return render_picture_file(positional[0], positional[1]);
   }
-  if (positional.size() != 2) throw UsageError("render needs a MacBinary file and a directory");
+  if (positional.size() != 2) throw UsageError("render needs a Macintosh file and a directory");
   return render_resources(positional[0], positional[1], choice);
 }
 
