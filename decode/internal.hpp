@@ -207,6 +207,10 @@ class PixelRows {
   Rgba foreground_, background_;
   std::vector<uint8_t> raw_;
   std::vector<uint8_t> unpacked_;
+  // Whether packed rows carry a count word rather than a count byte: set
+  // from the first packed row.
+  bool counts_decided_ = false;
+  bool word_counts_ = false;
 };
 
 // Pixel x of a 1-bit row (leftmost in the high bit), and of n-bit rows.

@@ -3,6 +3,11 @@
 //   row bytes < 8            every row unpacked, row bytes long;
 //   row bytes 8 to 250       a count byte, then that many PackBits bytes;
 //   row bytes > 250          a count word, then the packed bytes.
+// Some writers choose the count's size by another limit (netpbm's ppmtopict
+// takes a word from 202 pixels a row; ImageMagick a byte for 32-bit rows of
+// up to 83 pixels).  So where row bytes are over 200, the first row decides:
+// when the count that the row bytes call for does not give a row that
+// unpacks exactly, but the other size does, the map's rows use the other.
 // Direct pixel maps choose by their packing type:
 //   1   unpacked rows (also for any map narrower than 8 row bytes);
 //   2   32 bits: 3 bytes (red, green, blue) a pixel, unpacked, no counts;
@@ -24,6 +29,7 @@ constexpr uint32_t kReservedRowBytesBit = 0x4000;
 constexpr uint32_t kDirectPixelType = 16;
 constexpr uint32_t kMinPackedRowBytes = 8;
 constexpr uint32_t kOneByteCountLimit = 250;
+constexpr uint32_t kCountSizeDoubtLimit = 200;  // rows narrower than this: no writer uses a word
 
 // PackBits over 16-bit words, into `out` (whole words); what the source
 // does not give stays as it was.
@@ -47,6 +53,18 @@ void unpack_words(std::span<const uint8_t> packed, std::span<uint8_t> out) {
       }
     }
   }
+}
+
+// Whether the bytes at the start of `rest` are a count of `count_size`
+// bytes followed by that many PackBits bytes that unpack to exactly
+// `length` bytes, using them all.
+bool row_fits(std::span<const uint8_t> rest, size_t count_size, size_t length) {
+  if (rest.size() < count_size) return false;
+  const size_t count = count_size == 2 ? (size_t{rest[0]} << 8) | rest[1] : rest[0];
+  if (rest.size() - count_size < count) return false;
+  std::vector<uint8_t> row(length);
+  const format::Unpacked unpacked = format::unpack_bits(rest.subspan(count_size, count), row);
+  return unpacked.status == format::UnpackStatus::kComplete && unpacked.consumed == count;
 }
 
 Rgba from_16(uint32_t value) {
@@ -147,9 +165,21 @@ void PixelRows::next(Reader &reader, std::span<Rgba> row) {
     const std::span<const uint8_t> raw = reader.bytes(width * 3);
     std::copy(raw.begin(), raw.end(), out.begin());
   } else {
-    const size_t count = row_bytes > kOneByteCountLimit ? reader.u16() : reader.u8();
-    const std::span<const uint8_t> packed_row = reader.bytes(count);
     if (pack_type == 4) out = std::span<uint8_t>(unpacked_.data(), width * map_.component_count);
+    if (!counts_decided_) {
+      counts_decided_ = true;
+      word_counts_ = row_bytes > kOneByteCountLimit;
+      // Rows packed over 16-bit words keep the rule: no writer is known to
+      // stray from it there.
+      if (row_bytes > kCountSizeDoubtLimit && pack_type != 3) {
+        const std::span<const uint8_t> rest = reader.all().subspan(reader.position());
+        const size_t standard = word_counts_ ? 2 : 1, other = word_counts_ ? 1 : 2;
+        if (!row_fits(rest, standard, out.size()) && row_fits(rest, other, out.size()))
+          word_counts_ = !word_counts_;
+      }
+    }
+    const size_t count = word_counts_ ? reader.u16() : reader.u8();
+    const std::span<const uint8_t> packed_row = reader.bytes(count);
     // A row that unpacks short keeps zeros; one that runs long is cut: the
     // count alone says where the next row starts.
     std::fill(out.begin(), out.end(), 0);
