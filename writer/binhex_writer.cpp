@@ -84,9 +84,14 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
     return false;
   }
   // Claims a name nobody uses; the host library then opens it by name.
+  // That open truncates the (empty) file, and some file systems (ext4's
+  // auto_da_alloc) then write a truncated file's pages to disk at its next
+  // close, which would send the whole of the forks to the disk just before
+  // the file is removed.  The claiming descriptor is closed after the
+  // open, while the file is still empty, so that this is spent on nothing.
   const int claimed = mkstemp(state->file_path);
-  if (claimed >= 0) close(claimed);
   TesselFile *forks = claimed >= 0 ? open_output_file(state->file_path) : nullptr;
+  if (claimed >= 0) close(claimed);
   if (forks == nullptr) {
     if (claimed >= 0) std::remove(state->file_path);
     report("Could not open temporary file", MACBIN_ERROR);
