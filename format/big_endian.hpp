@@ -33,6 +33,9 @@ inline uint32_t get_be32(const uint8_t *p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
+inline uint64_t get_be64(const uint8_t *p) {
+  return (static_cast<uint64_t>(get_be32(p)) << 32) | get_be32(p + 4);
+}
 
 // An N-byte big-endian field of a wire record.  Made of bytes only, so a
 // record of such fields has no padding, alignment 1 and the size its

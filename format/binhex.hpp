@@ -78,21 +78,37 @@ BinHexHeaderStatus parse_binhex_header(std::span<const uint8_t> bytes, BinHexHea
 
 // Turns binary bytes into the text: run-length coding, 6-bit characters,
 // lines.  Feed the whole stream (header, data and CRC, resource fork and
-// CRC) through add() in any pieces, then call finish() once; the text goes
-// to the end of `out`.  The text starts with opening().
+// CRC) through add() in any pieces, then call finish() once.  Each call
+// gives the text it completed, which stays valid until the next call (the
+// encoder keeps it in a buffer of its own, grown to the largest piece's
+// text: at most max_text_size(piece) characters, so the caller bounds the
+// memory by the size of its pieces).  The text starts with opening().
 class BinHexEncoder {
  public:
   static std::string_view opening();  // the banner line, an empty line and ':'
 
-  void add(std::span<const uint8_t> bytes, std::string &out);
+  // The most characters add() gives for `count` bytes.
+  static constexpr size_t max_text_size(size_t count) {
+    // Coded bytes: at most two a byte (a lone marker is 0x90 0x00), four
+    // for the run carried in from the last call, two waiting in the group;
+    // a line break for every 64 characters, and one when the last call
+    // left a full line.
+    const size_t characters = (2 * count + 6) / 3 * 4 + 4;
+    return characters + characters / kBinHexLineLength + 1;
+  }
+
+  std::string_view add(std::span<const uint8_t> bytes);
   // The pending run and group, the closing ':' and a newline.
-  void finish(std::string &out);
+  std::string_view finish();
 
  private:
-  void put_run(std::string &out);
-  void put_coded(uint8_t byte, std::string &out);
-  void put_character(uint32_t sextet, std::string &out);
+  void allocate_blocks();
+  uint8_t *code_runs(std::span<const uint8_t> bytes, uint8_t *coded);
+  char *put_characters(std::span<const uint8_t> coded, char *out);
 
+  std::vector<char> text_;        // what the last call gives
+  std::vector<uint8_t> coded_;    // one block's run-length coded bytes
+  std::vector<char> characters_;  // their characters, before the lines are cut
   int32_t run_byte_ = -1;  // the byte being counted, -1 before the first
   uint32_t run_length_ = 0;
   uint32_t group_ = 0;  // coded bytes waiting for their characters

@@ -70,16 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   REQUIRE(format::write_binhex_header(fields, header));
   std::string again(format::BinHexEncoder::opening());
   format::BinHexEncoder encoder;
-  encoder.add(header, again);
+  again += encoder.add(header);
   const auto add_fork = [&](const std::vector<uint8_t> &fork) {
-    encoder.add(fork, again);
+    again += encoder.add(fork);
     const uint16_t crc = format::crc16_xmodem(fork);
     const uint8_t crc_bytes[2] = {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
-    encoder.add(crc_bytes, again);
+    again += encoder.add(crc_bytes);
   };
   add_fork(file.data);
   add_fork(file.rsrc);
-  encoder.finish(again);
+  again += encoder.finish();
   format::BinHexFile second;
   REQUIRE(format::decode_binhex(again, kMaxForkBytes, &second) == format::BinHexStatus::kOk);
   REQUIRE(second.data == file.data && second.rsrc == file.rsrc);

@@ -4,8 +4,10 @@
 // writes, and the AppleSingle/AppleDouble header parser on hostile headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,8 @@ using vt::hex;
 std::string encode(const Bytes &bytes) {
   format::BinHexEncoder encoder;
   std::string text;
-  encoder.add(bytes, text);
-  encoder.finish(text);
+  text += encoder.add(bytes);
+  text += encoder.finish();
   return text;
 }
 
@@ -79,6 +81,98 @@ TEST(BinHexRuns, CodedBytesOfRunsAndMarkers) {
     SCOPED_TRACE(vt::to_hex(c.plain).substr(0, 40));
     EXPECT_EQ(encode(c.plain), characters(c.coded) + ":\n");
     EXPECT_EQ(decode(encode(c.plain)), c.plain);
+  }
+}
+
+// Bytes with no repeat and no marker, so each codes as itself: 1 to 127,
+// neighbours always different.
+Bytes plain_bytes(size_t count, size_t from = 0) {
+  Bytes out(count);
+  for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(1 + (from + i) * 37 % 127);
+  return out;
+}
+
+// Plain bytes with a repeat or a marker spliced in at every offset: the
+// encoder looks at eight bytes at a time, so each offset meets the word
+// differently.  Short enough to stay on the first line.
+TEST(BinHexRuns, RepeatsAndMarkersAtEveryOffset) {
+  const struct {
+    Bytes plain;
+    Bytes coded;
+  } spliced[] = {
+      {hex("90"), hex("90 00")},
+      {hex("90 90"), hex("90 00 90 00")},
+      {hex("C3 C3"), hex("C3 C3")},
+      {hex("C3 C3 C3"), hex("C3 90 03")},
+      {hex("C3 C3 C3 C3 C3 C3 C3 C3 C3 C3"), hex("C3 90 0A")},
+      {hex("90 90 90"), hex("90 00 90 03")},
+  };
+  for (const auto &s : spliced) {
+    for (size_t at = 0; at <= 24; ++at) {
+      SCOPED_TRACE(vt::to_hex(s.plain) + " at " + std::to_string(at));
+      const Bytes before = plain_bytes(at);
+      const Bytes after = plain_bytes(24 - at, 200);
+      const Bytes plain = vt::concat({before, s.plain, after});
+      EXPECT_EQ(encode(plain), characters(vt::concat({before, s.coded, after})) + ":\n");
+      EXPECT_EQ(decode(encode(plain)), plain);
+    }
+  }
+}
+
+// The same characters in lines: 63 after the opening ':', then 64 a line,
+// the closing ':' on a line of its own after a full one.
+std::string in_lines(const std::string &characters) {
+  std::string out;
+  size_t column = 1;
+  for (char ch : characters) {
+    if (column == 64) {
+      out += '\n';
+      column = 0;
+    }
+    out += ch;
+    ++column;
+  }
+  return out + (column == 64 ? "\n:\n" : ":\n");
+}
+
+// Runs and markers that reach across the places where a long stream is
+// cut: the encoder's own blocks (16 KiB) and the pieces the writer feeds
+// it (64 KiB).  Whatever the cut, the text is the stream's.
+TEST(BinHexRuns, RunsAcrossCutsInTheStream) {
+  const struct {
+    Bytes plain;
+    Bytes coded;
+  } runs[] = {
+      {hex("90"), hex("90 00")},
+      {hex("90 90"), hex("90 00 90 00")},
+      {vt::repeat(0xC3, 3), hex("C3 90 03")},
+      {vt::repeat(0xC3, 255), hex("C3 90 FF")},
+      {vt::repeat(0xC3, 256), hex("C3 90 FF C3")},
+      {vt::repeat(0x90, 300), hex("90 00 90 FF 90 00 90 2D")},
+  };
+  for (const size_t cut : {size_t{16384}, size_t{65536}}) {
+    for (const auto &run : runs) {
+      const size_t length = run.plain.size();
+      for (const size_t inside : {size_t{0}, size_t{1}, size_t{2}, length / 2, length - 1, length}) {
+        SCOPED_TRACE(std::to_string(cut) + ": " + std::to_string(length) + " bytes, " +
+                     std::to_string(inside) + " before the cut");
+        const Bytes before = plain_bytes(cut - inside);
+        const Bytes after = plain_bytes(40, 300);
+        const Bytes plain = vt::concat({before, run.plain, after});
+        const std::string expected = in_lines(characters(vt::concat({before, run.coded, after})));
+        EXPECT_EQ(encode(plain), expected);
+        // In pieces of 4096 bytes and of 1000: the cut falls inside one.
+        for (const size_t piece : {size_t{4096}, size_t{1000}}) {
+          format::BinHexEncoder encoder;
+          std::string text;
+          for (size_t at = 0; at < plain.size(); at += piece) {
+            text += encoder.add(std::span<const uint8_t>(plain).subspan(at, std::min(piece, plain.size() - at)));
+          }
+          text += encoder.finish();
+          EXPECT_EQ(text, expected) << "in pieces of " << piece;
+        }
+      }
+    }
   }
 }
 
@@ -161,8 +255,8 @@ std::string binhex_text(const std::string &name, const Bytes &data, const Bytes 
             crc_of(vt::slice(header, 0, header.size() - 2)));
   std::string text(format::BinHexEncoder::opening());
   format::BinHexEncoder encoder;
-  for (const Bytes &part : {header, data, crc_of(data), rsrc, crc_of(rsrc)}) encoder.add(part, text);
-  encoder.finish(text);
+  for (const Bytes &part : {header, data, crc_of(data), rsrc, crc_of(rsrc)}) text += encoder.add(part);
+  text += encoder.finish();
   return text;
 }
 

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/binhex.hpp"
@@ -31,26 +31,27 @@ namespace {
 namespace format = varnel::format;
 
 constexpr size_t kNameCharacters = 31;
-constexpr size_t kReadPiece = 1 << 16;
-constexpr size_t kTextFlushBytes = 1 << 16;
+// The forks are read back in pieces of this size, as large as the host
+// library's file buffer so that each read goes straight into ours; each
+// piece's text, about 1.4 times as long, goes out at once.  Piece, text and
+// the encoder's blocks together fit a common second-level cache, and the
+// memory taken is the same whatever the forks' size.
+constexpr size_t kReadPiece = 64 * 1024;
 
-// Sends the text gathered so far to `outfile`.
-void flush_text(std::string &text) {
+// Sends encoded text to `outfile`.
+void put_text(std::string_view text) {
   if (text.empty()) return;
-  MacBin_PutBuf(text.data(), static_cast<int32_t>(text.size()),
-                static_cast<int32_t>(text.size()));
-  text.clear();
+  MacBin_PutBuf(text.data(), static_cast<int32_t>(text.size()), static_cast<int32_t>(text.size()));
 }
 
 // Encodes `length` bytes of `forks` from `position`, then their CRC.  False
 // when the hidden file could not give them.
 bool encode_fork(TesselFile *forks, int64_t position, uint32_t length,
-                 format::BinHexEncoder &encoder, std::string &text) {
+                 format::BinHexEncoder &encoder, std::vector<uint8_t> &piece) {
   if (length > 0) {
     errno = 0;
     if (fputp(forks, position) != position) return false;
   }
-  std::vector<uint8_t> piece(kReadPiece);
   uint16_t crc = 0;
   for (uint32_t left = length; left > 0;) {
     const auto n = static_cast<uint32_t>(std::min<size_t>(left, piece.size()));
@@ -58,13 +59,12 @@ bool encode_fork(TesselFile *forks, int64_t position, uint32_t length,
     if (fgetm(forks, piece.data(), n) != 1) return false;
     const std::span<const uint8_t> bytes(piece.data(), n);
     crc = format::crc16_xmodem(bytes, crc);
-    encoder.add(bytes, text);
-    if (text.size() >= kTextFlushBytes) flush_text(text);
+    put_text(encoder.add(bytes));
     left -= n;
   }
   uint8_t crc_bytes[2];
   put_be16(crc_bytes, crc);
-  encoder.add(crc_bytes, text);
+  put_text(encoder.add(crc_bytes));
   return true;
 }
 
@@ -84,9 +84,14 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
     return false;
   }
   // Claims a name nobody uses; the host library then opens it by name.
+  // That open truncates the (empty) file, and some file systems (ext4's
+  // auto_da_alloc) then write a truncated file's pages to disk at its next
+  // close, which would send the whole of the forks to the disk just before
+  // the file is removed.  The claiming descriptor is closed after the
+  // open, while the file is still empty, so that this is spent on nothing.
   const int claimed = mkstemp(state->file_path);
-  if (claimed >= 0) close(claimed);
   TesselFile *forks = claimed >= 0 ? open_output_file(state->file_path) : nullptr;
+  if (claimed >= 0) close(claimed);
   if (forks == nullptr) {
     if (claimed >= 0) std::remove(state->file_path);
     report("Could not open temporary file", MACBIN_ERROR);
@@ -125,14 +130,14 @@ void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length) {
     std::vector<uint8_t> header(format::binhex_header_size(fields.name.size()));
     format::write_binhex_header(fields, header);
 
-    std::string text(format::BinHexEncoder::opening());
+    put_text(format::BinHexEncoder::opening());
     format::BinHexEncoder encoder;
-    encoder.add(header, text);
-    const bool read = encode_fork(forks, 0, fields.data_length, encoder, text) &&
-                      encode_fork(forks, channel->rsrc_start, fields.rsrc_length, encoder, text);
+    put_text(encoder.add(header));
+    std::vector<uint8_t> piece(kReadPiece);
+    const bool read = encode_fork(forks, 0, fields.data_length, encoder, piece) &&
+                      encode_fork(forks, channel->rsrc_start, fields.rsrc_length, encoder, piece);
     if (read) {
-      encoder.finish(text);
-      flush_text(text);
+      put_text(encoder.finish());
     } else {
       report("Could not read temporary file", MACBIN_SEVERE);
       record_write_failure();
