@@ -212,6 +212,36 @@ TEST(CliScriptCopy, AScriptLineReplacesTheCopiedResource) {
   EXPECT_EQ(out.data, in.data);
 }
 
+// A fork another writer made that this writer cannot hold: the refusal
+// names the limit, and no file appears.
+TEST(CliScriptCopy, ForksBeyondTheWritersLimitsAreRefusedByName) {
+  Library library;
+  vt::TempDir dir;
+  vt::MacBinaryPlan many_types;
+  for (int t = 0; t < MACBIN_MAX_TYPES + 1; ++t)
+    many_types.types.push_back({"T" + std::to_string(100 + t), {{1, std::nullopt, hex("01"), 0x20}}});
+  vt::write_file(dir.file("types.bin"), vt::build_macbinary(many_types).bytes);
+  vt::MacBinaryPlan many_resources;
+  many_resources.types.push_back({"STR ", {}});
+  for (uint32_t id = 0; id < MACBIN_MAX_RESOURCES_PER_TYPE + 1; ++id)
+    many_resources.types[0].resources.push_back({id, std::nullopt, hex("00"), 0x20});
+  vt::write_file(dir.file("resources.bin"), vt::build_macbinary(many_resources).bytes);
+
+  const std::pair<std::string, std::string> cases[] = {
+      {"types.bin", "more than 64 resource types in one file (MACBIN_MAX_TYPES)"},
+      {"resources.bin", "more than 64 resources of type STR (MACBIN_MAX_RESOURCES_PER_TYPE)"},
+  };
+  for (const auto &[file, message] : cases) {
+    expect_failure(cli::pack(dir.path(), "-o out.bin --resources-from " + file), 1, file + ": ");
+    expect_failure(cli::pack(dir.path(), "-o out.bin --resources-from " + file), 1, message);
+    EXPECT_FALSE(fs::exists(dir.file("out.bin"))) << file;
+    // Its script is refused the same way.
+    ASSERT_EQ(varnel(dir.path(), "extract -q " + file + " --script " + file + ".script").status, 0) << file;
+    expect_failure(varnel(dir.path(), "pack -o out.bin " + file + ".script/resources.txt"), 1, message);
+    EXPECT_FALSE(fs::exists(dir.file("out.bin"))) << file;
+  }
+}
+
 TEST(CliScriptCopy, UnreadableSourceIsNamed) {
   vt::TempDir dir;
   vt::write_text(dir.file("plain.txt"), "not a Macintosh file");

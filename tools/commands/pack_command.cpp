@@ -621,7 +621,8 @@ class Packer {
   // Inserts a resource copied from another file as it is: its bytes, name
   // and attributes.  `source` names that file in messages.
   void add_copy(CopiedResource &resource, const std::string &source) {
-    const std::string type_word = mac_roman_to_utf8(resource.type, true);
+    std::string type_word = mac_roman_to_utf8(resource.type, true);
+    while (type_word.size() > 1 && type_word.back() == ' ') type_word.pop_back();  // as a line writes it
     ReportContext context(source + ": " + mac_roman_to_utf8(resource.label, true));
     if (resource.type.find('\0') != std::string::npos || resource.name.find('\0') != std::string::npos) {
       Reporter::instance().error("a type or name holding a NUL character cannot be handed to the writer");
