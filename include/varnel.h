@@ -96,7 +96,7 @@ struct MacBinRefEntry {
   int32_t id;           /* resource ID (reader: 0 to 65535) */
   int32_t name_offset;  /* -1 = no name; writer: 0 = named; reader: offset in name list */
   MacBinNameNode *name; /* the name, when name_offset is not -1 */
-  int32_t attributes;   /* writer: 0; reader: the attribute byte from the map */
+  int32_t attributes;   /* writer and reader: the attribute byte of the map */
   int32_t data_offset;  /* writer: absolute position of the length word, relative after
                            close; reader: 24-bit offset from the resource data */
 };
@@ -259,8 +259,9 @@ enum {
   MACBIN_FORMAT_BINHEX = 7       /* BinHex 4.0 text */
 };
 
-/* Attribute bits of a resource (MacBinRefEntry.attributes when reading;
- * the writer gives every resource MACBIN_ATTR_PURGEABLE). */
+/* Attribute bits of a resource (MacBinRefEntry.attributes; the writer gives
+ * a resource MACBIN_ATTR_PURGEABLE unless MacBin_SetNextAttributes says
+ * otherwise). */
 enum {
   MACBIN_ATTR_SYSTEM_HEAP = 0x40, /* read into the system heap */
   MACBIN_ATTR_PURGEABLE = 0x20,
@@ -504,9 +505,25 @@ void MacBin_AddResource(MacBinChannel *channel, const char *line);
  * not (no processor, no data, no room, no writing channel). */
 int32_t insert_resource(const char *type, int32_t id, const char *name, const char *param);
 
+/* Sets the attribute byte (0 to 255, MACBIN_ATTR_* bits) of the next
+ * resource inserted on the channel (by a resource line or insert_resource),
+ * which is then forgotten, also when that resource is refused.  Without it a
+ * resource gets MACBIN_ATTR_PURGEABLE.  Attributes still pending at
+ * MacBin_Close are dropped: the owner resource and bundle keep the default.
+ * Returns 0 = set, 1 = not a writing channel or a value outside 0 to 255
+ * (reported; the next resource keeps the default).
+ *
+ *   MacBin_SetNextAttributes(ch, MACBIN_ATTR_PROTECTED | MACBIN_ATTR_PRELOAD);
+ *   MacBin_AddResource(ch, "STR  130 \"\" ~Hello"); */
+int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes);
+
 /* Writer: adds the owner resource and the bundle, writes the map, completes
  * the header and closes the file - or removes it when any write of the
- * process failed.  Reader: releases the channel.  The channel is gone after. */
+ * process failed.  The owner resource (type: the creator, ID 0, a Pascal
+ * string of the owner text) is added only when the host inserted none: a
+ * resource of the creator's type with ID 0 that the host inserted (a file
+ * carried across brings its own) is the owner resource.  Reader: releases
+ * the channel.  The channel is gone after. */
 void MacBin_Close(MacBinChannel *channel);
 
 /* Finder resource write handlers; register under "vers", "FREF", "Bndl". */

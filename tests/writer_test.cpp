@@ -734,6 +734,64 @@ TEST(WriterChannels, TildeParametersArePascalStringsOfAtMost255) {
   EXPECT_EQ(f.get("vers", 7).data, vt::concat({hex("01 00 80 00 00 00 FF"), cut, hex("01 78")}));
 }
 
+// ---- Attributes and the host's own owner resource ------------------------------
+
+TEST(WriterAttributes, SetForTheNextResourceOnly) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("attr.bin"));
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, MACBIN_ATTR_PROTECTED | MACBIN_ATTR_PRELOAD), 0);
+  MacBin_AddResource(ch, "TEST 1 one a");
+  MacBin_AddResource(ch, "TEST 2 \"\" b");  // back to the default
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 0), 0);
+  EXPECT_EQ(insert_resource("ABC ", 3, "", "c"), 0);
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x58), 0);
+  EXPECT_EQ(insert_resource("NONE", 4, "", ""), 1);  // refused: its attributes go with it
+  EXPECT_EQ(insert_resource("TEST", 5, "", "e"), 0);
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x40), 0);  // pending at the close
+  vt::recorded_messages().clear();
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 256), 1);
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, -1), 1);
+  EXPECT_EQ(message_texts(MACBIN_ERROR),
+            (std::vector<std::string>{"Resource attributes 256 outside 0 to 255",
+                                      "Resource attributes -1 outside 0 to 255"}));
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("attr.bin"));
+  EXPECT_EQ(f.get("TEST", 1).attributes, 0x0C);
+  EXPECT_EQ(f.get("TEST", 2).attributes, 0x20);
+  EXPECT_EQ(f.get("ABC ", 3).attributes, 0x00);
+  EXPECT_EQ(f.get("TEST", 5).attributes, 0x20);
+  EXPECT_EQ(f.get("VARN", 0).attributes, 0x20);
+  // The byte stands in the reference item: ID 1, named at 0, 0C, data at 0.
+  const size_t type_list = f.map_start + be16(f.bytes, f.map_start + 24);
+  const size_t first_refs = type_list + be16(f.bytes, type_list + 2 + 6);
+  EXPECT_EQ(vt::to_hex(slice(f.bytes, first_refs, 8)), vt::to_hex(hex("00 01 00 00 0C 00 00 00")));
+  EXPECT_EQ(MacBin_SetNextAttributes(nullptr, 0x20), 1);
+}
+
+TEST(WriterFinder, OwnerResourceFromTheHostReplacesTheWritersOwn) {
+  Writer w;
+  MacBinChannel *ch = open_writer(w.file("owner.bin"));
+  MacBin_AddResource(ch, "BNDL unused");
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x00), 0);
+  EXPECT_EQ(insert_resource("VARN", 0, "Mine", "~Carried across"), 0);
+  EXPECT_EQ(insert_resource("VARN", 1, "", "~other"), 0);
+  MacBin_Close(ch);
+  const MacBinaryFile f = vt::parse_macbinary_file(w.file("owner.bin"));
+  ASSERT_EQ(f.resources.size(), 2u);
+  EXPECT_EQ(f.get("VARN", 0).data, pascal("Carried across"));
+  EXPECT_EQ(f.get("VARN", 0).name, "Mine");
+  EXPECT_EQ(f.get("VARN", 0).attributes, 0x00);
+
+  // ID 0 of another type is not the owner resource.
+  MacBinChannel *other = open_writer(w.file("other.bin"));
+  MacBin_CompleteDataFork(other);  // makes it current for insert_resource
+  EXPECT_EQ(insert_resource("TEST", 0, "", "zero"), 0);
+  MacBin_Close(other);
+  const MacBinaryFile g = vt::parse_macbinary_file(w.file("other.bin"));
+  EXPECT_EQ(g.types, (std::vector<std::string>{"TEST", "VARN"}));
+  EXPECT_EQ(g.get("VARN", 0).name, "Owner resource");
+}
+
 TEST(WriterChannels, AfterInsertHookAnswersForInsertedResourcesOnly) {
   Writer w;
   MacBinChannel *ch = open_writer(w.file("hook.bin"));

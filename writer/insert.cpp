@@ -204,7 +204,9 @@ int32_t insert_into(MacBinChannel *channel, const char *given_type, int32_t id, 
 
   MacBinRefEntry &reference = channel->refs[row * kMaxResourcesPerType + column];
   reference.id = id;
-  reference.attributes = 0;
+  reference.attributes = writer_state(channel)->next_attributes_set != 0
+                             ? writer_state(channel)->next_attributes
+                             : kDefaultAttributes;
   reference.data_offset = static_cast<int32_t>(data_start - 4);
   if (name_node != nullptr) {
     reference.name = name_node;
@@ -240,6 +242,9 @@ extern "C" int32_t insert_resource(const char *type, int32_t id, const char *nam
   outfile = channel->file;
   const int32_t result = insert_into(channel, type != nullptr ? type : "", id, name,
                                      param != nullptr ? param : "");
+  // The attributes were for this resource, inserted or not: a later one
+  // must not inherit them.
+  writer_state(channel)->next_attributes_set = 0;
   outfile = host_output;
   return result;
 }

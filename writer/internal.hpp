@@ -53,6 +53,10 @@ struct WriterState {
   char *file_path;           // path of the file channel->file was opened as (allocated)
   char *companion_path;      // path of the companion (allocated), or null
   int32_t fork_given;        // MacBin_SetResourceFork wrote the whole resource fork
+  // MacBin_SetNextAttributes: the attribute byte for the next resource the
+  // host inserts; used (or dropped with a refused resource) once.
+  int32_t next_attributes_set;
+  uint8_t next_attributes;
 };
 
 inline WriterState *writer_state(MacBinChannel *channel) {
@@ -101,6 +105,9 @@ void complete_header(MacBinChannel *channel, int32_t resource_fork_length);
 
 // Ends a writing channel (ChannelExtension::close of a writing channel).
 void close_write_channel(MacBinChannel *channel);
+
+// The attribute byte of a resource inserted without MacBin_SetNextAttributes.
+inline constexpr uint8_t kDefaultAttributes = varnel::format::kAttributePurgeable;
 
 // Handles one resource line (at most 511 characters) for MacChannel.
 void parse_resource_line(const char *line);

@@ -4,7 +4,7 @@
 //
 // The map's records are declared with the other formats (format/); the
 // writer leaves every reserved field zero, gives every resource the
-// purgeable attribute and lays the lists out in the order the records
+// attributes the host set for it (purgeable unless set) and lays the lists out in the order the records
 // were made.
 #include <cerrno>
 #include <climits>
@@ -91,7 +91,7 @@ void write_reference_lists(MacBinChannel *channel) {
         item.name_offset.set(static_cast<uint32_t>(name_offset));
         name_offset += reference.name->length + 1;
       }
-      item.attributes = format::kAttributePurgeable;
+      item.attributes = static_cast<uint8_t>(reference.attributes);
       reference.data_offset -= channel->rsrc_start + kResourceForkHeadSize;
       item.data_offset.set(static_cast<uint32_t>(reference.data_offset));
       put_record(item);
@@ -121,14 +121,37 @@ void announce_removal() {
 
 namespace {
 
-// Adds the owner resource and the bundle and writes the map; gives the end
-// of the resource fork.
-int64_t write_resources_and_map(MacBinChannel *channel) {
+// Whether the host inserted a resource of the creator's type with ID 0: a
+// file carried across brings its own owner resource, which then stands
+// instead of the one made from the owner text (a second would repeat it).
+bool has_owner_resource(const MacBinChannel *channel) {
+  // The owner resource goes in under the creator as the channel holds it,
+  // so the same text finds it.
+  for (int32_t t = 0; t <= channel->type_count; ++t) {
+    if (std::strcmp(channel->types[t].type, channel->finder.creator) != 0) continue;
+    for (int32_t r = 0; r <= channel->types[t].count; ++r) {
+      if (channel->refs[t * kMaxResourcesPerType + r].id == 0) return true;
+    }
+  }
+  return false;
+}
+
+// The owner resource: the owner text as a Pascal string, ID 0, under the
+// creator's type.
+void add_owner_resource(MacBinChannel *channel) {
   char owner_param[kOwnerTextBytes + 1] = "~";
   const size_t owner_length = ::strnlen(channel->owner_text, kOwnerTextBytes - 1);
   std::memcpy(owner_param + 1, channel->owner_text, owner_length);
   owner_param[owner_length + 1] = '\0';
   insert_resource(channel->finder.creator, 0, "Owner resource", owner_param);
+}
+
+// Adds the owner resource (unless the host gave one) and the bundle and
+// writes the map; gives the end of the resource fork.
+int64_t write_resources_and_map(MacBinChannel *channel) {
+  // Attributes set and never used are not the owner resource's or the bundle's.
+  writer_state(channel)->next_attributes_set = 0;
+  if (!has_owner_resource(channel)) add_owner_resource(channel);
   if (channel->fref_last != -1) insert_resource("Bndl", 128, "Bundle", "");
 
   const int64_t map_start = fgetp(outfile);

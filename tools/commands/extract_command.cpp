@@ -11,6 +11,7 @@
 #include "macbinary_input.hpp"
 #include "support/mac_text.hpp"
 #include "support/output_file.hpp"
+#include "resource_script.hpp"
 #include "support/resource_file_names.hpp"
 #include "tool_context.hpp"
 
@@ -21,6 +22,7 @@ constexpr const char *kExtractHelp = R"(Usage: varnel extract FILE --data OUT
        varnel extract FILE --rsrc OUT
        varnel extract FILE --resource TYPE ID OUT
        varnel extract FILE --all DIR
+       varnel extract FILE --script DIR
 
 Copies part of the Macintosh file FILE (any container varnel reads), byte
 for byte:
@@ -33,6 +35,15 @@ for byte:
                           file names written as %XX, e.g. "PDF%20.128");
                           further resources with the same type and ID, as
                           a damaged map may hold, as TYPE.ID.2, TYPE.ID.3...
+  --script DIR            a resource script that "varnel pack -o OUT
+                          DIR/resources.txt" turns back into the file: its
+                          header lines give name, codes, Finder flags,
+                          dates and the data fork (DIR/data); each resource
+                          is a line with its ID, attributes and name.
+                          STR , STR#, TEXT and vers become text to edit
+                          (STR# and TEXT in TYPE.ID.txt files, UTF-8) when
+                          that text gives back the same bytes; every other
+                          resource is "--raw TYPE.ID", its bytes in a file
 FILE may be "-" for standard input, or a pipe: it is read once, up to
 2147483647 bytes.  OUT may be "-" for standard output.  Files appear only
 when complete; an existing OUT keeps its permissions, and a symbolic link
@@ -105,13 +116,13 @@ bool extract_all(MacBinaryInput &input, const std::string &directory) {
 }  // namespace
 
 int run_extract(const Arguments &arguments) {
-  enum class Action { kNone, kData, kResourceFork, kResource, kAll };
+  enum class Action { kNone, kData, kResourceFork, kResource, kAll, kScript };
   ArgumentWalker walker(arguments);
   std::string path;
   Action action = Action::kNone;
   std::string target, type_text, id_text;
   auto choose = [&action](Action chosen) {
-    if (action != Action::kNone) throw UsageError("extract does one of --data, --rsrc, --resource and --all");
+    if (action != Action::kNone) throw UsageError("extract does one of --data, --rsrc, --resource, --all and --script");
     action = chosen;
   };
   while (walker.next()) {
@@ -139,6 +150,9 @@ int run_extract(const Arguments &arguments) {
     } else if (walker.is("--all")) {
       choose(Action::kAll);
       target = walker.value();
+    } else if (walker.is("--script")) {
+      choose(Action::kScript);
+      target = walker.value();
     } else if (walker.is_positional() && path.empty()) {
       path = walker.text();
     } else {
@@ -146,7 +160,7 @@ int run_extract(const Arguments &arguments) {
     }
   }
   if (path.empty()) throw UsageError("extract needs a MacBinary file");
-  if (action == Action::kNone) throw UsageError("extract needs one of --data, --rsrc, --resource and --all");
+  if (action == Action::kNone) throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
   std::string type;
   int32_t id = 0;
   if (action == Action::kResource) {
@@ -183,6 +197,11 @@ int run_extract(const Arguments &arguments) {
     }
     case Action::kAll:
       ok = extract_all(input, target);
+      break;
+    case Action::kScript:
+      ok = write_resource_script(input, target, [](const std::string &file, std::span<const uint8_t> bytes) {
+        return write_output(file, [bytes](const MacBinaryInput::ByteWriter &out) { return out(bytes); });
+      });
       break;
     case Action::kNone:
       break;

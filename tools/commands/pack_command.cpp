@@ -2,15 +2,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -23,7 +26,10 @@
 #include "container_output.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
+#include "macbinary_input.hpp"
+#include "support/mac_dates.hpp"
 #include "support/mac_text.hpp"
+#include "support/resource_script_forms.hpp"
 #include "support/output_file.hpp"
 #include "support/temporary_files.hpp"
 #include "tool_context.hpp"
@@ -34,11 +40,12 @@ namespace varnel_tool {
 namespace {
 
 constexpr const char *kPackHelp = R"(Usage: varnel pack -o OUT --creator CODE --type CODE [options] [SCRIPT|-]
+       varnel pack -o OUT SCRIPT     (a script whose header names the file)
 
 Writes the Macintosh file OUT (MacBinary II unless --format says
-otherwise): a data fork and the resources that the resource lines
-describe, one per line, from SCRIPT (or standard input for "-") and then
-from each -e option, in order.
+otherwise): a data fork and the resources of --resources-from FILE, then
+those that the resource lines describe, one per line, from SCRIPT (or
+standard input for "-") and then from each -e option, in order.
 
 Options:
   -o, --output OUT     the file to write (required)
@@ -54,6 +61,10 @@ Options:
                        rest in ._OUT beside it) or binhex (BinHex 4.0,
                        which holds no dates)
   -e, --line LINE      one more resource line (repeatable)
+  --resources-from FILE  every resource of FILE (any container varnel
+                       reads), with its name and attributes, repeated IDs
+                       and owner resource included; a resource line with
+                       the same type and ID replaces them
   -q, --quiet          no notices, no progress bar
   -h, --help           this text
 
@@ -71,6 +82,22 @@ name with blanks, "" for none):
                                           with an optional mask image
   STR 128 Greeting ~Hello                 ~TEXT: the text as a Pascal string
   TEXT 128 "Read Me" readme.txt           any other type: the file's bytes
+  ICN# 128 "" --raw icon.bin              any type: the file's bytes as they are
+  TEXT 128 "" --text readme.txt           UTF-8 text, stored in MacRoman with
+                                          CR line ends
+  STR# 128 "" --strings list.txt          a string list, one UTF-8 line each
+  STR  130(protected,preload) "" --raw s  attributes after the ID: sysHeap,
+                                          purgeable, locked, protected,
+                                          preload, changed, or a number such
+                                          as (0x58); purgeable when not given
+A resource of the creator's type with ID 0 is the owner resource: the file
+then gets no other.  Repeated IDs are kept.
+
+Header lines ("%KEYWORD VALUE", as extract --script writes them) give what
+the options would, unless the option is given: %creator CODE, %type CODE,
+%name NAME, %flags 0xNNNN (the Finder flags, set as given), %created and
+%modified (2026-12-07T01:43:29Z in UTC, or seconds since 1904; 0 for
+unknown), %data FILE.
 Lines are UTF-8; names, vers, owner and ~ texts are stored in MacRoman
 (other characters are refused).  A refused line is quoted in its message.
 Relative file names in a script are taken from the script's directory.
@@ -110,6 +137,9 @@ constexpr int64_t kMaxDataForkBytes = INT32_MAX - int64_t{MACBIN_MAX_DATA_OFFSET
 constexpr size_t kOwnerNameBytes = 1 + 14;   // "Owner resource"
 constexpr size_t kBundleNameBytes = 1 + 6;   // "Bundle"
 
+// Seconds from 1 January 1904 to 1 January 1970.
+constexpr int64_t kMacEpochOffsetSeconds = 2082844800;
+
 struct ScriptLine {
   std::string text;
   std::string origin;     // "sample.rsrc:12", "<stdin>:3", "-e #2"
@@ -126,6 +156,11 @@ struct PackOptions {
   int32_t format = MACBIN_FORMAT_II;
   std::string script;
   std::vector<std::string> lines;
+  std::string resources_from;
+  // From the script's header lines (%flags, %created, %modified) alone.
+  std::optional<uint16_t> flags;
+  std::optional<uint32_t> created;
+  std::optional<uint32_t> modified;
 };
 
 // Pads a code to four characters with blanks, in MacRoman.
@@ -178,6 +213,8 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
       options.format = *named;
     } else if (walker.is("--line", "-e")) {
       options.lines.push_back(walker.value());
+    } else if (walker.is("--resources-from")) {
+      options.resources_from = walker.value();
     } else if (walker.is_positional() && !script_given) {
       options.script = walker.text();
       script_given = true;
@@ -187,14 +224,19 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
   }
   if (options.output.empty()) throw UsageError("pack needs an output file (-o OUT)");
   if (options.output == "-") throw UsageError("pack writes a file; standard output is not supported");
-  if (options.creator.empty()) throw UsageError("pack needs a creator code (--creator CODE)");
-  if (options.type.empty()) throw UsageError("pack needs a file type (--type CODE)");
   if (options.data == "-" && options.script == "-")
     throw UsageError("the data fork and the script cannot both come from standard input");
+  return options;
+}
+
+// The checks that wait for the script's header lines, which may give the
+// codes and the name.
+void finish_pack_options(PackOptions &options) {
+  if (options.creator.empty()) throw UsageError("pack needs a creator code (--creator CODE or %creator in the script)");
+  if (options.type.empty()) throw UsageError("pack needs a file type (--type CODE or %type in the script)");
   options.creator = parse_code(options.creator, "creator");
   options.type = parse_code(options.type, "file type");
   options.name = options.name_given ? parse_mac_name(options.name) : default_macintosh_name(options.output);
-  return options;
 }
 
 // Reads the script's lines; false after an error message.
@@ -341,18 +383,6 @@ size_t unclosed_quote(const std::string &text, int max_words) {
   return quoted ? opened : std::string::npos;
 }
 
-// A word written so that the splitter gives it back unchanged: bare when
-// it can be, else quoted, with \" for a quote.  Backslashes at the end stay
-// outside the quotes (inside, the last one would escape the closing quote).
-std::string line_word(const std::string &word) {
-  if (word.empty()) return "\"\"";
-  if (word.find_first_of(" \t\"") == std::string::npos) return word;
-  const size_t body_end = word.find_last_not_of('\\') + 1;
-  std::string out = "\"";
-  for (size_t i = 0; i < body_end; ++i) out += word[i] == '"' ? std::string("\\\"") : std::string(1, word[i]);
-  return out + "\"" + word.substr(body_end);
-}
-
 // What a resource of this type takes after its name, for "missing
 // parameter" messages.
 std::string parameter_wanted(const std::string &type) {
@@ -387,6 +417,173 @@ size_t character_number(const std::string &text, size_t at) {
   return number;
 }
 
+// Dates in header lines: ISO 8601 in UTC, or seconds since 1904 (0: not
+// known, as a container without dates gives).
+std::optional<uint32_t> parse_script_date(const std::string &text) {
+  if (!text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos) {
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (value <= UINT32_MAX) return static_cast<uint32_t>(value);
+    return std::nullopt;
+  }
+  return iso8601_to_mac_date(text);
+}
+
+// Header lines ("%KEYWORD VALUE"): the file's codes, name, Finder flags,
+// dates and data fork, so that a script rebuilds a file alone.  An option
+// on the command line wins over its header line.  They are taken out of
+// `lines`; false after an error message.
+bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
+  bool ok = true;
+  std::vector<ScriptLine> resource_lines;
+  const auto fail = [&ok](const std::string &text) {
+    Reporter::instance().error(text);
+    ok = false;
+  };
+  for (const ScriptLine &line : lines) {
+    const size_t first = line.text.find_first_not_of(" \t");
+    if (first == std::string::npos || line.text[first] != '%') {
+      resource_lines.push_back(line);
+      continue;
+    }
+    ReportContext context(line.origin);
+    const SplitLine split = split_line(line.text.substr(first));
+    const std::string &keyword = split.words[0];
+    const std::string &value = split.words[1];
+    if (split.count != 2 || split.has_param) {
+      fail("a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'");
+    } else if (keyword == "%creator") {
+      if (options.creator.empty()) options.creator = value;
+    } else if (keyword == "%type") {
+      if (options.type.empty()) options.type = value;
+    } else if (keyword == "%name") {
+      if (!options.name_given) {
+        options.name = value;
+        options.name_given = true;
+      }
+    } else if (keyword == "%data") {
+      const std::filesystem::path path(value);
+      if (options.data.empty())
+        options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
+    } else if (keyword == "%flags") {
+      char *end = nullptr;
+      const unsigned long flags = std::strtoul(value.c_str(), &end, 0);
+      if (value.empty() || *end != '\0' || flags > 0xFFFF || value[0] == '-')
+        fail("%flags '" + value + "' must be a number from 0 to 0xFFFF");
+      else
+        options.flags = static_cast<uint16_t>(flags);
+    } else if (keyword == "%created" || keyword == "%modified") {
+      const std::optional<uint32_t> date = parse_script_date(value);
+      if (!date)
+        fail(keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904");
+      else
+        (keyword == "%created" ? options.created : options.modified) = date;
+    } else {
+      fail("unknown header line '" + keyword +
+           "': %creator, %type, %name, %flags, %created, %modified and %data are known");
+    }
+  }
+  lines = std::move(resource_lines);
+  return ok;
+}
+
+// A resource of the file --resources-from names, as the reader gave it.
+struct CopiedResource {
+  std::string type;  // MacRoman, four bytes
+  int32_t id = 0;    // signed
+  std::string name;  // MacRoman; empty: none
+  int32_t attributes = 0;
+  std::vector<uint8_t> data;
+  std::string label;  // "STR  128", "STR  128 #2" (MacRoman)
+};
+
+// Reads every resource of `path` (any container the library reads); false
+// after an error message.
+bool load_resources_from(const std::string &path, std::vector<CopiedResource> &resources) {
+  MacBinaryInput input;
+  if (!input.open(path)) return false;
+  if (input.resource_fork_unread()) {
+    Reporter::instance().error(path + ": its resource fork could not be read, so its resources cannot be copied");
+    return false;
+  }
+  for (const ResourceEntry &entry : input.resources()) {
+    CopiedResource resource;
+    int64_t length = 0;
+    if (!input.read_resource(entry, &resource.data, length)) return false;
+    resource.type = entry.type;
+    resource.id = entry.signed_id();
+    resource.name = entry.named ? entry.name : "";
+    resource.attributes = entry.attributes;
+    resource.label = entry.label();
+    resources.push_back(std::move(resource));
+  }
+  return true;
+}
+
+// The type and ID a resource line makes, for telling which copied
+// resources the script replaces; nothing for other lines.
+std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &text) {
+  const SplitLine split = split_line(text);
+  if (split.count < 3 || text.find_first_not_of(" \t") == std::string::npos) return std::nullopt;
+  const std::optional<std::string> type = utf8_to_mac_roman(split.words[0]);
+  std::string id_word = split.words[1];
+  id_word.erase(std::min(id_word.find('('), id_word.size()));
+  int32_t id = 0;
+  if (!type || type->empty() || type->size() > 4 || !parse_resource_id(id_word, id)) return std::nullopt;
+  std::string padded = *type;
+  padded.resize(4, ' ');
+  return std::make_pair(padded, id);
+}
+
+// The bytes of a "--raw FILE", "--text FILE" or "--strings FILE"
+// parameter (FILE quoted when it has blanks); nothing after an error
+// message.
+std::optional<std::vector<uint8_t>> given_resource_bytes(const std::string &given) {
+  const SplitLine words = split_line(given);
+  const std::string &form = words.words[0];
+  if ((form != "--raw" && form != "--text" && form != "--strings") || words.count != 2 || words.has_param) {
+    line_error("'" + given + "': a resource from a file is '--raw FILE' (its bytes), '--text FILE' (UTF-8 text "
+               "stored in MacRoman) or '--strings FILE' (a string list, one UTF-8 line each)");
+    return std::nullopt;
+  }
+  const std::string &name = words.words[1];
+  const std::string path = resolve_input_path(name);
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(path, code)) {
+    line_error(name + ": no such file");
+    return std::nullopt;
+  }
+  const auto size = std::filesystem::file_size(path, code);
+  if (code || size > static_cast<uint64_t>(kMaxResourceDataBytes)) {
+    line_error(name + ": more than the " + std::to_string(kMaxResourceDataBytes) +
+               " bytes of resource data a resource map can address (MACBIN_MAX_DATA_OFFSET)");
+    return std::nullopt;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file.good() && !file.eof()) {
+    line_error(name + ": read error");
+    return std::nullopt;
+  }
+  std::optional<std::vector<uint8_t>> bytes;
+  std::string problem;
+  if (form == "--raw") {
+    bytes = std::vector<uint8_t>(contents.begin(), contents.end());
+  } else if (form == "--text") {
+    bytes = text_file_bytes(contents, problem);
+  } else {
+    bytes = string_list_bytes(contents, problem);
+  }
+  if (!bytes) {
+    line_error(name + ": " + problem);
+    return std::nullopt;
+  }
+  if (bytes->empty()) {
+    line_error(name + ": the file is empty, and a resource needs at least one byte");
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 class Packer {
  public:
   Packer(const PackOptions &options, MacBinChannel *channel) : options_(options), channel_(channel) {}
@@ -414,8 +611,47 @@ class Packer {
     if (!check_line(text, line.origin, checked)) return;
     set_refusal_explained(false);
     const int64_t start = MacBin_GetPtrPos();
+    if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
+    if (checked.bytes) set_resource_bytes(std::move(*checked.bytes));
     MacBin_AddResource(channel_, checked.library_line.c_str());
+    clear_resource_bytes();
     if (!checked.type.empty()) check_resource_end(checked, start);
+  }
+
+  // Inserts a resource copied from another file as it is: its bytes, name
+  // and attributes.  `source` names that file in messages.
+  void add_copy(CopiedResource &resource, const std::string &source) {
+    std::string type_word = mac_roman_to_utf8(resource.type, true);
+    while (type_word.size() > 1 && type_word.back() == ' ') type_word.pop_back();  // as a line writes it
+    ReportContext context(source + ": " + mac_roman_to_utf8(resource.label, true));
+    if (resource.type.find('\0') != std::string::npos || resource.name.find('\0') != std::string::npos) {
+      Reporter::instance().error("a type or name holding a NUL character cannot be handed to the writer");
+      return;
+    }
+    if (resource.data.empty()) {
+      Reporter::instance().error("an empty resource cannot be written: the writer takes a resource that "
+                                 "produced no bytes for one that failed");
+      return;
+    }
+    if (!fits_resource_data()) return;
+    if (!check_room(resource.type, type_word, resource.id, resource.name, has_fref_)) return;
+    set_refusal_explained(false);
+    MacBin_CompleteDataFork(channel_);  // makes the channel current for insert_resource
+    const int64_t start = MacBin_GetPtrPos();
+    MacBin_SetNextAttributes(channel_, resource.attributes);
+    set_resource_bytes(std::move(resource.data));
+    const int32_t refused = insert_resource(resource.type.c_str(), resource.id, resource.name.c_str(), "-");
+    clear_resource_bytes();
+    if (refused != 0) {
+      Reporter::instance().mark_failed();
+      return;
+    }
+    record_resource(resource.type, resource.id, resource.name, has_fref_, source);
+    Checked checked;
+    checked.type = resource.type;
+    checked.type_word = type_word;
+    checked.id = resource.id;
+    check_resource_end(checked, start);
   }
 
   // Checks what the close adds (the owner resource and the bundle still
@@ -447,6 +683,8 @@ class Packer {
     std::string type;       // MacRoman, padded to four characters
     std::string type_word;  // as written
     int32_t id = 0;
+    std::optional<int32_t> attributes;           // given after the ID
+    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings
   };
 
   // An FREF line, for the bundle's icon check at the close.
@@ -476,7 +714,9 @@ class Packer {
     const SplitLine split = split_line(text);
     const std::string &first = split.words[0];
     if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
-    if (first == "BNDL" || first == "Bndl") {
+    // A bundle's own bytes (--raw) are a resource like any other.
+    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
+    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
       line_error("BNDL takes one word, the owner text: quote it when it has blanks "
                  "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
       return false;
@@ -487,7 +727,23 @@ class Packer {
       return false;
     }
     const std::string &type_word = first;
-    const std::string &id_word = split.words[1];
+    // "ID" or "ID(ATTRIBUTES)": the attribute byte as names or a number.
+    std::string id_word = split.words[1];
+    if (const size_t open = id_word.find('('); open != std::string::npos) {
+      if (id_word.back() != ')') {
+        line_error("resource attributes go in parentheses right after the ID, e.g. '130(protected,preload)'");
+        return false;
+      }
+      const std::string names = id_word.substr(open + 1, id_word.size() - open - 2);
+      checked.attributes = parse_attributes(names);
+      if (!checked.attributes) {
+        line_error("resource attributes '" + names +
+                   "' must be names joined by ',' (sysHeap, purgeable, locked, protected, preload, changed) "
+                   "or a number from 0 to 255, e.g. 0x58");
+        return false;
+      }
+      id_word.erase(open);
+    }
     const std::optional<std::string> type_mac = mac_text_of("resource type", type_word);
     if (!type_mac) return false;
     if (type_mac->empty() || type_mac->size() > 4) {
@@ -503,39 +759,12 @@ class Packer {
     }
     const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
     if (!name) return false;
-    if (name->size() > kMaxResourceNameLength) {
-      line_error("resource name longer than " + std::to_string(kMaxResourceNameLength) +
-                 " Macintosh characters (" + std::to_string(name->size()) + ")");
-      return false;
-    }
-    if (type == options_.creator && id == 0) {
-      line_error(type_word + " 0 is the owner resource, which the file gets on its own; "
-                 "'BNDL TEXT' sets its text");
-      return false;
-    }
     std::string param;
     int32_t icon_id = 0;
-    if (!check_parameter(type_word, type, split.param, param, icon_id)) return false;
-    auto &ids = resources_[type];
-    if (const auto seen = ids.find(id); seen != ids.end()) {
-      line_error("duplicate resource " + type_word + " " + std::to_string(id) + " (first at " + seen->second + ")");
-      return false;
-    }
-    const bool bundle = has_fref_ || type == "FREF";
-    if (count_types(type, bundle) > kMaxTypes) {
-      line_error("more than " + std::to_string(kMaxTypes) + " resource types in one file");
-      return false;
-    }
-    const size_t owner_share = type == options_.creator ? 1 : 0;
-    if (ids.size() + 1 + owner_share > kMaxResourcesPerType) {
-      line_error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word);
-      return false;
-    }
-    const size_t name_bytes = name->empty() ? 0 : 1 + name->size();
-    if (name_list_bytes_ + name_bytes + kOwnerNameBytes + (bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
-      line_error("the resource names exceed the map's 64 KiB name list");
-      return false;
-    }
+    if (!check_parameter(type_word, type, split.param, param, icon_id, checked.bytes)) return false;
+    // A built FREF gives the bundle an entry; given bytes build nothing.
+    const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
+    if (!check_room(type, type_word, id, *name, bundle)) return false;
     checked.library_line = line_word(*type_mac) + " " + id_word + " " + line_word(*name) + " " + param;
     // The library holds the words, their NULs and the parameter text (for
     // an FREF also "/" and the ID it appends) in a buffer of its own.
@@ -553,10 +782,8 @@ class Packer {
       line_error("this line cannot be handed over unchanged; quote its words differently");
       return false;
     }
-    ids.emplace(id, origin);
-    name_list_bytes_ += name_bytes;
-    has_fref_ = bundle;
-    if (type == "FREF" && param[0] != '~')
+    record_resource(type, id, *name, bundle, origin);
+    if (type == "FREF" && !checked.bytes && param[0] != '~')
       file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
     checked.type = type;
     checked.type_word = type_word;
@@ -564,14 +791,61 @@ class Packer {
     return true;
   }
 
+  // What the map can still take: the type, one more resource of it, its
+  // name.  Repeated IDs are kept (a file carried across may have them);
+  // the owner resource counts unless the host gave one.  False after an
+  // error message naming the limit.
+  bool check_room(const std::string &type, const std::string &type_word, int32_t id, const std::string &name,
+                  bool bundle) {
+    if (name.size() > kMaxResourceNameLength) {
+      line_error("resource name longer than " + std::to_string(kMaxResourceNameLength) +
+                 " Macintosh characters (" + std::to_string(name.size()) + "), the most the writer takes");
+      return false;
+    }
+    if (count_types(type, bundle) > kMaxTypes) {
+      line_error("more than " + std::to_string(kMaxTypes) + " resource types in one file (MACBIN_MAX_TYPES)");
+      return false;
+    }
+    const bool owner = type == options_.creator && id == 0;
+    const size_t owner_share = type == options_.creator && !owner_given_ && !owner ? 1 : 0;
+    if (resource_counts_[type] + 1 + owner_share > kMaxResourcesPerType) {
+      line_error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word +
+                 " (MACBIN_MAX_RESOURCES_PER_TYPE)");
+      return false;
+    }
+    const size_t name_bytes = name.empty() ? 0 : 1 + name.size();
+    const size_t owner_name = owner_given_ || owner ? 0 : kOwnerNameBytes;
+    if (name_list_bytes_ + name_bytes + owner_name + (bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
+      line_error("the resource names exceed the map's " + std::to_string(kMaxNameListBytes) +
+                 " bytes of name list (MACBIN_MAX_NAME_LIST_BYTES)");
+      return false;
+    }
+    return true;
+  }
+
+  void record_resource(const std::string &type, int32_t id, const std::string &name, bool bundle,
+                       const std::string &origin) {
+    resources_[type].emplace(id, origin);
+    ++resource_counts_[type];
+    name_list_bytes_ += name.empty() ? 0 : 1 + name.size();
+    has_fref_ = bundle;
+    if (type == options_.creator && id == 0) owner_given_ = true;
+  }
+
   // The parameter text: in MacRoman where it is text the file stores (vers
   // texts, "~" Pascal strings, the FREF file type), as written where it
   // names files.  False after an error message.
   bool check_parameter(const std::string &type_word, const std::string &type, const std::string &given,
-                       std::string &param, int32_t &icon_id) {
+                       std::string &param, int32_t &icon_id, std::optional<std::vector<uint8_t>> &bytes) {
     if (given.empty()) {
       line_error("missing parameter: after its name, " + type_word + " wants " + parameter_wanted(type));
       return false;
+    }
+    if (given.rfind("--", 0) == 0) {
+      bytes = given_resource_bytes(given);
+      // What the library's line carries; the processor stores the bytes instead.
+      param = "-";
+      return bytes.has_value();
     }
     if (given[0] == '~') {
       // A literal Pascal string, whatever the type.
@@ -717,6 +991,8 @@ class Packer {
   const PackOptions &options_;
   MacBinChannel *channel_;
   std::map<std::string, std::map<int32_t, std::string>> resources_;  // type -> ID -> origin
+  std::map<std::string, size_t> resource_counts_;                    // type -> resources, repeats included
+  bool owner_given_ = false;                                         // the creator's ID 0 was inserted
   std::vector<FileReference> file_references_;                       // in the bundle's order
   size_t name_list_bytes_ = 0;
   bool has_fref_ = false;
@@ -810,7 +1086,7 @@ class ScratchDirectory {
 
 int run_pack(const Arguments &arguments) {
   bool help = false;
-  const PackOptions options = parse_pack_arguments(arguments, help);
+  PackOptions options = parse_pack_arguments(arguments, help);
   if (help) {
     std::fputs(kPackHelp, results());
     return kExitSuccess;
@@ -820,6 +1096,8 @@ int run_pack(const Arguments &arguments) {
   if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
   for (size_t i = 0; i < options.lines.size(); ++i)
     lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
+  if (!apply_script_header(lines, options)) return kExitFailure;
+  finish_pack_options(options);
   DataSource data;
   if (!options.data.empty()) {
     data = open_data_fork(options.data);
@@ -832,6 +1110,18 @@ int run_pack(const Arguments &arguments) {
   }
   set_conversion_directory(scratch.path());
   if (!start_library() || !register_write_handlers()) return kExitFailure;
+  std::vector<CopiedResource> copies;
+  if (!options.resources_from.empty()) {
+    if (!load_resources_from(options.resources_from, copies)) return kExitFailure;
+    // A script line for a copied type and ID replaces the copy: that is how
+    // a script edits a file it starts from.
+    std::set<std::pair<std::string, int32_t>> replaced;
+    for (const ScriptLine &line : lines)
+      if (const auto made = line_resource(line.text)) replaced.insert(*made);
+    std::erase_if(copies, [&replaced](const CopiedResource &copy) {
+      return replaced.count({copy.type, copy.id}) != 0;
+    });
+  }
 
   ContainerOutput output;
   std::string error;
@@ -852,11 +1142,20 @@ int run_pack(const Arguments &arguments) {
     ReportContext context("data fork");
     if (!write_data_fork(options.data, data.get())) reporter.mark_failed();
   }
+  if (options.created || options.modified) {
+    const auto now = static_cast<uint32_t>(static_cast<int64_t>(std::time(nullptr)) + kMacEpochOffsetSeconds);
+    MacBin_SetDates(channel, options.created.value_or(now), options.modified.value_or(now));
+  }
   Packer packer(options, channel);
+  if (!reporter.failed()) {
+    for (CopiedResource &copy : copies) packer.add_copy(copy, options.resources_from);
+  }
   if (!reporter.failed()) {
     for (const ScriptLine &line : lines) packer.add_line(line);
   }
   if (!packer.ready_to_close()) reporter.mark_failed();
+  // Last: inserting a bundle sets its flag, which the given flags may lack.
+  if (options.flags) channel->finder.flags = static_cast<int16_t>(*options.flags);
   MacBin_Close(channel);
   if (const std::optional<std::string> write_error = library_write_error())
     reporter.error(options.output + ": " + *write_error);

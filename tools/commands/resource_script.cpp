@@ -1,0 +1,182 @@
+#include "resource_script.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "support/mac_dates.hpp"
+#include "support/mac_text.hpp"
+#include "support/resource_file_names.hpp"
+#include "support/resource_script_forms.hpp"
+#include "tool_context.hpp"
+
+namespace varnel_tool {
+namespace {
+
+constexpr const char *kScriptName = "resources.txt";
+constexpr const char *kDataName = "data";
+constexpr uint8_t kDefaultAttributes = 0x20;  // the writer's, left unsaid
+// What pack takes of one line: its characters, and the bytes the library
+// holds of its words and parameter text, each with a NUL.
+constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
+constexpr size_t kMaxLineWordBytes = 256;
+
+bool has_control_characters(const std::string &text) {
+  for (const char c : text)
+    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+// A MacRoman text a line can carry and give back: UTF-8 with no control
+// characters; nothing otherwise.
+std::optional<std::string> line_text(const std::string &mac_text) {
+  if (has_control_characters(mac_text)) return std::nullopt;
+  return mac_roman_to_utf8(mac_text);
+}
+
+// A type as its word: trailing blanks go (pack pads them back).
+std::optional<std::string> type_word(const std::string &mac_type) {
+  std::string type = mac_type;
+  while (type.size() > 1 && type.back() == ' ') type.pop_back();
+  const std::optional<std::string> text = line_text(type);
+  if (!text) return std::nullopt;
+  return line_word(*text);
+}
+
+std::string date_text(uint32_t seconds) {
+  const std::optional<std::string> iso = mac_date_to_iso8601(seconds);
+  return iso ? *iso : "0";
+}
+
+// The header lines: what pack's options would otherwise give.  False after
+// an error message when a code cannot be written in a script.
+bool append_header(const MacBinaryInput &input, std::string &script) {
+  const MacBinFileInfo &info = input.info();
+  script += "; Resource script of " + input.path() + ", written by varnel extract --script.\n";
+  script += "; \"varnel pack -o OUT " + std::string(kScriptName) + "\" rebuilds the file; lines are\n";
+  script += "; TYPE ID(ATTRIBUTES) NAME PARAMETERS, see varnel pack --help.\n";
+  const std::string name = input.name();
+  if (!name.empty()) {
+    const std::optional<std::string> text = line_text(name);
+    if (!text) {
+      Reporter::instance().error(input.path() + ": the file name holds control characters, which a script cannot carry");
+      return false;
+    }
+    script += "%name " + line_word(*text) + "\n";
+  }
+  for (const auto &[keyword, code] : {std::pair<const char *, std::string>{"%creator", input.creator()},
+                                      std::pair<const char *, std::string>{"%type", input.type()}}) {
+    const std::optional<std::string> word = type_word(code);
+    if (!word) {
+      Reporter::instance().error(input.path() + ": " + std::string(keyword + 1) +
+                                 " code holds control characters (a container without Finder info?), "
+                                 "which a script cannot carry");
+      return false;
+    }
+    script += std::string(keyword) + " " + *word + "\n";
+  }
+  char flags[16];
+  std::snprintf(flags, sizeof flags, "0x%04X", static_cast<unsigned>(info.finder_flags));
+  script += "%flags " + std::string(flags) + "\n";
+  script += "%created " + date_text(info.created) + "\n";
+  script += "%modified " + date_text(info.modified) + "\n";
+  script += "%data " + std::string(kDataName) + "\n";
+  return true;
+}
+
+// A resource's parameter in the script and the file (if any) it names.
+struct ResourceForm {
+  std::string param;
+  std::string file_name;             // beside the script; "" for none
+  std::vector<uint8_t> file_bytes;
+};
+
+// The readable form of a resource when one gives back its bytes, else
+// its bytes in a file of their own.
+ResourceForm choose_form(const ResourceEntry &entry, const std::vector<uint8_t> &data) {
+  const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
+  if (entry.type == "STR " && !data.empty() && size_t{data[0]} == data.size() - 1) {
+    const std::string mac(data.begin() + 1, data.end());
+    const std::optional<std::string> text = line_text(mac);
+    // A blank at the line's end would not survive an editor.
+    if (text && (mac.empty() || mac.back() != ' ') && utf8_to_mac_roman(*text) == mac)
+      return {"~" + *text, "", {}};
+  }
+  if (entry.type == "vers") {
+    if (const std::optional<std::string> line = vers_line_text(data)) return {*line, "", {}};
+  }
+  std::string problem;
+  if (entry.type == "TEXT") {
+    const std::string text = text_file_contents(data);
+    if (text_file_bytes(text, problem) == data)
+      return {"--text " + line_word(stem + ".txt"), stem + ".txt", std::vector<uint8_t>(text.begin(), text.end())};
+  }
+  if (entry.type == "STR#") {
+    const std::optional<std::string> lines = string_list_contents(data);
+    if (lines && string_list_bytes(*lines, problem) == data)
+      return {"--strings " + line_word(stem + ".txt"), stem + ".txt",
+              std::vector<uint8_t>(lines->begin(), lines->end())};
+  }
+  return {"--raw " + line_word(stem), stem, data};
+}
+
+// Whether pack takes the line as it stands: its length, and the bytes its
+// words take in MacRoman.
+bool fits_a_line(const std::string &line, const std::string &mac_words) {
+  return line.size() <= kMaxLineLength && mac_words.size() <= kMaxLineWordBytes;
+}
+
+}  // namespace
+
+bool write_resource_script(MacBinaryInput &input, const std::string &directory, const WholeFileWriter &write) {
+  if (!make_directory(directory)) return false;
+  const std::filesystem::path base(directory);
+  std::string script;
+  if (!append_header(input, script)) return false;
+
+  std::vector<uint8_t> data_fork;
+  bool ok = input.copy_data_fork([&data_fork](std::span<const uint8_t> bytes) {
+    data_fork.insert(data_fork.end(), bytes.begin(), bytes.end());
+    return true;
+  });
+  ok = ok && write((base / kDataName).string(), data_fork);
+
+  for (const ResourceEntry &entry : input.resources()) {
+    const std::string label = mac_roman_to_utf8(entry.label(), true);
+    std::vector<uint8_t> data;
+    int64_t length = 0;
+    if (!input.read_resource(entry, &data, length)) {
+      ok = false;
+      continue;
+    }
+    const std::optional<std::string> type = type_word(entry.type);
+    const std::optional<std::string> name = line_text(entry.name);
+    if (!type || !name) {
+      Reporter::instance().error(input.path() + ": " + label +
+                                 ": its type or name holds control characters, which a script cannot carry");
+      ok = false;
+      continue;
+    }
+    std::string id_word = std::to_string(entry.signed_id());
+    if (entry.attributes != kDefaultAttributes) id_word += "(" + attributes_text(entry.attributes) + ")";
+    const std::string start = *type + " " + id_word + " " + line_word(*name) + " ";
+    ResourceForm form = choose_form(entry, data);
+    const std::string mac_param = utf8_to_mac_roman(form.param).value_or(form.param);
+    if (form.file_name.empty() && !fits_a_line(start + form.param, entry.type + id_word + entry.name + mac_param + "1234"))
+      form = {"--raw " + line_word(resource_file_stem(entry.type, entry.signed_id(), entry.occurrence)),
+              resource_file_stem(entry.type, entry.signed_id(), entry.occurrence), data};
+    if (data.empty()) {
+      // Kept in the script as a note: the writer takes a resource that
+      // produced no bytes for one that failed.
+      Reporter::instance().warning(input.path() + ": " + label +
+                                   " is empty, which pack cannot write; its line is a comment");
+      script += "; (empty) ";
+    }
+    script += start + form.param + "\n";
+    if (!form.file_name.empty()) ok = write((base / form.file_name).string(), form.file_bytes) && ok;
+  }
+  return write((base / kScriptName).string(), std::vector<uint8_t>(script.begin(), script.end())) && ok;
+}
+
+}  // namespace varnel_tool
