@@ -352,6 +352,8 @@ TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
                  "STR#.128.txt: '\u2713' (U+2713) is not a Macintosh (MacRoman) character");
   const std::pair<std::string, std::string> headers[] = {
       {"%flags 0x10000", "%flags '0x10000' must be a number from 0 to 0xFFFF"},
+      {"%flags 0x", "%flags '0x' must be a number"},
+      {"%data -", "%data names a file; standard input is for --data -"},
       {"%created yesterday", "%created 'yesterday' must be a date like 2026-12-07T01:43:29Z"},
       {"%created 2001-02-30T00:00:00Z", "%created '2001-02-30T00:00:00Z' must be a date"},
       {"%colour blue", "unknown header line '%colour'"},
@@ -362,6 +364,11 @@ TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
     expect_failure(varnel(dir.path(), "pack -o bad.bin --creator VARN --type TEXT bad-header"), 1,
                    "bad-header:1: error: " + message);
   }
+  // Flags in decimal are decimal, not octal.
+  vt::write_text(dir.file("decimal"), "%flags 0100\n");
+  run = varnel(dir.path(), "pack -q -o decimal.bin --creator VARN --type TEXT decimal");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("decimal.bin")).info.finder_flags, 100);
   // Options win over the header.
   vt::write_text(dir.file("out/STR#.128.txt"), "eins\n");
   run = varnel(dir.path(), "pack -q -o opt.bin --type TEXT --name Other out/resources.txt");
