@@ -333,6 +333,23 @@ TEST(CliScriptRoundTrip, ExtractThenPackGivesTheSameFile) {
   EXPECT_EQ(vt::to_hex(vt::read_file(dir.file("again.bin"))), vt::to_hex(vt::read_file(dir.file("orig.bin"))));
 }
 
+TEST(CliScriptRoundTrip, BareResourceForkNeedsItsCodesGiven) {
+  Library library;
+  vt::TempDir dir;
+  write_sample(dir);
+  ASSERT_EQ(varnel(dir.path(), "extract orig.bin --rsrc fork.rsrc").status, 0);
+  ToolRun run = varnel(dir.path(), "extract fork.rsrc --script out");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_NE(run.err.find("fork.rsrc: no creator code a script can carry; pack will need --creator"),
+            std::string::npos) << run;
+  const std::string script = cli::text_of(dir.file("out/resources.txt"));
+  EXPECT_EQ(script.find("%creator"), std::string::npos) << script;
+  expect_failure(varnel(dir.path(), "pack -o again.bin out/resources.txt"), 2, "pack needs a creator code");
+  run = varnel(dir.path(), "pack -q -o again.bin --creator VARN --type APPL out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources, read_back(dir.file("orig.bin")).resources);
+}
+
 TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
   Library library;
   vt::TempDir dir;
