@@ -507,7 +507,9 @@ int32_t insert_resource(const char *type, int32_t id, const char *name, const ch
 
 /* Sets the attribute byte (0 to 255, MACBIN_ATTR_* bits) of the next
  * resource inserted on the channel (by a resource line or insert_resource),
- * which is then forgotten, also when that resource is refused.  Without it a
+ * which is then forgotten, also when that resource is refused; a resource
+ * line handed to MacBin_AddResource uses them up even when it is refused
+ * before anything is inserted.  Without it a
  * resource gets MACBIN_ATTR_PURGEABLE.  Attributes still pending at
  * MacBin_Close are dropped: the owner resource and bundle keep the default.
  * Returns 0 = set, 1 = not a writing channel or a value outside 0 to 255

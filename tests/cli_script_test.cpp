@@ -333,6 +333,23 @@ TEST(CliScriptRoundTrip, ExtractThenPackGivesTheSameFile) {
   EXPECT_EQ(vt::to_hex(vt::read_file(dir.file("again.bin"))), vt::to_hex(vt::read_file(dir.file("orig.bin"))));
 }
 
+TEST(CliScriptRoundTrip, BareResourceForkNeedsItsCodesGiven) {
+  Library library;
+  vt::TempDir dir;
+  write_sample(dir);
+  ASSERT_EQ(varnel(dir.path(), "extract orig.bin --rsrc fork.rsrc").status, 0);
+  ToolRun run = varnel(dir.path(), "extract fork.rsrc --script out");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_NE(run.err.find("fork.rsrc: no creator code a script can carry; pack will need --creator"),
+            std::string::npos) << run;
+  const std::string script = cli::text_of(dir.file("out/resources.txt"));
+  EXPECT_EQ(script.find("%creator"), std::string::npos) << script;
+  expect_failure(varnel(dir.path(), "pack -o again.bin out/resources.txt"), 2, "pack needs a creator code");
+  run = varnel(dir.path(), "pack -q -o again.bin --creator VARN --type APPL out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources, read_back(dir.file("orig.bin")).resources);
+}
+
 TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
   Library library;
   vt::TempDir dir;
@@ -352,6 +369,8 @@ TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
                  "STR#.128.txt: '\u2713' (U+2713) is not a Macintosh (MacRoman) character");
   const std::pair<std::string, std::string> headers[] = {
       {"%flags 0x10000", "%flags '0x10000' must be a number from 0 to 0xFFFF"},
+      {"%flags 0x", "%flags '0x' must be a number"},
+      {"%data -", "%data names a file; standard input is for --data -"},
       {"%created yesterday", "%created 'yesterday' must be a date like 2026-12-07T01:43:29Z"},
       {"%created 2001-02-30T00:00:00Z", "%created '2001-02-30T00:00:00Z' must be a date"},
       {"%colour blue", "unknown header line '%colour'"},
@@ -362,6 +381,11 @@ TEST(CliScriptRoundTrip, EditedTextsAndMistakesInTheHeader) {
     expect_failure(varnel(dir.path(), "pack -o bad.bin --creator VARN --type TEXT bad-header"), 1,
                    "bad-header:1: error: " + message);
   }
+  // Flags in decimal are decimal, not octal.
+  vt::write_text(dir.file("decimal"), "%flags 0100\n");
+  run = varnel(dir.path(), "pack -q -o decimal.bin --creator VARN --type TEXT decimal");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("decimal.bin")).info.finder_flags, 100);
   // Options win over the header.
   vt::write_text(dir.file("out/STR#.128.txt"), "eins\n");
   run = varnel(dir.path(), "pack -q -o opt.bin --type TEXT --name Other out/resources.txt");

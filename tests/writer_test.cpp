@@ -747,6 +747,9 @@ TEST(WriterAttributes, SetForTheNextResourceOnly) {
   EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x58), 0);
   EXPECT_EQ(insert_resource("NONE", 4, "", ""), 1);  // refused: its attributes go with it
   EXPECT_EQ(insert_resource("TEST", 5, "", "e"), 0);
+  EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x58), 0);
+  MacBin_AddResource(ch, "TEST 6");  // refused before an insertion
+  MacBin_AddResource(ch, "TEST 7 \"\" g");
   EXPECT_EQ(MacBin_SetNextAttributes(ch, 0x40), 0);  // pending at the close
   vt::recorded_messages().clear();
   EXPECT_EQ(MacBin_SetNextAttributes(ch, 256), 1);
@@ -760,6 +763,8 @@ TEST(WriterAttributes, SetForTheNextResourceOnly) {
   EXPECT_EQ(f.get("TEST", 2).attributes, 0x20);
   EXPECT_EQ(f.get("ABC ", 3).attributes, 0x00);
   EXPECT_EQ(f.get("TEST", 5).attributes, 0x20);
+  EXPECT_EQ(f.find("TEST", 6), nullptr);
+  EXPECT_EQ(f.get("TEST", 7).attributes, 0x20);
   EXPECT_EQ(f.get("VARN", 0).attributes, 0x20);
   // The byte stands in the reference item: ID 1, named at 0, 0C, data at 0.
   const size_t type_list = f.map_start + be16(f.bytes, f.map_start + 24);

@@ -99,4 +99,7 @@ extern "C" void MacBin_AddResource(MacBinChannel *channel, const char *line) {
   MacBin_CompleteDataFork(channel);  // makes the channel and its file current
   if (line == nullptr || line[0] == '\0') return;
   parse_resource_line(line);
+  // Attributes set for this line's resource must not pass to the next one
+  // when the line was refused before anything was inserted.
+  writer_state(channel)->next_attributes_set = 0;
 }

@@ -462,12 +462,16 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
       }
     } else if (keyword == "%data") {
       const std::filesystem::path path(value);
-      if (options.data.empty())
+      if (value == "-")
+        fail("%data names a file; standard input is for --data -");
+      else if (options.data.empty())
         options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
     } else if (keyword == "%flags") {
+      // Hexadecimal with 0x, else decimal (never octal: 0100 is one hundred).
+      const bool hexadecimal = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
       char *end = nullptr;
-      const unsigned long flags = std::strtoul(value.c_str(), &end, 0);
-      if (value.empty() || *end != '\0' || flags > 0xFFFF || value[0] == '-')
+      const unsigned long flags = std::strtoul(value.c_str() + (hexadecimal ? 2 : 0), &end, hexadecimal ? 16 : 10);
+      if (value.empty() || *end != '\0' || flags > 0xFFFF || value.find_first_of("-+ ") != std::string::npos)
         fail("%flags '" + value + "' must be a number from 0 to 0xFFFF");
       else
         options.flags = static_cast<uint16_t>(flags);

@@ -69,10 +69,11 @@ bool append_header(const MacBinaryInput &input, std::string &script) {
                                       std::pair<const char *, std::string>{"%type", input.type()}}) {
     const std::optional<std::string> word = type_word(code);
     if (!word) {
-      Reporter::instance().error(input.path() + ": " + std::string(keyword + 1) +
-                                 " code holds control characters (a container without Finder info?), "
-                                 "which a script cannot carry");
-      return false;
+      // A bare resource fork, or a container without Finder info, has none:
+      // pack then wants the code as an option.
+      Reporter::instance().warning(input.path() + ": no " + std::string(keyword + 1) +
+                                   " code a script can carry; pack will need --" + std::string(keyword + 1));
+      continue;
     }
     script += std::string(keyword) + " " + *word + "\n";
   }
