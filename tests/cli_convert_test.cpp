@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/macbinary.hpp"
+#include "support/read_back.hpp"
 #include "support/support.hpp"
 #include "support/tool_run.hpp"
 #include "varnel.h"
@@ -32,42 +33,12 @@ constexpr uint32_t k2000 = 3029529600u;  // 1904 to 2000, in seconds
 constexpr uint32_t kCreated = k2000 + 0x01020304u;
 constexpr uint32_t kModified = k2000 + 0x11223344u;
 
-// A resource fork with one resource, 'STR ' 128 "Hi" = "abc".
-Bytes small_resource_fork() {
-  vt::MacBinaryPlan plan;
-  plan.types = {{"STR ", {{128, "Hi", vt::bytes_of("abc")}}}};
-  const vt::BuiltMacBinary built = vt::build_macbinary(plan);
-  return Bytes(built.bytes.begin() + static_cast<long>(built.at.rsrc_start), built.bytes.end());
-}
-
 struct Sample {
   std::string name;  // MacRoman
   Bytes data;
   Bytes rsrc;
   uint16_t flags;
 };
-
-// Everything a file read back holds.
-struct Read {
-  MacBinFileInfo info{};
-  Bytes data, rsrc;
-};
-
-Read read_back(const std::string &path) {
-  Read read;
-  MacBinChannel *ch = MacBin_OpenR(path.c_str());
-  EXPECT_NE(ch, nullptr) << path;
-  if (ch == nullptr) return read;
-  EXPECT_EQ(MacBin_GetFileInfo(ch, &read.info), 1);
-  read.data.resize(read.info.data_length);
-  read.rsrc.resize(read.info.rsrc_length);
-  EXPECT_EQ(MacBin_ReadDataFork(ch, 0, read.data.data(), static_cast<int32_t>(read.data.size())),
-            static_cast<int32_t>(read.data.size()));
-  EXPECT_EQ(MacBin_ReadResourceFork(ch, 0, read.rsrc.data(), static_cast<int32_t>(read.rsrc.size())),
-            static_cast<int32_t>(read.rsrc.size()));
-  MacBin_Close(ch);
-  return read;
-}
 
 struct Container {
   const char *to;      // convert's name
@@ -107,7 +78,7 @@ void write_source(const Container &c, const std::string &path, const Sample &sam
 // byte, and the rest wherever both ends hold it.
 TEST(CliConvert, EveryPairOfContainersRoundTrips) {
   vt::init_recording();
-  const Bytes fork = small_resource_fork();
+  const Bytes fork = vt::one_string_resource_fork();
   const std::vector<Sample> samples = {
       {"A", {}, {}, 0x0100},                                         // no forks
       {"\xA5", hex("00"), hex("7F"), 0x2140},                         // 1-byte forks (no map to read)
@@ -132,7 +103,7 @@ TEST(CliConvert, EveryPairOfContainersRoundTrips) {
           EXPECT_EQ(vt::read_file(dir.file(target)), sample.rsrc);
           continue;
         }
-        const Read out = read_back(dir.file(target));
+        const vt::ReadFile out = vt::read_back(dir.file(target));
         EXPECT_EQ(out.info.format, to.format);
         EXPECT_EQ(out.rsrc, sample.rsrc);
         const bool source_has_data = from.format != MACBIN_FORMAT_RSRC;
@@ -206,11 +177,11 @@ TEST(CliConvert, WhatAContainerCannotHoldIsNamed) {
       ++warnings;
     EXPECT_EQ(warnings, c.warnings.size() + (c.to == "rsrc" ? 0 : c.to == "binhex" ? 0 : 1)) << run;
   }
-  const Read single = read_back(dir.file("o.as"));
+  const vt::ReadFile single = vt::read_back(dir.file("o.as"));
   EXPECT_EQ(single.info.created, 0u);
   EXPECT_EQ(single.info.modified, kModified);
   EXPECT_STREQ(single.info.name, "A name of forty characters, all");
-  EXPECT_EQ(read_back(dir.file("o.bin")).info.finder_flags, 0x0100);
+  EXPECT_EQ(vt::read_back(dir.file("o.bin")).info.finder_flags, 0x0100);
 }
 
 TEST(CliConvert, UsageErrors) {
@@ -241,7 +212,7 @@ TEST(CliConvert, UsageErrors) {
 TEST(CliConvert, DamagedInputLeavesNothingBehind) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"Cut", vt::bytes_of("data"), small_resource_fork(), 0x0100};
+  const Sample sample{"Cut", vt::bytes_of("data"), vt::one_string_resource_fork(), 0x0100};
   write_source(kContainers[2], dir.file("cut.as"), sample);
   Bytes cut = vt::read_file(dir.file("cut.as"));
   cut.resize(cut.size() - 10);
@@ -286,7 +257,7 @@ TEST(CliConvert, AppleDoubleOnAFullFileSystemLeavesNeitherFile) {
   Bytes big(40 * 1024);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 13 + i / 256);
   // A resource fork too large for what is left beside the data fork.
-  const Bytes rsrc = vt::concat({small_resource_fork(), big});
+  const Bytes rsrc = vt::concat({vt::one_string_resource_fork(), big});
   write_source(kContainers[2], dir.file("big.as"), Sample{"Big", big, rsrc, 0x0100});
   fs::create_directory(dir.file("full"));
   const std::string in_dir = "cd " + quoted(dir.path().string()) + " && ";
@@ -313,19 +284,19 @@ TEST(CliConvert, AppleDoubleOnAFullFileSystemLeavesNeitherFile) {
 TEST(CliConvert, AppleDoublePairReplacesBothFiles) {
   vt::init_recording();
   vt::TempDir dir;
-  write_source(kContainers[0], dir.file("one.bin"), Sample{"One", vt::bytes_of("first"), small_resource_fork(), 0});
+  write_source(kContainers[0], dir.file("one.bin"), Sample{"One", vt::bytes_of("first"), vt::one_string_resource_fork(), 0});
   write_source(kContainers[0], dir.file("two.bin"), Sample{"Two", vt::bytes_of("second"), {}, 0});
   ASSERT_EQ(varnel(dir.path(), "convert one.bin doc --to appledouble").status, 0);
   EXPECT_EQ(files_in(dir.path()), (std::vector<std::string>{"._doc", "doc", "one.bin", "two.bin"}));
   ASSERT_EQ(varnel(dir.path(), "convert two.bin doc --to appledouble").status, 0);
   EXPECT_EQ(files_in(dir.path()), (std::vector<std::string>{"._doc", "doc", "one.bin", "two.bin"}));
-  const Read pair = read_back(dir.file("doc"));
+  const vt::ReadFile pair = vt::read_back(dir.file("doc"));
   EXPECT_STREQ(pair.info.name, "Two");
   EXPECT_EQ(pair.data, vt::bytes_of("second"));
   EXPECT_EQ(pair.rsrc, Bytes{});
   // The pair reads the same by its header file's name, and converts back.
   ASSERT_EQ(varnel(dir.path(), "convert ._doc back.bin --to ii").status, 0);
-  EXPECT_EQ(read_back(dir.file("back.bin")).data, vt::bytes_of("second"));
+  EXPECT_EQ(vt::read_back(dir.file("back.bin")).data, vt::bytes_of("second"));
 }
 
 // pack writes every container the library writes, with its resources.
@@ -366,7 +337,7 @@ TEST(CliConvert, PackWritesEveryContainer) {
 TEST(CliConvertPeers, PeersReadWhatConvertWrites) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"PeerFile", vt::concat({vt::repeat(0x90, 300), vt::bytes_of("tail")}), small_resource_fork(),
+  const Sample sample{"PeerFile", vt::concat({vt::repeat(0x90, 300), vt::bytes_of("tail")}), vt::one_string_resource_fork(),
                       0x0100};
   write_source(kContainers[4], dir.file("in.hqx"), sample);
   for (const char *to : {"ii", "applesingle", "appledouble", "binhex"}) {
@@ -415,7 +386,7 @@ TEST(CliConvertPeers, PeersReadWhatConvertWrites) {
       ASSERT_EQ(vt::run_command(in_dir + quoted(unar) + " -q -k visible -o " + into + " " + file, &output), 0)
           << output;
       // unar keeps the resource fork in an AppleDouble file NAME.rsrc beside the data.
-      const Read kept = read_back(dir.file(into + "/PeerFile.rsrc"));
+      const vt::ReadFile kept = vt::read_back(dir.file(into + "/PeerFile.rsrc"));
       EXPECT_EQ(kept.rsrc, sample.rsrc);
       EXPECT_STREQ(kept.info.type, "TEXT");
       if (file[0] != '.') {

@@ -14,6 +14,7 @@
 
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
+#include "support/read_back.hpp"
 #include "support/tool_run.hpp"
 #include "varnel.h"
 
@@ -27,55 +28,9 @@ using vt::Bytes;
 using vt::hex;
 namespace fs = std::filesystem;
 
-// One resource as the reader gives it.
-struct Resource {
-  std::string type;
-  int32_t id = 0;
-  std::string name;  // MacRoman; "" for none
-  int32_t attributes = 0;
-  Bytes data;
-  bool operator==(const Resource &) const = default;
-};
-
-void PrintTo(const Resource &r, std::ostream *out) {
-  *out << "'" << r.type << "' " << r.id << " \"" << r.name << "\" attributes " << r.attributes << " data "
-       << vt::to_hex(r.data);
-}
-
-// A file as the library's reader gives it.
-struct ReadFile {
-  MacBinFileInfo info{};
-  Bytes data;
-  std::vector<Resource> resources;  // in map order
-};
-
-ReadFile read_back(const std::string &path) {
-  ReadFile read;
-  MacBinChannel *ch = MacBin_OpenR(path.c_str());
-  EXPECT_NE(ch, nullptr) << path;
-  if (ch == nullptr) return read;
-  EXPECT_EQ(MacBin_GetFileInfo(ch, &read.info), 1);
-  read.data.resize(read.info.data_length);
-  EXPECT_EQ(MacBin_ReadDataFork(ch, 0, read.data.data(), static_cast<int32_t>(read.data.size())),
-            static_cast<int32_t>(read.data.size()));
-  for (int32_t t = 0; t < MacBin_GetNrTypes(ch); ++t) {
-    const MacBinTypeEntry &type = ch->types[t];
-    for (int32_t r = 0; r < type.count; ++r) {
-      const MacBinRefEntry &ref = type.refs[r];
-      Resource resource;
-      resource.type.assign(type.type, 4);
-      resource.id = static_cast<int16_t>(static_cast<uint16_t>(ref.id));
-      if (ref.name_offset != -1 && ref.name != nullptr) resource.name = ref.name->text;
-      resource.attributes = ref.attributes;
-      const int32_t length = MacBin_ReadResourceData(ch, &ref, nullptr, 0);
-      resource.data.resize(static_cast<size_t>(length));
-      EXPECT_EQ(MacBin_ReadResourceData(ch, &ref, resource.data.data(), length), length);
-      read.resources.push_back(resource);
-    }
-  }
-  MacBin_Close(ch);
-  return read;
-}
+using Resource = vt::ReadResource;
+using vt::ReadFile;
+using vt::read_back;
 
 // The resources of `file` with this type and ID, in map order.
 std::vector<Resource> find_all(const ReadFile &file, const std::string &type, int32_t id) {

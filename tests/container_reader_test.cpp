@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/macbinary.hpp"
+#include "support/read_back.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
 
@@ -22,15 +23,6 @@ using vt::hex;
 constexpr uint32_t k2000 = 3029529600u;  // 1904 to 2000, in seconds
 constexpr uint32_t kCreated = k2000 + 0x01020304u;
 constexpr uint32_t kModified = k2000 + 0x11223344u;
-
-// A resource fork with one resource, 'STR ' 128 "Hi" = "abc", built by the
-// tests' own MacBinary builder and cut out of its file.
-Bytes small_resource_fork() {
-  vt::MacBinaryPlan plan;
-  plan.types = {{"STR ", {{128, "Hi", vt::bytes_of("abc")}}}};
-  const vt::BuiltMacBinary built = vt::build_macbinary(plan);
-  return Bytes(built.bytes.begin() + static_cast<long>(built.at.rsrc_start), built.bytes.end());
-}
 
 struct Sample {
   std::string name;  // MacRoman
@@ -110,7 +102,7 @@ const Formats kWritten[] = {{MACBIN_FORMAT_CLASSIC, ".bin", true},
 
 TEST(ContainerRoundTrip, EveryWrittenFormatReadsBackWhole) {
   vt::init_recording();
-  const Bytes fork = small_resource_fork();
+  const Bytes fork = vt::one_string_resource_fork();
   const std::vector<Sample> samples = {
       {"A", {}, {}},                                            // no forks at all
       {"\xA5", hex("00"), hex("7F")},                            // 1-byte forks (a damaged map)
@@ -163,7 +155,7 @@ TEST(ContainerRoundTrip, EveryWrittenFormatReadsBackWhole) {
 TEST(ContainerRoundTrip, AppleDoubleHeaderFileGivenByItsOwnName) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"Pair", vt::bytes_of("data fork"), small_resource_fork()};
+  const Sample sample{"Pair", vt::bytes_of("data fork"), vt::one_string_resource_fork()};
   write_sample(MACBIN_FORMAT_APPLEDOUBLE, dir.file("pair.txt"), sample);
   MacBinChannel *ch = MacBin_OpenR(dir.file("._pair.txt").c_str());
   ASSERT_NE(ch, nullptr);
@@ -236,7 +228,7 @@ TEST(ContainerForeign, HandMadeAppleSingle) {
 TEST(ContainerForeign, AppleDoubleHeaderBesideAPlainFile) {
   vt::init_recording();
   vt::TempDir dir;
-  const Bytes fork = small_resource_fork();
+  const Bytes fork = vt::one_string_resource_fork();
   Bytes header = hex(
       "00 05 16 07 00 02 00 00  00 00 00 00 00 00 00 00"   //  0 magic, version 2
       "00 00 00 00 00 00 00 00  00 02"                     // 16 2 entries
@@ -279,7 +271,7 @@ TEST(ContainerForeign, AppleDoubleHeaderBesideAPlainFile) {
 TEST(ContainerForeign, BareResourceFork) {
   vt::init_recording();
   vt::TempDir dir;
-  const Bytes fork = small_resource_fork();
+  const Bytes fork = vt::one_string_resource_fork();
   vt::write_file(dir.file("Tool.rsrc"), fork);
   EXPECT_EQ(MacBin_IdentifyFile(dir.file("Tool.rsrc").c_str()), MACBIN_FORMAT_RSRC);
   MacBinChannel *ch = MacBin_OpenR(dir.file("Tool.rsrc").c_str());
@@ -307,7 +299,7 @@ TEST(ContainerForeign, ReadsWhatMacutilsBinhexWrites) {
   vt::TempDir dir;
   // macutils' binhex takes a MacBinary file: ours, with a resource fork.
   const Sample sample{"From macutils", vt::concat({vt::repeat(0x90, 300), vt::bytes_of("x")}),
-                      small_resource_fork(), 0x0100};
+                      vt::one_string_resource_fork(), 0x0100};
   write_sample(MACBIN_FORMAT_II, dir.file("in.bin"), sample);
   std::string output;
   ASSERT_EQ(vt::run_command("cd '" + dir.path().string() + "' && '" + binhex +
@@ -372,7 +364,7 @@ TEST(ContainerDamage, HostileHeadersAreRefusedWithTheirReason) {
 TEST(ContainerDamage, AppleSingleResourceForkCutOpensWithoutResources) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"Cut", vt::bytes_of("data"), small_resource_fork()};
+  const Sample sample{"Cut", vt::bytes_of("data"), vt::one_string_resource_fork()};
   write_sample(MACBIN_FORMAT_APPLESINGLE, dir.file("cut.as"), sample);
   Bytes file = vt::read_file(dir.file("cut.as"));
   file.resize(file.size() - 10);
@@ -408,7 +400,7 @@ TEST(ContainerDamage, AppleSingleResourceForkCutOpensWithoutResources) {
 TEST(ContainerDamage, BinHexCutOrDamagedText) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"Text", vt::bytes_of("hello"), small_resource_fork()};
+  const Sample sample{"Text", vt::bytes_of("hello"), vt::one_string_resource_fork()};
   write_sample(MACBIN_FORMAT_BINHEX, dir.file("s.hqx"), sample);
   const Bytes whole = vt::read_file(dir.file("s.hqx"));
   const std::string text(whole.begin(), whole.end());
@@ -486,7 +478,7 @@ TEST(ContainerDetection, MacBinaryHoldingBinHexTextStaysMacBinary) {
 TEST(ContainerDetection, MacBinaryWithLowFinderFlagsBesideAHeaderFile) {
   vt::init_recording();
   vt::TempDir dir;
-  const Sample sample{"Flags", vt::bytes_of("data"), small_resource_fork(), 0x0140};
+  const Sample sample{"Flags", vt::bytes_of("data"), vt::one_string_resource_fork(), 0x0140};
   write_sample(MACBIN_FORMAT_II, dir.file("flags.bin"), sample);
   ASSERT_EQ(vt::read_file(dir.file("flags.bin")).at(74), 0x40);
   write_sample(MACBIN_FORMAT_APPLEDOUBLE, dir.file("other"), Sample{"Other", {}, {}});
