@@ -42,10 +42,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 2
+#define VARNEL_VERSION_MINOR 3
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.2.0"
-#define VARNEL_VERNUM 0x010200
+#define VARNEL_VERSION_STRING "1.3.0"
+#define VARNEL_VERNUM 0x010300
 
 #ifdef __cplusplus
 extern "C" {
@@ -91,7 +91,9 @@ struct MacBinNameNode {
   MacBinNameNode *next; /* next node, null ends the list */
 };
 
-/* One resource reference. */
+/* One resource reference.  The reader keeps each ID as the map stores its
+ * 16 bits (0 to 65535); the queries take IDs in either form, signed as users
+ * write them (-3980) or as stored (61556). */
 struct MacBinRefEntry {
   int32_t id;           /* resource ID (reader: 0 to 65535) */
   int32_t name_offset;  /* -1 = no name; writer: 0 = named; reader: offset in name list */
@@ -294,10 +296,22 @@ enum {
 
 /* Limits of the files the writer makes.  Hosts that check their input before
  * handing it over (the varnel tool does) take them from here, so that they
- * follow the library. */
-#define MACBIN_MAX_TYPES 64                  /* resource types in one file */
-#define MACBIN_MAX_RESOURCES_PER_TYPE 64     /* resources of one type */
-#define MACBIN_MAX_NAME_LENGTH 127           /* characters of a resource name */
+ * follow the library.
+ *   A map takes as many types and resources as its 16-bit offsets reach:
+ * 30 + 8 x types + 12 x resources (of every type) must not pass
+ * MACBIN_MAX_MAP_LISTS_BYTES, some 5,000 resources in all.  The writer's
+ * public tables (MacBinChannel.types and the grid .refs) start with
+ * MACBIN_MAX_TYPES entries and MACBIN_MAX_RESOURCES_PER_TYPE references a
+ * type; `types` grows with the types (and the grid by a row of 64 for
+ * each), and a type's references past the 64th are the writer's own.
+ *   Names: a name node (MacBinNameNode) holds MACBIN_MAX_NAME_LENGTH
+ * characters; the map holds names of up to MACBIN_MAX_FULL_NAME_LENGTH,
+ * which the writer keeps whole and MacBin_GetResourceName reads back. */
+#define MACBIN_MAX_TYPES 64                  /* first size of the writer's type table */
+#define MACBIN_MAX_RESOURCES_PER_TYPE 64     /* references a type in the writer's grid */
+#define MACBIN_MAX_MAP_LISTS_BYTES 0xFFFF    /* map header, type and reference lists */
+#define MACBIN_MAX_NAME_LENGTH 127           /* characters a name node holds */
+#define MACBIN_MAX_FULL_NAME_LENGTH 255      /* characters of a resource name in a map */
 #define MACBIN_MAX_NAME_LIST_BYTES 0xFFFF    /* the map's name list (16-bit offsets) */
 #define MACBIN_MAX_DATA_OFFSET 0xFFFFFF      /* start of a resource's data (24-bit offsets) */
 #define MACBIN_MAX_LINE_LENGTH 511           /* characters of a resource line */
@@ -324,7 +338,9 @@ typedef struct MacBinFileInfo {
   char creator[5];       /* creator, 4 characters and a NUL */
   int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork,
                             -1 = the resource fork was not read (see MacBin_OpenR) */
-  uint32_t reserved[8];  /* zero; room for later fields */
+  uint32_t map_attributes; /* the resource map's own attributes (0x0080 read-only,
+                              0x0040 compact, ...), 0 without a map */
+  uint32_t reserved[7];  /* zero; room for later fields */
 } MacBinFileInfo;
 
 /* ======================================================================
@@ -528,6 +544,48 @@ int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes);
  * the channel.  The channel is gone after. */
 void MacBin_Close(MacBinChannel *channel);
 
+/* Inserts one resource from `length` bytes at `data` (null with length 0:
+ * an empty resource, which a resource line cannot make), with its type (1 to
+ * 4 characters, padded with blanks), ID (-32768 to 32767), name (MacRoman, at
+ * most 255 characters; null or "" for none) and attribute byte (0 to 255,
+ * MACBIN_ATTR_* bits; pass MACBIN_ATTR_PURGEABLE for the writer's default).
+ * The same checks and map as a resource line: the channel becomes current
+ * and its data fork ends; the progress method hears of the resource.  Repeated
+ * IDs are kept.  MacBin_SetNextAttributes does not apply (and is dropped).
+ * Returns 0 = inserted, 1 = refused and reported: not a writing channel, an
+ * argument out of range, a fork set whole, no room left in the map (its
+ * 16-bit offsets, 24-bit data offsets) or no memory.
+ *
+ *   static const uint8_t text[] = {5, 'H', 'e', 'l', 'l', 'o'};
+ *   MacBin_AddResourceData(ch, "STR ", 128, "Greeting", MACBIN_ATTR_PURGEABLE,
+ *                          text, sizeof text); */
+int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *type, int32_t id,
+                               const char *name, int32_t attributes, const void *data,
+                               int32_t length);
+
+/* Whether MacBin_Close adds the owner resource and the bundle: 1 (the
+ * default) as described there, 0 for none, so that the file holds exactly
+ * the resources the host inserted; a file given none then has no resource
+ * fork at all (length 0).  Must come before the data fork is complete (as
+ * MacBin_SetResourceFork).  Returns 0 = set, 1 = refused and reported (not a
+ * writing channel, a value other than 0 and 1, the data fork complete). */
+int32_t MacBin_SetFinderResources(MacBinChannel *channel, int32_t on);
+
+/* The resource map's own attribute word (0 to 0xFFFF; 0 by default), for a
+ * file carried across.  Returns 0 = set, 1 = refused and reported. */
+int32_t MacBin_SetMapAttributes(MacBinChannel *channel, int32_t attributes);
+
+/* The file's whole Finder information as the classic 32-byte block (all
+ * numbers big-endian): FInfo = type (4), creator (4), flags (2), the icon's
+ * place in its window (vertical 2, horizontal 2), folder (2); FXInfo (16) =
+ * icon ID (2), 6 reserved, script (1), extended flags (1), comment (2),
+ * put-away folder (4).  Type, creator and flags replace the channel's.
+ * AppleSingle and AppleDouble store the block whole; MacBinary type,
+ * creator, flags, place and folder; BinHex type, creator and flags
+ * (MacBin_GetFinderInfoBytes reads it back).  Returns 0 = set, 1 = refused
+ * and reported (not a writing channel, null). */
+int32_t MacBin_SetFinderInfoBytes(MacBinChannel *channel, const uint8_t finder_info[32]);
+
 /* Finder resource write handlers; register under "vers", "FREF", "Bndl". */
 int32_t add_vers(MacBinChannel *channel, const char *text);
 int32_t add_FREF(MacBinChannel *channel, const char *text);
@@ -697,7 +755,9 @@ int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id
 int32_t MacBin_CheckResource2(MacBinChannel *channel, const char *type, int32_t id,
                               const char *name);
 /* Resources of the first matching type, or those with low <= ID <= high
- * (unless low and high are both 0). */
+ * (unless low and high are both 0).  A range whose high end is above 32767
+ * compares the IDs as stored (0 to 65535); any other compares them signed
+ * (-32768 to 32767), so -16455 to -16455 counts a custom icon's family. */
 int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_t low,
                                 int32_t high);
 
@@ -721,6 +781,23 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
 /* Fills `info` from the header of a read channel.  Returns 1, or 0 (info
  * untouched) when channel or info is null or the channel is not reading. */
 int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info);
+
+/* The file's whole Finder information, the 32-byte block described at
+ * MacBin_SetFinderInfoBytes, as far as the container holds it (the rest
+ * zero): AppleSingle and AppleDouble as stored; MacBinary type, creator,
+ * flags, place and folder, MacBinary III also the script and extended
+ * flags; BinHex type, creator and flags; a bare resource fork nothing.
+ * Returns 1, or 0 when the channel is not reading or the buffer is null. */
+int32_t MacBin_GetFinderInfoBytes(MacBinChannel *channel, uint8_t finder_info[32]);
+
+/* The name of `ref` (one of the channel's references) whole, up to the 255
+ * characters a map holds: a name node keeps only 127 of them.  Copies
+ * min(length, capacity - 1) characters and a NUL when capacity > 0, and
+ * returns the name's length (0 for a resource without a name); -1 when ref
+ * is not one of the channel's references, the channel is not reading, or
+ * for a negative capacity or a null buffer with a non-zero capacity. */
+int32_t MacBin_GetResourceName(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
+                               int32_t capacity);
 
 /* Copies up to `count` bytes of the data fork, from `offset` (0 = its first
  * byte), into `buffer`.  Returns the number of bytes copied: fewer than count

@@ -133,6 +133,12 @@ for name in MacBin_SetDates MacBin_SetResourceFork CT_to_ICN_masked MacBin_Decod
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.2"
 done
 
+for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttributes \
+            MacBin_SetFinderInfoBytes MacBin_GetFinderInfoBytes MacBin_GetResourceName; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.3$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
+done
+
 # Soname and file name from the package version.
 major=${version%%.*}
 soname=$(LC_ALL=C "$readelf" -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')
