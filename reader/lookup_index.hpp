@@ -21,6 +21,7 @@
 
 #include "format/macbinary_header.hpp"
 #include "frame/internal.hpp"
+#include "reader/decompression.hpp"
 
 // A map from 64-bit keys to non-negative int32 values (type codes to entry
 // numbers).
@@ -133,6 +134,9 @@ struct ReaderIndex {
   // resource fork, -1 = a resource fork the file does not wholly hold or
   // whose map failed a check (the channel then has no types).
   int32_t rsrc_state = 0;
+  // The last resource MacBin_ReadResourceUncompressed decompressed, so that
+  // asking for its length and then for its bytes decompresses it once.
+  varnel::reader::DecompressedCache decompressed;
 };
 
 // The state of a read channel, or null for any other channel.
