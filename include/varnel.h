@@ -830,6 +830,56 @@ int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *bu
 int32_t MacBin_ReadResourceData(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
                                 int32_t capacity);
 
+/* ---- Compressed resources ---------------------------------------------------
+ * The classic system stores some resources compressed: the attribute byte
+ * has bit 0x01 set and the data starts with the signature 0xA89F6572 and an
+ * 18-byte header (header version 8 or 9, the uncompressed length, the ID of
+ * the decompressor).  Decompressors 0 and 1 (byte codes) and 2 (words from
+ * a table: the default one or the resource's own, tagged with literal words
+ * or not) are read; the contents may be up to 0xFFFFFF bytes long.  The
+ * attribute bit decides, as it does for the Resource Manager: data with the
+ * bit set but without the signature (real files hold such resources) is
+ * read as plain stored bytes, and so is data with the signature whose bit
+ * is clear.  MacBin_ReadResourceData keeps giving the stored bytes. */
+
+/* A compressed resource's facts, from MacBin_GetResourceCompression. */
+typedef struct MacBinCompressionInfo {
+  int32_t decompressor;        /* decompressor ID: 0, 1 and 2 are read; others are refused on reading */
+  int32_t header_version;      /* 8 or 9 */
+  int32_t uncompressed_length; /* the contents' length, from the header */
+  int32_t stored_length;       /* the bytes the file stores, header included */
+} MacBinCompressionInfo;
+
+/* 1 = stored compressed (info filled); 0 = stored plain (info: decompressor -1, header_version 0,
+   both lengths the stored length); -1 = not one of the channel's references, unreadable, or a damaged
+   compression header (info zeroed).  Never reports through the message method.
+   A damaged header is one cut short, with a header length other than 18
+   (or 0, which some files hold), a version other than 8 and 9, its own
+   "compressed" bit clear, or an uncompressed length over 0xFFFFFF.  A null
+   `info` gives -1.  Only the header is read: a damaged stream after a sound
+   header still gives 1, and MacBin_ReadResourceUncompressed refuses it. */
+int32_t MacBin_GetResourceCompression(MacBinChannel *channel, const MacBinRefEntry *ref,
+                                      MacBinCompressionInfo *info);
+
+/* The resource's contents: decompressed when it is stored compressed, else the stored bytes.  Returns the
+   contents' length and copies min(length, capacity) bytes; with a null buffer or capacity 0 it returns the
+   length it needs; -1 with one reported reason (message method, severity 3, naming the resource type and ID)
+   for a damaged compressed resource or an unknown decompressor (naming its ID), and for what
+   MacBin_ReadResourceData refuses.
+   A compressed resource is decompressed whole also when only its length is
+   asked for, so that a damaged one is refused by that call already; the
+   channel keeps the last one it decompressed (until it is closed), so that
+   the call for the bytes that follows does not decompress it again.  A
+   stream is damaged when it ends early, would write past the uncompressed
+   length or stops short of it, or uses a code, a remembered literal or a
+   table entry that is not there.  Reasons read for example "Resource ICN#
+   128 cannot be read: damaged compressed resource: compressed data ends
+   early" and "Resource snd  1 cannot be read: unknown decompressor 3".
+   Like MacBin_ReadResourceData it neither moves the channel's file nor
+   changes its cur_* fields. */
+int32_t MacBin_ReadResourceUncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
+                                        int32_t capacity);
+
 /* ======================================================================
  * Decoding: what icons, cursors, patterns, colour tables and QuickDraw
  * pictures look like, as pixels (results: 1 = success, 0 = failure)
@@ -865,8 +915,13 @@ typedef struct MacBinPixels {
  * right.  Returns 1 with `pixels` filled (`error` then as MacBin_DecodePicture
  * leaves it for PICT, else empty); 0 with `pixels` zeroed and a one-line
  * reason in `error` (type not supported, data cut short or damaged, the
- * opcode that stopped a picture).  Never reports through the message
- * method. */
+ * opcode that stopped a picture).  A resource stored compressed is decoded
+ * from its contents (MacBin_ReadResourceUncompressed), and so is the mask
+ * it looks up; one that cannot be decompressed is refused ("ICN# 128: its
+ * compressed data is damaged", "... unknown decompressor 3", or for its mask
+ * "ICN# 128: its mask ICN# 128: ...").  Never reports through the message
+ * method itself; such a refusal is also reported there, once, by
+ * MacBin_ReadResourceUncompressed. */
 int32_t MacBin_DecodeResource(MacBinChannel *channel, const MacBinRefEntry *ref,
                               MacBinPixels *pixels, char error[128]);
 

@@ -23,6 +23,7 @@
 
 #include "format/macbinary_header.hpp"
 #include "frame/internal.hpp"
+#include "reader/decompression.hpp"
 
 // A map from 64-bit keys to non-negative int32 values (type codes to entry
 // numbers).
@@ -140,6 +141,9 @@ struct ReaderIndex {
   // Names longer than the 127 characters a name node holds, whole, by the
   // reference's number in ref_block.
   std::unordered_map<size_t, std::string> long_names;
+  // The last resource MacBin_ReadResourceUncompressed decompressed, so that
+  // asking for its length and then for its bytes decompresses it once.
+  varnel::reader::DecompressedCache decompressed;
 };
 
 // The number of `ref` in index.ref_block when it is one of the references

@@ -29,6 +29,11 @@ _Static_assert(offsetof(MacBinFileInfo, map_attributes) == 104, "map_attributes 
 _Static_assert(offsetof(MacBinFileInfo, reserved) == 108, "reserved at 108");
 _Static_assert(offsetof(MacBinPixels, width) == 0 && offsetof(MacBinPixels, hot_y) == 12 &&
                    offsetof(MacBinPixels, rgba) == 16, "MacBinPixels: four words, then rgba");
+_Static_assert(sizeof(MacBinCompressionInfo) == 16 && offsetof(MacBinCompressionInfo, decompressor) == 0 &&
+                   offsetof(MacBinCompressionInfo, header_version) == 4 &&
+                   offsetof(MacBinCompressionInfo, uncompressed_length) == 8 &&
+                   offsetof(MacBinCompressionInfo, stored_length) == 12,
+               "MacBinCompressionInfo: four words");
 _Static_assert(MACBIN_MAX_TYPES == 64 && MACBIN_MAX_LINE_LENGTH == 511, "published limits");
 
 /* Field order of the records that hosts and processors read.  Written so
@@ -162,6 +167,15 @@ int main(void) {
     if (MacBin_GetResourceName(NULL, NULL, buffer, sizeof buffer) != -1) return 14;
     if (MacBin_AddResourceData(NULL, "STR ", 128, NULL, MACBIN_ATTR_PURGEABLE, "", 0) != 1) return 15;
     if (MacBin_SetFinderResources(NULL, 0) != 1 || MacBin_SetMapAttributes(NULL, 0) != 1) return 16;
+  }
+  {
+    /* Refused without a channel: the info is zeroed and nothing is
+       reported; the read reports its one reason. */
+    MacBinCompressionInfo compression;
+    memset(&compression, 0x5A, sizeof compression);
+    if (MacBin_GetResourceCompression(NULL, NULL, &compression) != -1) return 13;
+    if (compression.decompressor != 0 || compression.stored_length != 0 || messages != 1) return 14;
+    if (MacBin_ReadResourceUncompressed(NULL, NULL, NULL, 0) != -1 || messages != 2) return 15;
   }
   if (write_through_put_area() != 0) return 10;
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
