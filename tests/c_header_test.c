@@ -162,11 +162,6 @@ int main(void) {
     if (MacBin_GetFileInfo(NULL, &info) != 0) return 10;
     if (MacBin_ReadDataFork(NULL, 0, buffer, 1) != -1) return 11;
     if (MacBin_ReadResourceData(NULL, NULL, NULL, 0) != -1) return 12;
-    uint8_t finder_info[32];
-    if (MacBin_GetFinderInfoBytes(NULL, finder_info) != 0) return 13;
-    if (MacBin_GetResourceName(NULL, NULL, buffer, sizeof buffer) != -1) return 14;
-    if (MacBin_AddResourceData(NULL, "STR ", 128, NULL, MACBIN_ATTR_PURGEABLE, "", 0) != 1) return 15;
-    if (MacBin_SetFinderResources(NULL, 0) != 1 || MacBin_SetMapAttributes(NULL, 0) != 1) return 16;
   }
   {
     /* Refused without a channel: the info is zeroed and nothing is
@@ -176,6 +171,15 @@ int main(void) {
     if (MacBin_GetResourceCompression(NULL, NULL, &compression) != -1) return 13;
     if (compression.decompressor != 0 || compression.stored_length != 0 || messages != 1) return 14;
     if (MacBin_ReadResourceUncompressed(NULL, NULL, NULL, 0) != -1 || messages != 2) return 15;
+  }
+  {
+    /* The reading calls refuse without a word; the writing ones say why. */
+    uint8_t finder_info[32];
+    if (MacBin_GetFinderInfoBytes(NULL, finder_info) != 0) return 16;
+    if (MacBin_GetResourceName(NULL, NULL, buffer, sizeof buffer) != -1 || messages != 2) return 17;
+    if (MacBin_AddResourceData(NULL, "STR ", 128, NULL, MACBIN_ATTR_PURGEABLE, "", 0) != 1) return 18;
+    if (MacBin_SetFinderResources(NULL, 0) != 1 || MacBin_SetMapAttributes(NULL, 0) != 1) return 19;
+    if (MacBin_SetFinderInfoBytes(NULL, finder_info) != 1 || messages != 6) return 20;
   }
   if (write_through_put_area() != 0) return 10;
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);

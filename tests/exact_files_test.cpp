@@ -166,7 +166,9 @@ TEST_P(ExactFiles, ACopiedBundleIsNotBuiltAgain) {
   EXPECT_EQ(MacBin_GetNrResources(in, "BNDL"), 1);
   const std::vector<ReadResource> got = resources_of(in);
   for (const ReadResource &r : got) {
-    if (r.type == "BNDL") EXPECT_EQ(r.data, vt::bytes_of("given"));
+    if (r.type == "BNDL") {
+      EXPECT_EQ(r.data, vt::bytes_of("given"));
+    }
   }
 }
 
