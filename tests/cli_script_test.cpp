@@ -15,6 +15,7 @@
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "support/read_back.hpp"
+#include "support/resource_compression.hpp"
 #include "support/tool_run.hpp"
 #include "varnel.h"
 
@@ -321,6 +322,92 @@ TEST(CliScriptRoundTrip, EveryContainerComesBackFromItsScript) {
     EXPECT_EQ(again.info.finder_flags, std::string(c.format) == "classic" ? 0x2500 & 0xFF00 : 0x2500);
     EXPECT_EQ(again.info.created, c.dates ? orig.info.created : 0u);
     EXPECT_EQ(again.info.modified, c.dates ? orig.info.modified : 0u);
+  }
+}
+
+// What real files hold and a script must give back: a resource with
+// attribute byte 0, one stored compressed (kept as stored), an empty one, a
+// name of 200 characters, a signed ID, no owner resource, the map's
+// attributes and the Finder information past type, creator and flags; and
+// a file with no resource fork at all.  Each in every container pack
+// writes, rebuilt from its script in that container without --format.
+void write_real_file(const std::string &path, int32_t format, bool resources) {
+  ASSERT_EQ(MacBin_SetFormat(format), 1);
+  char name[32] = "Real";
+  MacBinChannel *ch = MacBin_OpenW(path.c_str(), name, "MACS", "ZSYS");
+  ASSERT_NE(ch, nullptr);
+  ASSERT_EQ(MacBin_SetFinderResources(ch, 0), 0);
+  const Bytes finder = hex("5A 53 59 53 4D 41 43 53 41 00 00 10 00 20 00 07"
+                           "00 80 00 00 00 00 00 00 01 02 00 00 00 00 00 05");
+  ASSERT_EQ(MacBin_SetFinderInfoBytes(ch, finder.data()), 0);
+  MacBin_PutBuf("payload", 7, 7);
+  EXPECT_EQ(MacBin_SetDates(ch, 3029529600u, 3029529700u), 0);
+  if (resources) {
+    ASSERT_EQ(MacBin_SetMapAttributes(ch, 0x0180), 0);
+    const std::string long_name(200, 'n');
+    const Bytes compressed = vt::compressed_resource(9, 2, vt::repeat(0x42, 300));
+    EXPECT_EQ(MacBin_AddResourceData(ch, "STR ", 128, long_name.c_str(), 0x00, "\x02hi", 3), 0);
+    EXPECT_EQ(MacBin_AddResourceData(ch, "ICN#", -3980, nullptr, 0x21, compressed.data(),
+                                     static_cast<int32_t>(compressed.size())), 0);
+    EXPECT_EQ(MacBin_AddResourceData(ch, "zero", 0, "", 0x58, nullptr, 0), 0);
+    EXPECT_EQ(MacBin_AddResourceData(ch, "STR ", 127, "\xA5 Caf\x8E", 0x20, "\x00", 1), 0);
+  }
+  MacBin_Close(ch);
+  MacBin_SetFormat(MACBIN_FORMAT_CLASSIC);
+}
+
+TEST(CliScriptRoundTrip, RealFilesComeBackExactly) {
+  Library library;
+  const struct {
+    int32_t format;
+    const char *file;
+  } containers[] = {{MACBIN_FORMAT_II, "real.bin"},
+                    {MACBIN_FORMAT_CLASSIC, "real.old.bin"},
+                    {MACBIN_FORMAT_APPLESINGLE, "real.as"},
+                    {MACBIN_FORMAT_APPLEDOUBLE, "real.txt"},
+                    {MACBIN_FORMAT_BINHEX, "real.hqx"}};
+  for (const auto &c : containers) {
+    for (const bool resources : {true, false}) {
+      SCOPED_TRACE(std::string(c.file) + (resources ? " with resources" : " without a resource fork"));
+      vt::TempDir dir;
+      write_real_file(dir.file(c.file), c.format, resources);
+      const ReadFile orig = read_back(dir.file(c.file));
+      ASSERT_EQ(orig.resources.size(), resources ? 4u : 0u);
+      ToolRun run = varnel(dir.path(), std::string("extract ") + c.file + " --script s");
+      ASSERT_EQ(run.status, 0) << run;
+      EXPECT_EQ(run.err.find("warning"), std::string::npos) << run;  // nothing it could not carry
+      const std::string script = cli::text_of(dir.file("s/resources.txt"));
+      if (resources) {
+        EXPECT_NE(script.find("; stored compressed: decompressor 2, 300 bytes uncompressed (kept as stored)\n"
+                              "ICN# -3980(0x21) \"\" --raw"),
+                  std::string::npos) << script;
+        EXPECT_NE(script.find("STR 128(0x00) "), std::string::npos) << script;
+        EXPECT_NE(script.find("%map-attributes 0x0180\n"), std::string::npos) << script;
+      }
+      EXPECT_NE(script.find("%finder-resources off\n"), std::string::npos) << script;
+      std::string finder_line = "%finder-info " + vt::to_hex(orig.finder_info) + "\n";
+      std::erase_if(finder_line, [](char each) { return each == ' ' || each == '\n'; });
+      finder_line.insert(12, " ");
+      if (c.format == MACBIN_FORMAT_BINHEX) {  // nothing past type, creator and flags
+        EXPECT_EQ(script.find("%finder-info"), std::string::npos) << script;
+      } else {
+        EXPECT_NE(script.find(finder_line + "\n"), std::string::npos) << finder_line << "\n" << script;
+      }
+      const std::string rebuilt = std::string("r_") + c.file;
+      run = varnel(dir.path(), "pack -q -o " + rebuilt + " s/resources.txt");
+      ASSERT_EQ(run.status, 0) << run;
+      const ReadFile again = read_back(dir.file(rebuilt));
+      EXPECT_EQ(again.info.format, orig.info.format);
+      EXPECT_EQ(again.resources, orig.resources);
+      EXPECT_EQ(again.data, orig.data);
+      EXPECT_EQ(again.info.rsrc_length, orig.info.rsrc_length);
+      EXPECT_EQ(again.info.map_attributes, orig.info.map_attributes);
+      EXPECT_EQ(vt::to_hex(again.finder_info), vt::to_hex(orig.finder_info));
+      EXPECT_EQ(again.info.created, orig.info.created);
+      EXPECT_EQ(again.info.modified, orig.info.modified);
+      EXPECT_EQ(std::string(again.info.name), "Real");
+      EXPECT_EQ(again.info.rsrc_state, resources ? 1 : 0);
+    }
   }
 }
 
