@@ -89,17 +89,7 @@ void write_literal(const char *param) {
 
 void run_write_handler(MacBinChannel *channel, const MacBinProcessor *processor, const char *type,
                        int32_t id, const char *name, const char *param) {
-  std::memset(channel->cur_type, 0, sizeof channel->cur_type);
-  std::memcpy(channel->cur_type, type, ::strnlen(type, kMaxTypeLength));
-  channel->cur_id = id;
-  channel->cur_name = name;
-  MacBinProgress progress{};
-  progress.percent = -1;
-  progress.file = channel->label;
-  progress.type = channel->cur_type;
-  progress.id = channel->cur_id;
-  progress.name = has_name(name) ? name : nullptr;  // an empty name is no name
-  call_progress(&progress);
+  announce_resource(channel, type, id, name);
   processor->write_handler(channel, param);
 }
 
@@ -217,6 +207,20 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
     reference->name_offset = -1;
   }
   return channel->after_insert != nullptr ? channel->after_insert() : 0;
+}
+
+void announce_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name) {
+  std::memset(channel->cur_type, 0, sizeof channel->cur_type);
+  std::memcpy(channel->cur_type, type, ::strnlen(type, kMaxTypeLength));
+  channel->cur_id = id;
+  channel->cur_name = name;
+  MacBinProgress progress{};
+  progress.percent = -1;
+  progress.file = channel->label;
+  progress.type = channel->cur_type;
+  progress.id = channel->cur_id;
+  progress.name = has_name(name) ? name : nullptr;  // an empty name is no name
+  call_progress(&progress);
 }
 
 uint8_t pending_attributes(MacBinChannel *channel) {

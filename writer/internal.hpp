@@ -138,6 +138,9 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
 // the fork's head when it waits, and points `outfile` at the channel's
 // file.  Returns the host's current output file, to be given back.
 TesselFile *enter_channel(MacBinChannel *channel);
+// Makes the resource the channel's current one (cur_type, cur_id,
+// cur_name) and tells the progress method that it starts.
+void announce_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name);
 // The attribute byte of the resource being inserted: the one
 // MacBin_SetNextAttributes gave, else the default.
 uint8_t pending_attributes(MacBinChannel *channel);

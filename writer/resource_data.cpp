@@ -37,25 +37,11 @@ const char *argument_fault(const char *type, int32_t id, const char *name, int32
   return nullptr;
 }
 
-void send_progress(MacBinChannel *channel, const char *type, int32_t id, const char *name) {
-  std::memset(channel->cur_type, 0, sizeof channel->cur_type);
-  std::memcpy(channel->cur_type, type, kTypeBytes);
-  channel->cur_id = id;
-  channel->cur_name = name;
-  MacBinProgress progress{};
-  progress.percent = -1;
-  progress.file = channel->label;
-  progress.type = channel->cur_type;
-  progress.id = id;
-  progress.name = name != nullptr && name[0] != '\0' ? name : nullptr;
-  call_progress(&progress);
-}
-
 int32_t insert_data(MacBinChannel *channel, const char *type, int32_t id, const char *name,
                     int32_t attributes, const void *data, int32_t length) {
   PendingResource pending;
   if (!begin_resource(channel, type, id, name, pending)) return 1;
-  send_progress(channel, type, id, name);
+  announce_resource(channel, type, id, name);
   MacBin_PutBuf(data, length, length);
   return end_resource(channel, pending, true, static_cast<uint8_t>(attributes));
 }
