@@ -16,7 +16,6 @@
 #include <new>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "format/compressed_resource.hpp"
 #include "frame/internal.hpp"
