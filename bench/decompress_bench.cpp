@@ -10,11 +10,13 @@
 // answer.  Printed as MB/s of output and as the ratio of the time to a
 // memcpy of the same 1 MiB, measured in the same run.
 //
-// A file of compressed resources: every resource (200 of 1 to 16 KiB, the
-// three decompressors in turn) read as a host does, the length first and
-// then the bytes, through MacBin_ReadResourceUncompressed; against its
-// uncompressed twin read through MacBin_ReadResourceData.  Target: at most
-// 2 times its time.  The ratios come from interleaved rounds
+// A file of compressed resources: every resource (200 text-like ones of 1
+// to 16 KiB, the three decompressors in turn) read as a host does, the
+// length first and then the bytes, through MacBin_ReadResourceUncompressed;
+// against its uncompressed twin read through MacBin_ReadResourceData.
+// Target: at most 2 times its time.  The same resources compressed by one
+// decompressor each make three more files, whose ratios say which one
+// costs what.  The ratios come from interleaved rounds
 // (interleaved_ratio.hpp).
 #include <benchmark/benchmark.h>
 
@@ -90,10 +92,12 @@ std::string temp_path(const char *name) {
 // Everything read, opened once per process.
 struct Setup {
   std::string throughput_path = temp_path("throughput.bin");
-  std::string compressed_path = temp_path("compressed.bin");
+  std::string compressed_paths[4] = {temp_path("compressed0.bin"), temp_path("compressed1.bin"),
+                                     temp_path("compressed2.bin"), temp_path("compressed.bin")};
   std::string plain_path = temp_path("plain.bin");
   MacBinChannel *throughput = nullptr;  // case i: resources 2i and 2i + 1 (IDs 128 + ...)
-  MacBinChannel *compressed = nullptr;
+  MacBinChannel *compressed_by[4] = {};  // by decompressor 0, 1, 2; the three in turn
+  MacBinChannel *&compressed = compressed_by[3];
   MacBinChannel *plain = nullptr;
   Bytes contents[kCaseCount];
   size_t stored_bytes[kCaseCount] = {};
@@ -115,24 +119,27 @@ struct Setup {
     }
     write_file(throughput_path, vt::build_macbinary(plan).bytes);
 
-    vt::MacBinaryPlan packed, twin;
-    packed.types = {{"TEXT", {}}};
+    vt::MacBinaryPlan packed[4], twin;
+    for (vt::MacBinaryPlan &plan_of : packed) plan_of.types = {{"TEXT", {}}};
     twin.types = {{"TEXT", {}}};
     for (int i = 0; i < kFileResources; ++i) {
       const Bytes text = text_like(1024 + static_cast<size_t>(i * 7919) % (15 * 1024), static_cast<uint32_t>(i));
-      const int32_t decompressor = i % 3;
-      packed.types[0].resources.push_back({static_cast<uint32_t>(128 + i), std::nullopt,
-                                           vt::compressed_resource(decompressor == 2 ? 9 : 8, decompressor, text),
-                                           0x21});
+      for (int32_t d = 0; d < 4; ++d) {
+        const int32_t decompressor = d < 3 ? d : i % 3;
+        packed[d].types[0].resources.push_back(
+            {static_cast<uint32_t>(128 + i), std::nullopt,
+             vt::compressed_resource(decompressor == 2 ? 9 : 8, decompressor, text), 0x21});
+      }
       twin.types[0].resources.push_back({static_cast<uint32_t>(128 + i), std::nullopt, text, 0x20});
     }
-    write_file(compressed_path, vt::build_macbinary(packed).bytes);
+    for (int d = 0; d < 4; ++d) write_file(compressed_paths[d], vt::build_macbinary(packed[d]).bytes);
     write_file(plain_path, vt::build_macbinary(twin).bytes);
 
     throughput = MacBin_OpenR(throughput_path.c_str());
-    compressed = MacBin_OpenR(compressed_path.c_str());
+    for (int d = 0; d < 4; ++d) compressed_by[d] = MacBin_OpenR(compressed_paths[d].c_str());
     plain = MacBin_OpenR(plain_path.c_str());
-    if (throughput == nullptr || compressed == nullptr || plain == nullptr) {
+    if (throughput == nullptr || compressed_by[0] == nullptr || compressed_by[1] == nullptr ||
+        compressed_by[2] == nullptr || compressed == nullptr || plain == nullptr) {
       std::fprintf(stderr, "cannot open the benchmark's files\n");
       return false;
     }
@@ -142,10 +149,13 @@ struct Setup {
         return false;
       }
     }
-    const uint64_t ours = read_file(compressed, true), theirs = read_file(plain, false);
-    if (ours == 0 || ours != theirs) {
-      std::fprintf(stderr, "the two files read different contents\n");
-      return false;
+    const uint64_t theirs = read_file(plain, false);
+    for (MacBinChannel *channel : compressed_by) {
+      const uint64_t ours = read_file(channel, true);
+      if (ours == 0 || ours != theirs) {
+        std::fprintf(stderr, "a compressed file and its twin read different contents\n");
+        return false;
+      }
     }
     return true;
   }
@@ -175,9 +185,10 @@ struct Setup {
   }
 
   void close() {
-    for (MacBinChannel *channel : {throughput, compressed, plain})
+    for (MacBinChannel *channel : {throughput, compressed_by[0], compressed_by[1], compressed_by[2], compressed, plain})
       if (channel != nullptr) MacBin_Close(channel);
-    for (const std::string &path : {throughput_path, compressed_path, plain_path}) std::remove(path.c_str());
+    for (const std::string &path : compressed_paths) std::remove(path.c_str());
+    for (const std::string &path : {throughput_path, plain_path}) std::remove(path.c_str());
   }
 };
 
@@ -251,6 +262,14 @@ int main(int argc, char **argv) {
                 "MacBin_ReadResourceData of their plain twins = %.2f (interleaved rounds, quartiles "
                 "%.2f to %.2f); %.2f cpu from the medians above (target <= 2.00)\n",
                 kFileResources, file.median, file.low_quartile, file.high_quartile, ratio.cpu);
+    for (int d = 0; d < 3; ++d) {
+      const interleaved_ratio::RatioFigures one = interleaved_ratio::measure(
+          [d] { return setup.read_file(setup.compressed_by[d], true); },
+          [] { return setup.read_file(setup.plain, false); }, 3);
+      std::printf("ratio of the same resources all by decompressor %d = %.2f (interleaved rounds, "
+                  "quartiles %.2f to %.2f)\n",
+                  d, one.median, one.low_quartile, one.high_quartile);
+    }
     status = 0;
   }
   setup.close();
