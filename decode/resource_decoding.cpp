@@ -37,11 +37,17 @@ std::string why_unreadable(MacBinChannel *channel, const MacBinRefEntry *ref) {
 }
 
 // The resource's contents, decompressed when it is stored compressed.
+// Plain data is read as it always was, so that a resource that is not
+// compressed never leads to a report through the message method.
 std::vector<uint8_t> read_data(MacBinChannel *channel, const MacBinRefEntry *ref) {
-  const int32_t length = MacBin_ReadResourceUncompressed(channel, ref, nullptr, 0);
+  MacBinCompressionInfo compression;
+  const int32_t stored = MacBin_GetResourceCompression(channel, ref, &compression);
+  const bool unreadable = stored < 0 && MacBin_ReadResourceData(channel, ref, nullptr, 0) < 0;
+  const auto read = stored == 0 || unreadable ? MacBin_ReadResourceData : MacBin_ReadResourceUncompressed;
+  const int32_t length = read(channel, ref, nullptr, 0);
   if (length < 0) throw DecodeError(why_unreadable(channel, ref));
   std::vector<uint8_t> data(static_cast<size_t>(length));
-  if (length > 0 && MacBin_ReadResourceUncompressed(channel, ref, data.data(), length) != length)
+  if (length > 0 && read(channel, ref, data.data(), length) != length)
     throw DecodeError(why_unreadable(channel, ref));
   return data;
 }

@@ -130,7 +130,8 @@ class ByteDecompressor {
     std::span<const uint8_t> bytes;
     if (!source_.take(length, bytes)) return kTextStreamEndsEarly;
     if (remember) remembered_.push_back({sink_.position(), bytes.size()});
-    return sink_.put(bytes.data(), bytes.size()) ? nullptr : kTextPastLength;
+    const bool written = bytes.empty() || sink_.put_short(bytes.data(), bytes.size(), source_.readable_from(bytes.data()));
+    return written ? nullptr : kTextPastLength;
   }
 
   const char *literal_of_number(uint64_t unit, bool remember) {

@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "format/compressed_resource.hpp"
 #include "frame/internal.hpp"
@@ -99,10 +99,10 @@ void report_failure(MacBinChannel *channel, const MacBinRefEntry *ref, const cha
   }
 }
 
-int32_t copy_out(const std::vector<uint8_t> &contents, void *buffer, int32_t capacity) {
-  const size_t copied = std::min(contents.size(), static_cast<size_t>(capacity));
-  if (copied > 0) std::memcpy(buffer, contents.data(), copied);
-  return static_cast<int32_t>(contents.size());
+int32_t copy_out(const reader::DecompressedCache &kept, void *buffer, int32_t capacity) {
+  const size_t copied = std::min(kept.length, static_cast<size_t>(capacity));
+  if (copied > 0) std::memcpy(buffer, kept.contents.get(), copied);
+  return static_cast<int32_t>(kept.length);
 }
 
 int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
@@ -116,48 +116,60 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
     report_failure(channel, ref, "no buffer for its bytes");
     return -1;
   }
-  const StoredFacts facts = examine(channel, ref);
-  switch (facts.storage) {
-    case Storage::kUnreadable:
-      report_failure(channel, ref,
-                     name_of(channel, ref).empty()
-                         ? "not one of the channel's resources"
-                         : "its data lies outside the resource fork or cannot be read");
-      return -1;
-    case Storage::kDamaged:
-      report_failure(channel, ref, "damaged compressed resource: ", facts.damage);
-      return -1;
-    case Storage::kPlain: {
-      const int32_t length = MacBin_ReadResourceData(channel, ref, buffer, capacity);
-      if (length < 0) report_failure(channel, ref, "its data cannot be read");
-      return length;
-    }
-    case Storage::kCompressed:
-      break;
-  }
-  if (!reader::is_known_decompressor(facts.header.decompressor)) {
-    report_failure(channel, ref, "unknown decompressor ",
-                   std::to_string(facts.header.decompressor));
+  // The bytes call after a length call: the reference was checked when
+  // its contents were kept.
+  reader::DecompressedCache &cache = state->decompressed;
+  if (ref != nullptr && cache.ref == ref) return copy_out(cache, buffer, capacity);
+
+  const int32_t stored_length = MacBin_ReadResourceData(channel, ref, nullptr, 0);
+  if (stored_length < 0) {
+    report_failure(channel, ref,
+                   name_of(channel, ref).empty()
+                       ? "not one of the channel's resources"
+                       : "its data lies outside the resource fork or cannot be read");
     return -1;
   }
-  reader::DecompressedCache &cache = state->decompressed;
-  if (cache.ref == ref) return copy_out(cache.contents, buffer, capacity);
-
-  std::vector<uint8_t> stored(static_cast<size_t>(facts.stored_length));
-  if (MacBin_ReadResourceData(channel, ref, stored.data(), facts.stored_length) !=
-      facts.stored_length) {
+  // `ref` is the channel's own: its attributes may be read.
+  if ((ref->attributes & format::kCompressedAttribute) == 0) {
+    const int32_t length = MacBin_ReadResourceData(channel, ref, buffer, capacity);
+    if (length < 0) report_failure(channel, ref, "its data cannot be read");
+    return length;
+  }
+  const auto stored_size = static_cast<size_t>(stored_length);
+  std::unique_ptr<uint8_t[]> stored_bytes(new uint8_t[stored_size]);
+  if (MacBin_ReadResourceData(channel, ref, stored_bytes.get(), stored_length) != stored_length) {
     report_failure(channel, ref, "its data cannot be read");
     return -1;
   }
-  std::vector<uint8_t> contents(facts.header.uncompressed_length);
-  const char *failure = reader::decompress_resource(stored, facts.header, contents);
+  const std::span<const uint8_t> stored(stored_bytes.get(), stored_size);
+  if (!format::has_compressed_signature(stored)) {
+    // The bit without the signature: plain bytes.
+    const size_t copied = std::min(stored_size, static_cast<size_t>(capacity));
+    if (copied > 0) std::memcpy(buffer, stored.data(), copied);
+    return stored_length;
+  }
+  format::CompressedHeader header;
+  if (const char *damage = format::parse_compressed_header(stored, header)) {
+    report_failure(channel, ref, "damaged compressed resource: ", damage);
+    return -1;
+  }
+  if (!reader::is_known_decompressor(header.decompressor)) {
+    report_failure(channel, ref, "unknown decompressor ", std::to_string(header.decompressor));
+    return -1;
+  }
+  // Left uninitialised: a decompressor that succeeds has written every byte.
+  const size_t length = header.uncompressed_length;
+  std::unique_ptr<uint8_t[]> contents(new uint8_t[length]);
+  const char *failure =
+      reader::decompress_resource(stored, header, std::span<uint8_t>(contents.get(), length));
   if (failure != nullptr) {
     report_failure(channel, ref, "damaged compressed resource: ", failure);
     return -1;
   }
   cache.ref = ref;
   cache.contents = std::move(contents);
-  return copy_out(cache.contents, buffer, capacity);
+  cache.length = length;
+  return copy_out(cache, buffer, capacity);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "format/compressed_resource.hpp"
 #include "varnel.h"
@@ -47,7 +47,8 @@ const char *decompress_resource(std::span<const uint8_t> stored,
 // then for the bytes, and the second call takes them from here.
 struct DecompressedCache {
   const MacBinRefEntry *ref = nullptr;  // null: nothing kept
-  std::vector<uint8_t> contents;
+  std::unique_ptr<uint8_t[]> contents;  // `length` bytes
+  size_t length = 0;
 };
 
 }  // namespace varnel::reader

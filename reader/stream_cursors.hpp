@@ -33,6 +33,10 @@ class StreamSource {
     at_ += 2;
     return true;
   }
+  // How many bytes of the stream lie from `at` (inside it) to its end.
+  size_t readable_from(const uint8_t *at) const {
+    return static_cast<size_t>(bytes_.data() + bytes_.size() - at);
+  }
   // The next `count` bytes, as a view into the stream.
   bool take(uint64_t count, std::span<const uint8_t> &bytes) {
     if (count > remaining()) return false;
@@ -71,7 +75,28 @@ class OutputSink {
     spilled_ = true;
     return true;
   }
+  // `count` bytes from `source`, where `readable` bytes may be read.  Most
+  // codes give a few bytes: far enough from the end they are moved as one
+  // 16-byte block (read whole before it is written, so a source just
+  // behind the output position is copied right), and the position moves
+  // by `count`.
+  bool put_short(const uint8_t *source, size_t count, size_t readable) {
+    if (count <= kBlockBytes && readable >= kBlockBytes && bytes_.size() - at_ >= kBlockBytes) {
+      uint8_t block[kBlockBytes];
+      std::memcpy(block, source, kBlockBytes);
+      std::memcpy(bytes_.data() + at_, block, kBlockBytes);
+      at_ += count;
+      return true;
+    }
+    return put(source, count);
+  }
   bool put_word(uint32_t value) {
+    if (bytes_.size() - at_ >= 2) {
+      bytes_[at_] = static_cast<uint8_t>(value >> 8);
+      bytes_[at_ + 1] = static_cast<uint8_t>(value);
+      at_ += 2;
+      return true;
+    }
     const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
     return put(bytes, 2);
   }
@@ -83,7 +108,7 @@ class OutputSink {
   // `count` bytes again from `offset`, all of which were written before.
   bool put_again(size_t offset, size_t count) {
     if (offset > at_ || count > at_ - offset) return false;
-    return put(bytes_.data() + offset, count);
+    return put_short(bytes_.data() + offset, count, bytes_.size() - offset);
   }
   // `count` copies of a `unit`-byte pattern (1, 2 or 4 bytes).
   bool put_repeated(const uint8_t *unit, size_t unit_bytes, uint64_t count) {
@@ -106,6 +131,7 @@ class OutputSink {
   }
 
  private:
+  static constexpr size_t kBlockBytes = 16;
   std::span<uint8_t> bytes_;
   size_t at_ = 0;
   bool spilled_ = false;

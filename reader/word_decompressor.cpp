@@ -9,7 +9,9 @@
 // The table is the default one below, or the resource's own: table count
 // words (header byte 16, plus one) right after the header, before the
 // stream.  An odd-length resource ends in one literal byte.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <span>
 
@@ -101,30 +103,40 @@ const char *decompress_words(const format::CompressedHeader &header,
   if ((header.flags & format::kWordsTagged) == 0) {
     std::span<const uint8_t> indexes;
     if (!source.take(words, indexes)) return kTextStreamEndsEarly;
-    for (size_t i = 0; i < words; ++i, to += 2) {
-      const uint32_t index = indexes[i];
-      if (index >= table.count) return kTextIndexPastTable;
-      to[0] = table.bytes[index][0];
-      to[1] = table.bytes[index][1];
+    // Every index of a whole table is in it: the loop need not ask.
+    if (table.count < 256) {
+      for (size_t i = 0; i < words; ++i)
+        if (indexes[i] >= table.count) return kTextIndexPastTable;
     }
+    for (size_t i = 0; i < words; ++i, to += 2) std::memcpy(to, table.bytes[indexes[i]], 2);
   } else {
-    uint32_t tag = 0;
-    for (size_t i = 0; i < words; ++i, to += 2) {
-      if (i % kGroupWords == 0 && !source.byte(tag)) return kTextStreamEndsEarly;
-      const bool from_table = (tag & 0x80) != 0;
-      tag <<= 1;
-      if (from_table) {
-        uint32_t index = 0;
-        if (!source.byte(index)) return kTextStreamEndsEarly;
-        if (index >= table.count) return kTextIndexPastTable;
-        to[0] = table.bytes[index][0];
-        to[1] = table.bytes[index][1];
+    for (size_t done = 0; done < words;) {
+      uint32_t tag = 0;
+      if (!source.byte(tag)) return kTextStreamEndsEarly;
+      const size_t group = std::min(kGroupWords, words - done);
+      std::span<const uint8_t> indexes;
+      if (tag == 0xFF && group == kGroupWords && source.take(kGroupWords, indexes)) {
+        // Eight table words, the common group of code-like data.
+        for (size_t k = 0; k < kGroupWords; ++k) {
+          if (indexes[k] >= table.count) return kTextIndexPastTable;
+          std::memcpy(to + 2 * k, table.bytes[indexes[k]], 2);
+        }
       } else {
-        uint32_t literal = 0;
-        if (!source.word(literal)) return kTextStreamEndsEarly;
-        to[0] = static_cast<uint8_t>(literal >> 8);
-        to[1] = static_cast<uint8_t>(literal);
+        for (size_t k = 0; k < group; ++k, tag <<= 1) {
+          uint32_t item = 0;
+          if ((tag & 0x80) != 0) {
+            if (!source.byte(item)) return kTextStreamEndsEarly;
+            if (item >= table.count) return kTextIndexPastTable;
+            std::memcpy(to + 2 * k, table.bytes[item], 2);
+          } else {
+            if (!source.word(item)) return kTextStreamEndsEarly;
+            to[2 * k] = static_cast<uint8_t>(item >> 8);
+            to[2 * k + 1] = static_cast<uint8_t>(item);
+          }
+        }
       }
+      done += group;
+      to += 2 * group;
     }
   }
   if (output.size() % 2 != 0) {

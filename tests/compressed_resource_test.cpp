@@ -40,7 +40,7 @@ class CompressedFile {
     uint8_t attributes = kCompressed | kPurgeable;
   };
 
-  CompressedFile(const std::string &type, const std::vector<Item> &items) : type_(type) {
+  CompressedFile(const std::string &type, const std::vector<Item> &items) {
     vt::init_recording();
     vt::MacBinaryPlan plan;
     vt::MbType resources{type, {}};
@@ -80,7 +80,6 @@ class CompressedFile {
   }
 
  private:
-  std::string type_;
   vt::TempDir dir_;
   std::string path_;
   MacBinChannel *channel_ = nullptr;
@@ -222,6 +221,11 @@ TEST(Decompressor2, OwnTableUntaggedAndTagged) {
   one_resource(with_header(9, 2, hex("11 11 AB CD 22 22"), hex("AB CD  40 11 11 00 22 22"), 0x00, 0x03),
                kCompressed, "snd ", &contents);
   EXPECT_EQ(contents, hex("11 11 AB CD 22 22"));
+  // A full group of table words, then a group of one literal word.
+  const Bytes nine = hex("CA FE BE EF CA FE BE EF CA FE BE EF CA FE BE EF 12 34");
+  one_resource(with_header(9, 2, nine, hex("CA FE BE EF  FF 00 01 00 01 00 01 00 01  00 12 34"), 0x01, 0x03),
+               kCompressed, "snd ", &contents);
+  EXPECT_EQ(contents, nine);
 }
 
 // ---- The encoders' streams, both header versions --------------------------
@@ -351,6 +355,9 @@ std::vector<Damage> damages() {
       {"a run of 65536 bytes", vt::concat({compressed_header(8, 0, 100), hex("FE 02 00 FF 7F FF FF FF FF")}), 1,
        "compressed data runs past the uncompressed length"},
       {"an index past the own table", vt::concat({compressed_header(9, 2, 2, 0x00, 0x01), hex("CA FE 01")}), 1,
+       "table index past the resource's own table"},
+      {"an index past the own table in a full group",
+       vt::concat({compressed_header(9, 2, 16, 0x00, 0x03), hex("CA FE  FF 00 00 00 01 00 00 00 00")}), 1,
        "table index past the resource's own table"},
       {"a table size without a table", vt::concat({compressed_header(9, 2, 2, 0x05, 0x00), hex("00")}), 1,
        "table size given without a table of its own"},
