@@ -69,7 +69,7 @@ int32_t MacBin_GetResourceName(MacBinChannel *channel, const MacBinRefEntry *ref
   }
   if (capacity > 0) {
     const size_t copied = std::min(name.size(), static_cast<size_t>(capacity) - 1);
-    std::memcpy(buffer, name.data(), copied);
+    if (copied > 0) std::memcpy(buffer, name.data(), copied);  // an empty name has no characters to point at
     buffer[copied] = '\0';
   }
   return static_cast<int32_t>(name.size());
