@@ -817,6 +817,36 @@ int32_t MacBin_DecodePicture(const void *data, int32_t length, MacBinPixels *pix
  * is fine. */
 void MacBin_FreePixels(MacBinPixels *pixels);
 
+/* The most memory a picture's canvas may take, in bytes (4 a pixel of its
+ * frame), for MacBin_DecodePicture and the PICT resources of
+ * MacBin_DecodeResource: a picture whose frame needs more is refused, with
+ * its size and the limit in `error`, before anything is allocated.  The
+ * default, MACBIN_DEFAULT_PICTURE_BYTES (256 MiB, an 8192 x 8192 frame),
+ * keeps the decoding of a hostile picture under 300 MiB; a host that
+ * trusts its pictures may raise it up to 1 GiB (a 16384 x 16384 frame).
+ * Drawing work is bounded apart from this: past 64 pixel visits a canvas
+ * pixel, a picture stops drawing, and `error` names where.
+ *   Sets the limit (more than 1 GiB is taken as 1 GiB) and returns the one
+ * in force before; 0 or less only asks.  Process-wide, safe to call from
+ * any thread. */
+int64_t MacBin_SetPictureMemoryLimit(int64_t bytes);
+
+/* Fonts for the text of pictures.  Text is drawn from the bitmap fonts
+ * (FONT and NFNT resources, with the families, sizes and styles their FOND
+ * resources give) of the file the picture is in (MacBin_DecodeResource),
+ * then of the font files a host added here, then from a built-in bitmap
+ * font, fixed-width, of the size nearest the text's.
+ *   MacBin_AddFontFile takes the fonts of a reading channel (any container
+ * MacBin_OpenR reads, e.g. a System file or a font suitcase): they are
+ * copied, so the channel may be closed afterwards.  Returns the number of
+ * strikes taken (0 when it has none), or -1 for a channel that is not
+ * reading.  MacBin_ClearFonts forgets them all.  Process-wide; safe to call
+ * from any thread, also while pictures are being decoded (those keep the
+ * fonts they started with). */
+int32_t MacBin_AddFontFile(MacBinChannel *channel);
+void MacBin_ClearFonts(void);
+#define MACBIN_DEFAULT_PICTURE_BYTES (256 * 1024 * 1024)
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,8 +31,8 @@ constexpr Colour kBlack{0, 0, 0, 255};
 constexpr Colour kWhite{255, 255, 255, 255};
 
 // A version 2 picture two rows high and eight pixels wide: a 1-bit
-// bitmap (0x0090) drawn in srcCopy, KKKKWWWW over WWWWKKKK, then a framed
-// rectangle (0x0030), which is not drawn.
+// bitmap (0x0090) drawn in srcCopy, KKKKWWWW over WWWWKKKK, then a
+// reserved rectangle opcode (0x0035), which is not drawn.
 Bytes bitmap_picture() {
   return hex(
       "0000 | size, unused\n"
@@ -43,7 +43,7 @@ Bytes bitmap_picture() {
       "0000 0000 0002 0008  0000 0000 0002 0008  0000 0000 0002 0008 | bounds, source, destination\n"
       "0000 | srcCopy\n"
       "F000 0F00 | the rows\n"
-      "0030 0000 0000 0002 0008 | frameRect\n"
+      "0035 0000 0000 0002 0008 | reserved, a rectangle's data\n"
       "00FF");
 }
 
@@ -245,8 +245,8 @@ TEST(CliRenderPicture, SkippedOpcodesAreWarnedAboutAndThePngIsStillWritten) {
   vt::write_file(dir.file("pict.bin"), vt::build_macbinary(plan_of({{"PICT", {{1, std::nullopt, bitmap_picture()}}}})).bytes);
   vt::write_file(dir.file("bitmap.pict"), vt::concat({Bytes(512, 0), bitmap_picture()}));
   const std::pair<std::string, std::string> cases[] = {
-      {"render pict.bin out", "warning: pict.bin: PICT 1: not drawn: 0x0030\n"},
-      {"render --picture bitmap.pict out/file.png", "warning: bitmap.pict: not drawn: 0x0030\n"}};
+      {"render pict.bin out", "warning: pict.bin: PICT 1: not drawn: 0x0035\n"},
+      {"render --picture bitmap.pict out/file.png", "warning: bitmap.pict: not drawn: 0x0035\n"}};
   for (const auto &[arguments, warning] : cases) {
     const ToolRun run = varnel(dir.path(), arguments);
     EXPECT_EQ(run.status, 0) << run;
