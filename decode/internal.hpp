@@ -294,11 +294,11 @@ void draw_masked_bits(Canvas &canvas, int32_t x0, int32_t y0, int32_t side,
 // ---- Pictures ------------------------------------------------------------
 
 // Decodes a picture; `notes` receives what was skipped ("" when all was
-// drawn).  Text takes its fonts from `file_fonts` (the fonts of the file
-// the picture is in; may be null), then from those hosts added, then from
-// the built-in font.  Throws DecodeError when it cannot read on.
-class FontSet;
-Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, const FontSet *file_fonts = nullptr);
+// drawn).  Text takes its fonts from `font_file` (the reading channel the
+// picture is in, read at the first text; may be null), then from those
+// hosts added, then from the built-in font.  Throws DecodeError when it
+// cannot read on.
+Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, MacBinChannel *font_file = nullptr);
 
 // Copies `text` into a caller's 128-byte error buffer (cut, NUL-terminated).
 void set_error(char error[128], std::string_view text);

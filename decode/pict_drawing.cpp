@@ -123,9 +123,12 @@ PictureCanvas::PictureCanvas(const Rect &frame, const Rect &coordinates, int64_t
   picture_y_.resize(static_cast<size_t>(canvas_.height()));
   for (int32_t x = 0; x < canvas_.width(); ++x) picture_x_[static_cast<size_t>(x)] = to_picture_x(x);
   for (int32_t y = 0; y < canvas_.height(); ++y) picture_y_[static_cast<size_t>(y)] = to_picture_y(y);
-  // At least a few full-canvas operations' worth for small pictures.
-  constexpr int64_t kMinimumBudget = int64_t{1} << 22;
-  budget_ = std::max(int64_t{canvas_.width()} * canvas_.height() * work_per_pixel, kMinimumBudget);
+  // At least a few full-canvas operations' worth for small pictures; for
+  // large ones at most about a second's work, but never less than four
+  // visits a pixel.
+  constexpr int64_t kMinimumBudget = int64_t{1} << 22, kLargeBudget = int64_t{1} << 30;
+  const int64_t pixels = int64_t{canvas_.width()} * canvas_.height();
+  budget_ = std::clamp(pixels * work_per_pixel, kMinimumBudget, std::max(kLargeBudget, 4 * pixels));
 }
 
 void PictureCanvas::spend(int64_t pixels) {
@@ -248,13 +251,35 @@ bool PictureCanvas::draw_pixels(Reader &reader, const PixelImage &image, PortSta
     const auto y_to = static_cast<int32_t>(
         std::min<int64_t>(dst.top + ceil_div((offset + 1) * dst.height(), src.height()), canvas_.height()));
     if (y_to > y_from) spend(int64_t{y_to - y_from} * (x_to - x_from));
+    // A rectangular clip (the usual case) narrows the columns once a row;
+    // other clips and mask regions are asked pixel by pixel.
+    int32_t clip_from = x_from, clip_to = x_to;
+    const bool exact_clip = state.clip.is_rectangle();
+    const Rect clip_box = PictureCanvas::visible(state);
+    if (exact_clip) {
+      const ColumnRange inside = columns_of(picture_x_, clip_box.left, clip_box.right);
+      clip_from = std::max(clip_from, static_cast<int32_t>(inside.first));
+      clip_to = std::min(clip_to, static_cast<int32_t>(inside.last));
+    }
+    const bool plain_copy = exact_clip && image.mask == nullptr && operation.mode == kSrcCopy && !operation.inverts;
     for (int32_t y = y_from; y < y_to; ++y) {
       const int32_t picture_y = picture_y_[static_cast<size_t>(y)];
-      for (int32_t x = x_from; x < x_to; ++x) {
+      if (exact_clip && (picture_y < clip_box.top || picture_y >= clip_box.bottom)) continue;
+      if (plain_copy) {
+        uint8_t *p = canvas_.pixel(clip_from, y);
+        for (int32_t x = clip_from; x < clip_to; ++x, p += 4) {
+          const int32_t column = source_column[static_cast<size_t>(x - x_from)];
+          if (column < 0 || column >= width) continue;
+          const Rgba source = row[static_cast<size_t>(column)];
+          p[0] = source.red, p[1] = source.green, p[2] = source.blue, p[3] = source.alpha;
+        }
+        continue;
+      }
+      for (int32_t x = clip_from; x < clip_to; ++x) {
         const int32_t column = source_column[static_cast<size_t>(x - x_from)];
         if (column < 0 || column >= width) continue;
         const int32_t picture_x = picture_x_[static_cast<size_t>(x)];
-        if (!state.clip.contains(picture_x, picture_y)) continue;
+        if (!exact_clip && !state.clip.contains(picture_x, picture_y)) continue;
         if (image.mask != nullptr && !image.mask->contains(picture_x, picture_y)) continue;
         Rgba source = row[static_cast<size_t>(column)];
         bool set = !(source == clear);

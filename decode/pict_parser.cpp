@@ -115,8 +115,8 @@ struct DrawingState {
 
 class PictureParser {
  public:
-  PictureParser(std::span<const uint8_t> data, const FontSet *file_fonts)
-      : reader_(data, "the picture"), file_fonts_(file_fonts) {}
+  PictureParser(std::span<const uint8_t> data, MacBinChannel *font_file)
+      : reader_(data, "the picture"), font_file_(font_file) {}
 
   Canvas run(std::string &notes);
 
@@ -152,7 +152,9 @@ class PictureParser {
   PortState state_;
   DrawingState draw_;
   std::vector<std::string> skipped_;
-  const FontSet *file_fonts_;
+  // The fonts of the file the picture is in, read at its first text.
+  MacBinChannel *font_file_;
+  std::unique_ptr<FontSet> file_fonts_;
   std::shared_ptr<const FontSet> host_fonts_;
 };
 
@@ -303,7 +305,10 @@ SpanRows PictureParser::region_shape(std::span<const uint8_t> region_bytes, uint
   region.move_by(-draw_.origin.x, -draw_.origin.y);
   SpanRows shape = region_spans(region, window);
   canvas_->spend(int64_t{window.width()} * std::max(shape.bottom() - shape.top(), 0));
-  if (verb == kFrame) shape = inner_edge(shape, draw_.pen_size.x, draw_.pen_size.y, window);
+  if (verb == kFrame) {
+    canvas_->spend(int64_t{window.width()} * std::max(shape.bottom() - shape.top(), 0));
+    shape = inner_edge(shape, draw_.pen_size.x, draw_.pen_size.y, window);
+  }
   return shape;
 }
 
@@ -329,7 +334,11 @@ void PictureParser::text(Point location) {
     if (id == draw_.font) name = font_name;
   const uint32_t face = draw_.text_style.face & 0x7F;
   const FontFace *found = nullptr;
-  if (file_fonts_ != nullptr) found = file_fonts_->find(draw_.font, name, size, face);
+  if (font_file_ != nullptr && !file_fonts_) {
+    file_fonts_ = std::make_unique<FontSet>();
+    file_fonts_->add_from(font_file_);
+  }
+  if (file_fonts_) found = file_fonts_->find(draw_.font, name, size, face);
   if (found == nullptr) {
     if (!host_fonts_) host_fonts_ = host_fonts();
     found = host_fonts_->find(draw_.font, name, size, face);
@@ -432,7 +441,10 @@ void PictureParser::shape_opcode(uint32_t op) {
     default:  // 0x50 ovals, 0x60 arcs
       shape = oval_spans(rect, window);
       if (verb == kFrame && !inner.empty()) shape = subtract(shape, oval_spans(inner, window));
-      if (kind == 0x60) shape = wedge_of(shape, rect, draw_.last_start, draw_.last_arc);
+      if (kind == 0x60) {
+        canvas_->spend(shape.area());  // an angle for each pixel of the oval
+        shape = wedge_of(shape, rect, draw_.last_start, draw_.last_arc);
+      }
       break;
   }
   canvas_->spend(std::max(shape.bottom() - shape.top(), 0));
@@ -589,8 +601,8 @@ Canvas PictureParser::run(std::string &notes) {
 
 }  // namespace
 
-Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, const FontSet *file_fonts) {
-  PictureParser parser(data, file_fonts);
+Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, MacBinChannel *font_file) {
+  PictureParser parser(data, font_file);
   return parser.run(notes);
 }
 

@@ -60,10 +60,8 @@ void decode_resource(MacBinChannel *channel, const MacBinRefEntry *ref, MacBinPi
     const std::vector<uint8_t> data = read_data(channel, ref);
     if (type == "PICT") {
       // The file's own fonts come first for its pictures' text.
-      FontSet file_fonts;
-      file_fonts.add_from(channel);
       std::string notes;
-      Canvas canvas = decode_picture(data, notes, &file_fonts);
+      Canvas canvas = decode_picture(data, notes, channel);
       canvas.hand_over(pixels);
       set_error(error, notes);
       return;

@@ -845,7 +845,8 @@ void MacBin_FreePixels(MacBinPixels *pixels);
  * keeps the decoding of a hostile picture under 300 MiB; a host that
  * trusts its pictures may raise it up to 1 GiB (a 16384 x 16384 frame).
  * Drawing work is bounded apart from this: past 64 pixel visits a canvas
- * pixel, a picture stops drawing, and `error` names where.
+ * pixel (at most 2^30 visits, or 4 a pixel when that is more), a picture
+ * stops drawing, and `error` names where.
  *   Sets the limit (more than 1 GiB is taken as 1 GiB) and returns the one
  * in force before; 0 or less only asks.  Process-wide, safe to call from
  * any thread. */

@@ -328,6 +328,18 @@ TEST(DecodePictureWalk, EveryVersion1OpcodeIsSkippedByItsLength) {
   EXPECT_EQ(std::string(d.error).substr(0, 23), "not drawn: 0x0024 0x002");
 }
 
+TEST(DecodePictureWalk, OnlyWhatIsLeftUndrawnIsNamed) {
+  // QuickTime-compressed image data (a length long, then its bytes), a
+  // reserved opcode without data, a reserved rectangle verb; the drawing
+  // opcodes around them are not named.
+  Bytes p = vt::concat({v2_start(2, 2), hex("00 31"), rect(0, 0, 1, 1), hex("82 00 00 00 00 04 DE AD BE EF"),
+                        hex("00 B0  00 37"), rect(0, 0, 2, 2), hex("00 28 00 01 00 00 01 41  00 38")});
+  Decoded d(v2_end(p));
+  ASSERT_EQ(d.result, 1) << d.error;
+  EXPECT_STREQ(d.error, "not drawn: 0x8200 (QuickTime) 0x00B0 0x0037");
+  EXPECT_EQ(d.at(0, 0), kBlack);
+}
+
 TEST(DecodePictureWalk, UndefinedModesAreDrawnAsCopiesAndNamed) {
   Bytes p = vt::concat({v2_start(1, 1), hex("00 98 80 02"), indexed_map(1, 1, 8), kTable, rect(0, 0, 1, 1),
                         rect(0, 0, 1, 1), hex("00 2A 01 00")});
