@@ -492,7 +492,7 @@ bool PictureParser::step(uint32_t op) {
     case 0x0004: draw_.text_style.face = r.u8(); return true;
     case 0x0005: draw_.text_style.mode = r.u16(); return true;
     case 0x000D: draw_.text_size = r.s16(); return true;
-    case 0x0016: draw_.text_style.char_extra = r.s16() >> 8; return true;  // 8.8 fixed point
+    case 0x0016: draw_.text_style.char_extra = r.s16() * 16; return true;  // 4.12 fixed point
     case 0x0015: case 0x00A0: r.skip(2); return true;
     case 0x0006: draw_.text_style.space_extra = static_cast<int32_t>(r.u32()); return true;
     case 0x0028: text(read_point()); return true;

@@ -42,7 +42,7 @@ int32_t draw_text(PictureCanvas &canvas, PortState &state, const FontStrike &str
     pens.push_back(static_cast<int32_t>(pen >> 16));
     const FontStrike::Glyph glyph = strike.glyph(c);
     left_reach = std::min(left_reach, static_cast<int32_t>(pen >> 16) + glyph.offset);
-    pen += int64_t{glyph.advance + style_advance + style.char_extra} << 16;
+    pen += (int64_t{glyph.advance + style_advance} << 16) + style.char_extra;
     if (c == ' ') pen += style.space_extra;
   }
   const auto run_width = static_cast<int32_t>(pen >> 16);

@@ -13,7 +13,7 @@ struct TextStyle {
   uint32_t face = 0;            // FontStyle bits
   uint32_t mode = kSrcOr;       // TxMode
   int32_t space_extra = 0;      // SpExtra, in 1/65536 pixels
-  int32_t char_extra = 0;       // ChExtra, whole pixels
+  int32_t char_extra = 0;       // ChExtra, in 1/65536 pixels
 };
 
 // Draws `text` with the left end of its baseline at `origin` (picture

@@ -122,14 +122,23 @@ TEST(DrawText, StylesAreDerivedFromThePlainStrike) {
 
 TEST(DrawText, SpacingAndModes) {
   HostFont font;
-  // ChExtra (8.8 fixed point) 2 pixels between characters; srcXor text
+  // ChExtra (4.12 fixed point) 2 pixels between characters; srcXor text
   // over black inverts; srcBic clears.
-  EXPECT_EQ(drawn(tiny_text(3, 12).op(0x16, vt::be_words({0x0200})).op(0x28, point(0, 2) + hex("02 41 41"))),
+  EXPECT_EQ(drawn(tiny_text(3, 12).op(0x16, vt::be_words({0x2000})).op(0x28, point(0, 2) + hex("02 41 41"))),
             lines({"#.#...#.#...", ".#.....#....", "#.#...#.#..."}));
   EXPECT_EQ(drawn(tiny_text(3, 4).op(0x31, vt::rect(0, 0, 3, 4)).op(0x05, vt::be_words({2})).op(0x28, point(0, 2) + hex("01 41"))),
             lines({".#.#", "#.##", ".#.#"}));
   EXPECT_EQ(drawn(tiny_text(3, 4).op(0x31, vt::rect(0, 0, 3, 4)).op(0x05, vt::be_words({3})).op(0x28, point(0, 2) + hex("01 42"))),
             lines({"#..#", "#..#", "#..#"}));
+}
+
+TEST(DrawText, SpaceExtraWidensSpaces) {
+  HostFont font;
+  // SpExtra 2.5 pixels: the space (the missing glyph here, a bar with an
+  // advance of 2) takes 4.5, so the second A starts at 8 (of 8.5) and the
+  // next space at 12 (the half is carried).
+  EXPECT_EQ(drawn(tiny_text(3, 13).op(0x06, vt::hex("00 02 80 00")).op(0x28, point(0, 2) + hex("04 41 20 41 20"))),
+            lines({"#.#.#...#.#.#", ".#..#....#..#", "#.#.#...#.#.#"}));
 }
 
 TEST(DrawText, FontNameFindsTheFamilyByName) {
