@@ -26,16 +26,30 @@ const MacBinTypeEntry *owning_type(const MacBinChannel *channel, const MacBinRef
   return nullptr;
 }
 
+// Why the contents of `ref` could not be had, for the error line.
+std::string why_unreadable(MacBinChannel *channel, const MacBinRefEntry *ref) {
+  if (MacBin_ReadResourceData(channel, ref, nullptr, 0) < 0) return "its data cannot be read";
+  MacBinCompressionInfo compression;
+  const int32_t stored = MacBin_GetResourceCompression(channel, ref, &compression);
+  if (stored < 0) return "its compression header is damaged";
+  if (stored == 1 && (compression.decompressor < 0 || compression.decompressor > 2))
+    return "unknown decompressor " + std::to_string(compression.decompressor);
+  return stored == 1 ? "its compressed data is damaged" : "its data cannot be read";
+}
+
+// The resource's contents, decompressed when it is stored compressed.
 std::vector<uint8_t> read_data(MacBinChannel *channel, const MacBinRefEntry *ref) {
-  const int32_t length = MacBin_ReadResourceData(channel, ref, nullptr, 0);
-  if (length < 0) throw DecodeError("its data cannot be read");
+  const int32_t length = MacBin_ReadResourceUncompressed(channel, ref, nullptr, 0);
+  if (length < 0) throw DecodeError(why_unreadable(channel, ref));
   std::vector<uint8_t> data(static_cast<size_t>(length));
-  if (length > 0 && MacBin_ReadResourceData(channel, ref, data.data(), length) != length)
-    throw DecodeError("its data cannot be read");
+  if (length > 0 && MacBin_ReadResourceUncompressed(channel, ref, data.data(), length) != length)
+    throw DecodeError(why_unreadable(channel, ref));
   return data;
 }
 
-// The data of the first resource of `type` with `id`; empty when none.
+// The contents of the first resource of `type` with `id`; empty when none
+// or when its data lies outside the file.  A mask stored compressed that
+// cannot be decompressed refuses the icon instead of leaving it unmasked.
 std::vector<uint8_t> find_data(MacBinChannel *channel, std::string_view type, int32_t id) {
   for (int32_t t = 0; t < channel->type_count; ++t) {
     const MacBinTypeEntry &entry = channel->types[t];
@@ -44,7 +58,12 @@ std::vector<uint8_t> find_data(MacBinChannel *channel, std::string_view type, in
       if (entry.refs[r].id == id) {
         const int32_t length = MacBin_ReadResourceData(channel, &entry.refs[r], nullptr, 0);
         if (length < 0) return {};
-        return read_data(channel, &entry.refs[r]);
+        try {
+          return read_data(channel, &entry.refs[r]);
+        } catch (const DecodeError &failure) {
+          throw DecodeError("its mask " + std::string(type) + " " + std::to_string(id) + ": " +
+                            failure.what());
+        }
       }
   }
   return {};

@@ -93,6 +93,8 @@ bool write_apple_prefix(const AppleFields &fields, std::span<uint8_t> out) {
   at += name_length;
 
   AppleFinderInfo finder{};
+  static_assert(sizeof finder == kFinderInfoBytes);
+  std::memcpy(&finder, fields.finder_info.data(), sizeof finder);
   std::memcpy(finder.type, fields.type, sizeof finder.type);
   std::memcpy(finder.creator, fields.creator, sizeof finder.creator);
   finder.flags.set(fields.finder_flags);
@@ -167,6 +169,7 @@ AppleParseStatus parse_apple_header(std::span<const uint8_t> bytes, uint64_t fil
         // Short entries exist; what they hold of type, creator and flags counts.
         AppleFinderInfo finder{};
         std::memcpy(&finder, content.data(), std::min(content.size(), sizeof finder));
+        std::memcpy(found.finder_info.data(), &finder, sizeof finder);
         std::memcpy(found.type, finder.type, 4);
         std::memcpy(found.creator, finder.creator, 4);
         found.finder_flags = static_cast<uint16_t>(finder.flags.get());

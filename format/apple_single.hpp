@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "format/big_endian.hpp"
+#include "format/finder_info.hpp"
 
 namespace varnel::format {
 
@@ -103,6 +104,9 @@ struct AppleFields {
   uint32_t modified;
   uint32_t data_length;  // AppleSingle only
   uint32_t rsrc_length;
+  // The Finder information to store; type, creator and flags above go over
+  // its own.
+  FinderInfoBlock finder_info;
 };
 
 // Bytes before the first fork: where the data fork (AppleSingle) or the
@@ -145,6 +149,7 @@ struct AppleFacts {
   char type[5];
   char creator[5];
   uint16_t finder_flags;
+  FinderInfoBlock finder_info;  // as stored (a short entry's rest zero)
   bool has_dates;
   int32_t created;  // as stored: signed seconds from 2000
   int32_t modified;

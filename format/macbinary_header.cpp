@@ -23,6 +23,9 @@ void write_macbinary_header(const MacBinaryFields &fields, MacBinaryVariant vari
   header.rsrc_length.set(fields.rsrc_length);
   header.created.set(fields.created);
   header.modified.set(fields.modified);
+  header.vertical_position.set(get_be16(fields.place));
+  header.horizontal_position.set(get_be16(fields.place + 2));
+  header.folder_id.set(get_be16(fields.place + 4));
   std::memcpy(out.data(), &header, kMacBinaryHeaderSize);
   if (variant == MacBinaryVariant::kClassic) {
     put_be32(out.data() + kClassicMarkerOffset, kClassicMarker);
@@ -63,6 +66,19 @@ MacBinaryFacts read_macbinary_header(std::span<const uint8_t, kMacBinaryHeaderSi
   facts.name[name_length] = '\0';
   std::memcpy(facts.type, header.type, 4);
   std::memcpy(facts.creator, header.creator, 4);
+  FinderInfoBlock &finder = facts.finder_info;
+  std::memcpy(finder.data() + kFinderTypeAt, header.type, 4);
+  std::memcpy(finder.data() + kFinderCreatorAt, header.creator, 4);
+  put_be16(finder.data() + kFinderFlagsAt, facts.finder_flags);
+  std::memcpy(finder.data() + kFinderLocationAt, bytes.data() + offsetof(MacBinaryHeader, vertical_position),
+              kFinderPlaceBytes);
+  if (facts.variant == MacBinaryVariant::kIII) {
+    finder[kFinderScriptAt] = header.script;
+    finder[kFinderExtendedFlagsAt] = header.extended_flags;
+  }
+  // The classic header has its marker where later variants keep this.
+  facts.secondary_header_length =
+      facts.variant == MacBinaryVariant::kClassic ? 0 : static_cast<uint16_t>(header.secondary_header_length.get());
   return facts;
 }
 

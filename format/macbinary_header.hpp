@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "format/big_endian.hpp"
+#include "format/finder_info.hpp"
 
 namespace varnel::format {
 
@@ -95,6 +96,8 @@ struct MacBinaryFields {
   uint32_t rsrc_length;
   uint32_t created;
   uint32_t modified;
+  // The icon's place and the folder, as FInfo holds them from byte 10.
+  uint8_t place[kFinderPlaceBytes];
 };
 
 // The header bytes of `variant` (classic or II): every field, the MacBinary
@@ -117,6 +120,12 @@ struct MacBinaryFacts {
   char name[64];        // at most 63 characters
   char type[5];
   char creator[5];
+  // The whole Finder information the header holds: type, creator, flags,
+  // place and folder; MacBinary III also the script and extended flags.
+  FinderInfoBlock finder_info;
+  // MacBinary II and III: bytes of a secondary header after the main one
+  // (0 without); the data fork starts after it, on the next 128 bytes.
+  uint16_t secondary_header_length;
 };
 
 // Reads any 128 bytes as a header: MacBinary III by its signature,

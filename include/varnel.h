@@ -42,10 +42,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 2
+#define VARNEL_VERSION_MINOR 3
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.2.0"
-#define VARNEL_VERNUM 0x010200
+#define VARNEL_VERSION_STRING "1.3.0"
+#define VARNEL_VERNUM 0x010300
 
 #ifdef __cplusplus
 extern "C" {
@@ -91,7 +91,9 @@ struct MacBinNameNode {
   MacBinNameNode *next; /* next node, null ends the list */
 };
 
-/* One resource reference. */
+/* One resource reference.  The reader keeps each ID as the map stores its
+ * 16 bits (0 to 65535); the queries take IDs in either form, signed as users
+ * write them (-3980) or as stored (61556). */
 struct MacBinRefEntry {
   int32_t id;           /* resource ID (reader: 0 to 65535) */
   int32_t name_offset;  /* -1 = no name; writer: 0 = named; reader: offset in name list */
@@ -294,10 +296,22 @@ enum {
 
 /* Limits of the files the writer makes.  Hosts that check their input before
  * handing it over (the varnel tool does) take them from here, so that they
- * follow the library. */
-#define MACBIN_MAX_TYPES 64                  /* resource types in one file */
-#define MACBIN_MAX_RESOURCES_PER_TYPE 64     /* resources of one type */
-#define MACBIN_MAX_NAME_LENGTH 127           /* characters of a resource name */
+ * follow the library.
+ *   A map takes as many types and resources as its 16-bit offsets reach:
+ * 30 + 8 x types + 12 x resources (of every type) must not pass
+ * MACBIN_MAX_MAP_LISTS_BYTES, some 5,000 resources in all.  The writer's
+ * public tables (MacBinChannel.types and the grid .refs) start with
+ * MACBIN_MAX_TYPES entries and MACBIN_MAX_RESOURCES_PER_TYPE references a
+ * type; `types` grows with the types (and the grid by a row of 64 for
+ * each), and a type's references past the 64th are the writer's own.
+ *   Names: a name node (MacBinNameNode) holds MACBIN_MAX_NAME_LENGTH
+ * characters; the map holds names of up to MACBIN_MAX_FULL_NAME_LENGTH,
+ * which the writer keeps whole and MacBin_GetResourceName reads back. */
+#define MACBIN_MAX_TYPES 64                  /* first size of the writer's type table */
+#define MACBIN_MAX_RESOURCES_PER_TYPE 64     /* references a type in the writer's grid */
+#define MACBIN_MAX_MAP_LISTS_BYTES 0xFFFF    /* map header, type and reference lists */
+#define MACBIN_MAX_NAME_LENGTH 127           /* characters a name node holds */
+#define MACBIN_MAX_FULL_NAME_LENGTH 255      /* characters of a resource name in a map */
 #define MACBIN_MAX_NAME_LIST_BYTES 0xFFFF    /* the map's name list (16-bit offsets) */
 #define MACBIN_MAX_DATA_OFFSET 0xFFFFFF      /* start of a resource's data (24-bit offsets) */
 #define MACBIN_MAX_LINE_LENGTH 511           /* characters of a resource line */
@@ -324,7 +338,9 @@ typedef struct MacBinFileInfo {
   char creator[5];       /* creator, 4 characters and a NUL */
   int32_t rsrc_state;    /* 1 = the resource map was read, 0 = no resource fork,
                             -1 = the resource fork was not read (see MacBin_OpenR) */
-  uint32_t reserved[8];  /* zero; room for later fields */
+  uint32_t map_attributes; /* the resource map's own attributes (0x0080 read-only,
+                              0x0040 compact, ...), 0 without a map */
+  uint32_t reserved[7];  /* zero; room for later fields */
 } MacBinFileInfo;
 
 /* ======================================================================
@@ -528,6 +544,48 @@ int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes);
  * the channel.  The channel is gone after. */
 void MacBin_Close(MacBinChannel *channel);
 
+/* Inserts one resource from `length` bytes at `data` (null with length 0:
+ * an empty resource, which a resource line cannot make), with its type (1 to
+ * 4 characters, padded with blanks), ID (-32768 to 32767), name (MacRoman, at
+ * most 255 characters; null or "" for none) and attribute byte (0 to 255,
+ * MACBIN_ATTR_* bits; pass MACBIN_ATTR_PURGEABLE for the writer's default).
+ * The same checks and map as a resource line: the channel becomes current
+ * and its data fork ends; the progress method hears of the resource.  Repeated
+ * IDs are kept.  MacBin_SetNextAttributes does not apply (and is dropped).
+ * Returns 0 = inserted, 1 = refused and reported: not a writing channel, an
+ * argument out of range, a fork set whole, no room left in the map (its
+ * 16-bit offsets, 24-bit data offsets) or no memory.
+ *
+ *   static const uint8_t text[] = {5, 'H', 'e', 'l', 'l', 'o'};
+ *   MacBin_AddResourceData(ch, "STR ", 128, "Greeting", MACBIN_ATTR_PURGEABLE,
+ *                          text, sizeof text); */
+int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *type, int32_t id,
+                               const char *name, int32_t attributes, const void *data,
+                               int32_t length);
+
+/* Whether MacBin_Close adds the owner resource and the bundle: 1 (the
+ * default) as described there, 0 for none, so that the file holds exactly
+ * the resources the host inserted; a file given none then has no resource
+ * fork at all (length 0).  Must come before the data fork is complete (as
+ * MacBin_SetResourceFork).  Returns 0 = set, 1 = refused and reported (not a
+ * writing channel, a value other than 0 and 1, the data fork complete). */
+int32_t MacBin_SetFinderResources(MacBinChannel *channel, int32_t on);
+
+/* The resource map's own attribute word (0 to 0xFFFF; 0 by default), for a
+ * file carried across.  Returns 0 = set, 1 = refused and reported. */
+int32_t MacBin_SetMapAttributes(MacBinChannel *channel, int32_t attributes);
+
+/* The file's whole Finder information as the classic 32-byte block (all
+ * numbers big-endian): FInfo = type (4), creator (4), flags (2), the icon's
+ * place in its window (vertical 2, horizontal 2), folder (2); FXInfo (16) =
+ * icon ID (2), 6 reserved, script (1), extended flags (1), comment (2),
+ * put-away folder (4).  Type, creator and flags replace the channel's.
+ * AppleSingle and AppleDouble store the block whole; MacBinary type,
+ * creator, flags, place and folder; BinHex type, creator and flags
+ * (MacBin_GetFinderInfoBytes reads it back).  Returns 0 = set, 1 = refused
+ * and reported (not a writing channel, null). */
+int32_t MacBin_SetFinderInfoBytes(MacBinChannel *channel, const uint8_t finder_info[32]);
+
 /* Finder resource write handlers; register under "vers", "FREF", "Bndl". */
 int32_t add_vers(MacBinChannel *channel, const char *text);
 int32_t add_FREF(MacBinChannel *channel, const char *text);
@@ -697,7 +755,9 @@ int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id
 int32_t MacBin_CheckResource2(MacBinChannel *channel, const char *type, int32_t id,
                               const char *name);
 /* Resources of the first matching type, or those with low <= ID <= high
- * (unless low and high are both 0). */
+ * (unless low and high are both 0).  A range whose high end is above 32767
+ * compares the IDs as stored (0 to 65535); any other compares them signed
+ * (-32768 to 32767), so -16455 to -16455 counts a custom icon's family. */
 int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_t low,
                                 int32_t high);
 
@@ -721,6 +781,23 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
 /* Fills `info` from the header of a read channel.  Returns 1, or 0 (info
  * untouched) when channel or info is null or the channel is not reading. */
 int32_t MacBin_GetFileInfo(MacBinChannel *channel, MacBinFileInfo *info);
+
+/* The file's whole Finder information, the 32-byte block described at
+ * MacBin_SetFinderInfoBytes, as far as the container holds it (the rest
+ * zero): AppleSingle and AppleDouble as stored; MacBinary type, creator,
+ * flags, place and folder, MacBinary III also the script and extended
+ * flags; BinHex type, creator and flags; a bare resource fork nothing.
+ * Returns 1, or 0 when the channel is not reading or the buffer is null. */
+int32_t MacBin_GetFinderInfoBytes(MacBinChannel *channel, uint8_t finder_info[32]);
+
+/* The name of `ref` (one of the channel's references) whole, up to the 255
+ * characters a map holds: a name node keeps only 127 of them.  Copies
+ * min(length, capacity - 1) characters and a NUL when capacity > 0, and
+ * returns the name's length (0 for a resource without a name); -1 when ref
+ * is not one of the channel's references, the channel is not reading, or
+ * for a negative capacity or a null buffer with a non-zero capacity. */
+int32_t MacBin_GetResourceName(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
+                               int32_t capacity);
 
 /* Copies up to `count` bytes of the data fork, from `offset` (0 = its first
  * byte), into `buffer`.  Returns the number of bytes copied: fewer than count
@@ -752,6 +829,56 @@ int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *bu
  * negative capacity or a null buffer with a non-zero capacity. */
 int32_t MacBin_ReadResourceData(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
                                 int32_t capacity);
+
+/* ---- Compressed resources ---------------------------------------------------
+ * The classic system stores some resources compressed: the attribute byte
+ * has bit 0x01 set and the data starts with the signature 0xA89F6572 and an
+ * 18-byte header (header version 8 or 9, the uncompressed length, the ID of
+ * the decompressor).  Decompressors 0 and 1 (byte codes) and 2 (words from
+ * a table: the default one or the resource's own, tagged with literal words
+ * or not) are read; the contents may be up to 0xFFFFFF bytes long.  The
+ * attribute bit decides, as it does for the Resource Manager: data with the
+ * bit set but without the signature (real files hold such resources) is
+ * read as plain stored bytes, and so is data with the signature whose bit
+ * is clear.  MacBin_ReadResourceData keeps giving the stored bytes. */
+
+/* A compressed resource's facts, from MacBin_GetResourceCompression. */
+typedef struct MacBinCompressionInfo {
+  int32_t decompressor;        /* decompressor ID: 0, 1 and 2 are read; others are refused on reading */
+  int32_t header_version;      /* 8 or 9 */
+  int32_t uncompressed_length; /* the contents' length, from the header */
+  int32_t stored_length;       /* the bytes the file stores, header included */
+} MacBinCompressionInfo;
+
+/* 1 = stored compressed (info filled); 0 = stored plain (info: decompressor -1, header_version 0,
+   both lengths the stored length); -1 = not one of the channel's references, unreadable, or a damaged
+   compression header (info zeroed).  Never reports through the message method.
+   A damaged header is one cut short, with a header length other than 18
+   (or 0, which some files hold), a version other than 8 and 9, its own
+   "compressed" bit clear, or an uncompressed length over 0xFFFFFF.  A null
+   `info` gives -1.  Only the header is read: a damaged stream after a sound
+   header still gives 1, and MacBin_ReadResourceUncompressed refuses it. */
+int32_t MacBin_GetResourceCompression(MacBinChannel *channel, const MacBinRefEntry *ref,
+                                      MacBinCompressionInfo *info);
+
+/* The resource's contents: decompressed when it is stored compressed, else the stored bytes.  Returns the
+   contents' length and copies min(length, capacity) bytes; with a null buffer or capacity 0 it returns the
+   length it needs; -1 with one reported reason (message method, severity 3, naming the resource type and ID)
+   for a damaged compressed resource or an unknown decompressor (naming its ID), and for what
+   MacBin_ReadResourceData refuses.
+   A compressed resource is decompressed whole also when only its length is
+   asked for, so that a damaged one is refused by that call already; the
+   channel keeps the last one it decompressed (until it is closed), so that
+   the call for the bytes that follows does not decompress it again.  A
+   stream is damaged when it ends early, would write past the uncompressed
+   length or stops short of it, or uses a code, a remembered literal or a
+   table entry that is not there.  Reasons read for example "Resource ICN#
+   128 cannot be read: damaged compressed resource: compressed data ends
+   early" and "Resource snd  1 cannot be read: unknown decompressor 3".
+   Like MacBin_ReadResourceData it neither moves the channel's file nor
+   changes its cur_* fields. */
+int32_t MacBin_ReadResourceUncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
+                                        int32_t capacity);
 
 /* ======================================================================
  * Decoding: what icons, cursors, patterns, colour tables and QuickDraw
@@ -791,8 +918,13 @@ typedef struct MacBinPixels {
  * right.  Returns 1 with `pixels` filled (`error` then as MacBin_DecodePicture
  * leaves it for PICT, else empty); 0 with `pixels` zeroed and a one-line
  * reason in `error` (type not supported, data cut short or damaged, the
- * opcode that stopped a picture).  Never reports through the message
- * method. */
+ * opcode that stopped a picture).  A resource stored compressed is decoded
+ * from its contents (MacBin_ReadResourceUncompressed), and so is the mask
+ * it looks up; one that cannot be decompressed is refused ("ICN# 128: its
+ * compressed data is damaged", "... unknown decompressor 3", or for its mask
+ * "ICN# 128: its mask ICN# 128: ...").  Never reports through the message
+ * method itself; such a refusal is also reported there, once, by
+ * MacBin_ReadResourceUncompressed. */
 int32_t MacBin_DecodeResource(MacBinChannel *channel, const MacBinRefEntry *ref,
                               MacBinPixels *pixels, char error[128]);
 

@@ -124,6 +124,7 @@ FileFacts facts_of(const format::AppleFacts &apple, std::string_view fallback_na
   std::memcpy(facts.type, apple.type, 4);  // zero without a Finder info entry
   std::memcpy(facts.creator, apple.creator, 4);
   facts.finder_flags = apple.finder_flags;
+  facts.finder_info = apple.finder_info;
   facts.created = macintosh_date(apple.created, apple.has_dates);
   facts.modified = macintosh_date(apple.modified, apple.has_dates);
   facts.data_length = data_length;

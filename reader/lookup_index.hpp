@@ -16,11 +16,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "format/macbinary_header.hpp"
 #include "frame/internal.hpp"
+#include "reader/decompression.hpp"
 
 // A map from 64-bit keys to non-negative int32 values (type codes to entry
 // numbers).
@@ -133,7 +136,28 @@ struct ReaderIndex {
   // resource fork, -1 = a resource fork the file does not wholly hold or
   // whose map failed a check (the channel then has no types).
   int32_t rsrc_state = 0;
+  // The resource map's own attributes (read-only, compact, ...).
+  uint16_t map_attributes = 0;
+  // Names longer than the 127 characters a name node holds, whole, by the
+  // reference's number in ref_block.
+  std::unordered_map<size_t, std::string> long_names;
+  // The last resource MacBin_ReadResourceUncompressed decompressed, so that
+  // asking for its length and then for its bytes decompresses it once.
+  varnel::reader::DecompressedCache decompressed;
 };
+
+// The number of `ref` in index.ref_block when it is one of the references
+// MacBin_OpenR made for the channel (compared as addresses, so a pointer
+// from elsewhere is never used to index anything), else -1.
+inline int64_t reference_number(const ReaderIndex &index, const MacBinRefEntry *ref) {
+  if (index.ref_block == nullptr || ref == nullptr) return -1;
+  const auto first = reinterpret_cast<uintptr_t>(index.ref_block);
+  const auto at = reinterpret_cast<uintptr_t>(ref);
+  if (at < first) return -1;
+  const uintptr_t offset = at - first;
+  if (offset % sizeof(MacBinRefEntry) != 0 || offset / sizeof(MacBinRefEntry) >= index.ref_count) return -1;
+  return static_cast<int64_t>(offset / sizeof(MacBinRefEntry));
+}
 
 // The state of a read channel, or null for any other channel.
 inline ReaderIndex *reader_state(MacBinChannel *channel) {

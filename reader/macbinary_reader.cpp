@@ -39,7 +39,11 @@ const char *read_macbinary_header(CheckedFile &file, MacBinChannel &channel,
   finder.flags = static_cast<int16_t>(
       format::get_be16(header + offsetof(format::MacBinaryHeader, finder_flags_high)));
 
-  const int64_t rsrc_start = format::macbinary_rsrc_start(facts.data_length);
+  // A MacBinary II secondary header (a comment, say) lies between the header
+  // and the data fork, padded to 128 bytes; both forks move past it.
+  const int64_t secondary = (int64_t{facts.secondary_header_length} + format::kMacBinaryBlockSize - 1) /
+                            format::kMacBinaryBlockSize * format::kMacBinaryBlockSize;
+  const int64_t rsrc_start = format::macbinary_rsrc_start(facts.data_length) + secondary;
   if (rsrc_start > kMaxReadPosition) return kTextForkLengthOutOfRange;
   channel.data_length = static_cast<int32_t>(facts.data_length);
   channel.rsrc_offset = static_cast<int32_t>(rsrc_start - format::kMacBinaryBlockSize);
@@ -71,10 +75,12 @@ MacBinChannel *open_macbinary(InputFile &input) {
     return nullptr;
   }
   index.format = static_cast<int32_t>(index.header.variant);
-  index.data_start = format::macbinary_data_start();
+  // The data fork ends where the resource fork's padding starts.
+  index.data_start = channel->rsrc_start - format::macbinary_rsrc_start(index.header.data_length) +
+                     format::macbinary_data_start();
   // The data fork is what a host wants most: a file that lacks part of it
   // is refused whole.
-  const int64_t data_end = format::macbinary_data_start() + int64_t{index.header.data_length};
+  const int64_t data_end = index.data_start + int64_t{index.header.data_length};
   if (data_end > checked.length()) {
     report(cut_fork_text(kTextDataForkCut, checked.length(), "data fork", data_end).c_str(),
            MACBIN_ERROR);

@@ -81,6 +81,11 @@ void set_file_facts(MacBinChannel &channel, ReaderIndex &index, const FileFacts 
   header.modified = facts.modified;
   header.data_length = facts.data_length;
   header.rsrc_length = facts.rsrc_length;
+  header.finder_info = facts.finder_info;
+  namespace format = varnel::format;
+  std::memcpy(header.finder_info.data() + format::kFinderTypeAt, facts.type, 4);
+  std::memcpy(header.finder_info.data() + format::kFinderCreatorAt, facts.creator, 4);
+  format::put_be16(header.finder_info.data() + format::kFinderFlagsAt, facts.finder_flags);
 
   MacBinFinderInfo &finder = channel.finder;
   std::memcpy(finder.name, header.name, sizeof finder.name);

@@ -66,6 +66,9 @@ struct FileFacts {
   uint32_t modified;
   uint32_t data_length;
   uint32_t rsrc_length;
+  // The whole Finder information where the container holds it (AppleSingle
+  // and AppleDouble); type, creator and flags above go over its own.
+  varnel::format::FinderInfoBlock finder_info;
 };
 
 // Stores the facts in the channel's Finder record and fork fields and in

@@ -14,6 +14,13 @@
 
 namespace {
 
+// IDs are signed 16-bit numbers on the Macintosh, and the map stores their
+// bits: -3980 and 61556 name the same resource.  Either form is taken.
+bool is_map_id(int32_t id) { return id >= -0x8000 && id <= 0xFFFF; }
+uint32_t stored_id(int32_t id) { return static_cast<uint32_t>(id) & 0xFFFFU; }
+int32_t signed_id(int32_t stored) { return static_cast<int16_t>(static_cast<uint16_t>(stored)); }
+
+
 constexpr size_t kMaxStoredNameLength = varnel::format::kMaxStoredNameLength;
 constexpr size_t kCurTypeCapacity = sizeof(MacBinChannel::cur_type);
 
@@ -47,8 +54,8 @@ ReaderIndex *index_of(MacBinChannel *channel) {
   const MacBinTypeEntry &type_entry = channel->types[entry];
   int32_t found;
   if (name == nullptr) {
-    if (static_cast<uint32_t>(id) > 0xFFFF) return nullptr;  // the map holds 16-bit IDs
-    found = find_ref_by_id(*index, type_entry, entry, static_cast<uint32_t>(id));
+    if (!is_map_id(id)) return nullptr;
+    found = find_ref_by_id(*index, type_entry, entry, stored_id(id));
   } else if (const int32_t node = own_node_number(*index, name); node >= 0) {
     found = find_ref_by_node(*index, type_entry, entry, node);
   } else {
@@ -79,8 +86,8 @@ constexpr int32_t kAskInFull = -1;
   const int32_t entry = index->cached_first_entry;
   const MacBinTypeEntry &type_entry = channel->types[entry];
   if (name == nullptr) {
-    if (static_cast<uint32_t>(id) > 0xFFFF) return 0;  // the map holds 16-bit IDs
-    return find_ref_by_id(*index, type_entry, entry, static_cast<uint32_t>(id)) >= 0 ? 1 : 0;
+    if (!is_map_id(id)) return 0;
+    return find_ref_by_id(*index, type_entry, entry, stored_id(id)) >= 0 ? 1 : 0;
   }
   const int32_t node = own_node_number(*index, name);
   if (node < 0) return kAskInFull;
@@ -224,9 +231,13 @@ int32_t MacBin_GetResourceCount(MacBinChannel *channel, const char *type, int32_
   if (entry_index < 0) return 0;
   const MacBinTypeEntry &entry = channel->types[entry_index];
   if (low == 0 && high == 0) return entry.count;
+  // A range reaching past 32767 is one of stored IDs (0 to 65535); any
+  // other is of the signed IDs users write (-32768 to 32767).
+  const bool as_stored = high > 0x7FFF;
   int32_t count = 0;
   for (int32_t r = 0; r < entry.count; ++r) {
-    if (low <= entry.refs[r].id && entry.refs[r].id <= high) ++count;
+    const int32_t id = as_stored ? entry.refs[r].id : signed_id(entry.refs[r].id);
+    if (low <= id && id <= high) ++count;
   }
   return count;
 }

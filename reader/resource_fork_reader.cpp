@@ -113,7 +113,7 @@ const char *read_type_list(const CheckedBytes &map, TypeList &list) {
 // text to report when the name does not lie inside the map; an empty length
 // byte leaves `has_name` false.
 const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32_t name_offset,
-                           std::string_view &text, bool &has_name) {
+                           std::string_view &text, std::string_view &whole, bool &has_name) {
   has_name = false;
   const size_t pos = list.name_list_pos + name_offset;
   if (pos >= map.size()) return kTextNameOutsideMap;
@@ -123,6 +123,7 @@ const char *read_name_text(const CheckedBytes &map, const TypeList &list, uint32
   const char *characters = reinterpret_cast<const char *>(map.at(pos + 1));
   const size_t kept = std::min(length, static_cast<size_t>(format::kMaxStoredNameLength));
   text = std::string_view(characters, text_length(characters, kept));
+  whole = std::string_view(characters, length);
   has_name = true;
   return nullptr;
 }
@@ -202,11 +203,14 @@ const char *build_type_table(const CheckedBytes &map, const TypeList &list, MacB
       ref.name_offset = -1;
       if (name_offset == format::kNoName) continue;
       std::string_view text;
+      std::string_view whole;
       bool has_name = false;
-      if (const char *failure = read_name_text(map, list, name_offset, text, has_name)) {
+      if (const char *failure = read_name_text(map, list, name_offset, text, whole, has_name)) {
         return failure;
       }
       if (!has_name) continue;
+      // The node keeps 127 characters; MacBin_GetResourceName gives the rest.
+      if (whole.size() > text.size()) index.long_names.emplace(ref_first + r, std::string(whole));
       const uint32_t hash = name_hash(text);
       ref.name = names.node_for(text, hash, ref_first + r);
       if (ref.name == nullptr) return kTextOutOfMemory;
@@ -231,6 +235,7 @@ const char *read_resource_map(CheckedFile &file, MacBinChannel &channel, ReaderI
   const CheckedBytes map(std::span<const uint8_t>(bytes.get(), map_bytes));
   TypeList list{};
   if (const char *failure = read_type_list(map, list)) return failure;
+  index.map_attributes = static_cast<uint16_t>(map.be16(offsetof(format::ResourceMapHeader, attributes)));
   return build_type_table(map, list, channel, index);
 }
 

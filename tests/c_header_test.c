@@ -25,9 +25,15 @@ _Static_assert(sizeof(MacBinFileInfo) == 136, "MacBinFileInfo is 136 bytes");
 _Static_assert(offsetof(MacBinFileInfo, finder_flags) == 24, "finder_flags at 24");
 _Static_assert(offsetof(MacBinFileInfo, name) == 26, "name at 26");
 _Static_assert(offsetof(MacBinFileInfo, rsrc_state) == 100, "rsrc_state at 100");
-_Static_assert(offsetof(MacBinFileInfo, reserved) == 104, "reserved at 104");
+_Static_assert(offsetof(MacBinFileInfo, map_attributes) == 104, "map_attributes at 104");
+_Static_assert(offsetof(MacBinFileInfo, reserved) == 108, "reserved at 108");
 _Static_assert(offsetof(MacBinPixels, width) == 0 && offsetof(MacBinPixels, hot_y) == 12 &&
                    offsetof(MacBinPixels, rgba) == 16, "MacBinPixels: four words, then rgba");
+_Static_assert(sizeof(MacBinCompressionInfo) == 16 && offsetof(MacBinCompressionInfo, decompressor) == 0 &&
+                   offsetof(MacBinCompressionInfo, header_version) == 4 &&
+                   offsetof(MacBinCompressionInfo, uncompressed_length) == 8 &&
+                   offsetof(MacBinCompressionInfo, stored_length) == 12,
+               "MacBinCompressionInfo: four words");
 _Static_assert(MACBIN_MAX_TYPES == 64 && MACBIN_MAX_LINE_LENGTH == 511, "published limits");
 
 /* Field order of the records that hosts and processors read.  Written so
@@ -156,6 +162,24 @@ int main(void) {
     if (MacBin_GetFileInfo(NULL, &info) != 0) return 10;
     if (MacBin_ReadDataFork(NULL, 0, buffer, 1) != -1) return 11;
     if (MacBin_ReadResourceData(NULL, NULL, NULL, 0) != -1) return 12;
+  }
+  {
+    /* Refused without a channel: the info is zeroed and nothing is
+       reported; the read reports its one reason. */
+    MacBinCompressionInfo compression;
+    memset(&compression, 0x5A, sizeof compression);
+    if (MacBin_GetResourceCompression(NULL, NULL, &compression) != -1) return 13;
+    if (compression.decompressor != 0 || compression.stored_length != 0 || messages != 1) return 14;
+    if (MacBin_ReadResourceUncompressed(NULL, NULL, NULL, 0) != -1 || messages != 2) return 15;
+  }
+  {
+    /* The reading calls refuse without a word; the writing ones say why. */
+    uint8_t finder_info[32];
+    if (MacBin_GetFinderInfoBytes(NULL, finder_info) != 0) return 16;
+    if (MacBin_GetResourceName(NULL, NULL, buffer, sizeof buffer) != -1 || messages != 2) return 17;
+    if (MacBin_AddResourceData(NULL, "STR ", 128, NULL, MACBIN_ATTR_PURGEABLE, "", 0) != 1) return 18;
+    if (MacBin_SetFinderResources(NULL, 0) != 1 || MacBin_SetMapAttributes(NULL, 0) != 1) return 19;
+    if (MacBin_SetFinderInfoBytes(NULL, finder_info) != 1 || messages != 6) return 20;
   }
   if (write_through_put_area() != 0) return 10;
   /* The picture memory limit: its default, a new value, the old one back. */

@@ -99,8 +99,17 @@ TEST(CliConvert, EveryPairOfContainersRoundTrips) {
         const std::string target = std::string("out_") + to.to + to.suffix;
         const ToolRun run = varnel(dir.path(), "convert " + quoted(source) + " " + target + " --to " + to.to);
         ASSERT_EQ(run.status, 0) << run;
-        if (to.format == MACBIN_FORMAT_RSRC) {  // the fork's bytes, which need not be a fork with a map
+        if (to.format == MACBIN_FORMAT_RSRC && !sample.rsrc.empty()) {
+          // The fork's bytes, which need not be a fork with a map.
           EXPECT_EQ(vt::read_file(dir.file(target)), sample.rsrc);
+          continue;
+        }
+        if (to.format == MACBIN_FORMAT_RSRC) {  // no fork: one with an empty map, which reads back
+          const vt::ReadFile empty = vt::read_back(dir.file(target));
+          EXPECT_EQ(empty.info.format, MACBIN_FORMAT_RSRC);
+          EXPECT_EQ(empty.info.rsrc_state, 1);
+          EXPECT_EQ(vt::to_hex(empty.rsrc).substr(0, 47), "00 00 01 00 00 00 01 00 00 00 00 00 00 00 00 1E");
+          EXPECT_TRUE(empty.resources.empty());
           continue;
         }
         const vt::ReadFile out = vt::read_back(dir.file(target));

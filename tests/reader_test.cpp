@@ -357,13 +357,24 @@ TEST_F(ReaderOpen, MapInForeignOrderWithSharedNameItems) {
   EXPECT_EQ(channel->types[2].refs[1].name_offset, 4);
 }
 
-TEST_F(ReaderOpen, IdsAreUnsigned) {
-  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallVersRef, hex("FF FF")));
-  EXPECT_EQ(channel->types[1].refs[0].id, 65535);
-  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 65535, nullptr), 1);
-  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -1, nullptr), 0);
+// The record keeps the stored 16 bits; lookups take the signed ID users
+// write as well, and ranges up to 32767 compare signed.
+TEST_F(ReaderOpen, IdsAreStoredUnsignedAndLookedUpEitherWay) {
+  MacBinChannel *channel = open_ok(patched(kSmallFile, kSmallVersRef, hex("F0 74")));  // -3980
+  EXPECT_EQ(channel->types[1].refs[0].id, 61556);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 61556, nullptr), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -3980, nullptr), 1);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -3981, nullptr), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", 61556 + 65536, nullptr), 0);
+  EXPECT_EQ(MacBin_CheckResource2(channel, "vers", -32769, nullptr), 0);
   EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", 0, 65535), 1);
-  EXPECT_EQ(fetch(channel, "vers", 65535), hex("01 00"));
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", -3980, -3980), 1);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", -32768, -1), 1);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", 0, 32767), 0);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "vers", 32768, 65535), 1);
+  EXPECT_EQ(fetch(channel, "vers", 61556), hex("01 00"));
+  EXPECT_EQ(fetch(channel, "vers", -3980), hex("01 00"));
+  EXPECT_EQ(channel->cur_id, 61556);
 }
 
 TEST_F(ReaderOpen, EmptyNameIsNoName) {

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The shared library exports exactly what the two public headers declare, all
-# under the version nodes VARNEL_1, VARNEL_1.1 and VARNEL_1.2; its soname and file name follow the
+# under the version nodes VARNEL_1, VARNEL_1.1, VARNEL_1.2 and VARNEL_1.3; its soname and file name follow the
 # package version, and so do the header's version macros.
 #
 # Usage: symbols_test.sh LIBRARY SOURCE_DIR NM READELF VERSION
@@ -132,6 +132,13 @@ for name in MacBin_SetDates MacBin_SetResourceFork CT_to_ICN_masked MacBin_Decod
             MacBin_AddFontFile MacBin_ClearFonts; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.2$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.2"
+done
+
+for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttributes \
+            MacBin_SetFinderInfoBytes MacBin_GetFinderInfoBytes MacBin_GetResourceName \
+            MacBin_GetResourceCompression MacBin_ReadResourceUncompressed; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.3$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
 done
 
 # Soname and file name from the package version.

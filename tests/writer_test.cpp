@@ -554,7 +554,10 @@ TEST(WriterLines, MalformedAndOverlongLinesAreRefused) {
 
 // ---- Capacity -------------------------------------------------------------------------
 
-TEST(WriterCapacity, SixtyFifthTypeAndSixtyFifthResource) {
+// The first tables are the public ones; past them the type table grows and
+// a type's references past its grid row are the writer's own.  What stops
+// a file is the map's 16-bit offsets: 30 + 8 x types + 12 x resources.
+TEST(WriterCapacity, TablesGrowUntilTheMapsOffsetsAreFull) {
   Writer w;
   ASSERT_EQ(MacBin_AddProcessor("****", nullptr, vt::write_parameter_text), 0);
   char name[] = "C";
@@ -564,26 +567,34 @@ TEST(WriterCapacity, SixtyFifthTypeAndSixtyFifthResource) {
   EXPECT_EQ(vt::count_messages("No open output channel"), 1u);
   MacBin_CompleteDataFork(ch);
   char type[8];
-  for (int t = 0; t < 64; ++t) {
+  for (int t = 0; t < 100; ++t) {
     std::snprintf(type, sizeof type, "T%03d", t);
     EXPECT_EQ(insert_resource(type, 1, "", "x"), 0) << type;
   }
-  EXPECT_EQ(insert_resource("T064", 1, "", "x"), 1);
-  EXPECT_EQ(vt::count_messages("Too many resource types: resource <T064>, ID 1 not inserted"), 1u);
-  for (int r = 2; r <= 64; ++r) EXPECT_EQ(insert_resource("T005", r, "", "y"), 0);
-  EXPECT_EQ(insert_resource("T005", 65, "", "y"), 1);
-  EXPECT_EQ(
-      vt::count_messages("Too many resources of one type: resource <T005>, ID 65 not inserted"),
-      1u);
-  EXPECT_EQ(ch->type_count, 63);
-  EXPECT_EQ(ch->types[5].count, 63);
-  MacBin_Close(ch);  // the owner joins T000, which has room
+  EXPECT_EQ(ch->type_count, 99);
+  EXPECT_STREQ(ch->types[99].type, "T099");
+  EXPECT_EQ(ch->refs[99 * MACBIN_MAX_RESOURCES_PER_TYPE].id, 1);  // the grid grew a row per type
+  // 100 types leave room for (65535 - 30 - 800) / 12 = 5392 references.
+  int inserted = 100;
+  for (int r = 2; r < 6000 && inserted < 5392; ++r, ++inserted) {
+    ASSERT_EQ(insert_resource("T005", r, "", r == 3000 ? "middle" : "y"), 0) << r;
+  }
+  EXPECT_EQ(insert_resource("T005", 9999, "", "y"), 1);
+  EXPECT_EQ(vt::count_messages(
+                "Resource map full (its lists must lie within 64 KB): resource <T005>, ID 9999 not inserted"),
+            1u);
+  EXPECT_EQ(ch->types[5].count, 5292);
+  EXPECT_EQ(ch->refs[5 * MACBIN_MAX_RESOURCES_PER_TYPE + 63].id, 64);  // the grid keeps the first 64
+  MacBin_Close(ch);  // the owner resource finds no room either: said, and the file stands
 
   const MacBinaryFile f = vt::parse_macbinary_file(w.file("capacity.bin"));
-  EXPECT_EQ(f.types.size(), 64u);
-  EXPECT_EQ(f.resources.size(), 64u + 63 + 1);
-  EXPECT_EQ(f.get("T005", 64).data, vt::bytes_of("y"));
-  EXPECT_EQ(f.get("T000", 0).name, "Owner resource");
+  EXPECT_EQ(f.types.size(), 100u);
+  EXPECT_EQ(f.resources.size(), 5392u);
+  EXPECT_EQ(f.get("T005", 3000).data, vt::bytes_of("middle"));
+  EXPECT_EQ(f.get("T099", 1).data, vt::bytes_of("x"));
+  EXPECT_EQ(vt::count_messages(
+                "Resource map full (its lists must lie within 64 KB): resource <T000>, ID 0 not inserted"),
+            1u);
 }
 
 TEST(WriterCapacity, DataOffsetBeyond24Bits) {

@@ -50,6 +50,7 @@ std::vector<uint8_t> compose_prefix(MacBinChannel *channel, uint32_t data_length
   fields.modified = state.modified;
   fields.data_length = data_length;
   fields.rsrc_length = resource_fork_length;
+  fields.finder_info = state.finder_info;
   std::vector<uint8_t> prefix(format::apple_prefix_size(fields.variant, fields.name.size()));
   format::write_apple_prefix(fields, prefix);
   return prefix;

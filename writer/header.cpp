@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "frame/internal.hpp"
 #include "format/macbinary_header.hpp"
@@ -76,9 +77,10 @@ bool allocate_writer_tables(MacBinChannel *channel) {
       std::calloc(static_cast<size_t>(kMaxResourceTypes) * kMaxResourcesPerType,
                   sizeof(MacBinRefEntry)));
   channel->frefs = static_cast<int32_t(*)[2]>(std::calloc(kMaxFrefs, sizeof(int32_t[2])));
-  auto *state = static_cast<WriterState *>(std::calloc(1, sizeof(WriterState)));
+  auto *state = new (std::nothrow) WriterState{};
   extension_of(channel)->state = state;
   if (state != nullptr) {
+    state->type_capacity = kMaxResourceTypes;
     state->name_index =
         static_cast<MacBinNameNode **>(std::calloc(kNameIndexSlots, sizeof(MacBinNameNode *)));
   }
@@ -93,17 +95,20 @@ bool allocate_writer_tables(MacBinChannel *channel) {
 }  // namespace
 
 void release_writer_tables(MacBinChannel *channel) {
+  int32_t type_capacity = kMaxResourceTypes;
   if (WriterState *state = writer_state(channel)) {
+    type_capacity = state->type_capacity;
     std::free(state->name_index);
     std::free(state->file_path);
     std::free(state->companion_path);
-    std::free(state);
+    delete state;
     extension_of(channel)->state = nullptr;
   }
   std::free(channel->refs);
   std::free(channel->frefs);
   if (channel->types != nullptr) {
-    zfree(MacIOControl.zone, channel->types, kMaxResourceTypes * sizeof(MacBinTypeEntry));
+    zfree(MacIOControl.zone, channel->types,
+          static_cast<size_t>(type_capacity) * sizeof(MacBinTypeEntry));
   }
   channel->refs = nullptr;
   channel->frefs = nullptr;
@@ -188,6 +193,7 @@ void compose_header(MacBinChannel *channel, uint32_t data_length, uint32_t resou
   fields.rsrc_length = resource_fork_length;
   fields.created = state.created;
   fields.modified = state.modified;
+  std::memcpy(fields.place, state.finder_info.data() + format::kFinderLocationAt, sizeof fields.place);
   format::write_macbinary_header(fields, static_cast<format::MacBinaryVariant>(state.format), out);
 }
 
@@ -319,7 +325,7 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
   MacChannel = channel;
   outfile = channel->file;
   if (channel->data_length != -1) return;
-  const WriterState &state = *writer_state(channel);
+  WriterState &state = *writer_state(channel);
 
   int64_t position = fgetp(outfile);
   if (position < state.data_start) {
@@ -347,8 +353,16 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
   channel->data_length = static_cast<int32_t>(data_length);
   channel->rsrc_offset = static_cast<int32_t>(data_length + padding);
   channel->rsrc_start = static_cast<int32_t>(resource_start);
-  // A resource fork given whole brings its own head.
-  if (state.fork_given == 0) MacBin_PutBuf(nullptr, 0, kResourceForkHeadSize);
+  // A resource fork given whole brings its own head; without Finder
+  // resources the head waits for the first resource (a file given none
+  // has no resource fork).
+  if (state.fork_given == 0) {
+    if (state.finder_resources) {
+      MacBin_PutBuf(nullptr, 0, kResourceForkHeadSize);
+    } else {
+      state.fork_head_pending = true;
+    }
+  }
 }
 
 }  // extern "C"

@@ -8,7 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "format/finder_info.hpp"
 #include "format/limits.hpp"
 #include "format/macbinary_header.hpp"
 #include "format/resource_fork.hpp"
@@ -39,24 +43,44 @@ inline constexpr int16_t kFinderBundleFlag = 0x2000;  // has a BNDL resource
 // What the writer keeps of a channel beyond the public record
 // (ChannelExtension::state of a writing channel).
 struct WriterState {
-  int32_t format;            // MACBIN_FORMAT_CLASSIC, _II, _APPLESINGLE, _APPLEDOUBLE or _BINHEX
-  int32_t name_list_length;  // bytes the map's name list will take so far
-  uint32_t created;          // the file's dates: the open's time, or MacBin_SetDates
-  uint32_t modified;
-  MacBinNameNode **name_index;  // hash slots over the name list (kNameIndexSlots)
-  int64_t data_start;        // where the data fork starts in the file it goes to
+  int32_t format = 0;            // MACBIN_FORMAT_CLASSIC, _II, _APPLESINGLE, _APPLEDOUBLE or _BINHEX
+  int32_t name_list_length = 0;  // bytes the map's name list will take so far
+  uint32_t created = 0;          // the file's dates: the open's time, or MacBin_SetDates
+  uint32_t modified = 0;
+  MacBinNameNode **name_index = nullptr;  // hash slots over the name list (kNameIndexSlots)
+  int64_t data_start = 0;        // where the data fork starts in the file it goes to
   // The format's second file.  AppleDouble: the header file while the data
   // fork is written, the data file once it is complete (channel->file is
   // then the header file, which takes the resource fork).  BinHex: the text
   // file, while channel->file holds the forks until the close encodes them.
-  TesselFile *companion;
-  char *file_path;           // path of the file channel->file was opened as (allocated)
-  char *companion_path;      // path of the companion (allocated), or null
-  int32_t fork_given;        // MacBin_SetResourceFork wrote the whole resource fork
+  TesselFile *companion = nullptr;
+  char *file_path = nullptr;       // path of the file channel->file was opened as (allocated)
+  char *companion_path = nullptr;  // path of the companion (allocated), or null
+  int32_t fork_given = 0;          // MacBin_SetResourceFork wrote the whole resource fork
   // MacBin_SetNextAttributes: the attribute byte for the next resource the
   // host inserts; used (or dropped with a refused resource) once.
-  int32_t next_attributes_set;
-  uint8_t next_attributes;
+  int32_t next_attributes_set = 0;
+  uint8_t next_attributes = 0;
+
+  // MacBin_SetFinderResources: whether the close adds the owner resource
+  // and the bundle.  Without them the fork's head waits for the first
+  // resource, so that a file given none has no resource fork at all.
+  bool finder_resources = true;
+  bool fork_head_pending = false;
+  uint16_t map_attributes = 0;  // MacBin_SetMapAttributes
+  // Place, folder and extended information for the header (type, creator
+  // and flags are the channel's).
+  varnel::format::FinderInfoBlock finder_info{};
+
+  // The tables grow past their first size: channel->types holds
+  // type_capacity entries and channel->refs as many rows of
+  // kMaxResourcesPerType; references past a row's end go to `overflow`,
+  // one vector per type entry.
+  int32_t type_capacity = 0;
+  int32_t reference_total = 0;  // references recorded, of every type
+  std::vector<std::vector<MacBinRefEntry>> overflow;
+  // Names of more than the 127 characters a node holds, whole, by node.
+  std::unordered_map<const MacBinNameNode *, std::string> long_names;
 };
 
 inline WriterState *writer_state(MacBinChannel *channel) {
@@ -66,13 +90,60 @@ inline WriterState *writer_state(MacBinChannel *channel) {
 // The writer's lookup of names through the channel's name index (a hash over
 // the list; the list stays the record of the names).  Falls back to walking
 // the list when the channel has no index.
-inline constexpr size_t kNameIndexSlots = 8192;  // twice the references a file can hold
+inline constexpr size_t kNameIndexSlots = 16384;  // more than twice the references a map can hold
 MacBinNameNode *find_name_fast(MacBinChannel *channel, const char *name);
 // Enters a node that now belongs to a recorded resource into the index.
 void index_name(MacBinChannel *channel, MacBinNameNode *node);
 // Unlinks and frees `node`, the newest node of the list (a name added for a
 // resource that was then not inserted).
 void drop_newest_name(MacBinChannel *channel, MacBinNameNode *node);
+
+// ---- The type table and the references (reference_table.cpp) ----------------
+// The reference [t][r]: in the grid for the first kMaxResourcesPerType of a
+// type, else in the overflow.
+MacBinRefEntry &reference_at(MacBinChannel *channel, int32_t t, int32_t r);
+const MacBinRefEntry &reference_at(const MacBinChannel *channel, int32_t t, int32_t r);
+// The type entry holding `type`, or -1.
+int32_t find_type(const MacBinChannel *channel, const char *type);
+// Whether the map can take one more resource of `type` (a new type or not):
+// its type and reference lists must end within the 16-bit offsets of the
+// map.  Reports the resource as not inserted when not.
+bool has_room_for(const MacBinChannel *channel, const char *type, int32_t id);
+// The reference for one more resource of `type`, a new type entry made
+// when needed (tables grown); null when memory runs out.
+MacBinRefEntry *append_reference(MacBinChannel *channel, const char *type);
+// Reports "<reason>resource <type>, ID <id> not inserted" (a warning).
+void report_not_inserted(const char *reason, const char *type, int32_t id);
+
+// ---- Inserting (insert.cpp) ----------------------------------------------------
+// One resource between its checks and its record.
+struct PendingResource {
+  const char *type = nullptr;  // as the map holds it ("BNDL" for "Bndl")
+  int32_t id = 0;
+  MacBinNameNode *name_node = nullptr;
+  bool name_added = false;     // the node was made for this resource
+  int64_t data_start = 0;      // the first data byte; the length word before it
+};
+// Checks that the resource can be recorded (room in the map, its data
+// offset within 24 bits, its name), makes its name node and writes its
+// length word.  False after reporting why, with nothing written.
+bool begin_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name,
+                    PendingResource &pending);
+// Patches the length word and records the reference with `attributes`.  A
+// resource of no bytes is refused (reported) unless `empty_allowed`.
+// Returns 0 when recorded, 1 when not.
+int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empty_allowed,
+                     uint8_t attributes);
+// Makes the channel current for an insertion: ends the data fork, writes
+// the fork's head when it waits, and points `outfile` at the channel's
+// file.  Returns the host's current output file, to be given back.
+TesselFile *enter_channel(MacBinChannel *channel);
+// Makes the resource the channel's current one (cur_type, cur_id,
+// cur_name) and tells the progress method that it starts.
+void announce_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name);
+// The attribute byte of the resource being inserted: the one
+// MacBin_SetNextAttributes gave, else the default.
+uint8_t pending_attributes(MacBinChannel *channel);
 
 // Set once the "Removing output file(s)" messages were given; never cleared.
 extern int32_t removal_reported;

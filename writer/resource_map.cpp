@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
@@ -32,6 +33,15 @@ int32_t reference_count(const MacBinChannel *channel) {
   int32_t total = 0;
   for (int32_t t = 0; t <= channel->type_count; ++t) total += channel->types[t].count + 1;
   return total;
+}
+
+// A name as the map's name list holds it: whole, also past the 127
+// characters of its node.
+std::string_view listed_name(const MacBinChannel *channel, const MacBinNameNode *node) {
+  const WriterState &state = *writer_state(const_cast<MacBinChannel *>(channel));
+  const auto whole = state.long_names.find(node);
+  if (whole != state.long_names.end()) return whole->second;
+  return std::string_view(node->text, node->length);
 }
 
 void trace_msg(const char *line) {
@@ -57,8 +67,9 @@ void write_fork_header(int64_t position, int32_t map_offset, int32_t data_length
 }
 
 // The fork header's copy at its start is filled in last, with the other.
-void write_map_header(int32_t type_list_offset, int32_t name_list_offset) {
+void write_map_header(int32_t type_list_offset, int32_t name_list_offset, uint16_t attributes) {
   format::ResourceMapHeader header{};
+  header.attributes.set(attributes);
   header.type_list_offset.set(static_cast<uint32_t>(type_list_offset));
   header.name_list_offset.set(static_cast<uint32_t>(name_list_offset));
   put_record(header);
@@ -82,14 +93,14 @@ void write_reference_lists(MacBinChannel *channel) {
   int32_t name_offset = 0;
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     for (int32_t r = 0; r <= channel->types[t].count; ++r) {
-      MacBinRefEntry &reference = channel->refs[t * kMaxResourcesPerType + r];
+      MacBinRefEntry &reference = reference_at(channel, t, r);
       format::ResourceReferenceItem item{};
       item.id.set(static_cast<uint32_t>(reference.id));
       if (reference.name_offset == -1) {
         item.name_offset.set(format::kNoName);
       } else {
         item.name_offset.set(static_cast<uint32_t>(name_offset));
-        name_offset += reference.name->length + 1;
+        name_offset += static_cast<int32_t>(listed_name(channel, reference.name).size()) + 1;
       }
       item.attributes = static_cast<uint8_t>(reference.attributes);
       reference.data_offset -= channel->rsrc_start + kResourceForkHeadSize;
@@ -102,10 +113,12 @@ void write_reference_lists(MacBinChannel *channel) {
 void write_name_list(const MacBinChannel *channel) {
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     for (int32_t r = 0; r <= channel->types[t].count; ++r) {
-      const MacBinRefEntry &reference = channel->refs[t * kMaxResourcesPerType + r];
+      const MacBinRefEntry &reference = reference_at(channel, t, r);
       if (reference.name_offset == -1) continue;
-      MacBin_PutByte(reference.name->length);
-      MacBin_PutBuf(reference.name->text, reference.name->length, reference.name->length);
+      const std::string_view name = listed_name(channel, reference.name);
+      const auto length = static_cast<int32_t>(name.size());
+      MacBin_PutByte(length);
+      MacBin_PutBuf(name.data(), length, length);
     }
   }
 }
@@ -130,7 +143,7 @@ bool has_owner_resource(const MacBinChannel *channel) {
   for (int32_t t = 0; t <= channel->type_count; ++t) {
     if (std::strcmp(channel->types[t].type, channel->finder.creator) != 0) continue;
     for (int32_t r = 0; r <= channel->types[t].count; ++r) {
-      if (channel->refs[t * kMaxResourcesPerType + r].id == 0) return true;
+      if (reference_at(channel, t, r).id == 0) return true;
     }
   }
   return false;
@@ -150,9 +163,19 @@ void add_owner_resource(MacBinChannel *channel) {
 // writes the map; gives the end of the resource fork.
 int64_t write_resources_and_map(MacBinChannel *channel) {
   // Attributes set and never used are not the owner resource's or the bundle's.
-  writer_state(channel)->next_attributes_set = 0;
-  if (!has_owner_resource(channel)) add_owner_resource(channel);
-  if (channel->fref_last != -1) insert_resource("Bndl", 128, "Bundle", "");
+  WriterState &state = *writer_state(channel);
+  state.next_attributes_set = 0;
+  if (state.finder_resources) {
+    if (!has_owner_resource(channel)) add_owner_resource(channel);
+    // A bundle the host inserted (a file carried across brings its own)
+    // stands: a second BNDL 128 would repeat it.
+    if (channel->fref_last != -1 && find_type(channel, "BNDL") < 0) {
+      insert_resource("Bndl", 128, "Bundle", "");
+    }
+  }
+  // Without Finder resources and without a resource of its own the file
+  // has no resource fork: not even its head was written.
+  if (state.fork_head_pending) return channel->rsrc_start;
 
   const int64_t map_start = fgetp(outfile);
   const int64_t type_list = map_start + kMapHeaderBytes;
@@ -160,7 +183,7 @@ int64_t write_resources_and_map(MacBinChannel *channel) {
   const int64_t name_list = first_reference_list + kReferenceItemBytes * reference_count(channel);
 
   write_map_header(static_cast<int32_t>(type_list - map_start),
-                   static_cast<int32_t>(name_list - map_start));
+                   static_cast<int32_t>(name_list - map_start), state.map_attributes);
   trace_msg("MSG--> resourcemap header created\n");
   write_type_list(channel, static_cast<int32_t>(first_reference_list - type_list));
   trace_msg("MSG--> Typelist created\n");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -41,6 +42,7 @@ inline void PrintTo(const ReadResource &r, std::ostream *out) {
 
 struct ReadFile {
   MacBinFileInfo info{};
+  Bytes finder_info;  // the 32 bytes MacBin_GetFinderInfoBytes gives
   Bytes data, rsrc;
   std::vector<ReadResource> resources;  // in map order
 };
@@ -52,6 +54,8 @@ inline ReadFile read_back(const std::string &path) {
   EXPECT_NE(ch, nullptr) << path;
   if (ch == nullptr) return read;
   EXPECT_EQ(MacBin_GetFileInfo(ch, &read.info), 1);
+  read.finder_info.resize(32);
+  EXPECT_EQ(MacBin_GetFinderInfoBytes(ch, read.finder_info.data()), 1);
   read.data.resize(read.info.data_length);
   read.rsrc.resize(read.info.rsrc_length);
   EXPECT_EQ(MacBin_ReadDataFork(ch, 0, read.data.data(), static_cast<int32_t>(read.data.size())),
@@ -65,7 +69,10 @@ inline ReadFile read_back(const std::string &path) {
       ReadResource resource;
       resource.type.assign(type.type, 4);
       resource.id = static_cast<int16_t>(static_cast<uint16_t>(ref.id));
-      if (ref.name_offset != -1 && ref.name != nullptr) resource.name = ref.name->text;
+      char name[MACBIN_MAX_FULL_NAME_LENGTH + 1];
+      const int32_t name_length = MacBin_GetResourceName(ch, &ref, name, sizeof name);
+      EXPECT_GE(name_length, 0);
+      resource.name.assign(name, static_cast<size_t>(std::max(name_length, 0)));
       resource.attributes = ref.attributes;
       const int32_t length = MacBin_ReadResourceData(ch, &ref, nullptr, 0);
       EXPECT_GE(length, 0);

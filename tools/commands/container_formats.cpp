@@ -18,6 +18,17 @@ std::optional<int32_t> container_format_named(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<std::string> container_format_keyword(int32_t format) {
+  switch (format) {
+    case MACBIN_FORMAT_CLASSIC: return "classic";
+    case MACBIN_FORMAT_II: return "ii";
+    case MACBIN_FORMAT_APPLESINGLE: return "applesingle";
+    case MACBIN_FORMAT_APPLEDOUBLE: return "appledouble";
+    case MACBIN_FORMAT_BINHEX: return "binhex";
+    default: return std::nullopt;
+  }
+}
+
 std::string container_format_title(int32_t format) {
   switch (format) {
     case MACBIN_FORMAT_CLASSIC: return "classic MacBinary";

@@ -13,6 +13,10 @@ namespace varnel_tool {
 // "applesingle", "appledouble", "binhex" and "rsrc"; nothing for others.
 std::optional<int32_t> container_format_named(std::string_view name);
 
+// The name container_format_named takes for a container pack writes
+// ("ii", "classic", ...); nothing for MacBinary III and a bare fork.
+std::optional<std::string> container_format_keyword(int32_t format);
+
 // "MacBinary II", "AppleSingle", "a bare resource fork", ...
 std::string container_format_title(int32_t format);
 

@@ -2,6 +2,8 @@
 // forks carried byte for byte (the resource fork whole, as the file holds
 // it: no resource is rebuilt), with its type, creator, Finder flags, name
 // and dates where the new container holds them.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +112,28 @@ std::string hex_word(uint32_t value) {
   return text;
 }
 
+// The Finder information past type, creator and flags: the icon's place
+// and folder (FInfo), and the extended information (FXInfo), which only
+// AppleSingle and AppleDouble hold whole.
+void warn_of_finder_losses(const MacBinaryInput &input, const ConvertOptions &options) {
+  const std::array<uint8_t, 32> finder = input.finder_info();
+  const auto any_set = [&finder](size_t from, size_t to) {
+    return std::any_of(finder.begin() + static_cast<std::ptrdiff_t>(from),
+                       finder.begin() + static_cast<std::ptrdiff_t>(to), [](uint8_t byte) { return byte != 0; });
+  };
+  const bool keeps_place = options.format != MACBIN_FORMAT_BINHEX && options.format != MACBIN_FORMAT_RSRC;
+  const bool keeps_extended =
+      options.format == MACBIN_FORMAT_APPLESINGLE || options.format == MACBIN_FORMAT_APPLEDOUBLE;
+  const std::string title = container_format_title(options.format);
+  if (!keeps_place && any_set(10, 16))
+    Reporter::instance().warning(options.output + ": " + title +
+                                 " holds no window place or folder of the icon: they are lost");
+  if (!keeps_extended && any_set(16, 32))
+    Reporter::instance().warning(options.output + ": " + title +
+                                 " holds no extended Finder information (script, extended flags, comment, "
+                                 "put-away folder): it is lost");
+}
+
 // Warnings for what `format` cannot hold of the input, each naming it.
 void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) {
   Reporter &reporter = Reporter::instance();
@@ -138,10 +162,12 @@ void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) 
                          " bytes) is not written: a bare resource fork holds none");
       if (info.type[0] != '\0' || info.creator[0] != '\0' || info.finder_flags != 0 || has_dates)
         reporter.warning(out + ": a bare resource fork holds no type, creator, Finder flags or dates");
-      if (info.rsrc_length == 0) reporter.warning(input.path() + ": there is no resource fork: " + out + " is empty");
+      if (info.rsrc_length == 0)
+        reporter.notice(input.path() + " has no resource fork: " + out + " holds an empty resource map");
       break;
     default: break;
   }
+  warn_of_finder_losses(input, options);
   if (options.format != MACBIN_FORMAT_RSRC) {
     if (!has_dates && options.format != MACBIN_FORMAT_BINHEX)
       reporter.notice(input.path() + " holds no dates: " + out + " gets the time of the conversion");
@@ -162,6 +188,22 @@ std::string macintosh_name_for(const MacBinaryInput &input, const std::string &o
   return name;
 }
 
+// A resource fork with an empty map: the 256-byte head (data at 256, map
+// at 256, no data, a map of 30 bytes) and the map: a copy of the head's
+// four values, the handle and attribute fields, the type list at 28 with
+// no type (0xFFFF), the name list right after it at 30.
+std::vector<uint8_t> empty_resource_fork() {
+  std::vector<uint8_t> fork(256 + 30, 0);
+  const uint8_t head[16] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 30};
+  std::copy(std::begin(head), std::end(head), fork.begin());
+  std::copy(std::begin(head), std::end(head), fork.begin() + 256);
+  fork[256 + 25] = 28;
+  fork[256 + 27] = 30;
+  fork[256 + 28] = 0xFF;
+  fork[256 + 29] = 0xFF;
+  return fork;
+}
+
 bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
   Reporter &reporter = Reporter::instance();
   OutputFile output;
@@ -178,6 +220,15 @@ bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
     return false;
   });
   if (!copied) return false;
+  if (input.info().rsrc_length == 0) {
+    // A file without a resource fork becomes a fork with no resources: an
+    // empty file is no resource fork at all.
+    const std::vector<uint8_t> empty = empty_resource_fork();
+    if (!output.write(empty.data(), empty.size())) {
+      reporter.error(path + ": " + output.write_error());
+      return false;
+    }
+  }
   if (!output.commit(error)) {
     if (!write_failed) reporter.error(path + ": " + error);
     return false;
@@ -214,6 +265,10 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
     reporter.mark_failed();
     return false;  // the library said why
   }
+  // The whole Finder information goes across, as far as the container
+  // holds it (warn_of_finder_losses said what it does not).
+  const std::array<uint8_t, 32> finder = input.finder_info();
+  MacBin_SetFinderInfoBytes(channel, finder.data());
   // The codes go in as the four bytes they are, NULs included, which a
   // C string could not carry.
   std::memcpy(channel->finder.type, info.type, 4);

@@ -25,7 +25,9 @@ constexpr const char *kExtractHelp = R"(Usage: varnel extract FILE --data OUT
        varnel extract FILE --script DIR
 
 Copies part of the Macintosh file FILE (any container varnel reads), byte
-for byte:
+for byte.  A resource stored compressed (as system software stores many)
+is written as its contents, decompressed; with --stored as the file
+stores it:
   --data OUT              the data fork
   --rsrc OUT              the whole resource fork
   --resource TYPE ID OUT  the data of one resource (TYPE is padded with
@@ -35,6 +37,8 @@ for byte:
                           file names written as %XX, e.g. "PDF%20.128");
                           further resources with the same type and ID, as
                           a damaged map may hold, as TYPE.ID.2, TYPE.ID.3...
+  --stored                with --resource and --all: resources as stored,
+                          compressed ones not decompressed
   --script DIR            a resource script that "varnel pack -o OUT
                           DIR/resources.txt" turns back into the file: its
                           header lines give name, codes, Finder flags,
@@ -44,6 +48,12 @@ for byte:
                           (STR# and TEXT in TYPE.ID.txt files, UTF-8) when
                           that text gives back the same bytes; every other
                           resource is "--raw TYPE.ID", its bytes in a file
+                          (a compressed one as stored, with a comment
+                          naming its decompressor and uncompressed size).
+                          The script rebuilds the file exactly: resource
+                          order, attributes, names, empty resources, the
+                          container (%format), the map's attributes and the
+                          whole Finder information, with nothing added
 FILE may be "-" for standard input, or a pipe: it is read once, up to
 2147483647 bytes.  OUT may be "-" for standard output.  Files appear only
 when complete; an existing OUT keeps its permissions, and a symbolic link
@@ -94,21 +104,23 @@ bool extract_resource_fork(const MacBinaryInput &input, const std::string &path)
                       [&](const MacBinaryInput::ByteWriter &out) { return input.copy_resource_fork(out); });
 }
 
-bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path) {
+// A resource's contents (decompressed where it is stored compressed), or
+// with `stored` its bytes as the file stores them.
+bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path, bool stored) {
   std::vector<uint8_t> data;
   int64_t length = 0;
-  if (!input.read_resource(entry, &data, length)) return false;
+  if (stored ? !input.read_resource(entry, &data, length) : !input.read_contents(entry, data)) return false;
   return write_output(path, [&](const MacBinaryInput::ByteWriter &out) { return out(data); });
 }
 
-bool extract_all(MacBinaryInput &input, const std::string &directory) {
+bool extract_all(MacBinaryInput &input, const std::string &directory, bool stored) {
   if (!make_directory(directory)) return false;
   const std::filesystem::path base(directory);
   bool ok = extract_data_fork(input, (base / "data").string());
   ok = extract_resource_fork(input, (base / "rsrc").string()) && ok;
   for (const ResourceEntry &entry : input.resources()) {
     const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
-    ok = extract_resource(input, entry, (base / stem).string()) && ok;
+    ok = extract_resource(input, entry, (base / stem).string(), stored) && ok;
   }
   return ok;
 }
@@ -121,6 +133,7 @@ int run_extract(const Arguments &arguments) {
   std::string path;
   Action action = Action::kNone;
   std::string target, type_text, id_text;
+  bool stored = false;
   auto choose = [&action](Action chosen) {
     if (action != Action::kNone) throw UsageError("extract does one of --data, --rsrc, --resource, --all and --script");
     action = chosen;
@@ -132,6 +145,9 @@ int run_extract(const Arguments &arguments) {
     } else if (walker.is("--quiet", "-q")) {
       walker.expect_no_value();
       Reporter::instance().set_quiet(true);
+    } else if (walker.is("--stored")) {
+      walker.expect_no_value();
+      stored = true;
     } else if (walker.is("--data")) {
       choose(Action::kData);
       target = walker.value();
@@ -161,6 +177,8 @@ int run_extract(const Arguments &arguments) {
   }
   if (path.empty()) throw UsageError("extract needs a MacBinary file");
   if (action == Action::kNone) throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
+  if (stored && action != Action::kResource && action != Action::kAll)
+    throw UsageError("--stored goes with --resource and --all (--rsrc and --script keep the stored bytes anyway)");
   std::string type;
   int32_t id = 0;
   if (action == Action::kResource) {
@@ -192,11 +210,11 @@ int run_extract(const Arguments &arguments) {
         Reporter::instance().error(path + ": no resource " + type_text + " " + std::to_string(id));
         return kExitFailure;
       }
-      ok = extract_resource(input, *entry, target);
+      ok = extract_resource(input, *entry, target, stored);
       break;
     }
     case Action::kAll:
-      ok = extract_all(input, target);
+      ok = extract_all(input, target, stored);
       break;
     case Action::kScript:
       ok = write_resource_script(input, target, [](const std::string &file, std::span<const uint8_t> bytes) {

@@ -24,8 +24,10 @@ Shows what each Macintosh file holds: its container (classic, MacBinary II
 or III, AppleSingle, AppleDouble, BinHex 4.0 or a bare resource fork) and
 whether its CRC is valid, where it has one, the Macintosh name, type,
 creator, creation and modification dates, Finder flags, the fork lengths,
-and every resource with its type, ID, name, size and attributes.  vers,
-FREF and BNDL resources and the owner resource are decoded.
+and every resource with its type, ID, name, size (as stored) and
+attributes.  A resource stored compressed also shows its decompressor and
+its uncompressed size ("decompressor" and "uncompressed_size" in JSON).
+vers, FREF and BNDL resources and the owner resource are decoded.
 
 A file whose resource fork is cut short or damaged is still listed (the
 header and the fork lengths, "Resources: not read"), with a warning and
@@ -57,6 +59,7 @@ struct ListedResource {
   const ResourceEntry *entry;
   int64_t size = -1;  // -1 when the data could not be reached
   std::optional<DecodedResource> decoded;
+  std::optional<MacBinCompressionInfo> compression;  // stored compressed
 };
 
 std::string join(const std::vector<std::string> &items, const char *separator) {
@@ -93,6 +96,13 @@ std::string crc_text(const MacBinFileInfo &info) {
   return info.crc_state == 1 ? "valid" : "INVALID";
 }
 
+// A container without Finder information (a bare resource fork) gives four
+// NUL bytes: no code at all, not one made of NULs.
+bool is_missing_code(const std::string &code) { return code == std::string(4, '\0'); }
+std::string code_text(const std::string &code) {
+  return is_missing_code(code) ? "none" : mac_roman_to_utf8(code, true);
+}
+
 std::string date_text(uint32_t seconds) { return mac_date_to_iso8601(seconds).value_or("unknown"); }
 
 JsonValue date_json(uint32_t seconds) {
@@ -109,8 +119,8 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
   std::fprintf(out, "File:          %s\n", input.argument().c_str());
   std::fprintf(out, "Format:        %s, CRC %s\n", format_name(info.format), crc_text(info).c_str());
   std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
-  std::fprintf(out, "Type:          %s\n", mac_roman_to_utf8(input.type(), true).c_str());
-  std::fprintf(out, "Creator:       %s\n", mac_roman_to_utf8(input.creator(), true).c_str());
+  std::fprintf(out, "Type:          %s\n", code_text(input.type()).c_str());
+  std::fprintf(out, "Creator:       %s\n", code_text(input.creator()).c_str());
   std::fprintf(out, "Created:       %s\n", date_text(info.created).c_str());
   std::fprintf(out, "Modified:      %s\n", date_text(info.modified).c_str());
   std::fprintf(out, "Finder flags:  %s%s%s\n", flags, flag_names.empty() ? "" : " ",
@@ -134,6 +144,9 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
     std::string text = line + name;
     text.erase(text.find_last_not_of(' ') + 1);  // no trailing blanks for unnamed resources
     std::fprintf(out, "%s\n", text.c_str());
+    if (resource.compression)
+      std::fprintf(out, "        compressed: decompressor %d, %d bytes uncompressed\n",
+                   resource.compression->decompressor, resource.compression->uncompressed_length);
     if (resource.decoded) std::fprintf(out, "        %s\n", resource.decoded->text.c_str());
   }
 }
@@ -146,8 +159,9 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   // A classic header has no CRC: null, rather than a CRC that fails.
   json["crc"] = info.crc_state < 0 ? JsonValue(nullptr) : JsonValue{{"valid", info.crc_state == 1}};
   json["name"] = mac_roman_to_utf8(input.name());
-  json["type"] = mac_roman_to_utf8(input.type());
-  json["creator"] = mac_roman_to_utf8(input.creator());
+  json["type"] = is_missing_code(input.type()) ? JsonValue(nullptr) : JsonValue(mac_roman_to_utf8(input.type()));
+  json["creator"] =
+      is_missing_code(input.creator()) ? JsonValue(nullptr) : JsonValue(mac_roman_to_utf8(input.creator()));
   json["created"] = date_json(info.created);
   json["modified"] = date_json(info.modified);
   json["finder_flags"] = {{"value", info.finder_flags}, {"names", finder_flag_names(info.finder_flags)}};
@@ -166,6 +180,10 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
     item["size"] = resource.size < 0 ? JsonValue(nullptr) : JsonValue(resource.size);
     item["attributes"] = entry.attributes;
     item["attribute_names"] = resource_attribute_names(entry.attributes);
+    if (resource.compression) {
+      item["decompressor"] = resource.compression->decompressor;
+      item["uncompressed_size"] = resource.compression->uncompressed_length;
+    }
     if (resource.decoded) item["decoded"] = resource.decoded->json;
     resources.push_back(std::move(item));
   }
@@ -181,14 +199,16 @@ std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, c
   std::vector<uint8_t> data;
   const std::string creator = mac_roman_to_utf8(input.creator());
   for (const ResourceEntry &entry : input.resources()) {
-    ListedResource resource{&entry, -1, std::nullopt};
+    ListedResource resource{&entry, -1, std::nullopt, input.compression(entry)};
     const std::string type = mac_roman_to_utf8(entry.type);
     const bool decodable = type == "vers" || type == "FREF" || type == "BNDL" ||
                            (type == creator && entry.signed_id() == 0);
     int64_t length = 0;
-    if (input.read_resource(entry, decodable ? &data : nullptr, length)) {
-      resource.size = length;
-      if (decodable) resource.decoded = decode_resource(type, entry.signed_id(), data, creator);
+    if (input.read_resource(entry, nullptr, length)) {
+      resource.size = length;  // as stored
+      // Decoded from the contents, decompressed where need be.
+      if (decodable && input.read_contents(entry, data))
+        resource.decoded = decode_resource(type, entry.signed_id(), data, creator);
     }
     listed.push_back(std::move(resource));
   }

@@ -191,9 +191,11 @@ void MacBinaryInput::collect_resources() {
       resource.type.assign(entry.type, 4);
       resource.id = reference.id;
       resource.named = reference.name_offset != -1 && reference.name != nullptr;
-      if (resource.named)
-        resource.name.assign(reference.name->text,
-                             strnlen(reference.name->text, sizeof reference.name->text));
+      if (resource.named) {
+        std::array<char, MACBIN_MAX_FULL_NAME_LENGTH + 1> name{};
+        const int32_t length = MacBin_GetResourceName(channel_, &reference, name.data(), name.size());
+        resource.name.assign(name.data(), static_cast<size_t>(std::clamp(length, 0, MACBIN_MAX_FULL_NAME_LENGTH)));
+      }
       resource.attributes = reference.attributes;
       resource.occurrence = ++seen[{resource.type, resource.id}];
       resource.reference = &reference;
@@ -206,6 +208,11 @@ std::string MacBinaryInput::name() const {
   return std::string(info_.name, strnlen(info_.name, sizeof info_.name));
 }
 std::string MacBinaryInput::type() const { return std::string(info_.type, 4); }
+std::array<uint8_t, 32> MacBinaryInput::finder_info() const {
+  std::array<uint8_t, 32> block{};
+  MacBin_GetFinderInfoBytes(channel_, block.data());
+  return block;
+}
 std::string MacBinaryInput::creator() const { return std::string(info_.creator, 4); }
 
 bool MacBinaryInput::read_resource(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length) {
@@ -222,6 +229,22 @@ bool MacBinaryInput::read_resource(const ResourceEntry &entry, std::vector<uint8
     Reporter::instance().error(path_ + ": the data of resource " + entry.label() +
                                " lies outside the resource fork");
   return ok;
+}
+
+bool MacBinaryInput::read_contents(const ResourceEntry &entry, std::vector<uint8_t> &data) {
+  const int32_t length = MacBin_ReadResourceUncompressed(channel_, entry.reference, nullptr, 0);
+  if (length >= 0) {
+    data.assign(static_cast<size_t>(length), 0);
+    if (MacBin_ReadResourceUncompressed(channel_, entry.reference, data.data(), length) == length) return true;
+  }
+  Reporter::instance().mark_failed();  // the library named the resource and the reason
+  return false;
+}
+
+std::optional<MacBinCompressionInfo> MacBinaryInput::compression(const ResourceEntry &entry) const {
+  MacBinCompressionInfo facts{};
+  if (MacBin_GetResourceCompression(channel_, entry.reference, &facts) != 1) return std::nullopt;
+  return facts;
 }
 
 const ResourceEntry *MacBinaryInput::find(const std::string &type, int32_t id) const {

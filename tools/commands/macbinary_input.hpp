@@ -10,9 +10,11 @@
 // where the resources were wanted.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,7 +28,7 @@ struct ResourceEntry {
   std::string type;  // 4 bytes, MacRoman
   int32_t id = 0;    // as stored, 0 to 65535; see signed_id()
   bool named = false;
-  std::string name;  // MacRoman
+  std::string name;  // MacRoman, whole (up to 255 bytes)
   int32_t attributes = 0;
   // 1 for the first resource of its type and ID in map order, 2 for the
   // next one with the same pair, and so on: a damaged or hand-made map may
@@ -69,6 +71,8 @@ class MacBinaryInput {
   std::string name() const;
   std::string type() const;
   std::string creator() const;
+  // The whole Finder information (32 bytes, as the library gives it).
+  std::array<uint8_t, 32> finder_info() const;
   const std::vector<ResourceEntry> &resources() const { return resources_; }
   // The library's reading channel, for its calls that take one (the decoders).
   MacBinChannel *channel() const { return channel_; }
@@ -76,6 +80,13 @@ class MacBinaryInput {
   // The resource's data (or only its length when `data` is null); false
   // after an error message when it lies outside the resource fork.
   bool read_resource(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length);
+  // The resource's contents: decompressed when it is stored compressed,
+  // else as stored.  False when it cannot be read or decompressed (the
+  // library said why).
+  bool read_contents(const ResourceEntry &entry, std::vector<uint8_t> &data);
+  // How a resource is stored compressed; nothing for one stored plain (or
+  // with a compression header the library cannot read).
+  std::optional<MacBinCompressionInfo> compression(const ResourceEntry &entry) const;
   // The first resource of this type and ID, or null.
   const ResourceEntry *find(const std::string &type, int32_t id) const;
 

@@ -62,9 +62,11 @@ Options:
                        which holds no dates)
   -e, --line LINE      one more resource line (repeatable)
   --resources-from FILE  every resource of FILE (any container varnel
-                       reads), with its name and attributes, repeated IDs
-                       and owner resource included; a resource line with
-                       the same type and ID replaces them
+                       reads) exactly as stored: name, attributes, repeated
+                       IDs, owner resource, bundle and compressed bytes
+                       included, and no owner resource or bundle added that
+                       FILE lacks; a resource line with the same type and
+                       ID replaces them
   -q, --quiet          no notices, no progress bar
   -h, --help           this text
 
@@ -89,15 +91,24 @@ name with blanks, "" for none):
   STR  130(protected,preload) "" --raw s  attributes after the ID: sysHeap,
                                           purgeable, locked, protected,
                                           preload, changed, or a number such
-                                          as (0x58); purgeable when not given
+                                          as (0x58) or (0); purgeable when not
+                                          given
 A resource of the creator's type with ID 0 is the owner resource: the file
-then gets no other.  Repeated IDs are kept.
+then gets no other.  Repeated IDs are kept.  --raw, --text, --strings and
+~ resources may have names of up to 255 characters, and a --raw file may be
+empty (a resource of no bytes).
 
 Header lines ("%KEYWORD VALUE", as extract --script writes them) give what
 the options would, unless the option is given: %creator CODE, %type CODE,
 %name NAME, %flags 0xNNNN (the Finder flags, set as given), %created and
 %modified (2026-12-07T01:43:29Z in UTC, or seconds since 1904; 0 for
-unknown), %data FILE.
+unknown), %data FILE, %format FORMAT (as --format), %finder-resources off
+(no owner resource and no bundle added: the file holds exactly the
+resources the lines give, and none at all without them), %map-attributes
+0xNNNN (the resource map's own attributes), %finder-info HEX (the whole
+32-byte Finder information in 64 hexadecimal digits: the window place,
+folder and extended information; %type, %creator and %flags go over its
+type, creator and flags).
 Lines are UTF-8; names, vers, owner and ~ texts are stored in MacRoman
 (other characters are refused).  A refused line is quoted in its message.
 Relative file names in a script are taken from the script's directory.
@@ -118,9 +129,16 @@ constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
 // The library keeps a line's words, each with its NUL, and its parameter
 // text in a buffer of this size, and refuses a line that needs more.
 constexpr size_t kMaxLineWordBytes = 256;
-constexpr size_t kMaxTypes = MACBIN_MAX_TYPES;
-constexpr size_t kMaxResourcesPerType = MACBIN_MAX_RESOURCES_PER_TYPE;
+// A map's lists must start within its 16-bit offsets: 30 + 8 bytes a type
+// and 12 a resource.
+constexpr size_t kMaxMapListsBytes = MACBIN_MAX_MAP_LISTS_BYTES;
+constexpr size_t kMapListsStart = 30;
+constexpr size_t kTypeItemBytes = 8;
+constexpr size_t kReferenceItemBytes = 12;
+// Names a resource line hands to the library fit its words; names given
+// with the resource's bytes may have all a Pascal string holds.
 constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
+constexpr size_t kMaxFullNameLength = MACBIN_MAX_FULL_NAME_LENGTH;
 constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
 // The owner text is kept in the channel, NUL included; the library cuts a
 // longer one.
@@ -154,6 +172,7 @@ struct PackOptions {
   bool name_given = false;
   std::string data;
   int32_t format = MACBIN_FORMAT_II;
+  bool format_given = false;
   std::string script;
   std::vector<std::string> lines;
   std::string resources_from;
@@ -161,6 +180,9 @@ struct PackOptions {
   std::optional<uint16_t> flags;
   std::optional<uint32_t> created;
   std::optional<uint32_t> modified;
+  bool finder_resources = true;  // %finder-resources; off with --resources-from
+  std::optional<uint16_t> map_attributes;
+  std::optional<std::array<uint8_t, 32>> finder_info;
 };
 
 // Pads a code to four characters with blanks, in MacRoman.
@@ -211,6 +233,7 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
       if (!named || *named == MACBIN_FORMAT_RSRC)
         throw UsageError("--format must be one of " + std::string(kContainerFormatNames) + "; not '" + format + "'");
       options.format = *named;
+      options.format_given = true;
     } else if (walker.is("--line", "-e")) {
       options.lines.push_back(walker.value());
     } else if (walker.is("--resources-from")) {
@@ -428,6 +451,29 @@ std::optional<uint32_t> parse_script_date(const std::string &text) {
   return iso8601_to_mac_date(text);
 }
 
+// A 16-bit number of a header line: hexadecimal with 0x, else decimal
+// (never octal: 0100 is one hundred).
+std::optional<uint16_t> parse_word_number(const std::string &value) {
+  const bool hexadecimal = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+  char *end = nullptr;
+  const unsigned long number = std::strtoul(value.c_str() + (hexadecimal ? 2 : 0), &end, hexadecimal ? 16 : 10);
+  if (value.empty() || *end != '\0' || number > 0xFFFF || value.find_first_of("-+ ") != std::string::npos)
+    return std::nullopt;
+  return static_cast<uint16_t>(number);
+}
+
+// The 32 bytes of a %finder-info line: 64 hexadecimal digits.
+std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &value) {
+  std::array<uint8_t, 32> bytes{};
+  if (value.size() != 64) return std::nullopt;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const std::string pair = value.substr(i * 2, 2);
+    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return std::nullopt;
+    bytes[i] = static_cast<uint8_t>(std::strtoul(pair.c_str(), nullptr, 16));
+  }
+  return bytes;
+}
+
 // Header lines ("%KEYWORD VALUE"): the file's codes, name, Finder flags,
 // dates and data fork, so that a script rebuilds a file alone.  An option
 // on the command line wins over its header line.  They are taken out of
@@ -467,14 +513,31 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
       else if (options.data.empty())
         options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
     } else if (keyword == "%flags") {
-      // Hexadecimal with 0x, else decimal (never octal: 0100 is one hundred).
-      const bool hexadecimal = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
-      char *end = nullptr;
-      const unsigned long flags = std::strtoul(value.c_str() + (hexadecimal ? 2 : 0), &end, hexadecimal ? 16 : 10);
-      if (value.empty() || *end != '\0' || flags > 0xFFFF || value.find_first_of("-+ ") != std::string::npos)
+      const std::optional<uint16_t> flags = parse_word_number(value);
+      if (!flags)
         fail("%flags '" + value + "' must be a number from 0 to 0xFFFF");
       else
-        options.flags = static_cast<uint16_t>(flags);
+        options.flags = *flags;
+    } else if (keyword == "%format") {
+      const std::optional<int32_t> named = container_format_named(value);
+      if (!named || *named == MACBIN_FORMAT_RSRC)
+        fail("%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'");
+      else if (!options.format_given)
+        options.format = *named;
+    } else if (keyword == "%finder-resources") {
+      if (value != "off" && value != "on")
+        fail("%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'");
+      else
+        options.finder_resources = value == "on";
+    } else if (keyword == "%map-attributes") {
+      const std::optional<uint16_t> number = parse_word_number(value);
+      if (!number)
+        fail("%map-attributes '" + value + "' must be a number from 0 to 0xFFFF");
+      else
+        options.map_attributes = *number;
+    } else if (keyword == "%finder-info") {
+      options.finder_info = parse_finder_info(value);
+      if (!options.finder_info) fail("%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)");
     } else if (keyword == "%created" || keyword == "%modified") {
       const std::optional<uint32_t> date = parse_script_date(value);
       if (!date)
@@ -483,7 +546,8 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
         (keyword == "%created" ? options.created : options.modified) = date;
     } else {
       fail("unknown header line '" + keyword +
-           "': %creator, %type, %name, %flags, %created, %modified and %data are known");
+           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
+           "%map-attributes and %finder-info are known");
     }
   }
   lines = std::move(resource_lines);
@@ -521,6 +585,13 @@ bool load_resources_from(const std::string &path, std::vector<CopiedResource> &r
     resources.push_back(std::move(resource));
   }
   return true;
+}
+
+// Whether a resource line gives its resource's bytes (--raw, --text,
+// --strings or a ~ text) rather than a parameter for the library.
+bool carries_bytes(const std::string &text) {
+  const SplitLine split = split_line(text);
+  return split.count == 3 && (split.param.rfind("--", 0) == 0 || split.param.rfind('~', 0) == 0);
 }
 
 // The type and ID a resource line makes, for telling which copied
@@ -581,10 +652,6 @@ std::optional<std::vector<uint8_t>> given_resource_bytes(const std::string &give
     line_error(name + ": " + problem);
     return std::nullopt;
   }
-  if (bytes->empty()) {
-    line_error(name + ": the file is empty, and a resource needs at least one byte");
-    return std::nullopt;
-  }
   return bytes;
 }
 
@@ -601,7 +668,10 @@ class Packer {
     text.erase(0, first);
     if (text[0] == ';') return;  // comment
     CurrentLine current(text);
-    if (text.size() > kMaxLineLength) {
+    // Lines the library splits itself are held to its length; lines that
+    // carry their bytes (--raw, --text, --strings, ~) go in as bytes and may
+    // be longer, with names of up to 255 characters.
+    if (text.size() > kMaxLineLength && !carries_bytes(text)) {
       line_error("line longer than " + std::to_string(kMaxLineLength) + " characters");
       return;
     }
@@ -615,10 +685,17 @@ class Packer {
     if (!check_line(text, line.origin, checked)) return;
     set_refusal_explained(false);
     const int64_t start = MacBin_GetPtrPos();
-    if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
-    if (checked.bytes) set_resource_bytes(std::move(*checked.bytes));
-    MacBin_AddResource(channel_, checked.library_line.c_str());
-    clear_resource_bytes();
+    if (checked.bytes) {
+      // Bytes given as they are go in as they are.
+      const std::vector<uint8_t> &bytes = *checked.bytes;
+      if (MacBin_AddResourceData(channel_, checked.type.c_str(), checked.id, checked.name.c_str(),
+                                 checked.attributes.value_or(MACBIN_ATTR_PURGEABLE), bytes.data(),
+                                 static_cast<int32_t>(bytes.size())) != 0)
+        Reporter::instance().mark_failed();
+    } else {
+      if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
+      MacBin_AddResource(channel_, checked.library_line.c_str());
+    }
     if (!checked.type.empty()) check_resource_end(checked, start);
   }
 
@@ -632,20 +709,13 @@ class Packer {
       Reporter::instance().error("a type or name holding a NUL character cannot be handed to the writer");
       return;
     }
-    if (resource.data.empty()) {
-      Reporter::instance().error("an empty resource cannot be written: the writer takes a resource that "
-                                 "produced no bytes for one that failed");
-      return;
-    }
     if (!fits_resource_data()) return;
-    if (!check_room(resource.type, type_word, resource.id, resource.name, has_fref_)) return;
+    if (!check_room(resource.type, resource.id, resource.name, has_fref_, kMaxFullNameLength)) return;
     set_refusal_explained(false);
-    MacBin_CompleteDataFork(channel_);  // makes the channel current for insert_resource
     const int64_t start = MacBin_GetPtrPos();
-    MacBin_SetNextAttributes(channel_, resource.attributes);
-    set_resource_bytes(std::move(resource.data));
-    const int32_t refused = insert_resource(resource.type.c_str(), resource.id, resource.name.c_str(), "-");
-    clear_resource_bytes();
+    const int32_t refused =
+        MacBin_AddResourceData(channel_, resource.type.c_str(), resource.id, resource.name.c_str(),
+                               resource.attributes, resource.data.data(), static_cast<int32_t>(resource.data.size()));
     if (refused != 0) {
       Reporter::instance().mark_failed();
       return;
@@ -687,6 +757,7 @@ class Packer {
     std::string type;       // MacRoman, padded to four characters
     std::string type_word;  // as written
     int32_t id = 0;
+    std::string name;       // MacRoman
     std::optional<int32_t> attributes;           // given after the ID
     std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings
   };
@@ -768,11 +839,28 @@ class Packer {
     if (!check_parameter(type_word, type, split.param, param, icon_id, checked.bytes)) return false;
     // A built FREF gives the bundle an entry; given bytes build nothing.
     const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
-    if (!check_room(type, type_word, id, *name, bundle)) return false;
-    checked.library_line = line_word(*type_mac) + " " + id_word + " " + line_word(*name) + " " + param;
+    if (!check_room(type, id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
+      return false;
+    if (!checked.bytes && !check_library_line(*type_mac, id_word, *name, param, type, checked)) return false;
+    record_resource(type, id, *name, bundle, origin);
+    if (type == "FREF" && !checked.bytes && param[0] != '~')
+      file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
+    checked.type = type;
+    checked.type_word = type_word;
+    checked.id = id;
+    checked.name = *name;
+    return true;
+  }
+
+  // A line the library splits itself: it must fit the library's line and
+  // word buffers and split into the same words.  False after an error message.
+  bool check_library_line(const std::string &type_mac, const std::string &id_word,
+                          const std::string &name, const std::string &param, const std::string &type,
+                          Checked &checked) {
+    checked.library_line = line_word(type_mac) + " " + id_word + " " + line_word(name) + " " + param;
     // The library holds the words, their NULs and the parameter text (for
     // an FREF also "/" and the ID it appends) in a buffer of its own.
-    const size_t word_bytes = type_mac->size() + 1 + id_word.size() + 1 + name->size() + 1 + param.size() + 1 +
+    const size_t word_bytes = type_mac.size() + 1 + id_word.size() + 1 + name.size() + 1 + param.size() + 1 +
                               (type == "FREF" ? 1 + id_word.size() : 0);
     if (word_bytes > kMaxLineWordBytes) {
       line_error("line too long: the library holds at most " + std::to_string(kMaxLineWordBytes) +
@@ -781,45 +869,43 @@ class Packer {
       return false;
     }
     const SplitLine again = split_line(checked.library_line);
-    if (again.count != 3 || again.words[0] != *type_mac || again.words[1] != id_word || again.words[2] != *name ||
+    if (again.count != 3 || again.words[0] != type_mac || again.words[1] != id_word || again.words[2] != name ||
         again.param != param) {
       line_error("this line cannot be handed over unchanged; quote its words differently");
       return false;
     }
-    record_resource(type, id, *name, bundle, origin);
-    if (type == "FREF" && !checked.bytes && param[0] != '~')
-      file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
-    checked.type = type;
-    checked.type_word = type_word;
-    checked.id = id;
     return true;
   }
 
   // What the map can still take: the type, one more resource of it, its
   // name.  Repeated IDs are kept (a file carried across may have them);
-  // the owner resource counts unless the host gave one.  False after an
-  // error message naming the limit.
-  bool check_room(const std::string &type, const std::string &type_word, int32_t id, const std::string &name,
-                  bool bundle) {
-    if (name.size() > kMaxResourceNameLength) {
-      line_error("resource name longer than " + std::to_string(kMaxResourceNameLength) +
-                 " Macintosh characters (" + std::to_string(name.size()) + "), the most the writer takes");
-      return false;
-    }
-    if (count_types(type, bundle) > kMaxTypes) {
-      line_error("more than " + std::to_string(kMaxTypes) + " resource types in one file (MACBIN_MAX_TYPES)");
+  // the owner resource and the bundle count when the close adds them.
+  // False after an error message naming the limit.
+  bool check_room(const std::string &type, int32_t id, const std::string &name, bool bundle,
+                  size_t longest_name) {
+    if (name.size() > longest_name) {
+      line_error("resource name longer than " + std::to_string(longest_name) + " Macintosh characters (" +
+                 std::to_string(name.size()) + ")" +
+                 (longest_name < kMaxFullNameLength ? ", the most a resource line takes; --raw, --text, --strings "
+                                                      "and ~ resources take 255"
+                                                    : ""));
       return false;
     }
     const bool owner = type == options_.creator && id == 0;
-    const size_t owner_share = type == options_.creator && !owner_given_ && !owner ? 1 : 0;
-    if (resource_counts_[type] + 1 + owner_share > kMaxResourcesPerType) {
-      line_error("more than " + std::to_string(kMaxResourcesPerType) + " resources of type " + type_word +
-                 " (MACBIN_MAX_RESOURCES_PER_TYPE)");
+    const bool adds_owner = options_.finder_resources && !owner_given_ && !owner;
+    const bool adds_bundle = options_.finder_resources && bundle && type != "BNDL" && resources_.count("BNDL") == 0;
+    size_t resources = 1 + (adds_owner ? 1 : 0) + (adds_bundle ? 1 : 0);
+    for (const auto &[each, count] : resource_counts_) resources += count;
+    const size_t types = count_types(type, adds_owner, adds_bundle);
+    if (kMapListsStart + kTypeItemBytes * types + kReferenceItemBytes * resources > kMaxMapListsBytes) {
+      line_error("the resource map is full at " + std::to_string(resources - 1) +
+                 " resources: its type and reference lists must lie within " + std::to_string(kMaxMapListsBytes) +
+                 " bytes (MACBIN_MAX_MAP_LISTS_BYTES)");
       return false;
     }
     const size_t name_bytes = name.empty() ? 0 : 1 + name.size();
-    const size_t owner_name = owner_given_ || owner ? 0 : kOwnerNameBytes;
-    if (name_list_bytes_ + name_bytes + owner_name + (bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
+    const size_t owner_name = adds_owner ? kOwnerNameBytes : 0;
+    if (name_list_bytes_ + name_bytes + owner_name + (adds_bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
       line_error("the resource names exceed the map's " + std::to_string(kMaxNameListBytes) +
                  " bytes of name list (MACBIN_MAX_NAME_LIST_BYTES)");
       return false;
@@ -865,6 +951,8 @@ class Packer {
         return false;
       }
       param = "~" + *literal;
+      bytes = std::vector<uint8_t>{static_cast<uint8_t>(literal->size())};
+      bytes->insert(bytes->end(), literal->begin(), literal->end());
       return true;
     }
     if (type == "vers" || type == "FREF") {
@@ -898,12 +986,12 @@ class Packer {
     return true;
   }
 
-  size_t count_types(const std::string &new_type, bool bundle) const {
+  size_t count_types(const std::string &new_type, bool owner, bool bundle) const {
     std::set<std::string> types;
     for (const auto &[type, ids] : resources_)
       if (!ids.empty()) types.insert(type);
     types.insert(new_type);
-    types.insert(options_.creator);  // the owner resource
+    if (owner) types.insert(options_.creator);
     if (bundle) types.insert("BNDL");
     return types.size();
   }
@@ -914,7 +1002,7 @@ class Packer {
     constexpr int64_t kLengthWordBytes = 4;
     const size_t owner_text_bytes = strnlen(channel_->owner_text, sizeof channel_->owner_text);
     const auto owner_bytes = static_cast<int64_t>(kLengthWordBytes + 1 + owner_text_bytes);
-    return kMaxResourceDataBytes - (has_fref_ ? owner_bytes : 0);
+    return kMaxResourceDataBytes - (has_fref_ && options_.finder_resources ? owner_bytes : 0);
   }
 
   // A resource that ends past what the map can address leaves no room for
@@ -1086,6 +1174,22 @@ class ScratchDirectory {
   int slot_ = -1;
 };
 
+// What the script's header lines say of the file as a whole, before its
+// data fork: false when the library refused one (it said why).
+bool apply_file_settings(MacBinChannel *channel, const PackOptions &options) {
+  bool ok = true;
+  if (!options.finder_resources) ok = MacBin_SetFinderResources(channel, 0) == 0 && ok;
+  if (options.map_attributes) ok = MacBin_SetMapAttributes(channel, *options.map_attributes) == 0 && ok;
+  if (options.finder_info) {
+    std::array<uint8_t, 32> block = *options.finder_info;
+    // The codes are the file's own, from --type/--creator or their lines.
+    std::memcpy(block.data(), options.type.data(), 4);
+    std::memcpy(block.data() + 4, options.creator.data(), 4);
+    ok = MacBin_SetFinderInfoBytes(channel, block.data()) == 0 && ok;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int run_pack(const Arguments &arguments) {
@@ -1116,6 +1220,8 @@ int run_pack(const Arguments &arguments) {
   if (!start_library() || !register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!options.resources_from.empty()) {
+    // The file's resources are carried exactly: nothing it lacks is added.
+    options.finder_resources = false;
     if (!load_resources_from(options.resources_from, copies)) return kExitFailure;
     // A script line for a copied type and ID replaces the copy: that is how
     // a script edits a file it starts from.
@@ -1142,6 +1248,7 @@ int run_pack(const Arguments &arguments) {
     reporter.mark_failed();
     return kExitFailure;  // the library said why; the output is removed
   }
+  if (!apply_file_settings(channel, options)) reporter.mark_failed();
   if (!options.data.empty()) {
     ReportContext context("data fork");
     if (!write_data_fork(options.data, data.get())) reporter.mark_failed();

@@ -1,10 +1,13 @@
 #include "resource_script.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
+#include "container_formats.hpp"
 #include "support/mac_dates.hpp"
 #include "support/mac_text.hpp"
 #include "support/resource_file_names.hpp"
@@ -17,10 +20,13 @@ namespace {
 constexpr const char *kScriptName = "resources.txt";
 constexpr const char *kDataName = "data";
 constexpr uint8_t kDefaultAttributes = 0x20;  // the writer's, left unsaid
+constexpr uint8_t kCompressedAttribute = 0x01;
 // What pack takes of one line: its characters, and the bytes the library
 // holds of its words and parameter text, each with a NUL.
 constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
 constexpr size_t kMaxLineWordBytes = 256;
+// Bytes of the Finder information past type, creator and flags.
+constexpr size_t kFinderPlaceAt = 10;
 
 bool has_control_characters(const std::string &text) {
   for (const char c : text)
@@ -47,6 +53,35 @@ std::optional<std::string> type_word(const std::string &mac_type) {
 std::string date_text(uint32_t seconds) {
   const std::optional<std::string> iso = mac_date_to_iso8601(seconds);
   return iso ? *iso : "0";
+}
+
+// What makes pack write the same file rather than a file like it: the
+// container, no resources but the file's own, the map's attributes and the
+// Finder information past type, creator and flags.
+void append_exactness_lines(const MacBinaryInput &input, std::string &script) {
+  const MacBinFileInfo &info = input.info();
+  if (const std::optional<std::string> keyword = container_format_keyword(info.format)) {
+    script += "%format " + *keyword + "\n";
+  } else {
+    Reporter::instance().warning(input.path() + ": pack writes " + container_format_title(info.format) +
+                                 " as MacBinary II (unless --format says otherwise)");
+  }
+  script += "%finder-resources off\n";
+  if (info.map_attributes != 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%%map-attributes 0x%04X\n", static_cast<unsigned>(info.map_attributes));
+    script += text;
+  }
+  const std::array<uint8_t, 32> finder = input.finder_info();
+  if (std::any_of(finder.begin() + kFinderPlaceAt, finder.end(), [](uint8_t byte) { return byte != 0; })) {
+    script += "%finder-info ";
+    for (const uint8_t byte : finder) {
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(byte));
+      script += digits;
+    }
+    script += "\n";
+  }
 }
 
 // The header lines: what pack's options would otherwise give.  False after
@@ -83,6 +118,7 @@ bool append_header(const MacBinaryInput &input, std::string &script) {
   script += "%created " + date_text(info.created) + "\n";
   script += "%modified " + date_text(info.modified) + "\n";
   script += "%data " + std::string(kDataName) + "\n";
+  append_exactness_lines(input, script);
   return true;
 }
 
@@ -120,6 +156,20 @@ ResourceForm choose_form(const ResourceEntry &entry, const std::vector<uint8_t> 
               std::vector<uint8_t>(lines->begin(), lines->end())};
   }
   return {"--raw " + line_word(stem), stem, data};
+}
+
+ResourceForm raw_form(const ResourceEntry &entry, const std::vector<uint8_t> &data) {
+  const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
+  return {"--raw " + line_word(stem), stem, data};
+}
+
+// "; stored compressed ..." over the line of a compressed resource.
+std::string compression_comment(const MacBinaryInput &input, const ResourceEntry &entry) {
+  MacBinCompressionInfo facts{};
+  if (MacBin_GetResourceCompression(input.channel(), entry.reference, &facts) != 1)
+    return "; stored with the compressed attribute, but not in a form the library reads\n";
+  return "; stored compressed: decompressor " + std::to_string(facts.decompressor) + ", " +
+         std::to_string(facts.uncompressed_length) + " bytes uncompressed (kept as stored)\n";
 }
 
 // Whether pack takes the line as it stands: its length, and the bytes its
@@ -162,18 +212,17 @@ bool write_resource_script(MacBinaryInput &input, const std::string &directory, 
     std::string id_word = std::to_string(entry.signed_id());
     if (entry.attributes != kDefaultAttributes) id_word += "(" + attributes_text(entry.attributes) + ")";
     const std::string start = *type + " " + id_word + " " + line_word(*name) + " ";
-    ResourceForm form = choose_form(entry, data);
+    // Bytes stored compressed stay as they are: the script rebuilds the
+    // file, not its contents.
+    const bool compressed = (entry.attributes & kCompressedAttribute) != 0;
+    ResourceForm form = compressed ? raw_form(entry, data) : choose_form(entry, data);
     const std::string mac_param = utf8_to_mac_roman(form.param).value_or(form.param);
-    if (form.file_name.empty() && !fits_a_line(start + form.param, entry.type + id_word + entry.name + mac_param + "1234"))
-      form = {"--raw " + line_word(resource_file_stem(entry.type, entry.signed_id(), entry.occurrence)),
-              resource_file_stem(entry.type, entry.signed_id(), entry.occurrence), data};
-    if (data.empty()) {
-      // Kept in the script as a note: the writer takes a resource that
-      // produced no bytes for one that failed.
-      Reporter::instance().warning(input.path() + ": " + label +
-                                   " is empty, which pack cannot write; its line is a comment");
-      script += "; (empty) ";
-    }
+    // A vers line goes to the library as a line: its name must fit a node.
+    const bool library_line = form.file_name.empty() && form.param.rfind('~', 0) != 0;
+    if ((library_line && entry.name.size() > MACBIN_MAX_NAME_LENGTH) ||
+        (form.file_name.empty() && !fits_a_line(start + form.param, entry.type + id_word + entry.name + mac_param + "1234")))
+      form = raw_form(entry, data);
+    if (compressed) script += compression_comment(input, entry);
     script += start + form.param + "\n";
     if (!form.file_name.empty()) ok = write((base / form.file_name).string(), form.file_bytes) && ok;
   }

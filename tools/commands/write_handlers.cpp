@@ -358,25 +358,8 @@ int32_t insert_picture(MacBinChannel *channel, const char *param) {
   return run_handler([&] { return write_picture(channel, param); });
 }
 
-// Bytes the resource being inserted takes as they are (see
-// set_resource_bytes); none between resources.
-std::optional<std::vector<uint8_t>> given_bytes;
-
-// Every processor the tool registers stores given bytes instead of building
-// the resource: a --raw line or a copied resource is never rebuilt.
-template <int32_t (*Builder)(MacBinChannel *, const char *)>
-int32_t given_or_built(MacBinChannel *channel, const char *param) {
-  if (!given_bytes) return Builder(channel, param);
-  const std::vector<uint8_t> &bytes = *given_bytes;
-  // Resource data stays below 16 MB (checked before), so each fits 32 bits.
-  const auto length = static_cast<int32_t>(bytes.size());
-  return MacBin_PutBuf(bytes.data(), length, length) == 0 ? 1 : 0;  // the library reports a failed write
-}
-
 }  // namespace
 
-void set_resource_bytes(std::vector<uint8_t> bytes) { given_bytes = std::move(bytes); }
-void clear_resource_bytes() { given_bytes.reset(); }
 
 bool register_write_handlers() {
   struct Registration {
@@ -384,18 +367,18 @@ bool register_write_handlers() {
     MacBinWriteHandler handler;
   };
   const std::array<Registration, 11> registrations = {{
-      {"vers", given_or_built<add_vers>},
-      {"FREF", given_or_built<add_FREF>},
-      {"Bndl", given_or_built<close_BNDL>},
-      {"icl8", given_or_built<build_icon8>},
-      {"ics8", given_or_built<build_icon8>},
-      {"icl4", given_or_built<build_icon4>},
-      {"ics4", given_or_built<build_icon4>},
-      {"ICN#", given_or_built<build_icon1>},
-      {"ics#", given_or_built<build_icon1>},
-      {"PICT", given_or_built<insert_picture>},
+      {"vers", add_vers},
+      {"FREF", add_FREF},
+      {"Bndl", close_BNDL},
+      {"icl8", build_icon8},
+      {"ics8", build_icon8},
+      {"icl4", build_icon4},
+      {"ics4", build_icon4},
+      {"ICN#", build_icon1},
+      {"ics#", build_icon1},
+      {"PICT", insert_picture},
       // Last: once "****" exists, registering a new type would change it.
-      {"****", given_or_built<insert_file_contents>},
+      {"****", insert_file_contents},
   }};
   install_image_methods();
   for (const Registration &registration : registrations) {

@@ -19,13 +19,6 @@ inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 // library ran out of memory.
 bool register_write_handlers();
 
-// The next resource inserted takes `bytes` as they are, whatever its type's
-// processor would build (a --raw line, a resource copied from another file);
-// the caller clears them once it is inserted.  At least one byte: the
-// library takes a resource that produced nothing for a failed one.
-void set_resource_bytes(std::vector<uint8_t> bytes);
-void clear_resource_bytes();
-
 // Temporary CT files made from icon images go to this directory.
 void set_conversion_directory(const std::string &directory);
 

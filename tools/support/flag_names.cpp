@@ -31,13 +31,14 @@ std::vector<std::string> finder_flag_names(uint16_t flags) {
 }
 
 std::vector<std::string> resource_attribute_names(int32_t attributes) {
-  constexpr std::array<std::pair<uint8_t, const char *>, 6> kAttributes = {{
+  constexpr std::array<std::pair<uint8_t, const char *>, 7> kAttributes = {{
       {MACBIN_ATTR_SYSTEM_HEAP, "sysHeap"},
       {MACBIN_ATTR_PURGEABLE, "purgeable"},
       {MACBIN_ATTR_LOCKED, "locked"},
       {MACBIN_ATTR_PROTECTED, "protected"},
       {MACBIN_ATTR_PRELOAD, "preload"},
       {MACBIN_ATTR_CHANGED, "changed"},
+      {0x01, "compressed"},  // stored compressed (system software)
   }};
   std::vector<std::string> names;
   for (const auto &[bit, name] : kAttributes)

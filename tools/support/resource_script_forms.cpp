@@ -112,7 +112,9 @@ std::optional<std::string> vers_line_text(std::span<const uint8_t> data) {
 }
 
 std::string attributes_text(int32_t attributes) {
-  if ((attributes & ~kNamedBits) != 0) {
+  // No bit set (real files have such resources) and bits without a name,
+  // the compressed bit among them, are written as the number.
+  if (attributes == 0 || (attributes & ~kNamedBits) != 0) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(attributes & 0xFF));
     return text;
