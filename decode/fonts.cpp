@@ -15,11 +15,13 @@ constexpr uint32_t kNoGlyph = 0xFFFF;
 
 std::string type_of(const MacBinTypeEntry &entry) { return std::string(entry.type, strnlen(entry.type, 4)); }
 
+// A resource's contents (decompressed when stored compressed, as System
+// files store some fonts); empty when they cannot be read.
 std::vector<uint8_t> data_of(MacBinChannel *channel, const MacBinRefEntry &ref) {
-  const int32_t length = MacBin_ReadResourceData(channel, &ref, nullptr, 0);
+  const int32_t length = MacBin_ReadResourceUncompressed(channel, &ref, nullptr, 0);
   if (length <= 0) return {};
   std::vector<uint8_t> data(static_cast<size_t>(length));
-  if (MacBin_ReadResourceData(channel, &ref, data.data(), length) != length) return {};
+  if (MacBin_ReadResourceUncompressed(channel, &ref, data.data(), length) != length) return {};
   return data;
 }
 

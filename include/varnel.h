@@ -990,8 +990,9 @@ int64_t MacBin_SetPictureMemoryLimit(int64_t bytes);
  * then of the font files a host added here, then from a built-in bitmap
  * font, fixed-width, of the size nearest the text's.
  *   MacBin_AddFontFile takes the fonts of a reading channel (any container
- * MacBin_OpenR reads, e.g. a System file or a font suitcase): they are
- * copied, so the channel may be closed afterwards.  Returns the number of
+ * MacBin_OpenR reads, e.g. a System file or a font suitcase), read as
+ * their contents when stored compressed: they are copied, so the channel
+ * may be closed afterwards.  Returns the number of
  * strikes taken (0 when it has none), or -1 for a channel that is not
  * reading.  MacBin_ClearFonts forgets them all.  Process-wide; safe to call
  * from any thread, also while pictures are being decoded (those keep the

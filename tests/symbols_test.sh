@@ -128,15 +128,15 @@ for name in MacBin_GetFileInfo MacBin_ReadDataFork MacBin_ReadResourceData MacBi
 done
 for name in MacBin_SetDates MacBin_SetResourceFork CT_to_ICN_masked MacBin_DecodeResource \
             MacBin_DecodePicture MacBin_FreePixels MacBin_IdentifyFile MacBin_ReadResourceFork \
-            MacBin_SetNextAttributes MacBin_SetPictureMemoryLimit \
-            MacBin_AddFontFile MacBin_ClearFonts; do
+            MacBin_SetNextAttributes; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.2$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.2"
 done
 
 for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttributes \
             MacBin_SetFinderInfoBytes MacBin_GetFinderInfoBytes MacBin_GetResourceName \
-            MacBin_GetResourceCompression MacBin_ReadResourceUncompressed; do
+            MacBin_GetResourceCompression MacBin_ReadResourceUncompressed \
+            MacBin_SetPictureMemoryLimit MacBin_AddFontFile MacBin_ClearFonts; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.3$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
 done
