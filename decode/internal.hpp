@@ -31,6 +31,9 @@ class DecodeError : public std::runtime_error {
 inline constexpr int32_t kMaxSidePixels = 16384;
 inline constexpr int64_t kMaxCanvasPixels = int64_t{256} * 1024 * 1024;
 
+// The most bytes a picture's canvas may take (MacBin_SetPictureMemoryLimit).
+int64_t picture_canvas_limit();
+
 // Big-endian fields read from a span; reading past its end throws, naming
 // `what` (e.g. "the cicn data").
 class Reader {
@@ -236,13 +239,21 @@ class Region {
   static Region of_rect(const Rect &rect);
 
   bool unbounded() const { return unbounded_; }
-  const Rect &box() const { return box_; }
+  // Whether the region is its box (or everything): no point needs testing.
+  bool is_rectangle() const { return unbounded_ || rectangular_; }
+  Rect box() const {
+    return Rect{box_.top + shift_y_, box_.left + shift_x_, box_.bottom + shift_y_, box_.right + shift_x_};
+  }
   bool contains(int32_t x, int32_t y);
+  // Moves the region by (dx, dy): a region read in a picture's local
+  // coordinates, put where its origin places it.
+  void move_by(int32_t dx, int32_t dy) { shift_x_ += dx, shift_y_ += dy; }
 
  private:
   void rasterise();
   bool unbounded_ = true;
   bool rectangular_ = true;
+  int32_t shift_x_ = 0, shift_y_ = 0;
   Rect box_;
   Rect window_;
   std::vector<uint8_t> scan_lines_;  // the bytes after the box
@@ -283,8 +294,11 @@ void draw_masked_bits(Canvas &canvas, int32_t x0, int32_t y0, int32_t side,
 // ---- Pictures ------------------------------------------------------------
 
 // Decodes a picture; `notes` receives what was skipped ("" when all was
-// drawn).  Throws DecodeError when it cannot read on.
-Canvas decode_picture(std::span<const uint8_t> data, std::string &notes);
+// drawn).  Text takes its fonts from `font_file` (the reading channel the
+// picture is in, read at the first text; may be null), then from those
+// hosts added, then from the built-in font.  Throws DecodeError when it
+// cannot read on.
+Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, MacBinChannel *font_file = nullptr);
 
 // Copies `text` into a caller's 128-byte error buffer (cut, NUL-terminated).
 void set_error(char error[128], std::string_view text);

@@ -6,8 +6,9 @@
 //          offset (4)   6 pixel data offset (4)   10 expanded data, valid
 //          flag, map (10)   20 the 8 x 8 bits (8); then the pixel map (base
 //          address, then as in pictures), its colour table and its rows.
-// The offsets count from the start of the resource: in a ppt# from the
-// start of the list, as its pattern offsets do.
+// The offsets count from the start of the pattern: in a ppat from the
+// resource's start, in a ppt# from the start of each pattern (the list's
+// own offsets count from the start of the list).
 #include <vector>
 
 #include "decode/internal.hpp"
@@ -32,8 +33,9 @@ struct PatternTile {
 };
 
 PatternTile read_pixel_pattern(std::span<const uint8_t> data, size_t start) {
-  Reader reader(data, "the ppat data");
-  reader.seek(start);
+  if (start > data.size()) throw DecodeError("the ppat data is cut short");
+  // Every offset in a pattern counts from the pattern's own start.
+  Reader reader(data.subspan(start), "the ppat data");
   reader.need(kPixelPatternHeaderBytes);
   const uint32_t type = reader.u16();
   const uint32_t map_offset = reader.u32();

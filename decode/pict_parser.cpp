@@ -42,6 +42,8 @@
 #include <vector>
 
 #include "decode/pict_drawing.hpp"
+#include "decode/shapes.hpp"
+#include "decode/text.hpp"
 
 namespace varnel::decode {
 namespace {
@@ -79,9 +81,42 @@ Rgba read_rgb(Reader &reader) {
               static_cast<uint8_t>(blue >> 8), 0xFF};
 }
 
+// Shape verbs: the low three bits of a shape opcode.
+enum Verb : uint32_t { kFrame = 0, kPaint = 1, kErase = 2, kInvert = 3, kFill = 4 };
+
+// The drawing work allowed, in pixel visits per canvas pixel: enough for
+// pictures that paint each pixel dozens of times over.
+constexpr int64_t kWorkPerCanvasPixel = 64;
+
+// The graphics state a picture sets, in its local coordinates.
+struct DrawingState {
+  Point origin;  // local point (0, 0) is picture point -origin
+  Point pen;
+  Point pen_size{1, 1};
+  uint32_t pen_mode = kPatCopy;
+  Pattern pen_pattern = Pattern::solid(true);
+  Pattern fill_pattern = Pattern::solid(true);
+  Pattern background_pattern = Pattern::solid(false);
+  Point oval_size;
+  // What the "same" opcodes draw again: one rectangle for rectangles,
+  // round rectangles, ovals and arcs (as QuickDraw records them), the last
+  // arc's angles, polygon and region.
+  Rect last_rect;
+  int32_t last_start = 0, last_arc = 0;
+  std::vector<Point> last_polygon;
+  std::vector<uint8_t> last_region;
+  // Text.
+  Point text_location;
+  int32_t font = 0;
+  std::vector<std::pair<int32_t, std::string>> font_names;  // FontName: ID and name
+  int32_t text_size = 0;  // 0: the system font's size, 12
+  TextStyle text_style;
+};
+
 class PictureParser {
  public:
-  explicit PictureParser(std::span<const uint8_t> data) : reader_(data, "the picture") {}
+  PictureParser(std::span<const uint8_t> data, MacBinChannel *font_file)
+      : reader_(data, "the picture"), font_file_(font_file) {}
 
   Canvas run(std::string &notes);
 
@@ -89,10 +124,25 @@ class PictureParser {
   void read_header();
   // Reads one opcode's data, drawing what is drawn.  False at the end.
   bool step(uint32_t opcode);
-  void skip_text(size_t before_count);
-  void skip_pixel_pattern();
+  Pattern read_pixel_pattern();
   void bits(uint32_t opcode);
   void note(const std::string &what);
+
+  Point read_point();
+  Point to_picture(Point local) const { return Point{local.x - draw_.origin.x, local.y - draw_.origin.y}; }
+  Rect to_picture(const Rect &local) const {
+    return Rect{local.top - draw_.origin.y, local.left - draw_.origin.x, local.bottom - draw_.origin.y,
+                local.right - draw_.origin.x};
+  }
+  // Draws `shape` as `verb` asks: the pen's pattern and mode (frame,
+  // paint), the background pattern (erase), inverted (invert) or the fill
+  // pattern (fill).
+  void draw(uint32_t opcode, uint32_t verb, const SpanRows &shape);
+  void line(Point from, Point to);
+  void shape_opcode(uint32_t opcode);
+  SpanRows region_shape(std::span<const uint8_t> region_bytes, uint32_t verb);
+  void text(Point location);
+  void font_name();
 
   Reader reader_;
   bool version_2_ = false;
@@ -100,11 +150,22 @@ class PictureParser {
   Rect coordinates_;
   std::unique_ptr<PictureCanvas> canvas_;
   PortState state_;
+  DrawingState draw_;
   std::vector<std::string> skipped_;
+  // The fonts of the file the picture is in, read at its first text.
+  MacBinChannel *font_file_;
+  std::unique_ptr<FontSet> file_fonts_;
+  std::shared_ptr<const FontSet> host_fonts_;
 };
 
 void PictureParser::note(const std::string &what) {
   if (std::find(skipped_.begin(), skipped_.end(), what) == skipped_.end()) skipped_.push_back(what);
+}
+
+Point PictureParser::read_point() {
+  const int32_t y = reader_.s16();
+  const int32_t x = reader_.s16();
+  return Point{x, y};
 }
 
 void PictureParser::read_header() {
@@ -127,6 +188,12 @@ void PictureParser::read_header() {
   if (width > kMaxSidePixels || height > kMaxSidePixels || width * height > kMaxCanvasPixels)
     throw DecodeError("picture frame " + std::to_string(width) + " x " + std::to_string(height) +
                       " is larger than 16384 x 16384");
+  const int64_t limit = picture_canvas_limit();
+  if (width * height * 4 > limit) {
+    const auto mib = [](int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; };
+    throw DecodeError("picture frame " + std::to_string(width) + " x " + std::to_string(height) + " needs " +
+                      mib(width * height * 4) + ", more than the limit of " + mib(limit));
+  }
   coordinates_ = frame_;
   // An extended version 2 header gives the rectangle of the picture's own
   // coordinates (at its resolution); it is drawn onto the frame, at 72 dpi.
@@ -145,26 +212,42 @@ void PictureParser::read_header() {
   }
 }
 
-void PictureParser::skip_text(size_t before_count) {
-  reader_.skip(before_count);
-  reader_.skip(reader_.u8());
-}
-
-void PictureParser::skip_pixel_pattern() {
+// PnPixPat, FillPixPat, BkPixPat: type (2), the old 8 x 8 pattern (8),
+// then an RGB colour (type 2, a dithered colour: drawn plain) or a pixel
+// map, its colour table and its rows (type 1).
+Pattern PictureParser::read_pixel_pattern() {
+  // Tiles larger than this are read past and drawn as their 8 x 8 bits.
+  constexpr int64_t kMaxTilePixels = 256 * 256;
   const uint32_t type = reader_.u16();
-  reader_.skip(8);
+  Pattern pattern;
+  const std::span<const uint8_t> bits = reader_.bytes(8);
+  std::copy(bits.begin(), bits.end(), pattern.bits.begin());
   if (type == 2) {
-    reader_.skip(6);
+    pattern.tile.assign(1, read_rgb(reader_));
+    pattern.tile_width = pattern.tile_height = 1;
   } else if (type == 1) {
     const PixelMap map = read_pixel_map(reader_, true);
     check_pixel_map(map, "pixel pattern");
     const ColorTable table = read_color_table(reader_);
     PixelRows rows(map, &table, true, kBlack, kWhite);
-    std::vector<Rgba> row(static_cast<size_t>(map.bounds.width()));
-    for (int32_t y = 0; y < map.bounds.height(); ++y) rows.next(reader_, row);
+    const int32_t width = map.bounds.width(), height = map.bounds.height();
+    const bool kept = int64_t{width} * height <= kMaxTilePixels;
+    std::vector<Rgba> row(static_cast<size_t>(width));
+    for (int32_t y = 0; y < height; ++y) {
+      canvas_->spend(width);
+      rows.next(reader_, row);
+      if (kept) pattern.tile.insert(pattern.tile.end(), row.begin(), row.end());
+    }
+    if (kept) {
+      pattern.tile_width = width;
+      pattern.tile_height = height;
+    } else {
+      note("pixel pattern over 256 x 256");
+    }
   } else if (type != 0) {
     throw DecodeError("pixel pattern of type " + std::to_string(type));
   }
+  return pattern;
 }
 
 void PictureParser::bits(uint32_t opcode) {
@@ -180,16 +263,192 @@ void PictureParser::bits(uint32_t opcode) {
     image.table = &table;
   }
   image.source = read_rect(reader_);
-  image.destination = read_rect(reader_);
+  image.destination = to_picture(read_rect(reader_));
   image.mode = reader_.u16();
   Region mask;
   if (region) {
-    mask = Region::read(reader_, coordinates_);
+    const Rect window = canvas_->visible(state_);
+    mask = Region::read(reader_, Rect{window.top + draw_.origin.y, window.left + draw_.origin.x,
+                                      window.bottom + draw_.origin.y, window.right + draw_.origin.x});
+    mask.move_by(-draw_.origin.x, -draw_.origin.y);
     image.mask = &mask;
   }
   image.packed = opcode != 0x0090 && opcode != 0x0091;
   if (!canvas_->draw_pixels(reader_, image, state_))
     note(hex_opcode(opcode) + "/mode " + std::to_string(image.mode & ~kDitherFlag));
+}
+
+void PictureParser::draw(uint32_t opcode, uint32_t verb, const SpanRows &shape) {
+  static const Pattern kInverting = Pattern::solid(true);
+  bool drawn = true;
+  switch (verb) {
+    case kFrame: case kPaint: drawn = canvas_->fill(shape, draw_.pen_pattern, draw_.pen_mode, state_); break;
+    case kErase: canvas_->fill(shape, draw_.background_pattern, kPatCopy, state_); break;
+    case kInvert: canvas_->fill(shape, kInverting, kPatXor, state_); break;
+    default: canvas_->fill(shape, draw_.fill_pattern, kPatCopy, state_); break;
+  }
+  if (!drawn) note(hex_opcode(opcode) + "/mode " + std::to_string(draw_.pen_mode & ~kDitherFlag));
+}
+
+void PictureParser::line(Point from, Point to) {
+  draw_.pen = to;
+  const SpanRows shape = line_spans(to_picture(from), to_picture(to), draw_.pen_size.x, draw_.pen_size.y,
+                                    canvas_->visible(state_));
+  draw(0x0020, kFrame, shape);
+}
+
+SpanRows PictureParser::region_shape(std::span<const uint8_t> region_bytes, uint32_t verb) {
+  const Rect window = canvas_->visible(state_);
+  Reader reader(region_bytes, "the region");
+  Region region = Region::read(reader, Rect{window.top + draw_.origin.y, window.left + draw_.origin.x,
+                                            window.bottom + draw_.origin.y, window.right + draw_.origin.x});
+  region.move_by(-draw_.origin.x, -draw_.origin.y);
+  SpanRows shape = region_spans(region, window);
+  canvas_->spend(int64_t{window.width()} * std::max(shape.bottom() - shape.top(), 0));
+  if (verb == kFrame) {
+    canvas_->spend(int64_t{window.width()} * std::max(shape.bottom() - shape.top(), 0));
+    shape = inner_edge(shape, draw_.pen_size.x, draw_.pen_size.y, window);
+  }
+  return shape;
+}
+
+// FontName: a length word, the old font ID, the name (a Pascal string).
+void PictureParser::font_name() {
+  const uint32_t length = reader_.u16();
+  const std::span<const uint8_t> data = reader_.bytes(length);
+  if (length < 3) return;
+  const auto id = static_cast<int32_t>((uint32_t{data[0]} << 8) | data[1]);
+  const size_t name_length = std::min<size_t>(data[2], length - 3);
+  draw_.font_names.emplace_back(id, std::string(data.begin() + 3, data.begin() + 3 + static_cast<ptrdiff_t>(name_length)));
+}
+
+// LongText, DHText, DVText, DHDVText: the text location moves, then a
+// count byte and the characters, drawn from it.
+void PictureParser::text(Point location) {
+  draw_.text_location = location;
+  const uint32_t count = reader_.u8();
+  const std::span<const uint8_t> characters = reader_.bytes(count);
+  const int32_t size = draw_.text_size > 0 ? draw_.text_size : 12;
+  std::string name;
+  for (const auto &[id, font_name] : draw_.font_names)
+    if (id == draw_.font) name = font_name;
+  const uint32_t face = draw_.text_style.face & 0x7F;
+  const FontFace *found = nullptr;
+  if (font_file_ != nullptr && !file_fonts_) {
+    file_fonts_ = std::make_unique<FontSet>();
+    file_fonts_->add_from(font_file_);
+  }
+  if (file_fonts_) found = file_fonts_->find(draw_.font, name, size, face);
+  if (found == nullptr) {
+    if (!host_fonts_) host_fonts_ = host_fonts();
+    found = host_fonts_->find(draw_.font, name, size, face);
+  }
+  if (found == nullptr) found = &builtin_font(size);
+  TextStyle style = draw_.text_style;
+  // A strike made for the style has it already.
+  style.face = face & ~found->style;
+  if (!is_drawn_mode(style.mode)) note(std::string("text/mode ") + std::to_string(style.mode & ~kDitherFlag));
+  draw_text(*canvas_, state_, *found->strike, characters, to_picture(location), style, canvas_->visible(state_));
+}
+
+// Rectangles (0030), round rectangles (0040), ovals (0050), arcs (0060),
+// polygons (0070) and regions (0080): the verb in the low three bits
+// (5-7 are reserved), the "same" form with 8 added.
+void PictureParser::shape_opcode(uint32_t op) {
+  Reader &r = reader_;
+  const uint32_t kind = op & 0xF0, verb = op & 7;
+  const bool same = (op & 8) != 0;
+  if (verb > kFill) {
+    // Reserved: the data of their kind, nothing drawn.
+    note(hex_opcode(op));
+    if (same) {
+      if (kind == 0x60) r.skip(4);
+    } else if (kind == 0x60) {
+      r.skip(12);
+    } else if (kind == 0x70 || kind == 0x80) {
+      const uint32_t size = r.u16();
+      if (size < 2) throw DecodeError(hex_opcode(op) + " with a size of " + std::to_string(size));
+      r.skip(size - 2);
+    } else {
+      r.skip(8);
+    }
+    return;
+  }
+  const Rect window = canvas_->visible(state_);
+  const Point pen = draw_.pen_size;
+  const bool pen_draws = pen.x > 0 && pen.y > 0;
+  if (kind == 0x70) {
+    if (!same) {
+      const size_t start = r.position();
+      const uint32_t size = r.u16();
+      if (size < 10) throw DecodeError("polygon of " + std::to_string(size) + " bytes (at least 10)");
+      r.need(size - 2);
+      r.skip(8);  // the bounding box
+      draw_.last_polygon.clear();
+      for (uint32_t i = 0; i < (size - 10) / 4; ++i) draw_.last_polygon.push_back(read_point());
+      r.seek(start + size);
+    }
+    std::vector<Point> points;
+    for (const Point &p : draw_.last_polygon) points.push_back(to_picture(p));
+    if (verb == kFrame) {
+      if (!pen_draws) return;
+      for (size_t i = 0; i + 1 < points.size(); ++i) {
+        draw(op, kFrame, line_spans(points[i], points[i + 1], pen.x, pen.y, window));
+      }
+      return;
+    }
+    int64_t work = 0;
+    const SpanRows shape = polygon_spans(points, window, work);
+    canvas_->spend(work);
+    draw(op, verb, shape);
+    return;
+  }
+  if (kind == 0x80) {
+    if (!same) {
+      const size_t start = r.position();
+      const uint32_t size = r.u16();
+      if (size < 10) throw DecodeError("region of " + std::to_string(size) + " bytes (at least 10)");
+      r.seek(start);
+      const std::span<const uint8_t> bytes = r.bytes(size);
+      draw_.last_region.assign(bytes.begin(), bytes.end());
+    }
+    if (draw_.last_region.empty()) return;  // no region yet
+    if (verb == kFrame && !pen_draws) return;
+    draw(op, verb, region_shape(draw_.last_region, verb));
+    return;
+  }
+  if (!same) draw_.last_rect = read_rect(r);
+  if (kind == 0x60) {  // both arc forms give their angles
+    draw_.last_start = r.s16();
+    draw_.last_arc = r.s16();
+  }
+  const Rect rect = to_picture(draw_.last_rect);
+  if (verb == kFrame && !pen_draws) return;
+  const Rect inner{rect.top + pen.y, rect.left + pen.x, rect.bottom - pen.y, rect.right - pen.x};
+  SpanRows shape;
+  switch (kind) {
+    case 0x30:
+      shape = rect_spans(rect, window);
+      if (verb == kFrame && !inner.empty()) shape = subtract(shape, rect_spans(inner, window));
+      break;
+    case 0x40: {
+      const int32_t ow = draw_.oval_size.x, oh = draw_.oval_size.y;
+      shape = round_rect_spans(rect, ow, oh, window);
+      if (verb == kFrame && !inner.empty())
+        shape = subtract(shape, round_rect_spans(inner, ow - 2 * pen.x, oh - 2 * pen.y, window));
+      break;
+    }
+    default:  // 0x50 ovals, 0x60 arcs
+      shape = oval_spans(rect, window);
+      if (verb == kFrame && !inner.empty()) shape = subtract(shape, oval_spans(inner, window));
+      if (kind == 0x60) {
+        canvas_->spend(shape.area());  // an angle for each pixel of the oval
+        shape = wedge_of(shape, rect, draw_.last_start, draw_.last_arc);
+      }
+      break;
+  }
+  canvas_->spend(std::max(shape.bottom() - shape.top(), 0));
+  draw(op, verb, shape);
 }
 
 bool PictureParser::step(uint32_t op) {
@@ -205,57 +464,104 @@ bool PictureParser::step(uint32_t op) {
       note(hex_opcode(op));
     } else {
       r.skip(r.u32());
-      note(hex_opcode(op));
+      note(op == 0x8200 || op == 0x8201 ? hex_opcode(op) + " (QuickTime)" : hex_opcode(op));
     }
+    return true;
+  }
+  if (op >= 0x0030 && op <= 0x008F) {
+    shape_opcode(op);
     return true;
   }
   switch (op) {
     case 0x0000: case 0x001C: case 0x001E: return true;
-    case 0x0001: state_.clip = Region::read(r, coordinates_); return true;
-    case 0x0004: r.skip(1); return true;
-    case 0x0003: case 0x0005: case 0x0008: case 0x000D: case 0x0015: case 0x0016: case 0x00A0:
-      r.skip(2); return true;
-    case 0x0006: case 0x0007: case 0x000B: r.skip(4); return true;
+    case 0x0001: {
+      state_.clip = Region::read(r, Rect{coordinates_.top + draw_.origin.y, coordinates_.left + draw_.origin.x,
+                                         coordinates_.bottom + draw_.origin.y,
+                                         coordinates_.right + draw_.origin.x});
+      state_.clip.move_by(-draw_.origin.x, -draw_.origin.y);
+      return true;
+    }
+    case 0x0002: case 0x0009: case 0x000A: {
+      Pattern pattern;
+      const std::span<const uint8_t> bytes = r.bytes(8);
+      std::copy(bytes.begin(), bytes.end(), pattern.bits.begin());
+      (op == 0x0002 ? draw_.background_pattern : op == 0x0009 ? draw_.pen_pattern : draw_.fill_pattern) = pattern;
+      return true;
+    }
+    case 0x0003: draw_.font = static_cast<int32_t>(r.u16()); return true;
+    case 0x0004: draw_.text_style.face = r.u8(); return true;
+    case 0x0005: draw_.text_style.mode = r.u16(); return true;
+    case 0x000D: draw_.text_size = r.s16(); return true;
+    case 0x0016: draw_.text_style.char_extra = r.s16() * 16; return true;  // 4.12 fixed point
+    case 0x0015: case 0x00A0: r.skip(2); return true;
+    case 0x0006: draw_.text_style.space_extra = static_cast<int32_t>(r.u32()); return true;
+    case 0x0028: text(read_point()); return true;
+    case 0x0029: text(Point{draw_.text_location.x + static_cast<int32_t>(r.u8()), draw_.text_location.y}); return true;
+    case 0x002A: text(Point{draw_.text_location.x, draw_.text_location.y + static_cast<int32_t>(r.u8())}); return true;
+    case 0x002B: {
+      const auto dh = static_cast<int32_t>(r.u8());
+      text(Point{draw_.text_location.x + dh, draw_.text_location.y + static_cast<int32_t>(r.u8())});
+      return true;
+    }
+    case 0x002C: font_name(); return true;
+    case 0x0007: draw_.pen_size = read_point(); return true;
+    case 0x0008: draw_.pen_mode = r.u16(); return true;
+    case 0x000B: draw_.oval_size = read_point(); return true;
+    case 0x000C: {
+      // Origin: the local coordinates move by (dh, dv).
+      const int32_t dh = r.s16(), dv = r.s16();
+      draw_.origin.x += dh, draw_.origin.y += dv;
+      return true;
+    }
     case 0x000E: state_.foreground = old_colour(r.u32()); return true;
     case 0x000F: state_.background = old_colour(r.u32()); return true;
-    case 0x0002: case 0x0009: case 0x000A: case 0x0010: r.skip(8); return true;
+    case 0x0010: r.skip(8); return true;
     case 0x0011: r.skip(version_2_ ? 2 : 1); return true;
-    case 0x0012: case 0x0013: case 0x0014: skip_pixel_pattern(); return true;
+    case 0x0012: draw_.background_pattern = read_pixel_pattern(); return true;
+    case 0x0013: draw_.pen_pattern = read_pixel_pattern(); return true;
+    case 0x0014: draw_.fill_pattern = read_pixel_pattern(); return true;
     case 0x001A: state_.foreground = read_rgb(r); return true;
     case 0x001B: state_.background = read_rgb(r); return true;
-    case 0x001D: case 0x001F: r.skip(6); return true;
-    case 0x002C: case 0x002D: case 0x002E: r.skip(r.u16()); return true;
+    case 0x001D: state_.hilite = read_rgb(r); return true;
+    case 0x001F: {
+      const uint32_t red = r.u16(), green = r.u16(), blue = r.u16();
+      state_.op_colour = Rgb16{red, green, blue};
+      return true;
+    }
+    case 0x0020: {
+      const Point from = read_point();
+      line(from, read_point());
+      return true;
+    }
+    case 0x0021: line(draw_.pen, read_point()); return true;
+    case 0x0022: {
+      const Point from = read_point();
+      const auto dh = static_cast<int8_t>(r.u8()), dv = static_cast<int8_t>(r.u8());
+      line(from, Point{from.x + dh, from.y + dv});
+      return true;
+    }
+    case 0x0023: {
+      const auto dh = static_cast<int8_t>(r.u8()), dv = static_cast<int8_t>(r.u8());
+      line(draw_.pen, Point{draw_.pen.x + dh, draw_.pen.y + dv});
+      return true;
+    }
+    case 0x002D: case 0x002E: r.skip(r.u16()); return true;
     case 0x00A1: r.skip(2); r.skip(r.u16()); return true;
     case 0x0090: case 0x0091: case 0x0098: case 0x0099: case 0x009A: case 0x009B: bits(op); return true;
     default: break;
   }
   // Everything else is skipped and reported.
   note(hex_opcode(op));
-  if (op == 0x000C || op == 0x0021 || (op >= 0x0068 && op <= 0x006F)) r.skip(4);
-  else if (op == 0x0022) r.skip(6);
-  else if (op == 0x0023) r.skip(2);
-  else if (op == 0x0020 || (op >= 0x0030 && op <= 0x0037) || (op >= 0x0040 && op <= 0x0047) ||
-           (op >= 0x0050 && op <= 0x0057)) r.skip(8);
-  else if (op >= 0x0060 && op <= 0x0067) r.skip(12);
-  else if (op == 0x0028) skip_text(4);
-  else if (op == 0x0029 || op == 0x002A) skip_text(1);
-  else if (op == 0x002B) skip_text(2);
-  else if ((op >= 0x0024 && op <= 0x0027) || op == 0x002F || (op >= 0x0092 && op <= 0x0097) ||
+  if ((op >= 0x0024 && op <= 0x0027) || op == 0x002F || (op >= 0x0092 && op <= 0x0097) ||
            (op >= 0x009C && op <= 0x009F) || (op >= 0x00A2 && op <= 0x00AF)) r.skip(r.u16());
   else if (op >= 0x00D0 && op <= 0x00FE) r.skip(r.u32());
-  else if ((op >= 0x0070 && op <= 0x0077) || (op >= 0x0080 && op <= 0x0087)) {
-    // Polygons and regions: a size word that counts itself.
-    const uint32_t size = r.u16();
-    if (size < 2) throw DecodeError(hex_opcode(op) + " with a size of " + std::to_string(size));
-    r.skip(size - 2);
-  }
-  // The rest (0017-0019, the "same" shapes, 00B0-00CF) have no data.
+  // The rest (0017-0019, 00B0-00CF) have no data.
   return true;
 }
 
 Canvas PictureParser::run(std::string &notes) {
   read_header();
-  canvas_ = std::make_unique<PictureCanvas>(frame_, coordinates_);
+  canvas_ = std::make_unique<PictureCanvas>(frame_, coordinates_, kWorkPerCanvasPixel);
   bool ended = false;
   while (!ended) {
     if (version_2_ && reader_.position() % 2 != 0) reader_.skip(1);
@@ -265,6 +571,12 @@ Canvas PictureParser::run(std::string &notes) {
     reader_.set_what("opcode " + hex_opcode(opcode) + " at offset " + std::to_string(at));
     try {
       ended = !step(opcode);
+    } catch (const WorkExhausted &) {
+      // What is drawn so far is kept; the reason leads the notes so that
+      // it is never cut off.
+      skipped_.insert(skipped_.begin(), "everything from opcode " + hex_opcode(opcode) + " at offset " +
+                                            std::to_string(at) + " (drawing work limit)");
+      break;
     } catch (const DecodeError &failure) {
       const std::string reason = failure.what();
       // The reader's own message already names the opcode.
@@ -289,8 +601,8 @@ Canvas PictureParser::run(std::string &notes) {
 
 }  // namespace
 
-Canvas decode_picture(std::span<const uint8_t> data, std::string &notes) {
-  PictureParser parser(data);
+Canvas decode_picture(std::span<const uint8_t> data, std::string &notes, MacBinChannel *font_file) {
+  PictureParser parser(data, font_file);
   return parser.run(notes);
 }
 

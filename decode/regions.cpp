@@ -110,6 +110,7 @@ void Region::rasterise() {
 
 bool Region::contains(int32_t x, int32_t y) {
   if (unbounded_) return true;
+  x -= shift_x_, y -= shift_y_;
   if (!rectangular_ && !rasterised_) rasterise();
   if (x < box_.left || x >= box_.right || y < box_.top || y >= box_.bottom) return false;
   if (rectangular_) return true;

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "decode/fonts.hpp"
 #include "decode/internal.hpp"
 
 namespace varnel::decode {
@@ -83,8 +84,9 @@ void decode_resource(MacBinChannel *channel, const MacBinRefEntry *ref, MacBinPi
   try {
     const std::vector<uint8_t> data = read_data(channel, ref);
     if (type == "PICT") {
+      // The file's own fonts come first for its pictures' text.
       std::string notes;
-      Canvas canvas = decode_picture(data, notes);
+      Canvas canvas = decode_picture(data, notes, channel);
       canvas.hand_over(pixels);
       set_error(error, notes);
       return;
@@ -110,6 +112,8 @@ void decode_resource(MacBinChannel *channel, const MacBinRefEntry *ref, MacBinPi
       canvas = decode_pixel_pattern(data);
     } else if (type == "ppt#") {
       canvas = decode_pixel_pattern_list(data);
+    } else if (type == "FONT" || type == "NFNT") {
+      canvas = decode_font_sample(data);
     } else if (type == "clut" || type == "pltt") {
       canvas = decode_color_swatch(type, data);
     } else {

@@ -910,7 +910,10 @@ typedef struct MacBinPixels {
  *           screen are drawn black;
  *   patterns PAT , PAT#, ppat, ppt# (8 x 8 tiles, opaque);
  *   colours clut and pltt, as a swatch of 8 x 8 squares, 16 to a row;
- *   PICT    as MacBin_DecodePicture.
+ *   fonts   FONT and NFNT: the characters '!' to '~' in a row, black on
+ *           white, in a one-pixel border;
+ *   PICT    as MacBin_DecodePicture, its text in the channel's own fonts
+ *           first (see MacBin_AddFontFile).
  * SICN, PAT# and ppt# give one image: their items side by side, left to
  * right.  Returns 1 with `pixels` filled (`error` then as MacBin_DecodePicture
  * leaves it for PICT, else empty); 0 with `pixels` zeroed and a one-line
@@ -929,25 +932,74 @@ int32_t MacBin_DecodeResource(MacBinChannel *channel, const MacBinRefEntry *ref,
  * the data of a PICT resource, or a PICT file's bytes after its 512-byte
  * header.  The canvas is white and opaque, the size of the picture frame
  * (at most 16384 x 16384 pixels); an extended version 2 picture's own
- * coordinates are scaled to its frame, which is at 72 dpi.  Drawn: pixel
- * images of 1, 2, 4 and 8 bits with their colour tables, and of 16 and 32
- * bits direct colour, packed or not, in a rectangle or a region, scaled from
- * their source to their destination rectangle and clipped by the clip
- * region, in the modes srcCopy, srcOr, srcXor and srcBic (a source pixel
- * that is not white is set; others modes are drawn as srcCopy).  Every other
- * opcode is parsed by its own length and skipped.
+ * coordinates are scaled to its frame, which is at 72 dpi.  Drawn, clipped
+ * by the clip region and placed by the origin:
+ *   - pixel images of 1, 2, 4 and 8 bits with their colour tables, and of
+ *     16 and 32 bits direct colour, packed or not, in a rectangle or a
+ *     region, scaled from their source to their destination rectangle;
+ *   - lines (with the pen's size, pattern and mode), rectangles, round
+ *     rectangles, ovals, arcs, polygons and regions, framed, painted,
+ *     erased, inverted and filled, and their "same" forms, in 8 x 8
+ *     patterns and pixel patterns; coordinates are the lines between
+ *     pixels, curved and slanted edges take the pixels whose centres they
+ *     hold;
+ *   - text (LongText, DHText, DVText, DHDVText) with its font, size, face
+ *     (bold, italic, underline, outline, shadow, condense and extend drawn
+ *     from the plain strike), mode and extra spacing, from bitmap fonts
+ *     (see MacBin_AddFontFile);
+ *   - in the transfer modes srcCopy, srcOr, srcXor, srcBic, their not
+ *     forms and the pattern modes (a source pixel that is not white, or a
+ *     set bit of a bit image or pattern, is set), blend, addPin, addOver,
+ *     subPin, transparent, addMax, subOver, addMin and hilite (with OpColor
+ *     and HiliteColor); other modes are drawn as copies.
+ * Every other opcode (reserved ones, QuickTime-compressed images) is parsed
+ * by its own length and skipped.
  *   Returns 1 when every opcode could be parsed up to the end of the
  * picture; `error` is then empty when everything was drawn, else it names
- * what was skipped, e.g. "not drawn: 0x0030 0x00A1 0x0098/mode 36".  Returns
+ * what was skipped, e.g. "not drawn: 0x00B0 0x8200 (QuickTime) 0x0098/mode
+ * 42", or, first, where drawing stopped at the work limit ("not drawn:
+ * everything from opcode 0x0090 at offset 2088 (drawing work limit)").  Returns
  * 0 with `pixels` zeroed and the reason in `error` when the picture cannot
  * be read on (data cut short, a damaged region or pixel image, an oversized
- * frame). */
+ * frame or one over MacBin_SetPictureMemoryLimit). */
 int32_t MacBin_DecodePicture(const void *data, int32_t length, MacBinPixels *pixels,
                              char error[128]);
 
 /* Frees `pixels->rgba` and zeroes the record; a null record or a zeroed one
  * is fine. */
 void MacBin_FreePixels(MacBinPixels *pixels);
+
+/* The most memory a picture's canvas may take, in bytes (4 a pixel of its
+ * frame), for MacBin_DecodePicture and the PICT resources of
+ * MacBin_DecodeResource: a picture whose frame needs more is refused, with
+ * its size and the limit in `error`, before anything is allocated.  The
+ * default, MACBIN_DEFAULT_PICTURE_BYTES (256 MiB, an 8192 x 8192 frame),
+ * keeps the decoding of a hostile picture under 300 MiB; a host that
+ * trusts its pictures may raise it up to 1 GiB (a 16384 x 16384 frame).
+ * Drawing work is bounded apart from this: past 64 pixel visits a canvas
+ * pixel (at most 2^30 visits, or 4 a pixel when that is more), a picture
+ * stops drawing, and `error` names where.
+ *   Sets the limit (more than 1 GiB is taken as 1 GiB) and returns the one
+ * in force before; 0 or less only asks.  Process-wide, safe to call from
+ * any thread. */
+int64_t MacBin_SetPictureMemoryLimit(int64_t bytes);
+
+/* Fonts for the text of pictures.  Text is drawn from the bitmap fonts
+ * (FONT and NFNT resources, with the families, sizes and styles their FOND
+ * resources give) of the file the picture is in (MacBin_DecodeResource),
+ * then of the font files a host added here, then from a built-in bitmap
+ * font, fixed-width, of the size nearest the text's.
+ *   MacBin_AddFontFile takes the fonts of a reading channel (any container
+ * MacBin_OpenR reads, e.g. a System file or a font suitcase), read as
+ * their contents when stored compressed: they are copied, so the channel
+ * may be closed afterwards.  Returns the number of
+ * strikes taken (0 when it has none), or -1 for a channel that is not
+ * reading.  MacBin_ClearFonts forgets them all.  Process-wide; safe to call
+ * from any thread, also while pictures are being decoded (those keep the
+ * fonts they started with). */
+int32_t MacBin_AddFontFile(MacBinChannel *channel);
+void MacBin_ClearFonts(void);
+#define MACBIN_DEFAULT_PICTURE_BYTES (256 * 1024 * 1024)
 
 #ifdef __cplusplus
 }

@@ -182,6 +182,12 @@ int main(void) {
     if (MacBin_SetFinderInfoBytes(NULL, finder_info) != 1 || messages != 6) return 20;
   }
   if (write_through_put_area() != 0) return 10;
+  /* The picture memory limit: its default, a new value, the old one back. */
+  if (MacBin_SetPictureMemoryLimit(0) != MACBIN_DEFAULT_PICTURE_BYTES) return 13;
+  if (MacBin_SetPictureMemoryLimit(1024) != MACBIN_DEFAULT_PICTURE_BYTES) return 14;
+  if (MacBin_SetPictureMemoryLimit(MACBIN_DEFAULT_PICTURE_BYTES) != 1024) return 15;
+  if (MacBin_AddFontFile(NULL) != -1) return 16;
+  MacBin_ClearFonts();
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

@@ -31,8 +31,8 @@ constexpr Colour kBlack{0, 0, 0, 255};
 constexpr Colour kWhite{255, 255, 255, 255};
 
 // A version 2 picture two rows high and eight pixels wide: a 1-bit
-// bitmap (0x0090) drawn in srcCopy, KKKKWWWW over WWWWKKKK, then a framed
-// rectangle (0x0030), which is not drawn.
+// bitmap (0x0090) drawn in srcCopy, KKKKWWWW over WWWWKKKK, then a
+// reserved rectangle opcode (0x0035), which is not drawn.
 Bytes bitmap_picture() {
   return hex(
       "0000 | size, unused\n"
@@ -43,7 +43,7 @@ Bytes bitmap_picture() {
       "0000 0000 0002 0008  0000 0000 0002 0008  0000 0000 0002 0008 | bounds, source, destination\n"
       "0000 | srcCopy\n"
       "F000 0F00 | the rows\n"
-      "0030 0000 0000 0002 0008 | frameRect\n"
+      "0035 0000 0000 0002 0008 | reserved, a rectangle's data\n"
       "00FF");
 }
 
@@ -245,8 +245,8 @@ TEST(CliRenderPicture, SkippedOpcodesAreWarnedAboutAndThePngIsStillWritten) {
   vt::write_file(dir.file("pict.bin"), vt::build_macbinary(plan_of({{"PICT", {{1, std::nullopt, bitmap_picture()}}}})).bytes);
   vt::write_file(dir.file("bitmap.pict"), vt::concat({Bytes(512, 0), bitmap_picture()}));
   const std::pair<std::string, std::string> cases[] = {
-      {"render pict.bin out", "warning: pict.bin: PICT 1: not drawn: 0x0030\n"},
-      {"render --picture bitmap.pict out/file.png", "warning: bitmap.pict: not drawn: 0x0030\n"}};
+      {"render pict.bin out", "warning: pict.bin: PICT 1: not drawn: 0x0035\n"},
+      {"render --picture bitmap.pict out/file.png", "warning: bitmap.pict: not drawn: 0x0035\n"}};
   for (const auto &[arguments, warning] : cases) {
     const ToolRun run = varnel(dir.path(), arguments);
     EXPECT_EQ(run.status, 0) << run;
@@ -345,3 +345,46 @@ TEST(CliRenderPicture, ImageMagickPictFileIsDrawnPixelForPixel) {
 }
 
 }  // namespace
+
+namespace fonts {
+
+// A FONT of family 200, size 9, whose 'A' is an X of 3 x 3 pixels with
+// its baseline under the second row (the strike of decode_text_test).
+Bytes tiny_font() {
+  return hex(
+      "90 00  00 41  00 43  00 04  00 00  FF FF  00 04  00 03  00 0D  00 02  00 01  00 00  00 01"
+      "BC 00  5C 00  BC 00   00 00  00 03  00 05  00 05  00 06   00 04  01 03  FF FF  00 02  FF FF");
+}
+
+// A 3 x 4 picture: TxFont 200, TxSize 9, "A" with its baseline at y 2.
+Bytes text_picture() {
+  return hex(
+      "0000  0000 0000 0003 0004  0011 02FF"
+      "0C00 FFFF FFFF 0000 0000 0000 0000 0000 0000 0000 0000 0000 0000"
+      "0003 00C8  000D 0009  0028 0002 0000 01 41  00FF");
+}
+
+}  // namespace fonts
+
+TEST(CliRenderPicture, FontsFromFilesNamedWithFonts) {
+  vt::TempDir dir;
+  vt::write_file(dir.file("font.bin"),
+                 vt::build_macbinary(plan_of({{"FONT", {{200 * 128 + 9, std::nullopt, fonts::tiny_font()}}}})).bytes);
+  vt::write_file(dir.file("empty.bin"), vt::build_macbinary(plan_of({{"TEXT", {{1, std::nullopt, hex("41")}}}})).bytes);
+  vt::write_file(dir.file("text.pict"), vt::concat({Bytes(512, 0), fonts::text_picture()}));
+  vt::write_file(dir.file("pict.bin"),
+                 vt::build_macbinary(plan_of({{"PICT", {{1, std::nullopt, fonts::text_picture()}}}})).bytes);
+  const ToolRun run = varnel(dir.path(), "render --picture --fonts empty.bin --fonts font.bin text.pict out.png");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_NE(run.err.find("warning: empty.bin: no FONT or NFNT resources"), std::string::npos) << run;
+  EXPECT_NE(run.err.find("font.bin: 1 font strike"), std::string::npos) << run;
+  EXPECT_EQ(vt::read_png_file(dir.file("out.png")).letters(), "KWKW\nWKWW\nKWKW\n");
+  ASSERT_EQ(varnel(dir.path(), "render --fonts font.bin pict.bin out").status, 0);
+  EXPECT_EQ(vt::read_png_file(dir.file("out/PICT.1.png")).letters(), "KWKW\nWKWW\nKWKW\n");
+  // The font file's own strike as an image: '!' to '~' in a row.
+  ASSERT_EQ(varnel(dir.path(), "render font.bin fonts").status, 0);
+  const vt::PngFile strike = vt::read_png_file(dir.file("fonts/FONT.25609.png"));
+  ASSERT_TRUE(strike.read) << strike.error;
+  EXPECT_EQ(strike.height, 5);
+  expect_failure(varnel(dir.path(), "render --picture --fonts missing.bin text.pict out.png"), 1, "missing.bin: ");
+}

@@ -310,7 +310,7 @@ TEST(DecodePictureWalk, EveryVersion2OpcodeIsSkippedByItsLength) {
   Decoded d(v2_end(p));
   ASSERT_EQ(d.result, 1) << d.error;
   EXPECT_EQ(d.at(0, 0), kBlack);
-  EXPECT_EQ(std::string(d.error).substr(0, 42), "not drawn: 0x000C 0x0017 0x0018 0x0019 0x0");
+  EXPECT_EQ(std::string(d.error).substr(0, 42), "not drawn: 0x0017 0x0018 0x0019 0x0024 0x0");
   EXPECT_EQ(std::string(d.error).substr(std::strlen(d.error) - 4), " ...");
 }
 
@@ -325,15 +325,27 @@ TEST(DecodePictureWalk, EveryVersion1OpcodeIsSkippedByItsLength) {
   Decoded d(p);
   ASSERT_EQ(d.result, 1) << d.error;
   EXPECT_EQ(d.rows(), "KWKWWKWK\n");
-  EXPECT_EQ(std::string(d.error).substr(0, 23), "not drawn: 0x000C 0x002");
+  EXPECT_EQ(std::string(d.error).substr(0, 23), "not drawn: 0x0024 0x002");
 }
 
-TEST(DecodePictureWalk, OtherModesAreDrawnAsCopiesAndNamed) {
-  Bytes p = vt::concat({v2_start(1, 1), hex("00 98 80 02"), indexed_map(1, 1, 8), kTable, rect(0, 0, 1, 1),
-                        rect(0, 0, 1, 1), hex("00 24 01 00")});
+TEST(DecodePictureWalk, OnlyWhatIsLeftUndrawnIsNamed) {
+  // QuickTime-compressed image data (a length long, then its bytes), a
+  // reserved opcode without data, a reserved rectangle verb; the drawing
+  // opcodes around them are not named.
+  Bytes p = vt::concat({v2_start(2, 2), hex("00 31"), rect(0, 0, 1, 1), hex("82 00 00 00 00 04 DE AD BE EF"),
+                        hex("00 B0  00 37"), rect(0, 0, 2, 2), hex("00 28 00 01 00 00 01 41  00 38")});
   Decoded d(v2_end(p));
   ASSERT_EQ(d.result, 1) << d.error;
-  EXPECT_STREQ(d.error, "not drawn: 0x0098/mode 36");
+  EXPECT_STREQ(d.error, "not drawn: 0x8200 (QuickTime) 0x00B0 0x0037");
+  EXPECT_EQ(d.at(0, 0), kBlack);
+}
+
+TEST(DecodePictureWalk, UndefinedModesAreDrawnAsCopiesAndNamed) {
+  Bytes p = vt::concat({v2_start(1, 1), hex("00 98 80 02"), indexed_map(1, 1, 8), kTable, rect(0, 0, 1, 1),
+                        rect(0, 0, 1, 1), hex("00 2A 01 00")});
+  Decoded d(v2_end(p));
+  ASSERT_EQ(d.result, 1) << d.error;
+  EXPECT_STREQ(d.error, "not drawn: 0x0098/mode 42");
   EXPECT_EQ(d.at(0, 0), kRed);
 }
 

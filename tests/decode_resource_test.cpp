@@ -302,7 +302,9 @@ Bytes pixel_pattern(uint32_t base) {
 TEST(DecodePatterns, PixelPatternAndItsList) {
   Bytes list = hex("00 02   00 00 00 0A   00 00 00 00");
   vt::store_be32(list, 6, 10 + static_cast<uint32_t>(pixel_pattern(0).size()));
-  list = vt::concat({list, pixel_pattern(10), pixel_pattern(10 + static_cast<uint32_t>(pixel_pattern(0).size()))});
+  // Each pattern's own offsets count from its start, not the list's (as
+  // System files store them).
+  list = vt::concat({list, pixel_pattern(0), pixel_pattern(0)});
   ResourceFile file({one("ppat", 128, pixel_pattern(0)), one("ppt#", 128, list)});
   ASSERT_EQ(file.decode("ppat", 128), 1) << file.error;
   ASSERT_EQ(file.pixels.width, 8);

@@ -135,7 +135,8 @@ done
 
 for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttributes \
             MacBin_SetFinderInfoBytes MacBin_GetFinderInfoBytes MacBin_GetResourceName \
-            MacBin_GetResourceCompression MacBin_ReadResourceUncompressed; do
+            MacBin_GetResourceCompression MacBin_ReadResourceUncompressed \
+            MacBin_SetPictureMemoryLimit MacBin_AddFontFile MacBin_ClearFonts; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.3$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
 done

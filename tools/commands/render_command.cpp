@@ -27,8 +27,8 @@
 namespace varnel_tool {
 namespace {
 
-constexpr const char *kRenderHelp = R"(Usage: varnel render [--type TYPE]... [--id ID]... FILE DIR
-       varnel render --picture PICTFILE OUT.png
+constexpr const char *kRenderHelp = R"(Usage: varnel render [--type TYPE]... [--id ID]... [--fonts FONTFILE]... FILE DIR
+       varnel render --picture [--fonts FONTFILE]... PICTFILE OUT.png
 
 Draws the resources of the Macintosh file FILE (any container varnel reads)
 and writes each as a PNG file in DIR (made when missing), named
@@ -43,10 +43,17 @@ TYPE.ID.2.png.  The types drawn:
             and the top, as stored)
   patterns  PAT  PAT# ppat ppt#: 8 x 8 tiles, those of a list side by side
   colours   clut pltt: a swatch of 8 x 8 squares, 16 to a row
-  pictures  PICT: on a white canvas the size of the frame, the bit and
-            pixel images drawn; other opcodes (lines, shapes, text, ...)
-            are skipped, and a warning names them while the PNG is still
-            written
+  fonts     FONT NFNT: the characters '!' to '~' in a row, black on white
+  pictures  PICT: on a white canvas the size of the frame, everything
+            QuickDraw draws: bit and pixel images; lines, rectangles,
+            round rectangles, ovals, arcs, polygons and regions in each
+            of their forms, with the pen, patterns (also pixel patterns),
+            the transfer modes, the clip region and the origin; text in
+            the bitmap fonts of FILE, then of the --fonts files, else in a
+            built-in fixed-width font of the nearest size.  Opcodes left
+            undrawn (reserved ones, QuickTime-compressed images) get a
+            warning naming them while the PNG is still written; so does a
+            picture that asks for more drawing than 64 times its canvas
 Resources of other types are left out, and one notice names their types.
 A resource that cannot be drawn gets an error naming it and the reason;
 the others are still written.  Images are RGB when every pixel is opaque,
@@ -69,6 +76,11 @@ Options:
                more IDs.  With both, a resource must match a --type and an
                --id
   --picture    draw a PICT file instead of resources
+  --fonts FONTFILE
+               also take the FONT and NFNT resources (and their FOND
+               families) of FONTFILE, any container varnel reads (a System
+               file, a font suitcase), for pictures' text; repeat it for
+               more files
   -q, --quiet  no notices
   -h, --help   this text
 
@@ -80,9 +92,9 @@ cannot be read or --type and --id match no resource, 2 for a usage error.
 
 // What MacBin_DecodeResource draws (include/varnel.h), as the map stores
 // the type codes.
-constexpr std::array<std::string_view, 24> kDrawnTypes = {
-    "ICN#", "ICON", "SICN", "ics#", "icm#", "kcs#", "icl4", "icl8", "ics4", "ics8", "icm4", "icm8",
-    "kcs4", "kcs8", "cicn", "CURS", "crsr", "PAT ", "PAT#", "ppat", "ppt#", "clut", "pltt", "PICT"};
+constexpr std::array<std::string_view, 26> kDrawnTypes = {
+    "ICN#", "ICON", "SICN", "ics#", "icm#", "kcs#", "icl4", "icl8", "ics4", "ics8", "icm4", "icm8", "kcs4",
+    "kcs8", "cicn", "CURS", "crsr", "PAT ", "PAT#", "ppat", "ppt#", "clut", "pltt", "PICT", "FONT", "NFNT"};
 
 // The PNG text keyword of a cursor's hot spot.
 constexpr const char *kHotSpotKeyword = "hot-spot";
@@ -239,12 +251,34 @@ int render_picture_file(const std::string &path, const std::string &target) {
   return write_pixels_as_png(target, decoded.pixels(), {}) ? kExitSuccess : kExitFailure;
 }
 
+// Hands the fonts of each file to the library; false after an error
+// message naming a file that cannot be read.
+bool add_font_files(const std::vector<std::string> &paths) {
+  if (paths.empty()) return true;
+  if (!start_library()) return false;
+  for (const std::string &path : paths) {
+    MacBinaryInput fonts;
+    if (!fonts.open(path)) return false;
+    const int32_t taken = MacBin_AddFontFile(fonts.channel());
+    if (taken < 0) {
+      Reporter::instance().error(fonts.path() + ": its fonts cannot be read");
+      return false;
+    }
+    if (taken == 0) Reporter::instance().warning(fonts.path() + ": no FONT or NFNT resources");
+    else
+      Reporter::instance().notice(fonts.path() + ": " + std::to_string(taken) +
+                                  (taken == 1 ? " font strike" : " font strikes"));
+  }
+  return true;
+}
+
 }  // namespace
 
 int run_render(const Arguments &arguments) {
   ArgumentWalker walker(arguments);
   std::vector<std::string> positional;
   ResourceChoice choice;
+  std::vector<std::string> font_files;
   bool picture_file = false;
   while (walker.next()) {
     if (walker.is("--help", "-h")) {
@@ -256,6 +290,8 @@ int run_render(const Arguments &arguments) {
     } else if (walker.is("--picture")) {
       walker.expect_no_value();
       picture_file = true;
+    } else if (walker.is("--fonts")) {
+      font_files.push_back(walker.value());
     } else if (walker.is("--type")) {
       const std::string text = walker.value();
       choice.types.insert(parse_type(text));
@@ -273,9 +309,11 @@ int run_render(const Arguments &arguments) {
   if (picture_file) {
     if (choice.narrows()) throw UsageError("--picture draws a whole PICT file: --type and --id choose resources");
     if (positional.size() != 2) throw UsageError("render --picture needs a PICT file and an output PNG file");
+    if (!add_font_files(font_files)) return kExitFailure;
     return render_picture_file(positional[0], positional[1]);
   }
   if (positional.size() != 2) throw UsageError("render needs a Macintosh file and a directory");
+  if (!add_font_files(font_files)) return kExitFailure;
   return render_resources(positional[0], positional[1], choice);
 }
 
