@@ -31,18 +31,6 @@ class KeptPosition {
   int64_t position_;
 };
 
-// Whether `ref` is one of the references MacBin_OpenR made for this channel
-// (not merely a record with the same contents).  Compared as addresses, so
-// that a pointer from elsewhere is never used to index anything.
-bool is_own_reference(const ReaderIndex &state, const MacBinRefEntry *ref) {
-  if (state.ref_block == nullptr || ref == nullptr) return false;
-  const auto first = reinterpret_cast<uintptr_t>(state.ref_block);
-  const auto at = reinterpret_cast<uintptr_t>(ref);
-  if (at < first) return false;
-  const uintptr_t offset = at - first;
-  return offset / sizeof(MacBinRefEntry) < state.ref_count && offset % sizeof(MacBinRefEntry) == 0;
-}
-
 bool buffer_is_usable(const void *buffer, int32_t size) {
   return size >= 0 && (buffer != nullptr || size == 0);
 }
@@ -85,7 +73,7 @@ int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *bu
 int32_t MacBin_ReadResourceData(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
                                 int32_t capacity) {
   ReaderIndex *state = reader_state(channel);
-  if (state == nullptr || !buffer_is_usable(buffer, capacity) || !is_own_reference(*state, ref)) {
+  if (state == nullptr || !buffer_is_usable(buffer, capacity) || reference_number(*state, ref) < 0) {
     return -1;
   }
   // The resource fork as far as the file holds it.

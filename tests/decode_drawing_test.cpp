@@ -22,24 +22,12 @@ using vt::Bytes;
 using vt::DecodedPicture;
 using vt::hex;
 using vt::PictBuilder;
+using vt::drawn;
+using vt::lines;
 using vt::point;
 using vt::rect;
 
 Bytes operator+(const Bytes &a, const Bytes &b) { return vt::concat({a, b}); }
-
-// Rows of the decoded picture, after checking that it was all drawn.
-std::string drawn(const PictBuilder &picture) {
-  DecodedPicture d(picture.finish());
-  EXPECT_EQ(d.result, 1) << d.error;
-  EXPECT_STREQ(d.error, "");
-  return d.rows();
-}
-
-std::string lines(std::initializer_list<const char *> rows) {
-  std::string text;
-  for (const char *row : rows) text += std::string(row) + "\n";
-  return text;
-}
 
 // ---- Rectangles -------------------------------------------------------------
 

@@ -19,6 +19,8 @@ using vt::Bytes;
 using vt::DecodedPicture;
 using vt::hex;
 using vt::PictBuilder;
+using vt::drawn;
+using vt::lines;
 using vt::point;
 
 Bytes operator+(const Bytes &a, const Bytes &b) { return vt::concat({a, b}); }
@@ -44,19 +46,6 @@ Bytes tiny_font(bool nfnt_high_word = false) {
 // Family 200 ("Tiny"), size 9: FONT 200 * 128 + 9, and 200 * 128 naming it.
 constexpr int kFamily = 200;
 constexpr uint32_t kTinyId = kFamily * 128 + 9;
-
-std::string drawn(const PictBuilder &picture) {
-  DecodedPicture d(picture.finish());
-  EXPECT_EQ(d.result, 1) << d.error;
-  EXPECT_STREQ(d.error, "");
-  return d.rows();
-}
-
-std::string lines(std::initializer_list<const char *> rows) {
-  std::string text;
-  for (const char *row : rows) text += std::string(row) + "\n";
-  return text;
-}
 
 // A MacBinary file with the tiny font; the host's font list holds it while
 // the object lives.

@@ -3,8 +3,11 @@
 // every byte is written here from the picture format's description.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,5 +117,20 @@ struct DecodedPicture {
     return text;
   }
 };
+
+// Rows of the decoded picture, after checking that it was all drawn.
+inline std::string drawn(const PictBuilder &picture) {
+  DecodedPicture d(picture.finish());
+  EXPECT_EQ(d.result, 1) << d.error;
+  EXPECT_STREQ(d.error, "");
+  return d.rows();
+}
+
+// Expected rows, one text a row.
+inline std::string lines(std::initializer_list<const char *> rows) {
+  std::string text;
+  for (const char *row : rows) text += std::string(row) + "\n";
+  return text;
+}
 
 }  // namespace vt
