@@ -31,7 +31,7 @@ namespace {
   } while (0)
 
 constexpr uint8_t kPattern = varnel_fuzz::kZoneFill;
-constexpr int64_t kDataStart = 128;  // the data fork follows the header block
+constexpr int64_t kBlock = 128;
 
 // The session, and the file each input is written to.
 struct Scratch {
@@ -49,6 +49,9 @@ Scratch &scratch() {
 struct Input {
   const uint8_t *bytes;
   int64_t size;
+  // The data fork follows the header block and, in MacBinary II and III, a
+  // secondary header padded to whole blocks (its length is the word at 120).
+  int64_t data_start;
 
   // A header byte (a file that opens holds all 128; zero past the end).
   uint8_t header_byte(int64_t position) const { return position < size ? bytes[position] : 0; }
@@ -118,12 +121,12 @@ MacBinFileInfo check_file_info(MacBinChannel *channel, const Input &input) {
   REQUIRE(has_nul(info.name, sizeof info.name));
   REQUIRE(info.type[4] == '\0' && info.creator[4] == '\0');
   // Every file that opens holds its whole header and data fork.
-  REQUIRE(input.holds(0, kDataStart) && input.holds(kDataStart, info.data_length));
+  REQUIRE(input.holds(0, kBlock) && input.holds(input.data_start, info.data_length));
   if (info.rsrc_length == 0) {
     REQUIRE(info.rsrc_state == 0);
   } else if (info.rsrc_state == 1) {
     // A map is read only from a resource fork the file holds whole.
-    REQUIRE(input.holds(kDataStart + (int64_t{info.data_length} + 127) / 128 * 128,
+    REQUIRE(input.holds(input.data_start + (int64_t{info.data_length} + 127) / 128 * 128,
                         info.rsrc_length));
   } else {
     // A fork that was not read leaves no resources behind.
@@ -169,7 +172,7 @@ int64_t expected_data_read(const Input &input, int64_t fork_length, int64_t offs
   if (count < 0 || (null_buffer && count != 0) || offset < 0 || offset > fork_length) return -1;
   const int64_t wanted = std::min<int64_t>(count, fork_length - offset);
   if (wanted == 0) return 0;
-  if (!input.holds(kDataStart + offset, wanted)) return -1;
+  if (!input.holds(input.data_start + offset, wanted)) return -1;
   return wanted;
 }
 
@@ -195,7 +198,7 @@ void check_data_read(MacBinChannel *channel, const Input &input, int64_t fork_le
   REQUIRE(result == expected);
   REQUIRE(buffer[0] == kPattern);  // nothing written before the buffer
   if (result > 0) {
-    REQUIRE(input.same_bytes(kDataStart + offset, buffer.data() + 1, result));
+    REQUIRE(input.same_bytes(input.data_start + offset, buffer.data() + 1, result));
     // Only the bytes delivered are written.
     for (size_t i = static_cast<size_t>(result) + 1; i < buffer.size(); ++i) {
       REQUIRE(buffer[i] == kPattern);
@@ -205,7 +208,7 @@ void check_data_read(MacBinChannel *channel, const Input &input, int64_t fork_le
 
 void check_data_fork(MacBinChannel *channel, const Input &input, const MacBinFileInfo &info) {
   const int64_t fork_length = info.data_length;
-  const int64_t held = std::clamp<int64_t>(input.size - kDataStart, 0, fork_length);
+  const int64_t held = std::clamp<int64_t>(input.size - input.data_start, 0, fork_length);
   const int64_t offsets[] = {0,
                              fork_length / 2,
                              std::max<int64_t>(fork_length - 1, 0),
@@ -234,7 +237,7 @@ struct ForkFacts {
 
 ForkFacts fork_facts(const Input &input, const MacBinFileInfo &info) {
   ForkFacts fork{};
-  fork.start = kDataStart + (int64_t{info.data_length} + 127) / 128 * 128;
+  fork.start = input.data_start + (int64_t{info.data_length} + 127) / 128 * 128;
   fork.end = std::min<int64_t>(fork.start + info.rsrc_length, input.size);
   // The map was read, so the fork header lies inside the file.
   REQUIRE(input.holds(fork.start, 16));
@@ -438,7 +441,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     MacBin_Close(channel);
     return 0;
   }
-  const Input input{data, static_cast<int64_t>(size)};
+  const int64_t secondary =
+      info.format == MACBIN_FORMAT_CLASSIC ? 0 : (int64_t{data[120]} << 8 | data[121]);
+  const Input input{data, static_cast<int64_t>(size),
+                    kBlock + (secondary + kBlock - 1) / kBlock * kBlock};
   run_every_read(channel, input, files.path.c_str());
   MacBin_Close(channel);
   return 0;
