@@ -42,9 +42,9 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 3
+#define VARNEL_VERSION_MINOR 4
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.3.0"
+#define VARNEL_VERSION_STRING "1.4.0"
 #define VARNEL_VERNUM 0x010300
 
 #ifdef __cplusplus
