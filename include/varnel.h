@@ -1124,14 +1124,13 @@ int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *re
  *     of an optional sign and digits from -32768 to 32767, a name (""
  *     for none; the writer keeps it whole, as long as the words fit);
  *   - "BNDL OWNER-TEXT": an owner text of at most 99 characters;
- *   - the parameter: "~TEXT" a Pascal string of at most 255 characters
- *     (not for FREF, whose data is built); else a processor registered for
+ *   - the parameter: "~TEXT" a Pascal string (not for FREF, whose data
+ *     is built); else a processor registered for
  *     the type (MacBin_AddProcessor), and for the library's own:
  *       vers "M.mb S R REGION/short/long" (digits at 0, 2, 3, 7 and 9, the
  *            stage S one of D, A, B, F, a region up to 65535, two '/' and
  *            texts of at most 255 characters each: "1.00 F 0 0/1.0/Version 1.0"),
- *       FREF "TYPE ICON-ID" (4 characters, a blank, an ID: "TEXT 128"),
- *       PICT at most 255 characters.
+ *       FREF "TYPE ICON-ID" (4 characters, a blank, an ID: "TEXT 128").
  * With a channel (null: none) also what depends on it: a writing channel
  * whose resource fork was not set whole, room in the map's type and
  * reference lists and its name list for the resource, and room for one

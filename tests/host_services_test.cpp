@@ -349,4 +349,312 @@ TEST(HostMacRoman, ControlsAppleLogoAndBuffers) {
   EXPECT_EQ(std::string(small), "");
 }
 
+// ---- Resource descriptions ---------------------------------------------------------
+
+// A file holding each form a listing describes, plain and compressed, and
+// resources it does not describe.
+vt::MacBinaryPlan described_resources() {
+  vt::MacBinaryPlan plan;
+  plan.creator = "VARN";
+  const Bytes vers_beta = hex(
+      "01 23 60 04 00 00"                                    // 1.2.3, beta, revision 4, region 0
+      "05 31 2E 32 2E 33"                                    // "1.2.3"
+      "11 56 65 72 73 69 6F 6E 20 22 31 2E 32 2E 33 22 09 5C");  // Version "1.2.3" TAB backslash
+  plan.types = {
+      {"vers", {{1, std::nullopt, hex("01 00 80 00 00 01  03 31 2E 30  00")},  // 1.0 final, region 1
+                {2, std::nullopt, vers_beta},
+                {3, std::nullopt, hex("01 00")},                                 // cut short
+                {4, std::nullopt, vt::compressed_resource(8, 0, vers_beta), 0x21}}},
+      {"FREF", {{128, std::nullopt, hex("41 50 50 4C 00 00 00")},                // APPL, icon 0, no name
+                {129, std::nullopt, hex("54 45 58 54 00 01 04 4E 6F 74 8A")},  // TEXT, icon 1, "Notä"
+                {130, std::nullopt, hex("54 45 58 54 FF FF")},                   // icon -1, no name byte
+                {131, std::nullopt, hex("54 45 58")}}},                          // cut short
+      {"BNDL", {{128, std::nullopt, hex("56 41 52 4E 00 00 00 01"                // VARN 0, two types
+                                        "49 43 4E 23 00 01 00 00 00 80 00 01 00 81"   // ICN#: 0=128 1=129
+                                        "46 52 45 46 00 00 00 00 FF 80")},       // FREF: 0=-128
+                {129, std::nullopt, hex("56 41 52 4E 00 00 00 05 49 43 4E 23 00 00")}}},  // types past the end
+      {"VARN", {{0, std::nullopt, hex("0B 4D 61 64 65 20 22 62 79 22 20 8E")},   // Made "by" é
+                {1, std::nullopt, hex("02 68 69")}}},                            // not the owner resource
+      {"STR ", {{128, std::nullopt, hex("02 68 69")}}},
+  };
+  return plan;
+}
+
+std::string describe(MacBinChannel *channel, const char *type, int32_t id) {
+  const int32_t count = MacBin_GetNrTypes(channel);
+  for (int32_t t = 0; t < count; ++t) {
+    const MacBinTypeEntry &entry = channel->types[t];
+    if (std::string(entry.type, 4) != type) continue;
+    for (int32_t r = 0; r < entry.count; ++r) {
+      if (static_cast<int16_t>(entry.refs[r].id) != id) continue;
+      const int32_t length = MacBin_DescribeResource(channel, &entry.refs[r], nullptr, 0);
+      if (length <= 0) return "RESULT " + std::to_string(length);
+      std::string text(static_cast<size_t>(length) + 1, '\0');
+      EXPECT_EQ(MacBin_DescribeResource(channel, &entry.refs[r], text.data(), length + 1), length);
+      text.resize(static_cast<size_t>(length));
+      return text;
+    }
+  }
+  return "NOT FOUND";
+}
+
+TEST(HostDescriptions, FinderResourcesAsAListingShowsThem) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("finder.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  const std::string beta =
+      "version 1.2.3b4 (beta), region 0, short \"1.2.3\", long \"Version \\\"1.2.3\\\"\\t\\\\\"";
+  const std::pair<const char *, int32_t> resources[] = {
+      {"vers", 1}, {"vers", 2}, {"vers", 3}, {"vers", 4}, {"FREF", 128}, {"FREF", 129}, {"FREF", 130},
+      {"FREF", 131}, {"BNDL", 128}, {"BNDL", 129}, {"VARN", 0}, {"VARN", 1}, {"STR ", 128}};
+  const std::vector<std::string> expected = {
+      "version 1.0 (final), region 1, short \"1.0\", long \"\"",
+      beta,
+      "(damaged vers data)",
+      beta,  // read from its contents
+      "file type \"APPL\", local icon 0",
+      "file type \"TEXT\", local icon 1, file name \"Not\xC3\xA4\"",
+      "file type \"TEXT\", local icon -1",
+      "(damaged FREF data)",
+      "owner \"VARN\" 0; ICN#: 0=128 1=129; FREF: 0=-128",
+      "(damaged BNDL data)",
+      "owner resource \"Made \\\"by\\\" \xC3\xA9\"",
+      "RESULT 0",
+      "RESULT 0",
+  };
+  std::vector<std::string> described;
+  for (const auto &[type, id] : resources) described.push_back(describe(channel, type, id));
+  EXPECT_EQ(described, expected);
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+
+  // A short buffer: what fits and a NUL, and the whole length.
+  const MacBinRefEntry *owner = &channel->types[3].refs[0];
+  ASSERT_EQ(std::string(channel->types[3].type, 4), "VARN");
+  char small[6] = "xxxxx";
+  EXPECT_EQ(MacBin_DescribeResource(channel, owner, small, sizeof small), 31);
+  EXPECT_STREQ(small, "owner");
+  MacBin_ClearError();
+  EXPECT_EQ(MacBin_DescribeResource(channel, owner, small, -1), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  const MacBinRefEntry stranger = *owner;
+  EXPECT_EQ(MacBin_DescribeResource(channel, &stranger, small, sizeof small), -1);
+  EXPECT_EQ(last_error().text, "MacBin_DescribeResource: not one of the reading channel's resources");
+  EXPECT_EQ(MacBin_DescribeResource(nullptr, owner, small, sizeof small), -1);
+  MacBin_Close(channel);
+}
+
+TEST(HostDescriptions, DamagedCompressedContentsAreRefusedWithTheirReason) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  Bytes broken = vt::compressed_resource(8, 0, hex("01 00 80 00 00 01 03 31 2E 30 00"));
+  broken.resize(broken.size() - 3);  // the stream ends early
+  plan.types = {{"vers", {{1, std::nullopt, broken, 0x21}}}};
+  vt::write_file(dir.file("broken.bin"), vt::build_macbinary(plan).bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("broken.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  char text[64];
+  EXPECT_EQ(MacBin_DescribeResource(channel, &channel->types[0].refs[0], text, sizeof text), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_DAMAGED);
+  EXPECT_EQ(last_error().text.rfind("Resource vers 1 cannot be read: damaged compressed resource: ", 0), 0u)
+      << last_error().text;
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text, last_error().text);
+  MacBin_Close(channel);
+}
+
+// ---- Resource-line checks ------------------------------------------------------------
+
+struct Checked {
+  int32_t code;
+  std::string reason;
+  bool operator==(const Checked &) const = default;
+};
+std::ostream &operator<<(std::ostream &out, const Checked &checked) {
+  return out << checked.code << " \"" << checked.reason << "\"";
+}
+
+Checked check(MacBinChannel *channel, const std::string &line) {
+  MacBin_ClearError();
+  const int32_t code = MacBin_CheckResourceLine(channel, line.c_str());
+  EXPECT_EQ(code, last_error().code) << line;
+  return {code, last_error().text};
+}
+
+void register_library_processors() {
+  MacBin_AddProcessor("vers", nullptr, add_vers);
+  MacBin_AddProcessor("FREF", nullptr, add_FREF);
+  MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
+  MacBin_AddProcessor("PICT", nullptr, MacBin_Add_PICT);
+}
+
+TEST(HostLineChecks, LinesTheWriterTakes) {
+  vt::init_recording();
+  register_library_processors();
+  const char *lines[] = {
+      "", "; a comment \" with a quote",
+      "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0",
+      "vers 2 Version 2.13 B 5 65535/2.1.3b5/Version \"2\"/more",
+      "FREF 128 \"\" TEXT 128",
+      "FREF -1 \"a name\" APPL -16455  ",
+      "BNDL \"Made by me\"",
+      "STR  +5 \"\" ~Hello \"there\"",
+      "PICT 128 \"Preview \\\"one\\\"\" image.ct 72",
+      "TEXT -32768 x ~",
+  };
+  for (const char *line : lines) EXPECT_EQ(check(nullptr, line), (Checked{0, ""})) << line;
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+}
+
+TEST(HostLineChecks, RefusalsGiveTheirCodeAndReason) {
+  vt::init_recording();
+  register_library_processors();
+  const std::string long_name(250, 'n');
+  const std::pair<std::string, Checked> cases[] = {
+      {std::string(512, 'x'), {MACBIN_ERR_LIMIT, "line longer than 511 characters"}},
+      {"STR  128 " + long_name + " ~x",
+       {MACBIN_ERR_LIMIT, "line too long: its words and parameter take 262 bytes with a NUL each, the writer holds 256"}},
+      {"STR  128", {MACBIN_ERR_ARGUMENT, "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)"}},
+      {"STR ", {MACBIN_ERR_ARGUMENT, "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"}},
+      {"FREF 128 \"\"", {MACBIN_ERR_ARGUMENT, "missing parameter: FREF wants 'TYPE ICON-ID', e.g. 'TEXT 128'"}},
+      {"STR  128 \"abc ~x",
+       {MACBIN_ERR_ARGUMENT,
+        "unclosed quote: the '\"' at character 10 has no closing '\"', so the rest of the line would become one word"}},
+      {"STRING 1 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource type 'STRING' must be 1 to 4 characters"}},
+      // An empty first word starts nothing: "1" is the type, "" the ID.
+      {"\"\" 1 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '' must be a whole number from -32768 to 32767"}},
+      {"STR  70000 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '70000' must be a whole number from -32768 to 32767"}},
+      {"STR  12ab \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '12ab' must be a whole number from -32768 to 32767"}},
+      {"BNDL " + std::string(100, 'o'), {MACBIN_ERR_LIMIT, "the owner text must be at most 99 characters (this one has 100)"}},
+      {"FREF 128 \"\" ~TEXT", {MACBIN_ERR_ARGUMENT, "FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF"}},
+      {"snd  1 \"\" beep.snd",
+       {MACBIN_ERR_ARGUMENT, "no processor for resource type 'snd ' (MacBin_AddProcessor), and its parameter is not a ~ text"}},
+      {"vers 1 \"\" 1.00 X 0 0/1.0/V",
+       {MACBIN_ERR_ARGUMENT, "vers release stage 'X' must be D (development), A (alpha), B (beta) or F (final)"}},
+      {"vers 1 \"\" 1.00 F 0 70000/1.0/V", {MACBIN_ERR_ARGUMENT, "vers region code 70000 does not fit in 16 bits"}},
+      {"vers 1 \"\" 1.00 F 0 0/1.0",
+       {MACBIN_ERR_ARGUMENT, "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'"}},
+      {"vers 1 \"\" 1.x0 F 0 0/1.0/V",
+       {MACBIN_ERR_ARGUMENT, "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'"}},
+      {"FREF 128 \"\" TEXT",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXT 12x",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXTS 128",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXT 1/2",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"\x8E\x8E\x8E\x8E\x8E 1 \"\" ~x",
+       {MACBIN_ERR_ARGUMENT, "resource type '\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9' must be 1 to 4 characters"}},
+  };
+  for (const auto &[line, expected] : cases) EXPECT_EQ(check(nullptr, line), expected) << line;
+  EXPECT_EQ(check(nullptr, std::string("STR  \x8E" "9 \"\" ~x")),
+            (Checked{MACBIN_ERR_ARGUMENT, "resource ID '\xC3\xA9" "9' must be a whole number from -32768 to 32767"}));
+  MacBin_ClearError();
+  EXPECT_EQ(MacBin_CheckResourceLine(nullptr, nullptr), MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+}
+
+// The check and the writer split lines with the same code: a line the
+// check refuses for its form is one the writer refuses, and one it passes
+// the writer inserts.
+TEST(HostLineChecks, CheckAndWriterAgree) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("agree.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  const std::string words_too_long = "STR  1 " + std::string(247, 'n') + " ~x";
+  const char *refused[] = {"STR  128", "STR ", "FREF 128 \"\"", "x y z w", words_too_long.c_str()};
+  for (const char *line : refused) {
+    EXPECT_NE(MacBin_CheckResourceLine(channel, line), MACBIN_ERR_NONE) << line;
+    const size_t before = vt::recorded_messages().size();
+    MacBin_AddResource(channel, line);
+    EXPECT_EQ(vt::recorded_messages().size(), before + 1) << line;
+  }
+  const char *taken[] = {"STR  1 \"\" ~one", "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0", "FREF 128 \"\" TEXT 128",
+                         "BNDL \"Made by me\""};
+  vt::recorded_messages().clear();
+  for (const char *line : taken) {
+    EXPECT_EQ(MacBin_CheckResourceLine(channel, line), MACBIN_ERR_NONE) << line;
+    MacBin_AddResource(channel, line);
+  }
+  for (const auto &message : vt::recorded_messages()) EXPECT_LT(message.severity, MACBIN_WARNING) << message.text;
+  EXPECT_EQ(channel->type_count, 2);  // STR , vers, FREF (the last used index)
+  EXPECT_STREQ(channel->owner_text, "Made by me");
+  MacBin_Close(channel);
+}
+
+// The FREF's own ID is the one the line gives, also when the parameter
+// holds a '/' of its own (which the check refuses).
+TEST(HostLineChecks, FileReferenceTakesTheLinesIdWhateverItsParameterHolds) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("fref.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_CheckResourceLine(channel, "FREF 128 \"\" TEXT 1/2"), MACBIN_ERR_ARGUMENT);
+  MacBin_AddResource(channel, "FREF 128 \"\" TEXT 1/2");
+  MacBin_Close(channel);
+  MacBinChannel *reading = MacBin_OpenR(dir.file("fref.bin").c_str());
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(describe(reading, "BNDL", 128), "owner \"VARN\" 0; FREF: 0=128; ICN#: 0=1");
+  MacBin_Close(reading);
+}
+
+TEST(HostLineChecks, WhatTheChannelDecides) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  vt::write_file(dir.file("in.bin"), vt::build_macbinary(plan).bytes);
+  MacBinChannel *reading = MacBin_OpenR(dir.file("in.bin").c_str());
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(check(reading, "STR  1 \"\" ~x"), (Checked{MACBIN_ERR_STATE, "not a channel open for writing"}));
+  MacBin_Close(reading);
+
+  char name[32] = "";
+  MacBinChannel *whole = MacBin_OpenW(dir.file("whole.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(whole, nullptr);
+  ASSERT_EQ(MacBin_SetResourceFork(whole, nullptr, 0), 0);
+  EXPECT_EQ(check(whole, "STR  1 \"\" ~x"),
+            (Checked{MACBIN_ERR_STATE, "the resource fork was set whole: no resource lines are taken"}));
+  MacBin_Close(whole);
+
+  name[0] = '\0';
+  MacBinChannel *channel = MacBin_OpenW(dir.file("full.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  // 64 file references fill the bundle.
+  for (int32_t id = 0; id < 64; ++id)
+    MacBin_AddResource(channel, ("FREF " + std::to_string(id) + " \"\" TEXT 128").c_str());
+  EXPECT_EQ(check(channel, "FREF 64 \"\" TEXT 128"),
+            (Checked{MACBIN_ERR_LIMIT, "too many FREF resources: the bundle takes 64"}));
+  EXPECT_EQ(check(nullptr, "FREF 64 \"\" TEXT 128"), (Checked{0, ""}));
+  // Names: 255 of 255 characters (256 bytes each in the list), then one
+  // of 250, leave 4 of the list's 0xFFFF bytes: a name of 3 characters.
+  const std::string long_name(255, 'n');
+  for (int32_t id = 0; id < 255; ++id)
+    ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", id, long_name.c_str(), MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 255, long_name.substr(0, 250).c_str(), MACBIN_ATTR_PURGEABLE,
+                                   "\x01x", 2),
+            0);
+  EXPECT_EQ(check(channel, "STR  1 nnn ~x"), (Checked{0, ""}));
+  EXPECT_EQ(check(channel, "STR  1 nnnn ~x"),
+            (Checked{MACBIN_ERR_LIMIT, "Name list full: the map's names must lie within 64 KB"}));
+  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"), (Checked{0, ""}));
+  // The writer agrees.
+  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 1);
+  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  // Resources until the map's lists are full.
+  while (MacBin_AddResourceData(channel, "STR ", 1, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2) == 0) {
+  }
+  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"),
+            (Checked{MACBIN_ERR_LIMIT, "Resource map full (its lists must lie within 64 KB)"}));
+  MacBin_Close(channel);
+}
+
 }  // namespace

@@ -105,13 +105,16 @@ VersParameter read_vers_parameter(std::string_view param) {
 }
 
 // Text layout: 0..3 the document's file type, 5 the icon resource ID, and
-// after the first '/' from position 6 the FREF's own ID (the line handler
-// appends it).
+// after the last '/' (from position 6) the FREF's own ID, which the line
+// handler appends.
 FrefParameter read_fref_parameter(std::string_view param) {
   FrefParameter fref;
   fref.file_type = param.substr(0, 4);
   fref.icon_id = decimal_at(param, 5);
-  const size_t slash = slash_from(param, 6);
+  // The line handler appends the ID last: a '/' in the text before it is
+  // not the one that leads to the ID.
+  const size_t last_slash = param.rfind('/');
+  const size_t slash = last_slash != std::string_view::npos && last_slash >= 6 ? last_slash : std::string_view::npos;
   fref.fref_id = slash != std::string_view::npos ? decimal_at(param, slash + 1) : 0;
   std::string_view icon_text = param.size() > 5 ? param.substr(5, slash == std::string_view::npos
                                                                        ? std::string_view::npos

@@ -15,8 +15,6 @@
 namespace {
 
 constexpr size_t kMaxTypeCharacters = 4;
-constexpr size_t kMaxPascalCharacters = 255;
-constexpr size_t kMaxPictParameter = 255;
 
 // A word of the line (MacRoman) for a reason, which hosts show as UTF-8.
 std::string shown(std::string_view mac_text) { return varnel::format::mac_roman_to_utf8(mac_text, true); }
@@ -58,11 +56,9 @@ Verdict refused(int32_t code, std::string reason) { return {code, std::move(reas
 Verdict check_parameter(const ResourceLine &line, std::string_view type) {
   const std::string_view param = line.param;
   if (!param.empty() && param[0] == '~') {
+    // Its length needs no check: the line's 256 bytes of words hold no
+    // longer text than a Pascal string does.
     if (type == "FREF") return refused(MACBIN_ERR_ARGUMENT, "FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF");
-    if (param.size() - 1 > kMaxPascalCharacters) {
-      return refused(MACBIN_ERR_LIMIT, "a ~ text is a Pascal string of at most 255 characters, this one has " +
-                                           std::to_string(param.size() - 1));
-    }
     return {};
   }
   if (MacBin_FindProcessor(line.type) == nullptr) {
@@ -75,8 +71,6 @@ Verdict check_parameter(const ResourceLine &line, std::string_view type) {
   } else if (type == "FREF") {
     const FrefParameter fref = read_fref_parameter(param);
     if (!fref.problem.empty()) return refused(MACBIN_ERR_ARGUMENT, fref.problem);
-  } else if (type == "PICT" && param.size() > kMaxPictParameter) {
-    return refused(MACBIN_ERR_LIMIT, "PICT parameter text longer than 255 characters");
   }
   return {};
 }
