@@ -21,7 +21,8 @@
  *
  * Reporting goes through the message method (id 11) as
  * ("MacBin", text, severity) with severity 1 INFO, 2 WARNING, 3 ERROR,
- * 4 SEVERE.  The library is single-threaded: use it from one thread.
+ * 4 SEVERE.  The library is single-threaded: use it from one thread (the
+ * last error, MacBin_LastError, is kept for each thread).
  *
  * Example (errors omitted):
  *
@@ -45,7 +46,7 @@
 #define VARNEL_VERSION_MINOR 4
 #define VARNEL_VERSION_PATCH 0
 #define VARNEL_VERSION_STRING "1.4.0"
-#define VARNEL_VERNUM 0x010300
+#define VARNEL_VERNUM 0x010400
 
 #ifdef __cplusplus
 extern "C" {
