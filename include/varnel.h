@@ -1030,7 +1030,7 @@ enum {
                                  parameter, a value out of range, a missing name, text that
                                  MacRoman cannot hold, a type without a processor */
   MACBIN_ERR_STATE = 7        /* a call out of order or on the wrong channel: no writing
-                             channel, the data fork already complete, a fork set whole */
+                                 channel, the data fork already complete, a fork set whole */
 };
 
 /* The calling thread's last failure: returns its MACBIN_ERR_* code and, when
@@ -1070,7 +1070,8 @@ const char *MacBin_Version(void);
  * min(length, capacity - 1) bytes and a NUL when capacity > 0 (a null
  * buffer with capacity 0 only measures); -1 for text that is not UTF-8
  * ("byte 0xC3 at position 4 is not UTF-8") or holds a character MacRoman
- * lacks ("'€' (U+20AC) ..." names it), for a null text, a negative
+ * lacks (the reason quotes it and gives its code point, "... (U+2713) is
+ * not a Macintosh (MacRoman) character"), for a null text, a negative
  * capacity or a null buffer with a capacity; the reason is then the
  * thread's last error (MACBIN_ERR_ARGUMENT).  Never reports through the
  * message method.
