@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "support/mac_text.hpp"
+#include "common/mac_text.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {

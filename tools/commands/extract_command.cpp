@@ -9,10 +9,10 @@
 #include "commands.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/mac_text.hpp"
-#include "support/output_file.hpp"
+#include "common/mac_text.hpp"
+#include "common/output_file.hpp"
 #include "resource_script.hpp"
-#include "support/resource_file_names.hpp"
+#include "common/resource_file_names.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "support/input_copy.hpp"
+#include "common/input_copy.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {

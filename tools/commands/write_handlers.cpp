@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "image_methods.hpp"
-#include "support/ct_conversion.hpp"
+#include "common/ct_conversion.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
