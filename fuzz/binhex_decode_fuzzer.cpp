@@ -61,15 +61,15 @@ void write_file(const std::string &path, std::string_view bytes) {
   REQUIRE(std::fclose(file) == 0);
 }
 
-std::vector<uint8_t> whole_fork(MacBinChannel *channel, bool resource_fork, uint32_t length) {
-  std::vector<uint8_t> fork(length);
+// The whole fork; false when the reader cannot give it whole.
+bool whole_fork(MacBinChannel *channel, bool resource_fork, uint32_t length,
+                std::vector<uint8_t> *fork) {
+  fork->resize(length);
   const int32_t count = static_cast<int32_t>(length);
-  const int32_t read = resource_fork ? MacBin_ReadResourceFork(channel, 0, fork.data(), count)
-                                     : MacBin_ReadDataFork(channel, 0, fork.data(), count);
-  // A cut resource fork gives what the text holds of it.
-  REQUIRE(read >= 0 && read <= count);
-  fork.resize(static_cast<size_t>(read));
-  return fork;
+  const int32_t read = resource_fork ? MacBin_ReadResourceFork(channel, 0, fork->data(), count)
+                                     : MacBin_ReadDataFork(channel, 0, fork->data(), count);
+  REQUIRE(read == count || read == -1);
+  return read == count;
 }
 
 struct Forks {
@@ -83,12 +83,17 @@ bool read_binhex(const std::string &path, Forks *forks) {
   if (channel == nullptr) return false;
   const bool binhex = MacBin_GetFileInfo(channel, &forks->info) == 1 &&
                       forks->info.format == MACBIN_FORMAT_BINHEX;
+  // The data fork is always read whole before the file opens; a resource
+  // fork the text holds only in part gives -1 for its missing bytes (and
+  // leaves no map read), and such a file is not carried.
+  bool whole = false;
   if (binhex) {
-    forks->data = whole_fork(channel, false, forks->info.data_length);
-    forks->rsrc = whole_fork(channel, true, forks->info.rsrc_length);
+    REQUIRE(whole_fork(channel, false, forks->info.data_length, &forks->data));
+    whole = whole_fork(channel, true, forks->info.rsrc_length, &forks->rsrc);
+    REQUIRE(whole || forks->info.rsrc_state == -1);
   }
   MacBin_Close(channel);
-  return binhex;
+  return whole;
 }
 
 std::string encode(const Forks &forks) {
