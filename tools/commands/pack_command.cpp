@@ -1190,64 +1190,26 @@ bool apply_file_settings(MacBinChannel *channel, const PackOptions &options) {
   return ok;
 }
 
-}  // namespace
+// The resources of --resources-from, less those a script line replaces: a
+// line for a copied type and ID is how a script edits the file it starts
+// from.  The file's resources are carried exactly: nothing it lacks is
+// added.
+bool load_copies(PackOptions &options, const std::vector<ScriptLine> &lines, std::vector<CopiedResource> &copies) {
+  if (options.resources_from.empty()) return true;
+  options.finder_resources = false;
+  if (!load_resources_from(options.resources_from, copies)) return false;
+  std::set<std::pair<std::string, int32_t>> replaced;
+  for (const ScriptLine &line : lines)
+    if (const auto made = line_resource(line.text)) replaced.insert(*made);
+  std::erase_if(copies, [&replaced](const CopiedResource &copy) { return replaced.count({copy.type, copy.id}) != 0; });
+  return true;
+}
 
-int run_pack(const Arguments &arguments) {
-  bool help = false;
-  PackOptions options = parse_pack_arguments(arguments, help);
-  if (help) {
-    std::fputs(kPackHelp, results());
-    return kExitSuccess;
-  }
+// The data fork, the file's settings and its resources, into an open
+// channel; the channel is closed.  The reporter says whether all went in.
+void write_channel(MacBinChannel *channel, const PackOptions &options, const std::vector<ScriptLine> &lines,
+                   std::vector<CopiedResource> &copies, const DataSource &data) {
   Reporter &reporter = Reporter::instance();
-  std::vector<ScriptLine> lines;
-  if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
-  for (size_t i = 0; i < options.lines.size(); ++i)
-    lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
-  if (!apply_script_header(lines, options)) return kExitFailure;
-  finish_pack_options(options);
-  DataSource data;
-  if (!options.data.empty()) {
-    data = open_data_fork(options.data);
-    if (!data) return kExitFailure;
-  }
-  ScratchDirectory scratch;
-  if (scratch.path().empty()) {
-    reporter.error("cannot create a temporary directory");
-    return kExitFailure;
-  }
-  set_conversion_directory(scratch.path());
-  if (!start_library() || !register_write_handlers()) return kExitFailure;
-  std::vector<CopiedResource> copies;
-  if (!options.resources_from.empty()) {
-    // The file's resources are carried exactly: nothing it lacks is added.
-    options.finder_resources = false;
-    if (!load_resources_from(options.resources_from, copies)) return kExitFailure;
-    // A script line for a copied type and ID replaces the copy: that is how
-    // a script edits a file it starts from.
-    std::set<std::pair<std::string, int32_t>> replaced;
-    for (const ScriptLine &line : lines)
-      if (const auto made = line_resource(line.text)) replaced.insert(*made);
-    std::erase_if(copies, [&replaced](const CopiedResource &copy) {
-      return replaced.count({copy.type, copy.id}) != 0;
-    });
-  }
-
-  ContainerOutput output;
-  std::string error;
-  if (!output.create(options.output, options.format, error)) {
-    reporter.error(options.output + ": cannot create: " + error);
-    return kExitFailure;
-  }
-  MacBin_SetFormat(options.format);
-  std::array<char, 64> mac_name{};
-  std::memcpy(mac_name.data(), options.name.data(), options.name.size());
-  MacBinChannel *channel =
-      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
-  if (channel == nullptr) {
-    reporter.mark_failed();
-    return kExitFailure;  // the library said why; the output is removed
-  }
   if (!apply_file_settings(channel, options)) reporter.mark_failed();
   if (!options.data.empty()) {
     ReportContext context("data fork");
@@ -1270,19 +1232,84 @@ int run_pack(const Arguments &arguments) {
   MacBin_Close(channel);
   if (const std::optional<std::string> write_error = library_write_error())
     reporter.error(options.output + ": " + *write_error);
-  if (reporter.failed()) {
+}
+
+// Writes the file through the library into `output`'s temporary place:
+// nothing when the output or the channel could not be made (the reason is
+// given), else whether everything went in.
+std::optional<bool> write_packed_file(const PackOptions &options, const std::vector<ScriptLine> &lines,
+                       std::vector<CopiedResource> &copies, const DataSource &data, ContainerOutput &output) {
+  Reporter &reporter = Reporter::instance();
+  std::string error;
+  if (!output.create(options.output, options.format, error)) {
+    reporter.error(options.output + ": cannot create: " + error);
+    return std::nullopt;
+  }
+  MacBin_SetFormat(options.format);
+  std::array<char, 64> mac_name{};
+  std::memcpy(mac_name.data(), options.name.data(), options.name.size());
+  MacBinChannel *channel =
+      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
+  if (channel == nullptr) {
+    reporter.mark_failed();
+    return std::nullopt;  // the library said why; the output is removed
+  }
+  write_channel(channel, options, lines, copies, data);
+  return !reporter.failed();
+}
+
+// Puts the written file in place, or removes it after a failure.
+int commit_output(ContainerOutput &output, const std::string &path, bool written) {
+  Reporter &reporter = Reporter::instance();
+  if (!written) {
     output.discard();
-    reporter.notice(options.output + " not written");
+    reporter.notice(path + " not written");
     return kExitFailure;
   }
+  std::string error;
   if (!output.commit(error)) {
-    reporter.error(options.output + ": " + error);
+    reporter.error(path + ": " + error);
     return kExitFailure;
   }
   std::error_code code;
-  const auto size = std::filesystem::file_size(options.output, code);
-  reporter.notice("wrote " + options.output + " (" + std::to_string(size) + " bytes)");
+  const auto size = std::filesystem::file_size(path, code);
+  reporter.notice("wrote " + path + " (" + std::to_string(size) + " bytes)");
   return kExitSuccess;
+}
+
+}  // namespace
+
+int run_pack(const Arguments &arguments) {
+  bool help = false;
+  PackOptions options = parse_pack_arguments(arguments, help);
+  if (help) {
+    std::fputs(kPackHelp, results());
+    return kExitSuccess;
+  }
+  std::vector<ScriptLine> lines;
+  if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
+  for (size_t i = 0; i < options.lines.size(); ++i)
+    lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
+  if (!apply_script_header(lines, options)) return kExitFailure;
+  finish_pack_options(options);
+  DataSource data;
+  if (!options.data.empty()) {
+    data = open_data_fork(options.data);
+    if (!data) return kExitFailure;
+  }
+  ScratchDirectory scratch;
+  if (scratch.path().empty()) {
+    Reporter::instance().error("cannot create a temporary directory");
+    return kExitFailure;
+  }
+  set_conversion_directory(scratch.path());
+  if (!start_library() || !register_write_handlers()) return kExitFailure;
+  std::vector<CopiedResource> copies;
+  if (!load_copies(options, lines, copies)) return kExitFailure;
+  ContainerOutput output;
+  const std::optional<bool> written = write_packed_file(options, lines, copies, data, output);
+  if (!written) return kExitFailure;
+  return commit_output(output, options.output, *written);
 }
 
 }  // namespace varnel_tool
