@@ -474,6 +474,66 @@ std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &valu
   return bytes;
 }
 
+// The file's codes, name, flags and data fork from a header line; an
+// option on the command line wins.  The reason when the value is refused.
+std::optional<std::string> apply_file_line(const std::string &keyword, const std::string &value,
+                                           const ScriptLine &line, PackOptions &options) {
+  if (keyword == "%creator") {
+    if (options.creator.empty()) options.creator = value;
+  } else if (keyword == "%type") {
+    if (options.type.empty()) options.type = value;
+  } else if (keyword == "%name") {
+    if (!options.name_given) {
+      options.name = value;
+      options.name_given = true;
+    }
+  } else if (keyword == "%data") {
+    const std::filesystem::path path(value);
+    if (value == "-") return "%data names a file; standard input is for --data -";
+    if (options.data.empty())
+      options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
+  } else if (keyword == "%flags") {
+    const std::optional<uint16_t> flags = parse_word_number(value);
+    if (!flags) return "%flags '" + value + "' must be a number from 0 to 0xFFFF";
+    options.flags = *flags;
+  } else if (keyword == "%created" || keyword == "%modified") {
+    const std::optional<uint32_t> date = parse_script_date(value);
+    if (!date) return keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904";
+    (keyword == "%created" ? options.created : options.modified) = date;
+  } else {
+    return "unknown header line '" + keyword +
+           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
+           "%map-attributes and %finder-info are known";
+  }
+  return std::nullopt;
+}
+
+// The container and what a real file holds beyond its codes: the Finder
+// resources, the map's attributes, the whole Finder information.
+std::optional<std::string> apply_header_line(const std::string &keyword, const std::string &value,
+                                             const ScriptLine &line, PackOptions &options) {
+  if (keyword == "%format") {
+    const std::optional<int32_t> named = container_format_named(value);
+    if (!named || *named == MACBIN_FORMAT_RSRC)
+      return "%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'";
+    if (!options.format_given) options.format = *named;
+  } else if (keyword == "%finder-resources") {
+    if (value != "off" && value != "on")
+      return "%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'";
+    options.finder_resources = value == "on";
+  } else if (keyword == "%map-attributes") {
+    const std::optional<uint16_t> number = parse_word_number(value);
+    if (!number) return "%map-attributes '" + value + "' must be a number from 0 to 0xFFFF";
+    options.map_attributes = *number;
+  } else if (keyword == "%finder-info") {
+    options.finder_info = parse_finder_info(value);
+    if (!options.finder_info) return "%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)";
+  } else {
+    return apply_file_line(keyword, value, line, options);
+  }
+  return std::nullopt;
+}
+
 // Header lines ("%KEYWORD VALUE"): the file's codes, name, Finder flags,
 // dates and data fork, so that a script rebuilds a file alone.  An option
 // on the command line wins over its header line.  They are taken out of
@@ -481,10 +541,6 @@ std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &valu
 bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
   bool ok = true;
   std::vector<ScriptLine> resource_lines;
-  const auto fail = [&ok](const std::string &text) {
-    Reporter::instance().error(text);
-    ok = false;
-  };
   for (const ScriptLine &line : lines) {
     const size_t first = line.text.find_first_not_of(" \t");
     if (first == std::string::npos || line.text[first] != '%') {
@@ -493,61 +549,14 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
     }
     ReportContext context(line.origin);
     const SplitLine split = split_line(line.text.substr(first));
-    const std::string &keyword = split.words[0];
-    const std::string &value = split.words[1];
-    if (split.count != 2 || split.has_param) {
-      fail("a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'");
-    } else if (keyword == "%creator") {
-      if (options.creator.empty()) options.creator = value;
-    } else if (keyword == "%type") {
-      if (options.type.empty()) options.type = value;
-    } else if (keyword == "%name") {
-      if (!options.name_given) {
-        options.name = value;
-        options.name_given = true;
-      }
-    } else if (keyword == "%data") {
-      const std::filesystem::path path(value);
-      if (value == "-")
-        fail("%data names a file; standard input is for --data -");
-      else if (options.data.empty())
-        options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
-    } else if (keyword == "%flags") {
-      const std::optional<uint16_t> flags = parse_word_number(value);
-      if (!flags)
-        fail("%flags '" + value + "' must be a number from 0 to 0xFFFF");
-      else
-        options.flags = *flags;
-    } else if (keyword == "%format") {
-      const std::optional<int32_t> named = container_format_named(value);
-      if (!named || *named == MACBIN_FORMAT_RSRC)
-        fail("%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'");
-      else if (!options.format_given)
-        options.format = *named;
-    } else if (keyword == "%finder-resources") {
-      if (value != "off" && value != "on")
-        fail("%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'");
-      else
-        options.finder_resources = value == "on";
-    } else if (keyword == "%map-attributes") {
-      const std::optional<uint16_t> number = parse_word_number(value);
-      if (!number)
-        fail("%map-attributes '" + value + "' must be a number from 0 to 0xFFFF");
-      else
-        options.map_attributes = *number;
-    } else if (keyword == "%finder-info") {
-      options.finder_info = parse_finder_info(value);
-      if (!options.finder_info) fail("%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)");
-    } else if (keyword == "%created" || keyword == "%modified") {
-      const std::optional<uint32_t> date = parse_script_date(value);
-      if (!date)
-        fail(keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904");
-      else
-        (keyword == "%created" ? options.created : options.modified) = date;
-    } else {
-      fail("unknown header line '" + keyword +
-           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
-           "%map-attributes and %finder-info are known");
+    std::optional<std::string> refusal;
+    if (split.count != 2 || split.has_param)
+      refusal = "a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'";
+    else
+      refusal = apply_header_line(split.words[0], split.words[1], line, options);
+    if (refusal) {
+      Reporter::instance().error(*refusal);
+      ok = false;
     }
   }
   lines = std::move(resource_lines);
