@@ -764,7 +764,9 @@ class Packer {
   struct Checked {
     std::string library_line;
     std::string type;       // MacRoman, padded to four characters
+    std::string type_mac;   // MacRoman, as written
     std::string type_word;  // as written
+    std::string id_word;    // as written, without the attributes
     int32_t id = 0;
     std::string name;       // MacRoman
     std::optional<int32_t> attributes;           // given after the ID
@@ -789,28 +791,14 @@ class Packer {
     CurrentLine &operator=(const CurrentLine &) = delete;
   };
 
-  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
-    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
-      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
-                 " has no closing '\"', so the rest of the line would become one word");
-      return false;
-    }
-    const SplitLine split = split_line(text);
+  // The words before the name: false after an error message.
+  bool check_line_start(const SplitLine &split, Checked &checked) {
     const std::string &first = split.words[0];
-    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
-    // A bundle's own bytes (--raw) are a resource like any other.
-    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
-    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
-      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
-                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
-      return false;
-    }
     if (split.count < 3) {
       line_error(split.count == 1 ? "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"
                                   : "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)");
       return false;
     }
-    const std::string &type_word = first;
     // "ID" or "ID(ATTRIBUTES)": the attribute byte as names or a number.
     std::string id_word = split.words[1];
     if (const size_t open = id_word.find('('); open != std::string::npos) {
@@ -828,35 +816,56 @@ class Packer {
       }
       id_word.erase(open);
     }
-    const std::optional<std::string> type_mac = mac_text_of("resource type", type_word);
+    const std::optional<std::string> type_mac = mac_text_of("resource type", first);
     if (!type_mac) return false;
     if (type_mac->empty() || type_mac->size() > 4) {
-      line_error("resource type '" + type_word + "' must be 1 to 4 characters");
+      line_error("resource type '" + first + "' must be 1 to 4 characters");
       return false;
     }
-    std::string type = *type_mac;
-    type.resize(4, ' ');
-    int32_t id = 0;
-    if (!parse_resource_id(id_word, id)) {
+    checked.type_mac = *type_mac;
+    checked.type = *type_mac;
+    checked.type.resize(4, ' ');
+    checked.type_word = first;
+    checked.id_word = id_word;
+    if (!parse_resource_id(id_word, checked.id)) {
       line_error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
       return false;
     }
+    return true;
+  }
+
+  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
+    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
+      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
+                 " has no closing '\"', so the rest of the line would become one word");
+      return false;
+    }
+    const SplitLine split = split_line(text);
+    const std::string &first = split.words[0];
+    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
+    // A bundle's own bytes (--raw) are a resource like any other.
+    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
+    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
+      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
+                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
+      return false;
+    }
+    if (!check_line_start(split, checked)) return false;
     const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
     if (!name) return false;
+    const std::string &type = checked.type;
     std::string param;
     int32_t icon_id = 0;
-    if (!check_parameter(type_word, type, split.param, param, icon_id, checked.bytes)) return false;
+    if (!check_parameter(checked.type_word, type, split.param, param, icon_id, checked.bytes)) return false;
     // A built FREF gives the bundle an entry; given bytes build nothing.
     const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
-    if (!check_room(type, id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
+    if (!check_room(type, checked.id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
       return false;
-    if (!checked.bytes && !check_library_line(*type_mac, id_word, *name, param, type, checked)) return false;
-    record_resource(type, id, *name, bundle, origin);
+    if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, type, checked))
+      return false;
+    record_resource(type, checked.id, *name, bundle, origin);
     if (type == "FREF" && !checked.bytes && param[0] != '~')
-      file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
-    checked.type = type;
-    checked.type_word = type_word;
-    checked.id = id;
+      file_references_.push_back({checked.id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
     checked.name = *name;
     return true;
   }
