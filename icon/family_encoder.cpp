@@ -12,6 +12,8 @@ namespace {
 
 using format::IconFormat;
 
+constexpr int32_t kMaxSmallIconListWidth = 16384;
+
 void check_size(std::string_view type, const RgbaImage &image, int32_t width, int32_t height) {
   if (image.width() != width || image.height() != height)
     throw EncodeError(std::string(type) + " needs " + std::to_string(width) + " x " + std::to_string(height) +
@@ -57,6 +59,10 @@ std::vector<uint8_t> encode_small_icon_list(const RgbaImage &image, ColourMatch 
   if (image.height() != side || image.width() % side != 0 || items < 1)
     throw EncodeError("SICN needs 16 pixels high and a multiple of 16 wide, not " + std::to_string(image.width()) +
                       " x " + std::to_string(image.height()));
+  // As many items as the decoder draws side by side.
+  if (image.width() > kMaxSmallIconListWidth)
+    throw EncodeError("SICN of " + std::to_string(items) + " items: at most " +
+                      std::to_string(kMaxSmallIconListWidth / side));
   std::vector<uint8_t> out;
   out.reserve(static_cast<size_t>(items) * format::kSmallIconBytes);
   for (int32_t item = 0; item < items; ++item)

@@ -45,7 +45,7 @@
 #define VARNEL_VERSION_MINOR 4
 #define VARNEL_VERSION_PATCH 0
 #define VARNEL_VERSION_STRING "1.4.0"
-#define VARNEL_VERNUM 0x010300
+#define VARNEL_VERNUM 0x010400
 
 #ifdef __cplusplus
 extern "C" {
@@ -1017,8 +1017,9 @@ enum {
  *   ICN# ics# icm# kcs#   32 x 32, 16 x 16, 16 x 12, 16 x 16 pixels: the
  *                         black-and-white icon, then its mask;
  *   ICON                  32 x 32, black and white, no mask;
- *   SICN                  16 pixels high, a multiple of 16 wide: its items
- *                         side by side, left to right, no masks;
+ *   SICN                  16 pixels high, a multiple of 16 wide (at most
+ *                         16384: 1024 items): its items side by side, left
+ *                         to right, no masks;
  *   icl4 icl8 ics4 ics8 icm4 icm8 kcs4 kcs8   the family's sizes, indices of
  *                         the standard 16- and 256-colour tables, no mask:
  *                         the decoder takes it from the # resource of the
@@ -1048,13 +1049,14 @@ enum {
  * white where it has none (ICON, SICN, and the colour icons without their
  * # resource).  hot_x/hot_y are read for CURS only.
  *   Returns the data's length and copies min(length, capacity) bytes into
- * `buffer`; with a null buffer and capacity 0 only the length.  -1, with a
- * one-line reason in `error` (when not null; else emptied on success), for
- * a type it does not encode, an image of the wrong size, a colour outside
- * the table asked to be exact, a cicn of more than 256 colours, a hot spot
- * outside the cursor, unknown flags, null or empty pixels, and a negative
- * capacity or a null buffer with a non-zero capacity.  Never reports
- * through the message method.
+ * `buffer`; with a null buffer and capacity 0 only the length; `error`
+ * (which may be null) is then emptied.  Returns -1, with a one-line reason
+ * in `error`, for a type it does not encode, an image of the wrong size, a
+ * colour outside the table asked to be exact, a cicn of more than 256
+ * colours, a hot spot outside the cursor, unknown flags, null or empty
+ * pixels, and a negative capacity or a null buffer with a non-zero
+ * capacity; nothing is copied then.  Never reports through the message
+ * method.
  *
  *   MacBinPixels icon = {32, 32, 0, 0, rgba};   (32 x 32 x 4 bytes)
  *   uint8_t icn[256], icl8[1024];

@@ -417,7 +417,10 @@ TEST(EncodeRefused, TypesSizesColoursAndArguments) {
   EXPECT_EQ(refused("icm8", icon16), "icm8 needs 16 x 12 pixels, not 16 x 16");
   EXPECT_EQ(refused("SICN", Image(24, 16, kWhite)), "SICN needs 16 pixels high and a multiple of 16 wide, not 24 x 16");
   EXPECT_EQ(refused("SICN", Image(16, 32, kWhite)), "SICN needs 16 pixels high and a multiple of 16 wide, not 16 x 32");
+  EXPECT_EQ(refused("SICN", Image(16400, 16, kWhite)), "SICN of 1025 items: at most 1024");
+  EXPECT_EQ(refused("SICN", Image(16384, 16, kWhite)), "accepted");
   EXPECT_EQ(refused("cicn", Image(257, 1, kWhite)), "cicn of 257 x 1 pixels: at most 256 x 256");
+  EXPECT_EQ(refused("cicn", Image(1, 257, kWhite)), "cicn of 1 x 257 pixels: at most 256 x 256");
   EXPECT_EQ(refused("ICN#", icon32, 2), "unknown flags 2");
 
   Image cursor(16, 16, kWhite);
