@@ -188,6 +188,14 @@ int main(void) {
   if (MacBin_SetPictureMemoryLimit(MACBIN_DEFAULT_PICTURE_BYTES) != 1024) return 15;
   if (MacBin_AddFontFile(NULL) != -1) return 16;
   MacBin_ClearFonts();
+  {
+    /* An 8 x 1 strip is no icon: refused with its reason, nothing written. */
+    uint8_t rgba[8 * 4] = {0};
+    MacBinPixels strip = {8, 1, 0, 0, rgba};
+    char reason[128] = "";
+    if (MacBin_EncodeResource("ICN#", &strip, MACBIN_ENCODE_NEAREST, NULL, 0, reason) != -1) return 21;
+    if (strcmp(reason, "ICN# needs 32 x 32 pixels, not 8 x 1") != 0) return 22;
+  }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }
