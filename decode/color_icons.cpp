@@ -1,21 +1,14 @@
-// Colour icons (cicn): a pixel map, a mask and a 1-bit bit map, then their
-// data and the colour table.
-//
-//    0 pixel map (50: base address, row bytes, bounds, ... as in pictures)
-//   50 mask bit map (14: base address, row bytes, bounds)
-//   64 1-bit bit map (14)   78 icon data handle (4)
-//   82 mask rows, then 1-bit rows (row bytes x height each), the colour
-//      table, then the pixel rows.
-// Pixels outside the mask are transparent; a mask of no rows makes the
-// icon opaque.
+// Colour icons (cicn), laid out as format/color_icon.hpp says.  Pixels
+// outside the mask are transparent; a mask of no rows makes the icon opaque.
 #include <vector>
 
 #include "decode/internal.hpp"
+#include "format/color_icon.hpp"
 
 namespace varnel::decode {
 namespace {
 
-constexpr size_t kHeaderBytes = 82;
+constexpr size_t kHeaderBytes = format::kColorIconHeaderBytes;
 
 }  // namespace
 

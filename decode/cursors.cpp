@@ -10,12 +10,13 @@
 // Where the mask is clear and the data set, a cursor inverts the screen
 // under it; on the white of an image that is black.
 #include "decode/internal.hpp"
+#include "format/icon_family.hpp"
 
 namespace varnel::decode {
 namespace {
 
-constexpr int32_t kCursorSide = 16;
-constexpr size_t kCursorBytes = 68;
+using format::kCursorBytes;
+using format::kCursorSide;
 constexpr size_t kColorCursorHeaderBytes = 96;
 constexpr uint32_t kColorCursorType = 0x8001;
 

@@ -1,51 +1,20 @@
-// The icon family: 1-, 4- and 8-bit icons of 32 x 32 (ICN#, ICON, icl4,
-// icl8), 16 x 16 (ics#, ics4, ics8, kcs#, kcs4, kcs8, SICN) and 16 x 12
-// (icm#, icm4, icm8) pixels.  Rows top first, leftmost pixel in the high
-// bits.  The # types are the 1-bit icon followed by its mask; the colour
-// types take their mask from that # type of the same ID.
+// The icon family (its layouts in format/icon_family.hpp) drawn as pixels:
+// the system table of the icon's depth, the mask from the icon itself or
+// its family's # resource.
 #include <algorithm>
 #include <array>
 
 #include "decode/internal.hpp"
+#include "format/icon_family.hpp"
 
 namespace varnel::decode {
 namespace {
 
-struct IconFormat {
-  std::string_view type;
-  int32_t width, height, bits;
-  bool own_mask;               // the mask follows the icon's bits
-  std::string_view mask_type;  // where a colour icon's mask is
-};
+using format::IconFormat;
+using format::kSmallIconBytes;
+using format::kSmallIconSide;
 
-constexpr std::array<IconFormat, 13> kFormats = {{
-    {"ICN#", 32, 32, 1, true, ""},
-    {"ICON", 32, 32, 1, false, ""},
-    {"ics#", 16, 16, 1, true, ""},
-    {"icm#", 16, 12, 1, true, ""},
-    {"kcs#", 16, 16, 1, true, ""},
-    {"icl4", 32, 32, 4, false, "ICN#"},
-    {"icl8", 32, 32, 8, false, "ICN#"},
-    {"ics4", 16, 16, 4, false, "ics#"},
-    {"ics8", 16, 16, 8, false, "ics#"},
-    {"icm4", 16, 12, 4, false, "icm#"},
-    {"icm8", 16, 12, 8, false, "icm#"},
-    {"kcs4", 16, 16, 4, false, "kcs#"},
-    {"kcs8", 16, 16, 8, false, "kcs#"},
-}};
-
-constexpr int32_t kSmallIconSide = 16;
-constexpr size_t kSmallIconBytes = 32;
-
-const IconFormat *find_format(std::string_view type) {
-  for (const IconFormat &format : kFormats)
-    if (format.type == type) return &format;
-  return nullptr;
-}
-
-size_t bytes_of(const IconFormat &format) {
-  return static_cast<size_t>(format.width * format.height * format.bits / 8);
-}
+const IconFormat *find_format(std::string_view type) { return format::find_icon_format(type); }
 
 // A strip of SICN's 16 x 16 items, left to right, opaque.
 Canvas decode_small_icon_list(std::span<const uint8_t> data) {
@@ -80,11 +49,11 @@ Canvas decode_icon(std::string_view type, std::span<const uint8_t> data,
   if (type == "SICN") return decode_small_icon_list(data);
   const IconFormat *format = find_format(type);
   if (format == nullptr) throw DecodeError("not an icon type: " + std::string(type));
-  const size_t needed = bytes_of(*format);
+  const size_t needed = format->pixel_bytes();
   if (data.size() < needed)
     throw DecodeError(std::string(type) + " data cut short: " + std::to_string(data.size()) +
                       " of " + std::to_string(needed) + " bytes");
-  const size_t mask_bytes = static_cast<size_t>(format->width * format->height / 8);
+  const size_t mask_bytes = format->mask_bytes();
   // A # icon's own mask follows its bits; a colour icon's is the second
   // half of its family's # icon.  Without one (or with one cut short) the
   // icon is opaque.

@@ -1,67 +1,29 @@
-// The standard colour tables of the system for 1, 2, 4 and 8 bits a pixel:
-// what an icon or pixel map without a table of its own is drawn with.
+// The system's standard colour tables as the decoders draw with them: the
+// format's tables, opaque.
 #include <array>
 
 #include "decode/internal.hpp"
+#include "format/system_palettes.hpp"
 
 namespace varnel::decode {
 namespace {
 
-// The 256-colour table, built by its rule:
-//   0 to 214    the 6x6x6 cube with the levels FF CC 99 66 33 00, red
-//               outermost and blue innermost, without its last entry
-//               (black, which the table keeps for index 255);
-//   215 to 224  red ramp   EE DD BB AA 88 77 55 44 22 11 (the levels the
-//               cube lacks); 225 to 234 green, 235 to 244 blue and
-//               245 to 254 grey ramps of the same levels;
-//   255         black.
-std::array<Rgba, 256> build_256() {
-  constexpr std::array<uint8_t, 6> kCube = {0xFF, 0xCC, 0x99, 0x66, 0x33, 0x00};
-  constexpr std::array<uint8_t, 10> kRamp = {0xEE, 0xDD, 0xBB, 0xAA, 0x88,
-                                             0x77, 0x55, 0x44, 0x22, 0x11};
-  std::array<Rgba, 256> table{};
-  size_t i = 0;
-  for (uint8_t red : kCube)
-    for (uint8_t green : kCube)
-      for (uint8_t blue : kCube)
-        if (i < 215) table[i++] = Rgba{red, green, blue, 0xFF};
-  for (uint8_t level : kRamp) table[i++] = Rgba{level, 0, 0, 0xFF};
-  for (uint8_t level : kRamp) table[i++] = Rgba{0, level, 0, 0xFF};
-  for (uint8_t level : kRamp) table[i++] = Rgba{0, 0, level, 0xFF};
-  for (uint8_t level : kRamp) table[i++] = Rgba{level, level, level, 0xFF};
-  table[i] = kBlack;
-  return table;
+template <size_t N>
+std::array<Rgba, N> opaque(int32_t bits) {
+  const std::span<const format::Rgb> table = format::system_palette(bits);
+  std::array<Rgba, N> colours{};
+  for (size_t i = 0; i < N && i < table.size(); ++i)
+    colours[i] = Rgba{table[i].red, table[i].green, table[i].blue, 0xFF};
+  return colours;
 }
-
-// The 16-colour table: its 16-bit components cut to their high bytes.
-constexpr std::array<Rgba, 16> k16 = {{
-    {0xFF, 0xFF, 0xFF, 0xFF},  //  0 white       FFFF FFFF FFFF
-    {0xFC, 0xF3, 0x05, 0xFF},  //  1 yellow      FC00 F37D 052F
-    {0xFF, 0x64, 0x02, 0xFF},  //  2 orange      FFFF 648A 028C
-    {0xDD, 0x08, 0x06, 0xFF},  //  3 red         DD6B 08C2 06A2
-    {0xF2, 0x08, 0x84, 0xFF},  //  4 magenta     F2D7 0856 84EC
-    {0x46, 0x00, 0xA5, 0xFF},  //  5 purple      46E3 0000 A53E
-    {0x00, 0x00, 0xD4, 0xFF},  //  6 blue        0000 0000 D400
-    {0x02, 0xAB, 0xEA, 0xFF},  //  7 cyan        0241 AB54 EAFF
-    {0x1F, 0xB7, 0x14, 0xFF},  //  8 green       1F21 B793 1431
-    {0x00, 0x64, 0x11, 0xFF},  //  9 dark green  0000 64AF 11B0
-    {0x56, 0x2C, 0x05, 0xFF},  // 10 brown       5600 2C9D 0524
-    {0x90, 0x71, 0x3A, 0xFF},  // 11 tan         90D7 7160 3A34
-    {0xC0, 0xC0, 0xC0, 0xFF},  // 12 light grey  C000 C000 C000
-    {0x80, 0x80, 0x80, 0xFF},  // 13 medium grey 8000 8000 8000
-    {0x40, 0x40, 0x40, 0xFF},  // 14 dark grey   4000 4000 4000
-    {0x00, 0x00, 0x00, 0xFF},  // 15 black
-}};
-
-// The 4-colour table: white, light grey, dark grey, black.
-constexpr std::array<Rgba, 4> k4 = {{
-    {0xFF, 0xFF, 0xFF, 0xFF}, {0xAC, 0xAC, 0xAC, 0xFF}, {0x55, 0x55, 0x55, 0xFF}, {0, 0, 0, 0xFF}}};
-constexpr std::array<Rgba, 2> k2 = {{{0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0xFF}}};
 
 }  // namespace
 
 std::span<const Rgba> system_palette(int32_t bits) {
-  static const std::array<Rgba, 256> k256 = build_256();
+  static const std::array<Rgba, 2> k2 = opaque<2>(1);
+  static const std::array<Rgba, 4> k4 = opaque<4>(2);
+  static const std::array<Rgba, 16> k16 = opaque<16>(4);
+  static const std::array<Rgba, 256> k256 = opaque<256>(8);
   switch (bits) {
     case 1: return k2;
     case 2: return k4;

@@ -42,15 +42,13 @@
 #include <vector>
 
 #include "decode/pict_drawing.hpp"
+#include "format/pict_opcodes.hpp"
 #include "decode/shapes.hpp"
 #include "decode/text.hpp"
 
 namespace varnel::decode {
 namespace {
 
-constexpr uint32_t kEndOfPicture = 0x00FF;
-constexpr uint32_t kExtendedHeaderVersion = 0xFFFE;
-constexpr uint32_t kHeaderOpcode = 0x0C00;
 constexpr size_t kPictureHeaderBytes = 10;  // size and frame
 constexpr size_t kErrorRoom = 127;
 
@@ -143,6 +141,7 @@ class PictureParser {
   SpanRows region_shape(std::span<const uint8_t> region_bytes, uint32_t verb);
   void text(Point location);
   void font_name();
+  void skip_data(uint32_t op);
 
   Reader reader_;
   bool version_2_ = false;
@@ -201,7 +200,7 @@ void PictureParser::read_header() {
       reader_.all()[reader_.position() + 1] == 0x00) {
     reader_.skip(2);
     const uint32_t header_version = reader_.u16();
-    if (header_version == kExtendedHeaderVersion) {
+    if (header_version == format::kPictExtendedHeaderVersion) {
       reader_.skip(2 + 4 + 4);  // reserved, horizontal and vertical resolution
       const Rect source = read_rect(reader_);
       reader_.skip(4);
@@ -453,17 +452,10 @@ void PictureParser::shape_opcode(uint32_t op) {
 
 bool PictureParser::step(uint32_t op) {
   Reader &r = reader_;
-  if (op == kEndOfPicture) return false;
+  if (op == format::kPictOpEndPic) return false;
   if (op >= 0x0100) {
-    if (op == 0x02FF) {
-      r.skip(2);
-    } else if (op <= 0x7FFF) {
-      r.skip((op >> 8) * 2);
-      if (op != kHeaderOpcode) note(hex_opcode(op));
-    } else if (op <= 0x80FF) {
-      note(hex_opcode(op));
-    } else {
-      r.skip(r.u32());
+    skip_data(op);
+    if (op != format::kPictVersion2 && op != format::kPictHeaderOp) {
       note(op == 0x8200 || op == 0x8201 ? hex_opcode(op) + " (QuickTime)" : hex_opcode(op));
     }
     return true;
@@ -550,13 +542,22 @@ bool PictureParser::step(uint32_t op) {
     case 0x0090: case 0x0091: case 0x0098: case 0x0099: case 0x009A: case 0x009B: bits(op); return true;
     default: break;
   }
-  // Everything else is skipped and reported.
+  // Everything else is skipped by its length rule and reported.
   note(hex_opcode(op));
-  if ((op >= 0x0024 && op <= 0x0027) || op == 0x002F || (op >= 0x0092 && op <= 0x0097) ||
-           (op >= 0x009C && op <= 0x009F) || (op >= 0x00A2 && op <= 0x00AF)) r.skip(r.u16());
-  else if (op >= 0x00D0 && op <= 0x00FE) r.skip(r.u32());
-  // The rest (0017-0019, 00B0-00CF) have no data.
+  skip_data(op);
   return true;
+}
+
+// Steps over an opcode's data by the rule its range was given.
+void PictureParser::skip_data(uint32_t op) {
+  const format::PictDataLength length = format::pict_data_length(op);
+  switch (length.rule) {
+    case format::PictDataRule::kFixed: reader_.skip(length.bytes); break;
+    case format::PictDataRule::kWordLength: reader_.skip(reader_.u16()); break;
+    case format::PictDataRule::kLongLength: reader_.skip(reader_.u32()); break;
+    case format::PictDataRule::kSized:
+    case format::PictDataRule::kOwn: break;  // read by the opcode's own code
+  }
 }
 
 Canvas PictureParser::run(std::string &notes) {

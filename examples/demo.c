@@ -2,7 +2,8 @@
  * demo.c - a small host of libvarnel, in plain C, using only varnel.h.
  *
  * Writes one MacBinary II file: a text data fork, a version resource, two
- * file references (the application itself and its text documents) and, added
+ * file references (the application itself and its text documents), the
+ * documents' icon (ICN# 129, encoded from RGBA pixels drawn here) and, added
  * by the library on close, the owner resource and the bundle.  Notices and
  * messages go through the library's default methods to standard output.
  *
@@ -24,6 +25,28 @@ static MacBinMessageMethod print_message;
 static void watch_message(const char *module, const char *text, int32_t severity) {
   if (severity >= MACBIN_ERROR) ++errors_reported;
   print_message(module, text, severity);
+}
+
+/* The text documents' icon: a page with a black edge on a transparent
+ * ground, as RGBA pixels, encoded as an ICN# (the icon and its mask). */
+static int add_document_icon(MacBinChannel *channel) {
+  static uint8_t rgba[32 * 32 * 4];
+  MacBinPixels pixels = {32, 32, 0, 0, rgba};
+  uint8_t icn[256];
+  char error[128];
+  int x, y;
+  for (y = 0; y < 32; ++y)
+    for (x = 0; x < 32; ++x) {
+      uint8_t *p = rgba + (y * 32 + x) * 4;
+      const int inside = x >= 4 && x <= 27, edge = x == 4 || x == 27 || y == 0 || y == 31;
+      p[0] = p[1] = p[2] = edge ? 0x00 : 0xFF;
+      p[3] = inside ? 0xFF : 0x00;
+    }
+  if (MacBin_EncodeResource("ICN#", &pixels, MACBIN_ENCODE_EXACT, icn, (int32_t)sizeof icn, error) != 256) {
+    fprintf(stderr, "demo: icon not encoded: %s\n", error);
+    return 1;
+  }
+  return MacBin_AddResourceData(channel, "ICN#", 129, NULL, MACBIN_ATTR_PURGEABLE, icn, (int32_t)sizeof icn);
 }
 
 int main(int argc, char **argv) {
@@ -68,6 +91,7 @@ int main(int argc, char **argv) {
   for (i = 0; i < sizeof resource_lines / sizeof resource_lines[0]; ++i) {
     MacBin_AddResource(channel, resource_lines[i]);
   }
+  if (add_document_icon(channel) != 0) ++errors_reported;
   MacBin_Close(channel);
 
   if (errors_reported != 0) {

@@ -82,6 +82,12 @@ enum AppleEntryId : uint32_t {
 inline constexpr uint32_t kAppleUnknownDate = 0x80000000u;
 // Seconds from 1 January 1904 (the Macintosh epoch) to 1 January 2000.
 inline constexpr int64_t kSeconds1904To2000 = 3029529600;
+// Seconds from 1 January 1904 to 1 January 1970, where a Unix clock starts.
+inline constexpr int64_t kSeconds1904To1970 = 2082844800;
+
+// What an AppleDouble header file's name puts before the name of the file
+// it describes ("._NAME" beside "NAME").
+inline constexpr std::string_view kAppleDoublePrefix = "._";
 
 // A Macintosh date as the entry holds it; dates before December 1931 do not
 // fit 32 signed bits after 2000 and become "unknown".

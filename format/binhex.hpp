@@ -138,9 +138,6 @@ class BinHexDecoder {
   // how many characters were taken.  After kEnd or a failure the decoder
   // takes nothing more.
   Status add(std::string_view text, std::vector<uint8_t> &out, size_t *consumed);
-  // After kEnd: whether the stream ended cleanly (no repeat marker left
-  // without its count).
-  bool ended_cleanly() const { return status_ == Status::kEnd && !marker_pending_; }
 
  private:
   bool emit(uint8_t byte, uint32_t copies, std::vector<uint8_t> &out);
@@ -159,29 +156,5 @@ class BinHexDecoder {
 // that opens the first line after the banner (or the first line that
 // starts with ':' when there is no banner).  npos when there is none.
 size_t find_binhex_start(std::string_view text);
-
-enum class BinHexStatus : int32_t {
-  kOk,
-  kNoStart,       // no opening ':'
-  kBadCharacter,
-  kBadRun,
-  kTruncated,     // the text ends (or its ':' comes) before the stream does
-  kBadHeader,     // a name length of 0 or more than 63
-  kTooLong,       // a fork longer than the caller's limit
-  kHeaderCrc,
-  kDataCrc,
-  kRsrcCrc,
-};
-
-struct BinHexFile {
-  BinHexHeaderFacts header;
-  std::vector<uint8_t> data;
-  std::vector<uint8_t> rsrc;
-};
-
-// Decodes a whole BinHex text.  Forks longer than `max_fork_bytes` are
-// refused before anything of them is decoded, so memory stays within the
-// header's claims and that limit.  `file` is filled only on kOk.
-BinHexStatus decode_binhex(std::string_view text, uint32_t max_fork_bytes, BinHexFile *file);
 
 }  // namespace varnel::format

@@ -1,11 +1,12 @@
-// The BinHex decoder on arbitrary text: decode_binhex whole, with a small
-// fork limit against self-made decompression bombs, and the streaming
-// decoder fed the same text in pieces of the sizes the first byte picks,
-// which must give the same bytes as one piece.  What decodes must encode
-// and decode again to the same forks.
+// The BinHex decoder on arbitrary text: the streaming decoder fed the text
+// in pieces of the sizes the first byte picks, which must give the same
+// bytes as one piece; then the text as a file through the reader's own
+// streaming path.  What the reader opens as BinHex must encode and read
+// again to the same forks.
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 
 #include "format/binhex.hpp"
 #include "format/crc16.hpp"
+#include "fuzz_session.hpp"
+#include "varnel.h"
 
 #define REQUIRE(condition)          \
   do {                              \
@@ -22,8 +25,19 @@
 namespace {
 
 namespace format = varnel::format;
-constexpr uint32_t kMaxForkBytes = 1 << 20;
 constexpr uint64_t kStreamLimit = 4 << 20;
+
+struct Scratch {
+  varnel_fuzz::Session session{"binhex-decode"};
+  std::string text_path = session.file("input.hqx");
+  std::string again_path = session.file("again.hqx");
+  Scratch() { varnel_fuzz::silence_messages(); }
+};
+
+Scratch &scratch() {
+  static Scratch instance;
+  return instance;
+}
 
 std::vector<uint8_t> decode_in_pieces(std::string_view text, size_t piece,
                                       format::BinHexDecoder::Status *status) {
@@ -40,6 +54,73 @@ std::vector<uint8_t> decode_in_pieces(std::string_view text, size_t piece,
   return out;
 }
 
+void write_file(const std::string &path, std::string_view bytes) {
+  FILE *file = std::fopen(path.c_str(), "wb");
+  REQUIRE(file != nullptr);
+  REQUIRE(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
+  REQUIRE(std::fclose(file) == 0);
+}
+
+// The whole fork; false when the reader cannot give it whole.
+bool whole_fork(MacBinChannel *channel, bool resource_fork, uint32_t length,
+                std::vector<uint8_t> *fork) {
+  fork->resize(length);
+  const int32_t count = static_cast<int32_t>(length);
+  const int32_t read = resource_fork ? MacBin_ReadResourceFork(channel, 0, fork->data(), count)
+                                     : MacBin_ReadDataFork(channel, 0, fork->data(), count);
+  REQUIRE(read == count || read == -1);
+  return read == count;
+}
+
+struct Forks {
+  MacBinFileInfo info;
+  std::vector<uint8_t> data, rsrc;
+};
+
+// The file as the reader gives it, when it opens as BinHex.
+bool read_binhex(const std::string &path, Forks *forks) {
+  MacBinChannel *channel = MacBin_OpenR(path.c_str());
+  if (channel == nullptr) return false;
+  const bool binhex = MacBin_GetFileInfo(channel, &forks->info) == 1 &&
+                      forks->info.format == MACBIN_FORMAT_BINHEX;
+  // The data fork is always read whole before the file opens; a resource
+  // fork the text holds only in part gives -1 for its missing bytes (and
+  // leaves no map read), and such a file is not carried.
+  bool whole = false;
+  if (binhex) {
+    REQUIRE(whole_fork(channel, false, forks->info.data_length, &forks->data));
+    whole = whole_fork(channel, true, forks->info.rsrc_length, &forks->rsrc);
+    REQUIRE(whole || forks->info.rsrc_state == -1);
+  }
+  MacBin_Close(channel);
+  return whole;
+}
+
+std::string encode(const Forks &forks) {
+  // A name of NULs reads back empty, which the header cannot hold.
+  const std::string_view name = forks.info.name[0] != '\0' ? forks.info.name : "x";
+  std::vector<uint8_t> header(format::binhex_header_size(static_cast<uint32_t>(name.size())));
+  format::BinHexHeaderFields fields{};
+  fields.name = name;
+  std::copy(forks.info.type, forks.info.type + 4, fields.type);
+  std::copy(forks.info.creator, forks.info.creator + 4, fields.creator);
+  fields.finder_flags = static_cast<uint16_t>(forks.info.finder_flags);
+  fields.data_length = static_cast<uint32_t>(forks.data.size());
+  fields.rsrc_length = static_cast<uint32_t>(forks.rsrc.size());
+  REQUIRE(format::write_binhex_header(fields, header));
+  std::string text(format::BinHexEncoder::opening());
+  format::BinHexEncoder encoder;
+  text += encoder.add(header);
+  for (const std::vector<uint8_t> *fork : {&forks.data, &forks.rsrc}) {
+    text += encoder.add(*fork);
+    const uint16_t crc = format::crc16_xmodem(*fork);
+    const uint8_t crc_bytes[2] = {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
+    text += encoder.add(crc_bytes);
+  }
+  text += encoder.finish();
+  return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -53,35 +134,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::vector<uint8_t> pieces = decode_in_pieces(text, piece, &piece_status);
   REQUIRE(whole == pieces && whole_status == piece_status);
 
-  format::BinHexFile file;
-  if (format::decode_binhex(text, kMaxForkBytes, &file) != format::BinHexStatus::kOk) return 0;
-  REQUIRE(file.data.size() == file.header.data_length);
-  REQUIRE(file.rsrc.size() == file.header.rsrc_length);
+  Scratch &files = scratch();
+  write_file(files.text_path, text);
+  Forks first;
+  if (!read_binhex(files.text_path, &first)) return 0;
 
-  // Encode what was decoded and decode it again.
-  std::vector<uint8_t> header(format::binhex_header_size(file.header.name_length));
-  format::BinHexHeaderFields fields{};
-  fields.name = std::string_view(file.header.name, file.header.name_length);
-  std::copy(file.header.type, file.header.type + 4, fields.type);
-  std::copy(file.header.creator, file.header.creator + 4, fields.creator);
-  fields.finder_flags = file.header.finder_flags;
-  fields.data_length = file.header.data_length;
-  fields.rsrc_length = file.header.rsrc_length;
-  REQUIRE(format::write_binhex_header(fields, header));
-  std::string again(format::BinHexEncoder::opening());
-  format::BinHexEncoder encoder;
-  again += encoder.add(header);
-  const auto add_fork = [&](const std::vector<uint8_t> &fork) {
-    again += encoder.add(fork);
-    const uint16_t crc = format::crc16_xmodem(fork);
-    const uint8_t crc_bytes[2] = {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
-    again += encoder.add(crc_bytes);
-  };
-  add_fork(file.data);
-  add_fork(file.rsrc);
-  again += encoder.finish();
-  format::BinHexFile second;
-  REQUIRE(format::decode_binhex(again, kMaxForkBytes, &second) == format::BinHexStatus::kOk);
-  REQUIRE(second.data == file.data && second.rsrc == file.rsrc);
+  // Names with NULs read back shorter; the forks must come back byte for
+  // byte.
+  write_file(files.again_path, encode(first));
+  Forks second;
+  REQUIRE(read_binhex(files.again_path, &second));
+  REQUIRE(second.info.crc_state == 1);
+  REQUIRE(second.data == first.data && second.rsrc == first.rsrc);
   return 0;
 }

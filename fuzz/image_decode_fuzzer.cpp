@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support/image_reader.hpp"
-#include "support/resample.hpp"
+#include "common/image_reader.hpp"
+#include "common/resample.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-#include "support/resource_text.hpp"
+#include "common/resource_text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "icon/internal.hpp"
+#include "icon/rgba_encoding.hpp"
 #include "varnel.h"
 
 namespace {
@@ -54,22 +55,22 @@ struct IconFormat {
   bool has_mask;
 };
 
+// Each converter turns a row of CT samples into palette indices and packs
+// them as the RGBA encoders pack theirs: one packer per depth.
 void convert_row_to_icon8(std::span<const uint8_t> row, std::vector<uint8_t> &icon) {
-  icon.insert(icon.end(), row.begin(), row.end());
+  varnel::icon::pack_row(row, 8, icon);
 }
 
 void convert_row_to_icon4(std::span<const uint8_t> row, std::vector<uint8_t> &icon) {
-  for (size_t c = 0; c + 1 < row.size(); c += 2)  // the width is even
-    icon.push_back(static_cast<uint8_t>((row[c] & 0xF0) | (row[c + 1] >> 4)));
+  std::array<uint8_t, kMaxRowWidth> indices{};
+  for (size_t c = 0; c < row.size(); ++c) indices[c] = static_cast<uint8_t>(row[c] >> 4);
+  varnel::icon::pack_row(std::span<const uint8_t>(indices.data(), row.size()), 4, icon);  // the width is even
 }
 
 void convert_row_to_ICN(std::span<const uint8_t> row, std::vector<uint8_t> &icon) {
-  for (size_t c = 0; c + 8 <= row.size(); c += 8) {  // the width is a multiple of 8
-    uint8_t bits = 0;
-    for (size_t k = 0; k < 8; ++k)
-      if (row[c + k] != 0) bits = static_cast<uint8_t>(bits | (0x80U >> k));
-    icon.push_back(bits);
-  }
+  std::array<uint8_t, kMaxRowWidth> bits{};
+  for (size_t c = 0; c < row.size(); ++c) bits[c] = row[c] != 0 ? 1 : 0;
+  varnel::icon::pack_row(std::span<const uint8_t>(bits.data(), row.size()), 1, icon);  // a multiple of 8
 }
 
 // The read-error texts differ in their blanks; hosts compare them as they stand.

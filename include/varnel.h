@@ -1003,6 +1003,72 @@ void MacBin_ClearFonts(void);
 #define MACBIN_DEFAULT_PICTURE_BYTES (256 * 1024 * 1024)
 
 /* ======================================================================
+ * Encoding: icon resources from RGBA pixels (results: the data's length,
+ * -1 = refused)
+ * ==================================================================== */
+
+/* How MacBin_EncodeResource maps colours onto the system tables. */
+enum {
+  MACBIN_ENCODE_NEAREST = 0, /* the nearest colour of the table */
+  MACBIN_ENCODE_EXACT = 1    /* only colours of the table; any other is refused */
+};
+
+/* Encodes `pixels` (RGBA as MacBin_DecodeResource gives them) as the data
+ * of a resource of `type`, the inverse of MacBin_DecodeResource:
+ *   ICN# ics# icm# kcs#   32 x 32, 16 x 16, 16 x 12, 16 x 16 pixels: the
+ *                         black-and-white icon, then its mask;
+ *   ICON                  32 x 32, black and white, no mask;
+ *   SICN                  16 pixels high, a multiple of 16 wide (at most
+ *                         16384: 1024 items): its items side by side, left
+ *                         to right, no masks;
+ *   icl4 icl8 ics4 ics8 icm4 icm8 kcs4 kcs8   the family's sizes, indices of
+ *                         the standard 16- and 256-colour tables, no mask:
+ *                         the decoder takes it from the # resource of the
+ *                         same ID (ICN# for icl4/icl8, ics# for ics4/ics8,
+ *                         ...), so encode that one from the same pixels;
+ *   CURS                  16 x 16, black and white, its mask, and the hot
+ *                         spot from hot_x/hot_y (0 to 15 each);
+ *   cicn                  1 to 256 pixels wide and high: its mask, its
+ *                         black-and-white icon, a colour table of the
+ *                         colours its pixels inside the mask use (at most
+ *                         256, in the order they first appear, rows top
+ *                         first; every colour exact whatever `flags` says)
+ *                         and its pixels at 1, 2, 4 or 8 bits, the fewest
+ *                         that index the table.
+ * A pixel whose alpha is 128 or more is inside the mask, any other outside;
+ * alpha is not stored otherwise.  Black and white come from luminance
+ * (0.299 red + 0.587 green + 0.114 blue, rounded): below 128 is black.
+ * With MACBIN_ENCODE_NEAREST a colour takes the entry of the table nearest
+ * to it (the smallest sum of the squared differences of red, green and
+ * blue; the lowest index on a tie); with MACBIN_ENCODE_EXACT a colour that
+ * is not in the table (for black and white: other than 000000 and FFFFFF)
+ * is refused, naming it and its place.  The colour of a pixel outside the
+ * mask is not looked at.  Decoding gives back, for an image whose colours
+ * are in the tables: each pixel inside the mask as it was (alpha 255); each
+ * pixel outside the mask as 0, 0, 0, 0 (transparent black) where the type
+ * has a mask (for the colour icons, when their # resource is there), and
+ * white where it has none (ICON, SICN, and the colour icons without their
+ * # resource).  hot_x/hot_y are read for CURS only.
+ *   Returns the data's length and copies min(length, capacity) bytes into
+ * `buffer`; with a null buffer and capacity 0 only the length; `error`
+ * (which may be null) is then emptied.  Returns -1, with a one-line reason
+ * in `error`, for a type it does not encode, an image of the wrong size, a
+ * colour outside the table asked to be exact, a cicn of more than 256
+ * colours, a hot spot outside the cursor, unknown flags, null or empty
+ * pixels, and a negative capacity or a null buffer with a non-zero
+ * capacity; nothing is copied then.  Never reports through the message
+ * method.
+ *
+ *   MacBinPixels icon = {32, 32, 0, 0, rgba};   (32 x 32 x 4 bytes)
+ *   uint8_t icn[256], icl8[1024];
+ *   MacBin_EncodeResource("ICN#", &icon, MACBIN_ENCODE_NEAREST, icn, sizeof icn, error);
+ *   MacBin_EncodeResource("icl8", &icon, MACBIN_ENCODE_NEAREST, icl8, sizeof icl8, error);
+ *   MacBin_AddResourceData(ch, "ICN#", 128, NULL, MACBIN_ATTR_PURGEABLE, icn, sizeof icn);
+ *   MacBin_AddResourceData(ch, "icl8", 128, NULL, MACBIN_ATTR_PURGEABLE, icl8, sizeof icl8); */
+int32_t MacBin_EncodeResource(const char *type, const MacBinPixels *pixels, int32_t flags, void *buffer,
+                              int32_t capacity, char error[128]);
+
+/* ======================================================================
  * Host services: the last error, the version, MacRoman text, resource
  * descriptions and resource-line checks, so that a host (a tool, a
  * binding to another language) takes these facts from the library

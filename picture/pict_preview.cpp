@@ -64,7 +64,11 @@ constexpr double kPointsPerInch = 72.0;
 
 
 constexpr int32_t kGreySeed = 0x0043260E;
-constexpr float kExtendedHeaderVersion = 65534.0f;  // FF FE 00 00: version -2, reserved 0
+// FF FE 00 00 as a fixed-point number: version -2, reserved 0.
+constexpr float kExtendedHeaderVersion = float{format::kPictExtendedHeaderVersion};
+// The header's data: that version, both resolutions, the source rectangle
+// and a reserved long, as the opcode table measures it.
+static_assert(format::pict_data_length(format::kPictHeaderOp).bytes == 4 + 4 + 4 + 8 + 4);
 
 struct FreeDeleter {
   void operator()(uint8_t *p) const { std::free(p); }

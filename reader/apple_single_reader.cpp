@@ -36,7 +36,6 @@ constexpr int64_t kEntryBytes = sizeof(format::AppleSingleEntry);
 // Room for the name, Finder info and dates entries after the table; real
 // files need a few hundred bytes.
 constexpr int64_t kMaxEntryBytes = 64 * 1024;
-constexpr const char *kHeaderFilePrefix = "._";
 
 const char *status_text(format::AppleParseStatus status) {
   switch (status) {
@@ -142,7 +141,7 @@ int64_t rsrc_start_of(const format::AppleFacts &apple) {
 // is there; false (nothing opened) otherwise.
 bool open_data_file_beside(const std::string &header_path, InputFile &data) {
   const std::string_view name = base_name(header_path);
-  if (name.substr(0, 2) != kHeaderFilePrefix || name.size() == 2) return false;
+  if (!name.starts_with(format::kAppleDoublePrefix) || name.size() == format::kAppleDoublePrefix.size()) return false;
   const std::string path = header_path.substr(0, header_path.size() - name.size()) +
                            std::string(name.substr(2));
   data.file.reset(fopenr("STREAM", path.c_str(), "", 0));
@@ -189,7 +188,7 @@ MacBinChannel *open_apple_file(InputFile &input) {
   }
   const std::string own_path = input.path;
   std::string_view fallback = base_name(own_path);
-  if (fallback.substr(0, 2) == kHeaderFilePrefix) fallback.remove_prefix(2);
+  if (fallback.starts_with(format::kAppleDoublePrefix)) fallback.remove_prefix(format::kAppleDoublePrefix.size());
 
   // An AppleDouble header without a data fork entry of its own has its
   // data fork beside it.

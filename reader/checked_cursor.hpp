@@ -53,7 +53,6 @@ class CheckedBytes {
   // Unchecked accessors: callers test contains() for the whole item first.
   uint8_t u8(size_t position) const { return bytes_[position]; }
   uint32_t be16(size_t position) const { return get_be16(bytes_.data() + position); }
-  uint32_t be24(size_t position) const { return get_be24(bytes_.data() + position); }
   const uint8_t *at(size_t position) const { return bytes_.data() + position; }
 
  private:

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "format/apple_single.hpp"
 #include "frame/internal.hpp"
 #include "reader/container_detection.hpp"
 #include "reader/container_openers.hpp"
@@ -104,7 +105,7 @@ void set_file_facts(MacBinChannel &channel, ReaderIndex &index, const FileFacts 
 std::string apple_double_header_path(std::string_view path) {
   const std::string_view name = base_name(path);
   std::string folder(path.substr(0, path.size() - name.size()));
-  return folder + "._" + std::string(name);
+  return folder + std::string(varnel::format::kAppleDoublePrefix) + std::string(name);
 }
 
 namespace {

@@ -13,13 +13,13 @@
 
 #include "format/apple_single.hpp"
 #include "format/binhex.hpp"
+#include "support/read_back.hpp"
 #include "support/support.hpp"
 
 namespace {
 
 namespace format = varnel::format;
 using format::BinHexDecoder;
-using format::BinHexStatus;
 using vt::Bytes;
 using vt::hex;
 
@@ -260,57 +260,67 @@ std::string binhex_text(const std::string &name, const Bytes &data, const Bytes 
   return text;
 }
 
+// The reader's streaming path on text made by the format's own encoder:
+// forks of every size come back whole.
 TEST(BinHexFile, RoundTripWithForksOfEverySize) {
+  vt::init_recording();
+  vt::TempDir dir;
   for (size_t length : {0u, 1u, 2u, 3u, 255u, 70000u}) {
     SCOPED_TRACE(length);
     Bytes data(length), rsrc(length / 2 + 1, 0x90);
     for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>((i / 300) * 0x47);
-    format::BinHexFile file;
-    ASSERT_EQ(format::decode_binhex(binhex_text("N", data, rsrc), 1 << 20, &file), BinHexStatus::kOk);
-    EXPECT_EQ(file.data, data);
-    EXPECT_EQ(file.rsrc, rsrc);
-    EXPECT_STREQ(file.header.name, "N");
-    EXPECT_STREQ(file.header.type, "TEXT");
-    EXPECT_STREQ(file.header.creator, "VARN");
-    EXPECT_EQ(file.header.finder_flags, 0x0100);
+    vt::write_text(dir.file("in.hqx"), binhex_text("N", data, rsrc));
+    const vt::ReadFile read = vt::read_back(dir.file("in.hqx"));
+    EXPECT_EQ(read.info.format, MACBIN_FORMAT_BINHEX);
+    EXPECT_EQ(read.info.crc_state, 1);
+    EXPECT_EQ(read.data, data);
+    EXPECT_EQ(read.rsrc, rsrc);
+    EXPECT_STREQ(read.info.name, "N");
+    EXPECT_STREQ(read.info.type, "TEXT");
+    EXPECT_STREQ(read.info.creator, "VARN");
+    EXPECT_EQ(read.info.finder_flags, 0x0100);
   }
 }
 
+// One character changed in each section of a sound text: the CRC that
+// covers it is named; a damaged header refuses the file, a damaged fork
+// opens it with crc_state 0.
 TEST(BinHexFile, DamageIsNamed) {
+  vt::init_recording();
+  vt::TempDir dir;
   const std::string good = binhex_text("Sample", vt::bytes_of("hello"), vt::bytes_of("FORK"));
-  format::BinHexFile file;
-  ASSERT_EQ(format::decode_binhex(good, 100, &file), BinHexStatus::kOk);
-  EXPECT_EQ(format::decode_binhex("no colon here", 100, &file), BinHexStatus::kNoStart);
-  // Cut before the end, with and without the closing ':'.
-  EXPECT_EQ(format::decode_binhex(good.substr(0, good.size() - 8), 100, &file),
-            BinHexStatus::kTruncated);
-  EXPECT_EQ(format::decode_binhex(good.substr(0, good.size() - 8) + ":", 100, &file),
-            BinHexStatus::kTruncated);
-  EXPECT_EQ(format::decode_binhex(good.substr(0, 60), 100, &file), BinHexStatus::kTruncated);
-  // Forks longer than the caller allows are refused from the header.
-  EXPECT_EQ(format::decode_binhex(good, 4, &file), BinHexStatus::kTooLong);
-
-  // One character changed in each section: the CRC that covers it fails.
-  const size_t start = good.find(':') + 1;
+  const size_t start = good.find("\n:") + 2;
   const auto changed = [&](size_t at) {
     std::string text = good;
     text[start + at] = text[start + at] == '!' ? '"' : '!';
     return text;
   };
-  EXPECT_EQ(format::decode_binhex(changed(3), 100, &file), BinHexStatus::kHeaderCrc);
-  // Header: 28 bytes, 27 coded (four zeros are a run): data from character 36.
-  EXPECT_EQ(format::decode_binhex(changed(36), 100, &file), BinHexStatus::kDataCrc);
-  EXPECT_EQ(format::decode_binhex(changed(47), 100, &file), BinHexStatus::kRsrcCrc);
+  const auto refused = [&](const std::string &text, const char *message) {
+    vt::write_text(dir.file("bad.hqx"), text);
+    EXPECT_EQ(MacBin_OpenR(dir.file("bad.hqx").c_str()), nullptr) << message;
+    EXPECT_EQ(vt::count_messages(message), 1u) << message;
+  };
+  refused(changed(3), "BinHex header CRC does not match");
+  refused(std::string(format::BinHexEncoder::opening()) + characters(hex("00 00 00 00")) + ":\n",
+          "BinHex header names no file (name length 0 or over 63)");
 
-  // A name length of 0.
-  EXPECT_EQ(format::decode_binhex(":" + characters(hex("00 00 00 00")) + ":", 100, &file),
-            BinHexStatus::kBadHeader);
+  // Header: 28 bytes, 27 coded (four zeros are a run): data from character
+  // 36, the resource fork from 47.
+  for (const auto &[at, message] : {std::pair<size_t, const char *>{36, "BinHex data fork CRC does not match"},
+                                    {47, "BinHex resource fork CRC does not match"}}) {
+    vt::write_text(dir.file("fork.hqx"), changed(at));
+    const vt::ReadFile read = vt::read_back(dir.file("fork.hqx"));
+    EXPECT_EQ(read.info.crc_state, 0) << message;
+    EXPECT_EQ(vt::count_messages(message), 1u) << message;
+  }
 }
 
-// What macutils' binhex writes (the banner and forks of its own choosing).
+// What macutils' binhex writes from a bare data file (the banner and forks
+// of its own choosing).
 TEST(BinHexFile, DecodesWhatMacutilsWrites) {
   const std::string binhex = vt::require_peer("binhex", "macutils");
   if (binhex.empty()) GTEST_SKIP() << "macutils not installed";
+  vt::init_recording();
   vt::TempDir dir;
   Bytes data(5000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 700 < 400 ? 0x90 : i);
@@ -321,15 +331,13 @@ TEST(BinHexFile, DecodesWhatMacutilsWrites) {
                             &text),
             0)
       << text;
-  const Bytes written = vt::read_file(dir.file("out.hqx"));
-  format::BinHexFile file;
-  ASSERT_EQ(format::decode_binhex(std::string(written.begin(), written.end()), 1 << 20, &file),
-            BinHexStatus::kOk);
-  EXPECT_EQ(file.data, data);
-  EXPECT_TRUE(file.rsrc.empty());
-  EXPECT_STREQ(file.header.name, "in.dat");
-  EXPECT_STREQ(file.header.type, "TEXT");
-  EXPECT_STREQ(file.header.creator, "VARN");
+  const vt::ReadFile read = vt::read_back(dir.file("out.hqx"));
+  EXPECT_EQ(read.info.format, MACBIN_FORMAT_BINHEX);
+  EXPECT_EQ(read.data, data);
+  EXPECT_TRUE(read.rsrc.empty());
+  EXPECT_STREQ(read.info.name, "in.dat");
+  EXPECT_STREQ(read.info.type, "TEXT");
+  EXPECT_STREQ(read.info.creator, "VARN");
 }
 
 // ---- AppleSingle and AppleDouble headers ------------------------------------------------

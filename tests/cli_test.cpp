@@ -164,6 +164,22 @@ TEST(CliPack, ClassicFormatQuietlyWithTheOutputsNameAndCreator) {
   EXPECT_EQ(listing["finder_flags"]["names"], Json({"hasBeenInited"}));  // no FREF, no bundle
 }
 
+// Without --name the output's name stands in, converted to MacRoman: a
+// character MacRoman lacks becomes one '_', the others are kept.
+TEST(CliPack, NamesFromNonAsciiOutputNamesAreConverted) {
+  vt::TempDir dir;
+  const std::pair<const char *, const char *> cases[] = {
+      {"Caf\u00e9 \u00dcber.bin", "Caf\u00e9 \u00dcber"},
+      {"Caf\u00e9 \u2713 \u00dcber.bin", "Caf\u00e9 _ \u00dcber"},  // no check mark in MacRoman
+  };
+  for (const auto &[output, name] : cases) {
+    ToolRun run = pack(dir.path(), std::string("-q -o '") + output + "' -e 'STR  128 \"\" ~Hi'");
+    ASSERT_EQ(run.status, 0) << run;
+    Json listing = Json::parse(varnel(dir.path(), std::string("list --json '") + output + "'").out);
+    EXPECT_EQ(listing["name"], name) << output;
+  }
+}
+
 TEST(CliPack, ScriptFromStandardInputThenLines) {
   // Comments, CR LF and blank lines in the script; a MacRoman name.
   vt::TempDir dir;

@@ -202,6 +202,53 @@ TEST(DecodeIcons, EightBitSmallAndMiniIcons) {
   }
 }
 
+// Mask rows 7F 80 ...: pixel 0 outside, 1 to 8 inside, 9 to 15 outside.  A
+// mask read from the low bit first would show pixel 0 and hide 7 and 8.
+void expect_mask_7f_80(const MacBinPixels &pixels, int height, Colour inside) {
+  for (int y = 0; y < height; ++y) {
+    SCOPED_TRACE("row " + std::to_string(y));
+    EXPECT_EQ(at(pixels, 0, y), kClear);
+    EXPECT_EQ(at(pixels, 1, y), inside);
+    EXPECT_EQ(at(pixels, 7, y), inside);
+    EXPECT_EQ(at(pixels, 8, y), inside);
+    EXPECT_EQ(at(pixels, 9, y), kClear);
+    EXPECT_EQ(at(pixels, 15, y), kClear);
+  }
+}
+
+TEST(DecodeIcons, MaskBitsRunFromTheHighBit) {
+  struct Case {
+    const char *type;
+    int width, height;
+  };
+  // The # icons: all black, their own masks 7F 80 (then 00 for 32-wide rows).
+  for (const Case &c : {Case{"ICN#", 32, 32}, Case{"ics#", 16, 16}, Case{"icm#", 16, 12}, Case{"kcs#", 16, 16}}) {
+    SCOPED_TRACE(c.type);
+    Bytes mask_row = hex("7F 80");
+    mask_row.resize(static_cast<size_t>(c.width / 8), 0);
+    const Bytes icon(static_cast<size_t>(c.width * c.height / 8), 0xFF);
+    ResourceFile file({one(c.type, 128, vt::concat({icon, rows_of(mask_row, static_cast<size_t>(c.height))}))});
+    ASSERT_EQ(file.decode(c.type, 128), 1) << file.error;
+    expect_mask_7f_80(file.pixels, c.height, kBlack);
+  }
+  // The 8-bit icons, all index 5 (FFFF00), masked by their family's # icon.
+  struct ColourCase {
+    const char *type, *mask_type;
+    int width, height;
+  };
+  for (const ColourCase &c : {ColourCase{"icl8", "ICN#", 32, 32}, ColourCase{"ics8", "ics#", 16, 16},
+                              ColourCase{"icm8", "icm#", 16, 12}, ColourCase{"kcs8", "kcs#", 16, 16}}) {
+    SCOPED_TRACE(c.type);
+    Bytes mask_row = hex("7F 80");
+    mask_row.resize(static_cast<size_t>(c.width / 8), 0);
+    const Bytes bits(static_cast<size_t>(c.width * c.height / 8), 0x00);
+    ResourceFile file({one(c.mask_type, 300, vt::concat({bits, rows_of(mask_row, static_cast<size_t>(c.height))})),
+                       one(c.type, 300, Bytes(static_cast<size_t>(c.width * c.height), 0x05))});
+    ASSERT_EQ(file.decode(c.type, 300), 1) << file.error;
+    expect_mask_7f_80(file.pixels, c.height, Colour{0xFF, 0xFF, 0x00, 255});
+  }
+}
+
 TEST(DecodeCursors, BlackWhiteClearAndInvertedWithTheHotSpot) {
   // Row 0: data C0 00, mask A0 00 -> (0) black, (1) inverting (black),
   // (2) white, (3) clear.  Hot spot v 5, h 9.

@@ -77,7 +77,7 @@ if(TARGET varnel_cli)
 endif()
 
 # ---- The tool's support code ----------------------------------------------
-# tools/support/ (varnel_tool_core) on hand-made bytes: image readers,
+# tools/common/ (varnel_tool_core) on hand-made bytes: image readers,
 # resampler, palettes, Mac text.  Built with the tool only, since the
 # support code needs libpng.
 if(TARGET varnel_tool_core)

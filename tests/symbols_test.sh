@@ -140,6 +140,10 @@ for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttrib
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.3$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
 done
+for name in MacBin_EncodeResource; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.4$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
+done
 
 for name in MacBin_LastError MacBin_LastSystemError MacBin_ClearError MacBin_Version \
             MacBin_UTF8ToMacRoman MacBin_MacRomanToUTF8 MacBin_DescribeResource MacBin_CheckResourceLine; do

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/image_reader.hpp"
+#include "common/image_reader.hpp"
 #include "support/support.hpp"
 
 namespace {

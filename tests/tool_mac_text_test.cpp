@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "support/mac_palettes.hpp"
-#include "support/mac_text.hpp"
+#include "common/mac_palettes.hpp"
+#include "common/mac_text.hpp"
 #include "support/support.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/resample.hpp"
+#include "common/resample.hpp"
 #include "support/support.hpp"
 
 namespace {

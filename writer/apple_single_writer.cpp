@@ -62,7 +62,7 @@ bool open_apple_files(MacBinChannel *channel, const char *path) {
   WriterState *state = writer_state(channel);
   const bool is_double = state->format == MACBIN_FORMAT_APPLEDOUBLE;
   state->file_path = strdup(path);
-  state->companion_path = is_double ? sibling_path(path, "._", "") : nullptr;
+  state->companion_path = is_double ? sibling_path(path, format::kAppleDoublePrefix.data(), "") : nullptr;
   if (state->file_path == nullptr || (is_double && state->companion_path == nullptr)) {
     report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return false;

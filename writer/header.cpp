@@ -24,6 +24,7 @@
 #include <new>
 
 #include "frame/internal.hpp"
+#include "format/apple_single.hpp"
 #include "format/macbinary_header.hpp"
 #include "stream/internal.hpp"
 #include "writer/internal.hpp"
@@ -39,9 +40,6 @@ constexpr size_t kFinderNameCharacters = 63;    // MacBinFinderInfo::name holds 
 constexpr size_t kLabelCharacters = 16;
 constexpr size_t kPathPartBytes = 256;          // what fparse may fill
 
-// Seconds from 1 January 1904 (the Macintosh epoch) to 1 January 1970.
-constexpr int64_t kMacintoshEpochOffset = 2082844800;
-
 constexpr char kOwnerNotice[] = "Written with libvarnel " VARNEL_VERSION_STRING;
 static_assert(sizeof kOwnerNotice <= kOwnerTextBytes);
 
@@ -54,7 +52,7 @@ int32_t output_format = MACBIN_FORMAT_CLASSIC;
 // the sum passes the signed 32-bit range; the file keeps its low 32 bits.
 uint32_t macintosh_time_now() {
   const int64_t unix_seconds = static_cast<int64_t>(std::time(nullptr));
-  return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds + kMacintoshEpochOffset));
+  return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds + format::kSeconds1904To1970));
 }
 
 // Copies at most `limit` characters of `text` into `field` and ends it with a

@@ -143,7 +143,7 @@ bool name_list_has_room(const MacBinChannel *channel, size_t name_length) {
 }
 
 bool begin_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name,
-                    PendingResource &pending) {
+                    PendingResource &pending, int64_t known_length) {
   if (!has_room_for(channel, type, id)) return false;
   const int64_t length_word_position = fgetp(outfile);
   if (length_word_position - channel->rsrc_start - kResourceForkHeadSize > kMaxDataOffset) {
@@ -156,7 +156,8 @@ bool begin_resource(MacBinChannel *channel, const char *type, int32_t id, const 
   pending.failures_before = recorded_failures();
   pending.name_node = name_node_for(channel, name, type, id, &refused, &pending.name_added);
   if (refused) return false;
-  MacBin_PutInt(0, 4);
+  pending.known_length = known_length;
+  MacBin_PutInt(known_length > 0 ? static_cast<int32_t>(known_length) : 0, 4);
   pending.data_start = fgetp(outfile);
   return true;
 }
@@ -171,9 +172,11 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
     // Past what the 32-bit fork fields can describe: the file cannot be kept.
     record_write_failure();
   }
-  uint8_t length_word[4];
-  put_be32(length_word, static_cast<uint32_t>(data_length));
-  if (overwrite_output(pending.data_start - 4, length_word)) seek_output(data_end);
+  if (data_length != pending.known_length) {
+    uint8_t length_word[4];
+    put_be32(length_word, static_cast<uint32_t>(data_length));
+    if (overwrite_output(pending.data_start - 4, length_word)) seek_output(data_end);
+  }
   if (trace_enabled(TRACE_INSERT)) {
     std::printf("          length of datablock = %d bytes\n", static_cast<int32_t>(data_length));
   }
@@ -188,15 +191,18 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
     return 1;
   }
 
-  if (std::strcmp(type, "BNDL") == 0) {
+  if (type[0] == 'B' && std::strcmp(type, "BNDL") == 0) {  // the first letter spares most types the call
     channel->finder.flags = static_cast<int16_t>(channel->finder.flags | kFinderBundleFlag);
     if (trace_enabled(TRACE_CONDITION)) std::printf("CONDITION--> BNDL-bit set\n");
   }
 
-  // Looked up again: a write handler may have inserted resources itself.
-  // Should that have used up the room, the entry stays unreferenced, as the
-  // entry of a resource that produced nothing does.
-  MacBinRefEntry *reference = has_room_for(channel, type, id) ? append_reference(channel, type) : nullptr;
+  // Looked up again after a write handler ran (the length was not known
+  // before): it may have inserted resources itself.  Should that have used
+  // up the room, the entry stays unreferenced, as the entry of a resource
+  // that produced nothing does.
+  const bool handler_ran = pending.known_length < 0;
+  MacBinRefEntry *reference =
+      !handler_ran || has_room_for(channel, type, id) ? append_reference(channel, type) : nullptr;
   if (reference == nullptr) {
     if (pending.name_added) forget_name(channel, pending.name_node);
     return 1;
@@ -220,8 +226,10 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
 }
 
 void announce_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name) {
-  std::memset(channel->cur_type, 0, sizeof channel->cur_type);
-  std::memcpy(channel->cur_type, type, ::strnlen(type, kMaxTypeLength));
+  // strnlen and memcpy, inline: this runs for every resource.
+  size_t i = 0;
+  for (; i < kMaxTypeLength && type[i] != '\0'; ++i) channel->cur_type[i] = type[i];
+  for (; i < sizeof channel->cur_type; ++i) channel->cur_type[i] = '\0';
   channel->cur_id = id;
   channel->cur_name = name;
   MacBinProgress progress{};

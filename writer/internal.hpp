@@ -79,6 +79,9 @@ struct WriterState {
   // one vector per type entry.
   int32_t type_capacity = 0;
   int32_t reference_total = 0;  // references recorded, of every type
+  // The type entry find_type found last: hosts add a type's resources one
+  // after another, so it is asked for first.  Checked before it is used.
+  int32_t last_found_type = -1;
   std::vector<std::vector<MacBinRefEntry>> overflow;
   // Names of more than the 127 characters a node holds, whole, by node.
   std::unordered_map<const MacBinNameNode *, std::string> long_names;
@@ -126,15 +129,18 @@ struct PendingResource {
   MacBinNameNode *name_node = nullptr;
   bool name_added = false;     // the node was made for this resource
   int64_t data_start = 0;      // the first data byte; the length word before it
+  int64_t known_length = -1;   // the length word as written when the data's length was known
   uint32_t failures_before = 0;  // the thread's recorded failures when it began
 };
 // Whether the map's name list takes one more name of `name_length` characters.
 bool name_list_has_room(const MacBinChannel *channel, size_t name_length);
 // Checks that the resource can be recorded (room in the map, its data
 // offset within 24 bits, its name), makes its name node and writes its
-// length word.  False after reporting why, with nothing written.
+// length word: `known_length` when the caller knows how many bytes follow
+// (then it needs no patching), else 0 until end_resource patches it.  False
+// after reporting why, with nothing written.
 bool begin_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name,
-                    PendingResource &pending);
+                    PendingResource &pending, int64_t known_length = -1);
 // Patches the length word and records the reference with `attributes`.  A
 // resource of no bytes is refused (reported) unless `empty_allowed`.
 // Returns 0 when recorded, 1 when not.

@@ -68,9 +68,29 @@ const MacBinRefEntry &reference_at(const MacBinChannel *channel, int32_t t, int3
   return reference_at(const_cast<MacBinChannel *>(channel), t, r);
 }
 
+namespace {
+
+// strcmp for an entry's type (NUL-terminated within its 8 bytes), inline:
+// it is asked several times for every resource inserted.
+bool is_type(const MacBinTypeEntry &entry, const char *type) {
+  for (size_t i = 0; i < sizeof entry.type; ++i) {
+    if (entry.type[i] != type[i]) return false;
+    if (type[i] == '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int32_t find_type(const MacBinChannel *channel, const char *type) {
+  WriterState &state = *writer_state(const_cast<MacBinChannel *>(channel));
+  const int32_t last = state.last_found_type;
+  if (last >= 0 && last <= channel->type_count && is_type(channel->types[last], type)) return last;
   for (int32_t t = 0; t <= channel->type_count; ++t) {
-    if (std::strcmp(channel->types[t].type, type) == 0) return t;
+    if (is_type(channel->types[t], type)) {
+      state.last_found_type = t;
+      return t;
+    }
   }
   return -1;
 }

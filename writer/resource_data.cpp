@@ -40,7 +40,8 @@ const char *argument_fault(const char *type, int32_t id, const char *name, int32
 int32_t insert_data(MacBinChannel *channel, const char *type, int32_t id, const char *name,
                     int32_t attributes, const void *data, int32_t length) {
   PendingResource pending;
-  if (!begin_resource(channel, type, id, name, pending)) return 1;
+  // The length is known: the length word is written as it stays.
+  if (!begin_resource(channel, type, id, name, pending, length)) return 1;
   announce_resource(channel, type, id, name);
   MacBin_PutBuf(data, length, length);
   return end_resource(channel, pending, true, static_cast<uint8_t>(attributes));

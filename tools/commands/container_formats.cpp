@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "support/mac_text.hpp"
+#include "common/mac_text.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -50,9 +50,17 @@ std::string default_macintosh_name(const std::string &path) {
     for (char &c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (ending == ".bin" || ending == ".hqx" || ending == ".as") base.resize(dot);
   }
+  // Converted whole when it can be; else character by character, with one
+  // '_' for each character MacRoman lacks (or each byte that is no UTF-8).
   std::string name = utf8_to_mac_roman(base).value_or("");
-  if (name.empty())
-    for (char c : base) name += static_cast<unsigned char>(c) < 0x80 ? c : '_';
+  if (name.empty()) {
+    for (size_t at = 0; at < base.size();) {
+      size_t length = 1;
+      while (at + length < base.size() && (static_cast<unsigned char>(base[at + length]) & 0xC0) == 0x80) ++length;
+      name += utf8_to_mac_roman(std::string_view(base).substr(at, length)).value_or("_");
+      at += length;
+    }
+  }
   for (char &c : name)
     if (c == ':') c = '-';
   if (name.size() > kMaxMacintoshNameLength) name.resize(kMaxMacintoshNameLength);

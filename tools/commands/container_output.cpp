@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "support/temporary_files.hpp"
+#include "common/temporary_files.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {

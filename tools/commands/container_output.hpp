@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "support/output_file.hpp"
+#include "common/output_file.hpp"
 
 namespace varnel_tool {
 

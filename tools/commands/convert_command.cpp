@@ -17,8 +17,8 @@
 #include "container_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/mac_text.hpp"
-#include "support/output_file.hpp"
+#include "common/mac_text.hpp"
+#include "common/output_file.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

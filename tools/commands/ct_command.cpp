@@ -7,9 +7,9 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "support/ct_conversion.hpp"
-#include "support/image_reader.hpp"
-#include "support/output_file.hpp"
+#include "common/ct_conversion.hpp"
+#include "common/image_reader.hpp"
+#include "common/output_file.hpp"
 #include "tessel.h"
 #include "tool_context.hpp"
 

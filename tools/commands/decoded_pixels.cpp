@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <span>
 
-#include "support/output_file.hpp"
-#include "support/png_writer.hpp"
+#include "common/output_file.hpp"
+#include "common/png_writer.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -3,16 +3,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/mac_text.hpp"
-#include "support/output_file.hpp"
+#include "common/mac_text.hpp"
+#include "common/output_file.hpp"
 #include "resource_script.hpp"
-#include "support/resource_file_names.hpp"
+#include "common/resource_file_names.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -125,105 +126,130 @@ bool extract_all(MacBinaryInput &input, const std::string &directory, bool store
   return ok;
 }
 
-}  // namespace
+enum class ExtractAction { kNone, kData, kResourceFork, kResource, kAll, kScript };
 
-int run_extract(const Arguments &arguments) {
-  enum class Action { kNone, kData, kResourceFork, kResource, kAll, kScript };
-  ArgumentWalker walker(arguments);
+struct ExtractOptions {
   std::string path;
-  Action action = Action::kNone;
+  ExtractAction action = ExtractAction::kNone;
   std::string target, type_text, id_text;
   bool stored = false;
-  auto choose = [&action](Action chosen) {
-    if (action != Action::kNone) throw UsageError("extract does one of --data, --rsrc, --resource, --all and --script");
-    action = chosen;
-  };
+  bool help = false;
+  std::string type;  // for --resource: the MacRoman type, 4 characters
+  int32_t id = 0;
+};
+
+void choose_action(ExtractOptions &options, ExtractAction chosen) {
+  if (options.action != ExtractAction::kNone)
+    throw UsageError("extract does one of --data, --rsrc, --resource, --all and --script");
+  options.action = chosen;
+}
+
+// The type and ID of --resource, checked.
+void resolve_resource(ExtractOptions &options) {
+  const std::optional<std::string> mac_type = utf8_to_mac_roman(options.type_text);
+  if (!mac_type || mac_type->empty() || mac_type->size() > 4)
+    throw UsageError("resource type '" + options.type_text + "' must be 1 to 4 Macintosh characters");
+  options.type = *mac_type;
+  options.type.resize(4, ' ');
+  char *end = nullptr;
+  const std::string &id_text = options.id_text;
+  const long value = std::strtol(id_text.c_str(), &end, 10);
+  if (id_text.empty() || *end != '\0' || value < -32768 || value > 32767)
+    throw UsageError("resource ID '" + id_text + "' must be a whole number from -32768 to 32767");
+  options.id = static_cast<int32_t>(value);
+}
+
+// One option; false when it is not one of extract's.
+bool take_option(ArgumentWalker &walker, ExtractOptions &options) {
+  if (walker.is("--quiet", "-q")) {
+    walker.expect_no_value();
+    Reporter::instance().set_quiet(true);
+  } else if (walker.is("--stored")) {
+    walker.expect_no_value();
+    options.stored = true;
+  } else if (walker.is("--resource")) {
+    choose_action(options, ExtractAction::kResource);
+    try {
+      options.type_text = walker.value();
+      options.id_text = walker.extra_value();
+      options.target = walker.extra_value();
+    } catch (const UsageError &) {
+      throw UsageError("--resource needs TYPE ID OUT");
+    }
+  } else {
+    static constexpr std::pair<const char *, ExtractAction> kTargets[] = {
+        {"--data", ExtractAction::kData}, {"--rsrc", ExtractAction::kResourceFork},
+        {"--all", ExtractAction::kAll}, {"--script", ExtractAction::kScript}};
+    for (const auto &[name, action] : kTargets) {
+      if (!walker.is(name)) continue;
+      choose_action(options, action);
+      options.target = walker.value();
+      return true;
+    }
+    return false;
+  }
+  return true;
+}
+
+ExtractOptions parse_extract_arguments(const Arguments &arguments) {
+  ArgumentWalker walker(arguments);
+  ExtractOptions options;
   while (walker.next()) {
     if (walker.is("--help", "-h")) {
-      std::fputs(kExtractHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--stored")) {
-      walker.expect_no_value();
-      stored = true;
-    } else if (walker.is("--data")) {
-      choose(Action::kData);
-      target = walker.value();
-    } else if (walker.is("--rsrc")) {
-      choose(Action::kResourceFork);
-      target = walker.value();
-    } else if (walker.is("--resource")) {
-      choose(Action::kResource);
-      try {
-        type_text = walker.value();
-        id_text = walker.extra_value();
-        target = walker.extra_value();
-      } catch (const UsageError &) {
-        throw UsageError("--resource needs TYPE ID OUT");
-      }
-    } else if (walker.is("--all")) {
-      choose(Action::kAll);
-      target = walker.value();
-    } else if (walker.is("--script")) {
-      choose(Action::kScript);
-      target = walker.value();
-    } else if (walker.is_positional() && path.empty()) {
-      path = walker.text();
+      options.help = true;
+      return options;
+    }
+    if (take_option(walker, options)) continue;
+    if (walker.is_positional() && options.path.empty()) {
+      options.path = walker.text();
     } else {
       walker.reject();
     }
   }
-  if (path.empty()) throw UsageError("extract needs a MacBinary file");
-  if (action == Action::kNone) throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
-  if (stored && action != Action::kResource && action != Action::kAll)
+  if (options.path.empty()) throw UsageError("extract needs a MacBinary file");
+  if (options.action == ExtractAction::kNone)
+    throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
+  if (options.stored && options.action != ExtractAction::kResource && options.action != ExtractAction::kAll)
     throw UsageError("--stored goes with --resource and --all (--rsrc and --script keep the stored bytes anyway)");
-  std::string type;
-  int32_t id = 0;
-  if (action == Action::kResource) {
-    const std::optional<std::string> mac_type = utf8_to_mac_roman(type_text);
-    if (!mac_type || mac_type->empty() || mac_type->size() > 4)
-      throw UsageError("resource type '" + type_text + "' must be 1 to 4 Macintosh characters");
-    type = *mac_type;
-    type.resize(4, ' ');
-    char *end = nullptr;
-    const long value = std::strtol(id_text.c_str(), &end, 10);
-    if (id_text.empty() || *end != '\0' || value < -32768 || value > 32767)
-      throw UsageError("resource ID '" + id_text + "' must be a whole number from -32768 to 32767");
-    id = static_cast<int32_t>(value);
+  if (options.action == ExtractAction::kResource) resolve_resource(options);
+  return options;
+}
+
+bool extract(MacBinaryInput &input, const ExtractOptions &options) {
+  switch (options.action) {
+    case ExtractAction::kData: return extract_data_fork(input, options.target);
+    case ExtractAction::kResourceFork: return extract_resource_fork(input, options.target);
+    case ExtractAction::kResource: {
+      const ResourceEntry *entry = input.find(options.type, options.id);
+      if (entry == nullptr) {
+        Reporter::instance().error(options.path + ": no resource " + options.type_text + " " +
+                                   std::to_string(options.id));
+        return false;
+      }
+      return extract_resource(input, *entry, options.target, options.stored);
+    }
+    case ExtractAction::kAll: return extract_all(input, options.target, options.stored);
+    case ExtractAction::kScript:
+      return write_resource_script(input, options.target, [](const std::string &file, std::span<const uint8_t> bytes) {
+        return write_output(file, [bytes](const MacBinaryInput::ByteWriter &out) { return out(bytes); });
+      });
+    case ExtractAction::kNone: break;
+  }
+  return false;
+}
+
+}  // namespace
+
+int run_extract(const Arguments &arguments) {
+  const ExtractOptions options = parse_extract_arguments(arguments);
+  if (options.help) {
+    std::fputs(kExtractHelp, results());
+    return kExitSuccess;
   }
   if (!start_library()) return kExitFailure;
   MacBinaryInput input;
-  if (!input.open(path)) return kExitFailure;
-  bool ok = false;
-  switch (action) {
-    case Action::kData:
-      ok = extract_data_fork(input, target);
-      break;
-    case Action::kResourceFork:
-      ok = extract_resource_fork(input, target);
-      break;
-    case Action::kResource: {
-      const ResourceEntry *entry = input.find(type, id);
-      if (entry == nullptr) {
-        Reporter::instance().error(path + ": no resource " + type_text + " " + std::to_string(id));
-        return kExitFailure;
-      }
-      ok = extract_resource(input, *entry, target, stored);
-      break;
-    }
-    case Action::kAll:
-      ok = extract_all(input, target, stored);
-      break;
-    case Action::kScript:
-      ok = write_resource_script(input, target, [](const std::string &file, std::span<const uint8_t> bytes) {
-        return write_output(file, [bytes](const MacBinaryInput::ByteWriter &out) { return out(bytes); });
-      });
-      break;
-    case Action::kNone:
-      break;
-  }
+  if (!input.open(options.path)) return kExitFailure;
+  const bool ok = extract(input, options);
   return ok && !Reporter::instance().failed() ? kExitSuccess : kExitFailure;
 }
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "support/image_reader.hpp"
-#include "support/resample.hpp"
+#include "common/image_reader.hpp"
+#include "common/resample.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"

@@ -9,10 +9,10 @@
 #include "commands.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/flag_names.hpp"
-#include "support/mac_dates.hpp"
-#include "support/mac_text.hpp"
-#include "support/resource_text.hpp"
+#include "common/flag_names.hpp"
+#include "common/mac_dates.hpp"
+#include "common/mac_text.hpp"
+#include "common/resource_text.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -34,42 +34,52 @@ MacBinaryInput::~MacBinaryInput() {
 }
 
 bool MacBinaryInput::open(const std::string &path, ResourceNeed need) {
-  Reporter &reporter = Reporter::instance();
   argument_ = path;
   const bool standard_input = path == "-";
   path_ = standard_input ? "<stdin>" : path;
   const int fd = standard_input ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    reporter.error(path_ + ": cannot open: " + std::strerror(errno));
+    Reporter::instance().error(path_ + ": cannot open: " + std::strerror(errno));
     return false;
   }
+  const bool ok = find_library_path(fd, standard_input ? "" : path);
+  if (!standard_input) close(fd);
+  return ok && open_channel(need);
+}
+
+// Where the library reads the input: a regular file by its name, anything
+// else (standard input, a pipe, a device) from a copy.  `path` is empty for
+// standard input.
+bool MacBinaryInput::find_library_path(int fd, const std::string &path) {
+  Reporter &reporter = Reporter::instance();
   struct stat status {};
-  const bool stat_ok = fstat(fd, &status) == 0;
-  const int stat_errno = errno;
-  bool ok = true;
-  if (!stat_ok) {
-    reporter.error(path_ + ": cannot read: " + std::strerror(stat_errno));
-    ok = false;
-  } else if (S_ISDIR(status.st_mode)) {
+  if (fstat(fd, &status) != 0) {
+    reporter.error(path_ + ": cannot read: " + std::strerror(errno));
+    return false;
+  }
+  if (S_ISDIR(status.st_mode)) {
     reporter.error(path_ + ": cannot read: " + std::strerror(EISDIR));
-    ok = false;
-  } else if (S_ISREG(status.st_mode) && !standard_input) {
+    return false;
+  }
+  if (S_ISREG(status.st_mode) && !path.empty()) {
     library_path_ = path;
     file_size_ = status.st_size;
-  } else {
-    // Read once, then opened by name like any file.
-    copy_ = std::make_unique<InputCopy>();
-    std::string error;
-    ok = copy_->copy_from(fd, kMaxInputCopyBytes, error);
-    if (ok) {
-      library_path_ = copy_->path();
-      file_size_ = copy_->size();
-    } else {
-      reporter.error(path_ + ": " + error);
-    }
+    return true;
   }
-  if (!standard_input) close(fd);
-  if (!ok) return false;
+  // Read once, then opened by name like any file.
+  copy_ = std::make_unique<InputCopy>();
+  std::string error;
+  if (!copy_->copy_from(fd, kMaxInputCopyBytes, error)) {
+    reporter.error(path_ + ": " + error);
+    return false;
+  }
+  library_path_ = copy_->path();
+  file_size_ = copy_->size();
+  return true;
+}
+
+bool MacBinaryInput::open_channel(ResourceNeed need) {
+  Reporter &reporter = Reporter::instance();
   container_ = MacBin_IdentifyFile(library_path_.c_str());
   if (container_ < 0) {
     reporter.error(path_ + ": cannot read: " + std::strerror(errno != 0 ? errno : EIO));
@@ -101,6 +111,13 @@ bool MacBinaryInput::open(const std::string &path, ResourceNeed need) {
     return false;
   }
   if (!forks_fit_the_file()) return false;
+  warn_of_damage(need, library_warned);
+  collect_resources();
+  return true;
+}
+
+void MacBinaryInput::warn_of_damage(ResourceNeed need, bool library_warned) const {
+  Reporter &reporter = Reporter::instance();
   if (info_.crc_state == 0)
     reporter.warning(path_ + (info_.format == MACBIN_FORMAT_BINHEX
                                   ? ": a fork's CRC does not match: its bytes may be damaged"
@@ -112,8 +129,6 @@ bool MacBinaryInput::open(const std::string &path, ResourceNeed need) {
     if (!library_warned) reporter.warning(path_ + ": the resource fork was not read; no resources were read");
     if (need == ResourceNeed::kResources) reporter.mark_failed();
   }
-  collect_resources();
-  return true;
 }
 
 // The library reads any 128 bytes as a header and blames what it cannot

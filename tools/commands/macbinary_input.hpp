@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "support/input_copy.hpp"
+#include "common/input_copy.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -105,6 +105,9 @@ class MacBinaryInput {
   bool resource_fork_unread() const;
 
  private:
+  bool find_library_path(int fd, const std::string &path);
+  bool open_channel(ResourceNeed need);
+  void warn_of_damage(ResourceNeed need, bool library_warned) const;
   bool looks_like_a_header() const;
   bool forks_fit_the_file();
   std::string cut_resource_fork_text() const;

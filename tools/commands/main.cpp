@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands.hpp"
-#include "support/temporary_files.hpp"
+#include "common/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 

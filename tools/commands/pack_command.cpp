@@ -27,11 +27,11 @@
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/mac_dates.hpp"
-#include "support/mac_text.hpp"
-#include "support/resource_script_forms.hpp"
-#include "support/output_file.hpp"
-#include "support/temporary_files.hpp"
+#include "common/mac_dates.hpp"
+#include "common/mac_text.hpp"
+#include "common/resource_script_forms.hpp"
+#include "common/output_file.hpp"
+#include "common/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -474,6 +474,66 @@ std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &valu
   return bytes;
 }
 
+// The file's codes, name, flags and data fork from a header line; an
+// option on the command line wins.  The reason when the value is refused.
+std::optional<std::string> apply_file_line(const std::string &keyword, const std::string &value,
+                                           const ScriptLine &line, PackOptions &options) {
+  if (keyword == "%creator") {
+    if (options.creator.empty()) options.creator = value;
+  } else if (keyword == "%type") {
+    if (options.type.empty()) options.type = value;
+  } else if (keyword == "%name") {
+    if (!options.name_given) {
+      options.name = value;
+      options.name_given = true;
+    }
+  } else if (keyword == "%data") {
+    const std::filesystem::path path(value);
+    if (value == "-") return "%data names a file; standard input is for --data -";
+    if (options.data.empty())
+      options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
+  } else if (keyword == "%flags") {
+    const std::optional<uint16_t> flags = parse_word_number(value);
+    if (!flags) return "%flags '" + value + "' must be a number from 0 to 0xFFFF";
+    options.flags = *flags;
+  } else if (keyword == "%created" || keyword == "%modified") {
+    const std::optional<uint32_t> date = parse_script_date(value);
+    if (!date) return keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904";
+    (keyword == "%created" ? options.created : options.modified) = date;
+  } else {
+    return "unknown header line '" + keyword +
+           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
+           "%map-attributes and %finder-info are known";
+  }
+  return std::nullopt;
+}
+
+// The container and what a real file holds beyond its codes: the Finder
+// resources, the map's attributes, the whole Finder information.
+std::optional<std::string> apply_header_line(const std::string &keyword, const std::string &value,
+                                             const ScriptLine &line, PackOptions &options) {
+  if (keyword == "%format") {
+    const std::optional<int32_t> named = container_format_named(value);
+    if (!named || *named == MACBIN_FORMAT_RSRC)
+      return "%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'";
+    if (!options.format_given) options.format = *named;
+  } else if (keyword == "%finder-resources") {
+    if (value != "off" && value != "on")
+      return "%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'";
+    options.finder_resources = value == "on";
+  } else if (keyword == "%map-attributes") {
+    const std::optional<uint16_t> number = parse_word_number(value);
+    if (!number) return "%map-attributes '" + value + "' must be a number from 0 to 0xFFFF";
+    options.map_attributes = *number;
+  } else if (keyword == "%finder-info") {
+    options.finder_info = parse_finder_info(value);
+    if (!options.finder_info) return "%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)";
+  } else {
+    return apply_file_line(keyword, value, line, options);
+  }
+  return std::nullopt;
+}
+
 // Header lines ("%KEYWORD VALUE"): the file's codes, name, Finder flags,
 // dates and data fork, so that a script rebuilds a file alone.  An option
 // on the command line wins over its header line.  They are taken out of
@@ -481,10 +541,6 @@ std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &valu
 bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
   bool ok = true;
   std::vector<ScriptLine> resource_lines;
-  const auto fail = [&ok](const std::string &text) {
-    Reporter::instance().error(text);
-    ok = false;
-  };
   for (const ScriptLine &line : lines) {
     const size_t first = line.text.find_first_not_of(" \t");
     if (first == std::string::npos || line.text[first] != '%') {
@@ -493,61 +549,14 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
     }
     ReportContext context(line.origin);
     const SplitLine split = split_line(line.text.substr(first));
-    const std::string &keyword = split.words[0];
-    const std::string &value = split.words[1];
-    if (split.count != 2 || split.has_param) {
-      fail("a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'");
-    } else if (keyword == "%creator") {
-      if (options.creator.empty()) options.creator = value;
-    } else if (keyword == "%type") {
-      if (options.type.empty()) options.type = value;
-    } else if (keyword == "%name") {
-      if (!options.name_given) {
-        options.name = value;
-        options.name_given = true;
-      }
-    } else if (keyword == "%data") {
-      const std::filesystem::path path(value);
-      if (value == "-")
-        fail("%data names a file; standard input is for --data -");
-      else if (options.data.empty())
-        options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
-    } else if (keyword == "%flags") {
-      const std::optional<uint16_t> flags = parse_word_number(value);
-      if (!flags)
-        fail("%flags '" + value + "' must be a number from 0 to 0xFFFF");
-      else
-        options.flags = *flags;
-    } else if (keyword == "%format") {
-      const std::optional<int32_t> named = container_format_named(value);
-      if (!named || *named == MACBIN_FORMAT_RSRC)
-        fail("%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'");
-      else if (!options.format_given)
-        options.format = *named;
-    } else if (keyword == "%finder-resources") {
-      if (value != "off" && value != "on")
-        fail("%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'");
-      else
-        options.finder_resources = value == "on";
-    } else if (keyword == "%map-attributes") {
-      const std::optional<uint16_t> number = parse_word_number(value);
-      if (!number)
-        fail("%map-attributes '" + value + "' must be a number from 0 to 0xFFFF");
-      else
-        options.map_attributes = *number;
-    } else if (keyword == "%finder-info") {
-      options.finder_info = parse_finder_info(value);
-      if (!options.finder_info) fail("%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)");
-    } else if (keyword == "%created" || keyword == "%modified") {
-      const std::optional<uint32_t> date = parse_script_date(value);
-      if (!date)
-        fail(keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904");
-      else
-        (keyword == "%created" ? options.created : options.modified) = date;
-    } else {
-      fail("unknown header line '" + keyword +
-           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
-           "%map-attributes and %finder-info are known");
+    std::optional<std::string> refusal;
+    if (split.count != 2 || split.has_param)
+      refusal = "a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'";
+    else
+      refusal = apply_header_line(split.words[0], split.words[1], line, options);
+    if (refusal) {
+      Reporter::instance().error(*refusal);
+      ok = false;
     }
   }
   lines = std::move(resource_lines);
@@ -755,7 +764,9 @@ class Packer {
   struct Checked {
     std::string library_line;
     std::string type;       // MacRoman, padded to four characters
+    std::string type_mac;   // MacRoman, as written
     std::string type_word;  // as written
+    std::string id_word;    // as written, without the attributes
     int32_t id = 0;
     std::string name;       // MacRoman
     std::optional<int32_t> attributes;           // given after the ID
@@ -780,28 +791,14 @@ class Packer {
     CurrentLine &operator=(const CurrentLine &) = delete;
   };
 
-  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
-    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
-      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
-                 " has no closing '\"', so the rest of the line would become one word");
-      return false;
-    }
-    const SplitLine split = split_line(text);
+  // The words before the name: false after an error message.
+  bool check_line_start(const SplitLine &split, Checked &checked) {
     const std::string &first = split.words[0];
-    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
-    // A bundle's own bytes (--raw) are a resource like any other.
-    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
-    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
-      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
-                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
-      return false;
-    }
     if (split.count < 3) {
       line_error(split.count == 1 ? "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"
                                   : "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)");
       return false;
     }
-    const std::string &type_word = first;
     // "ID" or "ID(ATTRIBUTES)": the attribute byte as names or a number.
     std::string id_word = split.words[1];
     if (const size_t open = id_word.find('('); open != std::string::npos) {
@@ -819,35 +816,56 @@ class Packer {
       }
       id_word.erase(open);
     }
-    const std::optional<std::string> type_mac = mac_text_of("resource type", type_word);
+    const std::optional<std::string> type_mac = mac_text_of("resource type", first);
     if (!type_mac) return false;
     if (type_mac->empty() || type_mac->size() > 4) {
-      line_error("resource type '" + type_word + "' must be 1 to 4 characters");
+      line_error("resource type '" + first + "' must be 1 to 4 characters");
       return false;
     }
-    std::string type = *type_mac;
-    type.resize(4, ' ');
-    int32_t id = 0;
-    if (!parse_resource_id(id_word, id)) {
+    checked.type_mac = *type_mac;
+    checked.type = *type_mac;
+    checked.type.resize(4, ' ');
+    checked.type_word = first;
+    checked.id_word = id_word;
+    if (!parse_resource_id(id_word, checked.id)) {
       line_error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
       return false;
     }
+    return true;
+  }
+
+  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
+    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
+      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
+                 " has no closing '\"', so the rest of the line would become one word");
+      return false;
+    }
+    const SplitLine split = split_line(text);
+    const std::string &first = split.words[0];
+    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
+    // A bundle's own bytes (--raw) are a resource like any other.
+    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
+    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
+      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
+                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
+      return false;
+    }
+    if (!check_line_start(split, checked)) return false;
     const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
     if (!name) return false;
+    const std::string &type = checked.type;
     std::string param;
     int32_t icon_id = 0;
-    if (!check_parameter(type_word, type, split.param, param, icon_id, checked.bytes)) return false;
+    if (!check_parameter(checked.type_word, type, split.param, param, icon_id, checked.bytes)) return false;
     // A built FREF gives the bundle an entry; given bytes build nothing.
     const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
-    if (!check_room(type, id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
+    if (!check_room(type, checked.id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
       return false;
-    if (!checked.bytes && !check_library_line(*type_mac, id_word, *name, param, type, checked)) return false;
-    record_resource(type, id, *name, bundle, origin);
+    if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, type, checked))
+      return false;
+    record_resource(type, checked.id, *name, bundle, origin);
     if (type == "FREF" && !checked.bytes && param[0] != '~')
-      file_references_.push_back({id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
-    checked.type = type;
-    checked.type_word = type_word;
-    checked.id = id;
+      file_references_.push_back({checked.id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
     checked.name = *name;
     return true;
   }
@@ -1190,64 +1208,26 @@ bool apply_file_settings(MacBinChannel *channel, const PackOptions &options) {
   return ok;
 }
 
-}  // namespace
+// The resources of --resources-from, less those a script line replaces: a
+// line for a copied type and ID is how a script edits the file it starts
+// from.  The file's resources are carried exactly: nothing it lacks is
+// added.
+bool load_copies(PackOptions &options, const std::vector<ScriptLine> &lines, std::vector<CopiedResource> &copies) {
+  if (options.resources_from.empty()) return true;
+  options.finder_resources = false;
+  if (!load_resources_from(options.resources_from, copies)) return false;
+  std::set<std::pair<std::string, int32_t>> replaced;
+  for (const ScriptLine &line : lines)
+    if (const auto made = line_resource(line.text)) replaced.insert(*made);
+  std::erase_if(copies, [&replaced](const CopiedResource &copy) { return replaced.count({copy.type, copy.id}) != 0; });
+  return true;
+}
 
-int run_pack(const Arguments &arguments) {
-  bool help = false;
-  PackOptions options = parse_pack_arguments(arguments, help);
-  if (help) {
-    std::fputs(kPackHelp, results());
-    return kExitSuccess;
-  }
+// The data fork, the file's settings and its resources, into an open
+// channel; the channel is closed.  The reporter says whether all went in.
+void write_channel(MacBinChannel *channel, const PackOptions &options, const std::vector<ScriptLine> &lines,
+                   std::vector<CopiedResource> &copies, const DataSource &data) {
   Reporter &reporter = Reporter::instance();
-  std::vector<ScriptLine> lines;
-  if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
-  for (size_t i = 0; i < options.lines.size(); ++i)
-    lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
-  if (!apply_script_header(lines, options)) return kExitFailure;
-  finish_pack_options(options);
-  DataSource data;
-  if (!options.data.empty()) {
-    data = open_data_fork(options.data);
-    if (!data) return kExitFailure;
-  }
-  ScratchDirectory scratch;
-  if (scratch.path().empty()) {
-    reporter.error("cannot create a temporary directory");
-    return kExitFailure;
-  }
-  set_conversion_directory(scratch.path());
-  if (!start_library() || !register_write_handlers()) return kExitFailure;
-  std::vector<CopiedResource> copies;
-  if (!options.resources_from.empty()) {
-    // The file's resources are carried exactly: nothing it lacks is added.
-    options.finder_resources = false;
-    if (!load_resources_from(options.resources_from, copies)) return kExitFailure;
-    // A script line for a copied type and ID replaces the copy: that is how
-    // a script edits a file it starts from.
-    std::set<std::pair<std::string, int32_t>> replaced;
-    for (const ScriptLine &line : lines)
-      if (const auto made = line_resource(line.text)) replaced.insert(*made);
-    std::erase_if(copies, [&replaced](const CopiedResource &copy) {
-      return replaced.count({copy.type, copy.id}) != 0;
-    });
-  }
-
-  ContainerOutput output;
-  std::string error;
-  if (!output.create(options.output, options.format, error)) {
-    reporter.error(options.output + ": cannot create: " + error);
-    return kExitFailure;
-  }
-  MacBin_SetFormat(options.format);
-  std::array<char, 64> mac_name{};
-  std::memcpy(mac_name.data(), options.name.data(), options.name.size());
-  MacBinChannel *channel =
-      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
-  if (channel == nullptr) {
-    reporter.mark_failed();
-    return kExitFailure;  // the library said why; the output is removed
-  }
   if (!apply_file_settings(channel, options)) reporter.mark_failed();
   if (!options.data.empty()) {
     ReportContext context("data fork");
@@ -1270,19 +1250,84 @@ int run_pack(const Arguments &arguments) {
   MacBin_Close(channel);
   if (const std::optional<std::string> write_error = library_write_error())
     reporter.error(options.output + ": " + *write_error);
-  if (reporter.failed()) {
+}
+
+// Writes the file through the library into `output`'s temporary place:
+// nothing when the output or the channel could not be made (the reason is
+// given), else whether everything went in.
+std::optional<bool> write_packed_file(const PackOptions &options, const std::vector<ScriptLine> &lines,
+                       std::vector<CopiedResource> &copies, const DataSource &data, ContainerOutput &output) {
+  Reporter &reporter = Reporter::instance();
+  std::string error;
+  if (!output.create(options.output, options.format, error)) {
+    reporter.error(options.output + ": cannot create: " + error);
+    return std::nullopt;
+  }
+  MacBin_SetFormat(options.format);
+  std::array<char, 64> mac_name{};
+  std::memcpy(mac_name.data(), options.name.data(), options.name.size());
+  MacBinChannel *channel =
+      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
+  if (channel == nullptr) {
+    reporter.mark_failed();
+    return std::nullopt;  // the library said why; the output is removed
+  }
+  write_channel(channel, options, lines, copies, data);
+  return !reporter.failed();
+}
+
+// Puts the written file in place, or removes it after a failure.
+int commit_output(ContainerOutput &output, const std::string &path, bool written) {
+  Reporter &reporter = Reporter::instance();
+  if (!written) {
     output.discard();
-    reporter.notice(options.output + " not written");
+    reporter.notice(path + " not written");
     return kExitFailure;
   }
+  std::string error;
   if (!output.commit(error)) {
-    reporter.error(options.output + ": " + error);
+    reporter.error(path + ": " + error);
     return kExitFailure;
   }
   std::error_code code;
-  const auto size = std::filesystem::file_size(options.output, code);
-  reporter.notice("wrote " + options.output + " (" + std::to_string(size) + " bytes)");
+  const auto size = std::filesystem::file_size(path, code);
+  reporter.notice("wrote " + path + " (" + std::to_string(size) + " bytes)");
   return kExitSuccess;
+}
+
+}  // namespace
+
+int run_pack(const Arguments &arguments) {
+  bool help = false;
+  PackOptions options = parse_pack_arguments(arguments, help);
+  if (help) {
+    std::fputs(kPackHelp, results());
+    return kExitSuccess;
+  }
+  std::vector<ScriptLine> lines;
+  if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
+  for (size_t i = 0; i < options.lines.size(); ++i)
+    lines.push_back({options.lines[i], "-e #" + std::to_string(i + 1), ""});
+  if (!apply_script_header(lines, options)) return kExitFailure;
+  finish_pack_options(options);
+  DataSource data;
+  if (!options.data.empty()) {
+    data = open_data_fork(options.data);
+    if (!data) return kExitFailure;
+  }
+  ScratchDirectory scratch;
+  if (scratch.path().empty()) {
+    Reporter::instance().error("cannot create a temporary directory");
+    return kExitFailure;
+  }
+  set_conversion_directory(scratch.path());
+  if (!start_library() || !register_write_handlers()) return kExitFailure;
+  std::vector<CopiedResource> copies;
+  if (!load_copies(options, lines, copies)) return kExitFailure;
+  ContainerOutput output;
+  const std::optional<bool> written = write_packed_file(options, lines, copies, data, output);
+  if (!written) return kExitFailure;
+  return commit_output(output, options.output, *written);
 }
 
 }  // namespace varnel_tool

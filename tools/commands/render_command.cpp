@@ -18,10 +18,10 @@
 #include "decoded_pixels.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "support/mac_text.hpp"
-#include "support/pict_file.hpp"
-#include "support/resource_file_names.hpp"
-#include "support/whole_file.hpp"
+#include "common/mac_text.hpp"
+#include "common/pict_file.hpp"
+#include "common/resource_file_names.hpp"
+#include "common/whole_file.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "container_formats.hpp"
-#include "support/mac_dates.hpp"
-#include "support/mac_text.hpp"
-#include "support/resource_file_names.hpp"
-#include "support/resource_script_forms.hpp"
+#include "common/mac_dates.hpp"
+#include "common/mac_text.hpp"
+#include "common/resource_file_names.hpp"
+#include "common/resource_script_forms.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

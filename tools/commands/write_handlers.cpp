@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "image_methods.hpp"
-#include "support/ct_conversion.hpp"
+#include "common/ct_conversion.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
@@ -411,7 +411,6 @@ std::string quoted_line(const std::string &text) {
 }
 
 void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
-void line_warning(const std::string &text) { Reporter::instance().warning(text + quoted_line(current_line)); }
 bool refusal_explained() { return refusal_said; }
 
 }  // namespace varnel_tool

@@ -34,7 +34,6 @@ bool refusal_explained();
 // ends with the line quoted, so that a refusal shows what it refuses.
 void set_current_line(const std::string &text);
 void line_error(const std::string &text);
-void line_warning(const std::string &text);
 // " (in 'LINE')" for a line, shortened when it is long; "" for none.
 std::string quoted_line(const std::string &text);
 

@@ -1,4 +1,4 @@
-#include "support/input_copy.hpp"
+#include "common/input_copy.hpp"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "support/temporary_files.hpp"
+#include "common/temporary_files.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/image_reader.hpp"
+#include "common/image_reader.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,6 +1,6 @@
-#include "support/ct_conversion.hpp"
+#include "common/ct_conversion.hpp"
 
-#include "support/mac_palettes.hpp"
+#include "common/mac_palettes.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/temporary_files.hpp"
+#include "common/temporary_files.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
-#include "support/resource_text.hpp"
+#include "common/resource_text.hpp"
 
-#include "support/byte_cursor.hpp"
-#include "support/mac_text.hpp"
+#include "common/byte_cursor.hpp"
+#include "common/mac_text.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,6 +1,6 @@
 // libpng reports errors by longjmp: each call that may fail sits in its own
 // small function whose frame holds no object with a destructor.
-#include "support/png_writer.hpp"
+#include "common/png_writer.hpp"
 
 #include <png.h>
 

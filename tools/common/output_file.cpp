@@ -1,4 +1,4 @@
-#include "support/output_file.hpp"
+#include "common/output_file.hpp"
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "support/temporary_files.hpp"
+#include "common/temporary_files.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/mac_palettes.hpp"
+#include "common/mac_palettes.hpp"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "support/flag_names.hpp"
+#include "common/flag_names.hpp"
 
 #include <array>
 #include <utility>

@@ -32,7 +32,6 @@ class OutputFile {
   const std::string &final_path() const { return final_path_; }
   // The file commit() replaces: final_path(), or the file its symbolic
   // link leads to.
-  const std::string &target_path() const { return target_path_; }
 
   // Writes to the stream; false when the write failed, whose reason is
   // kept for write_error() and commit().

@@ -1,11 +1,11 @@
-#include "support/resource_script_forms.hpp"
+#include "common/resource_script_forms.hpp"
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
-#include "support/mac_text.hpp"
+#include "common/mac_text.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/resample.hpp"
+#include "common/resample.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "support/mac_text.hpp"
+#include "common/mac_text.hpp"
 
 #include <array>
 #include <cstdint>

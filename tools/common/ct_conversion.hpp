@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/image_reader.hpp"
+#include "common/image_reader.hpp"
 
 namespace varnel_tool {
 

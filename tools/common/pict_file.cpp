@@ -6,11 +6,11 @@
 //      16 version (2: FF FF standard, FF FE extended)   18 reserved (2)
 //      20 horizontal dpi (4, 16.16)   24 vertical dpi (4, 16.16)
 //      28 source rectangle (8)   36 reserved (4)
-#include "support/pict_file.hpp"
+#include "common/pict_file.hpp"
 
 #include <cstdio>
 
-#include "support/byte_cursor.hpp"
+#include "common/byte_cursor.hpp"
 
 namespace varnel_tool {
 namespace {

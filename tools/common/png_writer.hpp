@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/image_sink.hpp"
+#include "common/image_sink.hpp"
 
 // libpng's handles, declared here so that users of the writer need not see png.h.
 struct png_struct_def;

@@ -1,4 +1,4 @@
-#include "support/resource_file_names.hpp"
+#include "common/resource_file_names.hpp"
 
 #include <cstdio>
 

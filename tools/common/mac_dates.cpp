@@ -1,4 +1,4 @@
-#include "support/mac_dates.hpp"
+#include "common/mac_dates.hpp"
 
 #include <cstdint>
 #include <cstdio>

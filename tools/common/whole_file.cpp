@@ -1,4 +1,4 @@
-#include "support/whole_file.hpp"
+#include "common/whole_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
