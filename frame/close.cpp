@@ -6,7 +6,7 @@ extern "C" void MacBin_Close(MacBinChannel *channel) {
   if (channel == nullptr) return;
   void (*close)(MacBinChannel *) = extension_of(channel)->close;
   if (close == nullptr) {
-    report("No open channel to close", MACBIN_ERROR);
+    report("No open channel to close", MACBIN_ERROR, MACBIN_ERR_STATE);
     return;
   }
   close(channel);

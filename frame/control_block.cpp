@@ -53,7 +53,7 @@ int32_t MacBin_Init(void) {
 
   MacIOControl.zone = zcreate(0, 0);
   if (MacIOControl.zone == nullptr) {
-    report("Out Of Memory (in function table)", MACBIN_ERROR);
+    report("Out Of Memory (in function table)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return 0;  // not initialised: a later call tries again
   }
 
@@ -74,7 +74,7 @@ MacBinChannel *MacBin_NewChannel(void) {
                     ? zalloc(MacIOControl.zone, sizeof(ChannelExtension))
                     : nullptr;
   if (block == nullptr) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return nullptr;
   }
   // Every field starts at zero: the name list is empty, nobody's state, nothing

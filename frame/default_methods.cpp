@@ -59,6 +59,11 @@ void default_end() { report("End Macintosh Resources", MACBIN_INFO); }
 // the notices are simply not given, rather than calling through null.
 
 void report(const char *text, int32_t severity) {
+  report(text, severity, default_error_code(severity));
+}
+
+void report(const char *text, int32_t severity, int32_t code) {
+  record_error(code, text);
   auto message = method_slot<MacBinMessageMethod>(MACBIN_METHOD_MESSAGE);
   if (message == nullptr) message = default_message;
   message(kModule, text, severity);

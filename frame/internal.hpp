@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "varnel.h"
 
@@ -34,7 +35,34 @@ inline bool trace_enabled(uint32_t flag) { return (debug_values.trace_flags & fl
 // ---- Method slots, typed ---------------------------------------------------
 // Every call goes through the slot, so a host that replaces only the message
 // method also receives the default start, progress and end notices.
+// Both record the failure as the calling thread's last error (see
+// MacBin_LastError) before the message method hears of it, so that the
+// method may ask for it.  The first takes the code from the severity
+// (default_error_code); report sites the hosts tell apart pass their own.
 void report(const char *text, int32_t severity);  // message method, module "MacBin"
+void report(const char *text, int32_t severity, int32_t code);
+
+// ---- The calling thread's last error -------------------------------------------
+// A report code for a consequence of a failure reported before ("Removing
+// output file(s)" after a failed write): the record keeps naming the cause,
+// and only when there is none does the consequence become an I/O failure.
+inline constexpr int32_t kErrorFollows = -1;
+// The code a report of `severity` records when its site names none.
+int32_t default_error_code(int32_t severity);
+// Records a failure without reporting it, for the calls that give their
+// reason only through MacBin_LastError.  MACBIN_ERR_IO keeps errno's value
+// and ends the text with its reason; MACBIN_ERR_NONE records nothing.
+void record_error(int32_t code, const char *text);
+// How many failures the calling thread has recorded: a call compares the
+// count before and after a step to tell whether the step recorded one.
+uint32_t recorded_failures();
+
+// ---- Texts handed to hosts -------------------------------------------------------
+// A caller's text buffer: a capacity of 0 or more, a buffer unless it is 0.
+bool is_valid_text_buffer(const char *buffer, int32_t capacity);
+// Copies min(size, capacity - 1) characters and a NUL when capacity > 0 and
+// returns the text's whole length, as the host text calls do.
+int32_t copy_text_out(std::string_view text, char *buffer, int32_t capacity);
 int32_t call_start(const char *title);
 void call_progress(MacBinProgress *progress);
 void call_end();

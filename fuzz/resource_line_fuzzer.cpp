@@ -4,7 +4,9 @@
 // whether the rest is resource lines (one per '\n', through
 // MacBin_AddResource) or two parameter texts (split at the first '\n')
 // handed straight to the vers and FREF processors through insert_resource.
-// Either way a scratch file is written and closed.  Besides the sanitizers,
+// Each line is also checked first (MacBin_CheckResourceLine): one the check
+// passes must not be malformed to the writer.  Either way a scratch file is
+// written and closed.  Besides the sanitizers,
 // the closed file is checked against its own header: the forks it declares
 // lie inside the file, and a MacBinary II file is a multiple of 128 bytes.
 
@@ -88,7 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (start <= text.size()) {
       size_t end = text.find('\n', start);
       if (end == std::string::npos) end = text.size();
-      MacBin_AddResource(channel, text.substr(start, end - start).c_str());
+      const std::string line = text.substr(start, end - start);
+      const int32_t verdict = MacBin_CheckResourceLine(channel, line.c_str());
+      MacBin_ClearError();
+      MacBin_AddResource(channel, line.c_str());
+      // The check splits lines with the writer's code: a line it passes is
+      // never one the writer finds malformed.
+      const char *why = nullptr;
+      const int32_t code = MacBin_LastError(&why);
+      if (verdict == MACBIN_ERR_NONE && code != MACBIN_ERR_NONE &&
+          (std::string(why) == "ERROR in line ?" || std::string(why) == "Syntax error in line ?"))
+        std::abort();
       start = end + 1;
     }
   } else {

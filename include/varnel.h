@@ -21,7 +21,8 @@
  *
  * Reporting goes through the message method (id 11) as
  * ("MacBin", text, severity) with severity 1 INFO, 2 WARNING, 3 ERROR,
- * 4 SEVERE.  The library is single-threaded: use it from one thread.
+ * 4 SEVERE.  The library is single-threaded: use it from one thread (the
+ * last error, MacBin_LastError, is kept for each thread).
  *
  * Example (errors omitted):
  *
@@ -1066,6 +1067,148 @@ enum {
  *   MacBin_AddResourceData(ch, "icl8", 128, NULL, MACBIN_ATTR_PURGEABLE, icl8, sizeof icl8); */
 int32_t MacBin_EncodeResource(const char *type, const MacBinPixels *pixels, int32_t flags, void *buffer,
                               int32_t capacity, char error[128]);
+
+/* ======================================================================
+ * Host services: the last error, the version, MacRoman text, resource
+ * descriptions and resource-line checks, so that a host (a tool, a
+ * binding to another language) takes these facts from the library
+ * ==================================================================== */
+
+/* Codes of MacBin_LastError: what kind of failure the calling thread met
+ * last.  Hosts branch on the code and show the text. */
+enum {
+  MACBIN_ERR_NONE = 0,        /* no failure recorded (or cleared since) */
+  MACBIN_ERR_IO = 1,          /* a file could not be opened, read, written, closed or
+                                 removed: "Writing output file", "Could not open input
+                                 file", and what follows a failed write ("Removing output
+                                 file(s)", "Please check file system !", a resource "not
+                                 inserted" because of it) */
+  MACBIN_ERR_MEMORY = 2,      /* out of memory */
+  MACBIN_ERR_DAMAGED = 3,     /* the input is damaged: cut short, a CRC that does not match,
+                                 a resource map or compressed resource that fails its checks
+                                 (also when the file still opens without its resources) */
+  MACBIN_ERR_UNSUPPORTED = 4, /* sound input in a form not read (an unknown AppleSingle
+                                 version, an unknown decompressor) */
+  MACBIN_ERR_LIMIT = 5,       /* a limit of the formats or the writer: the map or its name
+                                 list full, data past 16 MB, a fork past 32 bits, too many
+                                 FREFs, a line, name or text too long */
+  MACBIN_ERR_ARGUMENT = 6,    /* an argument the call refuses: a malformed resource line or
+                                 parameter, a value out of range, a missing name, text that
+                                 MacRoman cannot hold, a type without a processor */
+  MACBIN_ERR_STATE = 7        /* a call out of order or on the wrong channel: no writing
+                                 channel, the data fork already complete, a fork set whole */
+};
+
+/* The calling thread's last failure: returns its MACBIN_ERR_* code and, when
+ * `text` is not null, points it at a one-line text (the reported message,
+ * or the reason of a call below; "" with MACBIN_ERR_NONE) that stays valid
+ * until the thread's next failure or MacBin_ClearError.  Every error the
+ * library reports through the message method (severity 3 and 4, and the
+ * warnings of a resource not inserted and of a damaged resource fork) is
+ * recorded before the method hears of it, so a message method may ask.
+ * For MACBIN_ERR_IO the text ends with the system's reason (strerror of
+ * errno at the failure, unless the message already names it) and
+ * MacBin_LastSystemError gives errno's value; 0 when there was none (the
+ * library's own limit of a 32-bit position, say).
+ *   The record is per thread and sticky, as errno is: a successful call
+ * leaves it as it was.  Clear it with MacBin_ClearError before a call to
+ * tell whether that call failed, or read it right after a call returned
+ * its failure result. */
+int32_t MacBin_LastError(const char **text);
+int32_t MacBin_LastSystemError(void);
+void MacBin_ClearError(void);
+
+/* The library's version at run time, "1.4.0": VARNEL_VERSION_STRING of the
+ * header it was built with.  A host compares it with the header's to find
+ * a library older than the header it was compiled against.  Static text. */
+const char *MacBin_Version(void);
+
+/* MacRoman, the text of names, codes and strings in the files, to and from
+ * UTF-8.  The 128 characters 0x80 to 0xFF are the classic Macintosh
+ * character set (0xDB the euro sign, 0xF0 the Apple logo U+F8FF, a
+ * private-use character, as every converter of this set maps it); the
+ * bytes 0x00 to 0x7F are ASCII, control characters included.
+ *
+ * MacBin_UTF8ToMacRoman converts the NUL-terminated `utf8` text.  A letter
+ * followed by combining accents (decomposed text, as some file systems
+ * give names: "e" U+0301) is first composed into the precomposed letter
+ * MacRoman holds (0x8E).  Returns the MacRoman length and copies
+ * min(length, capacity - 1) bytes and a NUL when capacity > 0 (a null
+ * buffer with capacity 0 only measures); -1 for text that is not UTF-8
+ * ("byte 0xC3 at position 4 is not UTF-8") or holds a character MacRoman
+ * lacks (the reason quotes it and gives its code point, "... (U+2713) is
+ * not a Macintosh (MacRoman) character"), for a null text, a negative
+ * capacity or a null buffer with a capacity; the reason is then the
+ * thread's last error (MACBIN_ERR_ARGUMENT).  Never reports through the
+ * message method.
+ *
+ * MacBin_MacRomanToUTF8 converts `length` bytes (NULs included) and never
+ * fails on them: every byte has a character.  With replace_controls 1 the
+ * control characters 0x00 to 0x1F and 0x7F become U+FFFD (for showing a
+ * name on a terminal); with 0 they stay as they are.  Returns the UTF-8
+ * length, copying as MacBin_UTF8ToMacRoman does; -1 (MACBIN_ERR_ARGUMENT)
+ * for a null text with a length, a negative length or capacity, or a null
+ * buffer with a capacity.
+ *
+ *   char mac[256];
+ *   if (MacBin_UTF8ToMacRoman(name, mac, sizeof mac) < 0) {
+ *     const char *why; MacBin_LastError(&why); ...
+ *   } */
+int32_t MacBin_UTF8ToMacRoman(const char *utf8, char *buffer, int32_t capacity);
+int32_t MacBin_MacRomanToUTF8(const char *mac_text, int32_t length, int32_t replace_controls,
+                              char *buffer, int32_t capacity);
+
+/* A one-line description of a resource of a reading channel, in UTF-8, for
+ * listings: its contents (decompressed when stored compressed) read as
+ *   vers        "version 1.2.3b4 (beta), region 0, short "1.2.3", long "..."";
+ *               the stage letter and revision are left out of a final
+ *               release without a revision ("version 1.0 (final), ...");
+ *   FREF        "file type "TEXT", local icon 0[, file name "..."]";
+ *   BNDL        "owner "VARN" 0; ICN#: 0=128 1=129; FREF: 0=128 1=129";
+ *   the owner resource (the file's creator as its type, ID 0)
+ *               "owner resource "Made by me"";
+ * with texts quoted as JSON strings (\" \\ \n \r \t, other control
+ * characters as \u00XX).  Data too short for its form gives "(damaged vers
+ * data)" (FREF, BNDL, "owner resource" likewise).  Copies min(length,
+ * capacity - 1) characters and a NUL when capacity > 0 and returns the
+ * description's length; 0 (and an empty buffer) for a resource of another
+ * type; -1 when `ref` is not one of the channel's references or its
+ * contents cannot be read (the reason is the last error, and reported as
+ * MacBin_ReadResourceUncompressed reports it), for a negative capacity or
+ * a null buffer with a capacity.  Neither moves the channel's file nor
+ * changes its cur_* fields. */
+int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
+                                int32_t capacity);
+
+/* Checks a resource line as MacBin_AddResource takes it, writing nothing,
+ * with the same parsing code that inserts it:
+ *   - the line: at most MACBIN_MAX_LINE_LENGTH characters; split as
+ *     MacBin_GetArguments does into TYPE ID NAME and the parameter text,
+ *     whose words (each with a NUL, and for FREF the "/ID" appended to the
+ *     parameter) fit the writer's 256 bytes; no quote left open among the
+ *     three words (it would swallow the rest); a comment (';') or an empty
+ *     line passes;
+ *   - the words: a type of 1 to 4 characters (padded with blanks), an ID
+ *     of an optional sign and digits from -32768 to 32767, a name (""
+ *     for none; the writer keeps it whole, as long as the words fit);
+ *   - "BNDL OWNER-TEXT": an owner text of at most 99 characters;
+ *   - the parameter: "~TEXT" a Pascal string (not for FREF, whose data
+ *     is built); else a processor registered for
+ *     the type (MacBin_AddProcessor), and for the library's own:
+ *       vers "M.mb S R REGION/short/long" (digits at 0, 2, 3, 7 and 9, the
+ *            stage S one of D, A, B, F, a region up to 65535, two '/' and
+ *            texts of at most 255 characters each: "1.00 F 0 0/1.0/Version 1.0"),
+ *       FREF "TYPE ICON-ID" (4 characters, a blank, an ID: "TEXT 128").
+ * With a channel (null: none) also what depends on it: a writing channel
+ * whose resource fork was not set whole, room in the map's type and
+ * reference lists and its name list for the resource, and room for one
+ * more FREF.  Resources repeating a type and ID are kept by the writer and
+ * pass.  What a host's own processor makes of its parameter is its own.
+ * Returns 0 when the line would be taken, else the MACBIN_ERR_* code
+ * (ARGUMENT, LIMIT or STATE) with the one-line reason as the thread's
+ * last error, e.g. "resource ID '70000' must be a whole number from -32768
+ * to 32767".  Never reports through the message method. */
+int32_t MacBin_CheckResourceLine(MacBinChannel *channel, const char *line);
 
 #ifdef __cplusplus
 }

@@ -108,7 +108,7 @@ bool measure_picture(const MacBinImage &image, PictureGeometry &geometry) {
     std::snprintf(text, sizeof text,
                   "PICT image has %d channels; only 1 (grey), 3 (RGB) or 4 (CMYK) can be shown",
                   static_cast<int>(image.channels));
-    report(text, MACBIN_ERROR);
+    report(text, MACBIN_ERROR, MACBIN_ERR_UNSUPPORTED);
     return false;
   }
   const int32_t W = image.width;
@@ -118,7 +118,7 @@ bool measure_picture(const MacBinImage &image, PictureGeometry &geometry) {
                   "PICT image of %d x %d pixels cannot be written (1 to %d across, 1 to %d down)",
                   static_cast<int>(W), static_cast<int>(H), static_cast<int>(kMaxWidthPixels),
                   static_cast<int>(kMaxCoordinate));
-    report(text, MACBIN_ERROR);
+    report(text, MACBIN_ERROR, MACBIN_ERR_LIMIT);
     return false;
   }
   geometry.width = W;
@@ -218,7 +218,7 @@ int32_t add_pict(MacBinChannel *channel, const char *param) {
   outfile = channel->file;
   if (param == nullptr) return 0;
   if (std::strlen(param) >= kParameterBufferBytes) {
-    report("PICT parameter text longer than 255 characters", MACBIN_ERROR);
+    report("PICT parameter text longer than 255 characters", MACBIN_ERROR, MACBIN_ERR_LIMIT);
     return 0;
   }
   char buffer[kParameterBufferBytes];
@@ -228,7 +228,7 @@ int32_t add_pict(MacBinChannel *channel, const char *param) {
   if (words[0] == nullptr || words[0][0] == '\0' || word_count < 2) return 0;
   const bool with_mask = word_count == kHasMaskWords;
   if (!image_methods_installed(with_mask)) {
-    report("PICT preview needs the image-access methods installed", MACBIN_ERROR);
+    report("PICT preview needs the image-access methods installed", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 0;
   }
 
@@ -249,7 +249,7 @@ int32_t add_pict(MacBinChannel *channel, const char *param) {
     row_buffer.reset(static_cast<uint8_t *>(
         std::malloc(static_cast<size_t>(image.channels) * static_cast<size_t>(geometry.width))));
     if (row_buffer == nullptr) {
-      report("Out Of Memory (in PICT processor)", MACBIN_ERROR);
+      report("Out Of Memory (in PICT processor)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
       ok = false;
     }
     image.row_buffer = row_buffer.get();
@@ -296,7 +296,7 @@ int32_t put_pict_pixels(MacBinImage *image, const MacBinImageRequest &request, i
     packed.resize(format::packbits_worst_case(row_bytes));
     if (W != w) padded_row.assign(row_bytes, 0);
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (in PICT data inserting)", MACBIN_ERROR);
+    report("Out Of Memory (in PICT data inserting)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return 0;
   }
 

@@ -98,13 +98,13 @@ const char *read_apple_header(CheckedFile &file, format::AppleFacts &facts) {
 
 void report_header_failure(const char *kind, const std::string &file_label, const char *text) {
   if (text == kTextCannotRead) {
-    report(text, MACBIN_ERROR);
+    report(text, MACBIN_ERROR, MACBIN_ERR_IO);
     return;
   }
   std::string message = std::string(kind) + " header";
   if (!file_label.empty()) message += " " + file_label;
   message += ": " + std::string(text);
-  report(message.c_str(), MACBIN_ERROR);
+  report(message.c_str(), MACBIN_ERROR, text == kTextAppleVersion ? MACBIN_ERR_UNSUPPORTED : MACBIN_ERR_DAMAGED);
 }
 
 uint32_t macintosh_date(int32_t apple_date, bool known) {
@@ -164,7 +164,7 @@ MacBinChannel *finish(ChannelHandle channel, CheckedFile &file) {
   const int64_t data_end = index.data_start + int64_t{index.header.data_length};
   if (data_end > index.data_file_length) {
     report(cut_fork_text(kTextDataForkCut, index.data_file_length, "data fork", data_end).c_str(),
-           MACBIN_ERROR);
+           MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
   if (!read_resource_fork(file, *channel, index)) return nullptr;
@@ -196,7 +196,7 @@ MacBinChannel *open_apple_file(InputFile &input) {
   const bool data_beside = apple.variant == format::AppleVariant::kDouble && !apple.has_data_fork &&
                            open_data_file_beside(own_path, data);
   if (data_beside && data.size_bytes > kMaxReadPosition) {
-    report(kTextDataFileTooLong, MACBIN_ERROR);
+    report(kTextDataFileTooLong, MACBIN_ERROR, MACBIN_ERR_LIMIT);
     return nullptr;
   }
   const uint32_t data_length = data_beside ? static_cast<uint32_t>(data.length)
@@ -235,7 +235,7 @@ MacBinChannel *open_apple_double_pair(InputFile &header, InputFile &data, bool &
     return nullptr;
   }
   if (data.size_bytes > kMaxReadPosition) {
-    report(kTextDataFileTooLong, MACBIN_ERROR);
+    report(kTextDataFileTooLong, MACBIN_ERROR, MACBIN_ERR_LIMIT);
     return nullptr;
   }
   const std::string data_path = data.path;

@@ -257,18 +257,18 @@ MacBinChannel *open_binhex(InputFile &input) {
   const int64_t prefix_size = std::min(input.length, kBinHexSearchBytes);
   std::string prefix(static_cast<size_t>(prefix_size), '\0');
   if (!text_file.read_at(0, prefix.data(), prefix_size)) {
-    report(kTextCannotRead, MACBIN_ERROR);
+    report(kTextCannotRead, MACBIN_ERROR, MACBIN_ERR_IO);
     return nullptr;
   }
   const size_t start = format::find_binhex_start(prefix);
   if (start == std::string_view::npos) {
-    report(kTextBinHexNoStart, MACBIN_ERROR);
+    report(kTextBinHexNoStart, MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
 
   TemporaryFile decoded;
   if (!decoded.is_open()) {
-    report(kTextBinHexTempFile, MACBIN_ERROR);
+    report(kTextBinHexTempFile, MACBIN_ERROR, MACBIN_ERR_IO);
     return nullptr;
   }
   StreamSink sink(decoded);
@@ -276,39 +276,39 @@ MacBinChannel *open_binhex(InputFile &input) {
   const Status status =
       decode_text(text_file, static_cast<int64_t>(start), sink, read_failed);
   if (read_failed) {
-    report(kTextCannotRead, MACBIN_ERROR);
+    report(kTextCannotRead, MACBIN_ERROR, MACBIN_ERR_IO);
     return nullptr;
   }
   if (!sink.header_known()) {
     switch (sink.header_status()) {
-      case format::BinHexHeaderStatus::kBadName: report(kTextBinHexBadName, MACBIN_ERROR); break;
-      case format::BinHexHeaderStatus::kBadCrc: report(kTextBinHexHeaderCrc, MACBIN_ERROR); break;
-      default: report((kTextBinHexHeaderCut + stop_reason(status)).c_str(), MACBIN_ERROR); break;
+      case format::BinHexHeaderStatus::kBadName: report(kTextBinHexBadName, MACBIN_ERROR, MACBIN_ERR_DAMAGED); break;
+      case format::BinHexHeaderStatus::kBadCrc: report(kTextBinHexHeaderCrc, MACBIN_ERROR, MACBIN_ERR_DAMAGED); break;
+      default: report((kTextBinHexHeaderCut + stop_reason(status)).c_str(), MACBIN_ERROR, MACBIN_ERR_DAMAGED); break;
     }
     return nullptr;
   }
   const format::BinHexHeaderFacts &header = sink.header();
   if (forks_too_long(header)) {
-    report(kTextBinHexTooLong, MACBIN_ERROR);
+    report(kTextBinHexTooLong, MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
   if (sink.write_failed()) {
     report((std::string(kTextBinHexTempFile) + " (" + std::strerror(errno) + ")").c_str(),
-           MACBIN_ERROR);
+           MACBIN_ERROR, MACBIN_ERR_IO);
     return nullptr;
   }
   if (sink.position() < sink.rsrc_start()) {
     const uint64_t held = sink.position() > header.header_size
                               ? std::min(sink.position(), sink.data_end()) - header.header_size
                               : 0;
-    report(cut_text(kTextDataForkCut, held, header.data_length, status).c_str(), MACBIN_ERROR);
+    report(cut_text(kTextDataForkCut, held, header.data_length, status).c_str(), MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
 
   InputFile forks;
   forks.file.reset(decoded.open_for_reading());
   if (forks.file == nullptr) {
-    report(kTextBinHexTempFile, MACBIN_ERROR);
+    report(kTextBinHexTempFile, MACBIN_ERROR, MACBIN_ERR_IO);
     return nullptr;
   }
   forks.length = int64_t{header.data_length} +
@@ -335,18 +335,18 @@ MacBinChannel *open_binhex(InputFile &input) {
   set_file_facts(*channel, index, facts, header.data_length);
   index.data_start = 0;
 
-  if (!data_crc_holds) report("BinHex data fork CRC does not match", MACBIN_WARNING);
+  if (!data_crc_holds) report("BinHex data fork CRC does not match", MACBIN_WARNING, MACBIN_ERR_DAMAGED);
   if (!rsrc_whole) {
     const uint64_t held = std::min(sink.position(), sink.rsrc_end()) - sink.rsrc_start();
     index.rsrc_state = header.rsrc_length == 0 ? 0 : -1;
     if (header.rsrc_length != 0) {
       report((cut_text(kTextRsrcForkCut, held, header.rsrc_length, status) + kTextNoResourcesRead)
                  .c_str(),
-             MACBIN_WARNING);
+             MACBIN_WARNING, MACBIN_ERR_DAMAGED);
       return channel.release();
     }
   } else if (!rsrc_crc_holds) {
-    report("BinHex resource fork CRC does not match", MACBIN_WARNING);
+    report("BinHex resource fork CRC does not match", MACBIN_WARNING, MACBIN_ERR_DAMAGED);
   }
   CheckedFile checked(channel->file, index.file_length_bytes);
   if (!read_resource_fork(checked, *channel, index)) return nullptr;

@@ -87,15 +87,15 @@ std::string name_of(const MacBinChannel *channel, const MacBinRefEntry *ref) {
 
 // Reports the one reason of a refused read (never throws: it also runs in
 // the entry point's handlers).
-void report_failure(MacBinChannel *channel, const MacBinRefEntry *ref, const char *why,
+void report_failure(MacBinChannel *channel, const MacBinRefEntry *ref, int32_t code, const char *why,
                     const std::string &detail = {}) noexcept {
   try {
     const std::string name = name_of(channel, ref);
     const std::string text = (name.empty() ? std::string("Resource") : "Resource " + name) +
                              " cannot be read: " + why + detail;
-    report(text.c_str(), MACBIN_ERROR);
+    report(text.c_str(), MACBIN_ERROR, code);
   } catch (...) {
-    report("Resource cannot be read", MACBIN_ERROR);
+    report("Resource cannot be read", MACBIN_ERROR, code);
   }
 }
 
@@ -109,11 +109,11 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
                           int32_t capacity) {
   ReaderIndex *state = reader_state(channel);
   if (state == nullptr) {
-    report_failure(channel, ref, "not a channel opened for reading");
+    report_failure(channel, ref, MACBIN_ERR_STATE, "not a channel opened for reading");
     return -1;
   }
   if (capacity < 0 || (buffer == nullptr && capacity != 0)) {
-    report_failure(channel, ref, "no buffer for its bytes");
+    report_failure(channel, ref, MACBIN_ERR_ARGUMENT, "no buffer for its bytes");
     return -1;
   }
   // The bytes call after a length call: the reference was checked when
@@ -123,8 +123,9 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
 
   const int32_t stored_length = MacBin_ReadResourceData(channel, ref, nullptr, 0);
   if (stored_length < 0) {
-    report_failure(channel, ref,
-                   name_of(channel, ref).empty()
+    const bool own = !name_of(channel, ref).empty();
+    report_failure(channel, ref, own ? MACBIN_ERR_DAMAGED : MACBIN_ERR_ARGUMENT,
+                   !own
                        ? "not one of the channel's resources"
                        : "its data lies outside the resource fork or cannot be read");
     return -1;
@@ -132,13 +133,13 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
   // `ref` is the channel's own: its attributes may be read.
   if ((ref->attributes & format::kCompressedAttribute) == 0) {
     const int32_t length = MacBin_ReadResourceData(channel, ref, buffer, capacity);
-    if (length < 0) report_failure(channel, ref, "its data cannot be read");
+    if (length < 0) report_failure(channel, ref, MACBIN_ERR_DAMAGED, "its data cannot be read");
     return length;
   }
   const auto stored_size = static_cast<size_t>(stored_length);
   std::unique_ptr<uint8_t[]> stored_bytes(new uint8_t[stored_size]);
   if (MacBin_ReadResourceData(channel, ref, stored_bytes.get(), stored_length) != stored_length) {
-    report_failure(channel, ref, "its data cannot be read");
+    report_failure(channel, ref, MACBIN_ERR_DAMAGED, "its data cannot be read");
     return -1;
   }
   const std::span<const uint8_t> stored(stored_bytes.get(), stored_size);
@@ -150,11 +151,11 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
   }
   format::CompressedHeader header;
   if (const char *damage = format::parse_compressed_header(stored, header)) {
-    report_failure(channel, ref, "damaged compressed resource: ", damage);
+    report_failure(channel, ref, MACBIN_ERR_DAMAGED, "damaged compressed resource: ", damage);
     return -1;
   }
   if (!reader::is_known_decompressor(header.decompressor)) {
-    report_failure(channel, ref, "unknown decompressor ", std::to_string(header.decompressor));
+    report_failure(channel, ref, MACBIN_ERR_UNSUPPORTED, "unknown decompressor ", std::to_string(header.decompressor));
     return -1;
   }
   // Left uninitialised: a decompressor that succeeds has written every byte.
@@ -163,7 +164,7 @@ int32_t read_uncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, voi
   const char *failure =
       reader::decompress_resource(stored, header, std::span<uint8_t>(contents.get(), length));
   if (failure != nullptr) {
-    report_failure(channel, ref, "damaged compressed resource: ", failure);
+    report_failure(channel, ref, MACBIN_ERR_DAMAGED, "damaged compressed resource: ", failure);
     return -1;
   }
   cache.ref = ref;
@@ -200,9 +201,9 @@ extern "C" int32_t MacBin_ReadResourceUncompressed(MacBinChannel *channel, const
   try {
     return read_uncompressed(channel, ref, buffer, capacity);
   } catch (const std::bad_alloc &) {
-    report_failure(channel, ref, "out of memory for its contents");
+    report_failure(channel, ref, MACBIN_ERR_MEMORY, "out of memory for its contents");
   } catch (...) {
-    report_failure(channel, ref, "internal failure while decompressing");
+    report_failure(channel, ref, MACBIN_ERR_DAMAGED, "internal failure while decompressing");
   }
   return -1;
 }

@@ -62,7 +62,7 @@ MacBinChannel *open_macbinary(InputFile &input) {
   if (input.length < kHeaderSize) {
     const std::string text = std::string(kTextHeaderCut) + " (" + std::to_string(input.length) +
                              " of " + std::to_string(kHeaderSize) + " bytes)";
-    report(text.c_str(), MACBIN_ERROR);
+    report(text.c_str(), MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
   ChannelHandle channel = make_read_channel(input);
@@ -71,7 +71,7 @@ MacBinChannel *open_macbinary(InputFile &input) {
   CheckedFile checked(channel->file, index.file_length_bytes);
 
   if (const char *failure = read_macbinary_header(checked, *channel, index.header)) {
-    report(failure, MACBIN_ERROR);
+    report(failure, MACBIN_ERROR, failure == kTextCannotRead ? MACBIN_ERR_IO : MACBIN_ERR_DAMAGED);
     return nullptr;
   }
   index.format = static_cast<int32_t>(index.header.variant);
@@ -83,7 +83,7 @@ MacBinChannel *open_macbinary(InputFile &input) {
   const int64_t data_end = index.data_start + int64_t{index.header.data_length};
   if (data_end > checked.length()) {
     report(cut_fork_text(kTextDataForkCut, checked.length(), "data fork", data_end).c_str(),
-           MACBIN_ERROR);
+           MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return nullptr;
   }
   if (!read_resource_fork(checked, *channel, index)) return nullptr;

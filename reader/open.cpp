@@ -33,13 +33,14 @@ bool open_input_file(const char *path, InputFile &input) {
     const int reason = errno;
     std::string text = kTextCannotOpen;
     if (reason != 0) text += std::string(" (") + std::strerror(reason) + ")";
-    report(text.c_str(), MACBIN_ERROR);
+    errno = reason;
+    report(text.c_str(), MACBIN_ERROR, MACBIN_ERR_IO);
     return false;
   }
   errno = 0;
   const int64_t eof = fgeteof(input.file.get());
   if (eof < 0) {
-    report(kTextCannotRead, MACBIN_ERROR);
+    report(kTextCannotRead, MACBIN_ERROR, MACBIN_ERR_IO);
     input.file.reset();
     return false;
   }
@@ -111,7 +112,7 @@ namespace {
 
 MacBinChannel *open_for_reading(const char *path) {
   if (path == nullptr || path[0] == '\0') {
-    report(kTextNoFileName, MACBIN_ERROR);
+    report(kTextNoFileName, MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return nullptr;
   }
   InputFile input;
@@ -120,7 +121,7 @@ MacBinChannel *open_for_reading(const char *path) {
   {
     CheckedFile checked(input.file.get(), input.length);
     if (!detect_container(checked, &container)) {
-      report(kTextCannotRead, MACBIN_ERROR);
+      report(kTextCannotRead, MACBIN_ERROR, MACBIN_ERR_IO);
       return nullptr;
     }
   }
@@ -161,7 +162,7 @@ MacBinChannel *MacBin_OpenR(const char *path) {
   try {
     return open_for_reading(path);
   } catch (...) {
-    report(kTextOutOfMemory, MACBIN_ERROR);
+    report(kTextOutOfMemory, MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return nullptr;
   }
 }

@@ -199,13 +199,13 @@ int32_t MacBin_GetResource2(MacBinChannel *channel, const char *type, int32_t id
   const int64_t length_pos = int64_t{channel->rdata_pos} + ref->data_offset;
   uint8_t length_word[4];
   if (!file.read_at(length_pos, length_word, 4)) {
-    report(kTextDataOutsideFile, MACBIN_ERROR);
+    report(kTextDataOutsideFile, MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return 0;
   }
   const auto data_length = static_cast<int32_t>(get_be32(length_word));
   const int64_t data_pos = length_pos + 4;
   if (!file.contains(data_pos, data_length) || !file.seek_to(data_pos)) {
-    report(kTextDataOutsideFile, MACBIN_ERROR);
+    report(kTextDataOutsideFile, MACBIN_ERROR, MACBIN_ERR_DAMAGED);
     return 0;
   }
   processor->read_handler(channel, static_cast<int32_t>(data_pos), data_length);

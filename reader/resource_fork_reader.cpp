@@ -266,7 +266,7 @@ bool read_resource_fork(CheckedFile &file, MacBinChannel &channel, ReaderIndex &
     const std::string text = cut_fork_text(kTextRsrcForkCut, file.length(), "resource fork",
                                            fork_end) +
                              kTextNoResourcesRead;
-    report(text.c_str(), MACBIN_WARNING);
+    report(text.c_str(), MACBIN_WARNING, MACBIN_ERR_DAMAGED);
     return true;
   }
   const char *failure = read_resource_map(file, channel, index);
@@ -275,10 +275,10 @@ bool read_resource_fork(CheckedFile &file, MacBinChannel &channel, ReaderIndex &
     return true;
   }
   if (is_read_or_memory_failure(failure)) {
-    report(failure, MACBIN_ERROR);
+    report(failure, MACBIN_ERROR, failure == kTextOutOfMemory ? MACBIN_ERR_MEMORY : MACBIN_ERR_IO);
     return false;
   }
   discard_resource_map(&channel);
-  report((std::string(failure) + kTextNoResourcesRead).c_str(), MACBIN_WARNING);
+  report((std::string(failure) + kTextNoResourcesRead).c_str(), MACBIN_WARNING, MACBIN_ERR_DAMAGED);
   return true;
 }

@@ -30,8 +30,10 @@ int32_t MacBin_PutInError();
 
 // Records a write failure detected outside the primitives (a failed flush,
 // seek or close of the output file): reports "Writing output file" once and
-// sets both flags, exactly as a failing byte does.
-void record_write_failure();
+// sets both flags, exactly as a failing byte does.  `code` is the last
+// error it records: MACBIN_ERR_IO with errno's reason, or kErrorFollows
+// when the caller reported the cause (a fork past 32 bits) just before.
+void record_write_failure(int32_t code = MACBIN_ERR_IO);
 
 // Big-endian numbers, as every file format holds them.
 using varnel::format::get_be16;

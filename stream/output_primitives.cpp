@@ -127,14 +127,14 @@ bool output_uses_tessel_extension() { return VARNEL_TESSEL_FAST_PATH != 0; }
 
 int32_t MacBin_PutInError() {
   if (errno == 0) return 0;
-  report("Writing output file", MACBIN_SEVERE);
+  report("Writing output file", MACBIN_SEVERE, MACBIN_ERR_IO);
   output_error = 1;
   return 1;
 }
 
-void record_write_failure() {
+void record_write_failure(int32_t code) {
   // Once output has failed it was reported; the message is given only once.
-  if (write_failed == 0) report("Writing output file", MACBIN_SEVERE);
+  if (write_failed == 0) report("Writing output file", MACBIN_SEVERE, code);
   write_failed = 1;
   output_error = 1;
 }

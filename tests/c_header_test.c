@@ -196,6 +196,25 @@ int main(void) {
     if (MacBin_EncodeResource("ICN#", &strip, MACBIN_ENCODE_NEAREST, NULL, 0, reason) != -1) return 21;
     if (strcmp(reason, "ICN# needs 32 x 32 pixels, not 8 x 1") != 0) return 22;
   }
+  {
+    /* Host services: the version, the last error, MacRoman text, resource
+       descriptions and line checks; none of them reports a message. */
+    const char *why = NULL;
+    char mac[8];
+    const int before = messages;
+    if (strcmp(MacBin_Version(), VARNEL_VERSION_STRING) != 0) return 23;
+    MacBin_ClearError();
+    if (MacBin_LastError(&why) != MACBIN_ERR_NONE || why == NULL || why[0] != '\0') return 24;
+    if (MacBin_UTF8ToMacRoman("Caf\xC3\xA9", mac, sizeof mac) != 4 || (unsigned char)mac[3] != 0x8E) return 25;
+    if (MacBin_UTF8ToMacRoman("\xE2\x9C\x93", mac, sizeof mac) != -1) return 26;
+    if (MacBin_LastError(&why) != MACBIN_ERR_ARGUMENT || strstr(why, "U+2713") == NULL) return 27;
+    if (MacBin_MacRomanToUTF8("\x8E", 1, 0, buffer, sizeof buffer) != 2 || strcmp(buffer, "\xC3\xA9") != 0) return 28;
+    if (MacBin_DescribeResource(NULL, NULL, buffer, sizeof buffer) != -1) return 29;
+    if (MacBin_AddProcessor("vers", NULL, add_vers) != 0) return 30;
+    if (MacBin_CheckResourceLine(NULL, "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0") != MACBIN_ERR_NONE) return 31;
+    if (MacBin_CheckResourceLine(NULL, "vers 70000 \"\" 1.00 F 0 0/1.0/V") != MACBIN_ERR_ARGUMENT) return 32;
+    if (MacBin_LastSystemError() != 0 || messages != before) return 33;
+  }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The shared library exports exactly what the two public headers declare, all
-# under the version nodes VARNEL_1, VARNEL_1.1, VARNEL_1.2 and VARNEL_1.3; its soname and file name follow the
+# under the version nodes VARNEL_1, VARNEL_1.1, VARNEL_1.2, VARNEL_1.3 and VARNEL_1.4; its soname and file name follow the
 # package version, and so do the header's version macros.
 #
 # Usage: symbols_test.sh LIBRARY SOURCE_DIR NM READELF VERSION
@@ -141,6 +141,12 @@ for name in MacBin_AddResourceData MacBin_SetFinderResources MacBin_SetMapAttrib
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.3"
 done
 for name in MacBin_EncodeResource; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.4$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
+done
+
+for name in MacBin_LastError MacBin_LastSystemError MacBin_ClearError MacBin_Version \
+            MacBin_UTF8ToMacRoman MacBin_MacRomanToUTF8 MacBin_DescribeResource MacBin_CheckResourceLine; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.4$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done

@@ -64,19 +64,19 @@ bool open_apple_files(MacBinChannel *channel, const char *path) {
   state->file_path = strdup(path);
   state->companion_path = is_double ? sibling_path(path, format::kAppleDoublePrefix.data(), "") : nullptr;
   if (state->file_path == nullptr || (is_double && state->companion_path == nullptr)) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return false;
   }
   TesselFile *file = open_output_file(path);
   if (file == nullptr) {
-    report("Could not open output file", MACBIN_ERROR);
+    report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
     return false;
   }
   TesselFile *header_file = nullptr;
   if (is_double) {
     header_file = open_output_file(state->companion_path);
     if (header_file == nullptr) {
-      report("Could not open AppleDouble header file", MACBIN_ERROR);
+      report("Could not open AppleDouble header file", MACBIN_ERROR, MACBIN_ERR_IO);
       fcldelete(file);  // the data file goes again: neither is left
       fdbfree(file);
       return false;
@@ -87,7 +87,7 @@ bool open_apple_files(MacBinChannel *channel, const char *path) {
   try {
     prefix = compose_prefix(channel, 0, 0);
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     fcldelete(file);
     fdbfree(file);
     if (header_file != nullptr) {
@@ -124,8 +124,8 @@ void complete_apple_header(MacBinChannel *channel, int32_t resource_fork_length)
     prefix = compose_prefix(channel, static_cast<uint32_t>(channel->data_length),
                             static_cast<uint32_t>(resource_fork_length));
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (completing the header)", MACBIN_SEVERE);
-    record_write_failure();  // a file with zero lengths must not stay
+    report("Out Of Memory (completing the header)", MACBIN_SEVERE, MACBIN_ERR_MEMORY);
+    record_write_failure(kErrorFollows);  // a file with zero lengths must not stay
     return;
   }
   overwrite_output(0, prefix);

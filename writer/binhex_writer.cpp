@@ -75,12 +75,12 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
   state->file_path = sibling_path(path, ".", ".partial.XXXXXX");
   state->companion_path = strdup(path);
   if (state->file_path == nullptr || state->companion_path == nullptr) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     return false;
   }
   TesselFile *text_file = open_output_file(path);
   if (text_file == nullptr) {
-    report("Could not open output file", MACBIN_ERROR);
+    report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
     return false;
   }
   // Claims a name nobody uses; the host library then opens it by name.
@@ -94,7 +94,7 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
   if (claimed >= 0) close(claimed);
   if (forks == nullptr) {
     if (claimed >= 0) std::remove(state->file_path);
-    report("Could not open temporary file", MACBIN_ERROR);
+    report("Could not open temporary file", MACBIN_ERROR, MACBIN_ERR_IO);
     fcldelete(text_file);
     fdbfree(text_file);
     return false;
@@ -113,8 +113,8 @@ void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length) {
   errno = 0;
   TesselFile *forks = fopenr(nullptr, state.file_path, "STREAM", 0);
   if (forks == nullptr) {
-    report("Could not read temporary file", MACBIN_SEVERE);
-    record_write_failure();
+    report("Could not read temporary file", MACBIN_SEVERE, MACBIN_ERR_IO);
+    record_write_failure(kErrorFollows);
     return;
   }
   outfile = state.companion;
@@ -139,12 +139,12 @@ void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length) {
     if (read) {
       put_text(encoder.finish());
     } else {
-      report("Could not read temporary file", MACBIN_SEVERE);
-      record_write_failure();
+      report("Could not read temporary file", MACBIN_SEVERE, MACBIN_ERR_IO);
+      record_write_failure(kErrorFollows);
     }
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (encoding)", MACBIN_SEVERE);
-    record_write_failure();
+    report("Out Of Memory (encoding)", MACBIN_SEVERE, MACBIN_ERR_MEMORY);
+    record_write_failure(kErrorFollows);
   }
   fdbfree(forks);
 }

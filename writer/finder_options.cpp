@@ -13,10 +13,10 @@ namespace {
 
 namespace format = varnel::format;
 
-int32_t refuse(const char *what, const char *reason) {
+int32_t refuse(const char *what, const char *reason, int32_t code = MACBIN_ERR_ARGUMENT) {
   char text[160];
   std::snprintf(text, sizeof text, "%s not set: %s", what, reason);
-  report(text, MACBIN_ERROR);
+  report(text, MACBIN_ERROR, code);
   return 1;
 }
 
@@ -26,14 +26,14 @@ extern "C" {
 
 int32_t MacBin_SetFinderResources(MacBinChannel *channel, int32_t on) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   if (on != 0 && on != 1) return refuse("Finder resources", "the value must be 0 or 1");
   // The fork's head goes out with the data fork's end when the close may
   // add resources; after that it is too late to leave the fork out.
   if (channel->data_length != -1) {
-    return refuse("Finder resources", "the data fork was completed before");
+    return refuse("Finder resources", "the data fork was completed before", MACBIN_ERR_STATE);
   }
   writer_state(channel)->finder_resources = on == 1;
   return 0;
@@ -41,7 +41,7 @@ int32_t MacBin_SetFinderResources(MacBinChannel *channel, int32_t on) {
 
 int32_t MacBin_SetMapAttributes(MacBinChannel *channel, int32_t attributes) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   if (attributes < 0 || attributes > 0xFFFF) {
@@ -53,7 +53,7 @@ int32_t MacBin_SetMapAttributes(MacBinChannel *channel, int32_t attributes) {
 
 int32_t MacBin_SetFinderInfoBytes(MacBinChannel *channel, const uint8_t finder_info[32]) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   if (finder_info == nullptr) return refuse("Finder information", "none given");

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "frame/internal.hpp"
@@ -19,29 +20,6 @@ namespace {
 constexpr char kBell = 7;
 constexpr size_t kMaxPascalCharacters = 255;
 
-// The character at `position`, or NUL past the end.
-char char_at(std::string_view text, size_t position) {
-  return position < text.size() ? text[position] : '\0';
-}
-
-// The decimal number that begins at `position` (as atoi reads it), 0 past
-// the end.  Wraps to 32 bits instead of overflowing.
-int32_t decimal_at(std::string_view text, size_t position) {
-  if (position >= text.size()) return 0;
-  return static_cast<int32_t>(std::strtoll(text.data() + position, nullptr, 10));
-}
-
-// Position of the first '/' at or after `from`, or npos.
-size_t slash_from(std::string_view text, size_t from) {
-  return from < text.size() ? text.find('/', from) : std::string_view::npos;
-}
-
-// A digit character's value, kept to 8 bits; a missing one counts as 0.
-uint8_t digit_value(std::string_view text, size_t position) {
-  const char c = char_at(text, position);
-  return c == '\0' ? 0 : static_cast<uint8_t>(c - '0');
-}
-
 void put_pascal(std::string_view text) {
   if (text.size() > kMaxPascalCharacters) text = text.substr(0, kMaxPascalCharacters);
   const auto length = static_cast<int32_t>(text.size());
@@ -49,16 +27,13 @@ void put_pascal(std::string_view text) {
   MacBin_PutBuf(text.data(), length, length);
 }
 
+// An unknown stage letter is stored as development, with the notice the
+// processor has always printed.
 uint8_t release_stage(char letter) {
-  switch (letter) {
-    case 'D': return 0x20;  // development
-    case 'A': return 0x40;  // alpha
-    case 'B': return 0x60;  // beta
-    case 'F': return 0x80;  // final
-    default:
-      std::printf("ERROR     Invalid Release code %c\n", kBell);
-      return 0x20;
-  }
+  const uint8_t stage = release_stage_of(letter);
+  if (stage != 0) return stage;
+  std::printf("ERROR     Invalid Release code %c\n", kBell);
+  return release_stage_of('D');
 }
 
 MacBinChannel *acting_channel(MacBinChannel *channel) {
@@ -69,39 +44,25 @@ MacBinChannel *acting_channel(MacBinChannel *channel) {
 
 extern "C" {
 
-// Text layout: 0 major digit, 2 minor digit, 3 bug-fix digit, 5 stage
-// letter (D, A, B, F), 7 pre-release revision, 9 region code, then from
-// position 10 "/short version/long version[/...]".
+// The text's layout is read_vers_parameter's; a text out of its form is
+// written as far as it goes (MacBin_CheckResourceLine refuses it).
 int32_t add_vers(MacBinChannel * /*channel*/, const char *text) {
-  const std::string_view param = text != nullptr ? text : "";
-  MacBin_PutByte(digit_value(param, 0));
-  MacBin_PutByte(static_cast<uint8_t>(digit_value(param, 2) * 16 + digit_value(param, 3)));
-  MacBin_PutByte(release_stage(char_at(param, 5)));
-  MacBin_PutByte(decimal_at(param, 7));
-  MacBin_PutWord(decimal_at(param, 9), 2);
-
-  std::string_view short_version;
-  std::string_view long_version;
-  if (const size_t first = slash_from(param, 10); first != std::string_view::npos) {
-    const size_t second = slash_from(param, first + 1);
-    short_version = param.substr(first + 1, second == std::string_view::npos
-                                                ? std::string_view::npos
-                                                : second - first - 1);
-    if (second != std::string_view::npos) {
-      const size_t third = slash_from(param, second + 1);
-      long_version = param.substr(second + 1, third == std::string_view::npos
-                                                  ? std::string_view::npos
-                                                  : third - second - 1);
-    }
+  VersParameter vers;
+  try {
+    vers = read_vers_parameter(text != nullptr ? text : "");
+  } catch (const std::bad_alloc &) {
+    return 1;  // nothing written: the resource is refused as empty
   }
-  put_pascal(short_version);
-  put_pascal(long_version);
+  MacBin_PutByte(vers.major);
+  MacBin_PutByte(vers.minor_and_bugfix);
+  MacBin_PutByte(release_stage(vers.stage_letter));
+  MacBin_PutByte(vers.revision);
+  MacBin_PutWord(vers.region, 2);
+  put_pascal(vers.short_version);
+  put_pascal(vers.long_version);
   return 0;
 }
 
-// Text layout: 0..3 the document's file type, 5 the icon resource ID, and
-// after the first '/' from position 6 the FREF's own ID (the line handler
-// appends it).
 int32_t add_FREF(MacBinChannel *channel, const char *text) {
   if (trace_enabled(TRACE_MSG)) std::printf("MSG--> Creation resource FREF \n");
   MacBinChannel *target = acting_channel(channel);
@@ -110,15 +71,19 @@ int32_t add_FREF(MacBinChannel *channel, const char *text) {
     std::printf("ERROR     out of FREF memory %c\n", kBell);
     return 1;
   }
-  const std::string_view param = text != nullptr ? text : "";
+  FrefParameter fref;
+  try {
+    fref = read_fref_parameter(text != nullptr ? text : "");
+  } catch (const std::bad_alloc &) {
+    return 1;  // nothing written: the resource is refused as empty
+  }
   const int32_t local_id = ++target->fref_last;
-  MacBin_PutBuf(param.data(), static_cast<int32_t>(std::min<size_t>(param.size(), 4)), 4);
+  MacBin_PutBuf(fref.file_type.data(), static_cast<int32_t>(fref.file_type.size()), 4);
   MacBin_PutWord(local_id, 2);
   MacBin_PutByte(0);  // an empty file name
 
-  const size_t slash = slash_from(param, 6);
-  target->frefs[local_id][0] = decimal_at(param, 5);
-  target->frefs[local_id][1] = slash != std::string_view::npos ? decimal_at(param, slash + 1) : 0;
+  target->frefs[local_id][0] = fref.icon_id;
+  target->frefs[local_id][1] = fref.fref_id;
   return 0;
 }
 

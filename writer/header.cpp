@@ -225,15 +225,15 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
                 or_empty(file_name), or_empty(creator), or_empty(type), or_empty(apple_name));
   }
   if (is_missing(file_name)) {
-    report("No filename specified", MACBIN_ERROR);
+    report("No filename specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return nullptr;
   }
   if (is_missing(creator)) {
-    report("No creator specified", MACBIN_ERROR);
+    report("No creator specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return nullptr;
   }
   if (is_missing(type)) {
-    report("No filetype specified", MACBIN_ERROR);
+    report("No filetype specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return nullptr;
   }
 
@@ -253,7 +253,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
   MacBinChannel *channel = MacBin_NewChannel();  // reports a full zone itself
   if (channel == nullptr) return nullptr;
   if (!allocate_writer_tables(channel)) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR);
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
     release_channel_record(channel);
     return nullptr;
   }
@@ -281,7 +281,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
     channel->file = open_output_file(file_name);
     state->data_start = kMacBinaryHeaderSize;
     opened = channel->file != nullptr;
-    if (!opened) report("Could not open output file", MACBIN_ERROR);
+    if (!opened) report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
   }
   if (!opened) {
     channel->file = nullptr;
@@ -317,7 +317,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
 
 void MacBin_CompleteDataFork(MacBinChannel *channel) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return;
   }
   MacChannel = channel;
@@ -344,8 +344,8 @@ void MacBin_CompleteDataFork(MacBinChannel *channel) {
       data_length > INT32_MAX - kResourceForkHeadSize - kMaxDataOffset) {
     // Fork lengths and positions are 32-bit fields: such a file cannot be
     // described, so it must not survive looking complete.
-    report("Data fork too long", MACBIN_SEVERE);
-    record_write_failure();
+    report("Data fork too long", MACBIN_SEVERE, MACBIN_ERR_LIMIT);
+    record_write_failure(kErrorFollows);
   }
   MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(padding));
   channel->data_length = static_cast<int32_t>(data_length);

@@ -36,13 +36,12 @@ MacBinNameNode *name_node_for(MacBinChannel *channel, const char *name, const ch
   WriterState &state = *writer_state(channel);
   const size_t length = ::strnlen(name, kMaxPascalCharacters + 1);
   if (length > kMaxPascalCharacters) {
-    report_not_inserted("Resource name longer than 255 characters: ", type, id);
+    report_not_inserted("Resource name longer than 255 characters: ", type, id, MACBIN_ERR_LIMIT);
     *refused = true;
     return nullptr;
   }
-  // Each named reference writes its name again, so the list grows per reference.
-  if (state.name_list_length + 1 + static_cast<int64_t>(length) > kMaxNameListBytes) {
-    report_not_inserted("Name list full: ", type, id);
+  if (!name_list_has_room(channel, length)) {
+    report_not_inserted("Name list full: ", type, id, MACBIN_ERR_LIMIT);
     *refused = true;
     return nullptr;
   }
@@ -62,7 +61,7 @@ MacBinNameNode *name_node_for(MacBinChannel *channel, const char *name, const ch
     }
   }
   if (node == nullptr) {
-    report_not_inserted("Out Of Memory (resource name): ", type, id);
+    report_not_inserted("Out Of Memory (resource name): ", type, id, MACBIN_ERR_MEMORY);
     *refused = true;
   }
   return node;
@@ -108,7 +107,7 @@ int32_t insert_into(MacBinChannel *channel, const char *given_type, int32_t id, 
     char text[kMessageBytes];
     std::snprintf(text, sizeof text, "Resource type <%s> longer than 7 characters",
                   given_type);
-    report(text, MACBIN_ERROR);
+    report(text, MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return 1;
   }
 
@@ -118,7 +117,7 @@ int32_t insert_into(MacBinChannel *channel, const char *given_type, int32_t id, 
     if (processor == nullptr) {
       char text[kMessageBytes];
       std::snprintf(text, sizeof text, "Function for resource <%s> unknown)", given_type);
-      report(text, MACBIN_ERROR);
+      report(text, MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
       return 1;
     }
   }
@@ -137,17 +136,24 @@ int32_t insert_into(MacBinChannel *channel, const char *given_type, int32_t id, 
 
 }  // namespace
 
+bool name_list_has_room(const MacBinChannel *channel, size_t name_length) {
+  // Each named reference writes its name again, so the list grows per reference.
+  const WriterState &state = *writer_state(const_cast<MacBinChannel *>(channel));
+  return state.name_list_length + 1 + static_cast<int64_t>(name_length) <= kMaxNameListBytes;
+}
+
 bool begin_resource(MacBinChannel *channel, const char *type, int32_t id, const char *name,
                     PendingResource &pending, int64_t known_length) {
   if (!has_room_for(channel, type, id)) return false;
   const int64_t length_word_position = fgetp(outfile);
   if (length_word_position - channel->rsrc_start - kResourceForkHeadSize > kMaxDataOffset) {
-    report_not_inserted("Resource data past 16 MB: ", type, id);
+    report_not_inserted("Resource data past 16 MB: ", type, id, MACBIN_ERR_LIMIT);
     return false;
   }
   bool refused = false;
   pending.type = type;
   pending.id = id;
+  pending.failures_before = recorded_failures();
   pending.name_node = name_node_for(channel, name, type, id, &refused, &pending.name_added);
   if (refused) return false;
   pending.known_length = known_length;
@@ -177,7 +183,11 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
   if (data_length < 0 || (data_length == 0 && !empty_allowed)) {
     // A name added for this resource alone goes again: no reference carries it.
     if (pending.name_added) forget_name(channel, pending.name_node);
-    report_not_inserted("", type, id);
+    // A processor that gave nothing has said why (or output has failed):
+    // that reason stays the last error.  One that gave nothing silently
+    // could not use its parameter.
+    const bool explained = recorded_failures() != pending.failures_before || write_failed != 0;
+    report_not_inserted("", type, id, explained ? kErrorFollows : MACBIN_ERR_ARGUMENT);
     return 1;
   }
 
@@ -252,12 +262,12 @@ extern "C" int32_t insert_resource(const char *type, int32_t id, const char *nam
                                    const char *param) {
   MacBinChannel *channel = MacChannel;
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   if (writer_state(channel)->fork_given != 0) {
     // The fork was written as given: a resource would land after its map.
-    report_not_inserted("Resource fork set whole: ", type != nullptr ? type : "", id);
+    report_not_inserted("Resource fork set whole: ", type != nullptr ? type : "", id, MACBIN_ERR_STATE);
     return 1;
   }
   // The resource goes to the current channel's own file, whatever the host
@@ -267,7 +277,7 @@ extern "C" int32_t insert_resource(const char *type, int32_t id, const char *nam
   try {
     result = insert_into(channel, type != nullptr ? type : "", id, name, param != nullptr ? param : "");
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (inserting a resource)", MACBIN_ERROR);
+    report("Out Of Memory (inserting a resource)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
   }
   // The attributes were for this resource, inserted or not: a later one
   // must not inherit them.

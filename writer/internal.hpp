@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -112,11 +113,13 @@ int32_t find_type(const MacBinChannel *channel, const char *type);
 // its type and reference lists must end within the 16-bit offsets of the
 // map.  Reports the resource as not inserted when not.
 bool has_room_for(const MacBinChannel *channel, const char *type, int32_t id);
+// The reason has_room_for would give ("Resource map full ...: "), or null.
+const char *map_room_fault(const MacBinChannel *channel, const char *type);
 // The reference for one more resource of `type`, a new type entry made
 // when needed (tables grown); null when memory runs out.
 MacBinRefEntry *append_reference(MacBinChannel *channel, const char *type);
 // Reports "<reason>resource <type>, ID <id> not inserted" (a warning).
-void report_not_inserted(const char *reason, const char *type, int32_t id);
+void report_not_inserted(const char *reason, const char *type, int32_t id, int32_t code);
 
 // ---- Inserting (insert.cpp) ----------------------------------------------------
 // One resource between its checks and its record.
@@ -127,7 +130,10 @@ struct PendingResource {
   bool name_added = false;     // the node was made for this resource
   int64_t data_start = 0;      // the first data byte; the length word before it
   int64_t known_length = -1;   // the length word as written when the data's length was known
+  uint32_t failures_before = 0;  // the thread's recorded failures when it began
 };
+// Whether the map's name list takes one more name of `name_length` characters.
+bool name_list_has_room(const MacBinChannel *channel, size_t name_length);
 // Checks that the resource can be recorded (room in the map, its data
 // offset within 24 bits, its name), makes its name node and writes its
 // length word: `known_length` when the caller knows how many bytes follow
@@ -188,6 +194,61 @@ inline constexpr uint8_t kDefaultAttributes = varnel::format::kAttributePurgeabl
 
 // Handles one resource line (at most 511 characters) for MacChannel.
 void parse_resource_line(const char *line);
+
+// ---- Resource lines as the writer reads them (resource_line.cpp) -------------
+// One line split as the writer takes it: the words live in `words`.
+struct ResourceLine {
+  enum class Kind { kNothing, kOwnerText, kResource };
+  Kind kind = Kind::kNothing;  // kNothing: a comment or an empty line
+  int32_t word_count = 0;
+  char words[kMaxLineLength + 1];
+  char type[kLineWordBytes + 1];    // blank-padded to four characters
+  const char *id_word = nullptr;    // the ID as written
+  int32_t id = 0;                   // as the writer reads it (atoi, wrapped to 32 bits)
+  const char *name = nullptr;
+  const char *given_param = nullptr;  // the parameter text as written, or null
+  char param[kLineWordBytes + 1];   // what the processor gets (FREF: with "/ID")
+  const char *owner_text = nullptr;   // "BNDL OWNER-TEXT"
+};
+// Why a line is refused: the writer's own message, and the reason and code
+// MacBin_CheckResourceLine gives.
+struct LineFault {
+  int32_t code = MACBIN_ERR_NONE;
+  const char *message = "";
+  std::string reason;
+};
+// Splits `line`; false with `fault` filled when the writer refuses it.
+bool split_resource_line(const char *line, ResourceLine &out, LineFault &fault);
+
+// ---- Parameters of the Finder resources (finder_parameters.cpp) ----------------
+// The version resource's compact text, as add_vers writes it: fields read by
+// fixed positions (missing ones read as 0 or empty).  `problem` is empty
+// when the text has the form "M.mb S R REGION/short/long" whole.
+struct VersParameter {
+  uint8_t major = 0;
+  uint8_t minor_and_bugfix = 0;
+  char stage_letter = '\0';  // D, A, B or F; anything else is stored as development
+  int32_t revision = 0;
+  int32_t region = 0;
+  std::string_view short_version;
+  std::string_view long_version;
+  std::string problem;
+};
+VersParameter read_vers_parameter(std::string_view param);
+// The release stage byte of a letter; 0 for a letter that names none.
+uint8_t release_stage_of(char letter);
+
+// A file reference's text as the line handler passes it: "TYPE ICON-ID/ID".
+struct FrefParameter {
+  std::string_view file_type;  // at most 4 characters
+  int32_t icon_id = 0;
+  int32_t fref_id = 0;
+  std::string problem;  // empty when "TYPE ICON-ID" is whole
+};
+FrefParameter read_fref_parameter(std::string_view param);
+
+// A resource ID as written: an optional sign and digits, -32768 to 32767.
+bool is_resource_id(std::string_view text);
 
 // Closes an output file, or removes it once any write of the process failed
 // (announcing the removal once per process).

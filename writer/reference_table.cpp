@@ -95,21 +95,24 @@ int32_t find_type(const MacBinChannel *channel, const char *type) {
   return -1;
 }
 
-void report_not_inserted(const char *reason, const char *type, int32_t id) {
+void report_not_inserted(const char *reason, const char *type, int32_t id, int32_t code) {
   char text[kMessageBytes];
   std::snprintf(text, sizeof text, "%sresource <%s>, ID %d not inserted", reason, type, id);
-  report(text, MACBIN_WARNING);
+  report(text, MACBIN_WARNING, code);
+}
+
+const char *map_room_fault(const MacBinChannel *channel, const char *type) {
+  const WriterState &state = *writer_state(const_cast<MacBinChannel *>(channel));
+  const int64_t types = channel->type_count + 1 + (find_type(channel, type) < 0 ? 1 : 0);
+  if (types > int64_t{format::kNoTypes}) return "Too many resource types: ";  // "count - 1" of 0xFFFF means none
+  if (name_list_offset(types, int64_t{state.reference_total} + 1) > int64_t{format::kNoName})
+    return "Resource map full (its lists must lie within 64 KB): ";
+  return nullptr;
 }
 
 bool has_room_for(const MacBinChannel *channel, const char *type, int32_t id) {
-  const WriterState &state = *writer_state(const_cast<MacBinChannel *>(channel));
-  const int64_t types = channel->type_count + 1 + (find_type(channel, type) < 0 ? 1 : 0);
-  if (types > int64_t{format::kNoTypes}) {  // "count - 1" of 0xFFFF means none
-    report_not_inserted("Too many resource types: ", type, id);
-    return false;
-  }
-  if (name_list_offset(types, int64_t{state.reference_total} + 1) > int64_t{format::kNoName}) {
-    report_not_inserted("Resource map full (its lists must lie within 64 KB): ", type, id);
+  if (const char *fault = map_room_fault(channel, type)) {
+    report_not_inserted(fault, type, id, MACBIN_ERR_LIMIT);
     return false;
   }
   return true;

@@ -8,7 +8,7 @@
 
 extern "C" int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   WriterState *state = writer_state(channel);
@@ -17,7 +17,7 @@ extern "C" int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attr
     state->next_attributes_set = 0;
     char text[96];
     std::snprintf(text, sizeof text, "Resource attributes %d outside 0 to 255", attributes);
-    report(text, MACBIN_ERROR);
+    report(text, MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return 1;
   }
   state->next_attributes = static_cast<uint8_t>(attributes);

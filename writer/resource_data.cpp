@@ -15,10 +15,10 @@ namespace {
 constexpr size_t kTypeBytes = 4;
 constexpr size_t kMaxNameBytes = 255;
 
-int32_t refuse(const char *reason, const char *type, int32_t id) {
+int32_t refuse(const char *reason, const char *type, int32_t id, int32_t code = MACBIN_ERR_ARGUMENT) {
   char text[200];
   std::snprintf(text, sizeof text, "Resource <%s>, ID %d not inserted: %s", type, id, reason);
-  report(text, MACBIN_ERROR);
+  report(text, MACBIN_ERROR, code);
   return 1;
 }
 
@@ -53,7 +53,7 @@ extern "C" int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *ty
                                           const char *name, int32_t attributes, const void *data,
                                           int32_t length) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 1;
   }
   // A type shorter than four characters is padded with blanks, as resource
@@ -64,7 +64,7 @@ extern "C" int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *ty
     return refuse(fault, shown, id);
   }
   std::memcpy(padded, type, ::strnlen(type, kTypeBytes));
-  if (writer_state(channel)->fork_given != 0) return refuse("the resource fork was set whole", padded, id);
+  if (writer_state(channel)->fork_given != 0) return refuse("the resource fork was set whole", padded, id, MACBIN_ERR_STATE);
 
   MacChannel = channel;
   TesselFile *host_output = enter_channel(channel);
@@ -72,7 +72,7 @@ extern "C" int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *ty
   try {
     result = insert_data(channel, padded, id, name, attributes, data, length);
   } catch (const std::bad_alloc &) {
-    report("Out Of Memory (inserting a resource)", MACBIN_ERROR);
+    report("Out Of Memory (inserting a resource)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
   }
   // Attributes set for the next resource line are not this resource's,
   // and do not wait past it either.

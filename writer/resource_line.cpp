@@ -7,8 +7,13 @@
 // text, which is how the FREF processor learns the ID.  The words, with
 // their NULs and that suffix, must fit in 256 bytes and the line in 511
 // characters; anything longer is refused whole rather than cut.
+//
+// MacBin_AddResource and MacBin_CheckResourceLine both split lines here,
+// so the check can never pass a line the writer would read otherwise.
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "frame/internal.hpp"
 #include "writer/internal.hpp"
@@ -18,87 +23,129 @@ namespace {
 constexpr int32_t kLineWords = 3;
 constexpr size_t kPaddedTypeLength = 4;
 
+// The writer's own texts for a refused line, which hosts have long seen.
+constexpr const char *kTextLineError = "ERROR in line ?";
+constexpr const char *kTextSyntaxError = "Syntax error in line ?";
+
 // atoi's reading (sign, digits, stop at anything else), without its
 // undefined overflow: the value wraps to 32 bits.
 int32_t decimal_at(const char *text) {
   return static_cast<int32_t>(std::strtoll(text, nullptr, 10));
 }
 
+bool refuse_line(LineFault &fault, int32_t code, const char *message, std::string reason) {
+  fault.code = code;
+  fault.message = message;
+  fault.reason = std::move(reason);
+  return false;
+}
+
 }  // namespace
 
-void parse_resource_line(const char *line) {
-  if (line == nullptr || line[0] == ';') return;
+bool split_resource_line(const char *line, ResourceLine &out, LineFault &fault) {
+  out.kind = ResourceLine::Kind::kNothing;
+  if (line == nullptr || line[0] == '\0' || line[0] == ';') return true;
   const size_t line_length = ::strnlen(line, kMaxLineLength + 1);
   if (line_length > kMaxLineLength) {
-    report("ERROR in line ?", MACBIN_ERROR);
-    return;
+    return refuse_line(fault, MACBIN_ERR_LIMIT, kTextLineError,
+                       "line longer than " + std::to_string(kMaxLineLength) + " characters");
   }
 
-  char words[kMaxLineLength + 1];
   char *args[kLineWords + 1] = {};
-  const int32_t count = MacBin_GetArguments(line, words, args, kLineWords);
+  const int32_t count = MacBin_GetArguments(line, out.words, args, kLineWords);
   const char *rest = args[kLineWords];
   const bool is_fref = std::strcmp(args[0], "FREF") == 0;
+  out.word_count = count;
+  out.given_param = rest;
 
   // Bytes the split words take, NULs included, as the 256-byte word buffer
   // of a resource line would hold them.
   const char *last = rest != nullptr ? rest : args[count - 1];
-  size_t used = static_cast<size_t>(last - words) + std::strlen(last) + 1;
+  size_t used = static_cast<size_t>(last - out.words) + std::strlen(last) + 1;
   if (is_fref && count == kLineWords) {
     if (rest == nullptr) {
       // The FREF processor needs a parameter text to append the ID to.
-      report("Syntax error in line ?", MACBIN_ERROR);
-      return;
+      return refuse_line(fault, MACBIN_ERR_ARGUMENT, kTextSyntaxError,
+                         "missing parameter: FREF wants 'TYPE ICON-ID', e.g. 'TEXT 128'");
     }
     used += 1 + std::strlen(args[1]);
   }
   if (used > kLineWordBytes) {
-    report("ERROR in line ?", MACBIN_ERROR);
-    return;
+    return refuse_line(fault, MACBIN_ERR_LIMIT, kTextLineError,
+                       "line too long: its words and parameter take " + std::to_string(used) +
+                           " bytes with a NUL each, the writer holds " + std::to_string(kLineWordBytes));
   }
 
   // The type, blank-padded to four characters; a longer word stays whole
   // (insert_resource refuses one of more than seven).
-  char type[kLineWordBytes + 1];
-  std::strcpy(type, args[0]);
-  for (size_t length = std::strlen(type); length < kPaddedTypeLength; ++length) {
-    type[length] = ' ';
-    type[length + 1] = '\0';
+  std::strcpy(out.type, args[0]);
+  for (size_t length = std::strlen(out.type); length < kPaddedTypeLength; ++length) {
+    out.type[length] = ' ';
+    out.type[length + 1] = '\0';
   }
 
   if (count == 2) {
-    if (std::strcmp(type, "BNDL") == 0) {
-      MacBinChannel *channel = MacChannel;
-      const size_t length = ::strnlen(args[1], kOwnerTextBytes - 1);
-      std::memcpy(channel->owner_text, args[1], length);
-      channel->owner_text[length] = '\0';
-    } else {
-      report("Syntax error in line ?", MACBIN_ERROR);
+    if (std::strcmp(out.type, "BNDL") != 0) {
+      return refuse_line(fault, MACBIN_ERR_ARGUMENT, kTextSyntaxError,
+                         "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)");
     }
-    return;
+    out.kind = ResourceLine::Kind::kOwnerText;
+    out.owner_text = args[1];
+    return true;
   }
   if (count != kLineWords) {
-    report("ERROR in line ?", MACBIN_ERROR);
-    return;
+    return refuse_line(fault, MACBIN_ERR_ARGUMENT, kTextLineError,
+                       "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected");
   }
 
-  char param[kLineWordBytes + 1] = "";
-  if (rest != nullptr) std::strcpy(param, rest);
+  out.kind = ResourceLine::Kind::kResource;
+  out.id_word = args[1];
+  out.id = decimal_at(args[1]);
+  out.name = args[2];
+  out.param[0] = '\0';
+  if (rest != nullptr) std::strcpy(out.param, rest);
   if (is_fref) {
-    std::strcat(param, "/");
-    std::strcat(param, args[1]);
+    std::strcat(out.param, "/");
+    std::strcat(out.param, args[1]);
   }
-  insert_resource(type, decimal_at(args[1]), args[2], param);
+  return true;
+}
+
+void parse_resource_line(const char *line) {
+  ResourceLine parsed;
+  LineFault fault;
+  if (!split_resource_line(line, parsed, fault)) {
+    report(fault.message, MACBIN_ERROR, fault.code);
+    return;
+  }
+  switch (parsed.kind) {
+    case ResourceLine::Kind::kNothing:
+      return;
+    case ResourceLine::Kind::kOwnerText: {
+      MacBinChannel *channel = MacChannel;
+      const size_t length = ::strnlen(parsed.owner_text, kOwnerTextBytes - 1);
+      std::memcpy(channel->owner_text, parsed.owner_text, length);
+      channel->owner_text[length] = '\0';
+      return;
+    }
+    case ResourceLine::Kind::kResource:
+      insert_resource(parsed.type, parsed.id, parsed.name, parsed.param);
+      return;
+  }
 }
 
 extern "C" void MacBin_AddResource(MacBinChannel *channel, const char *line) {
   if (!is_writing_channel(channel)) {
-    report("No open output channel", MACBIN_ERROR);
+    report("No open output channel", MACBIN_ERROR, MACBIN_ERR_STATE);
     return;
   }
   MacBin_CompleteDataFork(channel);  // makes the channel and its file current
   if (line == nullptr || line[0] == '\0') return;
-  parse_resource_line(line);
+  try {
+    parse_resource_line(line);
+  } catch (const std::bad_alloc &) {
+    report("Out Of Memory (reading a resource line)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
+  }
   // Attributes set for this line's resource must not pass to the next one
   // when the line was refused before anything was inserted.
   writer_state(channel)->next_attributes_set = 0;

@@ -126,8 +126,8 @@ void write_name_list(const MacBinChannel *channel) {
 void announce_removal() {
   if (removal_reported != 0) return;
   removal_reported = 1;
-  report("Removing output file(s)", MACBIN_SEVERE);
-  report("Please check file system !", MACBIN_SEVERE);
+  report("Removing output file(s)", MACBIN_SEVERE, kErrorFollows);
+  report("Please check file system !", MACBIN_SEVERE, kErrorFollows);
 }
 
 }  // namespace
@@ -221,7 +221,7 @@ bool remove_closed_output(const char *path) {
 
 void close_write_channel(MacBinChannel *channel) {
   if (!is_writing_channel(channel)) {
-    report("No open channel to close", MACBIN_ERROR);
+    report("No open channel to close", MACBIN_ERROR, MACBIN_ERR_STATE);
     return;
   }
   MacBin_CompleteDataFork(channel);  // makes the channel and its file current
@@ -236,7 +236,7 @@ void close_write_channel(MacBinChannel *channel) {
       MacBin_PutBuf(nullptr, 0, static_cast<int32_t>(format::macbinary_padding(fork_end)));
     }
   }
-  if (fork_end > INT32_MAX) record_write_failure();  // past the 32-bit fork fields
+  if (fork_end > INT32_MAX) record_write_failure(MACBIN_ERR_LIMIT);  // past the 32-bit fork fields
   const auto fork_length = static_cast<int32_t>(fork_end - channel->rsrc_start);
   switch (state.format) {
     case MACBIN_FORMAT_APPLESINGLE:
@@ -310,6 +310,6 @@ void finish_outputs(std::span<TesselFile *const> files, std::span<const char *co
   for (size_t i = 0; i < files.size() && i < 2; ++i) {
     const bool removed =
         closed[i] ? remove_closed_output(paths[i]) : fcldelete(files[i]) == 0;
-    if (!removed) report("Could not remove output file", MACBIN_SEVERE);
+    if (!removed) report("Could not remove output file", MACBIN_SEVERE, MACBIN_ERR_IO);
   }
 }

@@ -1,0 +1,660 @@
+// The calls that give hosts the library's own facts: the calling thread's
+// last error and its codes, the version, MacRoman text, the descriptions of
+// the Finder resources and the check of a resource line.  All through the
+// public API.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/macbinary.hpp"
+#include "support/resource_compression.hpp"
+#include "support/support.hpp"
+
+namespace {
+
+using vt::Bytes;
+using vt::hex;
+
+std::string text_of(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+struct LastError {
+  int32_t code;
+  std::string text;
+};
+
+LastError last_error() {
+  const char *text = nullptr;
+  const int32_t code = MacBin_LastError(&text);
+  return {code, text != nullptr ? text : "(null)"};
+}
+
+// ---- The last error ---------------------------------------------------------------
+
+TEST(HostErrors, StartsEmptyStaysUntilClearedAndVersionMatchesHeader) {
+  vt::init_recording();
+  EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
+  EXPECT_EQ(last_error().text, "");
+  EXPECT_STREQ(MacBin_Version(), VARNEL_VERSION_STRING);
+  EXPECT_STREQ(MacBin_Version(), "1.4.0");
+
+  MacBin_AddResource(nullptr, "STR  128 \"\" ~x");
+  EXPECT_EQ(last_error().code, MACBIN_ERR_STATE);
+  EXPECT_EQ(last_error().text, "No open output channel");
+  EXPECT_EQ(MacBin_LastSystemError(), 0);
+  // A call that succeeds leaves the record, as errno is left.
+  char mac[8];
+  EXPECT_EQ(MacBin_UTF8ToMacRoman("ok", mac, sizeof mac), 2);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_STATE);
+  MacBin_ClearError();
+  EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
+  EXPECT_EQ(last_error().text, "");
+  const char **no_text = nullptr;
+  EXPECT_EQ(MacBin_LastError(nullptr), MACBIN_ERR_NONE) << no_text;
+}
+
+// The message method may ask for the code of the message it is given: the
+// record is made first.
+std::vector<std::string> codes_seen;
+void record_with_code(const char *module, const char *text, int32_t severity) {
+  vt::record_message(module, text, severity);
+  if (severity < MACBIN_WARNING) return;  // the start and end notices
+  const char *last = nullptr;
+  const int32_t code = MacBin_LastError(&last);
+  codes_seen.push_back(std::to_string(code) + " " + last + " | " + text);
+}
+
+TEST(HostErrors, FullDiskGivesIoCodeWithSystemReasonKeptThroughTheRemoval) {
+  vt::init_recording();
+  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(record_with_code), MACBIN_METHOD_MESSAGE);
+  // A link, so that the removal of the failed output removes the link and
+  // never the device.
+  vt::TempDir dir;
+  const std::string link = dir.file("full.bin");
+  std::filesystem::create_symlink("/dev/full", link);
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(link.c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  const Bytes data(4096, 0x41);
+  MacBin_PutBuf(data.data(), static_cast<int32_t>(data.size()), static_cast<int32_t>(data.size()));
+  MacBin_Close(channel);
+
+  EXPECT_EQ(last_error().code, MACBIN_ERR_IO);
+  EXPECT_EQ(last_error().text, std::string("Writing output file: ") + std::strerror(ENOSPC));
+  EXPECT_EQ(MacBin_LastSystemError(), ENOSPC);
+  const std::string cause = "1 Writing output file: " + std::string(std::strerror(ENOSPC));
+  EXPECT_EQ(codes_seen, (std::vector<std::string>{cause + " | Writing output file",
+                                                  cause + " | Removing output file(s)",
+                                                  cause + " | Please check file system !"}));
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+TEST(HostErrors, ResourcesRefusedAfterAFailedWriteKeepItsReason) {
+  vt::init_recording();
+  MacBin_AddProcessor("TEXT", nullptr, vt::write_parameter_text);
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("out.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  vt::fail_writes_after(0, EIO);
+  MacBin_AddResource(channel, "TEXT 128 \"\" some text that cannot reach the file");
+  vt::clear_faults();
+  MacBin_Close(channel);
+  EXPECT_EQ(vt::count_messages("Writing output file"), 1u);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_IO);
+  EXPECT_EQ(last_error().text, std::string("Writing output file: ") + std::strerror(EIO));
+  EXPECT_EQ(MacBin_LastSystemError(), EIO);
+}
+
+TEST(HostErrors, InputThatCannotBeOpenedNamesTheSystemReasonOnce) {
+  vt::init_recording();
+  vt::TempDir dir;
+  EXPECT_EQ(MacBin_OpenR(dir.file("missing.bin").c_str()), nullptr);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_IO);
+  EXPECT_EQ(last_error().text, std::string("Could not open input file (") + std::strerror(ENOENT) + ")");
+  EXPECT_EQ(MacBin_LastSystemError(), ENOENT);
+}
+
+TEST(HostErrors, DamagedInputGivesDamagedAlsoWhenTheFileStillOpens) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  plan.data_fork = vt::bytes_of("data");
+  plan.types = {{"STR ", {{128, std::nullopt, hex("02 68 69")}}}};
+  vt::BuiltMacBinary built = vt::build_macbinary(plan);
+  // A type count far past what the map holds.
+  built.patch(built.at.type_list, hex("7F FF"));
+  vt::write_file(dir.file("damaged.bin"), built.bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("damaged.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_DAMAGED);
+  EXPECT_EQ(last_error().text, "Type count does not fit the resource map; no resources read");
+  MacBin_Close(channel);
+
+  // A header cut short refuses the file.
+  MacBin_ClearError();
+  vt::write_file(dir.file("short.bin"), Bytes(100, 0));
+  EXPECT_EQ(MacBin_OpenR(dir.file("short.bin").c_str()), nullptr);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_DAMAGED);
+  EXPECT_EQ(last_error().text, "File too short for a MacBinary header (100 of 128 bytes)");
+  EXPECT_EQ(MacBin_LastSystemError(), 0);
+}
+
+TEST(HostErrors, FullMapIsALimitAndLinesAreArgumentsOrState) {
+  vt::init_recording();
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("many.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  int32_t refused_at = -1;
+  for (int32_t id = 0; id < 6000 && refused_at < 0; ++id) {
+    if (MacBin_AddResourceData(channel, "STR ", id, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2) != 0)
+      refused_at = id;
+  }
+  // The map header (30 bytes), one type item (8) and 12 bytes a reference
+  // within 0xFFFF: the resource after that many is refused.
+  EXPECT_EQ(refused_at, (0xFFFF - 30 - 8) / 12);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_LIMIT);
+  EXPECT_EQ(last_error().text, "Resource map full (its lists must lie within 64 KB): resource <STR >, ID " +
+                                   std::to_string(refused_at) + " not inserted");
+
+  MacBin_AddResource(channel, "STR  1");
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(last_error().text, "Syntax error in line ?");
+  MacBin_AddResource(channel, "STR ");
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(last_error().text, "ERROR in line ?");
+  MacBin_AddResource(channel, std::string(600, 'x').c_str());
+  EXPECT_EQ(last_error().code, MACBIN_ERR_LIMIT);
+  EXPECT_EQ(MacBin_SetFinderResources(channel, 0), 1);  // the data fork is complete
+  EXPECT_EQ(last_error().code, MACBIN_ERR_STATE);
+  MacBin_Close(channel);
+}
+
+TEST(HostErrors, OutOfMemoryIsMemory) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::limit_zone(vt::zone_in_use() + 1);
+  char name[32] = "";
+  EXPECT_EQ(MacBin_OpenW(dir.file("none.bin").c_str(), name, "VARN", "TEXT"), nullptr);
+  vt::limit_zone(0);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_MEMORY);
+  EXPECT_EQ(last_error().text.rfind("Out Of Memory", 0), 0u) << last_error().text;
+}
+
+// Each thread sees its own failures only, also while another fails at the
+// same time.
+TEST(HostErrors, EachThreadKeepsItsOwnLastError) {
+  vt::init_recording();
+  MacBin_ClearError();
+  std::atomic<int> mismatches{0};
+  const auto fail_repeatedly = [&mismatches](const char *utf8, const std::string &expected) {
+    char mac[16];
+    for (int i = 0; i < 2000; ++i) {
+      if (MacBin_UTF8ToMacRoman(utf8, mac, sizeof mac) != -1) ++mismatches;
+      const char *text = nullptr;
+      if (MacBin_LastError(&text) != MACBIN_ERR_ARGUMENT || expected != text) ++mismatches;
+    }
+  };
+  std::thread first(fail_repeatedly, "\xE2\x9C\x93", "'\xE2\x9C\x93' (U+2713) is not a Macintosh (MacRoman) character");
+  std::thread second(fail_repeatedly, "A\xFF", "byte 0xFF at position 2 is not UTF-8");
+  first.join();
+  second.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
+
+  // A failure reported through the message method on one thread.
+  std::string seen_there;
+  std::thread reader([&seen_there] {
+    vt::TempDir dir;
+    MacBin_OpenR(dir.file("absent").c_str());
+    seen_there = last_error().text;
+  });
+  reader.join();
+  EXPECT_EQ(seen_there, std::string("Could not open input file (") + std::strerror(ENOENT) + ")");
+  EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
+}
+
+// ---- MacRoman ----------------------------------------------------------------
+
+// The characters of the bytes 0x80 to 0xFF as UTF-8, from an independent
+// table (Python's mac_roman codec), one character a token.
+constexpr const char *kIndependentMacRoman[] = {
+    "C384 C385 C387 C389 C391 C396 C39C C3A1",              // 0x80
+    "C3A0 C3A2 C3A4 C3A3 C3A5 C3A7 C3A9 C3A8",              // 0x88
+    "C3AA C3AB C3AD C3AC C3AE C3AF C3B1 C3B3",              // 0x90
+    "C3B2 C3B4 C3B6 C3B5 C3BA C3B9 C3BB C3BC",              // 0x98
+    "E280A0 C2B0 C2A2 C2A3 C2A7 E280A2 C2B6 C39F",          // 0xA0
+    "C2AE C2A9 E284A2 C2B4 C2A8 E289A0 C386 C398",          // 0xA8
+    "E2889E C2B1 E289A4 E289A5 C2A5 C2B5 E28882 E28891",    // 0xB0
+    "E2888F CF80 E288AB C2AA C2BA CEA9 C3A6 C3B8",          // 0xB8
+    "C2BF C2A1 C2AC E2889A C692 E28988 E28886 C2AB",        // 0xC0
+    "C2BB E280A6 C2A0 C380 C383 C395 C592 C593",            // 0xC8
+    "E28093 E28094 E2809C E2809D E28098 E28099 C3B7 E2978A",  // 0xD0
+    "C3BF C5B8 E28184 E282AC E280B9 E280BA EFAC81 EFAC82",  // 0xD8
+    "E280A1 C2B7 E2809A E2809E E280B0 C382 C38A C381",      // 0xE0
+    "C38B C388 C38D C38E C38F C38C C393 C394",              // 0xE8
+    "EFA3BF C392 C39A C39B C399 C4B1 CB86 CB9C",            // 0xF0
+    "C2AF CB98 CB99 CB9A C2B8 CB9D CB9B CB87",              // 0xF8
+};
+
+std::string to_utf8(const std::string &mac, int32_t replace_controls = 0) {
+  const int32_t length = MacBin_MacRomanToUTF8(mac.data(), static_cast<int32_t>(mac.size()), replace_controls,
+                                               nullptr, 0);
+  EXPECT_GE(length, 0);
+  std::string out(static_cast<size_t>(length) + 1, '\0');
+  EXPECT_EQ(MacBin_MacRomanToUTF8(mac.data(), static_cast<int32_t>(mac.size()), replace_controls, out.data(),
+                                  static_cast<int32_t>(out.size())),
+            length);
+  out.resize(static_cast<size_t>(length));
+  return out;
+}
+
+// The MacRoman bytes, or "REFUSED: reason".
+std::string to_mac(const std::string &utf8) {
+  char mac[512];
+  const int32_t length = MacBin_UTF8ToMacRoman(utf8.c_str(), mac, sizeof mac);
+  if (length < 0) return "REFUSED: " + last_error().text;
+  return std::string(mac, static_cast<size_t>(length));
+}
+
+TEST(HostMacRoman, EveryHighCharacterMatchesAnIndependentTable) {
+  int byte = 0x80;
+  for (const char *row : kIndependentMacRoman) {
+    std::istringstream tokens(row);
+    std::string token;
+    while (tokens >> token) {
+      const std::string mac(1, static_cast<char>(byte));
+      const std::string utf8 = text_of(hex(token));
+      EXPECT_EQ(vt::bytes_of(to_utf8(mac)), hex(token)) << "byte " << byte;
+      EXPECT_EQ(to_mac(utf8), mac) << "character " << token;
+      ++byte;
+    }
+  }
+  EXPECT_EQ(byte, 0x100);
+  // ASCII, control characters included, is itself.
+  for (int ascii = 1; ascii < 0x80; ++ascii) {
+    const std::string one(1, static_cast<char>(ascii));
+    EXPECT_EQ(to_utf8(one), one);
+    EXPECT_EQ(to_mac(one), one);
+  }
+}
+
+TEST(HostMacRoman, DecomposedLettersComposeToTheirMacRomanCharacter) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"43 61 66 65 CC81", "43 61 66 8E"},  // "Cafe" + combining acute: é
+      {"43 61 66 C3A9", "43 61 66 8E"},     // the precomposed é
+      {"41 CC8A 61 CC88", "81 8A"},         // Å ä
+      {"4E CC83 79 CC88 59 CC88", "84 D8 D9"},  // Ñ ÿ Ÿ
+      {"63 CCA7 3D CCB8", "8D AD"},         // ç, and "=" with a long solidus overlay: ≠
+      {"E284A6 E284AB", "BD 81"},           // the ohm and angstrom signs: Ω Å
+  };
+  for (const auto &[utf8, mac] : cases)
+    EXPECT_EQ(vt::bytes_of(to_mac(text_of(hex(utf8)))), hex(mac)) << utf8;
+  // A mark without a MacRoman letter to join is refused by its own name.
+  EXPECT_EQ(to_mac(text_of(hex("78 CC81"))),
+            "REFUSED: '\xCC\x81' (U+0301) is not a Macintosh (MacRoman) character");
+  EXPECT_EQ(to_mac(text_of(hex("65 CC81 CC81"))),
+            "REFUSED: '\xCC\x81' (U+0301) is not a Macintosh (MacRoman) character");
+}
+
+TEST(HostMacRoman, RefusalsNameTheCharacterOrTheByte) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"43 61 66 C3A9 20 E29C93", "'\xE2\x9C\x93' (U+2713) is not a Macintosh (MacRoman) character"},
+      {"F0 9F 98 80", "'\xF0\x9F\x98\x80' (U+1F600) is not a Macintosh (MacRoman) character"},
+      {"41 42 E9 43", "byte 0xE9 at position 3 is not UTF-8"},
+      {"41 C0 AF", "byte 0xC0 at position 2 is not UTF-8"},   // overlong '/'
+      {"ED A0 80", "byte 0xED at position 1 is not UTF-8"},   // a surrogate
+      {"F4 90 80 80", "byte 0xF4 at position 1 is not UTF-8"},  // past U+10FFFF
+      {"C3", "byte 0xC3 at position 1 is not UTF-8"},         // cut short
+  };
+  for (const auto &[utf8, why] : cases) {
+    EXPECT_EQ(to_mac(text_of(hex(utf8))), std::string("REFUSED: ") + why) << utf8;
+    EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  }
+}
+
+TEST(HostMacRoman, ControlsAppleLogoAndBuffers) {
+  const std::string mac = text_of(hex("01 41 7F 0A F0"));
+  EXPECT_EQ(vt::bytes_of(to_utf8(mac)), hex("01 41 7F 0A EFA3BF"));
+  EXPECT_EQ(vt::bytes_of(to_utf8(mac, 1)), hex("EFBFBD 41 EFBFBD EFBFBD EFA3BF"));
+  EXPECT_EQ(to_mac(text_of(hex("EFA3BF"))), "\xF0");
+  // NULs inside the MacRoman text are characters like any other.
+  EXPECT_EQ(to_utf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+
+  // A short buffer takes what fits and a NUL; the result is the whole length.
+  char small[3] = {'x', 'x', 'x'};
+  EXPECT_EQ(MacBin_UTF8ToMacRoman("Caf\xC3\xA9s", small, sizeof small), 5);
+  EXPECT_EQ(std::string(small), "Ca");
+  EXPECT_EQ(MacBin_UTF8ToMacRoman("Caf\xC3\xA9s", nullptr, 0), 5);
+  EXPECT_EQ(MacBin_MacRomanToUTF8("\x8E\x8E", 2, 0, small, sizeof small), 4);
+  EXPECT_EQ(vt::bytes_of(small), hex("C3 A9"));
+  MacBin_ClearError();
+  EXPECT_EQ(MacBin_UTF8ToMacRoman("x", small, -1), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_UTF8ToMacRoman(nullptr, small, sizeof small), -1);
+  EXPECT_EQ(MacBin_UTF8ToMacRoman("x", nullptr, 4), -1);
+  EXPECT_EQ(MacBin_MacRomanToUTF8(nullptr, 1, 0, small, sizeof small), -1);
+  EXPECT_EQ(MacBin_MacRomanToUTF8("x", -1, 0, small, sizeof small), -1);
+  EXPECT_EQ(MacBin_MacRomanToUTF8(nullptr, 0, 0, small, sizeof small), 0);
+  EXPECT_EQ(std::string(small), "");
+}
+
+// ---- Resource descriptions ---------------------------------------------------------
+
+// A file holding each form a listing describes, plain and compressed, and
+// resources it does not describe.
+vt::MacBinaryPlan described_resources() {
+  vt::MacBinaryPlan plan;
+  plan.creator = "VARN";
+  const Bytes vers_beta = hex(
+      "01 23 60 04 00 00"                                    // 1.2.3, beta, revision 4, region 0
+      "05 31 2E 32 2E 33"                                    // "1.2.3"
+      "11 56 65 72 73 69 6F 6E 20 22 31 2E 32 2E 33 22 09 5C");  // Version "1.2.3" TAB backslash
+  plan.types = {
+      {"vers", {{1, std::nullopt, hex("01 00 80 00 00 01  03 31 2E 30  00")},  // 1.0 final, region 1
+                {2, std::nullopt, vers_beta},
+                {3, std::nullopt, hex("01 00")},                                 // cut short
+                {4, std::nullopt, vt::compressed_resource(8, 0, vers_beta), 0x21}}},
+      {"FREF", {{128, std::nullopt, hex("41 50 50 4C 00 00 00")},                // APPL, icon 0, no name
+                {129, std::nullopt, hex("54 45 58 54 00 01 04 4E 6F 74 8A")},  // TEXT, icon 1, "Notä"
+                {130, std::nullopt, hex("54 45 58 54 FF FF")},                   // icon -1, no name byte
+                {131, std::nullopt, hex("54 45 58")}}},                          // cut short
+      {"BNDL", {{128, std::nullopt, hex("56 41 52 4E 00 00 00 01"                // VARN 0, two types
+                                        "49 43 4E 23 00 01 00 00 00 80 00 01 00 81"   // ICN#: 0=128 1=129
+                                        "46 52 45 46 00 00 00 00 FF 80")},       // FREF: 0=-128
+                {129, std::nullopt, hex("56 41 52 4E 00 00 00 05 49 43 4E 23 00 00")}}},  // types past the end
+      {"VARN", {{0, std::nullopt, hex("0B 4D 61 64 65 20 22 62 79 22 20 8E")},   // Made "by" é
+                {1, std::nullopt, hex("02 68 69")}}},                            // not the owner resource
+      {"STR ", {{128, std::nullopt, hex("02 68 69")}}},
+  };
+  return plan;
+}
+
+std::string describe(MacBinChannel *channel, const char *type, int32_t id) {
+  const int32_t count = MacBin_GetNrTypes(channel);
+  for (int32_t t = 0; t < count; ++t) {
+    const MacBinTypeEntry &entry = channel->types[t];
+    if (std::string(entry.type, 4) != type) continue;
+    for (int32_t r = 0; r < entry.count; ++r) {
+      if (static_cast<int16_t>(entry.refs[r].id) != id) continue;
+      const int32_t length = MacBin_DescribeResource(channel, &entry.refs[r], nullptr, 0);
+      if (length <= 0) return "RESULT " + std::to_string(length);
+      std::string text(static_cast<size_t>(length) + 1, '\0');
+      EXPECT_EQ(MacBin_DescribeResource(channel, &entry.refs[r], text.data(), length + 1), length);
+      text.resize(static_cast<size_t>(length));
+      return text;
+    }
+  }
+  return "NOT FOUND";
+}
+
+TEST(HostDescriptions, FinderResourcesAsAListingShowsThem) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("finder.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  const std::string beta =
+      "version 1.2.3b4 (beta), region 0, short \"1.2.3\", long \"Version \\\"1.2.3\\\"\\t\\\\\"";
+  const std::pair<const char *, int32_t> resources[] = {
+      {"vers", 1}, {"vers", 2}, {"vers", 3}, {"vers", 4}, {"FREF", 128}, {"FREF", 129}, {"FREF", 130},
+      {"FREF", 131}, {"BNDL", 128}, {"BNDL", 129}, {"VARN", 0}, {"VARN", 1}, {"STR ", 128}};
+  const std::vector<std::string> expected = {
+      "version 1.0 (final), region 1, short \"1.0\", long \"\"",
+      beta,
+      "(damaged vers data)",
+      beta,  // read from its contents
+      "file type \"APPL\", local icon 0",
+      "file type \"TEXT\", local icon 1, file name \"Not\xC3\xA4\"",
+      "file type \"TEXT\", local icon -1",
+      "(damaged FREF data)",
+      "owner \"VARN\" 0; ICN#: 0=128 1=129; FREF: 0=-128",
+      "(damaged BNDL data)",
+      "owner resource \"Made \\\"by\\\" \xC3\xA9\"",
+      "RESULT 0",
+      "RESULT 0",
+  };
+  std::vector<std::string> described;
+  for (const auto &[type, id] : resources) described.push_back(describe(channel, type, id));
+  EXPECT_EQ(described, expected);
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+
+  // A short buffer: what fits and a NUL, and the whole length.
+  const MacBinRefEntry *owner = &channel->types[3].refs[0];
+  ASSERT_EQ(std::string(channel->types[3].type, 4), "VARN");
+  char small[6] = "xxxxx";
+  EXPECT_EQ(MacBin_DescribeResource(channel, owner, small, sizeof small), 31);
+  EXPECT_STREQ(small, "owner");
+  MacBin_ClearError();
+  EXPECT_EQ(MacBin_DescribeResource(channel, owner, small, -1), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  const MacBinRefEntry stranger = *owner;
+  EXPECT_EQ(MacBin_DescribeResource(channel, &stranger, small, sizeof small), -1);
+  EXPECT_EQ(last_error().text, "MacBin_DescribeResource: not one of the reading channel's resources");
+  EXPECT_EQ(MacBin_DescribeResource(nullptr, owner, small, sizeof small), -1);
+  MacBin_Close(channel);
+}
+
+TEST(HostDescriptions, DamagedCompressedContentsAreRefusedWithTheirReason) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  Bytes broken = vt::compressed_resource(8, 0, hex("01 00 80 00 00 01 03 31 2E 30 00"));
+  broken.resize(broken.size() - 3);  // the stream ends early
+  plan.types = {{"vers", {{1, std::nullopt, broken, 0x21}}}};
+  vt::write_file(dir.file("broken.bin"), vt::build_macbinary(plan).bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("broken.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  char text[64];
+  EXPECT_EQ(MacBin_DescribeResource(channel, &channel->types[0].refs[0], text, sizeof text), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_DAMAGED);
+  EXPECT_EQ(last_error().text.rfind("Resource vers 1 cannot be read: damaged compressed resource: ", 0), 0u)
+      << last_error().text;
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text, last_error().text);
+  MacBin_Close(channel);
+}
+
+// ---- Resource-line checks ------------------------------------------------------------
+
+struct Checked {
+  int32_t code;
+  std::string reason;
+  bool operator==(const Checked &) const = default;
+};
+std::ostream &operator<<(std::ostream &out, const Checked &checked) {
+  return out << checked.code << " \"" << checked.reason << "\"";
+}
+
+Checked check(MacBinChannel *channel, const std::string &line) {
+  MacBin_ClearError();
+  const int32_t code = MacBin_CheckResourceLine(channel, line.c_str());
+  EXPECT_EQ(code, last_error().code) << line;
+  return {code, last_error().text};
+}
+
+void register_library_processors() {
+  MacBin_AddProcessor("vers", nullptr, add_vers);
+  MacBin_AddProcessor("FREF", nullptr, add_FREF);
+  MacBin_AddProcessor("Bndl", nullptr, close_BNDL);
+  MacBin_AddProcessor("PICT", nullptr, MacBin_Add_PICT);
+}
+
+TEST(HostLineChecks, LinesTheWriterTakes) {
+  vt::init_recording();
+  register_library_processors();
+  const char *lines[] = {
+      "", "; a comment \" with a quote",
+      "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0",
+      "vers 2 Version 2.13 B 5 65535/2.1.3b5/Version \"2\"/more",
+      "FREF 128 \"\" TEXT 128",
+      "FREF -1 \"a name\" APPL -16455  ",
+      "BNDL \"Made by me\"",
+      "STR  +5 \"\" ~Hello \"there\"",
+      "PICT 128 \"Preview \\\"one\\\"\" image.ct 72",
+      "TEXT -32768 x ~",
+  };
+  for (const char *line : lines) EXPECT_EQ(check(nullptr, line), (Checked{0, ""})) << line;
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+}
+
+TEST(HostLineChecks, RefusalsGiveTheirCodeAndReason) {
+  vt::init_recording();
+  register_library_processors();
+  const std::string long_name(250, 'n');
+  const std::pair<std::string, Checked> cases[] = {
+      {std::string(512, 'x'), {MACBIN_ERR_LIMIT, "line longer than 511 characters"}},
+      {"STR  128 " + long_name + " ~x",
+       {MACBIN_ERR_LIMIT, "line too long: its words and parameter take 262 bytes with a NUL each, the writer holds 256"}},
+      {"STR  128", {MACBIN_ERR_ARGUMENT, "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)"}},
+      {"STR ", {MACBIN_ERR_ARGUMENT, "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"}},
+      {"FREF 128 \"\"", {MACBIN_ERR_ARGUMENT, "missing parameter: FREF wants 'TYPE ICON-ID', e.g. 'TEXT 128'"}},
+      {"STR  128 \"abc ~x",
+       {MACBIN_ERR_ARGUMENT,
+        "unclosed quote: the '\"' at character 10 has no closing '\"', so the rest of the line would become one word"}},
+      {"STRING 1 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource type 'STRING' must be 1 to 4 characters"}},
+      // An empty first word starts nothing: "1" is the type, "" the ID.
+      {"\"\" 1 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '' must be a whole number from -32768 to 32767"}},
+      {"STR  70000 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '70000' must be a whole number from -32768 to 32767"}},
+      {"STR  12ab \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '12ab' must be a whole number from -32768 to 32767"}},
+      {"BNDL " + std::string(100, 'o'), {MACBIN_ERR_LIMIT, "the owner text must be at most 99 characters (this one has 100)"}},
+      {"FREF 128 \"\" ~TEXT", {MACBIN_ERR_ARGUMENT, "FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF"}},
+      {"snd  1 \"\" beep.snd",
+       {MACBIN_ERR_ARGUMENT, "no processor for resource type 'snd ' (MacBin_AddProcessor), and its parameter is not a ~ text"}},
+      {"vers 1 \"\" 1.00 X 0 0/1.0/V",
+       {MACBIN_ERR_ARGUMENT, "vers release stage 'X' must be D (development), A (alpha), B (beta) or F (final)"}},
+      {"vers 1 \"\" 1.00 F 0 70000/1.0/V", {MACBIN_ERR_ARGUMENT, "vers region code 70000 does not fit in 16 bits"}},
+      {"vers 1 \"\" 1.00 F 0 0/1.0",
+       {MACBIN_ERR_ARGUMENT, "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'"}},
+      {"vers 1 \"\" 1.x0 F 0 0/1.0/V",
+       {MACBIN_ERR_ARGUMENT, "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'"}},
+      {"FREF 128 \"\" TEXT",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXT 12x",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXTS 128",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"FREF 128 \"\" TEXT 1/2",
+       {MACBIN_ERR_ARGUMENT, "FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'"}},
+      {"\x8E\x8E\x8E\x8E\x8E 1 \"\" ~x",
+       {MACBIN_ERR_ARGUMENT, "resource type '\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9' must be 1 to 4 characters"}},
+  };
+  for (const auto &[line, expected] : cases) EXPECT_EQ(check(nullptr, line), expected) << line;
+  EXPECT_EQ(check(nullptr, std::string("STR  \x8E" "9 \"\" ~x")),
+            (Checked{MACBIN_ERR_ARGUMENT, "resource ID '\xC3\xA9" "9' must be a whole number from -32768 to 32767"}));
+  MacBin_ClearError();
+  EXPECT_EQ(MacBin_CheckResourceLine(nullptr, nullptr), MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
+}
+
+// The check and the writer split lines with the same code: a line the
+// check refuses for its form is one the writer refuses, and one it passes
+// the writer inserts.
+TEST(HostLineChecks, CheckAndWriterAgree) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("agree.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  const std::string words_too_long = "STR  1 " + std::string(247, 'n') + " ~x";
+  const char *refused[] = {"STR  128", "STR ", "FREF 128 \"\"", "x y z w", words_too_long.c_str()};
+  for (const char *line : refused) {
+    EXPECT_NE(MacBin_CheckResourceLine(channel, line), MACBIN_ERR_NONE) << line;
+    const size_t before = vt::recorded_messages().size();
+    MacBin_AddResource(channel, line);
+    EXPECT_EQ(vt::recorded_messages().size(), before + 1) << line;
+  }
+  const char *taken[] = {"STR  1 \"\" ~one", "vers 1 \"\" 1.00 F 0 0/1.0/Version 1.0", "FREF 128 \"\" TEXT 128",
+                         "BNDL \"Made by me\""};
+  vt::recorded_messages().clear();
+  for (const char *line : taken) {
+    EXPECT_EQ(MacBin_CheckResourceLine(channel, line), MACBIN_ERR_NONE) << line;
+    MacBin_AddResource(channel, line);
+  }
+  for (const auto &message : vt::recorded_messages()) EXPECT_LT(message.severity, MACBIN_WARNING) << message.text;
+  EXPECT_EQ(channel->type_count, 2);  // STR , vers, FREF (the last used index)
+  EXPECT_STREQ(channel->owner_text, "Made by me");
+  MacBin_Close(channel);
+}
+
+// The FREF's own ID is the one the line gives, also when the parameter
+// holds a '/' of its own (which the check refuses).
+TEST(HostLineChecks, FileReferenceTakesTheLinesIdWhateverItsParameterHolds) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(dir.file("fref.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(MacBin_CheckResourceLine(channel, "FREF 128 \"\" TEXT 1/2"), MACBIN_ERR_ARGUMENT);
+  MacBin_AddResource(channel, "FREF 128 \"\" TEXT 1/2");
+  MacBin_Close(channel);
+  MacBinChannel *reading = MacBin_OpenR(dir.file("fref.bin").c_str());
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(describe(reading, "BNDL", 128), "owner \"VARN\" 0; FREF: 0=128; ICN#: 0=1");
+  MacBin_Close(reading);
+}
+
+TEST(HostLineChecks, WhatTheChannelDecides) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  vt::MacBinaryPlan plan;
+  vt::write_file(dir.file("in.bin"), vt::build_macbinary(plan).bytes);
+  MacBinChannel *reading = MacBin_OpenR(dir.file("in.bin").c_str());
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(check(reading, "STR  1 \"\" ~x"), (Checked{MACBIN_ERR_STATE, "not a channel open for writing"}));
+  MacBin_Close(reading);
+
+  char name[32] = "";
+  MacBinChannel *whole = MacBin_OpenW(dir.file("whole.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(whole, nullptr);
+  ASSERT_EQ(MacBin_SetResourceFork(whole, nullptr, 0), 0);
+  EXPECT_EQ(check(whole, "STR  1 \"\" ~x"),
+            (Checked{MACBIN_ERR_STATE, "the resource fork was set whole: no resource lines are taken"}));
+  MacBin_Close(whole);
+
+  name[0] = '\0';
+  MacBinChannel *channel = MacBin_OpenW(dir.file("full.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(channel, nullptr);
+  // 64 file references fill the bundle.
+  for (int32_t id = 0; id < 64; ++id)
+    MacBin_AddResource(channel, ("FREF " + std::to_string(id) + " \"\" TEXT 128").c_str());
+  EXPECT_EQ(check(channel, "FREF 64 \"\" TEXT 128"),
+            (Checked{MACBIN_ERR_LIMIT, "too many FREF resources: the bundle takes 64"}));
+  EXPECT_EQ(check(nullptr, "FREF 64 \"\" TEXT 128"), (Checked{0, ""}));
+  // Names: 255 of 255 characters (256 bytes each in the list), then one
+  // of 250, leave 4 of the list's 0xFFFF bytes: a name of 3 characters.
+  const std::string long_name(255, 'n');
+  for (int32_t id = 0; id < 255; ++id)
+    ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", id, long_name.c_str(), MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 255, long_name.substr(0, 250).c_str(), MACBIN_ATTR_PURGEABLE,
+                                   "\x01x", 2),
+            0);
+  EXPECT_EQ(check(channel, "STR  1 nnn ~x"), (Checked{0, ""}));
+  EXPECT_EQ(check(channel, "STR  1 nnnn ~x"),
+            (Checked{MACBIN_ERR_LIMIT, "Name list full: the map's names must lie within 64 KB"}));
+  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"), (Checked{0, ""}));
+  // The writer agrees.
+  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 1);
+  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  // Resources until the map's lists are full.
+  while (MacBin_AddResourceData(channel, "STR ", 1, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2) == 0) {
+  }
+  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"),
+            (Checked{MACBIN_ERR_LIMIT, "Resource map full (its lists must lie within 64 KB)"}));
+  MacBin_Close(channel);
+}
+
+}  // namespace
