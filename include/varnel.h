@@ -45,7 +45,7 @@
 #define VARNEL_VERSION_MINOR 4
 #define VARNEL_VERSION_PATCH 0
 #define VARNEL_VERSION_STRING "1.4.0"
-#define VARNEL_VERNUM 0x010300
+#define VARNEL_VERNUM 0x010400
 
 #ifdef __cplusplus
 extern "C" {

@@ -9,12 +9,13 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/fault_sweep_test.cpp)
 endif()
 
 # ---- Exported symbols and version -----------------------------------------
-# Compares `nm -D` of the shared library with the two public headers, and the
+# Compares `nm -D` of the two shared libraries with their headers, and the
 # soname and version macros with the package version.  Shell and binutils
 # only, so it also runs for cross builds (with the cross nm and readelf).
 add_test(NAME symbols_test
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/symbols_test.sh $<TARGET_FILE:varnel>
-          ${PROJECT_SOURCE_DIR} ${CMAKE_NM} ${CMAKE_READELF} ${PROJECT_VERSION})
+          ${PROJECT_SOURCE_DIR} ${CMAKE_NM} ${CMAKE_READELF} ${PROJECT_VERSION}
+          $<TARGET_FILE:tessel>)
 
 # ---- Installation -----------------------------------------------------------
 # Installs into a temporary prefix and builds hosts against it with
