@@ -119,11 +119,8 @@ std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::st
     if (!found) {
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*code_point));
-      // Appended piece by piece: GCC 12 at -O2 misjudges a chain of
-      // operator+ on a temporary as an overlapping copy (-Wrestrict).
-      problem.assign(1, '\'');
-      problem.append(utf8_text.substr(start, at - start));
-      problem.append("' (").append(code).append(") is not a Macintosh (MacRoman) character");
+      problem = "'" + std::string(utf8_text.substr(start, at - start)) + "' (" + code +
+                ") is not a Macintosh (MacRoman) character";
       return std::nullopt;
     }
   }

@@ -70,11 +70,7 @@ bool OutputFile::create(const std::string &final_path, bool keep_stream, std::st
   }
   const std::filesystem::path target(target_path_);
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
-  // Built by appending: GCC 12 at -O2 misjudges "." + a temporary string
-  // as an overlapping copy (-Wrestrict).
-  std::string temporary_name(1, '.');
-  temporary_name.append(target.filename().string()).append(".XXXXXX");
-  const std::string pattern = (directory / temporary_name).string();
+  const std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   {
