@@ -188,6 +188,11 @@ int main(void) {
   if (MacBin_SetPictureMemoryLimit(MACBIN_DEFAULT_PICTURE_BYTES) != 1024) return 15;
   if (MacBin_AddFontFile(NULL) != -1) return 16;
   MacBin_ClearFonts();
+  /* Starting over: a new MacBin_Init initialises again, the limit is back. */
+  if (MacBin_SetPictureMemoryLimit(4096) != MACBIN_DEFAULT_PICTURE_BYTES) return 21;
+  MacBin_Reset();
+  if (MacBin_Init() != 1) return 22;
+  if (MacBin_SetPictureMemoryLimit(0) != MACBIN_DEFAULT_PICTURE_BYTES) return 23;
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

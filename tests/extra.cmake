@@ -4,9 +4,7 @@
 # it is.
 
 # ---- Fault sweeps: the file system fails at every byte and every seek ------
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/fault_sweep_test.cpp)
-  varnel_add_test(fault_sweep_test)
-endif()
+varnel_add_test(fault_sweep_test)
 
 # ---- Exported symbols and version -----------------------------------------
 # Compares `nm -D` of the two shared libraries with their headers, and the
@@ -121,10 +119,11 @@ if(VARNEL_TESSEL_FAST_PATH)
       continue()
     endif()
     add_executable(${name}_plain $<TARGET_OBJECTS:${name}>)
-    target_link_libraries(${name}_plain PRIVATE varnel_test_support_plain GTest::gtest_main)
+    target_link_libraries(${name}_plain PRIVATE varnel_test_support_plain GTest::gtest)
     if(VARNEL_STATIC_TESTS)
       target_link_options(${name}_plain PRIVATE -static)
     endif()
     gtest_discover_tests(${name}_plain TEST_PREFIX "PlainOutput." DISCOVERY_TIMEOUT 60)
+    varnel_add_whole_test(${name}_plain)
   endforeach()
 endif()
