@@ -2,6 +2,7 @@
 // can begin an unrelated job, and a test program can run its tests one after
 // another in one process as if each had a process of its own.
 #include "frame/internal.hpp"
+#include "tessel.h"
 #include "varnel.h"
 
 namespace {
@@ -20,6 +21,12 @@ bool register_reset_step(ResetStep &step) {
 
 extern "C" void MacBin_Reset(void) {
   for (ResetStep *step = reset_steps; step != nullptr; step = step->next) step->reset();
+  // The processors go back to their zone; nothing else names them.
+  for (MacBinProcessor *processor = MacIOControl.processors; processor != nullptr;) {
+    MacBinProcessor *next = processor->next;
+    zfree(MacIOControl.zone, processor, sizeof(MacBinProcessor));
+    processor = next;
+  }
   // The zone is left as it is: a zone lives until the process ends, and
   // the next MacBin_Init makes a new one, whose accounting starts at zero.
   MacIOControl = MacBinControl{};

@@ -1027,10 +1027,9 @@ void MacBin_ClearFonts(void);
  * stops output (and the next file removed for one is announced again),
  * MacChannel and outfile are null, the trace flags are those the library
  * was built with, the host's fonts are forgotten and the picture memory
- * limit is MACBIN_DEFAULT_PICTURE_BYTES.  The next MacBin_Init initialises
- * anew (returns 1) with a new zone; the old zone and the records in it
- * (channels, processors) stay allocated until the process ends, but the
- * library no longer uses them.  MacBin_Init alone never does this: a second
+ * limit is MACBIN_DEFAULT_PICTURE_BYTES.  The processors' records are
+ * released.  The next MacBin_Init initialises anew (returns 1) with a new
+ * zone; the old zone stays until the process ends, unused.  MacBin_Init alone never does this: a second
  * MacBin_Init keeps everything.
  * Call it with no channel open and no other thread inside the library.
  * For hosts that run unrelated jobs one after another in one process, and
