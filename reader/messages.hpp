@@ -24,9 +24,6 @@ inline constexpr const char *kTextForkOutsideFile = "Resource fork lies outside 
 inline constexpr const char *kTextDataOutsideFile = "Resource data lies outside the file";
 inline constexpr const char *kTextMapOutsideFile = "Resource map lies outside the file";
 inline constexpr const char *kTextMapTooShort = "Resource map too short";
-// A warning, followed by ": its data and map end N bytes after its start,
-// past its length of M; read as N bytes".
-inline constexpr const char *kTextForkPastItsLength = "Resource fork runs past its length";
 inline constexpr const char *kTextTypeListOutsideMap = "Type list lies outside the resource map";
 inline constexpr const char *kTextTypeCountTooLarge = "Type count does not fit the resource map";
 inline constexpr const char *kTextRefListOutsideMap =

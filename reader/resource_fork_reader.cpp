@@ -53,19 +53,6 @@ const char *read_fork_header(CheckedFile &file, MacBinChannel &channel) {
   if (!file.contains(rdata_pos, rdata_length)) return kTextDataOutsideFile;
   if (!file.contains(map_pos, map_length)) return kTextMapOutsideFile;
   if (map_length < static_cast<int64_t>(kMapHeaderSize)) return kTextMapTooShort;
-  // Data or map running past the fork's length into bytes the file still
-  // holds (a MacBinary file's padding) are read, and the fork is taken to
-  // end where they do: reading it and copying it whole then agree, and a
-  // copy of the fork opens as this file did.  Said, since the length was wrong.
-  const int64_t parts_end = std::max(rdata_pos + rdata_length, map_pos + map_length) - channel.rsrc_start;
-  if (parts_end > int64_t{channel.rsrc_length}) {
-    const std::string text = std::string(kTextForkPastItsLength) + ": its data and map end " +
-                             std::to_string(parts_end) + " bytes after its start, past its length of " +
-                             std::to_string(channel.rsrc_length) + "; read as " + std::to_string(parts_end) +
-                             " bytes";
-    report(text.c_str(), MACBIN_WARNING);
-    channel.rsrc_length = static_cast<int32_t>(parts_end);
-  }
   // CheckedFile never reaches past kMaxPosition, so all four fit.
   channel.rdata_pos = static_cast<int32_t>(rdata_pos);
   channel.map_pos = static_cast<int32_t>(map_pos);

@@ -671,31 +671,6 @@ TEST(CliIoDamaged, CutResourceForkStillGivesHeaderAndDataFork) {
   expect_failure(varnel(dir, "list short.bin"), 1, "short.bin: error: Data fork cut short");
 }
 
-// A header whose resource fork length stops short of the map, which runs on
-// into the padding: the resources are listed with a warning, and the fork
-// extracted holds the whole map, so it lists as the file did.
-TEST(CliIoDamaged, MapRunningIntoThePaddingIsExtractedWhole) {
-  SampleFiles sample;
-  const fs::path dir = sample.dir.path();
-  const Bytes whole = vt::read_file(sample.bin());
-  const vt::ParsedMacBinary parsed = vt::parse_macbinary(whole);
-  const Bytes fork = parsed.resource_fork();
-  ASSERT_NE(fork.size() % 128, 0u) << "the sample must have padding after its fork";
-  Bytes padded = whole;
-  vt::store_be32(padded, 87, static_cast<uint32_t>(fork.size() - 4));
-  vt::write_file(sample.dir.file("padded.bin"), padded);
-
-  const ToolRun listing = varnel(dir, "list padded.bin");
-  EXPECT_NE(listing.err.find("Resource fork runs past its length"), std::string::npos) << listing;
-  EXPECT_EQ(listing.out.find("not read"), std::string::npos) << listing;
-  const ToolRun extracted = varnel(dir, "extract padded.bin --rsrc padded.rsrc");
-  EXPECT_NE(extracted.err.find("Resource fork runs past its length"), std::string::npos) << extracted;
-  EXPECT_EQ(vt::read_file(sample.dir.file("padded.rsrc")), fork);
-  const ToolRun fork_listing = varnel(dir, "list --json padded.rsrc");
-  EXPECT_EQ(fork_listing.status, 0) << fork_listing;
-  EXPECT_EQ(Json::parse(fork_listing.out)["resource_fork_read"], true) << fork_listing;
-}
-
 TEST(CliIoDamaged, HeaderCrcMismatchIsListedWithAWarning) {
   vt::TempDir dir;
   vt::MacBinaryPlan plan;

@@ -1223,56 +1223,6 @@ TEST_F(ReaderCorrupt, DamagedResourceForkOpensWithoutResources) {
   }
 }
 
-// A header whose resource fork length falls short of the map, which runs
-// on into the file's padding: the map is read, the fork is taken to end
-// where the map does (with a warning), and the fork copied whole from it
-// opens on its own as a bare resource fork.
-TEST_F(ReaderCorrupt, MapRunningIntoThePaddingLengthensTheFork) {
-  vt::MacBinaryPlan plan;
-  plan.data_fork = hex("64 61 74 61");
-  plan.types = {{"STR ", {{128, "Hi", hex("03 61 62 63")}}}, {"vers", {{1, std::nullopt, hex("01 00")}}}};
-  vt::BuiltMacBinary built = vt::build_macbinary(plan);
-  const vt::ParsedMacBinary parsed = vt::parse_macbinary(built.bytes);
-  const Bytes fork = parsed.resource_fork();
-  const auto length = static_cast<uint32_t>(fork.size());
-  ASSERT_GE(built.bytes.size(), parsed.rsrc_start + length);
-  ASSERT_NE(length % 128, 0u) << "the plan must leave padding after the fork";
-  const uint32_t short_length = length - 6;  // the map's last 6 bytes lie in the padding
-  vt::store_be32(built.bytes, 87, short_length);  // the header's resource fork length
-
-  MacBinChannel *channel = open_ok(built.bytes);
-  const std::string warning = "Resource fork runs past its length: its data and map end " +
-                              std::to_string(length) + " bytes after its start, past its length of " +
-                              std::to_string(short_length) + "; read as " + std::to_string(length) + " bytes";
-  ASSERT_EQ(vt::recorded_messages().size(), 1u);
-  EXPECT_EQ(vt::recorded_messages()[0].text, warning);
-  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
-  MacBinFileInfo info{};
-  ASSERT_EQ(MacBin_GetFileInfo(channel, &info), 1);
-  EXPECT_EQ(info.rsrc_state, 1);
-  EXPECT_EQ(info.rsrc_length, short_length);  // what the header says
-  EXPECT_EQ(fetch(channel, "STR ", 128), hex("03 61 62 63"));
-  EXPECT_EQ(fetch(channel, "vers", 1), hex("01 00"));
-
-  // The fork as read whole: every byte of the map.
-  Bytes copy(length + 16, 0xEE);
-  ASSERT_EQ(MacBin_ReadResourceFork(channel, 0, copy.data(), static_cast<int32_t>(copy.size())),
-            static_cast<int32_t>(length));
-  copy.resize(length);
-  EXPECT_EQ(copy, fork);
-  const std::string fork_path = dir_.file("copied.rsrc");
-  vt::write_file(fork_path, copy);
-  vt::recorded_messages().clear();
-  MacBinChannel *bare = MacBin_OpenR(fork_path.c_str());
-  ASSERT_NE(bare, nullptr);
-  open_.push_back(bare);
-  EXPECT_TRUE(vt::recorded_messages().empty());
-  ASSERT_EQ(MacBin_GetFileInfo(bare, &info), 1);
-  EXPECT_EQ(info.format, MACBIN_FORMAT_RSRC);
-  EXPECT_EQ(info.rsrc_state, 1);
-  EXPECT_EQ(fetch(bare, "STR ", 128), hex("03 61 62 63"));
-}
-
 TEST_F(ReaderCorrupt, AFileOpenedDamagedReadsLikeAnyOtherAfterwards) {
   // The discarded map leaves nothing behind that a later channel could meet.
   MacBinChannel *damaged = open_ok(patched(kSmallFile, kSmallNames, hex("03")));
