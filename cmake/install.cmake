@@ -1,5 +1,6 @@
-# Installation: the shared library with its soname, the two public headers,
-# a pkg-config file and a CMake package, so that both
+# Installation: the shared library with its soname, the host utility
+# stand-in beside it (libtessel, which libvarnel needs and hosts call), the
+# two public headers, a pkg-config file for each and a CMake package, so that both
 #   pkg-config --cflags --libs varnel
 #   find_package(varnel 1 REQUIRED) + target_link_libraries(app varnel::varnel)
 # work against an installed copy.  The varnel tool and its man page install
@@ -9,7 +10,7 @@ include(CMakePackageConfigHelpers)
 
 set(VARNEL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/varnel)
 
-install(TARGETS varnel EXPORT varnelTargets
+install(TARGETS varnel tessel EXPORT varnelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -45,4 +46,6 @@ else()
   set(VARNEL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/varnel.pc.in ${PROJECT_BINARY_DIR}/varnel.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/varnel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/tessel.pc.in ${PROJECT_BINARY_DIR}/tessel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/varnel.pc ${PROJECT_BINARY_DIR}/tessel.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "decode/fonts.hpp"
+#include "frame/internal.hpp"
 
 namespace varnel::decode {
 namespace {
@@ -43,6 +44,14 @@ bool same_name(std::string_view a, std::string_view b) {
 // that draws text: replaced whole under the lock, never changed in place.
 std::mutex host_fonts_lock;
 std::shared_ptr<const FontSet> host_font_set = std::make_shared<const FontSet>();
+
+// MacBin_Reset: no host fonts.
+void forget_host_fonts() {
+  const std::lock_guard<std::mutex> guard(host_fonts_lock);
+  host_font_set = std::make_shared<const FontSet>();
+}
+ResetStep host_fonts_reset{forget_host_fonts, nullptr};
+const bool host_fonts_reset_registered = register_reset_step(host_fonts_reset);
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "decode/internal.hpp"
+#include "frame/internal.hpp"
 
 namespace varnel::decode {
 namespace {
@@ -13,6 +14,11 @@ constexpr int64_t kLargestCanvasBytes = int64_t{kMaxSidePixels} * kMaxSidePixels
 // Set by MacBin_SetPictureMemoryLimit (any thread); read by the picture
 // parser before it allocates a canvas.
 std::atomic<int64_t> picture_memory_limit{MACBIN_DEFAULT_PICTURE_BYTES};
+
+// MacBin_Reset: the default limit.
+void reset_picture_memory_limit() { picture_memory_limit.store(MACBIN_DEFAULT_PICTURE_BYTES); }
+ResetStep picture_limit_reset{reset_picture_memory_limit, nullptr};
+const bool picture_limit_reset_registered = register_reset_step(picture_limit_reset);
 
 }  // namespace
 

@@ -30,6 +30,21 @@ struct MacBinDebugValues {
 };
 extern MacBinDebugValues debug_values;
 
+// ---- Returning to the state at load -----------------------------------------
+// State of the process kept outside the control block (the output format,
+// the sticky output failure, the host's fonts, ...) gives a step that puts
+// it back as it was when the library was loaded; MacBin_Reset runs every
+// step.  A folder registers its step from a static initialiser in the file
+// that holds the state, so the steps of a static library are exactly those
+// of the objects linked in.
+struct ResetStep {
+  void (*reset)();
+  ResetStep *next;
+};
+// Adds `step` (a static object, registered once); returns true, so that the
+// call can initialise a static flag.
+bool register_reset_step(ResetStep &step);
+
 inline bool trace_enabled(uint32_t flag) { return (debug_values.trace_flags & flag) != 0; }
 
 // ---- Method slots, typed ---------------------------------------------------

@@ -16,7 +16,12 @@
  * Ownership: a TesselFile comes from fdbset (a description, not yet open) and
  * becomes an open file through fopenw/fopenr; fdbfree releases it (open or
  * not).  fclosx/fcldelete close it but leave the record to fdbfree.  A zone
- * lives until the process ends.  Everything here is single-threaded.
+ * lives until the process ends.
+ *
+ * Threads: a file belongs to one thread at a time; different files may be
+ * used from different threads at once.  Making and releasing files
+ * (fdbset, fopenr, fdbfree) and zalloc/zfree/zcreate may be called from any
+ * thread.
  */
 #ifndef TESSEL_H
 #define TESSEL_H

@@ -21,8 +21,24 @@
  *
  * Reporting goes through the message method (id 11) as
  * ("MacBin", text, severity) with severity 1 INFO, 2 WARNING, 3 ERROR,
- * 4 SEVERE.  The library is single-threaded: use it from one thread (the
- * last error, MacBin_LastError, is kept for each thread).
+ * 4 SEVERE.
+ *
+ * Threads.  Reading and decoding may run in several threads at once, each
+ * on channels of its own (a channel is used by one thread at a time):
+ * MacBin_OpenR, the queries and MacBin_GetResource2, MacBin_GetFileInfo,
+ * MacBin_ReadDataFork, MacBin_ReadResourceFork, MacBin_ReadResourceData and
+ * the other reading calls, MacBin_DecodeResource, MacBin_DecodePicture and
+ * MacBin_Close of a reading channel.  The methods and read handlers are
+ * then called from the reading threads and must allow that.  Set up before
+ * the threads start, and left alone while they run: MacBin_Init, the
+ * methods (MacBin_Setmethod), the processors (MacBin_AddProcessor) and
+ * MacBin_Reset.  Writing (MacBin_OpenW to MacBin_Close of a writing
+ * channel, the output primitives, insert_resource and the generators)
+ * works on process-wide state (MacChannel, outfile, the sticky output
+ * failure): one writing channel at a time, from one thread, while no other
+ * thread uses the library.  MacBin_AddFontFile, MacBin_ClearFonts and
+ * MacBin_SetPictureMemoryLimit may be called from any thread at any time.
+ * The last error (MacBin_LastError) is kept for each thread.
  *
  * Example (errors omitted):
  *
@@ -1209,6 +1225,26 @@ int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *re
  * last error, e.g. "resource ID '70000' must be a whole number from -32768
  * to 32767".  Never reports through the message method. */
 int32_t MacBin_CheckResourceLine(MacBinChannel *channel, const char *line);
+
+/* ======================================================================
+ * Starting over
+ * ==================================================================== */
+
+/* Returns the whole library to its state at load, before the first
+ * MacBin_Init: the method slots and the processor list are emptied, the
+ * output format is MACBIN_FORMAT_CLASSIC again, a write failure no longer
+ * stops output (and the next file removed for one is announced again),
+ * MacChannel and outfile are null, the trace flags are those the library
+ * was built with, the host's fonts are forgotten and the picture memory
+ * limit is MACBIN_DEFAULT_PICTURE_BYTES.  The processors' records are
+ * released.  The next MacBin_Init initialises anew (returns 1) with a new
+ * zone; the old zone stays until the process ends, unused.  MacBin_Init alone never does this: a second
+ * MacBin_Init keeps everything.
+ * Call it with no channel open and no other thread inside the library.
+ * For hosts that run unrelated jobs one after another in one process, and
+ * for test programs that run many tests in one process.  The host utility
+ * library's own state (libtessel) is not touched. */
+void MacBin_Reset(void);
 
 #ifdef __cplusplus
 }

@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -45,9 +46,18 @@ std::unordered_set<const TesselFile *> &registry() {
   static auto *live = new std::unordered_set<const TesselFile *>();
   return *live;
 }
+// Guards the registry: each file belongs to one thread, but files are made
+// and released by several threads at once (a channel each).  Never
+// destroyed either.
+std::mutex &registry_lock() {
+  static auto *lock = new std::mutex();
+  return *lock;
+}
 
 bool is_registered(const void *pointer) {
-  return pointer != nullptr && registry().count(static_cast<const TesselFile *>(pointer)) != 0;
+  if (pointer == nullptr) return false;
+  const std::lock_guard<std::mutex> guard(registry_lock());
+  return registry().count(static_cast<const TesselFile *>(pointer)) != 0;
 }
 
 bool is_open_for(const TesselFile *file, TesselMode mode) {
@@ -206,6 +216,7 @@ TesselFile *new_record(const char *options) noexcept {
     file->magic = kTesselFileMagic;
     file->mode = TesselMode::kDescription;
     file->fd = -1;
+    const std::lock_guard<std::mutex> guard(registry_lock());
     registry().insert(file);
   } catch (const std::bad_alloc &) {
     delete file;
@@ -216,7 +227,10 @@ TesselFile *new_record(const char *options) noexcept {
 }
 
 void delete_record(TesselFile *file) {
-  registry().erase(file);
+  {
+    const std::lock_guard<std::mutex> guard(registry_lock());
+    registry().erase(file);
+  }
   file->magic = 0;
   delete[] file->buffer;
   delete file;
@@ -273,6 +287,7 @@ bool open_into(TesselFile *file, const char *path, int open_flags, TesselMode mo
 namespace tessel {
 
 void recompute_all_put_limits() {
+  const std::lock_guard<std::mutex> guard(registry_lock());
   for (const TesselFile *record : registry()) {
     auto *file = const_cast<TesselFile *>(record);
     if (file->mode != TesselMode::kWrite) continue;

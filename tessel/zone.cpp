@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "tessel.h"
@@ -17,6 +18,11 @@ namespace {
 // reachable (and leak checkers see them as such).
 TesselZone *all_zones = nullptr;
 
+// Guards the zone list and every zone's count: channels are opened and
+// closed from several threads at once (each reading its own file), and all
+// of them allocate from the library's one zone.
+std::mutex zone_lock;
+
 }  // namespace
 
 extern "C" {
@@ -27,6 +33,7 @@ TesselZone *zcreate(int32_t /*reserved1*/, int32_t /*reserved2*/) {
     errno = ENOMEM;
     return nullptr;
   }
+  const std::lock_guard<std::mutex> guard(zone_lock);
   zone->next = all_zones;
   all_zones = zone;
   return zone;
@@ -37,24 +44,31 @@ void *zalloc(TesselZone *zone, size_t size) {
     errno = EINVAL;
     return nullptr;
   }
+  std::unique_lock<std::mutex> guard(zone_lock);
   if (zone->limit != 0 && (size > zone->limit || zone->in_use > zone->limit - size)) {
     errno = ENOMEM;
     return nullptr;
   }
+  zone->in_use += size;  // counted before the block exists, so the limit holds for racing calls
+  const int32_t fill = zone->fill;
+  guard.unlock();
   void *block = std::malloc(size != 0 ? size : 1);  // a distinct block even for 0 bytes
   if (block == nullptr) {
+    guard.lock();
+    zone->in_use -= size;
     errno = ENOMEM;
     return nullptr;
   }
-  if (zone->fill >= 0) std::memset(block, zone->fill, size);
-  zone->in_use += size;
+  if (fill >= 0) std::memset(block, fill, size);
   return block;
 }
 
 void zfree(TesselZone *zone, void *block, size_t size) {
   if (block == nullptr) return;
   std::free(block);
-  if (zone != nullptr) zone->in_use -= size < zone->in_use ? size : zone->in_use;
+  if (zone == nullptr) return;
+  const std::lock_guard<std::mutex> guard(zone_lock);
+  zone->in_use -= size < zone->in_use ? size : zone->in_use;
 }
 
 }  // extern "C"

@@ -215,6 +215,11 @@ int main(void) {
     if (MacBin_CheckResourceLine(NULL, "vers 70000 \"\" 1.00 F 0 0/1.0/V") != MACBIN_ERR_ARGUMENT) return 32;
     if (MacBin_LastSystemError() != 0 || messages != before) return 33;
   }
+  /* Starting over: a new MacBin_Init initialises again, the limit is back. */
+  if (MacBin_SetPictureMemoryLimit(4096) != MACBIN_DEFAULT_PICTURE_BYTES) return 34;
+  MacBin_Reset();
+  if (MacBin_Init() != 1) return 35;
+  if (MacBin_SetPictureMemoryLimit(0) != MACBIN_DEFAULT_PICTURE_BYTES) return 36;
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

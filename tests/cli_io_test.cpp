@@ -20,6 +20,7 @@
 #include <functional>
 #include <grp.h>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,10 +49,12 @@ class Child {
   // `stdin_fd` (-1: /dev/null), TMPDIR set to `temp`, after `in_child`
   // (which runs in the child between fork and exec; it returns false to
   // make the child exit with 126).
+  // `program` replaces the built tool (a copy of it elsewhere).
   Child(const fs::path &directory, const std::vector<std::string> &arguments, int stdin_fd = -1,
-        const std::string &temp = "", const std::function<bool()> &in_child = nullptr)
+        const std::string &temp = "", const std::function<bool()> &in_child = nullptr,
+        const std::string &program = "")
       : out_(capture_.file("out")), err_(capture_.file("err")) {
-    std::vector<std::string> words = {tool_path()};
+    std::vector<std::string> words = {program.empty() ? tool_path() : program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
     for (std::string &word : words) argv.push_back(word.data());
@@ -359,22 +362,67 @@ TEST(CliIoErrors, OpenAndReadErrorsSayWhy) {
 // A file the user may not read, and a directory the user may not write,
 // as an ordinary user (uid 65534 when the tests run as root, who may
 // read anything).
+// True when a user who is neither owner nor in the group may enter `path`
+// and every folder above it.
+bool others_may_enter(const fs::path &path) {
+  for (fs::path at = fs::absolute(path); ; at = at.parent_path()) {
+    struct stat info {};
+    if (stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) return false;
+    if (at == at.root_path()) return true;
+  }
+}
+
+// The tool and the two libraries it loads, copied to a folder of their own
+// (mode 0755) that another user can reach when the build folder is one only
+// its owner may enter (as mktemp -d makes them).  The copy finds its
+// libraries through LD_LIBRARY_PATH, which the child sets.
+class ReachableTool {
+ public:
+  ReachableTool() {
+    chmod(dir_.path().c_str(), 0755);
+    const fs::path build = vt::binary_dir();
+    fs::copy_file(tool_path(), dir_.path() / "varnel");
+    for (const char *library : {"libvarnel.so.1", "libtessel.so.1"}) {
+      // the soname links point at the versioned files: copy what they name
+      fs::copy_file(fs::canonical(build / library), dir_.path() / library);
+      chmod((dir_.path() / library).c_str(), 0755);
+    }
+    chmod((dir_.path() / "varnel").c_str(), 0755);
+  }
+  std::string program() const { return (dir_.path() / "varnel").string(); }
+  std::string library_dir() const { return dir_.path().string(); }
+
+ private:
+  vt::TempDir dir_;
+};
+
 TEST(CliIoErrors, PermissionDeniedIsSaidSo) {
   SampleFiles sample;
   const fs::path dir = sample.dir.path();
+  const bool root = geteuid() == 0;
+  if (root && !others_may_enter(dir.parent_path())) {
+    GTEST_SKIP() << "uid 65534 cannot enter the temporary folder " << dir.parent_path()
+                 << " (set TMPDIR to a folder every user may enter)";
+  }
+  // The build folder may be closed to other users: run a reachable copy.
+  std::optional<ReachableTool> copy;
+  if (root && !others_may_enter(vt::binary_dir())) copy.emplace();
+  const std::string program = copy ? copy->program() : "";
+  const std::string library_dir = copy ? copy->library_dir() : "";
   fs::copy_file(sample.bin(), sample.dir.file("secret.bin"));
   fs::create_directory(dir / "locked");
   chmod(sample.dir.file("secret.bin").c_str(), 0);
   chmod(sample.dir.file("locked").c_str(), 0555);
   chmod(dir.c_str(), 0755);  // the other user must enter it
-  const bool root = geteuid() == 0;
-  const auto as_ordinary_user = [root] {
+  const auto as_ordinary_user = [root, library_dir] {
     if (!root) return true;
+    if (!library_dir.empty()) setenv("LD_LIBRARY_PATH", library_dir.c_str(), 1);
     return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
   };
   {
-    Child probe(dir, {"--version"}, -1, "", as_ordinary_user);
+    Child probe(dir, {"--version"}, -1, "", as_ordinary_user, program);
     if (probe.result().status == 126) GTEST_SKIP() << "cannot run the tool as uid 65534";
+    ASSERT_EQ(probe.result().status, 0) << "the tool does not run as uid 65534";
   }
   const std::string denied = std::strerror(EACCES);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -387,7 +435,7 @@ TEST(CliIoErrors, PermissionDeniedIsSaidSo) {
        "locked/out.bin: cannot create: " + denied},
   };
   for (const auto &[arguments, message] : cases) {
-    Child child(dir, arguments, -1, "", as_ordinary_user);
+    Child child(dir, arguments, -1, "", as_ordinary_user, program);
     expect_failure(child.result(), 1, message);
   }
   EXPECT_EQ(files_in(dir / "locked"), std::vector<std::string>{});

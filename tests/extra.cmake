@@ -4,17 +4,16 @@
 # it is.
 
 # ---- Fault sweeps: the file system fails at every byte and every seek ------
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/fault_sweep_test.cpp)
-  varnel_add_test(fault_sweep_test)
-endif()
+varnel_add_test(fault_sweep_test)
 
 # ---- Exported symbols and version -----------------------------------------
-# Compares `nm -D` of the shared library with the two public headers, and the
+# Compares `nm -D` of the two shared libraries with their headers, and the
 # soname and version macros with the package version.  Shell and binutils
 # only, so it also runs for cross builds (with the cross nm and readelf).
 add_test(NAME symbols_test
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/symbols_test.sh $<TARGET_FILE:varnel>
-          ${PROJECT_SOURCE_DIR} ${CMAKE_NM} ${CMAKE_READELF} ${PROJECT_VERSION})
+          ${PROJECT_SOURCE_DIR} ${CMAKE_NM} ${CMAKE_READELF} ${PROJECT_VERSION}
+          $<TARGET_FILE:tessel>)
 
 # ---- Installation -----------------------------------------------------------
 # Installs into a temporary prefix and builds hosts against it with
@@ -120,10 +119,11 @@ if(VARNEL_TESSEL_FAST_PATH)
       continue()
     endif()
     add_executable(${name}_plain $<TARGET_OBJECTS:${name}>)
-    target_link_libraries(${name}_plain PRIVATE varnel_test_support_plain GTest::gtest_main)
+    target_link_libraries(${name}_plain PRIVATE varnel_test_support_plain GTest::gtest)
     if(VARNEL_STATIC_TESTS)
       target_link_options(${name}_plain PRIVATE -static)
     endif()
     gtest_discover_tests(${name}_plain TEST_PREFIX "PlainOutput." DISCOVERY_TIMEOUT 60)
+    varnel_add_whole_test(${name}_plain)
   endforeach()
 endif()

@@ -36,11 +36,17 @@ lib=$(dirname "$real")
 soname=$(LC_ALL=C readelf -d "$real" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')
 [ "$soname" = "libvarnel.so.$major" ] || fail "soname is '$soname', not libvarnel.so.$major"
 
+# The host utility stand-in beside it, which libvarnel names as needed.
+[ -f "$lib/libtessel.so.1" ] || [ -L "$lib/libtessel.so.1" ] || fail "no libtessel.so.1 beside libvarnel"
+[ -L "$lib/libtessel.so" ] || fail "no libtessel.so development link"
+LC_ALL=C readelf -d "$real" | grep -q 'NEEDED.*\[libtessel\.so\.1\]' ||
+  fail "libvarnel does not name libtessel.so.1 as needed"
+
 headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
 [ "$headers" = "./tessel.h ./varnel.h " ] ||
   fail "installed headers are '$headers'; only varnel.h and tessel.h belong there"
 
-for f in pkgconfig/varnel.pc cmake/varnel/varnelConfig.cmake \
+for f in pkgconfig/varnel.pc pkgconfig/tessel.pc cmake/varnel/varnelConfig.cmake \
          cmake/varnel/varnelConfigVersion.cmake cmake/varnel/varnelTargets.cmake; do
   [ -f "$lib/$f" ] || fail "missing $lib/$f"
 done
@@ -79,6 +85,11 @@ unset PKG_CONFIG_PATH || true
 [ "$(pkg-config --modversion varnel)" = "$version" ] || fail "pkg-config --modversion"
 cflags=$(pkg-config --cflags varnel)
 libs=$(pkg-config --libs varnel)
+# The consumers call the stand-in too (fgetm in their read handlers).
+case " $libs " in
+  *" -ltessel "*) ;;
+  *) fail "pkg-config --libs varnel gives '$libs', without -ltessel" ;;
+esac
 # Consumers see the installed header with strict warnings: it must stay clean
 # for them as well.
 # shellcheck disable=SC2086

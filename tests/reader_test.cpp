@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/macbinary.hpp"
+#include "reader/lookup_index.hpp"
 #include "support/support.hpp"
 #include "tessel/testing.h"
 #include "varnel.h"
@@ -513,6 +514,80 @@ TEST_F(ReaderQueries, OfReferencesSharingAnIdTheFirstWins) {
   // By index: the second reference has ID 5 too, so the first is fetched.
   EXPECT_EQ(fetch_by_index(channel, "snd ", 1), hex("51"));
   EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 70000, nullptr), 0);
+}
+
+// ---- The lookup index ----------------------------------------------------------
+// IDs in a short run go into a table indexed by the ID itself; scattered
+// IDs into a hashed one.  Either way, of references sharing an ID the first
+// in the map is the one found.
+TEST_F(ReaderQueries, RepeatedIdFindsTheFirstInRunAndScatteredTables) {
+  vt::MacBinaryPlan plan;
+  plan.types = {{"snd ", {{1, std::nullopt, hex("A1")}, {2, std::nullopt, hex("A2")}, {1, std::nullopt, hex("A3")}}},
+                {"PICT",
+                 {{1000, std::nullopt, hex("B1")},
+                  {30000, std::nullopt, hex("B2")},
+                  {1000, std::nullopt, hex("B3")},
+                  {65531, std::nullopt, hex("B4")},
+                  {30000, std::nullopt, hex("B5")}}}};
+  MacBinChannel *channel = open_ok(plan);
+  EXPECT_EQ(fetch(channel, "snd ", 1), hex("A1"));
+  EXPECT_EQ(fetch(channel, "snd ", 2), hex("A2"));
+  EXPECT_EQ(fetch(channel, "PICT", 1000), hex("B1"));
+  EXPECT_EQ(fetch(channel, "PICT", 30000), hex("B2"));
+  EXPECT_EQ(fetch(channel, "PICT", -5), hex("B4"));
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "snd ", 1, 1), 2);
+  EXPECT_EQ(MacBin_GetResourceCount(channel, "PICT", 1000, 1000), 2);
+}
+
+// Two different names that the index's name hash maps to one value, found
+// by search (the hash reads names as machine words, so which names collide
+// depends on the machine).
+std::pair<std::string, std::string> names_that_hash_alike() {
+  std::map<uint32_t, std::string> seen;
+  char text[32];
+  for (uint32_t i = 0; i < 4000000; ++i) {
+    std::snprintf(text, sizeof text, "Sound %07u", i);
+    const auto [at, added] = seen.emplace(name_hash(text), text);
+    if (!added) return {at->second, text};
+  }
+  return {};
+}
+
+// Lookups by a text that is none of the channel's own name nodes probe the
+// name table by hash: a name that merely hashes like a stored one is not it.
+TEST_F(ReaderQueries, NamesThatHashAlikeAreToldApart) {
+  const auto [first, second] = names_that_hash_alike();
+  ASSERT_FALSE(first.empty()) << "no two names with the same hash found";
+  ASSERT_NE(first, second);
+  ASSERT_EQ(name_hash(first), name_hash(second));
+  // Copies, so that the texts are not the channel's own.
+  const std::string first_text = first;
+  const std::string second_text = second;
+
+  vt::MacBinaryPlan both;
+  both.types = {{"snd ", {{1, first, hex("C1")}, {2, second, hex("C2")}, {3, "other", hex("C3")}}}};
+  MacBinChannel *channel = open_ok(both);
+  EXPECT_EQ(fetch(channel, "snd ", 0, second_text.c_str()), hex("C2"));
+  EXPECT_EQ(channel->cur_id, 2);
+  EXPECT_EQ(fetch(channel, "snd ", 0, first_text.c_str()), hex("C1"));
+  EXPECT_EQ(MacBin_CheckResource2(channel, "snd ", 0, second_text.c_str()), 1);
+  // The node texts answer too.
+  const MacBinRefEntry *refs = channel->types[0].refs;
+  EXPECT_EQ(fetch(channel, "snd ", 0, refs[1].name->text), hex("C2"));
+
+  // Only the first stored: the second is not there.
+  vt::MacBinaryPlan one;
+  one.types = {{"snd ", {{1, first, hex("D1")}, {3, "other", hex("D3")}}}};
+  MacBinChannel *alone = open_ok(one);
+  EXPECT_EQ(MacBin_CheckResource2(alone, "snd ", 0, second_text.c_str()), 0);
+  EXPECT_EQ(fetch(alone, "snd ", 0, second_text.c_str()), std::nullopt);
+  EXPECT_EQ(fetch(alone, "snd ", 0, first_text.c_str()), hex("D1"));
+  // Only the second stored: asking for the first finds nothing either.
+  vt::MacBinaryPlan other;
+  other.types = {{"snd ", {{2, second, hex("E2")}}}};
+  MacBinChannel *second_only = open_ok(other);
+  EXPECT_EQ(MacBin_CheckResource2(second_only, "snd ", 0, first_text.c_str()), 0);
+  EXPECT_EQ(fetch(second_only, "snd ", 0, second_text.c_str()), hex("E2"));
 }
 
 TEST_F(ReaderQueries, NamesMatchWholeAndCaseSensitively) {

@@ -48,6 +48,14 @@ static_assert(sizeof(MacBinFinderInfo) == 76);
 // The format of files opened from now on; each channel keeps its own.
 int32_t output_format = MACBIN_FORMAT_CLASSIC;
 
+// MacBin_Reset: the format at load, and the removal notice not yet given.
+void reset_writer_settings() {
+  output_format = MACBIN_FORMAT_CLASSIC;
+  removal_reported = 0;
+}
+ResetStep writer_settings_reset{reset_writer_settings, nullptr};
+const bool writer_settings_reset_registered = register_reset_step(writer_settings_reset);
+
 // The host's clock as an unsigned Macintosh date.  Worked out in 64 bits:
 // the sum passes the signed 32-bit range; the file keeps its low 32 bits.
 uint32_t macintosh_time_now() {

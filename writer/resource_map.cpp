@@ -17,8 +17,9 @@
 #include "stream/internal.hpp"
 #include "writer/internal.hpp"
 
-// Set by finish_output once the removal was announced; never cleared, so
-// that files removed later in the process go without repeating it.
+// Set by finish_output once the removal was announced; cleared only by
+// MacBin_Reset, so that files removed later in the process go without
+// repeating it.
 int32_t removal_reported = 0;
 
 namespace {
