@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,39 +15,44 @@ namespace {
 
 std::string current_resource;  // "PICT 128", for the progress bar
 
-// The library reports a failed write of the output file right after it,
-// with errno still telling why, and then the resources it could not add
-// and the removal of the file.  The tool keeps the reason and says it in
-// one line naming the file (library_write_error); the rest adds nothing.
-constexpr const char *kWriteFailureText = "Writing output file";
+// The library records each failure with its code before it reports it
+// (MacBin_LastError); the tool reads the code of each message and clears
+// the record, so that the next message's code is its own.  A failed write
+// of the output file comes first as a severe I/O failure, with the
+// system's reason kept; then come its consequences (the resources not
+// added, the removal of the file), recorded as following from it.  The
+// tool says the reason in one line naming the file (library_write_error);
+// the rest adds nothing.
 bool write_failed = false;
 int write_errno = 0;
 
 // True when the message was taken as part of a failed write.
-bool absorb_write_failure(const std::string &message, int32_t severity, int error_number) {
+bool absorb_write_failure(int32_t code, int system_error, int32_t severity) {
   if (!write_failed) {
-    if (severity != MACBIN_SEVERE || message != kWriteFailureText) return false;
+    if (severity != MACBIN_SEVERE || code != MACBIN_ERR_IO) return false;
     write_failed = true;
-    write_errno = error_number;
+    write_errno = system_error;
     Reporter::instance().mark_failed();
     return true;
   }
   // After the failure: its consequences, not new faults.
-  return message == kWriteFailureText || message == "Removing output file(s)" ||
-         message == "Please check file system !" || message.find("not inserted") != std::string::npos;
+  return severity >= MACBIN_WARNING && code == MACBIN_ERR_IO;
 }
 
 void report_message(const char *text, int32_t severity) {
   Reporter &reporter = Reporter::instance();
-  const int error_number = errno;  // before anything here can change it
+  const int32_t code = MacBin_LastError(nullptr);
+  const int system_error = MacBin_LastSystemError();
+  MacBin_ClearError();
   const std::string message = text != nullptr ? text : "";
-  if (absorb_write_failure(message, severity, error_number)) return;
+  if (absorb_write_failure(code, system_error, severity)) return;
   if (severity >= MACBIN_ERROR) {
     reporter.error(message);
   } else if (severity == MACBIN_WARNING) {
-    // A resource the library could not insert is missing from the file.
-    // When the tool has already said why, the warning only repeats it.
-    const bool not_inserted = message.find("not inserted") != std::string::npos;
+    // The warnings the library records are a resource it could not insert,
+    // which is missing from the file, and a damaged resource fork.  When
+    // the tool has already said why, the first only repeats it.
+    const bool not_inserted = code != MACBIN_ERR_NONE && code != MACBIN_ERR_DAMAGED;
     if (!not_inserted || !refusal_explained()) reporter.warning(message);
     if (not_inserted) reporter.mark_failed();
   } else {
