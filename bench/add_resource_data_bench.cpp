@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include "interleaved_ratio.hpp"
+#include "quiet_library.hpp"
 #include "varnel.h"
 
 namespace {
@@ -125,11 +126,7 @@ BENCHMARK(BM_AddResourceLines)->Unit(benchmark::kMillisecond)->MinTime(0.5)->Rep
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  MacBin_Init();
-  // Silent notices: the benchmark measures writing, not printing.
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                   MACBIN_METHOD_MESSAGE);
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](MacBinProgress *) {}), MACBIN_METHOD_PROGRESS);
+  start_quiet_library(true);
   MacBin_AddProcessor("****", nullptr, write_resource_bytes);
   if (write_from_memory() != kResources) {
     std::fprintf(stderr, "MacBin_AddResourceData refused resources\n");

@@ -31,6 +31,7 @@
 #include "interleaved_ratio.hpp"
 #include "support/macbinary.hpp"
 #include "support/resource_compression.hpp"
+#include "quiet_library.hpp"
 #include "varnel.h"
 
 namespace {
@@ -239,9 +240,7 @@ BENCHMARK(BM_ReadPlainTwin)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->Repeti
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  MacBin_Init();
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                   MACBIN_METHOD_MESSAGE);
+  start_quiet_library();
   int status = 1;
   if (setup.open()) {
     interleaved_ratio::RatioReporter reporter;

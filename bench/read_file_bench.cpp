@@ -19,6 +19,7 @@
 
 #include "full_resource_file.hpp"
 #include "interleaved_ratio.hpp"
+#include "quiet_library.hpp"
 #include "varnel.h"
 
 namespace {
@@ -146,9 +147,7 @@ BENCHMARK(BM_PlainReadAndWalk)
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  MacBin_Init();
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                   MACBIN_METHOD_MESSAGE);
+  start_quiet_library();
   full_file(0);
   interleaved_ratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

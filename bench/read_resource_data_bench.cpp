@@ -24,6 +24,7 @@
 
 #include "full_resource_file.hpp"
 #include "interleaved_ratio.hpp"
+#include "quiet_library.hpp"
 #include "varnel.h"
 
 namespace {
@@ -188,9 +189,7 @@ BENCHMARK(BM_PreadEveryResource)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->R
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  MacBin_Init();
-  MacBin_Setmethod(reinterpret_cast<MacBinMethod>(+[](const char *, const char *, int32_t) {}),
-                   MACBIN_METHOD_MESSAGE);
+  start_quiet_library();
   const bool ready = reading.open(full_file(kDistinctNames));
   int status = 1;
   if (ready) {
