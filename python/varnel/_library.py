@@ -264,7 +264,7 @@ def give_warnings(path: Optional[str], messages: Optional[List[Message]] = None)
     texts = []
     for message in messages:
         if message.severity == 2:
-            errors.warn(message.text, path, stacklevel=4)
+            errors.warn(message.text, path)
             texts.append(message.text)
     return texts
 

@@ -7,6 +7,8 @@ names the file as well when there is one.
 """
 from __future__ import annotations
 
+import os
+import sys
 import warnings
 from typing import Optional
 
@@ -125,5 +127,13 @@ def error_for(code: int, reason: str, path: Optional[str] = None, system_error: 
     return cls(reason or "the library gives no reason", path, code, system_error)
 
 
-def warn(text: str, path: Optional[str] = None, stacklevel: int = 3) -> None:
-    warnings.warn(f"{path}: {text}" if path else text, VarnelWarning, stacklevel=stacklevel)
+def warn(text: str, path: Optional[str] = None) -> None:
+    """Gives a VarnelWarning attributed to the caller's code, outside varnel."""
+    package = os.path.dirname(os.path.abspath(__file__))
+    level = 1
+    frame = sys._getframe(0)
+    while frame is not None and os.path.dirname(os.path.abspath(frame.f_code.co_filename)) == \
+            package:
+        frame = frame.f_back
+        level += 1
+    warnings.warn(f"{path}: {text}" if path else text, VarnelWarning, stacklevel=level)
