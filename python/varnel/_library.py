@@ -213,8 +213,12 @@ def _pending() -> List[Message]:
 
 def _on_message(module, text, severity):  # called by the library, in the calling thread
     try:
-        code = LastError(None)
+        recorded = c_char_p()
+        code = LastError(ctypes.byref(recorded))
         system_error = LastSystemError() if code == errors.ERR_IO else 0
+        # The recorded text: the message with the system's reason added.
+        if code != errors.ERR_NONE and recorded.value:
+            text = recorded.value
         _pending().append(Message(severity, (text or b"").decode("utf-8", "replace"), code,
                                   system_error))
     except BaseException:  # nothing may escape into the library
@@ -365,7 +369,7 @@ def note_output_stopped() -> None:
         output_stopped = True
 
 
-def restart_output_if_stopped() -> None:
+def restart_output_if_stopped(path: Optional[str] = None) -> None:
     """Called with the writer's side of the gate held: after a failed write,
     starts the library over so that it writes again."""
     global output_stopped
@@ -375,7 +379,7 @@ def restart_output_if_stopped() -> None:
         if open_channels > 0:
             raise errors.StateError(
                 "an earlier write failed, and the library refuses to write again until every "
-                f"open file is closed ({open_channels} still open)")
+                f"open file is closed ({open_channels} still open)", path)
         Reset()
         _start()
         output_stopped = False

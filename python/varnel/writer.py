@@ -89,7 +89,7 @@ class Writer:
         self._temporary: Optional[str] = None
         L.gate.acquire_writer()
         try:
-            L.restart_output_if_stopped()
+            L.restart_output_if_stopped(self.path)
             try:
                 self._temporary = tempfile.mkdtemp(prefix=".varnel-", dir=directory)
             except OSError as failure:
@@ -146,10 +146,17 @@ class Writer:
 
     def _check(self, done: bool, fallback: str) -> None:
         messages = L.take_messages()
+        self._note_write_failure(messages)
         if not done:
             L.raise_failure(self.path, fallback, messages)
         if messages:
             self._raise_if_refused(messages)
+
+    @staticmethod
+    def _note_write_failure(messages: List[L.Message]) -> None:
+        """A failed write stops the library's output for the whole process."""
+        if any(m.code == errors.ERR_IO for m in messages):
+            L.note_output_stopped()
 
     def _raise_if_refused(self, messages: List[L.Message]) -> None:
         for message in messages:
@@ -276,10 +283,10 @@ class Writer:
             L.Close(channel)
             L.channel_closed()
             messages = L.take_messages()
+            self._note_write_failure(messages)
             failed = any(m.severity >= 3 or (m.severity == 2 and m.code == errors.ERR_IO)
                          for m in messages)
             if failed:
-                L.note_output_stopped()
                 L.raise_failure(self.path, "the file was not written", messages)
             L.give_warnings(self.path, messages)
             self._commit()
@@ -314,9 +321,7 @@ class Writer:
             if channel is not None:
                 L.Close(channel)
                 L.channel_closed()
-                messages = L.take_messages()
-                if any(m.severity >= 3 for m in messages):
-                    L.note_output_stopped()
+                self._note_write_failure(L.take_messages())
         finally:
             self._discard_temporary()
             L.gate.release_writer()
