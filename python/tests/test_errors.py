@@ -173,3 +173,13 @@ def test_error_classes_and_codes():
                                   varnel.UnsupportedError, varnel.LimitError,
                                   varnel.ArgumentError, varnel.StateError)}
     assert codes == {1, 2, 3, 4, 5, 6, 7}
+
+
+def test_a_file_without_resources_prints_nothing(tmp_path, capfd):
+    # The library's map reader prints a line on C's standard output for such
+    # a file; a Python host's standard output stays its own.
+    path = write(tmp_path / "plain.bin", macbinary(b"P", b"TEXT", b"VARN", b"plain", b""))
+    with varnel.open(path) as f:
+        assert f.resource_fork_length == 0 and len(f.resources) == 0
+    print("host output")
+    assert capfd.readouterr() == ("host output\n", "")

@@ -211,7 +211,7 @@ class MacFile:
         encoded = os.fsencode(self.path)
         with L.gate:
             L.ClearError()
-            channel = L.OpenR(encoded)
+            channel = L.open_quietly(encoded)
             messages = L.take_messages()
             if not channel:
                 L.raise_failure(self.path, "cannot be opened", messages)
