@@ -140,12 +140,13 @@ def test_closed_files_refuse_use(tmp_path):
         stream = f.open_data()
     assert f.closed
     for use in (lambda: f.read_data(), lambda: f.read_resource_fork(), lambda: resource.data,
-                lambda: resource.stored, lambda: resource.size, lambda: resource.decode(),
+                lambda: resource.stored, lambda: resource.decode(),
                 lambda: resource.compression, lambda: stream.read(), lambda: f.open_data()):
         with pytest.raises(varnel.StateError, match="the file is closed"):
             use()
     f.close()  # a second close does nothing
-    assert resource.type == b"STR " and resource.id == 1  # the map's facts stay
+    # The map's facts stay: listed when the file was open.
+    assert (resource.type, resource.id, resource.size, resource.name) == (b"STR ", 1, 2, None)
     writer = varnel.create(tmp_path / "w.bin")
     writer.close()
     for use in (lambda: writer.write(b"x"), lambda: writer.add_resource(b"STR ", 1, b""),

@@ -178,3 +178,29 @@ def test_finder_info_and_describe(tmp_path):
         assert f.resources[b"vers", 1].describe() == \
             'version 1.0 (final), region 0, short "1.0", long "Version 1.0"'
         assert f.resources[b"FREF", 128].describe() == 'file type "TEXT", local icon 0'
+
+
+@pytest.mark.parametrize("listed_first", [False, True])
+def test_iter_data_reads_every_resource_in_batches(tmp_path, monkeypatch, listed_first):
+    from varnel import reader
+    monkeypatch.setattr(reader, "_BATCH_BYTES", 1000)  # many batches, and one too large for any
+    resources = [Res(b"DATA", i, bytes([i]) * (i * 13 % 300), b"n%d" % i if i % 3 else None)
+                 for i in range(200)]
+    resources.insert(50, Res(b"BIG ", 1, bytes(range(256)) * 20))
+    resources.append(Res(b"TEXT", 7, compressed(b"packed " * 30), None, 0x21))
+    path = write(tmp_path / "batches.bin", macbinary(b"B", b"TEXT", b"VARN", b"",
+                                                     resource_fork(resources)))
+    with varnel.open(path) as f:
+        if listed_first:
+            assert len(f.resources) == 202
+        got = [(r.type, r.id, r.name, data) for r, data in f.resources.iter_data()]
+        stored = [data for _, data in f.resources.iter_data(stored=True)]
+        assert len(f.resources) == 202
+        by_map = [(r.type, r.id, r.name, r.data) for r in f.resources]
+    want = {(r.type, r.id): r for r in resources}
+    assert len(got) == 202 and got == by_map
+    for type_code, resource_id, name, data in got:
+        res = want[type_code, resource_id]
+        assert name == (None if res.name is None else res.name.decode("ascii"))
+        assert data == (b"packed " * 30 if type_code == b"TEXT" else res.data)
+    assert stored[-1] == resources[-1].data  # the compressed one as stored

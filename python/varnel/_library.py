@@ -115,9 +115,16 @@ class CompressionInfo(Structure):
                 ("uncompressed_length", c_int32), ("stored_length", c_int32)]
 
 
+class Listing(Structure):
+    _fields_ = [("ref", c_void_p), ("type", c_char * 4), ("id", c_int32), ("attributes", c_int32),
+                ("length", c_int32), ("name_offset", c_int32), ("name_length", c_int32),
+                ("data_offset", c_int32)]
+
+
 # The layouts varnel.h states; a mismatch would make every field wrong.
 assert ctypes.sizeof(FinderInfo) == 76 and FinderInfo.flags.offset == 74
 assert ctypes.sizeof(FileInfo) == 4 * 6 + 2 + 64 + 5 + 5 + 4 + 4 + 28
+assert ctypes.sizeof(Listing) == (40 if ctypes.sizeof(c_void_p) == 8 else 32)
 assert ctypes.sizeof(Pixels) == (24 if ctypes.sizeof(c_void_p) == 8 else 20)
 
 ChannelP = POINTER(Channel)
@@ -156,6 +163,8 @@ ReadResourceData = _proto("MacBin_ReadResourceData", c_int32, ChannelP, c_void_p
                           c_int32)
 ReadResourceUncompressed = _proto("MacBin_ReadResourceUncompressed", c_int32, ChannelP, c_void_p,
                                   c_void_p, c_int32)
+ListResources = _proto("MacBin_ListResources", c_int32, ChannelP, c_int32, c_void_p, c_int32,
+                       c_void_p, c_int32, c_void_p, c_int32)
 GetResourceName = _proto("MacBin_GetResourceName", c_int32, ChannelP, c_void_p, c_void_p,
                          c_int32)
 GetResourceCompression = _proto("MacBin_GetResourceCompression", c_int32, ChannelP, c_void_p,

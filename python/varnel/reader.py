@@ -70,29 +70,31 @@ def _fspath(path: PathLike) -> str:
     return os.fsdecode(os.fspath(path))
 
 
-_REF_SIZE = ctypes.sizeof(L.RefEntry)
-_TYPE_SIZE = ctypes.sizeof(L.TypeEntry)
-# id, name_offset, (name pointer), attributes, (data offset): native layout.
-_REF_LAYOUT = struct.Struct("@ii" + ("q" if ctypes.sizeof(ctypes.c_void_p) == 8 else "i") + "ii")
-_TYPE_LAYOUT = struct.Struct("@8sii" + ("Q" if ctypes.sizeof(ctypes.c_void_p) == 8 else "I"))
-assert _REF_LAYOUT.size == _REF_SIZE and _TYPE_LAYOUT.size == _TYPE_SIZE
+# A listing record (MacBinResourceListing) as struct reads it: the reference's
+# address, type, id, attributes, length, name offset, name length, data offset.
+_LISTING = "@P4siiiiii"
+_LISTING += "%dx" % (ctypes.sizeof(L.Listing) - struct.calcsize(_LISTING))
+_LISTING_LAYOUT = struct.Struct(_LISTING)
+assert _LISTING_LAYOUT.size == ctypes.sizeof(L.Listing)
+# Stored bytes read in one call when reading many resources at once.
+_BATCH_BYTES = 4 << 20
 
 
 class Resource:
     """One resource of an open file.  Its facts come from the map; its bytes
     are read when asked for (``data``, ``stored``, ``size``)."""
 
-    __slots__ = ("_file", "_ref", "type", "id", "_attributes", "_named", "_name")
+    __slots__ = ("_file", "_ref", "type", "id", "_attributes", "_name", "_length")
 
     def __init__(self, file: "MacFile", ref: int, type_code: bytes, resource_id: int,
-                 attributes: int, named: bool) -> None:
+                 attributes: int, name: Optional[str], length: int) -> None:
         self._file = file
         self._ref = ref  # address of the library's reference record
         self.type = type_code
         self.id = resource_id
         self._attributes = attributes
-        self._named = named
-        self._name: Optional[str] = None
+        self._name = name
+        self._length = length  # -1: its bytes lie outside the fork
 
     @property
     def attributes(self) -> Attributes:
@@ -101,11 +103,6 @@ class Resource:
     @property
     def name(self) -> Optional[str]:
         """The resource's name (up to 255 characters), or None."""
-        if not self._named:
-            return None
-        if self._name is None:
-            self._name = L.from_mac_roman(self._file._read(L.GetResourceName, self._ref, 256,
-                                                           "name of"))
         return self._name
 
     @property
@@ -120,8 +117,10 @@ class Resource:
 
     @property
     def size(self) -> int:
-        """The length of the stored bytes."""
-        return self._file._length(self._ref, self)
+        """The length of the stored bytes (DamagedError when they lie outside the fork)."""
+        if self._length < 0:
+            self._file._length(self._ref, self)
+        return self._length
 
     @property
     def compression(self) -> Optional[Compression]:
@@ -138,7 +137,7 @@ class Resource:
         return self._file._describe(self)
 
     def __repr__(self) -> str:
-        name = f" {self.name!r}" if self._named else ""
+        name = f" {self._name!r}" if self._name is not None else ""
         return f"<varnel.Resource {self.type!r} {self.id}{name}>"
 
 
@@ -146,9 +145,25 @@ class Resources:
     """The resources of a file, in map order: iterable, sized and indexable by
     ``(type, id)`` (type as 4 bytes or a str); ``of_type()``, ``types()``."""
 
-    def __init__(self, items: List[Resource]) -> None:
-        self._items = items
+    def __init__(self, file: "MacFile") -> None:
+        self._file = file
+        self._listed: Optional[List[Resource]] = None  # the map, listed when first needed
         self._index: Optional[Dict[Tuple[bytes, int], Resource]] = None
+
+    @property
+    def _items(self) -> List[Resource]:
+        if self._listed is None:
+            self._listed = self._file._list_resources()
+        return self._listed
+
+    def iter_data(self, stored: bool = False) -> Iterator[Tuple[Resource, bytes]]:
+        """Every resource with its contents (or, stored=True, its bytes as
+        stored), in map order: the fast way to read them all.  The bytes are
+        read some megabytes at a time, so memory stays small whatever the
+        file's size."""
+        if self._listed is None:
+            return self._file._list_and_read(self, stored)
+        return self._file._iter_data(self._listed, stored)
 
     def __iter__(self) -> Iterator[Resource]:
         return iter(self._items)
@@ -326,33 +341,135 @@ class MacFile:
 
     @property
     def resources(self) -> Resources:
-        """The resources, read from the map when first asked for (no data is read)."""
+        """The resources, listed from the map when first asked for (no data is read)."""
         if self._resources is None:
-            self._resources = Resources(self._list_resources())
+            self._resources = Resources(self)
         return self._resources
 
-    def _list_resources(self) -> List[Resource]:
+    def _batch(self, first: int, capacity: int, entries, names, target, target_size: int,
+               items: List[Resource]) -> List[int]:
+        """Lists up to `capacity` references from `first` (with their stored
+        bytes into `target` as far as they fit) and appends a Resource for
+        each to `items`; returns the data offset of each (-1: not copied)."""
         channel = self._open_channel()
-        record = channel.contents
-        items: List[Resource] = []
-        if record.type_count <= 0 or not record.types:
-            return items
-        types_address = ctypes.addressof(record.types.contents)
-        type_bytes = ctypes.string_at(types_address, _TYPE_SIZE * record.type_count)
+        with L.gate:
+            listed = L.ListResources(channel, first, entries, capacity, names, len(names), target,
+                                     target_size)
+        if listed < 0:
+            raise errors.StateError("the file is not open for reading", self.path)
+        count = min(listed, capacity)
+        # MacRoman is one character a byte: the names decoded in one piece
+        # keep their offsets.
+        name_text = L.from_mac_roman(names.raw)
+        append = items.append
         make = Resource
-        for type_field, count, _, refs_address in _TYPE_LAYOUT.iter_unpack(type_bytes):
-            if count <= 0 or not refs_address:
-                continue
-            type_code = type_field[:4]
-            ref_bytes = ctypes.string_at(refs_address, _REF_SIZE * count)
-            address = refs_address
-            for resource_id, name_offset, _, attributes, _ in _REF_LAYOUT.iter_unpack(ref_bytes):
-                if resource_id > 32767:
-                    resource_id -= 65536
-                items.append(make(self, address, type_code, resource_id, attributes,
-                                  name_offset != -1))
-                address += _REF_SIZE
+        offsets = []
+        keep = offsets.append
+        raw = ctypes.string_at(entries, _LISTING_LAYOUT.size * count)
+        for ref, type_code, resource_id, attributes, length, name_offset, name_length, data_at in \
+                _LISTING_LAYOUT.iter_unpack(raw):
+            if name_length < 0:
+                name = None
+            elif name_offset >= 0:
+                name = name_text[name_offset:name_offset + name_length]
+            else:
+                name = L.from_mac_roman(self._read(L.GetResourceName, ref, 256, "name of"))
+            append(make(self, ref, type_code, resource_id, attributes, name, length))
+            keep(data_at)
+        return offsets
+
+    def _count_resources(self) -> int:
+        channel = self._open_channel()
+        with L.gate:
+            return max(L.ListResources(channel, 0, None, 0, None, 0, None, 0), 0)
+
+    def _names_buffer(self):
+        # A batch's names are at most what the map's name list holds.
+        return ctypes.create_string_buffer(max(self._open_channel().contents.map_length, 0) + 256)
+
+    def _list_resources(self) -> List[Resource]:
+        """The whole map in one call: facts, names and stored lengths."""
+        count = self._count_resources()
+        items: List[Resource] = []
+        if count:
+            self._batch(0, count, (L.Listing * count)(), self._names_buffer(), None, 0, items)
         return items
+
+    def _list_and_read(self, resources: Resources, stored: bool) -> Iterator[Tuple[Resource, bytes]]:
+        """iter_data on a map not listed yet: lists and reads in the same
+        calls, and keeps the listing when it got to the end."""
+        count = self._count_resources()
+        items: List[Resource] = []
+        if count == 0:
+            resources._listed = items
+            return
+        capacity = min(count, 8192)
+        entries = (L.Listing * capacity)()
+        names = self._names_buffer()
+        # The resource fork's length bounds what its resources hold.
+        buffer = bytearray(max(min(self.resource_fork_length, _BATCH_BYTES), 1))
+        target = (ctypes.c_char * len(buffer)).from_buffer(buffer)
+        view = memoryview(buffer)
+        try:
+            at = 0
+            while at < count:
+                first = len(items)
+                offsets = self._batch(at, min(count - at, capacity), entries, names, target,
+                                      len(buffer), items)
+                done = 0
+                for resource, offset in zip(items[first:], offsets):
+                    if offset < 0:
+                        if done == 0:  # too large for a batch, or unreadable: on its own
+                            yield resource, resource.stored if stored else resource.data
+                            done = 1
+                        break
+                    if not stored and resource._attributes & 0x01:
+                        yield resource, resource.data  # compressed: the library decompresses
+                    else:
+                        yield resource, view[offset:offset + resource._length].tobytes()
+                    done += 1
+                del items[first + done:]  # listed again with the next batch
+                at += done
+            resources._listed = items
+        finally:
+            view.release()
+            del target
+
+    def _iter_data(self, items: List[Resource], stored: bool) -> Iterator[Tuple[Resource, bytes]]:
+        count = len(items)
+        if count == 0:
+            return
+        entries = (L.Listing * min(count, 8192))()
+        # Room for the stored bytes of what is left, at most a batch: the
+        # library writes them straight into the buffer the slices come from.
+        pending = sum(max(resource._length, 0) for resource in items)
+        buffer = bytearray(max(min(pending, _BATCH_BYTES), 1))
+        target = (ctypes.c_char * len(buffer)).from_buffer(buffer)
+        view = memoryview(buffer)
+        unpack = _LISTING_LAYOUT.iter_unpack
+        at = 0
+        while at < count:
+            channel = self._open_channel()
+            batch = min(count - at, len(entries))
+            with L.gate:
+                L.ListResources(channel, at, entries, batch, None, 0, target, len(buffer))
+            listed = unpack(ctypes.string_at(entries, _LISTING_LAYOUT.size * batch))
+            first = at
+            for entry in listed:
+                resource = items[at]
+                offset = entry[7]
+                if offset < 0:
+                    if at == first:  # too large for a batch, or unreadable: on its own
+                        yield resource, resource.stored if stored else resource.data
+                        at += 1
+                    break
+                if not stored and resource._attributes & 0x01:
+                    yield resource, resource.data  # compressed: the library decompresses
+                else:
+                    yield resource, view[offset:offset + entry[4]].tobytes()
+                at += 1
+        view.release()
+        del target
 
     def _buffer(self, need: int):
         scratch = getattr(self._scratch, "buffer", None)
