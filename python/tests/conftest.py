@@ -40,3 +40,15 @@ def run(command: List[str], cwd: str) -> str:
     output = done.stdout.decode("utf-8", "replace")
     assert done.returncode == 0, f"{' '.join(command)} failed: {output}"
     return output
+
+
+def child_environment(**extra):
+    """The environment of a child Python that imports this very package and
+    library, whatever its working directory."""
+    import varnel
+    from varnel import _library
+    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(varnel.__file__)))
+    library = _library.lib._name
+    if os.path.exists(library):
+        library = os.path.abspath(library)
+    return {**os.environ, "PYTHONPATH": package_parent, "VARNEL_LIBRARY": library, **extra}

@@ -9,17 +9,8 @@ import textwrap
 import threading
 
 import varnel
+from conftest import child_environment
 from oracle import Res, macbinary, resource_fork
-
-
-def child_environment(**extra):
-    """The environment of a child Python that imports this very package and library."""
-    from varnel import _library
-    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(varnel.__file__)))
-    library = _library.lib._name
-    if os.path.exists(library):
-        library = os.path.abspath(library)
-    return {**os.environ, "PYTHONPATH": package_parent, "VARNEL_LIBRARY": library, **extra}
 
 
 def test_a_failed_write_leaves_nothing_and_writing_goes_on(tmp_path):
