@@ -194,7 +194,3 @@ def large_resource_set(count: int = 3000) -> List[Res]:
         resources.append(Res(type_code, resource_id, data, name, attributes))
     resources.append(Res(b"EMPT", 0, b"", b"empty"))
     return resources
-
-
-def signed_id(stored: int) -> int:
-    return stored - 65536 if stored > 32767 else stored

@@ -6,7 +6,6 @@ import re
 import shutil
 import warnings
 
-import pytest
 
 import varnel
 from conftest import pillow

@@ -1,7 +1,6 @@
 """The library's process-wide state: a failed write, threads."""
 from __future__ import annotations
 
-import errno
 import os
 import subprocess
 import sys

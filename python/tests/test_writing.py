@@ -11,7 +11,7 @@ import pytest
 
 import varnel
 from conftest import peer, run
-from oracle import large_resource_set, macbinary, resource_fork, signed_id
+from oracle import large_resource_set, macbinary, resource_fork
 
 CONTAINERS = ["macbinary", "classic", "applesingle", "appledouble", "binhex"]
 WHEN = datetime.datetime(2024, 3, 1, 12, 30, tzinfo=datetime.timezone.utc)

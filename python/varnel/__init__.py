@@ -10,6 +10,8 @@ AppleDouble, BinHex 4.0, bare resource forks)::
         for r in f.resources:                   # read lazily, in map order
             print(r.type, r.id, r.name, r.size, r.attributes)
         icon = f.resources[b"ICN#", 128].decode()   # .width, .height, .rgba, .to_pillow()
+        for r, contents in f.resources.iter_data():  # every resource's bytes, fast
+            ...
 
 Write one (the file appears only when complete; an exception inside the
 ``with`` leaves nothing)::
@@ -17,7 +19,9 @@ Write one (the file appears only when complete; an exception inside the
     with varnel.create("Report.bin", type=b"TEXT", creator=b"VARN",
                        container="macbinary") as out:   # or classic, applesingle,
         out.write(b"Hello, Mac\\r")                     # appledouble, binhex
-        out.add_line('vers 1 "" 1.00 F 0 0/1.0/Version 1.0')
+        out.add_line('vers 1 "" 1.00 F 0 0/1.0/Version 1.0')   # the tool's resource lines
+        out.add_line('FREF 128 "" TEXT 128')
+        out.add_line('BNDL "Owner text"')                # the bundle, made on close
         out.add_resource(b"STR ", 128, b"\\x05Hello", name="Greeting")
         out.add_icon(b"ICN#", 128, pillow_image_or_rgba)
 

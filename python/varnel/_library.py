@@ -17,7 +17,7 @@ import os
 import threading
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_char, c_char_p, c_int16, c_int32, c_int64,
                     c_uint8, c_uint16, c_uint32, c_void_p)
-from typing import List, Optional, Tuple
+from typing import List, Optional
 
 from . import errors
 
@@ -287,7 +287,9 @@ def give_warnings(path: Optional[str], messages: Optional[List[Message]] = None)
 # (stdout, not the message method) when a file has no resource fork; hosts
 # of old rely on it, so the library keeps it.  A Python host's standard
 # output is its own: around MacBin_OpenR, C's stdout points at /dev/null.
-# One opening at a time swaps it (the lock), so that it is always restored.
+# One opening at a time swaps it (the lock), so that it is always restored;
+# C-level output of other threads during an opening goes there too (Python's
+# own output does not go through C's stdio).
 
 _libc = ctypes.CDLL(None)
 try:

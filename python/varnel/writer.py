@@ -12,12 +12,11 @@ import datetime
 import os
 import shutil
 import tempfile
-import time
-from typing import Any, List, Optional, Tuple, Union
+from typing import Any, List, Optional, Tuple
 
 from . import _library as L
 from . import errors
-from .images import Image, as_image, encode_resource
+from .images import as_image, encode_resource
 from .reader import Attributes, PathLike, _fspath, open as open_file, to_mac_date
 
 # Containers the writer makes (MACBIN_FORMAT_*).
