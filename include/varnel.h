@@ -875,8 +875,9 @@ typedef struct MacBinResourceListing {
  * while it is copied); the stored bytes of the listed resources go into
  * `data` one after the other while they fit (data_capacity bytes): from the
  * first that does not fit on, none is copied, so that a host reading in
- * batches lists again from there.  A resource whose bytes cannot be read
- * (length -1) is skipped.  Null areas with a capacity of 0 take nothing:
+ * batches lists again from there (an empty resource fits any area given,
+ * even one of 0 bytes).  A resource whose bytes cannot be read (length -1)
+ * is skipped.  Null areas with a capacity of 0 take nothing:
  * (channel, 0, NULL, 0, NULL, 0, NULL, 0) counts the references.
  *   Returns the number of references from `first` to the end of the map
  * (so entries holds min(result, capacity) of them; 0 when first is at or

@@ -147,9 +147,10 @@ int32_t MacBin_ListResources(MacBinChannel *channel, int32_t first, MacBinResour
   ForkReader fork(channel, *state);
   for (const int32_t i : in_file_order) entries[i].length = fork.read(entries[i].ref, nullptr);
 
-  // Room in `data`, in map order, up to the first that does not fit.
+  // Room in `data`, in map order, up to the first that does not fit (an
+  // empty resource fits any area given, even one of 0 bytes).
   int32_t data_used = 0;
-  for (int32_t i = 0; i < listed && data_capacity > 0; ++i) {
+  for (int32_t i = 0; i < listed && data != nullptr; ++i) {
     MacBinResourceListing &entry = entries[i];
     if (entry.length < 0) continue;
     if (entry.length > data_capacity - data_used) break;
