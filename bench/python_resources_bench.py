@@ -15,8 +15,8 @@ unaffected by other programs taking the processor on a shared machine),
 and in wall time for reference.
 
 Peak memory is measured in a child process that does varnel's side only:
-its resident memory at the end against what it had before opening the
-file, checked against the file's size plus 16 MiB.
+the high-water mark of its resident memory against what it had before
+opening the file, checked against the file's size plus 16 MiB.
 
     VARNEL_LIBRARY=build/libvarnel.so.1 PYTHONPATH=python \\
         /usr/bin/python3 bench/python_resources_bench.py [ROUNDS]
@@ -24,7 +24,6 @@ file, checked against the file's size plus 16 MiB.
 from __future__ import annotations
 
 import os
-import resource
 import statistics
 import struct
 import subprocess
@@ -154,17 +153,21 @@ def varnel_pass(path):
 
 def peak_memory(path):
     """Resident memory growth of a child doing varnel's side, in bytes."""
+    # VmHWM, the high-water mark of this process image: getrusage's maximum
+    # would count the parent's pages the child had before exec.
     script = (
-        "import resource, sys, varnel\n"
-        "def rss():\n"
-        "    with open('/proc/self/statm') as s:\n"
-        "        return int(s.read().split()[1]) * resource.getpagesize()\n"
-        "before = rss()\n"
+        "import sys, varnel\n"
+        "def status(field):\n"
+        "    with open('/proc/self/status') as s:\n"
+        "        for line in s:\n"
+        "            if line.startswith(field + ':'):\n"
+        "                return int(line.split()[1]) * 1024\n"
+        "before = status('VmRSS')\n"
         "total = 0\n"
         "with varnel.open(sys.argv[1]) as f:\n"
         "    for res, data in f.resources.iter_data():\n"
         "        total += len(data) + res.size + len(res.name or '')\n"
-        "peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024\n"
+        "peak = status('VmHWM')\n"
         "print(peak - before, peak)\n")
     done = subprocess.run([sys.executable, "-c", script, path], capture_output=True, check=True)
     growth, peak = (int(x) for x in done.stdout.split())
