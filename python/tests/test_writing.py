@@ -260,3 +260,22 @@ def test_hfsutils_takes_macbinary(tmp_path):
     with varnel.open(tmp_path / "s.bin") as a, varnel.open(tmp_path / "back.bin") as b:
         assert b.read_data() == a.read_data()
         assert b.read_resource_fork() == a.read_resource_fork()
+
+
+def test_convert_to_a_bare_resource_fork(tmp_path):
+    original = sample(str(tmp_path / "s.bin"), "macbinary")
+    with pytest.warns(varnel.VarnelWarning, match="holds no data fork: its 16 bytes"):
+        varnel.convert(original, tmp_path / "s.rsrc", container="rsrc")
+    with varnel.open(original) as a, varnel.open(tmp_path / "s.rsrc") as b:
+        assert b.container == "rsrc" and b.name == "s"
+        assert (tmp_path / "s.rsrc").read_bytes() == a.read_resource_fork()
+        assert [(r.type, r.id, r.data) for r in b.resources] == \
+            [(r.type, r.id, r.data) for r in a.resources]
+    # A file without a resource fork gives a fork without resources.
+    with varnel.create(tmp_path / "plain.bin", finder_resources=False):
+        pass
+    assert varnel.convert(tmp_path / "plain.bin", tmp_path / "plain.rsrc", container="rsrc") == []
+    with varnel.open(tmp_path / "plain.rsrc") as empty:
+        assert empty.container == "rsrc" and len(empty.resources) == 0
+        assert empty.resource_fork_length == 286
+    assert sorted(os.listdir(tmp_path)) == ["plain.bin", "plain.rsrc", "s.bin", "s.rsrc"]

@@ -42,7 +42,7 @@ def _container_number(container: str) -> int:
     except (KeyError, AttributeError):
         raise errors.ArgumentError(
             f"unknown container {container!r}: macbinary, classic, applesingle, appledouble "
-            "or binhex") from None
+            "or binhex (convert also takes rsrc)") from None
 
 
 class Writer:
@@ -373,16 +373,62 @@ def create(path: PathLike, type: Any = b"????", creator: Any = b"????",
                   modified)
 
 
+# A resource fork without resources: the 256-byte head (data at 256, map at
+# 256, no data, a map of 30 bytes) and the map: a copy of the head, the
+# handle and attribute fields, the type list at 28 with no type (0xFFFF),
+# the name list right after it at 30.
+_EMPTY_FORK_HEAD = bytes.fromhex("00000100 00000100 00000000 0000001E")
+EMPTY_RESOURCE_FORK = (_EMPTY_FORK_HEAD + bytes(240) + _EMPTY_FORK_HEAD + bytes(8) +
+                       bytes.fromhex("001C 001E FFFF"))
+
+
+def _write_bare_fork(path: str, fork: bytes) -> None:
+    """The resource fork alone, put in place only when written whole."""
+    directory = os.path.dirname(os.path.abspath(path))
+    try:
+        handle, temporary = tempfile.mkstemp(prefix=".varnel-", dir=directory)
+    except OSError as failure:
+        raise errors.FileError(f"cannot create: {failure.strerror}", path, errors.ERR_IO,
+                               failure.errno or 0) from None
+    try:
+        with os.fdopen(handle, "wb") as out:
+            out.write(fork)
+        os.chmod(temporary, 0o666 & ~_umask())
+        os.replace(temporary, path)
+    except OSError as failure:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise errors.FileError(f"cannot write: {failure.strerror}", path, errors.ERR_IO,
+                               failure.errno or 0) from None
+
+
+def _umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
 def convert(source: PathLike, destination: PathLike, container: str = "macbinary",
             name: Optional[str] = None) -> List[str]:
     """Writes the file `source` (any container the library reads) into
     `destination` in another container, both forks byte for byte, with the
     type, creator, Finder information, name and dates where the new
-    container holds them.  Returns the warnings about what it cannot hold
-    (also given as VarnelWarning)."""
+    container holds them; container="rsrc" writes the resource fork alone
+    (a fork without resources for a file that has none).  Returns the
+    warnings about what it cannot hold (also given as VarnelWarning)."""
     notes: List[str] = []
     with open_file(source) as original:
         fork = original.read_resource_fork()
+        if isinstance(container, str) and container.lower() == "rsrc":
+            if original.data_length:
+                notes.append(f"a bare resource fork holds no data fork: its {original.data_length} "
+                             "bytes are left out")
+            for note in notes:
+                errors.warn(note, _fspath(destination))
+            _write_bare_fork(_fspath(destination), fork or EMPTY_RESOURCE_FORK)
+            return notes
         target = _container_number(container)
         if target == 7 and (original.created or original.modified):
             notes.append("BinHex holds no dates: the creation and modification dates are lost")
