@@ -119,7 +119,7 @@ class Resource:
     def size(self) -> int:
         """The length of the stored bytes (DamagedError when they lie outside the fork)."""
         if self._length < 0:
-            self._file._length(self._ref, self)
+            return self._file._length(self._ref, self)  # raises the reason
         return self._length
 
     @property
@@ -216,7 +216,19 @@ class Resources:
 
 
 class MacFile:
-    """A Macintosh file open for reading (varnel.open)."""
+    """A Macintosh file open for reading (varnel.open), a context manager.
+
+    Facts: ``container`` ("classic", "macbinary", "macbinary3",
+    "applesingle", "appledouble", "binhex", "rsrc"), ``name`` (str),
+    ``type`` and ``creator`` (4 bytes), ``flags`` (Finder flags),
+    ``created``/``modified`` (UTC datetimes, None when unknown),
+    ``data_length``, ``resource_fork_length``, ``crc_ok`` (None without a
+    CRC), ``resources_read`` (False for a damaged resource fork, read
+    without its resources), ``map_attributes``, ``finder_info`` (the 32-byte
+    block), ``warnings`` (the library's, also given as VarnelWarning).
+    Forks: ``read_data()``, ``open_data()`` (a stream), ``read_resource_fork()``.
+    Resources: ``resources``.
+    """
 
     def __init__(self, path: PathLike) -> None:
         self.path = _fspath(path)
