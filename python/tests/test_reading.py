@@ -166,6 +166,9 @@ def test_resources_are_read_lazily(tmp_path):
         with pytest.raises(varnel.DamagedError) as failure:
             f.resources[b"DATA", 1].data
         assert failure.value.code == 3 and "many.bin" in str(failure.value)
+        with pytest.raises(varnel.DamagedError):
+            f.resources[b"DATA", 2].size
+        assert f.resources[b"DATA", 0].size == 10
 
 
 def test_finder_info_and_describe(tmp_path):
