@@ -21,7 +21,8 @@ ci=0
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
           libpng-dev zlib1g-dev nlohmann-json3-dev pkg-config libclang-rt-14-dev
-          macutils hfsutils imagemagick unar netpbm libnetpbm-dev valgrind)
+          macutils hfsutils imagemagick unar netpbm libnetpbm-dev valgrind
+          python3 python3-pytest python3-pil python3-setuptools python3-pip)
 if [ "$ci" = 1 ]; then
   packages+=(qemu-user g++-s390x-linux-gnu g++-i686-linux-gnu)
 fi

@@ -2,7 +2,7 @@
 // MacBin_GetFileInfo, MacBin_ReadDataFork around both ends of the data fork,
 // and MacBin_ReadResourceData for every reference of every type and for
 // pointers that are not references of the channel (another channel's among
-// them).  Besides the sanitizers, every answer is checked against the input
+// them), and MacBin_ListResources against those per-reference answers.  Besides the sanitizers, every answer is checked against the input
 // bytes themselves (what the header says, where the forks lie, what a length
 // word holds), and no call may move the channel's file or change its cur_*
 // fields.  Buffers are exactly as large as the call is told, so a byte
@@ -373,6 +373,77 @@ void check_resources(MacBinChannel *channel, const Input &input, const MacBinFil
   }
 }
 
+// MacBin_ListResources agrees with the per-reference calls on every
+// reference, in map order, whole and from the middle, with its areas
+// exactly as large as it is told (a pattern byte after each shows a write
+// past them), and leaves the channel as it was.
+void check_listing(MacBinChannel *channel) {
+  int64_t total = 0;
+  for (int32_t t = 0; t < channel->type_count; ++t) total += channel->types[t].count;
+  REQUIRE(MacBin_ListResources(channel, 0, nullptr, 0, nullptr, 0, nullptr, 0) == total);
+  if (total == 0) return;
+  const int32_t count = static_cast<int32_t>(total);
+  int64_t data_bytes = 0;
+  for (int32_t t = 0; t < channel->type_count; ++t) {
+    for (int32_t r = 0; r < channel->types[t].count; ++r) {
+      data_bytes += std::max(MacBin_ReadResourceData(channel, &channel->types[t].refs[r], nullptr, 0), 0);
+    }
+  }
+  // Room for about half the bytes: some are copied, the rest are not.
+  const int32_t data_room = static_cast<int32_t>(std::min<int64_t>(data_bytes / 2, 1 << 24));
+  for (const int32_t first : {0, count / 2}) {
+    std::vector<MacBinResourceListing> entries(static_cast<size_t>(count - first) + 1);
+    std::vector<char> names(static_cast<size_t>(channel->map_length) + 2, static_cast<char>(kPattern));
+    std::vector<uint8_t> data(static_cast<size_t>(data_room) + 1, kPattern);
+    const ChannelSnapshot before(channel);
+    const int32_t listed = MacBin_ListResources(channel, first, entries.data(), count - first, names.data(),
+                                                static_cast<int32_t>(names.size() - 1), data.data(), data_room);
+    before.require_unchanged(channel);
+    REQUIRE(listed == count - first);
+    REQUIRE(static_cast<uint8_t>(names.back()) == kPattern && data.back() == kPattern);
+    int64_t number = 0;
+    bool copying = true;
+    int32_t next_data = 0;
+    for (int32_t t = 0; t < channel->type_count; ++t) {
+      for (int32_t r = 0; r < channel->types[t].count; ++r, ++number) {
+        if (number < first) continue;
+        const MacBinResourceListing &entry = entries[static_cast<size_t>(number - first)];
+        const MacBinRefEntry *ref = &channel->types[t].refs[r];
+        REQUIRE(entry.ref == ref);
+        REQUIRE(std::memcmp(entry.type, channel->types[t].type, 4) == 0);
+        REQUIRE(entry.id == (ref->id > 32767 ? ref->id - 65536 : ref->id));
+        REQUIRE(entry.attributes == ref->attributes);
+        const int32_t length = MacBin_ReadResourceData(channel, ref, nullptr, 0);
+        REQUIRE(entry.length == length);
+        char name[256];
+        const int32_t name_length = MacBin_GetResourceName(channel, ref, name, sizeof name);
+        REQUIRE(entry.name_length == (ref->name_offset == -1 ? -1 : name_length));
+        if (entry.name_offset >= 0) {
+          REQUIRE(std::memcmp(names.data() + entry.name_offset, name, static_cast<size_t>(name_length)) == 0);
+        }
+        if (length < 0) {
+          REQUIRE(entry.data_offset == -1);
+          continue;
+        }
+        if (copying && length <= data_room - next_data) {
+          REQUIRE(entry.data_offset == next_data);
+          std::vector<uint8_t> bytes(static_cast<size_t>(length) + 1);
+          REQUIRE(MacBin_ReadResourceData(channel, ref, bytes.data(), length) == length);
+          REQUIRE(length == 0 || std::memcmp(data.data() + next_data, bytes.data(), static_cast<size_t>(length)) == 0);
+          next_data += length;
+        } else {
+          copying = false;
+          REQUIRE(entry.data_offset == -1);
+        }
+      }
+    }
+  }
+  MacBinResourceListing one;
+  REQUIRE(MacBin_ListResources(channel, count, &one, 1, nullptr, 0, nullptr, 0) == 0);
+  REQUIRE(MacBin_ListResources(channel, -1, &one, 1, nullptr, 0, nullptr, 0) == -1);
+  REQUIRE(MacBin_ListResources(channel, 0, nullptr, 1, nullptr, 0, nullptr, 0) == -1);
+}
+
 // A host reading from inside a read handler: the file must still be at the
 // data afterwards, for the handler's own reads.
 MacBinChannel *handler_channel = nullptr;
@@ -400,6 +471,7 @@ void run_every_read(MacBinChannel *channel, const Input &input, const char *path
   const MacBinFileInfo info = check_file_info(channel, input);
   check_data_fork(channel, input, info);
   check_resources(channel, input, info);
+  check_listing(channel);
   check_other_channel(channel, path);
 
   REQUIRE(MacBin_ReadDataFork(nullptr, 0, nullptr, 0) == -1);

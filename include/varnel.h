@@ -847,6 +847,54 @@ int32_t MacBin_ReadResourceFork(MacBinChannel *channel, int64_t offset, void *bu
 int32_t MacBin_ReadResourceData(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
                                 int32_t capacity);
 
+/* ---- Every resource at once ---------------------------------------------------
+ * For hosts that pay for each call into the library (a binding to another
+ * language): the whole map with names, stored lengths and, as far as the
+ * host gives room, the stored bytes, in one call. */
+
+/* One reference as MacBin_ListResources gives it: the pointer, then seven
+ * int32 fields; 40 bytes on 64-bit machines, 32 on 32-bit ones. */
+typedef struct MacBinResourceListing {
+  const MacBinRefEntry *ref; /* the reference, &channel->types[t].refs[r], for the other calls */
+  char type[4];              /* the type's 4 bytes as the map stores them (no NUL) */
+  int32_t id;                /* signed, -32768 to 32767 (refs[].id keeps the stored form) */
+  int32_t attributes;        /* the attribute byte */
+  int32_t length;            /* the stored length, as MacBin_ReadResourceData gives it;
+                                -1 when its length word or data lies outside the fork or file */
+  int32_t name_offset;       /* where its name starts in `names`; -1 without a name, or
+                                when it did not fit (name_length >= 0 then) */
+  int32_t name_length;       /* 0 to 255 characters (MacRoman), -1 without a name */
+  int32_t data_offset;       /* where its stored bytes start in `data`; -1 when not copied */
+} MacBinResourceListing;
+
+/* Lists the references of a reading channel in map order (type after type
+ * as channel->types holds them, each type's references in order) from the
+ * `first`-th one (0 = the first) into `entries`, at most `capacity` of them.
+ * The names go into `names` one after the other, without NULs, while they
+ * fit (names_capacity bytes; a name needs one byte more than its length
+ * while it is copied); the stored bytes of the listed resources go into
+ * `data` one after the other while they fit (data_capacity bytes): from the
+ * first that does not fit on, none is copied, so that a host reading in
+ * batches lists again from there (an empty resource fits any area given,
+ * even one of 0 bytes).  A resource whose bytes cannot be read (length -1)
+ * is skipped.  Null areas with a capacity of 0 take nothing:
+ * (channel, 0, NULL, 0, NULL, 0, NULL, 0) counts the references.
+ *   Returns the number of references from `first` to the end of the map
+ * (so entries holds min(result, capacity) of them; 0 when first is at or
+ * past the end, and for a channel without resources); -1 for a channel that
+ * is not reading, a negative first or capacity, or a null area with a
+ * capacity.  Never reports through the message method; neither moves the
+ * channel's file nor changes its cur_* fields.  Compressed resources are
+ * listed as stored (MacBin_ReadResourceUncompressed gives their contents).
+ *
+ *   int32_t count = MacBin_ListResources(in, 0, NULL, 0, NULL, 0, NULL, 0);
+ *   MacBinResourceListing *list = malloc(count * sizeof *list);
+ *   char names[65536];
+ *   MacBin_ListResources(in, 0, list, count, names, sizeof names, NULL, 0); */
+int32_t MacBin_ListResources(MacBinChannel *channel, int32_t first, MacBinResourceListing *entries,
+                             int32_t capacity, char *names, int32_t names_capacity, void *data,
+                             int32_t data_capacity);
+
 /* ---- Compressed resources ---------------------------------------------------
  * The classic system stores some resources compressed: the attribute byte
  * has bit 0x01 set and the data starts with the signature 0xA89F6572 and an

@@ -21,6 +21,10 @@ _Static_assert(offsetof(MacBinAcquireProgress, tag) == 0, "tag first");
 _Static_assert(offsetof(MacBinProcessor, type) == 0, "type first");
 _Static_assert(sizeof(MacBinReadRequest) == 20, "five words");
 _Static_assert(VARNEL_VERSION_MAJOR == 1, "major version");
+_Static_assert(offsetof(MacBinResourceListing, ref) == 0 &&
+                   offsetof(MacBinResourceListing, type) == sizeof(void *) &&
+                   offsetof(MacBinResourceListing, data_offset) == sizeof(void *) + 24,
+               "MacBinResourceListing: the pointer, the type, then int32 fields");
 _Static_assert(sizeof(MacBinFileInfo) == 136, "MacBinFileInfo is 136 bytes");
 _Static_assert(offsetof(MacBinFileInfo, finder_flags) == 24, "finder_flags at 24");
 _Static_assert(offsetof(MacBinFileInfo, name) == 26, "name at 26");

@@ -127,3 +127,34 @@ if(VARNEL_TESSEL_FAST_PATH)
     varnel_add_whole_test(${name}_plain)
   endforeach()
 endif()
+
+# ---- The Python package -------------------------------------------------------
+# pytest on python/tests/, one CTest entry a file, against the library of
+# this build (VARNEL_LIBRARY) and the package's sources (PYTHONPATH), with
+# Debian's python3 and python3-pytest.  Not in sanitizer builds (an
+# instrumented library cannot be loaded into an uninstrumented interpreter)
+# nor in cross builds.
+if(NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING AND VARNEL_PYTHON)
+  execute_process(COMMAND ${VARNEL_PYTHON} -c "import pytest"
+                  RESULT_VARIABLE _varnel_pytest_status OUTPUT_QUIET ERROR_QUIET)
+  if(_varnel_pytest_status EQUAL 0)
+    file(GLOB _varnel_python_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/tests/test_*.py)
+    set(_varnel_python_environment
+      "VARNEL_LIBRARY=$<TARGET_FILE:varnel>"
+      "PYTHONPATH=${PROJECT_SOURCE_DIR}/python"
+      "PYTHONDONTWRITEBYTECODE=1")
+    if(TARGET varnel_cli)
+      list(APPEND _varnel_python_environment "VARNEL_TOOL=$<TARGET_FILE:varnel_cli>")
+    endif()
+    foreach(file ${_varnel_python_tests})
+      get_filename_component(_varnel_python_test ${file} NAME_WE)
+      add_test(NAME python.${_varnel_python_test}
+        COMMAND ${VARNEL_PYTHON} -m pytest -q -rs -p no:cacheprovider ${file}
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+      set_tests_properties(python.${_varnel_python_test} PROPERTIES
+        ENVIRONMENT "${_varnel_python_environment}" LABELS python TIMEOUT 600)
+    endforeach()
+  else()
+    message(STATUS "${VARNEL_PYTHON} has no pytest (Debian: python3-pytest): the Python tests are not registered")
+  endif()
+endif()

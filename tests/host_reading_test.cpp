@@ -427,3 +427,110 @@ TEST_F(HostReading, ReadingMovesNothingAndCallsNoHandler) {
 }
 
 }  // namespace
+
+// ---- MacBin_ListResources ---------------------------------------------------------
+
+namespace {
+
+std::string listed_bytes(const void *area, int32_t offset, int32_t length) {
+  return std::string(static_cast<const char *>(area) + offset, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+TEST_F(HostReading, ListResourcesGivesEveryReferenceInMapOrder) {
+  MacBinChannel *in = open(kRepeatedId);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(MacBin_ListResources(in, 0, nullptr, 0, nullptr, 0, nullptr, 0), 3);
+  MacBinResourceListing list[4];
+  char names[16];
+  char data[16];
+  ASSERT_EQ(MacBin_ListResources(in, 0, list, 4, names, sizeof names, data, sizeof data), 3);
+  // STR  128 "One" = "a" (purgeable), STR  128 unnamed = "bc", ICON 5 = 00 FF (no attributes).
+  EXPECT_EQ(list[0].ref, &in->types[0].refs[0]);
+  EXPECT_EQ(std::string(list[0].type, 4), "STR ");
+  EXPECT_EQ(list[0].id, 128);
+  EXPECT_EQ(list[0].attributes, 0x20);
+  EXPECT_EQ(list[0].length, 1);
+  EXPECT_EQ(list[0].name_length, 3);
+  EXPECT_EQ(listed_bytes(names, list[0].name_offset, 3), "One");
+  EXPECT_EQ(listed_bytes(data, list[0].data_offset, 1), "a");
+  EXPECT_EQ(list[1].ref, &in->types[0].refs[1]);
+  EXPECT_EQ(list[1].name_length, -1);
+  EXPECT_EQ(list[1].name_offset, -1);
+  EXPECT_EQ(listed_bytes(data, list[1].data_offset, 2), "bc");
+  EXPECT_EQ(std::string(list[2].type, 4), "ICON");
+  EXPECT_EQ(list[2].id, 5);
+  EXPECT_EQ(list[2].attributes, 0);
+  EXPECT_EQ(listed_bytes(data, list[2].data_offset, 2), std::string("\x00\xFF", 2));
+  EXPECT_EQ(list[2].data_offset, 3);  // one after the other
+  EXPECT_TRUE(vt::recorded_messages().empty());
+}
+
+TEST_F(HostReading, ListResourcesInBatches) {
+  MacBinChannel *in = open(kRepeatedId);
+  ASSERT_NE(in, nullptr);
+  MacBinResourceListing list[3];
+  char names[3];  // "One" needs 4 bytes while it is copied: it is left out
+  char data[3];   // "a" and "bc"; 00 FF does not fit
+  ASSERT_EQ(MacBin_ListResources(in, 0, list, 3, names, sizeof names, data, sizeof data), 3);
+  EXPECT_EQ(list[0].name_length, 3);
+  EXPECT_EQ(list[0].name_offset, -1);
+  EXPECT_EQ(list[0].data_offset, 0);
+  EXPECT_EQ(list[1].data_offset, 1);
+  EXPECT_EQ(list[2].length, 2);
+  EXPECT_EQ(list[2].data_offset, -1);
+  // From the second on, one at a time: the count is what is left.
+  ASSERT_EQ(MacBin_ListResources(in, 1, list, 1, nullptr, 0, data, sizeof data), 2);
+  EXPECT_EQ(list[0].ref, &in->types[0].refs[1]);
+  EXPECT_EQ(listed_bytes(data, list[0].data_offset, 2), "bc");
+  ASSERT_EQ(MacBin_ListResources(in, 2, list, 3, nullptr, 0, nullptr, 0), 1);
+  EXPECT_EQ(list[0].ref, &in->types[1].refs[0]);
+  EXPECT_EQ(list[0].data_offset, -1);
+  EXPECT_EQ(MacBin_ListResources(in, 3, list, 3, nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(MacBin_ListResources(in, 70000, list, 3, nullptr, 0, nullptr, 0), 0);
+}
+
+TEST_F(HostReading, ListResourcesSkipsDataOutsideTheFork) {
+  // The ICON's data offset (the 3 bytes after its attribute byte) points
+  // far past the fork.
+  Bytes bytes = kRepeatedId;
+  bytes[0x173] = 0xFF;
+  bytes[0x174] = 0xFF;
+  MacBinChannel *in = open(bytes);
+  ASSERT_NE(in, nullptr);
+  MacBinResourceListing list[3];
+  char data[16];
+  ASSERT_EQ(MacBin_ListResources(in, 0, list, 3, nullptr, 0, data, sizeof data), 3);
+  EXPECT_EQ(list[2].length, -1);
+  EXPECT_EQ(list[2].data_offset, -1);
+  EXPECT_EQ(list[1].data_offset, 1);
+}
+
+TEST_F(HostReading, ListResourcesRefusals) {
+  MacBinChannel *in = open(kRepeatedId);
+  ASSERT_NE(in, nullptr);
+  MacBinResourceListing list[1];
+  char area[4];
+  EXPECT_EQ(MacBin_ListResources(nullptr, 0, list, 1, nullptr, 0, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, -1, list, 1, nullptr, 0, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, 0, nullptr, 1, nullptr, 0, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, 0, list, -1, nullptr, 0, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, 0, list, 1, nullptr, 4, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, 0, list, 1, area, -1, nullptr, 0), -1);
+  EXPECT_EQ(MacBin_ListResources(in, 0, list, 1, nullptr, 0, nullptr, 4), -1);
+  // A writing channel is no reading one.
+  char name[32] = "W";
+  const std::string path = dir_.file("w.bin");
+  MacBinChannel *out = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(MacBin_ListResources(out, 0, list, 1, nullptr, 0, nullptr, 0), -1);
+  MacBin_Close(out);
+  // A file without a resource fork lists nothing.
+  vt::MacBinaryPlan plan;
+  plan.resource_fork = false;
+  plan.data_fork = vt::bytes_of("plain");
+  MacBinChannel *plain = open(vt::build_macbinary(plan).bytes, "plain.bin");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(MacBin_ListResources(plain, 0, list, 1, nullptr, 0, nullptr, 0), 0);
+}

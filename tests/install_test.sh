@@ -78,6 +78,38 @@ run_host() {
   [ -s "$2" ] || fail "$1 left no output file"
 }
 
+# ---- The Python package ---------------------------------------------------------
+# Installed into the prefix's Python site directory, it loads the library
+# installed beside it (no VARNEL_LIBRARY, no LD_LIBRARY_PATH) and names no
+# directory of the build or source tree.
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3 || true)
+package=$(find "$prefix" -path '*/varnel/__init__.py' | head -n 1)
+if [ -z "$package" ]; then
+  fail "the Python package (varnel/__init__.py) is not installed"
+elif [ -z "$python" ]; then
+  step "note: no python3: the installed Python package is not tried"
+else
+  step "the Python package"
+  site=$(dirname "$(dirname "$package")")
+  if grep -rlF -e "$build" -e "$source" "$site/varnel" >"$work/leaks" 2>/dev/null; then
+    cat "$work/leaks"
+    fail "installed Python files name the build or source directory"
+  fi
+  (cd "$work" && env -u VARNEL_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
+    "$python" -c '
+import os, sys, varnel
+from varnel import _library
+assert varnel.__version__ == sys.argv[1], varnel.__version__
+loaded = os.path.realpath(_library.lib._name)
+assert loaded.startswith(os.path.realpath(sys.argv[2])), loaded
+with varnel.create("py.bin", type=b"TEXT", creator=b"VARN") as out:
+    out.write(b"from Python")
+with varnel.open("py.bin") as back:
+    assert back.read_data() == b"from Python"
+' "$version" "$prefix") || fail "python3 -c 'import varnel' with the installed package"
+fi
+
 # ---- pkg-config -------------------------------------------------------------
 step "pkg-config"
 export PKG_CONFIG_LIBDIR="$lib/pkgconfig"
