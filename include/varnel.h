@@ -59,10 +59,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 4
+#define VARNEL_VERSION_MINOR 5
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.4.0"
-#define VARNEL_VERNUM 0x010400
+#define VARNEL_VERSION_STRING "1.5.0"
+#define VARNEL_VERNUM 0x010500
 
 #ifdef __cplusplus
 extern "C" {
@@ -1182,7 +1182,7 @@ int32_t MacBin_LastError(const char **text);
 int32_t MacBin_LastSystemError(void);
 void MacBin_ClearError(void);
 
-/* The library's version at run time, "1.4.0": VARNEL_VERSION_STRING of the
+/* The library's version at run time, "1.5.0": VARNEL_VERSION_STRING of the
  * header it was built with.  A host compares it with the header's to find
  * a library older than the header it was compiled against.  Static text. */
 const char *MacBin_Version(void);

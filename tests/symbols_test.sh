@@ -182,9 +182,14 @@ for name in MacBin_LastError MacBin_LastSystemError MacBin_ClearError MacBin_Ver
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done
 
-for name in MacBin_Reset MacBin_ListResources; do
+for name in MacBin_Reset; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.4$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
+done
+
+for name in MacBin_ListResources; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.5$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.5"
 done
 
 # Soname and file name from the package version.

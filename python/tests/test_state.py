@@ -92,7 +92,7 @@ def test_reading_in_threads_while_writing(tmp_path):
 
 
 def test_version_is_the_library_s():
-    assert varnel.__version__ == "1.4.0" or varnel.__version__.count(".") == 2
+    assert varnel.__version__.count(".") == 2
     header = open(os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "include",
                                "varnel.h")).read()
     assert f'#define VARNEL_VERSION_STRING "{varnel.__version__}"' in header
