@@ -24,6 +24,7 @@
 #include "commands.hpp"
 #include "container_formats.hpp"
 #include "container_output.hpp"
+#include "icon_resources.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
@@ -31,7 +32,6 @@
 #include "common/mac_text.hpp"
 #include "common/resource_script_forms.hpp"
 #include "common/output_file.hpp"
-#include "common/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -418,11 +418,6 @@ std::string parameter_wanted(const std::string &type) {
   return "a file whose contents become the resource (or ~TEXT for a Pascal string)";
 }
 
-bool is_icon_type(const std::string &type) {
-  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" ||
-         type == "ics4";
-}
-
 // A text of the line in MacRoman, or nothing after an error naming `what`
 // and the character MacRoman lacks.
 std::optional<std::string> mac_text_of(const std::string &what, const std::string &text) {
@@ -690,6 +685,7 @@ class Packer {
     }
     if (!fits_resource_data()) return;
     set_image_directory(line.directory);
+    directory_ = line.directory;
     Checked checked;
     if (!check_line(text, line.origin, checked)) return;
     set_refusal_explained(false);
@@ -979,7 +975,7 @@ class Packer {
       param = *mac;
       return type == "vers" ? check_vers_parameter(param) : check_fref_parameter(param, icon_id);
     }
-    // File names, split again by the picture and icon handlers.
+    // File names, split again by the picture handler and the icons.
     const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
     if (file_words > 0) {
       if (const size_t quote = unclosed_quote(given, file_words); quote != std::string::npos) {
@@ -989,6 +985,12 @@ class Packer {
       }
     }
     param = given;
+    if (is_icon_type(type)) {
+      std::string error;
+      bytes = icon_resource_data(type, given, directory_, error);
+      if (!bytes) line_error(error);
+      return bytes.has_value();
+    }
     return true;
   }
 
@@ -1108,6 +1110,7 @@ class Packer {
   bool has_fref_ = false;
   int64_t resource_data_start_ = -1;  // set once the data fork is complete
   bool data_full_reported_ = false;
+  std::string directory_;  // of the line being handled: its relative file names start there
 };
 
 struct FileCloser {
@@ -1159,38 +1162,6 @@ bool write_data_fork(const std::string &source, FILE *file) {
   }
   return true;
 }
-
-// A private directory for converted icons, removed with everything in it
-// (also when a signal ends the run).
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::error_code code;
-    std::string pattern = (std::filesystem::temp_directory_path(code) / "varnel-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    CleanupSignalsBlocked blocked;
-    if (mkdtemp(buffer.data()) == nullptr) return;
-    slot_ = register_temporary(buffer.data(), TemporaryKind::kDirectory);
-    if (slot_ < 0) {
-      rmdir(buffer.data());
-      return;
-    }
-    path_ = buffer.data();
-  }
-  ~ScratchDirectory() {
-    std::error_code code;
-    if (!path_.empty()) std::filesystem::remove_all(path_, code);
-    unregister_temporary(slot_);
-  }
-  ScratchDirectory(const ScratchDirectory &) = delete;
-  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
-  int slot_ = -1;
-};
 
 // What the script's header lines say of the file as a whole, before its
 // data fork: false when the library refused one (it said why).
@@ -1315,12 +1286,6 @@ int run_pack(const Arguments &arguments) {
     data = open_data_fork(options.data);
     if (!data) return kExitFailure;
   }
-  ScratchDirectory scratch;
-  if (scratch.path().empty()) {
-    Reporter::instance().error("cannot create a temporary directory");
-    return kExitFailure;
-  }
-  set_conversion_directory(scratch.path());
   if (!start_library() || !register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
