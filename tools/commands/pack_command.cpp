@@ -881,8 +881,6 @@ class Packer {
     }
     if (given.rfind("--", 0) == 0) {
       bytes = given_resource_bytes(given);
-      // What the library's line carries; the processor stores the bytes instead.
-      param = "-";
       return bytes.has_value();
     }
     if (given[0] == '~') {
@@ -1215,7 +1213,9 @@ int run_pack(const Arguments &arguments) {
     data = open_data_fork(options.data);
     if (!data) return kExitFailure;
   }
-  if (!start_library() || !register_write_handlers()) return kExitFailure;
+  if (!start_library()) return kExitFailure;
+  install_image_methods();
+  if (!register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
   ContainerOutput output;

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "image_methods.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
@@ -33,6 +32,7 @@ std::string trimmed(const char *text) {
 // Set once a handler has said why its resource fails.
 bool refusal_said = false;
 std::string current_line;
+std::string line_directory;
 
 // Runs a handler's body guarded (no exception may reach the library) and
 // notes whether it printed an error.
@@ -157,7 +157,6 @@ bool register_write_handlers() {
       // Last: once "****" exists, registering a new type would change it.
       {"****", insert_file_contents},
   }};
-  install_image_methods();
   for (const Registration &registration : registrations) {
     if (MacBin_AddProcessor(registration.type, nullptr, registration.handler) != 0) {
       Reporter::instance().error("out of memory registering the resource processors");
@@ -170,6 +169,14 @@ bool register_write_handlers() {
 void set_refusal_explained(bool explained) { refusal_said = explained; }
 
 void set_current_line(const std::string &text) { current_line = text; }
+
+void set_image_directory(const std::string &directory) { line_directory = directory; }
+
+std::string resolve_input_path(const std::string &name) {
+  const std::filesystem::path path(name);
+  if (path.is_absolute() || line_directory.empty()) return name;
+  return (std::filesystem::path(line_directory) / path).string();
+}
 
 std::string quoted_line(const std::string &text) {
   if (text.empty()) return "";

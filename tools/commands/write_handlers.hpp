@@ -14,7 +14,8 @@ namespace varnel_tool {
 // Largest resource data the map's 24-bit offsets can reach.
 inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
-// Registers vers, FREF, Bndl, PICT and the "****" file
+// Registers vers, FREF, Bndl, PICT (whose image methods install_image_methods
+// installs) and the "****" file
 // processor (last: registering after it would change it).  False when the
 // library ran out of memory.
 bool register_write_handlers();
@@ -25,6 +26,11 @@ bool register_write_handlers();
 // such a refusal adds nothing and is left out.  The caller clears it before
 // each resource line.
 void set_refusal_explained(bool explained);
+
+// The directory of the line being handled: its relative file names (data,
+// images) are taken from there.
+void set_image_directory(const std::string &directory);
+std::string resolve_input_path(const std::string &name);
 bool refusal_explained();
 
 // The resource line being handled ("" between lines).  Each error about it
