@@ -372,6 +372,30 @@ TEST(CliLines, IconBytesFromPartialAlphaAndMaskImage) {
             vt::to_hex(hex("00 2B 50 32 57 2D 00 F6 49 55 55 49 00 F5 48 54")));
 }
 
+// CT images hold the samples as stored: 8-bit indices as they are, 4-bit
+// ones from the high nibbles two to a byte, and for ICN# non-zero black.
+TEST(CliLines, IconBytesFromCtImages) {
+  vt::TempDir dir;
+  Bytes ct(512 + 16 * 16, 0);
+  ct[4] = 1;     // one channel
+  ct[32] = 16;   // rows
+  ct[36] = 16;   // width
+  ct[69] = 2;    // data at 512
+  for (size_t i = 0; i < 256; ++i) ct[512 + i] = static_cast<uint8_t>(i * 7);
+  vt::write_file(dir.file("icon.ct"), ct);
+  const ToolRun run = pack(dir.path(), "-o icons.bin" + lines_option({"ics8 1 \"\" icon.ct", "ics4 1 \"\" icon.ct",
+                                                                      "ics# 1 \"\" icon.ct"}));
+  ASSERT_EQ(run.status, 0) << run;
+  const vt::ParsedMacBinary file = vt::parse_macbinary_file(dir.file("icons.bin"));
+  EXPECT_EQ(file.get("ics8", 1).data, Bytes(ct.begin() + 512, ct.end()));
+  // Samples 00 07 0E 15 23 2A: high nibbles 0 0 0 1 1 2 ...
+  EXPECT_EQ(vt::to_hex(Bytes(file.get("ics4", 1).data.begin(), file.get("ics4", 1).data.begin() + 4)),
+            vt::to_hex(hex("00 01 12 23")));
+  // Only sample 0 is white: the first pixel clear, all others black; the mask full.
+  EXPECT_EQ(vt::to_hex(file.get("ics#", 1).data),
+            vt::to_hex(vt::concat({hex("7FFF"), vt::repeat(0xFF, 30), vt::repeat(0xFF, 32)})));
+}
+
 // ---- The bundle's icons ---------------------------------------------------------
 
 TEST(CliLines, BundleIconsTheFileLacksAreWarnedAbout) {

@@ -717,7 +717,7 @@ class Packer {
     int32_t id = 0;
     std::string name;       // MacRoman
     std::optional<int32_t> attributes;           // given after the ID
-    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings
+    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings, ~ and icons
   };
 
   // An FREF line, for the bundle's icon check at the close.
@@ -798,7 +798,10 @@ class Packer {
     if (!check_parameter(checked.type_word, type, split.param, param, checked.bytes)) return false;
     // A built FREF gives the bundle an entry; given bytes build nothing.
     const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
-    if (!check_room(type, checked.id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
+    // Icons are lines like any other, whose bytes the tool makes: their
+    // names keep a line's length.
+    const bool full_name = checked.bytes && !is_icon_type(type);
+    if (!check_room(type, checked.id, *name, bundle, full_name ? kMaxFullNameLength : kMaxResourceNameLength))
       return false;
     if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, checked))
       return false;
