@@ -205,8 +205,7 @@ TEST(CliIoSignals, InterruptedPackLeavesNoFile) {
                  "data.fifo"},
                 -1, temp.path().string());
     const bool writing = eventually([&] {
-      if (!has_file_starting_with(dir.path(), ".out.bin.") || !has_file_starting_with(temp.path(), "varnel-"))
-        return false;
+      if (!has_file_starting_with(dir.path(), ".out.bin.")) return false;
       if (format == "ii") return true;
       // The library has made its files in the private directory.
       for (const std::string &name : files_in(dir.path()))
@@ -223,7 +222,7 @@ TEST(CliIoSignals, InterruptedPackLeavesNoFile) {
       EXPECT_EQ(WTERMSIG(status), signal_number);
     }
     EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"data.fifo"});
-    EXPECT_EQ(files_in(temp.path()), std::vector<std::string>{});  // the scratch directory too
+    EXPECT_EQ(files_in(temp.path()), std::vector<std::string>{});  // nothing left in TMPDIR either
   }
 }
 

@@ -306,6 +306,96 @@ TEST(CliLines, IconMasksFromASeparateImage) {
   expect_one_refusal(run, "-e #1", "nomask.png: no such image file", "ICN# 1 \"\" black.png nomask.png");
 }
 
+// Icons of every family type from one image whose alpha is partial and
+// whose transparent pixels have colours of their own, and an ICN# with a
+// separate mask image: colour folded over white by alpha, the nearest
+// system colour, the mask from alpha 128 and up or from a dark mask pixel.
+// The bytes are those the tool has always written for these images.
+TEST(CliLines, IconBytesFromPartialAlphaAndMaskImage) {
+  vt::TempDir dir;
+  const auto pattern = [](int side) {
+    Bytes rgba;
+    constexpr uint8_t kAlphas[] = {0, 60, 127, 128, 200, 255};
+    for (int i = 0; i < side * side; ++i)
+      rgba = vt::concat({rgba, {static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i * 91),
+                                static_cast<uint8_t>(i * 13 + 40), kAlphas[i % 6]}});
+    return rgba;
+  };
+  vt::write_file(dir.file("icon16.png"), png(16, 16, 6, pattern(16)));
+  vt::write_file(dir.file("icon32.png"), png(32, 32, 6, pattern(32)));
+  Bytes grey(32 * 32);
+  for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(i * 53);
+  vt::write_file(dir.file("mask32.png"), png(32, 32, 0, grey));
+  const ToolRun run = pack(dir.path(), "-o icons.bin" + lines_option({"ics# 1 \"\" icon16.png",
+      "ics8 1 \"\" icon16.png", "ics4 1 \"\" icon16.png", "ICN# 2 \"\" icon32.png mask32.png",
+      "icl8 2 \"\" icon32.png"}));
+  ASSERT_EQ(run.status, 0) << run;
+  const vt::ParsedMacBinary file = vt::parse_macbinary_file(dir.file("icons.bin"));
+  struct Golden {
+    const char *type;
+    int id;
+    const char *data;
+  };
+  const Golden goldens[] = {
+      {"ics#", 1,
+       "00 00 41 04 10 00 00 00 41 0C 00 00 00 10 41 04 00 00 00 10 41 04 00 00 04 10 43 00 00 00 04 10 "
+       "1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71 C7 1C 71"},
+      {"ics8", 1,
+       "00 2B 50 32 57 2D 00 F6 49 55 55 49 00 F5 48 54 72 DC 00 01 0E 50 75 87 00 F5 31 07 92 A4 00 2A "
+       "31 F6 18 C6 00 2B 2C 26 39 10 00 2B F7 25 38 2C 00 F6 4F 55 55 4F 00 F5 4A 56 52 4C 00 01 0E F8 "
+       "74 87 00 F5 0D 07 6D A9 00 F5 30 06 1C A7 00 2B 2C 2C 39 0F 00 F6 F7 25 37 32 00 2A 4E 30 54 2A "
+       "00 2B 4A 56 57 4C 00 F5 49 55 74 8C 00 F5 0D 4F 73 85 00 F5 32 08 93 A6 00 2B F7 2B 1A C8 00 F6 "
+       "2B F6 37 0D 00 2A 4E 26 3A 2E 00 2B 50 F8 56 51 00 F5 49 55 55 49 00 F5 0C 54 72 8F 00 01 0E 08 "
+       "6F FC 00 F5 31 07 1A A4 00 2A 2B F6 36 C6 00 2B 2C 26 39 34 00 2B 4F 31 56 2C 00 F6 49 55 55 4F "
+       "00 F5 4A 56 75 8E 00 01 0E 50 74 87 00 F5 31 07 91 A9 00 2A 30 F5 1C CB 00 2B 2C 26 39 0F 00 F6 "
+       "4F 25 37 F7 00 2A 4E 54 54 4E 00 07 4A 56 57 4C 00 F5 0D 55 74 8C 00 F5 0D 06 73 A8 00 25 32 08"},
+      {"ics4", 1,
+       "0C CC DC 0C CC CC 00 CC CA 00 CD DE 00 CC 75 0C C0 47 0C CC B2 0C CC DC 0C CC CC 00 CD B1 00 CC "
+       "D5 00 CC 75 00 C0 29 0C CC 42 0C CC CC 0C CC CC 0C CD DB 00 CC D5 00 CC 75 00 CC 8E 0C CC 4E 0C "
+       "CC CC 0C CC B1 0C CC DC 00 CC CC 00 CC CA 00 CC 8E 00 CC 45 0C C0 C7 0C CC B2 0C CC DC 0C CC CC "
+       "00 CD DA 00 CC DE 00 CC 75 0C C0 29 0C CC 42 0C CC CC 0C CC CC 00 CD DD 00 CC D5 00 C0 75 00 CC"},
+      {"ICN#", 2,
+       "00 00 41 04 10 00 00 00 41 0C 00 00 00 10 41 04 00 00 00 10 41 04 00 00 04 10 43 00 00 00 04 10 "
+       "C1 00 00 01 04 10 40 00 00 01 04 10 C0 00 00 41 04 30 00 00 00 41 04 10 00 00 10 41 04 20 00 00 "
+       "10 41 0C 00 00 00 10 43 00 00 00 04 10 41 00 00 00 04 10 40 00 00 01 04 10 40 00 00 01 04 30 00 "
+       "00 00 41 04 10 00 00 00 41 0C 00 00 00 10 41 04 00 00 00 10 41 04 00 00 04 10 43 00 00 00 04 10 "
+       "E7 39 8C 67 39 CC 63 39 CE 63 19 CE 73 18 CE 73 18 C6 73 98 C6 33 9C C6 31 9C E6 31 8C E7 31 8C "
+       "E7 39 8C 67 39 CC 63 39 CE 63 19 CE 73 18 CE 73 18 C6 73 98 C6 33 9C C6 31 9C E6 31 8C E7 31 8C "
+       "E7 39 8C 67 39 CC 63 39 CE 63 19 CE 73 18 CE 73 18 C6 73 98 C6 33 9C C6 31 9C E6 31 8C E7 31 8C "
+       "E7 39 8C 67 39 CC 63 39 CE 63 19 CE 73 18 CE 73 18 C6 73 98 C6 33 9C C6 31 9C E6 31 8C E7 31 8C"},
+  };
+  for (const Golden &golden : goldens)
+    EXPECT_EQ(vt::to_hex(file.get(golden.type, golden.id).data), vt::to_hex(hex(golden.data))) << golden.type;
+  // The 32-pixel colour icons of the same pattern map each pixel alike.
+  EXPECT_EQ(file.get("icl8", 2).data.size(), 1024u);
+  EXPECT_EQ(vt::to_hex(Bytes(file.get("icl8", 2).data.begin(), file.get("icl8", 2).data.begin() + 16)),
+            vt::to_hex(hex("00 2B 50 32 57 2D 00 F6 49 55 55 49 00 F5 48 54")));
+}
+
+// CT images hold the samples as stored: 8-bit indices as they are, 4-bit
+// ones from the high nibbles two to a byte, and for ICN# non-zero black.
+TEST(CliLines, IconBytesFromCtImages) {
+  vt::TempDir dir;
+  Bytes ct(512 + 16 * 16, 0);
+  ct[4] = 1;     // one channel
+  ct[32] = 16;   // rows
+  ct[36] = 16;   // width
+  ct[69] = 2;    // data at 512
+  for (size_t i = 0; i < 256; ++i) ct[512 + i] = static_cast<uint8_t>(i * 7);
+  vt::write_file(dir.file("icon.ct"), ct);
+  const ToolRun run = pack(dir.path(), "-o icons.bin" + lines_option({"ics8 1 \"\" icon.ct", "ics4 1 \"\" icon.ct",
+                                                                      "ics# 1 \"\" icon.ct"}));
+  ASSERT_EQ(run.status, 0) << run;
+  const vt::ParsedMacBinary file = vt::parse_macbinary_file(dir.file("icons.bin"));
+  EXPECT_EQ(file.get("ics8", 1).data, Bytes(ct.begin() + 512, ct.end()));
+  // Samples 00 07 0E 15 23 2A: high nibbles 0 0 0 1 1 2 ...
+  EXPECT_EQ(vt::to_hex(Bytes(file.get("ics4", 1).data.begin(), file.get("ics4", 1).data.begin() + 4)),
+            vt::to_hex(hex("00 01 12 23")));
+  // Only sample 0 is white: the first pixel clear, all others black; the mask full.
+  EXPECT_EQ(vt::to_hex(file.get("ics#", 1).data),
+            vt::to_hex(vt::concat({hex("7FFF"), vt::repeat(0xFF, 30), vt::repeat(0xFF, 32)})));
+}
+
 // ---- The bundle's icons ---------------------------------------------------------
 
 TEST(CliLines, BundleIconsTheFileLacksAreWarnedAbout) {

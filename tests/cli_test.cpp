@@ -440,6 +440,21 @@ TEST(CliCt, WritesOneSamplePerPixelInTheChosenPalette) {
   }
 }
 
+// Past one icon's 1024 pixels the indices go on in order: red and black
+// alternate over 1100 pixels, and the 16-colour ones keep their nibble.
+TEST(CliCt, LargeImagesKeepTheirPixelOrder) {
+  vt::TempDir dir;
+  Bytes pixels;
+  for (size_t i = 0; i < 1100; ++i) pixels = vt::concat({pixels, hex(i % 2 == 0 ? "FF0000" : "000000")});
+  vt::write_file(dir.file("in.png"), png(100, 11, 2, pixels));
+  for (const auto &[palette, pair] : {std::pair{"mac256", "23 FF"}, std::pair{"mac16", "30 F0"}}) {
+    ASSERT_EQ(varnel(dir.path(), std::string("ct in.png out.ct --palette ") + palette).status, 0);
+    const Bytes ct = vt::read_file(dir.file("out.ct"));
+    ASSERT_EQ(ct.size(), 512u + 1100u);
+    for (size_t i = 0; i < 1100; i += 2) ASSERT_EQ(slice(ct, 512 + i, 2), hex(pair)) << palette << " " << i;
+  }
+}
+
 TEST(CliCt, DamagedOrMissingImagesAreRefused) {
   vt::TempDir dir;
   vt::write_text(dir.file("bad.png"), "\x89PNG but not really");

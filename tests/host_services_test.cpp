@@ -515,7 +515,8 @@ TEST(HostLineChecks, RefusalsGiveTheirCodeAndReason) {
   const std::pair<std::string, Checked> cases[] = {
       {std::string(512, 'x'), {MACBIN_ERR_LIMIT, "line longer than 511 characters"}},
       {"STR  128 " + long_name + " ~x",
-       {MACBIN_ERR_LIMIT, "line too long: its words and parameter take 262 bytes with a NUL each, the writer holds 256"}},
+       {MACBIN_ERR_LIMIT, "line too long: the library holds at most 256 bytes of a line's words and parameters "
+                          "(one more for each), this line needs 262; shorten the name or the file names"}},
       {"STR  128", {MACBIN_ERR_ARGUMENT, "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)"}},
       {"STR ", {MACBIN_ERR_ARGUMENT, "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"}},
       {"FREF 128 \"\"", {MACBIN_ERR_ARGUMENT, "missing parameter: FREF wants 'TYPE ICON-ID', e.g. 'TEXT 128'"}},
@@ -527,7 +528,7 @@ TEST(HostLineChecks, RefusalsGiveTheirCodeAndReason) {
       {"\"\" 1 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '' must be a whole number from -32768 to 32767"}},
       {"STR  70000 \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '70000' must be a whole number from -32768 to 32767"}},
       {"STR  12ab \"\" ~x", {MACBIN_ERR_ARGUMENT, "resource ID '12ab' must be a whole number from -32768 to 32767"}},
-      {"BNDL " + std::string(100, 'o'), {MACBIN_ERR_LIMIT, "the owner text must be at most 99 characters (this one has 100)"}},
+      {"BNDL " + std::string(100, 'o'), {MACBIN_ERR_LIMIT, "the owner text must be at most 99 Macintosh characters (this one has 100)"}},
       {"FREF 128 \"\" ~TEXT", {MACBIN_ERR_ARGUMENT, "FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF"}},
       {"snd  1 \"\" beep.snd",
        {MACBIN_ERR_ARGUMENT, "no processor for resource type 'snd ' (MacBin_AddProcessor), and its parameter is not a ~ text"}},

@@ -1,17 +1,14 @@
-// MacRoman <-> UTF-8, JSON quoting, and the system palettes with their
-// nearest-colour search and luminance.
+// MacRoman <-> UTF-8 and JSON quoting.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "common/mac_palettes.hpp"
 #include "common/mac_text.hpp"
 #include "support/support.hpp"
 
 namespace {
 
-using varnel_tool::Rgb;
 using vt::hex;
 
 std::string text_of(const vt::Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -85,38 +82,6 @@ TEST(ToolMacText, JsonQuoting) {
       {text_of(hex("41 FF 42")), text_of(hex("22 41 EFBFBD 42 22"))},  // not UTF-8: still valid JSON
   };
   for (const auto &[text, quoted] : cases) EXPECT_EQ(varnel_tool::json_quote(text), quoted);
-}
-
-TEST(ToolPalettes, SystemTables) {
-  const auto &palette = varnel_tool::mac_palette_256();
-  const std::pair<size_t, Rgb> known[] = {
-      {0, {0xFF, 0xFF, 0xFF}},   {1, {0xFF, 0xFF, 0xCC}},   {35, {0xFF, 0x00, 0x00}},
-      {214, {0x00, 0x00, 0x33}}, {215, {0xEE, 0x00, 0x00}}, {224, {0x11, 0x00, 0x00}},
-      {225, {0x00, 0xEE, 0x00}}, {235, {0x00, 0x00, 0xEE}}, {245, {0xEE, 0xEE, 0xEE}},
-      {254, {0x11, 0x11, 0x11}}, {255, {0x00, 0x00, 0x00}}};
-  for (const auto &[index, colour] : known) EXPECT_EQ(palette[index], colour) << index;
-  std::set<uint32_t> distinct;
-  for (const Rgb &c : palette) distinct.insert(uint32_t{c.red} << 16 | uint32_t{c.green} << 8 | c.blue);
-  EXPECT_EQ(distinct.size(), 256u);
-  const auto &sixteen = varnel_tool::mac_palette_16();
-  EXPECT_EQ(sixteen[0], (Rgb{0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(sixteen[3], (Rgb{0xDD, 0x08, 0x06}));
-  EXPECT_EQ(sixteen[15], (Rgb{0x00, 0x00, 0x00}));
-}
-
-TEST(ToolPalettes, NearestColourAndLuminance) {
-  const auto &palette = varnel_tool::mac_palette_256();
-  for (size_t i = 0; i < palette.size(); ++i)
-    EXPECT_EQ(varnel_tool::nearest_palette_index(palette, palette[i]), i);
-  EXPECT_EQ(varnel_tool::nearest_palette_index(palette, {0x80, 0x80, 0x80}), 249);  // 888888
-  // C0C0C0 lies nearer the grey ramp's BBBBBB than the cube's CCCCCC.
-  EXPECT_EQ(varnel_tool::nearest_palette_index(palette, {0xC0, 0xC0, 0xC0}), 247);
-  // Equally far from both: the lower index wins.
-  const Rgb pair[] = {{0, 0, 0}, {0, 0, 2}};
-  EXPECT_EQ(varnel_tool::nearest_palette_index(pair, {0, 0, 1}), 0);
-  const std::pair<Rgb, int> lights[] = {{{255, 255, 255}, 255}, {{0, 0, 0}, 0},    {{255, 0, 0}, 76},
-                                        {{0, 255, 0}, 150},     {{0, 0, 255}, 29}, {{128, 128, 128}, 128}};
-  for (const auto &[colour, light] : lights) EXPECT_EQ(varnel_tool::luminance_of(colour), light);
 }
 
 }  // namespace

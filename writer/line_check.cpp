@@ -113,7 +113,7 @@ Verdict check_line(MacBinChannel *channel, const char *text) {
     case ResourceLine::Kind::kOwnerText:
       if (const size_t length = std::strlen(line.owner_text); length > kOwnerTextBytes - 1) {
         return refused(MACBIN_ERR_LIMIT, "the owner text must be at most " + std::to_string(kOwnerTextBytes - 1) +
-                                             " characters (this one has " + std::to_string(length) + ")");
+                                             " Macintosh characters (this one has " + std::to_string(length) + ")");
       }
       break;
     case ResourceLine::Kind::kResource: {

@@ -72,8 +72,9 @@ bool split_resource_line(const char *line, ResourceLine &out, LineFault &fault) 
   }
   if (used > kLineWordBytes) {
     return refuse_line(fault, MACBIN_ERR_LIMIT, kTextLineError,
-                       "line too long: its words and parameter take " + std::to_string(used) +
-                           " bytes with a NUL each, the writer holds " + std::to_string(kLineWordBytes));
+                       "line too long: the library holds at most " + std::to_string(kLineWordBytes) +
+                           " bytes of a line's words and parameters (one more for each), this line needs " +
+                           std::to_string(used) + "; shorten the name or the file names");
   }
 
   // The type, blank-padded to four characters; a longer word stays whole

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -24,7 +23,6 @@ constexpr int32_t kKindOneBit = 0x02;
 constexpr int32_t kLibraryProgressTag = 100;
 
 MacBinAcquireProgress silent_progress = {kLibraryProgressTag, nullptr, nullptr, nullptr};
-std::string image_directory;
 
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
@@ -317,14 +315,6 @@ void install_image_methods() {
           }),
           MACBIN_METHOD_PREPARE);
   install(static_cast<MacBinImageStatusMethod>(release_image), MACBIN_METHOD_RELEASE);
-}
-
-void set_image_directory(const std::string &directory) { image_directory = directory; }
-
-std::string resolve_input_path(const std::string &name) {
-  const std::filesystem::path path(name);
-  if (path.is_absolute() || image_directory.empty()) return name;
-  return (std::filesystem::path(image_directory) / path).string();
 }
 
 }  // namespace varnel_tool

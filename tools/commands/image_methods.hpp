@@ -10,10 +10,6 @@ namespace varnel_tool {
 // Installs the methods with ids 1 to 10, 15 and 16.
 void install_image_methods();
 
-// Relative image names are taken from this directory.
-void set_image_directory(const std::string &directory);
-std::string resolve_input_path(const std::string &name);
-
 // Largest picture the format can hold: row bytes (width rounded up to even)
 // must stay below 0x4000 and the frame within 16-bit coordinates.
 inline constexpr int32_t kMaxPictureWidthPixels = 16382;

@@ -24,6 +24,7 @@
 #include "commands.hpp"
 #include "container_formats.hpp"
 #include "container_output.hpp"
+#include "icon_resources.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
@@ -31,7 +32,6 @@
 #include "common/mac_text.hpp"
 #include "common/resource_script_forms.hpp"
 #include "common/output_file.hpp"
-#include "common/temporary_files.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -126,9 +126,6 @@ Exit status: 0 when the file was written, 1 when any error was reported
 // checks them before a line goes in so that a refusal names its cause and
 // its line, and so that no resource is cut or dropped without a word.
 constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
-// The library keeps a line's words, each with its NUL, and its parameter
-// text in a buffer of this size, and refuses a line that needs more.
-constexpr size_t kMaxLineWordBytes = 256;
 // A map's lists must start within its 16-bit offsets: 30 + 8 bytes a type
 // and 12 a resource.
 constexpr size_t kMaxMapListsBytes = MACBIN_MAX_MAP_LISTS_BYTES;
@@ -140,9 +137,6 @@ constexpr size_t kReferenceItemBytes = 12;
 constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
 constexpr size_t kMaxFullNameLength = MACBIN_MAX_FULL_NAME_LENGTH;
 constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
-// The owner text is kept in the channel, NUL included; the library cuts a
-// longer one.
-constexpr size_t kMaxOwnerTextLength = sizeof(MacBinChannel::owner_text) - 1;
 // Macintosh file names of the Finder: at most 31 characters.
 constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
 // Positions are 32-bit, and the resource data after the data fork must
@@ -292,65 +286,22 @@ bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
   return true;
 }
 
-bool parse_resource_id(const std::string &text, int32_t &id) {
-  size_t at = text.size() > 0 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (at >= text.size() || text.size() > 7 || text.find_first_not_of("0123456789", at) != std::string::npos)
-    return false;
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value < -32768 || value > 32767) return false;
-  id = static_cast<int32_t>(value);
-  return true;
+// Whether the library takes `line` as a resource line (on `channel`, with
+// its map; null: the line alone); false after an error giving its reason.
+bool library_takes(MacBinChannel *channel, const std::string &line) {
+  if (MacBin_CheckResourceLine(channel, line.c_str()) == MACBIN_ERR_NONE) return true;
+  const char *reason = "";
+  MacBin_LastError(&reason);
+  line_error(reason);
+  return false;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// "M.mb S R REGION/short/long" (in MacRoman): the fixed positions add_vers
-// reads.
-bool check_vers_parameter(const std::string &param) {
-  const char *kForm = "vers wants 'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
-  if (param.size() < 10 || !is_digit(param[0]) || !is_digit(param[2]) || !is_digit(param[3]) ||
-      !is_digit(param[7]) || !is_digit(param[9])) {
-    line_error(kForm);
-    return false;
-  }
-  if (std::string("DABF").find(param[5]) == std::string::npos) {
-    line_error(std::string("vers release stage '") + mac_roman_to_utf8(param.substr(5, 1)) +
-               "' must be D (development), A (alpha), B (beta) or F (final)");
-    return false;
-  }
-  const size_t first_slash = param.find('/', 10);
-  const size_t second_slash = first_slash == std::string::npos ? first_slash : param.find('/', first_slash + 1);
-  if (second_slash == std::string::npos) {
-    line_error(kForm);
-    return false;
-  }
-  const long region = std::strtol(param.c_str() + 9, nullptr, 10);
-  if (region > 0xFFFF) {
-    line_error("vers region code " + std::to_string(region) + " does not fit in 16 bits");
-    return false;
-  }
-  const size_t long_end = param.find('/', second_slash + 1);
-  const size_t short_length = second_slash - first_slash - 1;
-  const size_t long_length =
-      (long_end == std::string::npos ? param.size() : long_end) - second_slash - 1;
-  if (short_length > 255 || long_length > 255) {
-    line_error("vers version texts must be at most 255 Macintosh characters each (the short one has " +
-               std::to_string(short_length) + ", the long one " + std::to_string(long_length) + ")");
-    return false;
-  }
-  return true;
-}
-
-// "TYPE ICON-ID" (in MacRoman): a four-character file type and the icon
-// family's ID.
-bool check_fref_parameter(const std::string &param, int32_t &icon_id) {
-  std::string id_text = param.size() > 5 ? param.substr(5) : "";
-  while (!id_text.empty() && (id_text.back() == ' ' || id_text.back() == '\t')) id_text.pop_back();
-  if (param.size() < 6 || param[4] != ' ' || !parse_resource_id(id_text, icon_id)) {
-    line_error("FREF wants 'TYPE ICON-ID' (a 4-character file type, a blank, the icon ID), e.g. 'TEXT 128'");
-    return false;
-  }
-  return true;
+// A resource's type (MacRoman) and ID word as the library reads them: a
+// line of no other consequence (an FREF needs its own form, any other type
+// takes a ~ text).
+bool library_takes_type_and_id(const std::string &type_mac, const std::string &id_word) {
+  const bool fref = type_mac == "FREF";
+  return library_takes(nullptr, line_word(type_mac) + " " + id_word + " \"\" " + (fref ? "TEXT 0" : "~"));
 }
 
 // ---- Resource lines as the library splits them ---------------------------
@@ -416,11 +367,6 @@ std::string parameter_wanted(const std::string &type) {
   if (type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4")
     return "an image file (PNG, netpbm or CT)";
   return "a file whose contents become the resource (or ~TEXT for a Pascal string)";
-}
-
-bool is_icon_type(const std::string &type) {
-  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" ||
-         type == "ics4";
 }
 
 // A text of the line in MacRoman, or nothing after an error naming `what`
@@ -611,11 +557,11 @@ std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &
   const std::optional<std::string> type = utf8_to_mac_roman(split.words[0]);
   std::string id_word = split.words[1];
   id_word.erase(std::min(id_word.find('('), id_word.size()));
-  int32_t id = 0;
-  if (!type || type->empty() || type->size() > 4 || !parse_resource_id(id_word, id)) return std::nullopt;
+  if (!type || MacBin_CheckResourceLine(nullptr, (line_word(*type) + " " + id_word + " \"\" ~").c_str()) != 0)
+    return std::nullopt;
   std::string padded = *type;
   padded.resize(4, ' ');
-  return std::make_pair(padded, id);
+  return std::make_pair(padded, static_cast<int32_t>(std::stol(id_word)));
 }
 
 // The bytes of a "--raw FILE", "--text FILE" or "--strings FILE"
@@ -690,6 +636,7 @@ class Packer {
     }
     if (!fits_resource_data()) return;
     set_image_directory(line.directory);
+    directory_ = line.directory;
     Checked checked;
     if (!check_line(text, line.origin, checked)) return;
     set_refusal_explained(false);
@@ -770,7 +717,7 @@ class Packer {
     int32_t id = 0;
     std::string name;       // MacRoman
     std::optional<int32_t> attributes;           // given after the ID
-    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings
+    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings, ~ and icons
   };
 
   // An FREF line, for the bundle's icon check at the close.
@@ -817,20 +764,13 @@ class Packer {
       id_word.erase(open);
     }
     const std::optional<std::string> type_mac = mac_text_of("resource type", first);
-    if (!type_mac) return false;
-    if (type_mac->empty() || type_mac->size() > 4) {
-      line_error("resource type '" + first + "' must be 1 to 4 characters");
-      return false;
-    }
+    if (!type_mac || !library_takes_type_and_id(*type_mac, id_word)) return false;
     checked.type_mac = *type_mac;
     checked.type = *type_mac;
     checked.type.resize(4, ' ');
     checked.type_word = first;
     checked.id_word = id_word;
-    if (!parse_resource_id(id_word, checked.id)) {
-      line_error("resource ID '" + id_word + "' must be a whole number from -32768 to 32767");
-      return false;
-    }
+    checked.id = static_cast<int32_t>(std::stol(id_word));
     return true;
   }
 
@@ -855,37 +795,30 @@ class Packer {
     if (!name) return false;
     const std::string &type = checked.type;
     std::string param;
-    int32_t icon_id = 0;
-    if (!check_parameter(checked.type_word, type, split.param, param, icon_id, checked.bytes)) return false;
+    if (!check_parameter(checked.type_word, type, split.param, param, checked.bytes)) return false;
     // A built FREF gives the bundle an entry; given bytes build nothing.
     const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
-    if (!check_room(type, checked.id, *name, bundle, checked.bytes ? kMaxFullNameLength : kMaxResourceNameLength))
+    // Icons are lines like any other, whose bytes the tool makes: their
+    // names keep a line's length.
+    const bool full_name = checked.bytes && !is_icon_type(type);
+    if (!check_room(type, checked.id, *name, bundle, full_name ? kMaxFullNameLength : kMaxResourceNameLength))
       return false;
-    if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, type, checked))
+    if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, checked))
       return false;
     record_resource(type, checked.id, *name, bundle, origin);
     if (type == "FREF" && !checked.bytes && param[0] != '~')
-      file_references_.push_back({checked.id, icon_id, mac_roman_to_utf8(param.substr(0, 4)), origin, text});
+      file_references_.push_back({checked.id, static_cast<int32_t>(std::strtol(param.c_str() + 5, nullptr, 10)),
+                                  mac_roman_to_utf8(param.substr(0, 4)), origin, text});
     checked.name = *name;
     return true;
   }
 
-  // A line the library splits itself: it must fit the library's line and
-  // word buffers and split into the same words.  False after an error message.
-  bool check_library_line(const std::string &type_mac, const std::string &id_word,
-                          const std::string &name, const std::string &param, const std::string &type,
-                          Checked &checked) {
+  // A line the library splits itself: the library must take it, and it must
+  // split into the same words.  False after an error message.
+  bool check_library_line(const std::string &type_mac, const std::string &id_word, const std::string &name,
+                          const std::string &param, Checked &checked) {
     checked.library_line = line_word(type_mac) + " " + id_word + " " + line_word(name) + " " + param;
-    // The library holds the words, their NULs and the parameter text (for
-    // an FREF also "/" and the ID it appends) in a buffer of its own.
-    const size_t word_bytes = type_mac.size() + 1 + id_word.size() + 1 + name.size() + 1 + param.size() + 1 +
-                              (type == "FREF" ? 1 + id_word.size() : 0);
-    if (word_bytes > kMaxLineWordBytes) {
-      line_error("line too long: the library holds at most " + std::to_string(kMaxLineWordBytes) +
-                 " bytes of a line's words and parameters (one more for each), this line needs " +
-                 std::to_string(word_bytes) + "; shorten the name or the file names");
-      return false;
-    }
+    if (!library_takes(channel_, checked.library_line)) return false;
     const SplitLine again = split_line(checked.library_line);
     if (again.count != 3 || again.words[0] != type_mac || again.words[1] != id_word || again.words[2] != name ||
         again.param != param) {
@@ -944,15 +877,13 @@ class Packer {
   // texts, "~" Pascal strings, the FREF file type), as written where it
   // names files.  False after an error message.
   bool check_parameter(const std::string &type_word, const std::string &type, const std::string &given,
-                       std::string &param, int32_t &icon_id, std::optional<std::vector<uint8_t>> &bytes) {
+                       std::string &param, std::optional<std::vector<uint8_t>> &bytes) {
     if (given.empty()) {
       line_error("missing parameter: after its name, " + type_word + " wants " + parameter_wanted(type));
       return false;
     }
     if (given.rfind("--", 0) == 0) {
       bytes = given_resource_bytes(given);
-      // What the library's line carries; the processor stores the bytes instead.
-      param = "-";
       return bytes.has_value();
     }
     if (given[0] == '~') {
@@ -977,9 +908,9 @@ class Packer {
       const std::optional<std::string> mac = mac_text_of(type == "vers" ? "vers text" : "FREF file type", given);
       if (!mac) return false;
       param = *mac;
-      return type == "vers" ? check_vers_parameter(param) : check_fref_parameter(param, icon_id);
+      return true;
     }
-    // File names, split again by the picture and icon handlers.
+    // File names, split again by the picture handler and the icons.
     const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
     if (file_words > 0) {
       if (const size_t quote = unclosed_quote(given, file_words); quote != std::string::npos) {
@@ -989,19 +920,20 @@ class Packer {
       }
     }
     param = given;
+    if (is_icon_type(type)) {
+      std::string error;
+      bytes = icon_resource_data(type, given, directory_, error);
+      if (!bytes) line_error(error);
+      return bytes.has_value();
+    }
     return true;
   }
 
   bool check_owner_text(const std::string &owner, Checked &checked) {
     const std::optional<std::string> text = mac_text_of("owner text", owner);
     if (!text) return false;
-    if (text->size() > kMaxOwnerTextLength) {
-      line_error("the owner text must be at most " + std::to_string(kMaxOwnerTextLength) +
-                 " Macintosh characters (this one has " + std::to_string(text->size()) + ")");
-      return false;
-    }
     checked.library_line = "BNDL " + line_word(*text);
-    return true;
+    return library_takes(channel_, checked.library_line);
   }
 
   size_t count_types(const std::string &new_type, bool owner, bool bundle) const {
@@ -1108,6 +1040,7 @@ class Packer {
   bool has_fref_ = false;
   int64_t resource_data_start_ = -1;  // set once the data fork is complete
   bool data_full_reported_ = false;
+  std::string directory_;  // of the line being handled: its relative file names start there
 };
 
 struct FileCloser {
@@ -1159,38 +1092,6 @@ bool write_data_fork(const std::string &source, FILE *file) {
   }
   return true;
 }
-
-// A private directory for converted icons, removed with everything in it
-// (also when a signal ends the run).
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::error_code code;
-    std::string pattern = (std::filesystem::temp_directory_path(code) / "varnel-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    CleanupSignalsBlocked blocked;
-    if (mkdtemp(buffer.data()) == nullptr) return;
-    slot_ = register_temporary(buffer.data(), TemporaryKind::kDirectory);
-    if (slot_ < 0) {
-      rmdir(buffer.data());
-      return;
-    }
-    path_ = buffer.data();
-  }
-  ~ScratchDirectory() {
-    std::error_code code;
-    if (!path_.empty()) std::filesystem::remove_all(path_, code);
-    unregister_temporary(slot_);
-  }
-  ScratchDirectory(const ScratchDirectory &) = delete;
-  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
-  int slot_ = -1;
-};
 
 // What the script's header lines say of the file as a whole, before its
 // data fork: false when the library refused one (it said why).
@@ -1315,13 +1216,9 @@ int run_pack(const Arguments &arguments) {
     data = open_data_fork(options.data);
     if (!data) return kExitFailure;
   }
-  ScratchDirectory scratch;
-  if (scratch.path().empty()) {
-    Reporter::instance().error("cannot create a temporary directory");
-    return kExitFailure;
-  }
-  set_conversion_directory(scratch.path());
-  if (!start_library() || !register_write_handlers()) return kExitFailure;
+  if (!start_library()) return kExitFailure;
+  install_image_methods();
+  if (!register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
   ContainerOutput output;

@@ -1,6 +1,6 @@
 // The tool's write handlers around the library's generators, and their
-// registration: checked icon input (PNG, netpbm or CT), file contents for
-// any other type, and the picture builder with its result kept.
+// registration: file contents for any other type, and the picture builder
+// with its result kept.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +14,11 @@ namespace varnel_tool {
 // Largest resource data the map's 24-bit offsets can reach.
 inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
-// Registers vers, FREF, Bndl, the icon types, PICT and the "****" file
+// Registers vers, FREF, Bndl, PICT (whose image methods install_image_methods
+// installs) and the "****" file
 // processor (last: registering after it would change it).  False when the
 // library ran out of memory.
 bool register_write_handlers();
-
-// Temporary CT files made from icon images go to this directory.
-void set_conversion_directory(const std::string &directory);
 
 // Whether the tool has already said why the resource being inserted (or
 // the file as a whole) cannot be written: a handler printed an error, or
@@ -28,6 +26,11 @@ void set_conversion_directory(const std::string &directory);
 // such a refusal adds nothing and is left out.  The caller clears it before
 // each resource line.
 void set_refusal_explained(bool explained);
+
+// The directory of the line being handled: its relative file names (data,
+// images) are taken from there.
+void set_image_directory(const std::string &directory);
+std::string resolve_input_path(const std::string &name);
 bool refusal_explained();
 
 // The resource line being handled ("" between lines).  Each error about it

@@ -55,4 +55,33 @@ bool decode_image_file(const std::string &path, int64_t max_pixels, DecodedImage
   return true;
 }
 
+namespace {
+
+uint8_t over_white(uint32_t value, uint32_t alpha) {
+  return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
+}  // namespace
+
+std::vector<uint8_t> rgba_over_white(const DecodedImage &image) {
+  const auto channels = static_cast<size_t>(image.info.channels);
+  const size_t pixels = image.samples.size() / channels;
+  const bool has_alpha = channels == 2 || channels == 4;
+  std::vector<uint8_t> rgba(pixels * 4, 255);
+  for (size_t i = 0; i < pixels; ++i) {
+    const uint8_t *pixel = &image.samples[i * channels];
+    const uint32_t alpha = has_alpha ? pixel[channels - 1] : 255u;
+    for (size_t c = 0; c < 3; ++c) rgba[i * 4 + c] = over_white(pixel[channels >= 3 ? c : 0], alpha);
+  }
+  return rgba;
+}
+
+std::optional<std::vector<uint8_t>> alpha_channel(const DecodedImage &image) {
+  const auto channels = static_cast<size_t>(image.info.channels);
+  if (channels != 2 && channels != 4) return std::nullopt;
+  std::vector<uint8_t> alpha(image.samples.size() / channels);
+  for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = image.samples[i * channels + channels - 1];
+  return alpha;
+}
+
 }  // namespace varnel_tool

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,5 +64,11 @@ struct DecodedImage {
 // Reads a whole image file; false with `error` set (the text names no path).
 bool decode_image_file(const std::string &path, int64_t max_pixels, DecodedImage &image,
                        std::string &error);
+
+// Opaque RGBA (4 bytes a pixel) of the image, its colour folded over white
+// by its alpha: a transparent pixel is white.
+std::vector<uint8_t> rgba_over_white(const DecodedImage &image);
+// Its alpha channel, a sample a pixel; nothing when it has none.
+std::optional<std::vector<uint8_t>> alpha_channel(const DecodedImage &image);
 
 }  // namespace varnel_tool

@@ -14,11 +14,4 @@ class ImageSink {
   virtual bool write_row(std::span<const uint8_t> row) = 0;
 };
 
-// Takes everything and keeps nothing (fuzzing, dry runs).
-class DiscardingSink final : public ImageSink {
- public:
-  bool start(int32_t, int32_t, int32_t) override { return true; }
-  bool write_row(std::span<const uint8_t>) override { return true; }
-};
-
 }  // namespace varnel_tool

@@ -47,7 +47,8 @@ int register_temporary(const std::string &path, TemporaryKind kind);
 void unregister_temporary(int slot);
 
 // Largest number of temporary paths alive at once: each command keeps a
-// few (an output file, pack's scratch directory, a copy of standard input).
+// few (an output file, the directory pack assembles its output in, a copy
+// of standard input).
 inline constexpr int kMaxTemporaryPaths = 16;
 
 }  // namespace varnel_tool
