@@ -58,7 +58,8 @@ could not be written), 2 for a usage error.
 struct ListedResource {
   const ResourceEntry *entry;
   int64_t size = -1;  // -1 when the data could not be reached
-  std::optional<DecodedResource> decoded;
+  std::string description;  // the library's, for the resources it describes
+  std::optional<JsonValue> fields;  // with --json: the described resource's fields
   std::optional<MacBinCompressionInfo> compression;  // stored compressed
 };
 
@@ -69,24 +70,10 @@ std::string join(const std::vector<std::string> &items, const char *separator) {
 }
 
 const char *format_name(int32_t format) {
-  switch (format) {
-    case MACBIN_FORMAT_CLASSIC:
-      return "classic";
-    case MACBIN_FORMAT_II:
-      return "MacBinary II";
-    case MACBIN_FORMAT_III:
-      return "MacBinary III";
-    case MACBIN_FORMAT_APPLESINGLE:
-      return "AppleSingle";
-    case MACBIN_FORMAT_APPLEDOUBLE:
-      return "AppleDouble";
-    case MACBIN_FORMAT_RSRC:
-      return "resource fork";
-    case MACBIN_FORMAT_BINHEX:
-      return "BinHex 4.0";
-    default:
-      return "unknown";
-  }
+  // Indexed by MACBIN_FORMAT_*, which run from 1 to 7.
+  static constexpr const char *kNames[] = {"unknown",     "classic",     "MacBinary II",  "MacBinary III",
+                                           "AppleSingle", "AppleDouble", "resource fork", "BinHex 4.0"};
+  return format >= MACBIN_FORMAT_CLASSIC && format <= MACBIN_FORMAT_BINHEX ? kNames[format] : kNames[0];
 }
 
 // The library tells whether the CRCs hold (the MacBinary header's; the
@@ -147,7 +134,7 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
     if (resource.compression)
       std::fprintf(out, "        compressed: decompressor %d, %d bytes uncompressed\n",
                    resource.compression->decompressor, resource.compression->uncompressed_length);
-    if (resource.decoded) std::fprintf(out, "        %s\n", resource.decoded->text.c_str());
+    if (!resource.description.empty()) std::fprintf(out, "        %s\n", resource.description.c_str());
   }
 }
 
@@ -184,31 +171,41 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
       item["decompressor"] = resource.compression->decompressor;
       item["uncompressed_size"] = resource.compression->uncompressed_length;
     }
-    if (resource.decoded) item["decoded"] = resource.decoded->json;
+    if (resource.fields) item["decoded"] = *resource.fields;
     resources.push_back(std::move(item));
   }
   json["resources"] = std::move(resources);
   return json;
 }
 
+// The library's one-line description ("" for a type it does not
+// describe), or nothing when the contents cannot be read (it said why).
+std::optional<std::string> description_of(const MacBinaryInput &input, const ResourceEntry &entry) {
+  const int32_t length = MacBin_DescribeResource(input.channel(), entry.reference, nullptr, 0);
+  if (length < 0) return std::nullopt;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  MacBin_DescribeResource(input.channel(), entry.reference, text.data(), length + 1);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
 // Opens and reads one file; nothing when it cannot be opened (after an
 // error message).
-std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path) {
+std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path, bool json) {
   if (!input.open(path)) return std::nullopt;
   std::vector<ListedResource> listed;
   std::vector<uint8_t> data;
-  const std::string creator = mac_roman_to_utf8(input.creator());
   for (const ResourceEntry &entry : input.resources()) {
-    ListedResource resource{&entry, -1, std::nullopt, input.compression(entry)};
-    const std::string type = mac_roman_to_utf8(entry.type);
-    const bool decodable = type == "vers" || type == "FREF" || type == "BNDL" ||
-                           (type == creator && entry.signed_id() == 0);
+    ListedResource resource{&entry, -1, "", std::nullopt, input.compression(entry)};
     int64_t length = 0;
     if (input.read_resource(entry, nullptr, length)) {
       resource.size = length;  // as stored
-      // Decoded from the contents, decompressed where need be.
-      if (decodable && input.read_contents(entry, data))
-        resource.decoded = decode_resource(type, entry.signed_id(), data, creator);
+      // Described from the contents, decompressed where need be.
+      const std::optional<std::string> description = description_of(input, entry);
+      if (!description) Reporter::instance().mark_failed();
+      else resource.description = *description;
+      if (json && !resource.description.empty() && input.read_contents(entry, data))
+        resource.fields = resource_fields(entry.type, entry.signed_id(), data, input.creator());
     }
     listed.push_back(std::move(resource));
   }
@@ -253,7 +250,7 @@ int run_list(const Arguments &arguments) {
   bool any_listed = false;
   for (const std::string &path : paths) {
     MacBinaryInput input;
-    const std::optional<std::vector<ListedResource>> listed = read_listing(input, path);
+    const std::optional<std::vector<ListedResource>> listed = read_listing(input, path, json);
     if (!listed) {
       documents.push_back(JsonValue{{"file", path}, {"error", reporter.last_error()}});
       continue;
