@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace varnel_tool {
 
@@ -63,5 +64,14 @@ class OutputFile {
 // symbolic link (a chain of them) the file it leads to, which need not
 // exist yet.  False with the system's reason in `error`.
 bool resolve_output_target(const std::string &path, std::string &target, std::string &error);
+
+// Where an output for a path is made, before anything is created.
+struct OutputPlace {
+  std::string target;            // as resolve_output_target gives it
+  unsigned mode;                 // the permission bits the output gets
+  std::vector<char> temporary;   // ".NAME.XXXXXX" beside the target, NUL-ended, for mkstemp/mkdtemp
+};
+// False with the system's reason in `error` (also for a directory).
+bool plan_output(const std::string &path, OutputPlace &place, std::string &error);
 
 }  // namespace varnel_tool
