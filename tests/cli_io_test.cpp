@@ -723,6 +723,17 @@ TEST(CliIoDamaged, MapRunningPastTheForkIsListedButTheForkIsNotCopied) {
   EXPECT_FALSE(fs::exists(dir.file("out/rsrc")));
 }
 
+// A header claiming a resource fork of nearly 4 GiB in a 256-byte file: the
+// fork is cut short, said with the length the header gives (not the most a
+// fork can be read as), and nothing is set aside for the claimed length.
+TEST(CliIoDamaged, AHugeClaimedForkIsCutShortWithTheHeadersLength) {
+  vt::TempDir dir;
+  vt::write_file(dir.file("huge.bin"), vt::patched(kForkPastItsLength, 0x57, hex("FF FF FF F0")));
+  const ToolRun converted = varnel(dir.path(), "convert huge.bin huge.as --to applesingle");
+  expect_failure(converted, 1, "huge.bin: the resource fork is cut short (the file holds 128 of its 4294967280 bytes)");
+  EXPECT_FALSE(fs::exists(dir.file("huge.as")));
+}
+
 TEST(CliIoDamaged, HeaderCrcMismatchIsListedWithAWarning) {
   vt::TempDir dir;
   vt::MacBinaryPlan plan;

@@ -161,7 +161,6 @@ bool MacBinaryInput::forks_fit_the_file() {
   int32_t rsrc_offset = 0, rsrc_length = 0;
   MacBin_GetResourceBlockParams(channel_, &rsrc_offset, &rsrc_length);
   rsrc_offset_ = rsrc_offset;
-  rsrc_length_ = rsrc_length;
   const bool macbinary = info_.format >= MACBIN_FORMAT_CLASSIC && info_.format <= MACBIN_FORMAT_III;
   if (!macbinary || info_.name[0] != '\0') return true;
   Reporter::instance().error(path_ + ": not a MacBinary file (the header names no file)");
@@ -174,11 +173,11 @@ std::string MacBinaryInput::cut_resource_fork_text() const {
   // BinHex in its text.
   const bool in_named_file = info_.format != MACBIN_FORMAT_APPLEDOUBLE && info_.format != MACBIN_FORMAT_BINHEX;
   if (!in_named_file)
-    return "the resource fork is cut short (the file holds fewer than its " + std::to_string(rsrc_length_) +
+    return "the resource fork is cut short (the file holds fewer than its " + std::to_string(info_.rsrc_length) +
            " bytes)";
   return "the resource fork is cut short (the file holds " +
          std::to_string(std::max<int64_t>(file_size_ - rsrc_offset_, 0)) + " of its " +
-         std::to_string(rsrc_length_) + " bytes)";
+         std::to_string(info_.rsrc_length) + " bytes)";
 }
 
 bool MacBinaryInput::resource_fork_unread() const { return info_.rsrc_state < 0; }
@@ -309,7 +308,8 @@ bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
 
 bool MacBinaryInput::read_resource_fork(std::vector<uint8_t> &fork) const {
   fork.clear();
-  fork.reserve(info_.rsrc_length);
+  // Room for what the file can hold, not for what a damaged header claims.
+  fork.reserve(std::min<int64_t>(info_.rsrc_length, file_size_));
   return copy_resource_fork([&](std::span<const uint8_t> bytes) {
     fork.insert(fork.end(), bytes.begin(), bytes.end());
     return true;

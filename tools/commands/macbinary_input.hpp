@@ -128,7 +128,6 @@ class MacBinaryInput {
   MacBinFileInfo info_{};
   int32_t container_ = 0;  // MacBin_IdentifyFile's answer
   int64_t rsrc_offset_ = 0;
-  int64_t rsrc_length_ = 0;
   std::vector<ResourceEntry> resources_;
 };
 
