@@ -11,20 +11,22 @@ namespace varnel_tool {
 namespace {
 
 // Each container: its MACBIN_FORMAT_* code, the name options take ("" for
-// one pack does not write) and the name messages give it.
+// one pack does not write), the name messages give it and the one
+// listings show.
 struct Container {
   int32_t format;
   const char *keyword;
   const char *title;
+  const char *listed;
 };
 constexpr Container kContainers[] = {
-    {MACBIN_FORMAT_CLASSIC, "classic", "classic MacBinary"},
-    {MACBIN_FORMAT_II, "ii", "MacBinary II"},
-    {MACBIN_FORMAT_III, "", "MacBinary III"},
-    {MACBIN_FORMAT_APPLESINGLE, "applesingle", "AppleSingle"},
-    {MACBIN_FORMAT_APPLEDOUBLE, "appledouble", "AppleDouble"},
-    {MACBIN_FORMAT_RSRC, "", "a bare resource fork"},
-    {MACBIN_FORMAT_BINHEX, "binhex", "BinHex 4.0"},
+    {MACBIN_FORMAT_CLASSIC, "classic", "classic MacBinary", "classic"},
+    {MACBIN_FORMAT_II, "ii", "MacBinary II", "MacBinary II"},
+    {MACBIN_FORMAT_III, "", "MacBinary III", "MacBinary III"},
+    {MACBIN_FORMAT_APPLESINGLE, "applesingle", "AppleSingle", "AppleSingle"},
+    {MACBIN_FORMAT_APPLEDOUBLE, "appledouble", "AppleDouble", "AppleDouble"},
+    {MACBIN_FORMAT_RSRC, "", "a bare resource fork", "resource fork"},
+    {MACBIN_FORMAT_BINHEX, "binhex", "BinHex 4.0", "BinHex 4.0"},
 };
 
 const Container *container_of(int32_t format) {
@@ -52,6 +54,11 @@ std::optional<std::string> container_format_keyword(int32_t format) {
 std::string container_format_title(int32_t format) {
   const Container *container = container_of(format);
   return container != nullptr ? container->title : "format " + std::to_string(format);
+}
+
+const char *container_format_listed(int32_t format) {
+  const Container *container = container_of(format);
+  return container != nullptr ? container->listed : "unknown";
 }
 
 std::string default_macintosh_name(const std::string &path) {

@@ -7,6 +7,7 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
+#include "container_formats.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/flag_names.hpp"
@@ -69,13 +70,6 @@ std::string join(const std::vector<std::string> &items, const char *separator) {
   return out;
 }
 
-const char *format_name(int32_t format) {
-  // Indexed by MACBIN_FORMAT_*, which run from 1 to 7.
-  static constexpr const char *kNames[] = {"unknown",     "classic",     "MacBinary II",  "MacBinary III",
-                                           "AppleSingle", "AppleDouble", "resource fork", "BinHex 4.0"};
-  return format >= MACBIN_FORMAT_CLASSIC && format <= MACBIN_FORMAT_BINHEX ? kNames[format] : kNames[0];
-}
-
 // The library tells whether the CRCs hold (the MacBinary header's; the
 // BinHex header's and forks'), not the CRCs themselves.
 std::string crc_text(const MacBinFileInfo &info) {
@@ -104,7 +98,7 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
   std::snprintf(flags, sizeof flags, "0x%04X", info.finder_flags);
   const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
   std::fprintf(out, "File:          %s\n", input.argument().c_str());
-  std::fprintf(out, "Format:        %s, CRC %s\n", format_name(info.format), crc_text(info).c_str());
+  std::fprintf(out, "Format:        %s, CRC %s\n", container_format_listed(info.format), crc_text(info).c_str());
   std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
   std::fprintf(out, "Type:          %s\n", code_text(input.type()).c_str());
   std::fprintf(out, "Creator:       %s\n", code_text(input.creator()).c_str());
@@ -142,7 +136,7 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   const MacBinFileInfo &info = input.info();
   JsonValue json = JsonValue::object();
   json["file"] = input.argument();
-  json["format"] = format_name(info.format);
+  json["format"] = container_format_listed(info.format);
   // A classic header has no CRC: null, rather than a CRC that fails.
   json["crc"] = info.crc_state < 0 ? JsonValue(nullptr) : JsonValue{{"valid", info.crc_state == 1}};
   json["name"] = mac_roman_to_utf8(input.name());
