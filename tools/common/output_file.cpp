@@ -76,7 +76,6 @@ bool plan_output(const std::string &path, OutputPlace &place, std::string &error
 bool OutputFile::create(const std::string &final_path, bool keep_stream, std::string &error) {
   discard();
   write_errno_ = 0;
-  final_path_ = final_path;
   OutputPlace place;
   if (!plan_output(final_path, place, error)) return false;
   target_path_ = place.target;
@@ -153,12 +152,8 @@ bool OutputFile::write(const void *bytes, size_t count) {
   if (count == 0) return true;
   errno = 0;
   if (std::fwrite(bytes, 1, count, stream_) == count) return true;
-  note_write_error(errno);
+  if (write_errno_ == 0) write_errno_ = errno != 0 ? errno : EIO;
   return false;
-}
-
-void OutputFile::note_write_error(int error_number) {
-  if (write_errno_ == 0) write_errno_ = error_number != 0 ? error_number : EIO;
 }
 
 std::string OutputFile::write_error() const {

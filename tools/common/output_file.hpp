@@ -28,18 +28,11 @@ class OutputFile {
   // closed again at once, for writers that open it by name themselves.
   // False with the system's reason in `error`.
   bool create(const std::string &final_path, bool keep_stream, std::string &error);
-  FILE *stream() const { return stream_; }
   const std::string &temporary_path() const { return temporary_path_; }
-  const std::string &final_path() const { return final_path_; }
-  // The file commit() replaces: final_path(), or the file its symbolic
-  // link leads to.
 
   // Writes to the stream; false when the write failed, whose reason is
   // kept for write_error() and commit().
   bool write(const void *bytes, size_t count);
-  // Keeps the reason of a failed write made to stream() by other code
-  // (the first one counts; 0 stands for an unknown reason).
-  void note_write_error(int error_number);
   // "write error: REASON" for the first failed write.
   std::string write_error() const;
 
@@ -51,8 +44,7 @@ class OutputFile {
   void discard();
 
  private:
-  std::string final_path_;
-  std::string target_path_;  // final_path_, or the file its symbolic link leads to
+  std::string target_path_;  // the path, or the file its symbolic link leads to
   std::string temporary_path_;
   FILE *stream_ = nullptr;
   bool pending_ = false;
