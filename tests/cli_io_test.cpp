@@ -709,7 +709,7 @@ TEST(CliIoDamaged, MapRunningPastTheForkIsListedButTheForkIsNotCopied) {
 
   const ToolRun extracted = varnel(dir.path(), "extract padded.bin --rsrc padded.rsrc");
   expect_failure(extracted, 1,
-                 "varnel: error: padded.bin: the resource fork is not copied: its map ends 73 bytes after its "
+                 "varnel: error: padded.bin: the resource fork is not copied: its data and map end 73 bytes after its "
                  "start, past its length of 70 bytes");
   EXPECT_FALSE(fs::exists(dir.file("padded.rsrc")));
   const ToolRun converted = varnel(dir.path(), "convert padded.bin padded.as --to applesingle");

@@ -293,7 +293,7 @@ bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
   // cut off in a copy of the fork, which then held no resources at all:
   // nothing rather than a fork that no reader, this one included, takes.
   if (const int64_t parts_end = resource_parts_end(); parts_end > info_.rsrc_length) {
-    Reporter::instance().error(path_ + ": the resource fork is not copied: its map ends " + std::to_string(parts_end) +
+    Reporter::instance().error(path_ + ": the resource fork is not copied: its data and map end " + std::to_string(parts_end) +
                                " bytes after its start, past its length of " + std::to_string(info_.rsrc_length) +
                                " bytes, so a copy would not hold its own map (extract --all still copies "
                                "each resource)");
