@@ -721,7 +721,18 @@ int32_t CT_to_ICN_masked(MacBinChannel *channel, const char *path, const char *m
  * no resources read" (for BinHex: "Resource fork cut short: the BinHex text
  * holds 10 of its 300 bytes; no resources read").  The same holds for the
  * resource fork of every container.  rsrc_start and rsrc_length stay as the header gives
- * them (rsrc_length at most 0x7FFFFFFF). */
+ * them (rsrc_length at most 0x7FFFFFFF).
+ *
+ * A map (or resource data) that runs past the fork's length into bytes the
+ * file still holds (a MacBinary file's padding, say) is read all the same,
+ * with a warning (severity 2, MACBIN_ERR_DAMAGED): "Resource fork runs past
+ * its length: its map ends 300 bytes after its start, its length is 294
+ * bytes".  The fork keeps the header's length: resources inside it read as
+ * usual, data past it is refused, and MacBin_ReadResourceFork gives the
+ * header's length, which then does not hold its own map (a host copying the
+ * fork whole checks map_pos + map_length against rsrc_start + rsrc_length).
+ * A file without a resource fork gives the notice "no resources in file"
+ * (severity 1) through the message method. */
 MacBinChannel *MacBin_OpenR(const char *path);
 
 /* The container MacBin_OpenR would read `path` as, told by its content in

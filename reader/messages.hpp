@@ -24,6 +24,11 @@ inline constexpr const char *kTextForkOutsideFile = "Resource fork lies outside 
 inline constexpr const char *kTextDataOutsideFile = "Resource data lies outside the file";
 inline constexpr const char *kTextMapOutsideFile = "Resource map lies outside the file";
 inline constexpr const char *kTextMapTooShort = "Resource map too short";
+// A warning (the map is still read), followed by ": its map ends N bytes
+// after its start, its length is M bytes".
+inline constexpr const char *kTextForkPastItsLength = "Resource fork runs past its length";
+// A notice (severity 1) for a file without a resource fork.
+inline constexpr const char *kTextNoResources = "no resources in file";
 inline constexpr const char *kTextTypeListOutsideMap = "Type list lies outside the resource map";
 inline constexpr const char *kTextTypeCountTooLarge = "Type count does not fit the resource map";
 inline constexpr const char *kTextRefListOutsideMap =

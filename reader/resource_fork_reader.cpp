@@ -11,7 +11,6 @@
 // and one whose resource fork the file does not wholly hold, still opens,
 // without resources, so that its other facts and its data fork can be read.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -245,13 +244,32 @@ std::string cut_fork_text(const char *what, int64_t file_end, const char *fork, 
          " at " + std::to_string(fork_end);
 }
 
+// A map (or data) that runs past the fork's declared length into the bytes
+// after it (a MacBinary file's padding) is still read: the resources that
+// lie inside the fork stay readable, as they always were.  The fork stays
+// as long as the header says, so that nothing outside it is taken for it;
+// a copy of those bytes alone would not hold its own map, which the host
+// is told here.
+void warn_of_parts_past_the_fork(const MacBinChannel &channel) {
+  const int64_t data_end = int64_t{channel.rdata_pos} + channel.rdata_length;
+  const int64_t map_end = int64_t{channel.map_pos} + channel.map_length;
+  const int64_t parts_end = std::max(data_end, map_end) - channel.rsrc_start;
+  if (parts_end <= int64_t{channel.rsrc_length}) return;
+  const std::string text = std::string(kTextForkPastItsLength) + ": its " +
+                           (map_end >= data_end ? "map" : "data") + " ends " + std::to_string(parts_end) +
+                           " bytes after its start, its length is " + std::to_string(channel.rsrc_length) +
+                           " bytes";
+  report(text.c_str(), MACBIN_WARNING, MACBIN_ERR_DAMAGED);
+}
+
 bool is_read_or_memory_failure(const char *text) {
   return text == kTextCannotRead || text == kTextOutOfMemory;
 }
 
 bool read_resource_fork(CheckedFile &file, MacBinChannel &channel, ReaderIndex &index) {
   if (index.header.rsrc_length == 0) {
-    std::fputs("INFO : no resources in file\n", stdout);
+    // A notice like any other: a library never writes to its host's output.
+    report(kTextNoResources, MACBIN_INFO);
     channel.type_count = 0;
     channel.types = nullptr;
     index.rsrc_state = 0;
@@ -272,6 +290,7 @@ bool read_resource_fork(CheckedFile &file, MacBinChannel &channel, ReaderIndex &
   const char *failure = read_resource_map(file, channel, index);
   if (failure == nullptr) {
     index.rsrc_state = 1;
+    warn_of_parts_past_the_fork(channel);
     return true;
   }
   if (is_read_or_memory_failure(failure)) {

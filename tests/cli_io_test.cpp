@@ -670,6 +670,69 @@ TEST(CliIoDamaged, CutResourceForkStillGivesHeaderAndDataFork) {
   expect_failure(varnel(dir, "list short.bin"), 1, "short.bin: error: Data fork cut short");
 }
 
+// A classic file whose header gives the resource fork 70 bytes while its
+// map ends 73 bytes after the fork's start, in the padding after the fork.
+// 'STR ' 128 = "abc", unnamed.
+const Bytes kForkPastItsLength = hex(
+    "00 04 54 65 73 74 00 00 00 00 00 00 00 00 00 00"  // 000 name "Test"
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 010
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 020
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 030
+    "00 54 45 58 54 56 41 52 4E 00 00 00 00 00 00 00"  // 040 TEXT VARN
+    "00 00 00 00 00 00 00 00 00 00 46 00 00 00 00 00"  // 050 data fork 0, rsrc fork 70
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 060
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 070
+    "00 00 00 10 00 00 00 17 00 00 00 07 00 00 00 32"  // 080 fork: data 16, map 23, 7, 50
+    "00 00 00 03 61 62 63 00 00 00 10 00 00 00 17 00"  // 090 "abc"; map at 97
+    "00 00 07 00 00 00 32 00 00 00 00 00 00 00 00 00"  // 0A0
+    "1C 00 32 00 00 53 54 52 20 00 00 00 0A 00 80 FF"  // 0B0 lists at 28, 50; STR 128
+    "FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0C0 fork ends at C6, map at C9
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0D0 padding
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0E0
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0F0
+);
+
+// The resources are listed with a warning naming the file and the lengths;
+// the fork is not copied whole (the copy would lose its map), while its
+// resources and the data fork still are.
+TEST(CliIoDamaged, MapRunningPastTheForkIsListedButTheForkIsNotCopied) {
+  vt::TempDir dir;
+  vt::write_file(dir.file("padded.bin"), kForkPastItsLength);
+  const std::string warning =
+      "varnel: padded.bin: warning: Resource fork runs past its length: its map ends 73 bytes after its start, "
+      "its length is 70 bytes\n";
+  const ToolRun listing = varnel(dir.path(), "list padded.bin");
+  EXPECT_EQ(listing.status, 0) << listing;
+  EXPECT_NE(listing.err.find(warning), std::string::npos) << listing;
+  EXPECT_NE(listing.out.find("Resources:     1\n"), std::string::npos) << listing;
+
+  const ToolRun extracted = varnel(dir.path(), "extract padded.bin --rsrc padded.rsrc");
+  expect_failure(extracted, 1,
+                 "varnel: error: padded.bin: the resource fork is not copied: its data and map end 73 bytes after its "
+                 "start, past its length of 70 bytes");
+  EXPECT_FALSE(fs::exists(dir.file("padded.rsrc")));
+  const ToolRun converted = varnel(dir.path(), "convert padded.bin padded.as --to applesingle");
+  EXPECT_EQ(converted.status, 1) << converted;
+  EXPECT_FALSE(fs::exists(dir.file("padded.as")));
+
+  const ToolRun all = varnel(dir.path(), "extract padded.bin --all out");
+  EXPECT_EQ(all.status, 1) << all;
+  EXPECT_EQ(vt::read_file(dir.file("out/STR%20.128")), vt::bytes_of("abc"));
+  EXPECT_TRUE(fs::exists(dir.file("out/data")));
+  EXPECT_FALSE(fs::exists(dir.file("out/rsrc")));
+}
+
+// A header claiming a resource fork of nearly 4 GiB in a 256-byte file: the
+// fork is cut short, said with the length the header gives (not the most a
+// fork can be read as), and nothing is set aside for the claimed length.
+TEST(CliIoDamaged, AHugeClaimedForkIsCutShortWithTheHeadersLength) {
+  vt::TempDir dir;
+  vt::write_file(dir.file("huge.bin"), vt::patched(kForkPastItsLength, 0x57, hex("FF FF FF F0")));
+  const ToolRun converted = varnel(dir.path(), "convert huge.bin huge.as --to applesingle");
+  expect_failure(converted, 1, "huge.bin: the resource fork is cut short (the file holds 128 of its 4294967280 bytes)");
+  EXPECT_FALSE(fs::exists(dir.file("huge.as")));
+}
+
 TEST(CliIoDamaged, HeaderCrcMismatchIsListedWithAWarning) {
   vt::TempDir dir;
   vt::MacBinaryPlan plan;

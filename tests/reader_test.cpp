@@ -238,22 +238,32 @@ TEST_F(ReaderOpen, FileTooShortForItsHeaderIsRefusedWithAMessage) {
   EXPECT_EQ(vt::zone_in_use(), zone_before);
 }
 
-TEST_F(ReaderOpen, TheHeaderAloneIsAWholeFileWithoutForks) {
-  vt::CaptureStdout out;
-  MacBinChannel *channel = open_ok(patched(vt::slice(kSmallFile, 0, 128), 87, hex("00 00 00 00")));
-  EXPECT_EQ(out.text(), "INFO : no resources in file\n");
-  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
-  EXPECT_TRUE(vt::recorded_messages().empty());
+// A file without a resource fork gives one notice, through the message
+// method: nothing is written to the host's standard output.
+void expect_only_the_no_resources_notice(const std::string &standard_output) {
+  EXPECT_EQ(standard_output, "");
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text, "no resources in file");
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_INFO);
+  EXPECT_EQ(MacBin_LastError(nullptr), MACBIN_ERR_NONE);  // a notice, not a failure
 }
 
-TEST_F(ReaderOpen, NoResourceForkPrintsInfoLineAndGivesNoTypes) {
+TEST_F(ReaderOpen, TheHeaderAloneIsAWholeFileWithoutForks) {
+  vt::CaptureStdout out;
+  MacBin_ClearError();
+  MacBinChannel *channel = open_ok(patched(vt::slice(kSmallFile, 0, 128), 87, hex("00 00 00 00")));
+  expect_only_the_no_resources_notice(out.text());
+  EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
+}
+
+TEST_F(ReaderOpen, NoResourceForkGivesANoticeAndNoTypes) {
   vt::MacBinaryPlan plan;
   plan.resource_fork = false;
   plan.data_fork = vt::bytes_of("plain text");
   vt::CaptureStdout out;
+  MacBin_ClearError();
   MacBinChannel *channel = open_ok(plan);
-  EXPECT_EQ(out.text(), "INFO : no resources in file\n");
-  EXPECT_TRUE(vt::recorded_messages().empty());
+  expect_only_the_no_resources_notice(out.text());
   EXPECT_EQ(channel->types, nullptr);
   EXPECT_EQ(MacBin_GetNrTypes(channel), 0);
   EXPECT_EQ(MacBin_GetNrResources(channel, "TEXT"), 0);
@@ -1093,13 +1103,13 @@ TEST_F(ReaderCorrupt, DataForkOutsideTheFileRefusesIt) {
   }
   // The data fork ending exactly at the end of the file is whole.
   vt::recorded_messages().clear();
-  vt::CaptureStdout out;  // the INFO line of a file without resources
   MacBinChannel *channel = open_ok(patched(kSmallFile, 83, hex("00 00 00 67 00 00 00 00")));
   int32_t offset = -1;
   int32_t length = -1;
   MacBin_GetDataBlockParams(channel, &offset, &length);
   EXPECT_EQ(length, 103);
-  EXPECT_TRUE(vt::recorded_messages().empty());
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);  // the notice of a file without resources
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_INFO);
 }
 
 // Every query of a channel that has no resources, as the reader answers for
@@ -1220,6 +1230,59 @@ TEST_F(ReaderCorrupt, DamagedResourceForkOpensWithoutResources) {
     EXPECT_EQ(vt::recorded_messages().size(), 1u);  // the queries report nothing
     MacBin_Close(channel);
     EXPECT_EQ(vt::zone_in_use(), zone_before);
+  }
+}
+
+// A classic file whose header gives the resource fork 70 bytes, while its
+// map ends 73 bytes after the fork's start: the map's last 3 bytes (its
+// handle field) lie in the padding after the fork.  'STR ' 128 = "abc".
+const Bytes kForkPastItsLength = hex(
+    "00 04 54 65 73 74 00 00 00 00 00 00 00 00 00 00"  // 000 name "Test"
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 010
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 020
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 030
+    "00 54 45 58 54 56 41 52 4E 00 00 00 00 00 00 00"  // 040 TEXT VARN
+    "00 00 00 00 00 00 00 00 00 00 46 00 00 00 00 00"  // 050 data fork 0 (53), rsrc fork 70 (57)
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 060
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 070
+    "00 00 00 10 00 00 00 17 00 00 00 07 00 00 00 32"  // 080 fork: data 16, map 23, 7, 50
+    "00 00 00 03 61 62 63 00 00 00 10 00 00 00 17 00"  // 090 "abc"; map at 97: header copy
+    "00 00 07 00 00 00 32 00 00 00 00 00 00 00 00 00"  // 0A0 handle, file, attributes 0
+    "1C 00 32 00 00 53 54 52 20 00 00 00 0A 00 80 FF"  // 0B0 lists at 28, 50; 1 type STR; 128
+    "FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0C0 unnamed, data at 0; fork ends C6
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0D0 padding
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0E0
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0F0
+);
+
+TEST_F(ReaderCorrupt, MapRunningPastTheForkIntoThePaddingIsReadWithAWarning) {
+  MacBin_ClearError();
+  MacBinChannel *channel = open_ok(kForkPastItsLength);
+  ASSERT_EQ(vt::recorded_messages().size(), 1u);
+  EXPECT_EQ(vt::recorded_messages()[0].text,
+            "Resource fork runs past its length: its map ends 73 bytes after its start, its length is 70 bytes");
+  EXPECT_EQ(vt::recorded_messages()[0].severity, MACBIN_WARNING);
+  EXPECT_EQ(MacBin_LastError(nullptr), MACBIN_ERR_DAMAGED);
+  MacBinFileInfo info{};
+  ASSERT_EQ(MacBin_GetFileInfo(channel, &info), 1);
+  EXPECT_EQ(info.rsrc_state, 1);
+  EXPECT_EQ(info.rsrc_length, 70u);
+  EXPECT_EQ(channel->map_pos + channel->map_length - channel->rsrc_start, 73);
+  EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
+  // The fork is as long as the header says, not as far as the map goes.
+  Bytes fork(80, 0xEE);
+  ASSERT_EQ(MacBin_ReadResourceFork(channel, 0, fork.data(), 80), 70);
+  fork.resize(70);
+  EXPECT_EQ(fork, vt::slice(kForkPastItsLength, 128, 70));
+}
+
+TEST_F(ReaderCorrupt, AForkThatHoldsItsMapExactlyGivesNoWarning) {
+  for (const auto &[length, warned] : {std::pair{0x48, true}, std::pair{0x49, false}}) {
+    vt::recorded_messages().clear();
+    MacBinChannel *channel = open_ok(patched(kForkPastItsLength, 0x5A, Bytes{static_cast<uint8_t>(length)}));
+    EXPECT_EQ(vt::recorded_messages().size(), warned ? 1u : 0u) << length;
+    EXPECT_EQ(fetch(channel, "STR ", 128), vt::bytes_of("abc"));
+    close(channel);
   }
 }
 

@@ -1,5 +1,9 @@
 #include "arguments.hpp"
 
+#include <cerrno>
+#include <cstdlib>
+
+#include "common/mac_text.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -54,6 +58,23 @@ void ArgumentWalker::expect_no_value() const {
 void ArgumentWalker::reject() const {
   if (positional_) throw UsageError("unexpected argument '" + current_ + "'");
   throw UsageError("unknown option '" + option_name_ + "'");
+}
+
+std::string resource_type_argument(const std::string &text) {
+  std::string type = utf8_to_mac_roman(text).value_or("");
+  if (type.empty() || type.size() > 4)
+    throw UsageError("resource type '" + text + "' must be 1 to 4 Macintosh characters");
+  type.resize(4, ' ');
+  return type;
+}
+
+int32_t resource_id_argument(const std::string &text) {
+  char *end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < -32768 || value > 32767)
+    throw UsageError("resource ID '" + text + "' must be a whole number from -32768 to 32767");
+  return static_cast<int32_t>(value);
 }
 
 }  // namespace varnel_tool

@@ -3,6 +3,7 @@
 // Mistakes throw UsageError.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,5 +39,11 @@ class ArgumentWalker {
   std::string option_name_;
   std::optional<std::string> inline_value_;
 };
+
+// A resource type as the map stores it: 1 to 4 Macintosh characters,
+// padded with blanks to 4; else UsageError.
+std::string resource_type_argument(const std::string &text);
+// A resource ID, -32768 to 32767; else UsageError.
+int32_t resource_id_argument(const std::string &text);
 
 }  // namespace varnel_tool

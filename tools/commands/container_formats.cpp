@@ -8,38 +8,57 @@
 
 namespace varnel_tool {
 
+namespace {
+
+// Each container: its MACBIN_FORMAT_* code, the name options take ("" for
+// one pack does not write), the name messages give it and the one
+// listings show.
+struct Container {
+  int32_t format;
+  const char *keyword;
+  const char *title;
+  const char *listed;
+};
+constexpr Container kContainers[] = {
+    {MACBIN_FORMAT_CLASSIC, "classic", "classic MacBinary", "classic"},
+    {MACBIN_FORMAT_II, "ii", "MacBinary II", "MacBinary II"},
+    {MACBIN_FORMAT_III, "", "MacBinary III", "MacBinary III"},
+    {MACBIN_FORMAT_APPLESINGLE, "applesingle", "AppleSingle", "AppleSingle"},
+    {MACBIN_FORMAT_APPLEDOUBLE, "appledouble", "AppleDouble", "AppleDouble"},
+    {MACBIN_FORMAT_RSRC, "", "a bare resource fork", "resource fork"},
+    {MACBIN_FORMAT_BINHEX, "binhex", "BinHex 4.0", "BinHex 4.0"},
+};
+
+const Container *container_of(int32_t format) {
+  for (const Container &container : kContainers)
+    if (container.format == format) return &container;
+  return nullptr;
+}
+
+}  // namespace
+
 std::optional<int32_t> container_format_named(std::string_view name) {
-  if (name == "ii" || name == "II" || name == "macbinary") return MACBIN_FORMAT_II;
-  if (name == "classic") return MACBIN_FORMAT_CLASSIC;
-  if (name == "applesingle") return MACBIN_FORMAT_APPLESINGLE;
-  if (name == "appledouble") return MACBIN_FORMAT_APPLEDOUBLE;
-  if (name == "binhex") return MACBIN_FORMAT_BINHEX;
+  if (name == "II" || name == "macbinary") return MACBIN_FORMAT_II;
   if (name == "rsrc") return MACBIN_FORMAT_RSRC;
+  for (const Container &container : kContainers)
+    if (name == container.keyword && !name.empty()) return container.format;
   return std::nullopt;
 }
 
 std::optional<std::string> container_format_keyword(int32_t format) {
-  switch (format) {
-    case MACBIN_FORMAT_CLASSIC: return "classic";
-    case MACBIN_FORMAT_II: return "ii";
-    case MACBIN_FORMAT_APPLESINGLE: return "applesingle";
-    case MACBIN_FORMAT_APPLEDOUBLE: return "appledouble";
-    case MACBIN_FORMAT_BINHEX: return "binhex";
-    default: return std::nullopt;
-  }
+  const Container *container = container_of(format);
+  if (container == nullptr || container->keyword[0] == '\0') return std::nullopt;
+  return container->keyword;
 }
 
 std::string container_format_title(int32_t format) {
-  switch (format) {
-    case MACBIN_FORMAT_CLASSIC: return "classic MacBinary";
-    case MACBIN_FORMAT_II: return "MacBinary II";
-    case MACBIN_FORMAT_III: return "MacBinary III";
-    case MACBIN_FORMAT_APPLESINGLE: return "AppleSingle";
-    case MACBIN_FORMAT_APPLEDOUBLE: return "AppleDouble";
-    case MACBIN_FORMAT_RSRC: return "a bare resource fork";
-    case MACBIN_FORMAT_BINHEX: return "BinHex 4.0";
-    default: return "format " + std::to_string(format);
-  }
+  const Container *container = container_of(format);
+  return container != nullptr ? container->title : "format " + std::to_string(format);
+}
+
+const char *container_format_listed(int32_t format) {
+  const Container *container = container_of(format);
+  return container != nullptr ? container->listed : "unknown";
 }
 
 std::string default_macintosh_name(const std::string &path) {

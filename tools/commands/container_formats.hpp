@@ -20,6 +20,10 @@ std::optional<std::string> container_format_keyword(int32_t format);
 // "MacBinary II", "AppleSingle", "a bare resource fork", ...
 std::string container_format_title(int32_t format);
 
+// As listings show it: "classic", "MacBinary II", "resource fork", ...;
+// "unknown" for another code.
+const char *container_format_listed(int32_t format);
+
 // Macintosh file names of the Finder: at most 31 characters.
 inline constexpr size_t kMaxMacintoshNameLength = 31;
 

@@ -29,24 +29,11 @@ bool ContainerOutput::create(const std::string &path, int32_t format, std::strin
   in_directory_ = format == MACBIN_FORMAT_APPLEDOUBLE || format == MACBIN_FORMAT_BINHEX;
   if (!in_directory_) return single_.create(path, false, error);
   apple_double_ = format == MACBIN_FORMAT_APPLEDOUBLE;
-  if (!resolve_output_target(path, target_, error)) return false;
-  struct stat existing {};
-  if (stat(target_.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) {
-      error = std::strerror(EISDIR);
-      return false;
-    }
-    if (S_ISREG(existing.st_mode)) mode_ = existing.st_mode & 0777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode_ = 0666 & ~mask;
-  }
-  const std::filesystem::path target(target_);
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  const std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
+  OutputPlace place;
+  if (!plan_output(path, place, error)) return false;
+  target_ = place.target;
+  mode_ = place.mode;
+  std::vector<char> &buffer = place.temporary;
   // Made and entered in the cleanup list as one step.
   CleanupSignalsBlocked blocked;
   if (mkdtemp(buffer.data()) == nullptr) {
@@ -60,7 +47,7 @@ bool ContainerOutput::create(const std::string &path, int32_t format, std::strin
     return false;
   }
   directory_ = buffer.data();
-  written_ = (std::filesystem::path(directory_) / target.filename()).string();
+  written_ = (std::filesystem::path(directory_) / std::filesystem::path(target_).filename()).string();
   return true;
 }
 

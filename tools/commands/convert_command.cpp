@@ -18,7 +18,6 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/output_file.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -205,35 +204,11 @@ std::vector<uint8_t> empty_resource_fork() {
 }
 
 bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
-  Reporter &reporter = Reporter::instance();
-  OutputFile output;
-  std::string error;
-  if (!output.create(path, true, error)) {
-    reporter.error(path + ": cannot create: " + error);
-    return false;
-  }
-  bool write_failed = false;
-  const bool copied = input.copy_resource_fork([&](std::span<const uint8_t> bytes) {
-    if (output.write(bytes.data(), bytes.size())) return true;
-    reporter.error(path + ": " + output.write_error());
-    write_failed = true;
-    return false;
-  });
-  if (!copied) return false;
-  if (input.info().rsrc_length == 0) {
+  return write_output(path, [&](const ByteWriter &out) {
     // A file without a resource fork becomes a fork with no resources: an
     // empty file is no resource fork at all.
-    const std::vector<uint8_t> empty = empty_resource_fork();
-    if (!output.write(empty.data(), empty.size())) {
-      reporter.error(path + ": " + output.write_error());
-      return false;
-    }
-  }
-  if (!output.commit(error)) {
-    if (!write_failed) reporter.error(path + ": " + error);
-    return false;
-  }
-  return true;
+    return input.info().rsrc_length == 0 ? out(empty_resource_fork()) : input.copy_resource_fork(out);
+  });
 }
 
 // Through the library's writer: the data fork as the output primitives

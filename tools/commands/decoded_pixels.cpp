@@ -1,11 +1,7 @@
 #include "decoded_pixels.hpp"
 
-#include <cerrno>
-#include <cstdio>
 #include <span>
 
-#include "common/output_file.hpp"
-#include "common/png_writer.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -19,28 +15,6 @@ bool every_pixel_is_opaque(std::span<const uint8_t> rgba) {
   return true;
 }
 
-// Sends the rows to `writer`; false with writer.error() set.
-bool write_rows(const MacBinPixels &pixels, const PngTexts &texts, PngWriter &writer) {
-  for (const auto &[keyword, text] : texts) writer.add_text(keyword, text);
-  const auto width = static_cast<size_t>(pixels.width);
-  const auto height = static_cast<size_t>(pixels.height);
-  const std::span<const uint8_t> rgba(pixels.rgba, width * height * kRgbaBytes);
-  const bool opaque = every_pixel_is_opaque(rgba);
-  if (!writer.start(pixels.width, pixels.height, opaque ? 3 : 4)) return false;
-  std::vector<uint8_t> rgb(opaque ? width * 3 : 0);
-  for (size_t y = 0; y < height; ++y) {
-    const std::span<const uint8_t> row = rgba.subspan(y * width * kRgbaBytes, width * kRgbaBytes);
-    if (!opaque) {
-      if (!writer.write_row(row)) return false;
-      continue;
-    }
-    for (size_t x = 0; x < width; ++x)
-      for (size_t channel = 0; channel < 3; ++channel) rgb[x * 3 + channel] = row[x * kRgbaBytes + channel];
-    if (!writer.write_row(rgb)) return false;
-  }
-  return writer.finish();
-}
-
 }  // namespace
 
 bool write_pixels_as_png(const std::string &path, const MacBinPixels &pixels, const PngTexts &texts) {
@@ -48,36 +22,18 @@ bool write_pixels_as_png(const std::string &path, const MacBinPixels &pixels, co
     Reporter::instance().error(path + ": the decoder gave no pixels");
     return false;
   }
-  if (path == "-") {
-    // The results stream keeps the reason of a failed write itself.
-    PngWriter writer(results());
-    if (!write_rows(pixels, texts, writer)) {
-      if (std::ferror(results()) == 0) Reporter::instance().error("standard output: " + writer.error());
-      flush_results();
-      return false;
-    }
-    return flush_results();
-  }
-  OutputFile output;
-  std::string error;
-  if (!output.create(path, true, error)) {
-    Reporter::instance().error(path + ": cannot create: " + error);
+  const std::span<const uint8_t> rgba(pixels.rgba, static_cast<size_t>(pixels.width) *
+                                                       static_cast<size_t>(pixels.height) * kRgbaBytes);
+  const PngImage image{pixels.width, pixels.height, rgba, !every_pixel_is_opaque(rgba), texts};
+  const bool written = write_output(path, [&](const ByteWriter &out) {
+    std::string error;
+    if (write_png(image, out, error)) return true;
+    // A refused write has been reported by the writer.
+    if (!error.empty()) Reporter::instance().error((path == "-" ? "standard output" : path) + ": " + error);
     return false;
-  }
-  PngWriter writer(output.stream());
-  if (!write_rows(pixels, texts, writer)) {
-    // libpng writes through the stream: a failed write shows there.
-    if (std::ferror(output.stream()) != 0) output.note_write_error(errno);
-    Reporter::instance().error(path + ": " +
-                               (std::ferror(output.stream()) != 0 ? output.write_error() : writer.error()));
-    return false;
-  }
-  if (!output.commit(error)) {
-    Reporter::instance().error(path + ": " + error);
-    return false;
-  }
-  Reporter::instance().notice("wrote " + path);
-  return true;
+  });
+  if (written && path != "-") Reporter::instance().notice("wrote " + path);
+  return written;
 }
 
 }  // namespace varnel_tool

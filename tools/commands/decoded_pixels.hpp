@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/png_writer.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -25,9 +26,6 @@ class DecodedPixels {
  private:
   MacBinPixels pixels_{};
 };
-
-// PNG text chunks: keyword, text.
-using PngTexts = std::vector<std::pair<std::string, std::string>>;
 
 // Writes `pixels` as a PNG file at `path` ("-": standard output), with
 // `texts` ahead of the image data: 8-bit RGB when every pixel is opaque,

@@ -1,6 +1,5 @@
 // varnel extract: forks and resources of a Macintosh file, byte for byte.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -11,7 +10,6 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/output_file.hpp"
 #include "resource_script.hpp"
 #include "common/resource_file_names.hpp"
 #include "tool_context.hpp"
@@ -60,7 +58,8 @@ FILE may be "-" for standard input, or a pipe: it is read once, up to
 when complete; an existing OUT keeps its permissions, and a symbolic link
 as OUT has the file it points to replaced.  Of a file whose resource fork is
 cut short or damaged the data fork is still copied (exit status 1); a cut
-fork is not.
+fork is not, nor one whose map runs past its length (a copy would not
+hold its map; --all still copies each resource).
 
 Options:
   -q, --quiet  no notices
@@ -70,39 +69,13 @@ Exit status: 0 on success, 1 when anything could not be read or written,
 2 for a usage error.
 )";
 
-// Writes bytes to OUT ("-": standard output); false after an error message.
-// `write` gets a ByteWriter for the destination.
-template <typename Writer>
-bool write_output(const std::string &path, Writer write) {
-  if (path == "-") return write(MacBinaryInput::ByteWriter(write_results));
-  OutputFile output;
-  std::string error;
-  if (!output.create(path, true, error)) {
-    Reporter::instance().error(path + ": cannot create: " + error);
-    return false;
-  }
-  bool write_failed = false;
-  const MacBinaryInput::ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
-    if (output.write(bytes.data(), bytes.size())) return true;
-    Reporter::instance().error(path + ": " + output.write_error());
-    write_failed = true;
-    return false;
-  };
-  if (!write(to_file)) return false;
-  if (!output.commit(error)) {
-    if (!write_failed) Reporter::instance().error(path + ": " + error);
-    return false;
-  }
-  return true;
-}
-
 bool extract_data_fork(const MacBinaryInput &input, const std::string &path) {
-  return write_output(path, [&](const MacBinaryInput::ByteWriter &out) { return input.copy_data_fork(out); });
+  return write_output(path, [&](const ByteWriter &out) { return input.copy_data_fork(out); });
 }
 
 bool extract_resource_fork(const MacBinaryInput &input, const std::string &path) {
   return write_output(path,
-                      [&](const MacBinaryInput::ByteWriter &out) { return input.copy_resource_fork(out); });
+                      [&](const ByteWriter &out) { return input.copy_resource_fork(out); });
 }
 
 // A resource's contents (decompressed where it is stored compressed), or
@@ -111,7 +84,7 @@ bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const s
   std::vector<uint8_t> data;
   int64_t length = 0;
   if (stored ? !input.read_resource(entry, &data, length) : !input.read_contents(entry, data)) return false;
-  return write_output(path, [&](const MacBinaryInput::ByteWriter &out) { return out(data); });
+  return write_output(path, [&](const ByteWriter &out) { return out(data); });
 }
 
 bool extract_all(MacBinaryInput &input, const std::string &directory, bool stored) {
@@ -142,21 +115,6 @@ void choose_action(ExtractOptions &options, ExtractAction chosen) {
   if (options.action != ExtractAction::kNone)
     throw UsageError("extract does one of --data, --rsrc, --resource, --all and --script");
   options.action = chosen;
-}
-
-// The type and ID of --resource, checked.
-void resolve_resource(ExtractOptions &options) {
-  const std::optional<std::string> mac_type = utf8_to_mac_roman(options.type_text);
-  if (!mac_type || mac_type->empty() || mac_type->size() > 4)
-    throw UsageError("resource type '" + options.type_text + "' must be 1 to 4 Macintosh characters");
-  options.type = *mac_type;
-  options.type.resize(4, ' ');
-  char *end = nullptr;
-  const std::string &id_text = options.id_text;
-  const long value = std::strtol(id_text.c_str(), &end, 10);
-  if (id_text.empty() || *end != '\0' || value < -32768 || value > 32767)
-    throw UsageError("resource ID '" + id_text + "' must be a whole number from -32768 to 32767");
-  options.id = static_cast<int32_t>(value);
 }
 
 // One option; false when it is not one of extract's.
@@ -211,7 +169,10 @@ ExtractOptions parse_extract_arguments(const Arguments &arguments) {
     throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
   if (options.stored && options.action != ExtractAction::kResource && options.action != ExtractAction::kAll)
     throw UsageError("--stored goes with --resource and --all (--rsrc and --script keep the stored bytes anyway)");
-  if (options.action == ExtractAction::kResource) resolve_resource(options);
+  if (options.action == ExtractAction::kResource) {
+    options.type = resource_type_argument(options.type_text);
+    options.id = resource_id_argument(options.id_text);
+  }
   return options;
 }
 
@@ -231,7 +192,7 @@ bool extract(MacBinaryInput &input, const ExtractOptions &options) {
     case ExtractAction::kAll: return extract_all(input, options.target, options.stored);
     case ExtractAction::kScript:
       return write_resource_script(input, options.target, [](const std::string &file, std::span<const uint8_t> bytes) {
-        return write_output(file, [bytes](const MacBinaryInput::ByteWriter &out) { return out(bytes); });
+        return write_output(file, [bytes](const ByteWriter &out) { return out(bytes); });
       });
     case ExtractAction::kNone: break;
   }

@@ -7,6 +7,7 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
+#include "container_formats.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/flag_names.hpp"
@@ -58,7 +59,8 @@ could not be written), 2 for a usage error.
 struct ListedResource {
   const ResourceEntry *entry;
   int64_t size = -1;  // -1 when the data could not be reached
-  std::optional<DecodedResource> decoded;
+  std::string description;  // the library's, for the resources it describes
+  std::optional<JsonValue> fields;  // with --json: the described resource's fields
   std::optional<MacBinCompressionInfo> compression;  // stored compressed
 };
 
@@ -66,27 +68,6 @@ std::string join(const std::vector<std::string> &items, const char *separator) {
   std::string out;
   for (size_t i = 0; i < items.size(); ++i) out += (i == 0 ? "" : separator) + items[i];
   return out;
-}
-
-const char *format_name(int32_t format) {
-  switch (format) {
-    case MACBIN_FORMAT_CLASSIC:
-      return "classic";
-    case MACBIN_FORMAT_II:
-      return "MacBinary II";
-    case MACBIN_FORMAT_III:
-      return "MacBinary III";
-    case MACBIN_FORMAT_APPLESINGLE:
-      return "AppleSingle";
-    case MACBIN_FORMAT_APPLEDOUBLE:
-      return "AppleDouble";
-    case MACBIN_FORMAT_RSRC:
-      return "resource fork";
-    case MACBIN_FORMAT_BINHEX:
-      return "BinHex 4.0";
-    default:
-      return "unknown";
-  }
 }
 
 // The library tells whether the CRCs hold (the MacBinary header's; the
@@ -117,7 +98,7 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
   std::snprintf(flags, sizeof flags, "0x%04X", info.finder_flags);
   const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
   std::fprintf(out, "File:          %s\n", input.argument().c_str());
-  std::fprintf(out, "Format:        %s, CRC %s\n", format_name(info.format), crc_text(info).c_str());
+  std::fprintf(out, "Format:        %s, CRC %s\n", container_format_listed(info.format), crc_text(info).c_str());
   std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
   std::fprintf(out, "Type:          %s\n", code_text(input.type()).c_str());
   std::fprintf(out, "Creator:       %s\n", code_text(input.creator()).c_str());
@@ -147,7 +128,7 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
     if (resource.compression)
       std::fprintf(out, "        compressed: decompressor %d, %d bytes uncompressed\n",
                    resource.compression->decompressor, resource.compression->uncompressed_length);
-    if (resource.decoded) std::fprintf(out, "        %s\n", resource.decoded->text.c_str());
+    if (!resource.description.empty()) std::fprintf(out, "        %s\n", resource.description.c_str());
   }
 }
 
@@ -155,7 +136,7 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   const MacBinFileInfo &info = input.info();
   JsonValue json = JsonValue::object();
   json["file"] = input.argument();
-  json["format"] = format_name(info.format);
+  json["format"] = container_format_listed(info.format);
   // A classic header has no CRC: null, rather than a CRC that fails.
   json["crc"] = info.crc_state < 0 ? JsonValue(nullptr) : JsonValue{{"valid", info.crc_state == 1}};
   json["name"] = mac_roman_to_utf8(input.name());
@@ -184,31 +165,41 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
       item["decompressor"] = resource.compression->decompressor;
       item["uncompressed_size"] = resource.compression->uncompressed_length;
     }
-    if (resource.decoded) item["decoded"] = resource.decoded->json;
+    if (resource.fields) item["decoded"] = *resource.fields;
     resources.push_back(std::move(item));
   }
   json["resources"] = std::move(resources);
   return json;
 }
 
+// The library's one-line description ("" for a type it does not
+// describe), or nothing when the contents cannot be read (it said why).
+std::optional<std::string> description_of(const MacBinaryInput &input, const ResourceEntry &entry) {
+  const int32_t length = MacBin_DescribeResource(input.channel(), entry.reference, nullptr, 0);
+  if (length < 0) return std::nullopt;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  MacBin_DescribeResource(input.channel(), entry.reference, text.data(), length + 1);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
 // Opens and reads one file; nothing when it cannot be opened (after an
 // error message).
-std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path) {
+std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path, bool json) {
   if (!input.open(path)) return std::nullopt;
   std::vector<ListedResource> listed;
   std::vector<uint8_t> data;
-  const std::string creator = mac_roman_to_utf8(input.creator());
   for (const ResourceEntry &entry : input.resources()) {
-    ListedResource resource{&entry, -1, std::nullopt, input.compression(entry)};
-    const std::string type = mac_roman_to_utf8(entry.type);
-    const bool decodable = type == "vers" || type == "FREF" || type == "BNDL" ||
-                           (type == creator && entry.signed_id() == 0);
+    ListedResource resource{&entry, -1, "", std::nullopt, input.compression(entry)};
     int64_t length = 0;
     if (input.read_resource(entry, nullptr, length)) {
       resource.size = length;  // as stored
-      // Decoded from the contents, decompressed where need be.
-      if (decodable && input.read_contents(entry, data))
-        resource.decoded = decode_resource(type, entry.signed_id(), data, creator);
+      // Described from the contents, decompressed where need be.
+      const std::optional<std::string> description = description_of(input, entry);
+      if (!description) Reporter::instance().mark_failed();
+      else resource.description = *description;
+      if (json && !resource.description.empty() && input.read_contents(entry, data))
+        resource.fields = resource_fields(entry.type, entry.signed_id(), data, input.creator());
     }
     listed.push_back(std::move(resource));
   }
@@ -253,7 +244,7 @@ int run_list(const Arguments &arguments) {
   bool any_listed = false;
   for (const std::string &path : paths) {
     MacBinaryInput input;
-    const std::optional<std::vector<ListedResource>> listed = read_listing(input, path);
+    const std::optional<std::vector<ListedResource>> listed = read_listing(input, path, json);
     if (!listed) {
       documents.push_back(JsonValue{{"file", path}, {"error", reporter.last_error()}});
       continue;

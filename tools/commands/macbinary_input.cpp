@@ -154,30 +154,17 @@ bool MacBinaryInput::looks_like_a_header() const {
   return true;
 }
 
-// The library reads any 128 bytes as a header; a file of another kind
-// shows itself by naming no file, and one cut inside its data fork is
-// refused (a cut resource fork opens without resources).
+// The library reads any 128 bytes as a header (and refuses one whose data
+// fork the file does not hold); a file of another kind shows itself by
+// naming no file.
 bool MacBinaryInput::forks_fit_the_file() {
-  int32_t data_offset = 0, data_length = 0, rsrc_offset = 0, rsrc_length = 0;
-  MacBin_GetDataBlockParams(channel_, &data_offset, &data_length);
+  int32_t rsrc_offset = 0, rsrc_length = 0;
   MacBin_GetResourceBlockParams(channel_, &rsrc_offset, &rsrc_length);
   rsrc_offset_ = rsrc_offset;
-  rsrc_length_ = rsrc_length;
-  Reporter &reporter = Reporter::instance();
-  // Only a MacBinary header lies at a fixed place in the file the user
-  // named; the library bounds the other containers itself.
-  if (info_.format < MACBIN_FORMAT_CLASSIC || info_.format > MACBIN_FORMAT_III) return true;
-  if (info_.name[0] == '\0') {
-    reporter.error(path_ + ": not a MacBinary file (the header names no file)");
-    return false;
-  }
-  const int64_t data_end = int64_t{data_offset} + data_length;
-  if (data_length < 0 || data_end > file_size_) {
-    reporter.error(path_ + ": truncated MacBinary file (the data fork needs " + std::to_string(data_end) +
-                   " bytes, the file has " + std::to_string(file_size_) + ")");
-    return false;
-  }
-  return true;
+  const bool macbinary = info_.format >= MACBIN_FORMAT_CLASSIC && info_.format <= MACBIN_FORMAT_III;
+  if (!macbinary || info_.name[0] != '\0') return true;
+  Reporter::instance().error(path_ + ": not a MacBinary file (the header names no file)");
+  return false;
 }
 
 std::string MacBinaryInput::cut_resource_fork_text() const {
@@ -186,11 +173,11 @@ std::string MacBinaryInput::cut_resource_fork_text() const {
   // BinHex in its text.
   const bool in_named_file = info_.format != MACBIN_FORMAT_APPLEDOUBLE && info_.format != MACBIN_FORMAT_BINHEX;
   if (!in_named_file)
-    return "the resource fork is cut short (the file holds fewer than its " + std::to_string(rsrc_length_) +
+    return "the resource fork is cut short (the file holds fewer than its " + std::to_string(info_.rsrc_length) +
            " bytes)";
   return "the resource fork is cut short (the file holds " +
          std::to_string(std::max<int64_t>(file_size_ - rsrc_offset_, 0)) + " of its " +
-         std::to_string(rsrc_length_) + " bytes)";
+         std::to_string(info_.rsrc_length) + " bytes)";
 }
 
 bool MacBinaryInput::resource_fork_unread() const { return info_.rsrc_state < 0; }
@@ -268,14 +255,18 @@ const ResourceEntry *MacBinaryInput::find(const std::string &type, int32_t id) c
   return nullptr;
 }
 
-bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
+// Hands a fork to `write` piece by piece through `read` (the library's
+// MacBin_ReadDataFork or MacBin_ReadResourceFork); false after an error
+// message, `failure` saying why a read failed without a system reason.
+template <typename Read>
+bool copy_fork(Read read, MacBinChannel *channel, const ByteWriter &write,
+               const std::function<std::string()> &failure) {
   std::vector<uint8_t> buffer(kCopyChunkBytes);
   for (int64_t offset = 0;;) {
     errno = 0;
-    const int32_t count = MacBin_ReadDataFork(channel_, offset, buffer.data(), kCopyChunkBytes);
+    const int32_t count = read(channel, offset, buffer.data(), kCopyChunkBytes);
     if (count < 0) {
-      Reporter::instance().error(path_ + ": read error in the data fork" +
-                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
+      Reporter::instance().error(failure());
       return false;
     }
     if (count == 0) return true;
@@ -284,27 +275,41 @@ bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
   }
 }
 
+bool MacBinaryInput::copy_data_fork(const ByteWriter &write) const {
+  return copy_fork(MacBin_ReadDataFork, channel_, write, [&] {
+    return path_ + ": read error in the data fork" + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+  });
+}
+
+int64_t MacBinaryInput::resource_parts_end() const {
+  if (info_.rsrc_state != 1) return 0;
+  const int64_t data_end = int64_t{channel_->rdata_pos} + channel_->rdata_length;
+  const int64_t map_end = int64_t{channel_->map_pos} + channel_->map_length;
+  return std::max(data_end, map_end) - channel_->rsrc_start;
+}
+
 bool MacBinaryInput::copy_resource_fork(const ByteWriter &write) const {
-  std::vector<uint8_t> buffer(kCopyChunkBytes);
-  for (int64_t offset = 0;;) {
-    errno = 0;
-    const int32_t count = MacBin_ReadResourceFork(channel_, offset, buffer.data(), kCopyChunkBytes);
-    if (count < 0) {
-      // Part of a fork is not the fork: nothing rather than a file that
-      // looks whole.
-      Reporter::instance().error(errno != 0 ? path_ + ": read error in the resource fork: " + std::strerror(errno)
-                                            : path_ + ": " + cut_resource_fork_text());
-      return false;
-    }
-    if (count == 0) return true;
-    if (!write(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(count)))) return false;
-    offset += count;
+  // A map that runs past the fork's length (the library warned) would be
+  // cut off in a copy of the fork, which then held no resources at all:
+  // nothing rather than a fork that no reader, this one included, takes.
+  if (const int64_t parts_end = resource_parts_end(); parts_end > info_.rsrc_length) {
+    Reporter::instance().error(path_ + ": the resource fork is not copied: its data and map end " + std::to_string(parts_end) +
+                               " bytes after its start, past its length of " + std::to_string(info_.rsrc_length) +
+                               " bytes, so a copy would not hold its own map (extract --all still copies "
+                               "each resource)");
+    return false;
   }
+  // Part of a fork is not the fork: nothing rather than a file that looks whole.
+  return copy_fork(MacBin_ReadResourceFork, channel_, write, [&] {
+    return errno != 0 ? path_ + ": read error in the resource fork: " + std::strerror(errno)
+                      : path_ + ": " + cut_resource_fork_text();
+  });
 }
 
 bool MacBinaryInput::read_resource_fork(std::vector<uint8_t> &fork) const {
   fork.clear();
-  fork.reserve(info_.rsrc_length);
+  // Room for what the file can hold, not for what a damaged header claims.
+  fork.reserve(std::min<int64_t>(info_.rsrc_length, file_size_));
   return copy_resource_fork([&](std::span<const uint8_t> bytes) {
     fork.insert(fork.end(), bytes.begin(), bytes.end());
     return true;

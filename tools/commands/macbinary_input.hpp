@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/input_copy.hpp"
+#include "tool_context.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -93,8 +94,9 @@ class MacBinaryInput {
   // The data fork, and the whole resource fork as bytes of the file, handed
   // to `write` piece by piece; false after an error message (a read error
   // here, a write error from `write`, which reports its own).
-  using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
   bool copy_data_fork(const ByteWriter &write) const;
+  // A fork whose map runs past its length is refused (the copy would not
+  // hold its map).
   bool copy_resource_fork(const ByteWriter &write) const;
   // The whole resource fork in memory (empty without one); false after an
   // error message.
@@ -103,6 +105,10 @@ class MacBinaryInput {
   // The library could not read the resource fork (cut short, or its map
   // damaged): the file opened without resources, and open() warned.
   bool resource_fork_unread() const;
+  // Where the resource fork's data and map end, from its start (0 when the
+  // map was not read): past info().rsrc_length when the map runs on into
+  // the bytes after the fork.
+  int64_t resource_parts_end() const;
 
  private:
   bool find_library_path(int fd, const std::string &path);
@@ -122,7 +128,6 @@ class MacBinaryInput {
   MacBinFileInfo info_{};
   int32_t container_ = 0;  // MacBin_IdentifyFile's answer
   int64_t rsrc_offset_ = 0;
-  int64_t rsrc_length_ = 0;
   std::vector<ResourceEntry> resources_;
 };
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.hpp"
@@ -47,18 +48,20 @@ that signal.
 
 // Success turns into failure when the results did not reach standard output.
 int with_results_flushed(int status) {
-  const bool flushed = varnel_tool::finish_results();
+  const bool flushed = varnel_tool::flush_results();
   return !flushed && status == varnel_tool::kExitSuccess ? varnel_tool::kExitFailure : status;
 }
 
-int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
-  if (command == "pack") return varnel_tool::run_pack(rest);
-  if (command == "list") return varnel_tool::run_list(rest);
-  if (command == "extract") return varnel_tool::run_extract(rest);
-  if (command == "render") return varnel_tool::run_render(rest);
-  if (command == "ct") return varnel_tool::run_ct(rest);
-  if (command == "convert") return varnel_tool::run_convert(rest);
-  throw varnel_tool::UsageError("unknown command '" + command + "'");
+using Command = int (*)(const varnel_tool::Arguments &);
+
+// The command of this name, or null.
+Command command_named(const std::string &name) {
+  static constexpr std::pair<const char *, Command> kCommands[] = {
+      {"pack", varnel_tool::run_pack},       {"list", varnel_tool::run_list}, {"extract", varnel_tool::run_extract},
+      {"render", varnel_tool::run_render},   {"ct", varnel_tool::run_ct},     {"convert", varnel_tool::run_convert}};
+  for (const auto &[command_name, command] : kCommands)
+    if (name == command_name) return command;
+  return nullptr;
 }
 
 }  // namespace
@@ -88,13 +91,11 @@ int main(int argc, char **argv) {
     }
     if (next >= arguments.size()) throw varnel_tool::UsageError("no command given");
     const std::string &name = arguments[next];
-    if (name == "pack" || name == "list" || name == "extract" || name == "render" || name == "ct" ||
-        name == "convert")
-      command = name;
-    const int status =
-        dispatch(name, varnel_tool::Arguments(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1,
-                                                 arguments.end()));
-    return with_results_flushed(status);
+    const Command run = command_named(name);
+    if (run == nullptr) throw varnel_tool::UsageError("unknown command '" + name + "'");
+    command = name;
+    const auto rest = arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1;
+    return with_results_flushed(run(varnel_tool::Arguments(rest, arguments.end())));
   } catch (const varnel_tool::UsageError &error) {
     std::fprintf(stderr, "varnel: %s\nTry 'varnel %s%s--help'.\n", error.what(), command.c_str(),
                  command.empty() ? "" : " ");

@@ -1,10 +1,9 @@
 // varnel render: what the resources of a Macintosh file (in any container),
 // or a PICT file, look like, as PNG files.  The library's decoders do the drawing; the
 // command chooses the resources, names the files and reports.
+#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -103,9 +102,7 @@ constexpr const char *kHotSpotKeyword = "hot-spot";
 constexpr int64_t kMaxPictFileBytes = INT32_MAX;
 
 bool is_drawn_type(const std::string &mac_type) {
-  for (std::string_view type : kDrawnTypes)
-    if (type == mac_type) return true;
-  return false;
+  return std::find(kDrawnTypes.begin(), kDrawnTypes.end(), mac_type) != kDrawnTypes.end();
 }
 
 bool is_cursor_type(const std::string &mac_type) { return mac_type == "CURS" || mac_type == "crsr"; }
@@ -123,23 +120,10 @@ struct ResourceChoice {
 };
 
 std::string parse_type(const std::string &text) {
-  const std::optional<std::string> mac_type = utf8_to_mac_roman(text);
-  if (!mac_type || mac_type->empty() || mac_type->size() > 4)
-    throw UsageError("resource type '" + text + "' must be 1 to 4 Macintosh characters");
-  std::string type = *mac_type;
-  type.resize(4, ' ');
+  const std::string type = resource_type_argument(text);
   if (!is_drawn_type(type))
     throw UsageError("render does not draw '" + text + "' resources (the types it draws are in --help)");
   return type;
-}
-
-int32_t parse_id(const std::string &text) {
-  char *end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < -32768 || value > 32767)
-    throw UsageError("resource ID '" + text + "' must be a whole number from -32768 to 32767");
-  return static_cast<int32_t>(value);
 }
 
 // The library's reason may start with the resource's type and ID, which
@@ -298,7 +282,7 @@ int run_render(const Arguments &arguments) {
       choice.description += " --type " + text;
     } else if (walker.is("--id")) {
       const std::string text = walker.value();
-      choice.ids.insert(parse_id(text));
+      choice.ids.insert(resource_id_argument(text));
       choice.description += " --id " + text;
     } else if (walker.is_positional() && positional.size() < 2) {
       positional.push_back(walker.text());

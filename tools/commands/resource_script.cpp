@@ -21,10 +21,6 @@ constexpr const char *kScriptName = "resources.txt";
 constexpr const char *kDataName = "data";
 constexpr uint8_t kDefaultAttributes = 0x20;  // the writer's, left unsaid
 constexpr uint8_t kCompressedAttribute = 0x01;
-// What pack takes of one line: its characters, and the bytes the library
-// holds of its words and parameter text, each with a NUL.
-constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
-constexpr size_t kMaxLineWordBytes = 256;
 // Bytes of the Finder information past type, creator and flags.
 constexpr size_t kFinderPlaceAt = 10;
 
@@ -172,16 +168,27 @@ std::string compression_comment(const MacBinaryInput &input, const ResourceEntry
          std::to_string(facts.uncompressed_length) + " bytes uncompressed (kept as stored)\n";
 }
 
-// Whether pack takes the line as it stands: its length, and the bytes its
-// words take in MacRoman.
-bool fits_a_line(const std::string &line, const std::string &mac_words) {
-  return line.size() <= kMaxLineLength && mac_words.size() <= kMaxLineWordBytes;
+// Whether pack takes the line as it stands: its length, and the line it
+// hands the library (MacRoman, without the attributes), as the library
+// checks it.
+bool fits_a_line(const std::string &line, const std::string &library_line) {
+  const std::optional<std::string> mac_line = utf8_to_mac_roman(library_line);
+  if (line.size() > MACBIN_MAX_LINE_LENGTH || !mac_line) return false;
+  if (MacBin_CheckResourceLine(nullptr, mac_line->c_str()) == 0) return true;
+  MacBin_ClearError();  // a refusal here is no failure of the run
+  return false;
 }
 
 }  // namespace
 
 bool write_resource_script(MacBinaryInput &input, const std::string &directory, const WholeFileWriter &write) {
   if (!make_directory(directory)) return false;
+  // pack hands vers lines to the library's own processor, which the check
+  // of such a line (fits_a_line) needs as well.
+  if (MacBin_AddProcessor("vers", nullptr, add_vers) != 0) {
+    Reporter::instance().error("out of memory registering the vers processor");
+    return false;
+  }
   const std::filesystem::path base(directory);
   std::string script;
   if (!append_header(input, script)) return false;
@@ -216,11 +223,11 @@ bool write_resource_script(MacBinaryInput &input, const std::string &directory, 
     // file, not its contents.
     const bool compressed = (entry.attributes & kCompressedAttribute) != 0;
     ResourceForm form = compressed ? raw_form(entry, data) : choose_form(entry, data);
-    const std::string mac_param = utf8_to_mac_roman(form.param).value_or(form.param);
     // A vers line goes to the library as a line: its name must fit a node.
     const bool library_line = form.file_name.empty() && form.param.rfind('~', 0) != 0;
+    const std::string plain_start = *type + " " + std::to_string(entry.signed_id()) + " " + line_word(*name) + " ";
     if ((library_line && entry.name.size() > MACBIN_MAX_NAME_LENGTH) ||
-        (form.file_name.empty() && !fits_a_line(start + form.param, entry.type + id_word + entry.name + mac_param + "1234")))
+        (form.file_name.empty() && !fits_a_line(start + form.param, plain_start + form.param)))
       form = raw_form(entry, data);
     if (compressed) script += compression_comment(input, entry);
     script += start + form.param + "\n";

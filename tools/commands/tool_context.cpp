@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/output_file.hpp"
+
 namespace varnel_tool {
 
 namespace {
@@ -105,10 +107,6 @@ void route_library_output_to_stderr() {
 
 FILE *results() { return results_stream != nullptr ? results_stream : stdout; }
 
-}  // namespace varnel_tool
-
-namespace varnel_tool {
-
 bool write_results(std::span<const uint8_t> bytes) {
   if (bytes.empty()) return true;
   errno = 0;
@@ -126,7 +124,29 @@ bool flush_results() {
   return false;
 }
 
-bool finish_results() { return flush_results(); }
+bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill) {
+  if (path == "-") return fill(write_results);
+  Reporter &reporter = Reporter::instance();
+  OutputFile output;
+  std::string error;
+  if (!output.create(path, true, error)) {
+    reporter.error(path + ": cannot create: " + error);
+    return false;
+  }
+  bool write_failed = false;
+  const ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
+    if (output.write(bytes.data(), bytes.size())) return true;
+    reporter.error(path + ": " + output.write_error());
+    write_failed = true;
+    return false;
+  };
+  if (!fill(to_file)) return false;
+  if (!output.commit(error)) {
+    if (!write_failed) reporter.error(path + ": " + error);
+    return false;
+  }
+  return true;
+}
 
 bool make_directory(const std::string &path) {
   std::error_code code;

@@ -2,9 +2,10 @@
 // the stream that results go to, and usage errors.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <cstdint>
+#include <functional>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -105,12 +106,17 @@ FILE *results();
 // output refused them.
 bool write_results(std::span<const uint8_t> bytes);
 // Flushes the results written so far; false after an error message (once)
-// when they did not reach standard output.
-bool flush_results();
-// Flushes the results at the end of a run; false after an error message
 // when any of them did not reach standard output (a full disk, a closed
 // pipe when SIGPIPE is ignored).
-bool finish_results();
+bool flush_results();
+
+// Bytes handed over piece by piece; false after an error message.
+using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
+
+// Writes OUT ("-": standard output) with the bytes `fill` hands to the
+// writer it is given.  A file appears only when complete (OutputFile);
+// false after an error message naming it.
+bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill);
 
 // Creates a directory and its parents; false after an error message with
 // the system's reason.

@@ -13,7 +13,6 @@ class ByteCursor {
  public:
   explicit ByteCursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  size_t position() const { return position_; }
   size_t remaining() const { return bytes_.size() - position_; }
   bool has(size_t count) const { return count <= remaining(); }
 

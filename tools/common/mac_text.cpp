@@ -8,42 +8,6 @@
 namespace varnel_tool {
 namespace {
 
-// Decodes one UTF-8 character at `at` for JSON quoting; nothing for a
-// malformed sequence.
-std::optional<uint32_t> next_code_point(std::string_view text, size_t &at) {
-  const auto lead = static_cast<uint8_t>(text[at]);
-  size_t length = 0;
-  uint32_t code_point = 0;
-  if (lead < 0x80) {
-    ++at;
-    return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    code_point = lead & 0x1Fu;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    code_point = lead & 0x0Fu;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    code_point = lead & 0x07u;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() - at < length) return std::nullopt;
-  for (size_t i = 1; i < length; ++i) {
-    const auto follow = static_cast<uint8_t>(text[at + i]);
-    if ((follow & 0xC0) != 0x80) return std::nullopt;
-    code_point = (code_point << 6) | (follow & 0x3Fu);
-  }
-  // Overlong forms, surrogates and values past Unicode are not UTF-8.
-  constexpr uint32_t kSmallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code_point < kSmallestOfLength[length] || code_point > 0x10FFFF ||
-      (code_point >= 0xD800 && code_point <= 0xDFFF))
-    return std::nullopt;
-  at += length;
-  return code_point;
-}
-
 // One piece of text without NULs through the library's conversion.
 std::optional<std::string> convert_piece(const std::string &piece, std::string &problem) {
   const int32_t length = MacBin_UTF8ToMacRoman(piece.c_str(), nullptr, 0);
@@ -94,48 +58,25 @@ std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::st
   }
 }
 
+// The same escapes as the library's resource descriptions, so that names
+// and descriptions read alike on one listing.  The text is the UTF-8 of a
+// MacRoman text: only its ASCII control characters need escaping.
 std::string json_quote(std::string_view utf8_text) {
   std::string out = "\"";
-  size_t at = 0;
-  while (at < utf8_text.size()) {
-    const size_t start = at;
-    const std::optional<uint32_t> code_point = next_code_point(utf8_text, at);
-    if (!code_point) {
-      // Not UTF-8 (a file name from the command line, say): keep JSON valid.
-      out += "\xEF\xBF\xBD";  // U+FFFD
-      at = start + 1;
-      continue;
-    }
-    switch (*code_point) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (*code_point < 0x20 || *code_point == 0x7F) {
-          // Control characters only (below 0x20, and 0x7F): two hex digits.
-          constexpr char kDigits[] = "0123456789abcdef";
-          out += "\\u00";
-          out += kDigits[(*code_point >> 4) & 0xF];
-          out += kDigits[*code_point & 0xF];
-        } else {
-          out.append(utf8_text.substr(start, at - start));
-        }
+  for (const char c : utf8_text) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (c == '"' || c == '\\') {
+      out += {'\\', c};
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += {'\\', c == '\n' ? 'n' : c == '\r' ? 'r' : 't'};
+    } else if (byte < 0x20 || byte == 0x7F) {
+      constexpr char kDigits[] = "0123456789abcdef";
+      out += {'\\', 'u', '0', '0', kDigits[byte >> 4], kDigits[byte & 0xF]};
+    } else {
+      out += c;
     }
   }
-  out += '"';
-  return out;
+  return out + '"';
 }
 
 }  // namespace varnel_tool

@@ -52,27 +52,35 @@ bool resolve_output_target(const std::string &path, std::string &target, std::st
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::create(const std::string &final_path, bool keep_stream, std::string &error) {
-  discard();
-  write_errno_ = 0;
-  final_path_ = final_path;
-  if (!resolve_output_target(final_path, target_path_, error)) return false;
+bool plan_output(const std::string &path, OutputPlace &place, std::string &error) {
+  if (!resolve_output_target(path, place.target, error)) return false;
   struct stat existing {};
-  mode_t mode = mode_of_a_new_file();
-  if (stat(target_path_.c_str(), &existing) == 0) {
+  place.mode = mode_of_a_new_file();
+  if (stat(place.target.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) {
       error = std::strerror(EISDIR);
       return false;
     }
     // The permission bits stay; set-user and set-group bits do not carry
     // over to contents someone else wrote.
-    if (S_ISREG(existing.st_mode)) mode = existing.st_mode & 0777;
+    if (S_ISREG(existing.st_mode)) place.mode = existing.st_mode & 0777;
   }
-  const std::filesystem::path target(target_path_);
+  const std::filesystem::path target(place.target);
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
   const std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
+  place.temporary.assign(pattern.begin(), pattern.end());
+  place.temporary.push_back('\0');
+  return true;
+}
+
+bool OutputFile::create(const std::string &final_path, bool keep_stream, std::string &error) {
+  discard();
+  write_errno_ = 0;
+  OutputPlace place;
+  if (!plan_output(final_path, place, error)) return false;
+  target_path_ = place.target;
+  std::vector<char> &buffer = place.temporary;
+  const auto mode = static_cast<mode_t>(place.mode);
   {
     // Made and entered in the cleanup list as one step: a signal in
     // between would leave the file behind.
@@ -144,12 +152,8 @@ bool OutputFile::write(const void *bytes, size_t count) {
   if (count == 0) return true;
   errno = 0;
   if (std::fwrite(bytes, 1, count, stream_) == count) return true;
-  note_write_error(errno);
+  if (write_errno_ == 0) write_errno_ = errno != 0 ? errno : EIO;
   return false;
-}
-
-void OutputFile::note_write_error(int error_number) {
-  if (write_errno_ == 0) write_errno_ = error_number != 0 ? error_number : EIO;
 }
 
 std::string OutputFile::write_error() const {

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace varnel_tool {
 
@@ -27,18 +28,11 @@ class OutputFile {
   // closed again at once, for writers that open it by name themselves.
   // False with the system's reason in `error`.
   bool create(const std::string &final_path, bool keep_stream, std::string &error);
-  FILE *stream() const { return stream_; }
   const std::string &temporary_path() const { return temporary_path_; }
-  const std::string &final_path() const { return final_path_; }
-  // The file commit() replaces: final_path(), or the file its symbolic
-  // link leads to.
 
   // Writes to the stream; false when the write failed, whose reason is
   // kept for write_error() and commit().
   bool write(const void *bytes, size_t count);
-  // Keeps the reason of a failed write made to stream() by other code
-  // (the first one counts; 0 stands for an unknown reason).
-  void note_write_error(int error_number);
   // "write error: REASON" for the first failed write.
   std::string write_error() const;
 
@@ -50,8 +44,7 @@ class OutputFile {
   void discard();
 
  private:
-  std::string final_path_;
-  std::string target_path_;  // final_path_, or the file its symbolic link leads to
+  std::string target_path_;  // the path, or the file its symbolic link leads to
   std::string temporary_path_;
   FILE *stream_ = nullptr;
   bool pending_ = false;
@@ -63,5 +56,14 @@ class OutputFile {
 // symbolic link (a chain of them) the file it leads to, which need not
 // exist yet.  False with the system's reason in `error`.
 bool resolve_output_target(const std::string &path, std::string &target, std::string &error);
+
+// Where an output for a path is made, before anything is created.
+struct OutputPlace {
+  std::string target;            // as resolve_output_target gives it
+  unsigned mode;                 // the permission bits the output gets
+  std::vector<char> temporary;   // ".NAME.XXXXXX" beside the target, NUL-ended, for mkstemp/mkdtemp
+};
+// False with the system's reason in `error` (also for a directory).
+bool plan_output(const std::string &path, OutputPlace &place, std::string &error);
 
 }  // namespace varnel_tool

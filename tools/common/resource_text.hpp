@@ -1,12 +1,13 @@
-// Readable forms of the Finder resources (vers, FREF, BNDL and the owner
-// resource) for listings: one line of text and one JSON object each.
+// The Finder resources (vers, FREF, BNDL and the owner resource) as JSON
+// objects for `list --json`.  Their one-line texts come from the library
+// (MacBin_DescribeResource); their fields, which the library gives only as
+// that text, are read here.
 #pragma once
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace varnel_tool {
@@ -14,16 +15,11 @@ namespace varnel_tool {
 // JSON objects keep their members in the order they are added.
 using JsonValue = nlohmann::ordered_json;
 
-struct DecodedResource {
-  std::string text;  // UTF-8, one line
-  JsonValue json;    // an object
-};
-
-// Nothing for a type the tool does not decode.  Damaged data gives a text
-// and an object that say so.  The owner resource is the one whose type is
-// the file's `creator` and whose ID is 0.
-std::optional<DecodedResource> decode_resource(std::string_view type, int32_t id,
-                                               std::span<const uint8_t> data,
-                                               std::string_view creator);
+// Nothing for a type that is not described.  Damaged data gives
+// {"error": "damaged vers data"} (FREF, BNDL, "owner resource" likewise).
+// The owner resource is the one whose type is the file's `creator` and
+// whose ID is 0.
+std::optional<JsonValue> resource_fields(std::string_view type, int32_t id, std::span<const uint8_t> data,
+                                         std::string_view creator);
 
 }  // namespace varnel_tool
