@@ -127,3 +127,9 @@ if(VARNEL_TESSEL_FAST_PATH)
     varnel_add_whole_test(${name}_plain)
   endforeach()
 endif()
+
+# ---- Checking files: MacBin_CheckFile -------------------------------------------
+# A clean file of each container, files damaged one way each, hostile maps,
+# and the decoded BinHex forks that must never stay behind (it forks and
+# kills a child in the middle of a decoding).
+varnel_add_test(file_check_test)

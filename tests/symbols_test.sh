@@ -182,7 +182,7 @@ for name in MacBin_LastError MacBin_LastSystemError MacBin_ClearError MacBin_Ver
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done
 
-for name in MacBin_Reset; do
+for name in MacBin_Reset MacBin_CheckFile; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.4$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done
