@@ -133,3 +133,24 @@ endif()
 # and the decoded BinHex forks that must never stay behind (it forks and
 # kills a child in the middle of a decoding).
 varnel_add_test(file_check_test)
+
+# ---- The desktop integration: MIME types and the thumbnailer entry -----------------
+# Installs into a temporary prefix, builds its MIME database and asks
+# xdg-mime for the type of a file of each container (written by
+# desktop_samples through the public API).  Skips with the reason (77) when
+# shared-mime-info or xdg-utils are missing, fails then under CI=true.  Not
+# in sanitizer or cross builds, as install_test.
+if(VARNEL_INSTALL AND NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+  add_executable(desktop_samples desktop_samples.c)
+  target_link_libraries(desktop_samples PRIVATE varnel)
+  varnel_set_warnings(desktop_samples)
+  if(VARNEL_BUILD_TOOLS)
+    set(_varnel_desktop_tool ON)
+  else()
+    set(_varnel_desktop_tool OFF)
+  endif()
+  add_test(NAME desktop_test
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/desktop_test.sh ${PROJECT_BINARY_DIR} ${CMAKE_COMMAND}
+            $<TARGET_FILE:desktop_samples> ${_varnel_desktop_tool})
+  set_tests_properties(desktop_test PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
