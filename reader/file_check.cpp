@@ -318,7 +318,7 @@ int32_t FileCheck::check_macbinary(CheckedFile &file) {
              "The " + std::string(container_name(variant)) + " header's CRC is " + hex16(facts.crc_stored) +
                  ", its bytes give " + hex16(facts.crc_computed) +
                  ": the header was changed or damaged after it was written",
-             "Check its name, type, creator and fork lengths (varnel info); when they are right, "
+             "Check its name, type, creator and fork lengths; when they are right, "
              "convert the file to write a sound header");
   }
   const int64_t secondary = (int64_t{facts.secondary_header_length} + kMacBinaryHeaderBytes - 1) /

@@ -316,7 +316,7 @@ void MapCheck::check_data() {
     if (offset < reach) {
       told.push_back({r, resource_text(ref) + ": its data (" + number(offset) + " to " + number(end) +
                              ") lies over the data of " + resource_text(refs_[reach_owner]),
-                      "At least one of the two holds the other's bytes: check both (varnel extract) "
+                      "At least one of the two holds the other's bytes: look at both "
                       "before trusting them",
                       MACBIN_FINDING_DATA_OVERLAP});
     }
