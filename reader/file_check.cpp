@@ -10,6 +10,7 @@
 // (reader/resource_map_check.cpp).
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
