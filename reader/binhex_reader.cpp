@@ -43,7 +43,6 @@ std::string cut_text(const char *what, uint64_t held, uint64_t length,
          std::to_string(length) + " bytes" + binhex_stop_reason(status);
 }
 
-
 }  // namespace
 
 MacBinChannel *open_binhex(InputFile &input) {

@@ -123,6 +123,7 @@ void BinHexStreamSink::route(std::span<const uint8_t> bytes) {
     bytes = bytes.subspan(count);
   }
 }
+
 void BinHexStreamSink::store_crc_bytes(int which, uint64_t from, std::span<const uint8_t> part) {
   for (size_t i = 0; i < part.size(); ++i) {
     const uint64_t byte = from + i;  // 0: high, 1: low
@@ -132,7 +133,6 @@ void BinHexStreamSink::store_crc_bytes(int which, uint64_t from, std::span<const
   }
 }
 
-// Why the decoder stopped early, for the cut fork's message.
 std::string binhex_stop_reason(format::BinHexDecoder::Status status) {
   switch (status) {
     case format::BinHexDecoder::Status::kBadCharacter:

@@ -157,6 +157,8 @@ class FileCheck {
 
   // -1 when the file cannot be read (the reason recorded), else 0.
   int32_t run(const char *path);
+  // The container in words, for MacBinCheckReport.container.
+  const std::string &container() const { return container_; }
 
  private:
   int32_t check_container(CheckedFile &file, Container container, const std::string &path);
@@ -175,8 +177,6 @@ class FileCheck {
   FindingList &out_;
   MacBinCheckReport &report_;
   std::string container_;
- public:
-  const std::string &container() const { return container_; }
 };
 
 int32_t read_failure(const std::string &path) {
