@@ -1,8 +1,9 @@
 # Thin wrapper over CMake.  `make` builds the library, the tool and the
 # example into build/ (no tests: they need packages that only `make test`
-# installs), `make demo` runs the built-in example, `make test` installs what
-# the tests need and runs every test twice (plain and with AddressSanitizer +
-# UndefinedBehaviorSanitizer).
+# installs), `make demo` installs what the build needs (libpng and
+# nlohmann-json, as root; otherwise it names them and stops) and runs the
+# built-in example, `make test` installs what the tests need and runs every
+# test twice (plain and with AddressSanitizer + UndefinedBehaviorSanitizer).
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
@@ -10,7 +11,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 WERROR     ?= OFF
 
-.PHONY: deps all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
+.PHONY: deps demo-deps all configure test test-plain test-asan demo bench cross-s390x cross-i686 fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) $(GENERATOR) -DVARNEL_WERROR=$(WERROR) -DVARNEL_BUILD_TESTS=OFF $(CMAKE_ARGS)
@@ -38,7 +39,12 @@ test-asan:
 	# would only repeat them (the plain build runs them whole).
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -E '^whole\.fault_sweep'
 
-demo: all
+# Installs what the build needs (as root, with apt-get); names it otherwise.
+demo-deps:
+	bash .ci/install-deps.sh --demo
+
+demo: demo-deps
+	$(MAKE) all
 	tools/demo.sh $(BUILD)
 
 bench:

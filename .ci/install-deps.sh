@@ -5,6 +5,11 @@
 # when CI=true).
 #   install-deps.sh        what `make test` needs
 #   install-deps.sh --ci   that, plus the cross compilers, qemu and valgrind
+#   install-deps.sh --demo only what `make demo` needs (the compiler, make,
+#                          CMake, libpng and nlohmann-json); when they are
+#                          missing and it may not install them it prints one
+#                          line naming them and the command, and fails, so
+#                          that `make demo` stops before CMake does
 #
 # picttoppm: Debian's netpbm package leaves it out, so when no picttoppm is
 # on PATH it is built from Debian's netpbm source package (one compiler call
@@ -17,14 +22,23 @@
 set -uo pipefail
 
 ci=0
+demo=0
 [ "${1:-}" = "--ci" ] && ci=1
+[ "${1:-}" = "--demo" ] && demo=1
 
+# What `make demo` builds with: the library, the tool (libpng, nlohmann-json)
+# and the example.
+demo_packages=(g++ make cmake libpng-dev nlohmann-json3-dev)
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
           libpng-dev zlib1g-dev nlohmann-json3-dev pkg-config libclang-rt-14-dev
           macutils hfsutils imagemagick unar netpbm libnetpbm-dev valgrind
-          python3 python3-pytest python3-pil python3-setuptools python3-pip)
+          python3 python3-pytest python3-pil python3-setuptools python3-pip
+          shared-mime-info xdg-utils libfile-mimeinfo-perl)
 if [ "$ci" = 1 ]; then
   packages+=(qemu-user g++-s390x-linux-gnu g++-i686-linux-gnu)
+fi
+if [ "$demo" = 1 ]; then
+  packages=("${demo_packages[@]}")
 fi
 
 can_install=0
@@ -35,6 +49,8 @@ export DEBIAN_FRONTEND=noninteractive
 
 install_packages() {
   local missing=() p installed
+  # Not Debian: nothing to ask; CMake names what it cannot find.
+  command -v dpkg-query >/dev/null 2>&1 || return 0
   # One dpkg-query for all: the script runs before every `make test`.
   installed=$(dpkg-query -W -f='${Status} ${Package}\n' "${packages[@]}" 2>/dev/null |
                 awk '$1 == "install" && $2 == "ok" && $3 == "installed" { print $4 }')
@@ -46,6 +62,10 @@ install_packages() {
     echo "deps: installing ${missing[*]}"
     apt-get update -qq && apt-get install -y -qq "${missing[@]}" && return 0
     echo "deps: apt-get could not install everything" >&2
+    return 1
+  fi
+  if [ "$demo" = 1 ]; then
+    echo "deps: make demo needs the Debian packages ${missing[*]}: run 'sudo apt-get install ${missing[*]}' (or make demo as root), then make demo again" >&2
     return 1
   fi
   echo "deps: missing Debian packages (install them as root): ${missing[*]}" >&2
@@ -143,5 +163,6 @@ provide_picttoppm() {
 }
 
 install_packages || exit 1
+[ "$demo" = 1 ] && exit 0
 provide_picttoppm || exit 1
 exit 0

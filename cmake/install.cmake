@@ -4,7 +4,9 @@
 #   pkg-config --cflags --libs varnel
 #   find_package(varnel 1 REQUIRED) + target_link_libraries(app varnel::varnel)
 # work against an installed copy.  The varnel tool and its man page install
-# from tools/CMakeLists.txt.
+# from tools/CMakeLists.txt.  The desktop integration installs under share/:
+# the MIME types of the containers (shared-mime-info) and, with the tool it
+# runs, the thumbnailer entry.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -49,3 +51,12 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/varnel.pc.in ${PROJECT_BINARY_DIR}/va
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tessel.pc.in ${PROJECT_BINARY_DIR}/tessel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/varnel.pc ${PROJECT_BINARY_DIR}/tessel.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Desktop integration.  A package's post-install step (or the user, for a
+# prefix of their own) runs update-mime-database on share/mime afterwards.
+install(FILES ${PROJECT_SOURCE_DIR}/share/mime/packages/varnel.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+if(VARNEL_BUILD_TOOLS)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/thumbnailers/varnel.thumbnailer
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
+endif()

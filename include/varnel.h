@@ -1286,6 +1286,101 @@ int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *re
 int32_t MacBin_CheckResourceLine(MacBinChannel *channel, const char *line);
 
 /* ======================================================================
+ * Checking a file: which container it is, what it holds, what is wrong
+ * ==================================================================== */
+
+/* What MacBin_CheckFile found.  Codes are stable: hosts branch on them and
+ * show the texts. */
+enum {
+  MACBIN_FINDING_NOT_A_CONTAINER = 1, /* none of the containers the library reads */
+  MACBIN_FINDING_NAME_MISLEADS = 2,   /* the name says another container than the content
+                                         (an AppleDouble header file named ".rsrc") */
+  MACBIN_FINDING_PACKED_TWICE = 3,    /* the data fork is itself a container (MacBinary
+                                         inside BinHex, MacBinary inside MacBinary) */
+  MACBIN_FINDING_FORK_IN_DATA = 4,    /* a resource fork saved as the data fork */
+  MACBIN_FINDING_HEADER_DAMAGED = 5,  /* the container's header fails a check of its own */
+  MACBIN_FINDING_HEADER_CRC = 6,      /* the header's CRC does not match (MacBinary II and
+                                         III, BinHex) */
+  MACBIN_FINDING_FORK_CRC = 7,        /* a fork's CRC does not match (BinHex) */
+  MACBIN_FINDING_DATA_CUT = 8,        /* the file ends inside the data fork */
+  MACBIN_FINDING_RSRC_CUT = 9,        /* the file ends inside the resource fork */
+  MACBIN_FINDING_FORK_HEADER = 10,    /* the resource fork's header puts the data or the map
+                                         outside the fork, or over each other */
+  MACBIN_FINDING_MAP_PAST_FORK = 11,  /* the map runs past the fork's declared length (the
+                                         file still holds it) */
+  MACBIN_FINDING_MAP_DAMAGED = 12,    /* the map's own lists: the type list, a reference
+                                         list or the name list outside the map */
+  MACBIN_FINDING_DATA_RANGE = 13,     /* a resource whose data offset or length runs past
+                                         the resource data */
+  MACBIN_FINDING_DATA_OVERLAP = 14,   /* a resource whose data lies over another's */
+  MACBIN_FINDING_REPEATED_ID = 15,    /* a type and ID given to two resources */
+  MACBIN_FINDING_REPEATED_TYPE = 16,  /* a type listed twice in the type list */
+  MACBIN_FINDING_NAME_RANGE = 17,     /* a resource name past the end of the name list */
+  MACBIN_FINDING_COMPRESSED = 18,     /* a compressed resource's header (or, with
+                                         MACBIN_CHECK_CONTENTS, its stream) is damaged, or
+                                         names a decompressor the library lacks */
+  MACBIN_FINDING_MAP_COPY = 19,       /* the map's copy of the fork header differs */
+  MACBIN_FINDING_MORE = 20            /* more findings of one code than are told one by one */
+};
+
+/* Flags of MacBin_CheckFile. */
+enum {
+  MACBIN_CHECK_CONTENTS = 1 /* also decompress every compressed resource whole (slower) */
+};
+
+/* One finding, handed to the finding method; valid only during the call. */
+typedef struct MacBinFinding {
+  int32_t severity;   /* MACBIN_WARNING: nothing is lost, but programs may stumble;
+                         MACBIN_ERROR: part of the file cannot be read as it was */
+  int32_t code;       /* MACBIN_FINDING_* */
+  int64_t offset;     /* where in the file (BinHex: in the decoded stream, header
+                         first); -1 when the finding has no one place */
+  const char *what;   /* one line, UTF-8: what was found and what it means */
+  const char *action; /* one line, UTF-8: what to do about it */
+} MacBinFinding;
+
+/* Called once per finding, in the order of the file. */
+typedef void (*MacBinFindingMethod)(const MacBinFinding *finding, void *argument);
+
+/* What MacBin_CheckFile tells of the file as a whole. */
+typedef struct MacBinCheckReport {
+  int32_t format;        /* the container by content: MACBIN_FORMAT_*, 0 = none */
+  int32_t inner_format;  /* the container its data fork holds in turn, 0 = none */
+  int32_t findings;      /* findings handed to the method (MORE counts once) */
+  int32_t worst;         /* highest severity among them, 0 without findings */
+  int32_t resources;     /* resources the map lists (0 when it could not be read) */
+  char container[96];    /* the container in words, UTF-8, e.g. "BinHex 4.0 holding
+                            MacBinary II" */
+  uint32_t reserved[3];  /* zero */
+} MacBinCheckReport;
+
+/* Checks the file at `path` without opening a channel: names the container
+ * by its content whatever the file is called (and what its data fork holds
+ * in turn), verifies every CRC and length the container has, and the
+ * resource map: the fork header, the map's lists, each resource's data
+ * offset and length, data lying over other data, repeated types and
+ * type/ID pairs, names past the name list, the headers of compressed
+ * resources, a map past the fork's declared length.  BinHex is decoded to
+ * a private temporary file that never appears in its folder.  A plain file
+ * with an AppleDouble header file "._NAME" beside it is checked as that
+ * pair (the header file's findings).
+ *   Each finding is handed once to `method` (may be null) with `argument`;
+ * past 100 findings of one code one MACBIN_FINDING_MORE says how many were
+ * left untold.  `report` (may be null) is filled.  Returns 0 when nothing
+ * was found, 1 when something was, and -1 (the reason as the thread's last
+ * error) when the file cannot be opened or read, for a null or empty path
+ * and for unknown flags.  Never reports through the message method; safe
+ * from several threads at once (each its own file).
+ *
+ *   static void show(const MacBinFinding *f, void *out) {
+ *     fprintf(out, "%s\n  %s\n", f->what, f->action);
+ *   }
+ *   MacBinCheckReport report;
+ *   int32_t status = MacBin_CheckFile("Old.hqx", 0, show, stdout, &report); */
+int32_t MacBin_CheckFile(const char *path, int32_t flags, MacBinFindingMethod method,
+                         void *argument, MacBinCheckReport *report);
+
+/* ======================================================================
  * Starting over
  * ==================================================================== */
 

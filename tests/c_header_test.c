@@ -18,6 +18,9 @@ _Static_assert(offsetof(MacBinChannel, cur_type) < offsetof(MacBinChannel, cur_i
 _Static_assert(offsetof(MacBinChannel, map_pos) < offsetof(MacBinChannel, map_length), "order");
 _Static_assert(offsetof(MacBinProgress, percent) == 0, "percent first");
 _Static_assert(offsetof(MacBinAcquireProgress, tag) == 0, "tag first");
+_Static_assert(offsetof(MacBinFinding, offset) == 8, "finding offset at 8 on every machine");
+_Static_assert(offsetof(MacBinCheckReport, container) == 20, "container words at 20");
+_Static_assert(sizeof(MacBinCheckReport) == 128, "MacBinCheckReport is 128 bytes");
 _Static_assert(offsetof(MacBinProcessor, type) == 0, "type first");
 _Static_assert(sizeof(MacBinReadRequest) == 20, "five words");
 _Static_assert(VARNEL_VERSION_MAJOR == 1, "major version");
