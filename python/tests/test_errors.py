@@ -89,7 +89,7 @@ def test_writing_refusals_by_kind(tmp_path, capfd):
         (lambda w: w.add_line('PICT 1 "" picture.png'), varnel.ArgumentError,
          "no processor for resource type 'PICT'"),
         (lambda w: w.add_line('BNDL "' + "o" * 120 + '"'), varnel.LimitError,
-         "at most 99 characters"),
+         "at most 99 Macintosh characters"),
         (lambda w: (w.add_resource(b"STR ", 1, b""), w.write(b"late")), varnel.StateError,
          "data fork is complete"),
         (lambda w: w.add_icon(b"ICN#", 1, bytes(16 * 16 * 4)), varnel.ArgumentError,

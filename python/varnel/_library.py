@@ -282,55 +282,6 @@ def give_warnings(path: Optional[str], messages: Optional[List[Message]] = None)
     return texts
 
 
-# ---- Standard output -------------------------------------------------------------
-# The map reader prints one line straight to the C library's standard output
-# (stdout, not the message method) when a file has no resource fork; hosts
-# of old rely on it, so the library keeps it.  A Python host's standard
-# output is its own: around MacBin_OpenR, C's stdout points at /dev/null.
-# One opening at a time swaps it (the lock), so that it is always restored;
-# C-level output of other threads during an opening goes there too (Python's
-# own output does not go through C's stdio).
-
-_libc = ctypes.CDLL(None)
-try:
-    _c_stdout = c_void_p.in_dll(_libc, "stdout")
-except ValueError:  # a C library without the variable: nothing to swap
-    _c_stdout = None
-_stdout_lock = threading.Lock()
-_null_stream: Optional[int] = None
-
-
-def _open_null_stream() -> Optional[int]:
-    fopen = _libc.fopen
-    fopen.restype = c_void_p
-    fopen.argtypes = [c_char_p, c_char_p]
-    return fopen(os.devnull.encode(), b"w") or None
-
-
-_fflush = _libc.fflush
-_fflush.restype = c_int32
-_fflush.argtypes = [c_void_p]
-
-
-def open_quietly(path: bytes):
-    """MacBin_OpenR with C's standard output sent to /dev/null meanwhile."""
-    global _null_stream
-    if _c_stdout is None:
-        return OpenR(path)
-    with _stdout_lock:
-        if _null_stream is None:
-            _null_stream = _open_null_stream()
-            if _null_stream is None:
-                return OpenR(path)
-        saved = _c_stdout.value
-        _c_stdout.value = _null_stream
-        try:
-            return OpenR(path)
-        finally:
-            _fflush(_null_stream)
-            _c_stdout.value = saved
-
-
 # ---- Start, and the state of the whole process ------------------------------
 
 _handlers = {name: ctypes.cast(getattr(lib, name), c_void_p).value

@@ -238,7 +238,7 @@ class MacFile:
         encoded = os.fsencode(self.path)
         with L.gate:
             L.ClearError()
-            channel = L.open_quietly(encoded)
+            channel = L.OpenR(encoded)
             messages = L.take_messages()
             if not channel:
                 L.raise_failure(self.path, "cannot be opened", messages)
