@@ -187,6 +187,11 @@ for name in MacBin_Reset; do
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done
 
+for name in MacBin_FindFinderIcon; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.5$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.5"
+done
+
 # Soname and file name from the package version.
 major=${version%%.*}
 soname=$(LC_ALL=C "$readelf" -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')

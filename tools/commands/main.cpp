@@ -30,6 +30,7 @@ Commands:
   render   draw a file's icons, cursors, patterns and pictures, or a PICT
            file, as PNG images
   ct       convert a PNG or netpbm image into a CT image
+  thumbnail  the icon the Finder would show for a file, as a PNG image
 
 "varnel COMMAND --help" describes a command.
 
@@ -58,6 +59,7 @@ int dispatch(const std::string &command, const varnel_tool::Arguments &rest) {
   if (command == "render") return varnel_tool::run_render(rest);
   if (command == "ct") return varnel_tool::run_ct(rest);
   if (command == "convert") return varnel_tool::run_convert(rest);
+  if (command == "thumbnail") return varnel_tool::run_thumbnail(rest);
   throw varnel_tool::UsageError("unknown command '" + command + "'");
 }
 
@@ -89,7 +91,7 @@ int main(int argc, char **argv) {
     if (next >= arguments.size()) throw varnel_tool::UsageError("no command given");
     const std::string &name = arguments[next];
     if (name == "pack" || name == "list" || name == "extract" || name == "render" || name == "ct" ||
-        name == "convert")
+        name == "convert" || name == "thumbnail")
       command = name;
     const int status =
         dispatch(name, varnel_tool::Arguments(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1,
