@@ -351,7 +351,7 @@ TEST(CliThumbnailDamage, UnreadableInputsAreNamedWithTheirReason) {
   vt::write_file(dir.file("cut.bin"), cut);
   vt::write_text(dir.file("notes.txt"), "just some text, no Macintosh file at all\n");
   vt::write_file(dir.file("bad.pict"), concat({Bytes(512, 0), hex("0000 0000 0000 0010 0010 0011 02FF 0C00 FFFF")}));
-  expect_failure(varnel(dir.path(), "thumbnail cut.bin out.png"), 1, "cut.bin: truncated MacBinary file");
+  expect_failure(varnel(dir.path(), "thumbnail cut.bin out.png"), 1, "cut.bin: error: Data fork cut short");
   expect_failure(varnel(dir.path(), "thumbnail notes.txt out.png"), 1, "notes.txt: not a Macintosh file");
   expect_failure(varnel(dir.path(), "thumbnail bad.pict out.png"), 1, "bad.pict: the picture cannot be drawn");
   expect_failure(varnel(dir.path(), "thumbnail missing.bin out.png"), 1, "missing.bin: cannot open");

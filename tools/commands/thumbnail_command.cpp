@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <span>
 #include <string>
 #include <string_view>
@@ -94,7 +95,8 @@ struct Image {
   const uint8_t *at(int32_t x, int32_t y) const {
     return &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * kRgbaBytes];
   }
-  MacBinPixels pixels() { return MacBinPixels{width, height, 0, 0, rgba.data()}; }
+  // A view for the library's records; nothing writes through it.
+  MacBinPixels pixels() const { return MacBinPixels{width, height, 0, 0, const_cast<uint8_t *>(rgba.data())}; }
 };
 
 int32_t parse_size(const std::string &text) {
@@ -119,22 +121,23 @@ Image enlarge(const Image &source, int32_t factor) {
 
 // Area-averaged to width x height.  Colours are weighted by their alpha
 // (premultiplied) while they are averaged, so that the colour of transparent
-// pixels never bleeds into an edge.
-Image reduce(const Image &source, int32_t width, int32_t height) {
-  std::vector<uint8_t> premultiplied(source.rgba);
-  for (size_t at = 0; at < premultiplied.size(); at += kRgbaBytes)
-    for (size_t c = 0; c < 3; ++c)
-      premultiplied[at + c] = static_cast<uint8_t>((premultiplied[at + c] * premultiplied[at + 3] + 127) / 255);
+// pixels never bleeds into an edge.  The source is read a row at a time: a
+// large picture is not copied.
+Image reduce(const MacBinPixels &source, int32_t width, int32_t height) {
   const size_t row_bytes = static_cast<size_t>(source.width) * kRgbaBytes;
-  size_t next_row = 0;
+  int32_t next_row = 0;
   AreaResampler resampler(source.width, source.height, width, height, 4, [&](std::span<uint8_t> row) {
-    std::memcpy(row.data(), premultiplied.data() + next_row * row_bytes, row_bytes);
+    if (next_row >= source.height) return false;
+    std::memcpy(row.data(), source.rgba + static_cast<size_t>(next_row) * row_bytes, row_bytes);
     ++next_row;
+    for (size_t at = 0; at < row_bytes; at += kRgbaBytes)
+      for (size_t c = 0; c < 3; ++c) row[at + c] = static_cast<uint8_t>((row[at + c] * row[at + 3] + 127) / 255);
     return true;
   });
   Image out(width, height);
   for (int32_t y = 0; y < height; ++y)
-    resampler.next_row(std::span<uint8_t>(out.at(0, y), static_cast<size_t>(width) * kRgbaBytes));
+    if (!resampler.next_row(std::span<uint8_t>(out.at(0, y), static_cast<size_t>(width) * kRgbaBytes)))
+      throw std::logic_error("the resampler ran out of rows");
   for (size_t at = 0; at < out.rgba.size(); at += kRgbaBytes) {
     const uint32_t alpha = out.rgba[at + 3];
     for (size_t c = 0; c < 3; ++c)
@@ -168,13 +171,14 @@ Image icon_thumbnail(const Image &icon, int32_t size) {
   const int32_t factor = std::min(size / icon.width, size / icon.height);
   if (factor >= 1) return centred(enlarge(icon, factor), size);
   const auto [width, height] = fitting_size(icon.width, icon.height, size);
-  return centred(reduce(icon, width, height), size);
+  return centred(reduce(icon.pixels(), width, height), size);
 }
 
-Image picture_thumbnail(const Image &picture, int32_t size) {
+// A picture that fits is written as drawn; else reduced.
+bool write_picture_thumbnail(const std::string &path, const MacBinPixels &picture, int32_t size) {
   const auto [width, height] = fitting_size(picture.width, picture.height, size);
-  if (width == picture.width && height == picture.height) return picture;
-  return reduce(picture, width, height);
+  if (width == picture.width && height == picture.height) return write_pixels_as_png(path, picture, {});
+  return write_pixels_as_png(path, reduce(picture, width, height).pixels(), {});
 }
 
 // ---- The command's own icon -------------------------------------------------------
@@ -232,7 +236,7 @@ std::optional<Image> type_label(std::string_view mac_type, int32_t width, int32_
     if (factor >= 1) return factor == 1 ? *text : enlarge(*text, factor);
     if (point_size == 8) {
       const double scale = std::min(static_cast<double>(width) / text->width, static_cast<double>(height) / text->height);
-      return reduce(*text, std::max(1, static_cast<int32_t>(text->width * scale)),
+      return reduce(text->pixels(), std::max(1, static_cast<int32_t>(text->width * scale)),
                     std::max(1, static_cast<int32_t>(text->height * scale)));
     }
   }
@@ -302,7 +306,7 @@ Image generic_icon(std::string_view mac_type, bool application, int32_t size) {
 
 // ---- Inputs -----------------------------------------------------------------------
 
-bool write_image(const std::string &path, Image &image) { return write_pixels_as_png(path, image.pixels(), {}); }
+bool write_image(const std::string &path, const Image &image) { return write_pixels_as_png(path, image.pixels(), {}); }
 
 // A named regular file that no container claims but that holds a picture
 // after a PICT file's header (or from its first byte).
@@ -340,8 +344,7 @@ int thumbnail_of_pict_file(const std::string &path, const std::string &target, i
     return kExitFailure;
   }
   if (reason[0] != '\0') Reporter::instance().warning(path + ": " + reason);
-  Image thumbnail = picture_thumbnail(Image(decoded.pixels()), size);
-  return write_image(target, thumbnail) ? kExitSuccess : kExitFailure;
+  return write_picture_thumbnail(target, decoded.pixels(), size) ? kExitSuccess : kExitFailure;
 }
 
 const char *rule_text(int32_t rule) {
@@ -375,10 +378,10 @@ int thumbnail_of_mac_file(const std::string &path, const std::string &target, in
     if (MacBin_DecodeResource(input.channel(), ref, decoded.record(), reason) == 1) {
       if (reason[0] != '\0') Reporter::instance().warning(input.path() + ": " + label + ": " + reason);
       Reporter::instance().notice(input.path() + ": " + rule_text(rule) + " " + label);
-      const Image drawn(decoded.pixels());
-      Image thumbnail =
-          rule == MACBIN_FINDER_ICON_PICTURE ? picture_thumbnail(drawn, size) : icon_thumbnail(drawn, size);
-      return write_image(target, thumbnail) ? kExitSuccess : kExitFailure;
+      const bool written = rule == MACBIN_FINDER_ICON_PICTURE
+                               ? write_picture_thumbnail(target, decoded.pixels(), size)
+                               : write_image(target, icon_thumbnail(Image(decoded.pixels()), size));
+      return written ? kExitSuccess : kExitFailure;
     }
     Reporter::instance().warning(input.path() + ": " + rule_text(rule) + " " + label + " cannot be drawn (" +
                                  mac_roman_to_utf8(reason) + "); drawing a generic icon");
@@ -386,8 +389,7 @@ int thumbnail_of_mac_file(const std::string &path, const std::string &target, in
   const bool application = mac_type == "APPL";
   Reporter::instance().notice(input.path() + ": generic " + (application ? "application" : "document") +
                               " icon");
-  Image thumbnail = generic_icon(mac_type, application, size);
-  return write_image(target, thumbnail) ? kExitSuccess : kExitFailure;
+  return write_image(target, generic_icon(mac_type, application, size)) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
