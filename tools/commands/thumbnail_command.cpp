@@ -225,22 +225,29 @@ std::optional<Image> draw_type_text(std::string_view mac_type, int32_t point_siz
   return ink;
 }
 
-// The text, as large as fits `width` x `height`: the largest built-in font
-// that fits, enlarged by whole factors (each pixel a square, like the
-// icons); when even the smallest is too wide, reduced smoothly.
+// The text, as wide as fits `width` x `height`: of the built-in fonts
+// enlarged by whole factors (each pixel a square, like the icons) the one
+// that comes widest, the larger font of equals; when even the smallest is
+// too wide, it is reduced smoothly.
 std::optional<Image> type_label(std::string_view mac_type, int32_t width, int32_t height) {
+  std::optional<Image> best;
+  int32_t best_factor = 0;
+  std::optional<Image> smallest;
   for (const int32_t point_size : {18, 14, 12, 8}) {
     std::optional<Image> text = draw_type_text(mac_type, point_size);
     if (!text) return std::nullopt;
     const int32_t factor = std::min(width / text->width, height / text->height);
-    if (factor >= 1) return factor == 1 ? *text : enlarge(*text, factor);
-    if (point_size == 8) {
-      const double scale = std::min(static_cast<double>(width) / text->width, static_cast<double>(height) / text->height);
-      return reduce(text->pixels(), std::max(1, static_cast<int32_t>(text->width * scale)),
-                    std::max(1, static_cast<int32_t>(text->height * scale)));
+    if (factor >= 1 && (!best || text->width * factor > best->width * best_factor)) {
+      best = text;
+      best_factor = factor;
     }
+    smallest = std::move(text);
   }
-  return std::nullopt;
+  if (best) return best_factor == 1 ? *best : enlarge(*best, best_factor);
+  const double scale =
+      std::min(static_cast<double>(width) / smallest->width, static_cast<double>(height) / smallest->height);
+  return reduce(smallest->pixels(), std::max(1, static_cast<int32_t>(smallest->width * scale)),
+                std::max(1, static_cast<int32_t>(smallest->height * scale)));
 }
 
 void blend(uint8_t *pixel, const uint8_t colour[3], uint32_t coverage) {
