@@ -53,8 +53,22 @@ void for_each_resource(MacBinChannel *channel, std::string_view type, Visit visi
 }
 
 // The first resource of `type` with this ID (signed or as stored), or null.
+// A bundle may list thousands of file references, each looked up here: the
+// reader's index answers in one probe.  Only a map that repeats the type
+// (damaged, or made by hand) is walked.
 const MacBinRefEntry *find_resource(MacBinChannel *channel, std::string_view type, int32_t id) {
   const auto stored = static_cast<uint16_t>(id);
+  char code[5] = {};
+  std::memcpy(code, type.data(), std::min<size_t>(type.size(), 4));
+  ReaderIndex *index = reader_state(channel);
+  if (index == nullptr || channel->types == nullptr) return nullptr;
+  const int32_t entry = find_first_type_entry(*index, code);
+  if (entry < 0) return nullptr;
+  if (find_last_type_entry(*index, code) == entry) {
+    const MacBinTypeEntry &types = channel->types[entry];
+    const int32_t r = find_ref_by_id(*index, types, entry, stored);
+    return r < 0 ? nullptr : &types.refs[r];
+  }
   const MacBinRefEntry *found = nullptr;
   for_each_resource(channel, type, [&](const MacBinRefEntry &ref) {
     if (static_cast<uint16_t>(ref.id) != stored) return true;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/macbinary.hpp"
 #include "support/resource_compression.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
@@ -294,6 +295,28 @@ TEST(FinderIconFamily, DamagedCustomFamilyFallsThroughToTheBundle) {
   const IconFile::Found found = file.find();
   EXPECT_EQ(found.rule, MACBIN_FINDER_ICON_BUNDLE);
   EXPECT_EQ(found.id, 129);
+}
+
+TEST(FinderIconFamily, MemberInASecondEntryOfARepeatedType) {
+  // A map that lists icl8 twice (made by hand or damaged): the family's
+  // member is in the second entry, which lookups by type alone miss.
+  vt::MacBinaryPlan plan;
+  plan.flags = kCustomIconFlag;
+  plan.types = {{"icl8", {{128, std::nullopt, encoded("icl8")}}},
+                {"icl8", {{0xBFB9, std::nullopt, encoded("icl8")}}}};
+  vt::TempDir dir;
+  vt::write_file(dir.file("repeated.bin"), vt::build_macbinary(plan).bytes);
+  vt::init_recording();
+  MacBinChannel *channel = MacBin_OpenR(dir.file("repeated.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  ASSERT_EQ(channel->type_count, 2);
+  char type[5] = "";
+  int32_t id = 0;
+  const MacBinRefEntry *ref = nullptr;
+  EXPECT_EQ(MacBin_FindFinderIcon(channel, type, &id, &ref), MACBIN_FINDER_ICON_CUSTOM);
+  EXPECT_STREQ(type, "icl8");
+  EXPECT_EQ(ref, &channel->types[1].refs[0]);
+  MacBin_Close(channel);
 }
 
 // ---- The bundle ------------------------------------------------------------------
