@@ -923,10 +923,13 @@ int32_t MacBin_ReadResourceUncompressed(MacBinChannel *channel, const MacBinRefE
  * a NUL), `id` (signed, as users write it: -16455) and `ref` (one of the
  * channel's references, for MacBin_DecodeResource) set; each may be null.
  * Returns MACBIN_FINDER_ICON_NONE (0) when no rule finds one (the host then
- * draws an icon of its own), and -1 for a channel that is not reading, or
- * when memory ran out (the last error says so); `type` is then empty, `id`
- * 0 and `ref` null.  Never reports through the message method, nor moves
- * the channel's file or changes its cur_* fields.
+ * draws an icon of its own), and -1 for a channel that is not reading
+ * (null included) or when memory ran out (MACBIN_ERR_MEMORY is then the
+ * last error); `type` is then empty, `id` 0 and `ref` null.  Whether a
+ * picture draws is known only once it is drawn: a host whose
+ * MacBin_DecodeResource refuses the chosen one draws its own icon.  Never
+ * reports through the message method, nor moves the channel's file or
+ * changes its cur_* fields.
  *
  *   char type[5]; int32_t id; const MacBinRefEntry *ref;
  *   if (MacBin_FindFinderIcon(in, type, &id, &ref) > 0 &&
