@@ -382,7 +382,9 @@ TEST(CliThumbnailDamage, PictureThatCannotBeDrawnGivesTheGenericIcon) {
                      .bytes);
   ToolRun run;
   const vt::PngFile image = thumbnail(dir, "in.bin out.png", &run);
-  EXPECT_NE(run.err.find("in.bin: largest picture PICT 128 cannot be drawn"), std::string::npos) << run;
+  EXPECT_NE(run.err.find("in.bin: largest picture PICT 128 cannot be drawn ("), std::string::npos) << run;
+  EXPECT_NE(run.err.find("); drawing a generic icon\n"), std::string::npos) << run;
+  EXPECT_EQ(run.err.find("(PICT 128: "), std::string::npos) << run;  // the resource is named once
   ASSERT_TRUE(image.read) << image.error;
   EXPECT_EQ(image.at(40, 30), kWhite);  // the generic page
 }

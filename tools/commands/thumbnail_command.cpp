@@ -322,7 +322,6 @@ bool is_pict_file(const std::string &path) {
   if (path == "-" || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
   if (MacBin_IdentifyFile(path.c_str()) != 0) return false;
   std::vector<uint8_t> head;
-  std::string error;
   std::FILE *file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   head.resize(kPictFileHeaderBytes + 16);
@@ -390,8 +389,14 @@ int thumbnail_of_mac_file(const std::string &path, const std::string &target, in
                                : write_image(target, icon_thumbnail(Image(decoded.pixels()), size));
       return written ? kExitSuccess : kExitFailure;
     }
+    // The decoder's reason may name the resource again, by either form of its ID.
+    std::string why = reason;
+    for (const uint32_t form : {static_cast<uint32_t>(id), static_cast<uint32_t>(static_cast<uint16_t>(id))}) {
+      const std::string prefix = std::string(type, 4) + " " + std::to_string(static_cast<int32_t>(form)) + ": ";
+      if (why.starts_with(prefix)) why.erase(0, prefix.size());
+    }
     Reporter::instance().warning(input.path() + ": " + rule_text(rule) + " " + label + " cannot be drawn (" +
-                                 mac_roman_to_utf8(reason) + "); drawing a generic icon");
+                                 mac_roman_to_utf8(why) + "); drawing a generic icon");
   }
   const bool application = mac_type == "APPL";
   Reporter::instance().notice(input.path() + ": generic " + (application ? "application" : "document") +
