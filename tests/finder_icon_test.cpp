@@ -91,7 +91,7 @@ Bytes picture(int16_t top, int16_t left, int16_t bottom, int16_t right) {
   return concat({out, hex("1101 | version 1\n FF | end")});
 }
 
-struct FileSpec {
+struct FilePlan {
   std::string type = "TEXT";
   std::string creator = "VARN";
   uint16_t flags = 0;
@@ -101,18 +101,18 @@ struct FileSpec {
 // Writes the file with exactly these resources and opens it for reading.
 class IconFile {
  public:
-  explicit IconFile(const FileSpec &spec) {
+  explicit IconFile(const FilePlan &plan) {
     vt::init_recording();
     path_ = dir_.file("icons.bin");
     char name[] = "Icons";
-    MacBinChannel *out = MacBin_OpenW(path_.c_str(), name, spec.creator.c_str(), spec.type.c_str());
+    MacBinChannel *out = MacBin_OpenW(path_.c_str(), name, plan.creator.c_str(), plan.type.c_str());
     EXPECT_NE(out, nullptr);
     EXPECT_EQ(MacBin_SetFinderResources(out, 0), 0);
-    Bytes finder = concat({vt::bytes_of(spec.type), vt::bytes_of(spec.creator)});
-    vt::append_be16(finder, spec.flags);
+    Bytes finder = concat({vt::bytes_of(plan.type), vt::bytes_of(plan.creator)});
+    vt::append_be16(finder, plan.flags);
     finder.resize(32, 0);
     EXPECT_EQ(MacBin_SetFinderInfoBytes(out, finder.data()), 0);
-    for (const Resource &r : spec.resources)
+    for (const Resource &r : plan.resources)
       EXPECT_EQ(MacBin_AddResourceData(out, r.type.c_str(), r.id, nullptr, r.attributes, r.data.data(),
                                        static_cast<int32_t>(r.data.size())),
                 0)
