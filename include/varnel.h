@@ -956,6 +956,51 @@ int32_t MacBin_GetResourceCompression(MacBinChannel *channel, const MacBinRefEnt
 int32_t MacBin_ReadResourceUncompressed(MacBinChannel *channel, const MacBinRefEntry *ref, void *buffer,
                                         int32_t capacity);
 
+/* ---- The Finder's icon ------------------------------------------------------
+ * Which resource the Finder would show as the icon of a file opened for
+ * reading, so that every host shows the same one.  The rules, in order:
+ *   1. MACBIN_FINDER_ICON_CUSTOM: the file's custom icon, the family with ID
+ *      -16455, when its Finder flags (MacBinFileInfo.finder_flags) have the
+ *      custom-icon bit 0x0400 set;
+ *   2. MACBIN_FINDER_ICON_BUNDLE: the family the file's own bundle gives its
+ *      file type: of the BNDL resources whose owner is the file's creator
+ *      (map order), the first whose FREF list names an FREF resource of the
+ *      file's type; that FREF's local icon ID, looked up in the bundle's
+ *      ICN# list, is the family's ID.  The has-bundle flag is not asked
+ *      for: containers and copies often lose it;
+ *   3. MACBIN_FINDER_ICON_PICTURE: the PICT resource with the largest frame
+ *      (pixel area; the first in map order of equals), for files that carry
+ *      a preview rather than an icon.
+ * Of a family the largest member that can be drawn is taken: icl8, icl4,
+ * ICN#, then the small ics8, ics4, ics#.  A member can be drawn when its
+ * contents (decompressed when stored compressed) hold the icon's pixels and
+ * the mask it borrows (ICN# for icl8 and icl4, ics# for ics8 and ics4), if
+ * there, reads; a family none of whose members can be drawn is passed over
+ * and the next rule asked, and so is a picture whose frame is empty or
+ * whose first 10 bytes cannot be read.
+ *   Returns the rule that chose (1, 2 or 3), with `type` (4 characters and
+ * a NUL), `id` (signed, as users write it: -16455) and `ref` (one of the
+ * channel's references, for MacBin_DecodeResource) set; each may be null.
+ * Returns MACBIN_FINDER_ICON_NONE (0) when no rule finds one (the host then
+ * draws an icon of its own), and -1 for a channel that is not reading
+ * (null included) or when memory ran out (MACBIN_ERR_MEMORY is then the
+ * last error); `type` is then empty, `id` 0 and `ref` null.  Whether a
+ * picture draws is known only once it is drawn: a host whose
+ * MacBin_DecodeResource refuses the chosen one draws its own icon.  Never
+ * reports through the message method, nor moves the channel's file or
+ * changes its cur_* fields.
+ *
+ *   char type[5]; int32_t id; const MacBinRefEntry *ref;
+ *   if (MacBin_FindFinderIcon(in, type, &id, &ref) > 0 &&
+ *       MacBin_DecodeResource(in, ref, &pixels, error) == 1) ... */
+enum {
+  MACBIN_FINDER_ICON_NONE = 0,
+  MACBIN_FINDER_ICON_CUSTOM = 1,
+  MACBIN_FINDER_ICON_BUNDLE = 2,
+  MACBIN_FINDER_ICON_PICTURE = 3
+};
+int32_t MacBin_FindFinderIcon(MacBinChannel *channel, char type[5], int32_t *id, const MacBinRefEntry **ref);
+
 /* ======================================================================
  * Decoding: what icons, cursors, patterns, colour tables and QuickDraw
  * pictures look like, as pixels (results: 1 = success, 0 = failure)

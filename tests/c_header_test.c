@@ -227,6 +227,14 @@ int main(void) {
   MacBin_Reset();
   if (MacBin_Init() != 1) return 35;
   if (MacBin_SetPictureMemoryLimit(0) != MACBIN_DEFAULT_PICTURE_BYTES) return 36;
+  {
+    /* The Finder's icon: a C caller's pointers, and no channel to ask. */
+    char type[5] = "ICN#";
+    int32_t id = 1;
+    const MacBinRefEntry *ref = NULL;
+    if (MacBin_FindFinderIcon(NULL, type, &id, &ref) != -1 || type[0] != '\0' || id != 0 || ref != NULL) return 37;
+    if (MACBIN_FINDER_ICON_NONE != 0 || MACBIN_FINDER_ICON_PICTURE != 3) return 38;
+  }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

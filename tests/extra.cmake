@@ -192,3 +192,18 @@ if(VARNEL_INSTALL AND NOT VARNEL_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
             $<TARGET_FILE:desktop_samples> ${_varnel_desktop_tool})
   set_tests_properties(desktop_test PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# ---- The Finder's icon --------------------------------------------------------
+# MacBin_FindFinderIcon on files written from memory: each rule, the members
+# of a family and the fall-through past damaged ones.
+varnel_add_test(finder_icon_test)
+
+# ---- thumbnail, end to end --------------------------------------------------
+# Runs the built tool and reads its PNGs back with libpng, like the render
+# test; the expected icons are drawn by the static library in the test.
+if(TARGET varnel_cli)
+  varnel_add_test(cli_thumbnail_test)
+  target_sources(cli_thumbnail_test PRIVATE support/png_file.cpp)
+  target_link_libraries(cli_thumbnail_test PRIVATE PNG::PNG ZLIB::ZLIB)
+  add_dependencies(cli_thumbnail_test varnel_cli)
+endif()

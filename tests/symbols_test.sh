@@ -187,7 +187,7 @@ for name in MacBin_Reset; do
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.4"
 done
 
-for name in MacBin_ListResources MacBin_CheckFile; do
+for name in MacBin_ListResources MacBin_CheckFile MacBin_FindFinderIcon; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.5$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.5"
 done
