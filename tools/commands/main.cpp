@@ -31,6 +31,7 @@ Commands:
   render   draw a file's icons, cursors, patterns and pictures, or a PICT
            file, as PNG images
   ct       convert a PNG or netpbm image into a CT image
+  check    name each file's container and say what is wrong with it
 
 "varnel COMMAND --help" describes a command.
 
@@ -58,7 +59,8 @@ using Command = int (*)(const varnel_tool::Arguments &);
 Command command_named(const std::string &name) {
   static constexpr std::pair<const char *, Command> kCommands[] = {
       {"pack", varnel_tool::run_pack},       {"list", varnel_tool::run_list}, {"extract", varnel_tool::run_extract},
-      {"render", varnel_tool::run_render},   {"ct", varnel_tool::run_ct},     {"convert", varnel_tool::run_convert}};
+      {"render", varnel_tool::run_render},   {"ct", varnel_tool::run_ct},     {"convert", varnel_tool::run_convert},
+      {"check", varnel_tool::run_check}};
   for (const auto &[command_name, command] : kCommands)
     if (name == command_name) return command;
   return nullptr;
