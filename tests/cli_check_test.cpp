@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/read_back.hpp"
 #include "support/support.hpp"
 #include "support/tool_run.hpp"
 #include "varnel.h"
@@ -179,6 +180,89 @@ TEST_F(CliCheck, UnreadableFileIsNamedAndExitsWith2) {
   cli::expect_failure(check(""), 2, "check needs a file");
   cli::expect_failure(check("--json=yes Sample.bin"), 2, "option --json takes no value");
   cli::expect_failure(check("- -"), 2, "standard input can be checked only once");
+}
+
+// ---- Salvage ------------------------------------------------------------------
+
+// Sample.bin with its first resource's data offset moved past the data.
+Bytes with_first_resource_out_of_range(Bytes bytes) {
+  const size_t rsrc = 128 + (vt::be32(bytes, 83) + 127) / 128 * 128;
+  const size_t map = rsrc + vt::be32(bytes, rsrc + 4);
+  const size_t types = map + vt::be16(bytes, map + 24);
+  const size_t first_ref = types + vt::be16(bytes, types + 2 + 6);
+  return vt::patched(bytes, first_ref + 5, vt::hex("FF FF F0"));
+}
+
+// The sizes of the forks as lsar, a peer reader, lists them: data, resource.
+std::pair<int64_t, int64_t> peer_fork_sizes(const std::string &lsar, const std::string &path) {
+  std::string text;
+  if (vt::run_command(quoted(lsar) + " -j " + quoted(path) + " 2>/dev/null", &text) != 0) return {-1, -1};
+  std::pair<int64_t, int64_t> sizes{0, 0};  // a fork it does not list is empty
+  const nlohmann::json listing = nlohmann::json::parse(text);
+  for (const nlohmann::json &entry : listing["lsarContents"])
+    (entry.value("XADIsResourceFork", 0) == 1 ? sizes.second : sizes.first) = entry.value("XADFileSize", 0);
+  return sizes;
+}
+
+TEST_F(CliCheck, SalvageKeepsEveryResourceThatReads) {
+  vt::write_file(file("Range.bin"), with_first_resource_out_of_range(vt::read_file(file("Sample.bin"))));
+  const vt::ReadFile original = vt::read_back(file("Sample.bin"));
+  ASSERT_GE(original.resources.size(), 2u);
+  const ToolRun run = check("--salvage Saved.bin Range.bin");
+  EXPECT_EQ(run.status, 1) << run;
+  const std::string lost = original.resources[0].type + " " + std::to_string(original.resources[0].id);
+  EXPECT_NE(run.err.find("Range.bin: the data of resource " + lost + " lies outside"), std::string::npos) << run;
+  const size_t count = original.resources.size();
+  EXPECT_NE(run.err.find(std::to_string(count - 1) + " of " + std::to_string(count) + " resources"),
+            std::string::npos)
+      << run;
+  // Read back: the same data fork and Finder information, every other resource as it was.
+  const vt::ReadFile saved = vt::read_back(file("Saved.bin"));
+  EXPECT_EQ(saved.info.format, MACBIN_FORMAT_II);
+  EXPECT_EQ(saved.data, original.data);
+  EXPECT_EQ(saved.finder_info, original.finder_info);
+  EXPECT_EQ(saved.resources, std::vector<vt::ReadResource>(original.resources.begin() + 1, original.resources.end()));
+  EXPECT_EQ(check("Saved.bin").status, 0);
+  const std::string lsar = vt::require_peer("lsar", "unar");
+  if (!lsar.empty()) {
+    EXPECT_EQ(peer_fork_sizes(lsar, file("Saved.bin")),
+              std::make_pair(static_cast<int64_t>(saved.data.size()), static_cast<int64_t>(saved.rsrc.size())));
+  }
+}
+
+TEST_F(CliCheck, SalvageSaysWhatIsLostAndKeepsTheContainer) {
+  // A resource fork cut short: the data fork is all there is left.
+  const Bytes clean = vt::read_file(file("Sample.bin"));
+  const size_t rsrc_start = 128 + (vt::be32(clean, 83) + 127) / 128 * 128;
+  vt::write_file(file("Cut.bin"), vt::slice(clean, 0, rsrc_start + 10));
+  const ToolRun cut = check("--salvage Saved.bin Cut.bin");
+  EXPECT_EQ(cut.status, 1) << cut;
+  EXPECT_NE(cut.err.find("Cut.bin: lost: the resource fork"), std::string::npos) << cut;
+  const vt::ReadFile saved = vt::read_back(file("Saved.bin"));
+  EXPECT_EQ(saved.data, vt::read_back(file("Sample.bin")).data);
+  EXPECT_TRUE(saved.resources.empty());
+  EXPECT_EQ(check("Saved.bin").status, 0);
+
+  // A clean file comes out as it went in, byte for byte.
+  const ToolRun same = check("--salvage Copy.as Sample.applesingle");
+  EXPECT_EQ(same.status, 0) << same;
+  EXPECT_EQ(vt::read_file(file("Copy.as")), vt::read_file(file("Sample.applesingle")));
+
+  // A BinHex fork whose CRC fails is kept as read, and said to be wrong.
+  std::string text = cli::text_of(file("Sample.binhex"));
+  const size_t at = text.find('\n', text.find(':') + 1) + 5;
+  text[at] = text[at] == 'A' ? 'B' : 'A';
+  vt::write_text(file("Bad.hqx"), text);
+  const ToolRun binhex = check("--salvage Saved.hqx Bad.hqx");
+  EXPECT_EQ(binhex.status, 1) << binhex;
+  EXPECT_NE(binhex.err.find("some are wrong"), std::string::npos) << binhex;
+  EXPECT_EQ(vt::read_back(file("Saved.hqx")).info.format, MACBIN_FORMAT_BINHEX);
+
+  // Nothing is written when the file is no container at all, or the command line is wrong.
+  vt::write_text(file("Plain.txt"), "not a Macintosh file\n");
+  EXPECT_EQ(check("--salvage Out.bin Plain.txt").status, 1);
+  EXPECT_FALSE(vt::file_exists(file("Out.bin")));
+  cli::expect_failure(check("--salvage Out.bin Sample.bin Cut.bin"), 2, "--salvage OUT takes one FILE");
 }
 
 }  // namespace

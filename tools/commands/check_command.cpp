@@ -12,6 +12,7 @@
 #include "common/input_copy.hpp"
 #include "common/resource_text.hpp"
 #include "library_session.hpp"
+#include "salvage.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
@@ -19,6 +20,7 @@ namespace varnel_tool {
 namespace {
 
 constexpr const char *kCheckHelp = R"(Usage: varnel check [--json] [--contents] FILE...
+       varnel check --salvage OUT FILE
 
 Names each file's container by its content, whatever the file is called
 (and what its data fork holds in turn), and checks every CRC and length
@@ -32,6 +34,9 @@ Options:
                "findings": [{"code", "severity", "offset", "what",
                "action"}]}, or {"file", "error"} when it cannot be read
   --contents   also decompress every compressed resource whole (slower)
+  --salvage OUT  write OUT in FILE's container (MacBinary III as II) with
+               its Finder information, data fork and every resource that
+               reads whole; each part lost is named, and makes the status 1
   -h, --help   this text
 
 Exit status: 0 when every file is clean, 1 when any has a finding, 2 for
@@ -120,6 +125,7 @@ int run_check(const Arguments &arguments) {
   ArgumentWalker walker(arguments);
   std::vector<std::string> paths;
   bool json = false;
+  std::string salvage_to;
   int32_t flags = 0;
   while (walker.next()) {
     if (walker.is("--help", "-h")) {
@@ -131,6 +137,8 @@ int run_check(const Arguments &arguments) {
     } else if (walker.is("--contents")) {
       walker.expect_no_value();
       flags |= MACBIN_CHECK_CONTENTS;
+    } else if (walker.is("--salvage")) {
+      salvage_to = walker.value();
     } else if (walker.is_positional()) {
       paths.push_back(walker.text());
     } else {
@@ -138,6 +146,10 @@ int run_check(const Arguments &arguments) {
     }
   }
   if (paths.empty()) throw UsageError("check needs a file");
+  if (!salvage_to.empty()) {
+    if (paths.size() != 1 || json) throw UsageError("--salvage OUT takes one FILE and no --json");
+    return salvage_file(paths[0], salvage_to);
+  }
   if (std::count(paths.begin(), paths.end(), "-") > 1) throw UsageError("standard input can be checked only once");
   if (!start_library()) return kExitFailure;
   JsonValue documents = JsonValue::array();
