@@ -263,6 +263,7 @@ TEST_F(CliCheck, SalvageSaysWhatIsLostAndKeepsTheContainer) {
   EXPECT_EQ(check("--salvage Out.bin Plain.txt").status, 1);
   EXPECT_FALSE(vt::file_exists(file("Out.bin")));
   cli::expect_failure(check("--salvage Out.bin Sample.bin Cut.bin"), 2, "--salvage OUT takes one FILE");
+  cli::expect_failure(check("--salvage - Sample.bin"), 2, "OUT cannot be standard output");
 }
 
 }  // namespace

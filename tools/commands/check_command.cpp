@@ -148,6 +148,7 @@ int run_check(const Arguments &arguments) {
   if (paths.empty()) throw UsageError("check needs a file");
   if (!salvage_to.empty()) {
     if (paths.size() != 1 || json) throw UsageError("--salvage OUT takes one FILE and no --json");
+    if (salvage_to == "-") throw UsageError("--salvage writes a file: OUT cannot be standard output");
     return salvage_file(paths[0], salvage_to);
   }
   if (std::count(paths.begin(), paths.end(), "-") > 1) throw UsageError("standard input can be checked only once");
