@@ -103,10 +103,16 @@ int check_one(const std::string &path, int32_t flags, JsonValue *json) {
   std::vector<Finding> findings;
   MacBinCheckReport report{};
   int32_t status = -1;
+  const int errors_before = Reporter::instance().error_count();
   if (path != "-" || copy.copy_from(STDIN_FILENO, 2147483647, error)) {
     status = MacBin_CheckFile((path == "-" ? copy.path() : path).c_str(), flags, collect, &findings, &report);
     const char *why = nullptr;
     if (status < 0) error = MacBin_LastError(&why) != MACBIN_ERR_NONE && why != nullptr ? why : "cannot be read";
+  }
+  // A finding that could not be kept (no memory) leaves the report incomplete.
+  if (status >= 0 && Reporter::instance().error_count() != errors_before) {
+    status = -1;
+    error = "findings lost";
   }
   if (status < 0) {
     Reporter::instance().error(path + ": cannot check: " + error);
