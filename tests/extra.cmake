@@ -60,6 +60,9 @@ endif()
 # ---- The command-line tool's end-to-end tests run the built tool ----------
 if(TARGET cli_test AND TARGET varnel_cli)
   add_dependencies(cli_test varnel_cli)
+  if(TARGET cli_check_test)
+    add_dependencies(cli_check_test varnel_cli)
+  endif()
 endif()
 
 # ---- render, end to end -----------------------------------------------------

@@ -16,5 +16,6 @@ int run_render(const Arguments &arguments);
 int run_ct(const Arguments &arguments);
 int run_convert(const Arguments &arguments);
 int run_thumbnail(const Arguments &arguments);
+int run_check(const Arguments &arguments);
 
 }  // namespace varnel_tool

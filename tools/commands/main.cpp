@@ -32,6 +32,7 @@ Commands:
            file, as PNG images
   ct       convert a PNG or netpbm image into a CT image
   thumbnail  the icon the Finder would show for a file, as a PNG image
+  check    name each file's container and say what is wrong with it
 
 "varnel COMMAND --help" describes a command.
 
@@ -60,7 +61,7 @@ Command command_named(const std::string &name) {
   static constexpr std::pair<const char *, Command> kCommands[] = {
       {"pack", varnel_tool::run_pack},       {"list", varnel_tool::run_list}, {"extract", varnel_tool::run_extract},
       {"render", varnel_tool::run_render},   {"ct", varnel_tool::run_ct},     {"convert", varnel_tool::run_convert},
-      {"thumbnail", varnel_tool::run_thumbnail}};
+      {"thumbnail", varnel_tool::run_thumbnail}, {"check", varnel_tool::run_check}};
   for (const auto &[command_name, command] : kCommands)
     if (name == command_name) return command;
   return nullptr;
