@@ -5,7 +5,7 @@
 # share first in XDG_DATA_DIRS, no desktop session) for the type of a file
 # of each container, named as users name them, and unnamed where the
 # format's magic allows; other files keep their types.  Checks the
-# thumbnailer entry's keys.
+# thumbnailer entry's keys and runs its Exec line on a file of each container.
 #
 # Usage: desktop_test.sh BUILD_DIR CMAKE SAMPLES_PROGRAM WITH_TOOL
 # Skips (exit 77) with the reason when shared-mime-info or xdg-utils (with
@@ -104,5 +104,35 @@ expect picture image/x-pict
 # What is not ours stays what it was.
 expect Notes.txt text/plain
 expect Sheet.as application/x-applix-spreadsheet
+
+# ---- The thumbnailer, run as a file manager runs it ---------------------------------
+# The Exec line with %s, %i and %o replaced (the paths quoted, as file
+# managers quote them), run by the shell with the installed tool first on
+# PATH; the result must be a PNG of at most the size asked for.
+png_size() {
+  # The IHDR chunk's width and height, big-endian, right after the signature.
+  od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }'
+}
+if [ "$with_tool" = ON ]; then
+  exec_line=$(sed -n 's/^Exec=//p' "$entry")
+  for size in 128 48; do
+    for name in Sample.bin Classic.bin Sample.hqx Sample.as ._Doc Sample.pict; do
+      out=$work/thumb-$size-$name.png
+      line=$(printf '%s\n' "$exec_line" | sed "s|%s|$size|; s|%i|'$files/$name'|; s|%o|'$out'|")
+      if ! PATH="$prefix/bin:$PATH" sh -c "$line" >"$work/thumb.log" 2>&1; then
+        cat "$work/thumb.log"
+        fail "the thumbnailer failed on $name at $size"
+        continue
+      fi
+      [ "$(od -An -c -j1 -N3 "$out" | tr -d ' ')" = PNG ] || { fail "$name at $size: not a PNG"; continue; }
+      set -- $(png_size "$out")
+      if [ "$1" -ge 1 ] && [ "$1" -le "$size" ] && [ "$2" -ge 1 ] && [ "$2" -le "$size" ]; then
+        echo "desktop_test: thumbnail of $name at $size: $1 x $2"
+      else
+        fail "the thumbnail of $name at $size is $1 x $2"
+      fi
+    done
+  done
+fi
 
 exit "$status"
