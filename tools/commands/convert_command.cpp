@@ -216,7 +216,6 @@ bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
 // adding resources of its own.
 bool write_container(const MacBinaryInput &input, const ConvertOptions &options) {
   Reporter &reporter = Reporter::instance();
-  const MacBinFileInfo &info = input.info();
   // The resource fork is read before anything is written: a fork that
   // cannot be read leaves no output behind.
   std::vector<uint8_t> fork;
@@ -240,16 +239,8 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
     reporter.mark_failed();
     return false;  // the library said why
   }
-  // The whole Finder information goes across, as far as the container
-  // holds it (warn_of_finder_losses said what it does not).
-  const std::array<uint8_t, 32> finder = input.finder_info();
-  MacBin_SetFinderInfoBytes(channel, finder.data());
-  // The codes go in as the four bytes they are, NULs included, which a
-  // C string could not carry.
-  std::memcpy(channel->finder.type, info.type, 4);
-  std::memcpy(channel->finder.creator, info.creator, 4);
-  channel->finder.flags = static_cast<int16_t>(info.finder_flags);
-  if (info.created != 0 || info.modified != 0) MacBin_SetDates(channel, info.created, info.modified);
+  // warn_of_finder_losses said what the container does not hold.
+  input.give_facts_to(channel);
   bool ok = input.copy_data_fork([&](std::span<const uint8_t> bytes) {
     const auto length = static_cast<int32_t>(bytes.size());
     return MacBin_PutBuf(bytes.data(), length, length) == 0;

@@ -217,6 +217,15 @@ std::array<uint8_t, 32> MacBinaryInput::finder_info() const {
 }
 std::string MacBinaryInput::creator() const { return std::string(info_.creator, 4); }
 
+void MacBinaryInput::give_facts_to(MacBinChannel *channel) const {
+  const std::array<uint8_t, 32> finder = finder_info();
+  MacBin_SetFinderInfoBytes(channel, finder.data());
+  std::memcpy(channel->finder.type, info_.type, 4);
+  std::memcpy(channel->finder.creator, info_.creator, 4);
+  channel->finder.flags = static_cast<int16_t>(info_.finder_flags);
+  if (info_.created != 0 || info_.modified != 0) MacBin_SetDates(channel, info_.created, info_.modified);
+}
+
 bool MacBinaryInput::read_resource(const ResourceEntry &entry, std::vector<uint8_t> *data, int64_t &length) {
   const int32_t stored = MacBin_ReadResourceData(channel_, entry.reference, nullptr, 0);
   bool ok = stored >= 0;

@@ -74,6 +74,11 @@ class MacBinaryInput {
   std::string creator() const;
   // The whole Finder information (32 bytes, as the library gives it).
   std::array<uint8_t, 32> finder_info() const;
+  // Hands the file's facts to a channel opened for writing: the whole
+  // Finder information (as far as its container holds it), the type and
+  // creator as the four bytes they are (NULs included, which a C string
+  // could not carry), the Finder flags and the dates.
+  void give_facts_to(MacBinChannel *channel) const;
   const std::vector<ResourceEntry> &resources() const { return resources_; }
   // The library's reading channel, for its calls that take one (the decoders).
   MacBinChannel *channel() const { return channel_; }

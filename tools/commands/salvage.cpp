@@ -4,7 +4,6 @@
 // resources that read whole.
 #include "salvage.hpp"
 
-#include <array>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -22,13 +21,7 @@ namespace {
 // The header's facts, the data fork, then each resource that reads whole;
 // the number of resources lost, or -1 when the file cannot be written.
 int write_parts(MacBinaryInput &input, MacBinChannel *channel) {
-  const MacBinFileInfo &info = input.info();
-  const std::array<uint8_t, 32> finder = input.finder_info();
-  MacBin_SetFinderInfoBytes(channel, finder.data());
-  std::memcpy(channel->finder.type, info.type, 4);
-  std::memcpy(channel->finder.creator, info.creator, 4);
-  channel->finder.flags = static_cast<int16_t>(info.finder_flags);
-  if (info.created != 0 || info.modified != 0) MacBin_SetDates(channel, info.created, info.modified);
+  input.give_facts_to(channel);
   MacBin_SetFinderResources(channel, 0);  // only what the file held
   const bool data_ok = input.copy_data_fork([](std::span<const uint8_t> bytes) {
     const auto length = static_cast<int32_t>(bytes.size());
