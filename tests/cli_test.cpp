@@ -571,6 +571,19 @@ TEST_F(CliExtract, AllWritesEveryPart) {
   EXPECT_EQ(files_in(dir.file("all")).size(), 2u + 14u);
 }
 
+// Standard output holds one file, not a directory of them: "-" is refused,
+// and nothing named "-" is made; "./-" is a directory called "-".
+TEST_F(CliExtract, DirectoriesAreNotStandardOutput) {
+  for (const char *option : {"--all", "--script"}) {
+    expect_failure(varnel(dir.path(), std::string("extract Sample.bin ") + option + " -"), 2,
+                   std::string(option) + " writes a directory of files, which standard output ('-') cannot hold");
+    EXPECT_FALSE(vt::file_exists(dir.file("-"))) << option;
+  }
+  const ToolRun run = varnel(dir.path(), "extract Sample.bin --all ./-");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(vt::read_file(dir.file("-/data")), document);
+}
+
 TEST_F(CliExtract, NegativeIdsAreStoredUnsigned) {
   // IDs are signed 16-bit: -1 is stored as FFFF and asked for as -1.
   vt::write_text(dir.file("one.txt"), "1");

@@ -169,6 +169,11 @@ ExtractOptions parse_extract_arguments(const Arguments &arguments) {
     throw UsageError("extract needs one of --data, --rsrc, --resource, --all and --script");
   if (options.stored && options.action != ExtractAction::kResource && options.action != ExtractAction::kAll)
     throw UsageError("--stored goes with --resource and --all (--rsrc and --script keep the stored bytes anyway)");
+  // "-" is standard output for one file; a directory of files has no such place.
+  if ((options.action == ExtractAction::kAll || options.action == ExtractAction::kScript) && options.target == "-")
+    throw UsageError(std::string(options.action == ExtractAction::kAll ? "--all" : "--script") +
+                     " writes a directory of files, which standard output ('-') cannot hold: name a directory "
+                     "(./- for one called '-')");
   if (options.action == ExtractAction::kResource) {
     options.type = resource_type_argument(options.type_text);
     options.id = resource_id_argument(options.id_text);
