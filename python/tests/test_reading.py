@@ -207,3 +207,21 @@ def test_iter_data_reads_every_resource_in_batches(tmp_path, monkeypatch, listed
         assert name == (None if res.name is None else res.name.decode("ascii"))
         assert data == (b"packed " * 30 if type_code == b"TEXT" else res.data)
     assert stored[-1] == resources[-1].data  # the compressed one as stored
+
+
+def test_reads_side_by_side_and_abandoned_keep_their_own_bytes(tmp_path):
+    # The batch buffers are kept from one read to the next: two iterations
+    # running side by side must never share one, and one left unfinished
+    # must leave the next read whole.
+    def fork_of(fill):
+        return resource_fork([Res(b"DATA", i, bytes([fill, i]) * (50 + i), None) for i in range(120)])
+    first = write(tmp_path / "first.bin", macbinary(b"F", b"TEXT", b"VARN", b"", fork_of(0xAA)))
+    second = write(tmp_path / "second.bin", macbinary(b"S", b"TEXT", b"VARN", b"", fork_of(0x55)))
+    with varnel.open(first) as a, varnel.open(second) as b:
+        abandoned = a.resources.iter_data()
+        assert next(abandoned)[1] == bytes([0xAA, 0]) * 50
+        del abandoned
+        for (ra, da), (rb, db) in zip(a.resources.iter_data(), b.resources.iter_data()):
+            assert ra.id == rb.id
+            assert da == bytes([0xAA, ra.id]) * (50 + ra.id)
+            assert db == bytes([0x55, rb.id]) * (50 + rb.id)

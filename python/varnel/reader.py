@@ -80,6 +80,44 @@ assert _LISTING_LAYOUT.size == ctypes.sizeof(L.Listing)
 _BATCH_BYTES = 4 << 20
 
 
+class _ScratchPool:
+    """Buffers for reading many resources at once, kept from one file to the
+    next: a fresh megabyte-sized buffer per file costs page faults (and the
+    C library handing memory back to the system) that took longer than the
+    reading itself when files are read one after another.  A buffer is
+    taken for one iteration and given back when it ends; two are kept at
+    most, so memory stays bounded by two batches."""
+
+    _KEPT = 2
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._data: List[bytearray] = []
+        self._entries: List[ctypes.Array] = []
+
+    @staticmethod
+    def _take(kept: list, size: int, make):
+        for index, buffer in enumerate(kept):
+            if len(buffer) >= size:
+                return kept.pop(index)
+        return make(size)
+
+    def take(self, data_size: int, entry_count: int):
+        with self._lock:
+            return (self._take(self._data, data_size, bytearray),
+                    self._take(self._entries, entry_count, lambda n: (L.Listing * n)()))
+
+    def give_back(self, data: bytearray, entries) -> None:
+        with self._lock:
+            if len(self._data) < self._KEPT:
+                self._data.append(data)
+            if len(self._entries) < self._KEPT:
+                self._entries.append(entries)
+
+
+_scratch_pool = _ScratchPool()
+
+
 class Resource:
     """One resource of an open file.  Its facts come from the map; its bytes
     are read when asked for (``data``, ``stored``, ``size``)."""
@@ -416,18 +454,19 @@ class MacFile:
             resources._listed = items
             return
         capacity = min(count, 8192)
-        entries = (L.Listing * capacity)()
         names = self._names_buffer()
         # The resource fork's length bounds what its resources hold.
-        buffer = bytearray(max(min(self.resource_fork_length, _BATCH_BYTES), 1))
-        target = (ctypes.c_char * len(buffer)).from_buffer(buffer)
-        view = memoryview(buffer)
+        size = max(min(self.resource_fork_length, _BATCH_BYTES), 1)
+        buffer, entries = _scratch_pool.take(size, capacity)
+        # A kept buffer may be larger: a batch takes the size asked for.
+        target = (ctypes.c_char * size).from_buffer(buffer)
+        view = memoryview(buffer)[:size]
         try:
             at = 0
             while at < count:
                 first = len(items)
                 offsets = self._batch(at, min(count - at, capacity), entries, names, target,
-                                      len(buffer), items)
+                                      size, items)
                 done = 0
                 for resource, offset in zip(items[first:], offsets):
                     if offset < 0:
@@ -446,25 +485,38 @@ class MacFile:
         finally:
             view.release()
             del target
+            _scratch_pool.give_back(buffer, entries)
 
     def _iter_data(self, items: List[Resource], stored: bool) -> Iterator[Tuple[Resource, bytes]]:
         count = len(items)
         if count == 0:
             return
-        entries = (L.Listing * min(count, 8192))()
         # Room for the stored bytes of what is left, at most a batch: the
         # library writes them straight into the buffer the slices come from.
         pending = sum(max(resource._length, 0) for resource in items)
-        buffer = bytearray(max(min(pending, _BATCH_BYTES), 1))
-        target = (ctypes.c_char * len(buffer)).from_buffer(buffer)
-        view = memoryview(buffer)
+        size = max(min(pending, _BATCH_BYTES), 1)
+        capacity = min(count, 8192)
+        buffer, entries = _scratch_pool.take(size, capacity)
+        # A kept buffer may be larger: a batch takes the size asked for.
+        target = (ctypes.c_char * size).from_buffer(buffer)
+        view = memoryview(buffer)[:size]
+        try:
+            yield from self._iter_batches(items, stored, entries, capacity, target, view)
+        finally:
+            view.release()
+            del target
+            _scratch_pool.give_back(buffer, entries)
+
+    def _iter_batches(self, items: List[Resource], stored: bool, entries, capacity: int, target,
+                      view: memoryview) -> Iterator[Tuple[Resource, bytes]]:
+        count = len(items)
         unpack = _LISTING_LAYOUT.iter_unpack
         at = 0
         while at < count:
             channel = self._open_channel()
-            batch = min(count - at, len(entries))
+            batch = min(count - at, capacity)
             with L.gate:
-                L.ListResources(channel, at, entries, batch, None, 0, target, len(buffer))
+                L.ListResources(channel, at, entries, batch, None, 0, target, len(view))
             listed = unpack(ctypes.string_at(entries, _LISTING_LAYOUT.size * batch))
             first = at
             for entry in listed:
@@ -480,8 +532,6 @@ class MacFile:
                 else:
                     yield resource, view[offset:offset + entry[4]].tobytes()
                 at += 1
-        view.release()
-        del target
 
     def _buffer(self, need: int):
         scratch = getattr(self._scratch, "buffer", None)
