@@ -23,4 +23,7 @@ if [ -n "$python" ] && [ -n "$library" ]; then
 else
   echo "== python_resources_bench: skipped (no python3 or no libvarnel in $build)"
 fi
+# PNG writing against ImageMagick, when the tool is built.
+echo "== png_peers"
+"$(dirname "$0")/png_peers.sh" "$build" || status=1
 exit $status

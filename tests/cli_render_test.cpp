@@ -259,6 +259,35 @@ TEST(CliRenderPicture, SkippedOpcodesAreWarnedAboutAndThePngIsStillWritten) {
   }
 }
 
+// --compression reaches zlib: the level class in the zlib header of the
+// first IDAT chunk (bits 6-7 of its second byte: 1 for levels 2 to 5, 2 for
+// the default 6) tells them apart; the pixels are the same either way.
+TEST(CliRenderPicture, CompressionChoosesTheZlibLevelNotThePixels) {
+  vt::TempDir dir;
+  Bytes grey(64 * 64);
+  for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>((i * 7) ^ (i / 64));
+  vt::write_file(dir.file("grey.png"), png(64, 64, 0, grey));
+  ASSERT_EQ(pack(dir.path(), "-o grey.bin -e 'PICT 128 p grey.png 72'").status, 0);
+  ASSERT_EQ(varnel(dir.path(), "extract grey.bin --resource PICT 128 grey.pict").status, 0);
+  const std::pair<std::string, int> choices[] = {{"", 1}, {"--compression fast ", 1}, {"--compression best ", 2}};
+  std::vector<Bytes> drawn;
+  for (const auto &[option, level_class] : choices) {
+    const ToolRun run = varnel(dir.path(), "render " + option + "--picture grey.pict out.png");
+    ASSERT_EQ(run.status, 0) << run;
+    const Bytes file = vt::read_file(dir.file("out.png"));
+    ASSERT_GT(file.size(), 43u);
+    ASSERT_EQ(slice(file, 37, 4), vt::bytes_of("IDAT")) << option;  // right after the IHDR chunk
+    EXPECT_EQ(file[42] >> 6, level_class) << option;
+    const vt::PngFile png_file = vt::read_png_file(dir.file("out.png"));
+    ASSERT_TRUE(png_file.read) << png_file.error;
+    drawn.push_back(png_file.rgba);
+  }
+  EXPECT_EQ(drawn[0], drawn[2]);
+  EXPECT_EQ(drawn[1], drawn[2]);
+  expect_failure(varnel(dir.path(), "render --compression small --picture grey.pict out.png"), 2,
+                 "--compression is fast or best, not 'small'");
+}
+
 TEST(CliRenderPicture, PictFilesWithAndWithoutTheirHeader) {
   vt::TempDir dir;
   // The library's writer: a greyscale image comes back grey for grey.

@@ -28,6 +28,14 @@ struct PngImage {
   const PngTexts &texts;
 };
 
+// How hard zlib works.  kFast, the default, takes zlib's level 4 and only
+// the None and Sub row filters: half the time or less of kBest (libpng's
+// own defaults, level 6 and every filter tried on each row), for files
+// about as large (flat drawings up to a tenth larger, noisy pictures
+// smaller).  Set once for the run, as a command's options say.
+enum class PngCompression { kFast, kBest };
+void set_png_compression(PngCompression compression);
+
 // False when libpng or `write` failed: `error` then holds libpng's reason,
 // or is empty when `write` refused the bytes.
 bool write_png(const PngImage &image, const PngBytesWriter &write, std::string &error);
