@@ -69,7 +69,7 @@ bool open_apple_files(MacBinChannel *channel, const char *path) {
   }
   TesselFile *file = open_output_file(path);
   if (file == nullptr) {
-    report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
+    report_output_open_failure(path);
     return false;
   }
   TesselFile *header_file = nullptr;

@@ -80,7 +80,7 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
   }
   TesselFile *text_file = open_output_file(path);
   if (text_file == nullptr) {
-    report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
+    report_output_open_failure(path);
     return false;
   }
   // Claims a name nobody uses; the host library then opens it by name.

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 
 #include "frame/internal.hpp"
 #include "format/apple_single.hpp"
@@ -162,8 +163,22 @@ TesselFile *open_output_file(const char *path) {
     fcldelete(file);
     file = nullptr;
   }
-  if (file == nullptr) fdbfree(description);
+  if (file == nullptr) {
+    const int reason = errno;
+    fdbfree(description);
+    errno = reason;  // for the caller's report
+  }
   return file;
+}
+
+void report_output_open_failure(const char *path) {
+  // The system's words, then which file and why: a host shows the line as
+  // it comes, and "could not open" alone leaves its user guessing.
+  const int reason = errno;
+  std::string text = "Could not open output file";
+  if (path != nullptr) text += std::string(" ") + path;
+  if (reason != 0) text += std::string(": ") + std::strerror(reason);
+  report(text.c_str(), MACBIN_ERROR, MACBIN_ERR_IO);
 }
 
 bool writes_macbinary(const WriterState &state) {
@@ -289,7 +304,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
     channel->file = open_output_file(file_name);
     state->data_start = kMacBinaryHeaderSize;
     opened = channel->file != nullptr;
-    if (!opened) report("Could not open output file", MACBIN_ERROR, MACBIN_ERR_IO);
+    if (!opened) report_output_open_failure(file_name);
   }
   if (!opened) {
     channel->file = nullptr;

@@ -261,6 +261,8 @@ void finish_outputs(std::span<TesselFile *const> files, std::span<const char *co
 // Opens `path` for writing (created or truncated); null when it could not
 // be opened (nothing reported).
 TesselFile *open_output_file(const char *path);
+// "Could not open output file PATH: REASON" (errno's text), as an I/O error.
+void report_output_open_failure(const char *path);
 
 // Whether the channel's format is one of the MacBinary variants, whose
 // forks start on 128-byte boundaries after a 128-byte header.
