@@ -251,6 +251,21 @@ TEST(CliIoSignals, InterruptedReadOfStandardInputLeavesNoCopy) {
 
 // A file-size limit fails the write (EFBIG) instead of killing the tool
 // with SIGXFSZ and leaving its temporary file.
+// A data fork longer than a container can hold is refused before anything
+// is written, in one line naming the limit (a sparse file: no disk used).
+TEST(CliIoWriteFailure, DataForkOverTheLimitIsRefusedUpFront) {
+  vt::TempDir dir;
+  const uint64_t length = uint64_t{2130706432} + 1;
+  vt::write_file(dir.file("huge.dat"), {});
+  fs::resize_file(dir.file("huge.dat"), length);
+  const ToolRun run = pack(dir.path(), "-o out.bin --data huge.dat");
+  expect_failure(run, 1,
+                 "varnel: error: huge.dat: a data fork of more than 2130706432 bytes cannot be stored (this one "
+                 "has 2130706433)\n");
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run;  // that line alone
+  EXPECT_FALSE(fs::exists(dir.file("out.bin")));
+}
+
 TEST(CliIoWriteFailure, FileSizeLimitIsAWriteError) {
   vt::TempDir dir;
   vt::write_file(dir.file("big.dat"), pseudo_random(300 * 1024));

@@ -1062,8 +1062,14 @@ DataSource open_data_fork(const std::string &source) {
     file.reset();
     error_number = EISDIR;
   }
-  if (!file)
+  if (!file) {
     Reporter::instance().error(source + ": cannot read the data fork: " + std::strerror(error_number));
+  } else if (S_ISREG(status.st_mode) && status.st_size > kMaxDataForkBytes) {
+    // Said before anything is written, not after copying two gigabytes.
+    Reporter::instance().error(source + ": a data fork of more than " + std::to_string(kMaxDataForkBytes) +
+                               " bytes cannot be stored (this one has " + std::to_string(status.st_size) + ")");
+    file.reset();
+  }
   return file;
 }
 
