@@ -296,6 +296,7 @@ TEST(CliIoWriteFailure, FullFileSystemIsOneLineNamingTheFile) {
   vt::write_file(dir.file("big.dat"), pseudo_random(200 * 1024));
   ASSERT_EQ(pack(dir.path(), "-o whole.bin --data big.dat -e 'TEXT 128 x big.dat'").status, 0);
   ASSERT_EQ(pack_sample(dir.path()).status, 0);
+  vt::write_file(dir.file("noise.png"), png(400, 400, 2, pseudo_random(400 * 400 * 3)));  // a PICT over 64 KiB
   fs::create_directory(dir.file("full"));
   const ToolRun probe = shell(dir.path(), "unshare -m sh -c 'mount -t tmpfs -o size=64k none full' && echo ok");
   if (probe.out != "ok\n") GTEST_SKIP() << "cannot mount a tmpfs in a private mount namespace: " << probe.err;
@@ -304,6 +305,7 @@ TEST(CliIoWriteFailure, FullFileSystemIsOneLineNamingTheFile) {
   } cases[] = {
       {"$VARNEL pack -o full/out.bin --creator VARN --type TEXT --data big.dat -e \"TEXT 128 x big.dat\"",
        "full/out.bin"},
+      {"$VARNEL pack -o full/pict.bin --creator VARN --type TEXT -e \"PICT 128 p noise.png 72\"", "full/pict.bin"},
       {"$VARNEL extract whole.bin --data full/fork", "full/fork"},
       {"$VARNEL extract whole.bin --resource TEXT 128 full/text", "full/text"},
       // Full before it starts: every picture fails, the first one first.
@@ -318,6 +320,8 @@ TEST(CliIoWriteFailure, FullFileSystemIsOneLineNamingTheFile) {
     EXPECT_NE(run.err.find("varnel: error: " + c.file + ": write error: " + std::strerror(ENOSPC) + "\n"),
               std::string::npos)
         << run;
+    // The picture was cut short by the failed write, which is the news.
+    EXPECT_EQ(run.err.find("could not be written completely"), std::string::npos) << run;
     for (const char *library_line : {"Writing output file", "not inserted", "Removing output", "Please check"})
       EXPECT_EQ(run.err.find(library_line), std::string::npos) << run;
     EXPECT_EQ(run.err.find("left: "), std::string::npos) << run;  // the tmpfs is empty

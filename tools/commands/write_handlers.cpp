@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "library_session.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
@@ -130,7 +131,8 @@ int32_t write_picture(MacBinChannel *channel, const char *param) {
   const int errors_before = reporter.error_count();
   const int32_t complete = MacBin_Add_PICT(channel, param);
   if (complete == 0) {
-    if (reporter.error_count() == errors_before)
+    // A failed write cut it short: that is said once, naming the output.
+    if (reporter.error_count() == errors_before && !library_write_error())
       line_error("the picture could not be written completely");
     reporter.mark_failed();
   }
