@@ -8,7 +8,6 @@
 
 #include "tool_context.hpp"
 #include "varnel.h"
-#include "write_handlers.hpp"
 
 namespace varnel_tool {
 namespace {
@@ -24,6 +23,10 @@ std::string current_resource;  // "PICT 128", for the progress bar
 // tool says the reason in one line naming the file (library_write_error);
 // the rest adds nothing.
 bool write_failed = false;
+
+// Set once a resource line's refusal has been said (by a processor or the
+// tool), so that the library's "not inserted" after it is left out.
+bool refusal_said = false;
 int write_errno = 0;
 
 // True when the message was taken as part of a failed write.
@@ -108,6 +111,9 @@ void on_progress(MacBinProgress *progress) {
 }
 
 }  // namespace
+
+void set_refusal_explained(bool explained) { refusal_said = explained; }
+bool refusal_explained() { return refusal_said; }
 
 std::optional<std::string> library_write_error() {
   if (!write_failed) return std::nullopt;

@@ -16,4 +16,12 @@ bool start_library();
 // messages about that failure are not shown; the caller names the file.
 std::optional<std::string> library_write_error();
 
+// Whether the tool has already said why the resource being inserted (or
+// the file as a whole) cannot be written: a handler printed an error, or
+// the caller set it.  The library's own "not inserted" warning that follows
+// such a refusal adds nothing and is left out.  The caller clears it before
+// each resource line.
+void set_refusal_explained(bool explained);
+bool refusal_explained();
+
 }  // namespace varnel_tool

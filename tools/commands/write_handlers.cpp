@@ -30,8 +30,6 @@ std::string trimmed(const char *text) {
   return value.substr(first, last - first + 1);
 }
 
-// Set once a handler has said why its resource fails.
-bool refusal_said = false;
 std::string current_line;
 std::string line_directory;
 
@@ -42,7 +40,7 @@ int32_t run_handler(Body body) {
   Reporter &reporter = Reporter::instance();
   const int errors_before = reporter.error_count();
   const int32_t result = guard_callback(int32_t{0}, body);
-  if (reporter.error_count() != errors_before) refusal_said = true;
+  if (reporter.error_count() != errors_before) set_refusal_explained(true);
   return result;
 }
 
@@ -168,8 +166,6 @@ bool register_write_handlers() {
   return true;
 }
 
-void set_refusal_explained(bool explained) { refusal_said = explained; }
-
 void set_current_line(const std::string &text) { current_line = text; }
 
 void set_image_directory(const std::string &directory) { line_directory = directory; }
@@ -195,6 +191,5 @@ std::string quoted_line(const std::string &text) {
 }
 
 void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
-bool refusal_explained() { return refusal_said; }
 
 }  // namespace varnel_tool

@@ -20,18 +20,11 @@ inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 // library ran out of memory.
 bool register_write_handlers();
 
-// Whether the tool has already said why the resource being inserted (or
-// the file as a whole) cannot be written: a handler printed an error, or
-// the caller set it.  The library's own "not inserted" warning that follows
-// such a refusal adds nothing and is left out.  The caller clears it before
-// each resource line.
-void set_refusal_explained(bool explained);
 
 // The directory of the line being handled: its relative file names (data,
 // images) are taken from there.
 void set_image_directory(const std::string &directory);
 std::string resolve_input_path(const std::string &name);
-bool refusal_explained();
 
 // The resource line being handled ("" between lines).  Each error about it
 // ends with the line quoted, so that a refusal shows what it refuses.
