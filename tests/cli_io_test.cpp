@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "support/macbinary.hpp"
+#include "support/damaged_files.hpp"
 #include "support/support.hpp"
 #include "support/tool_run.hpp"
 
@@ -689,27 +690,7 @@ TEST(CliIoDamaged, CutResourceForkStillGivesHeaderAndDataFork) {
   expect_failure(varnel(dir, "list short.bin"), 1, "short.bin: error: Data fork cut short");
 }
 
-// A classic file whose header gives the resource fork 70 bytes while its
-// map ends 73 bytes after the fork's start, in the padding after the fork.
-// 'STR ' 128 = "abc", unnamed.
-const Bytes kForkPastItsLength = hex(
-    "00 04 54 65 73 74 00 00 00 00 00 00 00 00 00 00"  // 000 name "Test"
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 010
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 020
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 030
-    "00 54 45 58 54 56 41 52 4E 00 00 00 00 00 00 00"  // 040 TEXT VARN
-    "00 00 00 00 00 00 00 00 00 00 46 00 00 00 00 00"  // 050 data fork 0, rsrc fork 70
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 060
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 070
-    "00 00 00 10 00 00 00 17 00 00 00 07 00 00 00 32"  // 080 fork: data 16, map 23, 7, 50
-    "00 00 00 03 61 62 63 00 00 00 10 00 00 00 17 00"  // 090 "abc"; map at 97
-    "00 00 07 00 00 00 32 00 00 00 00 00 00 00 00 00"  // 0A0
-    "1C 00 32 00 00 53 54 52 20 00 00 00 0A 00 80 FF"  // 0B0 lists at 28, 50; STR 128
-    "FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0C0 fork ends at C6, map at C9
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0D0 padding
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0E0
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"  // 0F0
-);
+const Bytes kForkPastItsLength = vt::fork_past_its_length();
 
 // The resources are listed with a warning naming the file and the lengths;
 // the fork is not copied whole (the copy would lose its map), while its

@@ -194,3 +194,13 @@ def large_resource_set(count: int = 3000) -> List[Res]:
         resources.append(Res(type_code, resource_id, data, name, attributes))
     resources.append(Res(b"EMPT", 0, b"", b"empty"))
     return resources
+
+
+# The README's vector picture (what follows the 512-byte header of a PICT
+# file): shapes filled with patterns, a line and the text "QD".
+VECTOR_PICTURE = bytes.fromhex(
+    "0000 0000 0000 0010 003C 0011 02FF 0C00 FFFF FFFF" + "00" * 20 +
+    "000B 0008 0008  0040 0000 0000 0010 003C  0051 0003 0003 000D 000D"
+    "0009 AA55 AA55 AA55 AA55  0071 0016 0003 0010 000C 001C 000C 0010 0003 0016"
+    "000C 001C  0009 FFFF FFFF FFFF FFFF  0007 0001 0002  0020 0003 001E 000C 0026"
+    "000D 0008  0028 000B 002A 02 51 44  00 00FF")

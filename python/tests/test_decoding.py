@@ -5,7 +5,7 @@ import pytest
 
 import varnel
 from conftest import pillow
-from oracle import Res, bits_to_bytes, macbinary, resource_fork
+from oracle import VECTOR_PICTURE, Res, bits_to_bytes, macbinary, resource_fork
 
 # A 32 x 32 icon: a frame and a diagonal; its mask the frame filled.
 ICON_ROWS = ["#" * 32] + ["#" + ("." * 30) + "#" for _ in range(30)] + ["#" * 32]
@@ -15,14 +15,8 @@ MASK_ROWS = ["#" * 32] * 32
 CURSOR_ROWS = ["#" * (i + 1) + "." * (15 - i) for i in range(16)]
 CURSOR_MASK = ["#" * 16] * 8 + ["." * 16] * 8
 
-# The README's vector picture (after the 512-byte header of a PICT file) and
-# what it draws, 60 x 16 pixels: '#' black, '.' white.
-VECTOR_PICTURE = bytes.fromhex(
-    "0000 0000 0000 0010 003C 0011 02FF 0C00 FFFF FFFF" + "00" * 20 +
-    "000B 0008 0008  0040 0000 0000 0010 003C  0051 0003 0003 000D 000D"
-    "0009 AA55 AA55 AA55 AA55  0071 0016 0003 0010 000C 001C 000C 0010 0003 0016"
-    "000C 001C  0009 FFFF FFFF FFFF FFFF  0007 0001 0002  0020 0003 001E 000C 0026"
-    "000D 0008  0028 000B 002A 02 51 44  00 00FF")
+# What the README's vector picture (oracle.VECTOR_PICTURE) draws, 60 x 16
+# pixels: '#' black, '.' white.
 VECTOR_DRAWING = """
 ..########################################################..
 .#........................................................#.

@@ -9,14 +9,9 @@ import warnings
 
 import varnel
 from conftest import pillow
+from oracle import VECTOR_PICTURE
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
-VECTOR_PICTURE = bytes.fromhex(
-    "0000 0000 0000 0010 003C 0011 02FF 0C00 FFFF FFFF" + "00" * 20 +
-    "000B 0008 0008  0040 0000 0000 0010 003C  0051 0003 0003 000D 000D"
-    "0009 AA55 AA55 AA55 AA55  0071 0016 0003 0010 000C 001C 000C 0010 0003 0016"
-    "000C 001C  0009 FFFF FFFF FFFF FFFF  0007 0001 0002  0020 0003 001E 000C 0026"
-    "000D 0008  0028 000B 002A 02 51 44  00 00FF")
 
 
 def readme_python():
