@@ -83,10 +83,12 @@ endif()
 # resampler, palettes, Mac text.  Built with the tool only, since the
 # support code needs libpng.
 if(TARGET varnel_tool_core)
-  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test)
+  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test tool_png_writer_test)
     varnel_add_test(${name})
     target_link_libraries(${name} PRIVATE varnel_tool_core varnel_static)
   endforeach()
+  # The PNG writer's output is read back with libpng.
+  target_sources(tool_png_writer_test PRIVATE support/png_file.cpp)
 endif()
 
 # ---- The library without the stand-in's extension --------------------------

@@ -1,6 +1,6 @@
 // PNG output through libpng: a whole 8-bit RGBA image from memory, written
-// as RGBA or, dropping its alpha, as RGB,
-// with text chunks ahead of the image data (so that readers that stop at
+// as RGBA or, dropping its alpha, as RGB (or, at the fast setting, as an
+// indexed image when it holds at most 256 distinct pixels), with text chunks ahead of the image data (so that readers that stop at
 // the first rows still see them), handed to a writer piece by piece.
 #pragma once
 
@@ -29,10 +29,11 @@ struct PngImage {
 };
 
 // How hard zlib works.  kFast, the default, takes zlib's level 4 and only
-// the None and Sub row filters: half the time or less of kBest (libpng's
-// own defaults, level 6 and every filter tried on each row), for files
-// about as large (flat drawings up to a tenth larger, noisy pictures
-// smaller).  Set once for the run, as a command's options say.
+// the None and Sub row filters, and writes an image of at most 256 colours
+// (any 8-bit picture) as an indexed one: a third of the time or less of
+// kBest (libpng's own defaults, level 6 and every filter tried on each row,
+// always RGB or RGBA), for files about as large or smaller.  Set once for
+// the run, as a command's options say.
 enum class PngCompression { kFast, kBest };
 void set_png_compression(PngCompression compression);
 
