@@ -50,8 +50,10 @@ bool encode(png_structp png, png_infop info, const PngImage &image, png_textp te
   // RGB from RGBA rows: libpng leaves out the fourth byte of each pixel.
   if (!image.with_alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
   const size_t row_bytes = static_cast<size_t>(image.width) * 4;
-  for (int32_t y = 0; y < image.height; ++y)
+  for (int32_t y = 0; y < image.height; ++y) {
     png_write_row(png, image.pixels.data() + static_cast<size_t>(y) * row_bytes);
+    if (image.progress != nullptr) image.progress->add(static_cast<int64_t>(row_bytes));
+  }
   png_write_end(png, nullptr);
   return true;
 }
