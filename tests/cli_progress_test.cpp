@@ -89,6 +89,7 @@ ToolRun run_tool(const fs::path &directory, const std::vector<std::string> &argu
   if (to == ErrorTo::kTerminal) {
     termios raw{};
     cfmakeraw(&raw);
+    cfsetspeed(&raw, B38400);
     child = forkpty(&reader, nullptr, &raw, nullptr);
   } else {
     int ends[2];
