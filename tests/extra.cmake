@@ -212,3 +212,13 @@ if(TARGET varnel_cli)
   target_link_libraries(cli_thumbnail_test PRIVATE PNG::PNG ZLIB::ZLIB)
   add_dependencies(cli_thumbnail_test varnel_cli)
 endif()
+
+# ---- The progress line --------------------------------------------------------
+# Runs the built tool with standard error on a pseudo-terminal (forkpty, from
+# libutil) and on pipes; the line's text is checked on the tool's own code
+# (varnel_tool_core) with figures given by hand.
+if(TARGET varnel_cli)
+  varnel_add_test(cli_progress_test)
+  target_link_libraries(cli_progress_test PRIVATE varnel_tool_core util)
+  add_dependencies(cli_progress_test varnel_cli)
+endif()

@@ -18,6 +18,7 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
+#include "common/progress_line.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -52,7 +53,11 @@ file it points to is replaced.
 
 Options:
   --to FORMAT  the container to write (required)
-  -q, --quiet  no notices
+  --progress   show the progress line whatever standard error is and
+               however short the work (by default it shows on a terminal
+               when the forks hold 64 MiB or more, or the copy runs over a
+               second: bytes done of total, rate, time left)
+  -q, --quiet  no notices, no progress line unless --progress
   -h, --help   this text
 
 Exit status: 0 when OUT was written, 1 when any error was reported (OUT is
@@ -81,6 +86,9 @@ ConvertOptions parse_convert_arguments(const Arguments &arguments, bool &help) {
     } else if (walker.is("--quiet", "-q")) {
       walker.expect_no_value();
       Reporter::instance().set_quiet(true);
+    } else if (walker.is("--progress")) {
+      walker.expect_no_value();
+      request_progress_lines();
     } else if (walker.is("--to")) {
       const std::string name = walker.value();
       const std::optional<int32_t> format = container_format_named(name);
@@ -204,11 +212,15 @@ std::vector<uint8_t> empty_resource_fork() {
 }
 
 bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
-  return write_output(path, [&](const ByteWriter &out) {
+  ProgressLine progress("convert", input.info().rsrc_length);
+  const bool written = write_output(path, [&](const ByteWriter &out) {
     // A file without a resource fork becomes a fork with no resources: an
     // empty file is no resource fork at all.
-    return input.info().rsrc_length == 0 ? out(empty_resource_fork()) : input.copy_resource_fork(out);
+    return input.info().rsrc_length == 0 ? out(empty_resource_fork())
+                                         : input.copy_resource_fork(progress.counting(out));
   });
+  if (written) progress.finish();
+  return written;
 }
 
 // Through the library's writer: the data fork as the output primitives
@@ -216,10 +228,12 @@ bool write_bare_fork(const MacBinaryInput &input, const std::string &path) {
 // adding resources of its own.
 bool write_container(const MacBinaryInput &input, const ConvertOptions &options) {
   Reporter &reporter = Reporter::instance();
+  ProgressLine progress("convert", int64_t{input.info().data_length} + input.info().rsrc_length);
   // The resource fork is read before anything is written: a fork that
   // cannot be read leaves no output behind.
   std::vector<uint8_t> fork;
   if (!input.read_resource_fork(fork)) return false;
+  progress.add(static_cast<int64_t>(fork.size()));
 
   ContainerOutput output;
   std::string error;
@@ -243,7 +257,9 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
   input.give_facts_to(channel);
   bool ok = input.copy_data_fork([&](std::span<const uint8_t> bytes) {
     const auto length = static_cast<int32_t>(bytes.size());
-    return MacBin_PutBuf(bytes.data(), length, length) == 0;
+    if (MacBin_PutBuf(bytes.data(), length, length) != 0) return false;
+    progress.add(length);
+    return true;
   });
   if (ok && MacBin_SetResourceFork(channel, fork.data(), static_cast<int32_t>(fork.size())) != 0) ok = false;
   MacBin_Close(channel);
@@ -257,6 +273,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
     reporter.error(options.output + ": " + error);
     return false;
   }
+  progress.finish();
   return true;
 }
 

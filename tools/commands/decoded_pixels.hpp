@@ -30,7 +30,9 @@ class DecodedPixels {
 // Writes `pixels` as a PNG file at `path` ("-": standard output), with
 // `texts` ahead of the image data: 8-bit RGB when every pixel is opaque,
 // else RGBA.  The file appears only when complete.  False after an error
-// message naming the path.
-bool write_pixels_as_png(const std::string &path, const MacBinPixels &pixels, const PngTexts &texts);
+// message naming the path.  With a `progress_label`, the rows written are
+// followed on a progress line (the decoders report none of their work).
+bool write_pixels_as_png(const std::string &path, const MacBinPixels &pixels, const PngTexts &texts,
+                         const std::string &progress_label = {});
 
 }  // namespace varnel_tool

@@ -1,4 +1,5 @@
 // varnel extract: forks and resources of a Macintosh file, byte for byte.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
+#include "common/progress_line.hpp"
 #include "resource_script.hpp"
 #include "common/resource_file_names.hpp"
 #include "tool_context.hpp"
@@ -62,39 +64,53 @@ fork is not, nor one whose map runs past its length (a copy would not
 hold its map; --all still copies each resource).
 
 Options:
-  -q, --quiet  no notices
+  --progress   show the progress line whatever standard error is and
+               however short the work (by default it shows on a terminal
+               when --data, --rsrc, --resource or --all copy 64 MiB or
+               more, or run over a second: bytes done of total, rate, time
+               left)
+  -q, --quiet  no notices, no progress line unless --progress
   -h, --help   this text
 
 Exit status: 0 on success, 1 when anything could not be read or written,
 2 for a usage error.
 )";
 
-bool extract_data_fork(const MacBinaryInput &input, const std::string &path) {
-  return write_output(path, [&](const ByteWriter &out) { return input.copy_data_fork(out); });
+bool extract_data_fork(const MacBinaryInput &input, const std::string &path, ProgressLine &progress) {
+  return write_output(path, [&](const ByteWriter &out) { return input.copy_data_fork(progress.counting(out)); });
 }
 
-bool extract_resource_fork(const MacBinaryInput &input, const std::string &path) {
+bool extract_resource_fork(const MacBinaryInput &input, const std::string &path, ProgressLine &progress) {
   return write_output(path,
-                      [&](const ByteWriter &out) { return input.copy_resource_fork(out); });
+                      [&](const ByteWriter &out) { return input.copy_resource_fork(progress.counting(out)); });
+}
+
+// The bytes the file stores for a resource (0 when they lie outside the
+// fork): what its extraction counts on the progress line.
+int64_t stored_length(const MacBinaryInput &input, const ResourceEntry &entry) {
+  return std::max(0, MacBin_ReadResourceData(input.channel(), entry.reference, nullptr, 0));
 }
 
 // A resource's contents (decompressed where it is stored compressed), or
 // with `stored` its bytes as the file stores them.
-bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path, bool stored) {
+bool extract_resource(MacBinaryInput &input, const ResourceEntry &entry, const std::string &path, bool stored,
+                      ProgressLine &progress) {
   std::vector<uint8_t> data;
   int64_t length = 0;
   if (stored ? !input.read_resource(entry, &data, length) : !input.read_contents(entry, data)) return false;
-  return write_output(path, [&](const ByteWriter &out) { return out(data); });
+  if (!write_output(path, [&](const ByteWriter &out) { return out(data); })) return false;
+  progress.add(stored_length(input, entry));
+  return true;
 }
 
-bool extract_all(MacBinaryInput &input, const std::string &directory, bool stored) {
+bool extract_all(MacBinaryInput &input, const std::string &directory, bool stored, ProgressLine &progress) {
   if (!make_directory(directory)) return false;
   const std::filesystem::path base(directory);
-  bool ok = extract_data_fork(input, (base / "data").string());
-  ok = extract_resource_fork(input, (base / "rsrc").string()) && ok;
+  bool ok = extract_data_fork(input, (base / "data").string(), progress);
+  ok = extract_resource_fork(input, (base / "rsrc").string(), progress) && ok;
   for (const ResourceEntry &entry : input.resources()) {
     const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
-    ok = extract_resource(input, entry, (base / stem).string(), stored) && ok;
+    ok = extract_resource(input, entry, (base / stem).string(), stored, progress) && ok;
   }
   return ok;
 }
@@ -122,6 +138,9 @@ bool take_option(ArgumentWalker &walker, ExtractOptions &options) {
   if (walker.is("--quiet", "-q")) {
     walker.expect_no_value();
     Reporter::instance().set_quiet(true);
+  } else if (walker.is("--progress")) {
+    walker.expect_no_value();
+    request_progress_lines();
   } else if (walker.is("--stored")) {
     walker.expect_no_value();
     options.stored = true;
@@ -181,10 +200,30 @@ ExtractOptions parse_extract_arguments(const Arguments &arguments) {
   return options;
 }
 
-bool extract(MacBinaryInput &input, const ExtractOptions &options) {
+// The bytes an action copies, for its progress line: the forks as the
+// file's header gives their lengths, each resource as stored.
+int64_t bytes_to_extract(const MacBinaryInput &input, const ExtractOptions &options) {
+  const MacBinFileInfo &info = input.info();
   switch (options.action) {
-    case ExtractAction::kData: return extract_data_fork(input, options.target);
-    case ExtractAction::kResourceFork: return extract_resource_fork(input, options.target);
+    case ExtractAction::kData: return info.data_length;
+    case ExtractAction::kResourceFork: return info.rsrc_length;
+    case ExtractAction::kResource: {
+      const ResourceEntry *entry = input.find(options.type, options.id);
+      return entry != nullptr ? stored_length(input, *entry) : 0;
+    }
+    case ExtractAction::kAll: {
+      int64_t total = int64_t{info.data_length} + info.rsrc_length;
+      for (const ResourceEntry &entry : input.resources()) total += stored_length(input, entry);
+      return total;
+    }
+    default: return kUnknownTotal;
+  }
+}
+
+bool extract(MacBinaryInput &input, const ExtractOptions &options, ProgressLine &progress) {
+  switch (options.action) {
+    case ExtractAction::kData: return extract_data_fork(input, options.target, progress);
+    case ExtractAction::kResourceFork: return extract_resource_fork(input, options.target, progress);
     case ExtractAction::kResource: {
       const ResourceEntry *entry = input.find(options.type, options.id);
       if (entry == nullptr) {
@@ -192,16 +231,21 @@ bool extract(MacBinaryInput &input, const ExtractOptions &options) {
                                    std::to_string(options.id));
         return false;
       }
-      return extract_resource(input, *entry, options.target, options.stored);
+      return extract_resource(input, *entry, options.target, options.stored, progress);
     }
-    case ExtractAction::kAll: return extract_all(input, options.target, options.stored);
+    case ExtractAction::kAll: return extract_all(input, options.target, options.stored, progress);
     case ExtractAction::kScript:
-      return write_resource_script(input, options.target, [](const std::string &file, std::span<const uint8_t> bytes) {
-        return write_output(file, [bytes](const ByteWriter &out) { return out(bytes); });
-      });
     case ExtractAction::kNone: break;
   }
   return false;
+}
+
+// Many small files, the data fork among them read whole first: no
+// progress line.
+bool extract_script(MacBinaryInput &input, const ExtractOptions &options) {
+  return write_resource_script(input, options.target, [](const std::string &file, std::span<const uint8_t> bytes) {
+    return write_output(file, [bytes](const ByteWriter &out) { return out(bytes); });
+  });
 }
 
 }  // namespace
@@ -215,7 +259,14 @@ int run_extract(const Arguments &arguments) {
   if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(options.path)) return kExitFailure;
-  const bool ok = extract(input, options);
+  bool ok = false;
+  if (options.action == ExtractAction::kScript) {
+    ok = extract_script(input, options);
+  } else {
+    ProgressLine progress("extract", bytes_to_extract(input, options));
+    ok = extract(input, options, progress);
+    if (ok) progress.finish();
+  }
   return ok && !Reporter::instance().failed() ? kExitSuccess : kExitFailure;
 }
 

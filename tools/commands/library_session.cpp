@@ -1,18 +1,20 @@
 #include "library_session.hpp"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "common/progress_line.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
 namespace {
 
-std::string current_resource;  // "PICT 128", for the progress bar
+std::string current_resource;  // "PICT 128", the label of its progress line
+std::unique_ptr<ProgressLine> picture_progress;
 
 // The library records each failure with its code before it reports it
 // (MacBin_LastError); the tool reads the code of each message and clears
@@ -74,38 +76,28 @@ int32_t on_start(const char * /*title*/) { return 1; }
 
 void on_end() {}
 
-bool progress_bar_wanted() {
-  static const bool on_terminal = isatty(STDERR_FILENO) != 0;
-  return on_terminal && !Reporter::instance().quiet();
-}
-
-void draw_progress(const MacBinProgress *progress) {
+// The library announces each resource (-1), then counts a picture's rows
+// in percents, from 0 to 100: one progress line for each picture.
+void follow_progress(const MacBinProgress *progress) {
   if (progress->percent < 0) {
+    picture_progress.reset();
     current_resource = std::string(progress->type != nullptr ? progress->type : "") + " " +
                        std::to_string(progress->id);
     return;
   }
-  if (!progress_bar_wanted()) return;
-  constexpr int kBarCells = 30;
-  const int percent = progress->percent > 100 ? 100 : progress->percent;
-  const int filled = percent * kBarCells / 100;
-  std::fflush(stdout);
-  std::fprintf(stderr, "\r%-10s [%s%s] %3d%%", current_resource.c_str(),
-               std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kBarCells - filled), ' ').c_str(), percent);
-  if (percent >= 100) {
-    std::fputc('\n', stderr);
-    Reporter::instance().set_progress_line_open(false);
-  } else {
-    Reporter::instance().set_progress_line_open(true);
+  if (progress->percent == 0 || !picture_progress)
+    picture_progress = std::make_unique<ProgressLine>(current_resource, 100, ProgressUnit::kPercent);
+  picture_progress->set_done(std::min(progress->percent, 100));
+  if (progress->percent >= 100) {
+    picture_progress->finish();
+    picture_progress.reset();
   }
-  std::fflush(stderr);
 }
 
 void on_progress(MacBinProgress *progress) {
   if (progress == nullptr) return;
   guard_callback(0, [&] {
-    draw_progress(progress);
+    follow_progress(progress);
     return 0;
   });
 }

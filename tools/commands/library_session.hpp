@@ -1,6 +1,6 @@
 // Starts the library for the tool: MacBin_Init, and the tool's own message,
 // start, progress and end methods, which report through the Reporter and
-// draw a progress bar on a terminal while a picture is written.
+// follow a picture being written on a progress line (common/progress_line.hpp).
 #pragma once
 
 #include <optional>

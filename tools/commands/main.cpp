@@ -37,7 +37,7 @@ Commands:
 "varnel COMMAND --help" describes a command.
 
 Options:
-  -q, --quiet  no notices, no progress bar
+  -q, --quiet  no notices, no progress line
   --version    the version
   -h, --help   this text
 

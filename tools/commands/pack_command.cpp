@@ -32,6 +32,7 @@
 #include "common/mac_text.hpp"
 #include "common/resource_script_forms.hpp"
 #include "common/output_file.hpp"
+#include "common/progress_line.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -67,7 +68,12 @@ Options:
                        included, and no owner resource or bundle added that
                        FILE lacks; a resource line with the same type and
                        ID replaces them
-  -q, --quiet          no notices, no progress bar
+  --progress           show the progress line whatever standard error is
+                       and however short the work (by default it shows on
+                       a terminal while a data fork of 64 MiB or more is
+                       copied, or any copy or picture that runs over a
+                       second: done of total, rate, time left)
+  -q, --quiet          no notices, no progress line unless --progress
   -h, --help           this text
 
 Resource lines ("TYPE ID NAME PARAMETERS"; ";" starts a comment; quote a
@@ -210,6 +216,9 @@ PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
     } else if (walker.is("--quiet", "-q")) {
       walker.expect_no_value();
       Reporter::instance().set_quiet(true);
+    } else if (walker.is("--progress")) {
+      walker.expect_no_value();
+      request_progress_lines();
     } else if (walker.is("--output", "-o")) {
       options.output = walker.value();
     } else if (walker.is("--creator")) {
@@ -1078,6 +1087,9 @@ DataSource open_data_fork(const std::string &source) {
 bool write_data_fork(const std::string &source, FILE *file) {
   const std::string name = source == "-" ? "<stdin>" : source;
   std::vector<uint8_t> buffer(64 * 1024);
+  struct stat status {};
+  const bool sized = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+  ProgressLine progress("pack", sized ? status.st_size : kUnknownTotal);
   int64_t total = 0;
   for (;;) {
     errno = 0;
@@ -1091,11 +1103,13 @@ bool write_data_fork(const std::string &source, FILE *file) {
     }
     const auto length = static_cast<int32_t>(count);
     if (MacBin_PutBuf(buffer.data(), length, length) != 0) return false;
+    progress.add(length);
   }
   if (std::ferror(file) != 0) {
     Reporter::instance().error(name + ": read error in the data fork: " + std::strerror(errno != 0 ? errno : EIO));
     return false;
   }
+  progress.finish();
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include "common/mac_text.hpp"
 #include "common/pict_file.hpp"
 #include "common/png_writer.hpp"
+#include "common/progress_line.hpp"
 #include "common/resource_file_names.hpp"
 #include "common/whole_file.hpp"
 #include "tool_context.hpp"
@@ -86,7 +87,12 @@ Options:
                how hard the PNG files are compressed: fast (the default)
                takes half the time or less of best, for files about as
                large (drawings up to a tenth larger, photographs smaller)
-  -q, --quiet  no notices
+  --progress   show the progress line whatever standard error is and
+               however short the work (by default it shows on a terminal
+               while a PNG file of 64 MiB of pixels or more is written, or
+               one that takes over a second: the rows written, counted in
+               RGBA bytes, rate, time left; decoding is not followed)
+  -q, --quiet  no notices, no progress line unless --progress
   -h, --help   this text
 
 Exit status: 0 when every chosen resource was drawn and written (skipped
@@ -162,7 +168,8 @@ bool draw_resource(MacBinaryInput &input, const ResourceEntry &entry, const std:
     texts.emplace_back(kHotSpotKeyword, std::to_string(pixels.hot_x) + "," + std::to_string(pixels.hot_y));
   }
   const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
-  return write_pixels_as_png((directory / (stem + ".png")).string(), decoded.pixels(), texts);
+  return write_pixels_as_png((directory / (stem + ".png")).string(), decoded.pixels(), texts,
+                             "render " + mac_roman_to_utf8(entry.label()));
 }
 
 int render_resources(const std::string &path, const std::string &directory_text, const ResourceChoice &choice) {
@@ -238,7 +245,7 @@ int render_picture_file(const std::string &path, const std::string &target) {
                                 std::to_string(decoded.pixels().height) + " pixels");
   }
   if (reason[0] != '\0') Reporter::instance().warning(name + ": " + reason);
-  return write_pixels_as_png(target, decoded.pixels(), {}) ? kExitSuccess : kExitFailure;
+  return write_pixels_as_png(target, decoded.pixels(), {}, "render") ? kExitSuccess : kExitFailure;
 }
 
 // Hands the fonts of each file to the library; false after an error
@@ -283,6 +290,9 @@ int run_render(const Arguments &arguments) {
     } else if (walker.is("--quiet", "-q")) {
       walker.expect_no_value();
       Reporter::instance().set_quiet(true);
+    } else if (walker.is("--progress")) {
+      walker.expect_no_value();
+      request_progress_lines();
     } else if (walker.is("--picture")) {
       walker.expect_no_value();
       picture_file = true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/output_file.hpp"
+#include "common/progress_line.hpp"
 
 namespace varnel_tool {
 
@@ -52,14 +53,16 @@ Reporter &Reporter::instance() {
 
 void Reporter::print(const char *label, const std::string &text) {
   std::fflush(stdout);  // library texts go to the same descriptor
-  if (progress_line_open_) {
-    std::fputc('\n', stderr);
-    progress_line_open_ = false;
-  }
+  clear_progress_line();
   if (context_.empty())
     std::fprintf(stderr, "varnel: %s%s\n", label, text.c_str());
   else
     std::fprintf(stderr, "varnel: %s: %s%s\n", context_.c_str(), label, text.c_str());
+}
+
+void Reporter::set_quiet(bool quiet) {
+  quiet_ = quiet;
+  silence_progress_lines(quiet);
 }
 
 void Reporter::error(const std::string &text) {
@@ -73,6 +76,7 @@ void Reporter::error_without_memory(const char *text) noexcept {
   failed_ = true;
   ++error_count_;
   std::fflush(stdout);
+  clear_progress_line();
   std::fprintf(stderr, "varnel: error: %s\n", text);
 }
 

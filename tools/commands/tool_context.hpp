@@ -27,12 +27,14 @@ class UsageError : public std::runtime_error {
 
 // Messages to standard error.  Errors make the run fail; notices are
 // silenced by -q.  The context (a script line, a resource) prefixes each
-// message while it is set.
+// message while it is set.  A progress line on the terminal is cleared
+// before each message, so that none lands in the middle of it.
 class Reporter {
  public:
   static Reporter &instance();
 
-  void set_quiet(bool quiet) { quiet_ = quiet; }
+  // Quiet also means no progress line (common/progress_line.hpp).
+  void set_quiet(bool quiet);
   bool quiet() const { return quiet_; }
   void set_context(std::string context) { context_ = std::move(context); }
   const std::string &context() const { return context_; }
@@ -52,9 +54,6 @@ class Reporter {
   // The text of the latest error, without the context and the label.
   const std::string &last_error() const { return last_error_; }
 
-  // A progress bar line is on the terminal; messages must start a new line.
-  void set_progress_line_open(bool open) { progress_line_open_ = open; }
-
  private:
   void print(const char *label, const std::string &text);
 
@@ -63,7 +62,6 @@ class Reporter {
   int error_count_ = 0;
   std::string last_error_;
   int warning_count_ = 0;
-  bool progress_line_open_ = false;
   std::string context_;
 };
 

@@ -123,15 +123,18 @@ bool encode(png_structp png, png_infop info, const PngImage &image, png_textp te
                    indexed != nullptr ? PNG_FILTER_NONE : PNG_FILTER_NONE | PNG_FILTER_SUB);
   }
   png_write_info(png, info);
-  if (indexed != nullptr) {
-    for (int32_t y = 0; y < image.height; ++y)
-      png_write_row(png, indexed->indices.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width));
-  } else {
+  // Progress counts each row as its RGBA bytes, whatever is stored.
+  const size_t row_bytes = static_cast<size_t>(image.width) * 4;
+  if (indexed == nullptr && !image.with_alpha) {
     // RGB from RGBA rows: libpng leaves out the fourth byte of each pixel.
-    if (!image.with_alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
-    const size_t row_bytes = static_cast<size_t>(image.width) * 4;
-    for (int32_t y = 0; y < image.height; ++y)
-      png_write_row(png, image.pixels.data() + static_cast<size_t>(y) * row_bytes);
+    png_set_filler(png, 0, PNG_FILLER_AFTER);
+  }
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t *row = indexed != nullptr
+                             ? indexed->indices.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width)
+                             : image.pixels.data() + static_cast<size_t>(y) * row_bytes;
+    png_write_row(png, row);
+    if (image.progress != nullptr) image.progress->add(static_cast<int64_t>(row_bytes));
   }
   png_write_end(png, nullptr);
   return true;

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/progress_line.hpp"
+
 namespace varnel_tool {
 
 // Takes the PNG's bytes; false when they could not be written (the writer
@@ -26,6 +28,7 @@ struct PngImage {
   std::span<const uint8_t> pixels;  // RGBA, width x 4 bytes a row, rows top first
   bool with_alpha;                  // false: written as RGB, the alpha bytes left out
   const PngTexts &texts;
+  ProgressLine *progress = nullptr;  // counts the RGBA bytes of each row written
 };
 
 // How hard zlib works.  kFast, the default, takes zlib's level 4 and only
