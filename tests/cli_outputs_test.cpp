@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -87,25 +89,38 @@ bool can_mount_privately(const fs::path &directory) {
   return false;
 }
 
-// As root, in a mount namespace of its own with a fresh /dev holding only
-// null: the output goes into the device, which stays one, and nothing is
-// left in /dev or in TMPDIR.
-TEST(CliOutputsDevice, DevNullStaysACharacterDevice) {
+// Runs `command` as root in a mount namespace of its own, with a fresh
+// /dev holding only null and full, and TMPDIR set to `temp`/tmp; then
+// prints "status N", the file type of the device DEVICE and what /dev holds.
+ToolRun run_with_private_dev(const fs::path &directory, const vt::TempDir &temp, const std::string &command,
+                             const std::string &device) {
+  fs::create_directories(temp.file("tmp"));
+  // A script file: the command's own quotes would end a quoted sh -c.
+  vt::write_text(temp.file("inside.sh"),
+                 "mount -t tmpfs tmpfs /dev && mknod -m 666 /dev/null c 1 3 && mknod -m 666 /dev/full c 1 7 && "
+                 "TMPDIR=" + quoted(temp.file("tmp")) + " $VARNEL " + with_output(command, device) +
+                     "; echo status $?; stat -c %F " + device + "; ls -A /dev\n");
+  return shell(directory, "unshare --mount --propagation private sh " + quoted(temp.file("inside.sh")));
+}
+
+// The output goes into /dev/null, which stays a device, and nothing is
+// left in /dev or in TMPDIR.  /dev/full refuses the bytes: a write error
+// naming it, and the device stays too.
+TEST(CliOutputsDevice, DevicesStayDevices) {
   Inputs in;
   if (!can_mount_privately(in.dir.path())) GTEST_SKIP() << "no private mount namespace";
   vt::TempDir temp;
   for (const std::string &command : kOneFileCommands) {
     SCOPED_TRACE(command);
-    // A script file: the command's own quotes would end a quoted sh -c.
-    vt::write_text(temp.file("inside.sh"), "mount -t tmpfs tmpfs /dev && mknod -m 666 /dev/null c 1 3 && TMPDIR=" +
-                                               quoted(temp.file("tmp")) + " $VARNEL " +
-                                               with_output(command, "/dev/null") +
-                                               "; echo status $?; stat -c %F /dev/null; ls -A /dev\n");
-    fs::create_directory(temp.file("tmp"));
-    const ToolRun run =
-        shell(in.dir.path(), "unshare --mount --propagation private sh " + quoted(temp.file("inside.sh")));
-    EXPECT_EQ(run.out, "status 0\ncharacter special file\nnull\n") << run;
-    EXPECT_EQ(files_in(temp.file("tmp")), std::vector<std::string>{}) << run;
+    const ToolRun to_null = run_with_private_dev(in.dir.path(), temp, command, "/dev/null");
+    EXPECT_EQ(to_null.out, "status 0\ncharacter special file\nfull\nnull\n") << to_null;
+    EXPECT_EQ(files_in(temp.file("tmp")), std::vector<std::string>{}) << to_null;
+    const ToolRun to_full = run_with_private_dev(in.dir.path(), temp, command, "/dev/full");
+    EXPECT_EQ(to_full.out, "status 1\ncharacter special file\nfull\nnull\n") << to_full;
+    EXPECT_NE(to_full.err.find("varnel: error: /dev/full: write error: " + std::string(std::strerror(ENOSPC))),
+              std::string::npos)
+        << to_full;
+    EXPECT_EQ(files_in(temp.file("tmp")), std::vector<std::string>{}) << to_full;
   }
 }
 

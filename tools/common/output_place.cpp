@@ -18,6 +18,8 @@ namespace {
 constexpr int kMaxLinkDepth = 40;
 // ".NAME.XXXXXX" around NAME.
 constexpr size_t kTemporaryNameExtra = 8;
+// The pieces a finished temporary file is copied in.
+constexpr size_t kCopyBlockBytes = 1 << 16;
 // Longest digit string taken as a descriptor number.
 constexpr size_t kMaxDescriptorDigits = 9;
 
@@ -123,17 +125,6 @@ bool plan_temporary(OutputPlace &place, std::string &error) {
   return true;
 }
 
-bool write_all(int fd, const char *bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t written = ::write(fd, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string shortened_name(const std::string &name, size_t limit) {
@@ -204,32 +195,28 @@ bool close_written_into(FILE *stream, int write_errno, std::string &error) {
 }
 
 bool copy_into(const std::string &from, const OutputPlace &place, std::string &error) {
-  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const std::unique_ptr<FILE, int (*)(FILE *)> source(std::fopen(from.c_str(), "rbe"), std::fclose);
+  if (source == nullptr) {
     error = "cannot read " + from + ": " + std::strerror(errno);
     return false;
   }
-  std::unique_ptr<FILE, int (*)(FILE *)> target(open_written_into(place, error), std::fclose);
-  bool ok = target != nullptr;
-  if (!ok) error = "cannot open: " + error;
-  // Unbuffered from here: the copy goes in blocks of its own.
-  const int fd = ok ? fileno(target.get()) : -1;
-  std::vector<char> block(1 << 16);
-  int write_errno = 0;
-  while (ok) {
-    const ssize_t count = ::read(source, block.data(), block.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) error = "cannot read " + from + ": " + std::strerror(errno);
-    if (count <= 0) {
-      ok = count == 0;
-      break;
-    }
-    if (!write_all(fd, block.data(), static_cast<size_t>(count))) write_errno = errno != 0 ? errno : EIO;
-    ok = write_errno == 0;
+  FILE *target = open_written_into(place, error);
+  if (target == nullptr) {
+    error = "cannot open: " + error;
+    return false;
   }
-  close(source);
-  if (write_errno != 0) error = std::string("write error: ") + std::strerror(write_errno);
-  return ok && target != nullptr && close_written_into(target.release(), 0, error);
+  std::vector<char> block(kCopyBlockBytes);
+  int write_errno = 0;
+  for (size_t count = 0; write_errno == 0 && (count = std::fread(block.data(), 1, block.size(), source.get())) > 0;) {
+    errno = 0;
+    if (std::fwrite(block.data(), 1, count, target) != count) write_errno = errno != 0 ? errno : EIO;
+  }
+  if (write_errno == 0 && std::ferror(source.get()) != 0) {
+    error = "cannot read " + from + ": " + std::strerror(errno != 0 ? errno : EIO);
+    std::fclose(target);
+    return false;
+  }
+  return close_written_into(target, write_errno, error);
 }
 
 std::optional<uint64_t> replaced_file_size(const std::string &path) {
