@@ -23,6 +23,8 @@ constexpr size_t kCopyBlockBytes = 1 << 16;
 // Longest digit string taken as a descriptor number.
 constexpr size_t kMaxDescriptorDigits = 9;
 
+// Set once by set_original_standard_output at start-up; read by
+// open_written_into when an output names descriptor 1.
 int original_stdout_descriptor = STDOUT_FILENO;
 FILE *original_stdout_results = nullptr;
 
