@@ -39,8 +39,6 @@ using vt::hex;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
 
-std::string tool_path() { return fs::absolute(vt::binary_dir() + "/tools/varnel").string(); }
-
 // ---- Running the tool as a child process we control ---------------------------
 
 // A running tool: its process, and where its output and messages go.
@@ -126,17 +124,6 @@ bool has_file_starting_with(const fs::path &directory, const std::string &prefix
   for (const std::string &name : files_in(directory))
     if (name.starts_with(prefix)) return true;
   return false;
-}
-
-// Runs a shell script in `directory` with $VARNEL naming the tool.
-ToolRun shell(const fs::path &directory, const std::string &script) {
-  vt::TempDir capture;
-  const std::string command = "cd " + quoted(directory.string()) + " && VARNEL=" + quoted(tool_path()) +
-                              " sh -c " + quoted(script) + " >" + quoted(capture.file("out")) + " 2>" +
-                              quoted(capture.file("err"));
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), text_of(capture.file("out")),
-          text_of(capture.file("err"))};
 }
 
 size_t count_of(const std::string &text, const std::string &what) {

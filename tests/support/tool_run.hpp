@@ -50,14 +50,26 @@ inline std::ostream &operator<<(std::ostream &stream, const ToolRun &run) {
   return stream << "status " << run.status << "\nstdout:\n" << run.out << "\nstderr:\n" << run.err;
 }
 
+inline std::string tool_path() { return fs::absolute(vt::binary_dir() + "/tools/varnel").string(); }
+
 // Runs `varnel ARGUMENTS` (shell words, quoted by the caller) of this build
 // tree in `directory`, with standard input from the file `input`.
 inline ToolRun varnel(const fs::path &directory, const std::string &arguments,
                const std::string &input = "/dev/null") {
   vt::TempDir capture;
-  const std::string tool = fs::absolute(vt::binary_dir() + "/tools/varnel").string();
-  const std::string command = "cd " + quoted(directory.string()) + " && " + quoted(tool) + " " + arguments +
+  const std::string command = "cd " + quoted(directory.string()) + " && " + quoted(tool_path()) + " " + arguments +
                               " <" + quoted(input) + " >" + quoted(capture.file("out")) + " 2>" +
+                              quoted(capture.file("err"));
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), text_of(capture.file("out")),
+          text_of(capture.file("err"))};
+}
+
+// Runs a shell script in `directory` with $VARNEL naming the tool.
+inline ToolRun shell(const fs::path &directory, const std::string &script) {
+  vt::TempDir capture;
+  const std::string command = "cd " + quoted(directory.string()) + " && VARNEL=" + quoted(tool_path()) +
+                              " sh -c " + quoted(script) + " >" + quoted(capture.file("out")) + " 2>" +
                               quoted(capture.file("err"));
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), text_of(capture.file("out")),

@@ -8,6 +8,12 @@
 // the directory is removed, with all in it, when the run fails or a signal
 // ends it, and on success its files are renamed into place, both or
 // neither for AppleDouble.
+//
+// A device, FIFO or descriptor (/dev/stdout) is written into: the file is
+// made in $TMPDIR and copied there when complete.  AppleDouble is refused
+// there, since its header file "._NAME" has no place beside such an
+// output; and wherever "._NAME" would be longer than the file system
+// allows a name to be.
 #pragma once
 
 #include <cstdint>
@@ -36,14 +42,15 @@ class ContainerOutput {
   void discard();
 
  private:
+  bool move_into_place(std::string &error) const;
+
   bool in_directory_ = false;
   OutputFile single_;         // MacBinary, AppleSingle
   std::string directory_;     // AppleDouble, BinHex: the private directory
   int directory_slot_ = -1;
   std::string written_;       // the library's file in it
-  std::string target_;        // the file it replaces (a link's target)
+  OutputPlace place_;         // where the output goes
   bool apple_double_ = false;
-  unsigned mode_ = 0;         // the permission bits the output gets
 };
 
 // "._NAME" beside `path`: where AppleDouble keeps the header file of NAME.

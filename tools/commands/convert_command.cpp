@@ -49,7 +49,8 @@ whose fork CRC does not match is not converted: its bytes are damaged.
 
 OUT is written under a temporary name beside it and renamed when complete:
 an existing OUT keeps its permissions, and when OUT is a symbolic link the
-file it points to is replaced.
+file it points to is replaced.  A device, a FIFO or /dev/stdout is written
+into instead (not with appledouble, which needs ._OUT beside it).
 
 Options:
   --to FORMAT  the container to write (required)
@@ -305,10 +306,9 @@ int run_convert(const Arguments &arguments) {
     reporter.notice(options.output + " not written");
     return kExitFailure;
   }
-  std::error_code code;
-  const auto size = std::filesystem::file_size(options.output, code);
-  reporter.notice("wrote " + options.output + " (" + container_format_title(options.format) + ", " +
-                  std::to_string(size) + " bytes)");
+  const std::optional<uint64_t> size = replaced_file_size(options.output);
+  reporter.notice("wrote " + options.output + " (" + container_format_title(options.format) +
+                  (size ? ", " + std::to_string(*size) + " bytes)" : ")"));
   return kExitSuccess;
 }
 

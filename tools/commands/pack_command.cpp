@@ -1210,9 +1210,8 @@ int commit_output(ContainerOutput &output, const std::string &path, bool written
     reporter.error(path + ": " + error);
     return kExitFailure;
   }
-  std::error_code code;
-  const auto size = std::filesystem::file_size(path, code);
-  reporter.notice("wrote " + path + " (" + std::to_string(size) + " bytes)");
+  const std::optional<uint64_t> size = replaced_file_size(path);
+  reporter.notice("wrote " + path + (size ? " (" + std::to_string(*size) + " bytes)" : ""));
   return kExitSuccess;
 }
 

@@ -105,6 +105,7 @@ void route_library_output_to_stderr() {
     return;
   }
   dup2(STDERR_FILENO, STDOUT_FILENO);
+  set_original_standard_output(results_fd, results_stream);
   // Library texts now interleave with the tool's messages: keep their order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }

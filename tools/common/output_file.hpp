@@ -3,17 +3,23 @@
 // output that is never committed is removed, so a failed run leaves no
 // half-written file (and an older file of that name stays as it was); the
 // temporary file is also removed when a signal ends the run
-// (support/temporary_files.hpp).
+// (common/temporary_files.hpp).
 //
 // A file that is replaced keeps its permission bits; a new one gets those
 // a plain create would give (0666 less the umask).  When the name is a
 // symbolic link, the file it leads to is replaced (and made, when the link
 // dangles), not the link.
+//
+// A device, a FIFO or an open descriptor (/dev/stdout) is written into
+// instead (common/output_place.hpp): a stream goes straight there, and a
+// file that a writer makes by name is made in $TMPDIR and copied there by
+// commit().
 #pragma once
 
 #include <cstdio>
 #include <string>
-#include <vector>
+
+#include "common/output_place.hpp"
 
 namespace varnel_tool {
 
@@ -24,9 +30,9 @@ class OutputFile {
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
-  // Creates the temporary file.  With `keep_stream` false the file is
-  // closed again at once, for writers that open it by name themselves.
-  // False with the system's reason in `error`.
+  // Opens the output.  With `keep_stream` false there is no stream: a
+  // writer makes the file by name at temporary_path() itself.  False with
+  // the system's reason in `error`.
   bool create(const std::string &final_path, bool keep_stream, std::string &error);
   const std::string &temporary_path() const { return temporary_path_; }
 
@@ -36,34 +42,24 @@ class OutputFile {
   // "write error: REASON" for the first failed write.
   std::string write_error() const;
 
-  // Flushes, closes and renames; false with `error` set when any of it
-  // failed ("write error: REASON", "cannot rename ...: REASON"); the
-  // temporary file is then removed.
+  // Flushes, closes and renames (or copies); false with `error` set when
+  // any of it failed ("write error: REASON", "cannot rename ...: REASON");
+  // the temporary file is then removed.
   bool commit(std::string &error);
   // Closes and removes the temporary file (also what the destructor does).
   void discard();
 
  private:
-  std::string target_path_;  // the path, or the file its symbolic link leads to
+  bool make_temporary(bool keep_stream, std::string &error);
+  bool close_stream(std::string &error);
+
+  OutputPlace place_;
   std::string temporary_path_;
   FILE *stream_ = nullptr;
-  bool pending_ = false;
+  bool open_ = false;     // created and neither committed nor discarded
+  bool pending_ = false;  // the temporary file exists
   int slot_ = -1;
   int write_errno_ = 0;
 };
-
-// The file that writing to `path` replaces: `path` itself, or for a
-// symbolic link (a chain of them) the file it leads to, which need not
-// exist yet.  False with the system's reason in `error`.
-bool resolve_output_target(const std::string &path, std::string &target, std::string &error);
-
-// Where an output for a path is made, before anything is created.
-struct OutputPlace {
-  std::string target;            // as resolve_output_target gives it
-  unsigned mode;                 // the permission bits the output gets
-  std::vector<char> temporary;   // ".NAME.XXXXXX" beside the target, NUL-ended, for mkstemp/mkdtemp
-};
-// False with the system's reason in `error` (also for a directory).
-bool plan_output(const std::string &path, OutputPlace &place, std::string &error);
 
 }  // namespace varnel_tool
