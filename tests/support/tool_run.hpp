@@ -165,25 +165,42 @@ struct Raster {
   }
 };
 
-// Runs `command`, which writes a plain (text) PNM with maxval 255 to
-// standard output; an empty raster when it fails.
+// Runs `command`, which writes a plain (text) PNM to standard output, and
+// gives its samples scaled to 0..255 (a bitmap's 1, black, is 0); an empty
+// raster when it fails.
 inline Raster plain_pnm_from(const std::string &command) {
   std::string text;
   Raster raster;
   if (vt::run_command("(" + command + " 2>/dev/null)", &text) != 0) return raster;
   std::istringstream in(text);
   std::string magic;
+  in >> magic >> raster.width >> raster.height;
+  if (magic == "P1") {
+    // Bits may follow each other without blanks.
+    for (char bit = 0; in >> bit;) raster.samples.push_back(bit == '1' ? 0 : 255);
+    return raster;
+  }
+  int maxval = 255;
   int sample = 0;
-  in >> magic >> raster.width >> raster.height >> sample;
-  while (in >> sample) raster.samples.push_back(static_cast<uint8_t>(sample));
+  in >> maxval;
+  while (in >> sample) raster.samples.push_back(static_cast<uint8_t>(maxval > 0 ? sample * 255 / maxval : 0));
   return raster;
 }
 
 inline std::string pngtopnm() { return vt::require_peer("pngtopnm", "netpbm"); }
 
-// Decodes a PNG with pngtopnm; `alpha` asks for its alpha channel instead.
+// Decodes a PNG with pngtopnm as RGB samples; `alpha` asks for its alpha
+// channel instead, one sample a pixel.  pngtopnm writes the smallest form
+// that holds the image (a grey palette as PGM, an opaque alpha as PBM), so
+// grey is widened to RGB here.
 inline Raster decode_png(const std::string &path, bool alpha = false) {
-  return plain_pnm_from(quoted(pngtopnm()) + " -plain " + (alpha ? "-alpha " : "") + quoted(path));
+  Raster raster = plain_pnm_from(quoted(pngtopnm()) + " -plain " + (alpha ? "-alpha " : "") + quoted(path));
+  if (!alpha && raster.samples.size() == static_cast<size_t>(raster.width) * static_cast<size_t>(raster.height)) {
+    Bytes rgb;
+    for (const uint8_t grey : raster.samples) rgb.insert(rgb.end(), {grey, grey, grey});
+    raster.samples = std::move(rgb);
+  }
+  return raster;
 }
 
 // ---- MacBinary files --------------------------------------------------------
