@@ -1408,7 +1408,9 @@ typedef struct MacBinCheckReport {
  * resources, a map past the fork's declared length.  BinHex is decoded to
  * a private temporary file that never appears in its folder.  A plain file
  * with an AppleDouble header file "._NAME" beside it is checked as that
- * pair (the header file's findings).
+ * pair (the header file's findings).  A PICT file (a picture after a
+ * 512-byte header, or from the first byte) is named as such, format 0,
+ * with no finding: a picture alone has no fork to lose.
  *   Each finding is handed once to `method` (may be null) with `argument`;
  * past 100 findings of one code one MACBIN_FINDING_MORE says how many were
  * left untold.  `report` (may be null) is filled.  Returns 0 when nothing

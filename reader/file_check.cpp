@@ -22,6 +22,7 @@
 #include "format/apple_single.hpp"
 #include "format/binhex.hpp"
 #include "format/macbinary_header.hpp"
+#include "format/pict_opcodes.hpp"
 #include "frame/internal.hpp"
 #include "reader/binhex_stream.hpp"
 #include "reader/container_detection.hpp"
@@ -150,6 +151,25 @@ std::string suggested_name(int32_t format, std::string_view stem) {
   }
 }
 
+// A PICT file: a picture after a 512-byte header that belongs to the
+// program that wrote it, or (as some programs write it) from the first
+// byte.  A picture's version opcode follows its size word and frame.
+bool holds_pict_file(CheckedFile &file) {
+  constexpr int64_t kPictFileHeaderBytes = 512;
+  constexpr int64_t kVersionOpcodeOffset = 10;
+  for (const int64_t start : {kPictFileHeaderBytes, int64_t{0}}) {
+    uint8_t version[4];
+    if (!file.read_at(start + kVersionOpcodeOffset, version, sizeof version)) continue;
+    // Version 1 is the one-byte opcode 11 with its version byte 01;
+    // version 2 the opcode 0011 with the word 02FF.
+    const uint32_t first = get_be16(version);
+    constexpr uint16_t kVersion1 = varnel::format::kPictVersion << 8 | 0x01;
+    if (first == kVersion1) return true;
+    if (first == varnel::format::kPictVersion && get_be16(version + 2) == varnel::format::kPictVersion2) return true;
+  }
+  return false;
+}
+
 class FileCheck {
  public:
   FileCheck(int32_t flags, FindingList &findings, MacBinCheckReport &report)
@@ -212,6 +232,12 @@ int32_t FileCheck::run(const char *path) {
       container_ = "AppleDouble data file (its header file is " + std::string(base_name(header_path)) + ")";
       return status < 0 ? read_failure(header_path) : 0;
     }
+  }
+  if (holds_pict_file(checked)) {
+    // A picture alone is whole: there is no fork or Finder information that
+    // could have been lost on the way.
+    set_container(0, "PICT picture file (a picture alone, not a container)");
+    return 0;
   }
   set_container(0, container_name(0));
   out_.add(MACBIN_ERROR, MACBIN_FINDING_NOT_A_CONTAINER, -1,

@@ -306,6 +306,23 @@ TEST_F(FileCheck, DamagedContainersGiveExactlyTheirFinding) {
               MACBIN_FINDING_NOT_A_CONTAINER);
 }
 
+// A PICT file is a picture alone, whole as it stands: named as such and
+// clean, not "lost its resource fork".  Version 2 after the 512-byte
+// header, version 1 from the first byte; the same version bytes one place
+// off are no picture.
+TEST_F(FileCheck, PictFilesAreNamedNotBlamed) {
+  const Bytes version2 = hex("0040 0000 0000 0010 0010 0011 02FF 0C00 FFFE 0000 0048 0000 0048 0000 00FF");
+  const Bytes version1 = hex("0020 0000 0000 0010 0010 1101 A000 82 FF");
+  const Bytes files[] = {vt::concat({Bytes(512, 0), version2}), version1, vt::concat({Bytes(512, 0xAB), version1})};
+  for (const Bytes &bytes : files) {
+    const Checked picture = check(write("Picture.pict", bytes));
+    expect_clean(picture, 0, 0);
+    EXPECT_EQ(std::string(picture.report.container).rfind("PICT picture file", 0), 0u) << describe(picture);
+  }
+  expect_only(check(write("Shifted.pict", vt::concat({Bytes(513, 0), version2}))), MACBIN_FINDING_NOT_A_CONTAINER);
+  expect_only(check(write("Short.pict", hex("0020 0000 0000 0010 0010 11"))), MACBIN_FINDING_NOT_A_CONTAINER);
+}
+
 TEST_F(FileCheck, WhatIsInsideWhat) {
   const vt::BuiltMacBinary inner = vt::build_macbinary(sample_plan());
   const Bytes fork = resource_fork_of(inner);
