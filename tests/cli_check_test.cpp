@@ -230,6 +230,21 @@ TEST_F(CliCheck, SalvageKeepsEveryResourceThatReads) {
   }
 }
 
+// A PICT file that another program wrote (netpbm's ppmtopict: a header of
+// zeros, then a version 2 picture) is named and clean.
+TEST_F(CliCheck, PeerPictFileIsNamedAndClean) {
+  const std::string ppmtopict = vt::require_peer("ppmtopict", "netpbm");
+  if (ppmtopict.empty()) GTEST_SKIP() << "ppmtopict (netpbm) is not installed";
+  vt::write_file(file("red.ppm"), vt::concat({vt::bytes_of("P6 8 2 255\n"), vt::repeat(0x80, 8 * 2 * 3)}));
+  // In parentheses: run_command sends standard error to its own output.
+  ASSERT_EQ(vt::run_command("(" + quoted(ppmtopict) + " " + quoted(file("red.ppm")) + " > " +
+                            quoted(file("Red.pict")) + " 2>/dev/null)"),
+            0);
+  const ToolRun run = check("Red.pict");
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "Red.pict: PICT picture file (a picture alone, not a container)\n  ok\n") << run;
+}
+
 TEST_F(CliCheck, SalvageSaysWhatIsLostAndKeepsTheContainer) {
   // A resource fork cut short: the data fork is all there is left.
   const Bytes clean = vt::read_file(file("Sample.bin"));
