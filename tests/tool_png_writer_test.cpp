@@ -15,12 +15,29 @@ namespace {
 
 using vt::Bytes;
 
-// Colour type and bit depth as stored in IHDR (bytes 24 and 25 of the file).
+// What the file stores, from its chunks: IHDR's bit depth and colour type,
+// the number of PLTE entries and whether a tRNS chunk gives them alpha.
 struct Stored {
   int depth = -1;
   int colour_type = -1;
-  bool has_palette_alpha = false;  // a tRNS chunk
+  int palette_entries = 0;
+  bool has_palette_alpha = false;
 };
+
+Stored stored_in(const Bytes &file) {
+  Stored stored;
+  for (size_t chunk = 8; chunk + 12 <= file.size(); chunk += 12 + vt::be32(file, chunk)) {
+    const std::string type(file.begin() + static_cast<std::ptrdiff_t>(chunk + 4),
+                           file.begin() + static_cast<std::ptrdiff_t>(chunk + 8));
+    if (type == "IHDR" && chunk + 18 <= file.size()) {
+      stored.depth = file[chunk + 16];
+      stored.colour_type = file[chunk + 17];
+    }
+    if (type == "PLTE") stored.palette_entries = static_cast<int>(vt::be32(file, chunk) / 3);
+    if (type == "tRNS") stored.has_palette_alpha = true;
+  }
+  return stored;
+}
 
 struct Written {
   Stored stored;
@@ -42,25 +59,31 @@ Written write_and_read(const vt::TempDir &dir, int32_t width, int32_t height, co
   varnel_tool::set_png_compression(varnel_tool::PngCompression::kFast);
   Written written;
   EXPECT_TRUE(ok) << error;
-  if (!ok || file.size() < 33) return written;
-  written.stored.depth = file[24];
-  written.stored.colour_type = file[25];
-  written.stored.has_palette_alpha = std::string(file.begin(), file.end()).find("tRNS") != std::string::npos;
+  if (!ok) return written;
+  written.stored = stored_in(file);
   vt::write_file(dir.file("out.png"), file);
   written.read = vt::read_png_file(dir.file("out.png"));
   EXPECT_TRUE(written.read.read) << written.read.error;
   return written;
 }
 
-// `colours` distinct opaque colours over a 64 x 8 image, repeated in rows
-// so that runs and changes both occur.
-Bytes image_of(int colours, bool translucent_first = false) {
+// `colours` distinct colours over a 64 x 8 image, repeated in rows so that
+// runs and changes both occur.  With `translucent_zero`, colour 0 is
+// translucent in every other row of its occurrences and opaque in the
+// rest: one more distinct pixel, the same colour.
+Bytes image_of(int colours, bool translucent_zero = false) {
   Bytes rgba;
   for (int i = 0; i < 64 * 8; ++i) {
     const int c = (i * 37) % colours;
+    const bool translucent = translucent_zero && c == 0 && (i / colours) % 2 == 0;
     rgba.insert(rgba.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), 0x5A,
-                             static_cast<uint8_t>(translucent_first && c == 0 ? 0x40 : 0xFF)});
+                             static_cast<uint8_t>(translucent ? 0x40 : 0xFF)});
   }
+  return rgba;
+}
+
+Bytes made_opaque(Bytes rgba) {
+  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 0xFF;
   return rgba;
 }
 
@@ -68,48 +91,38 @@ constexpr int kPalette = 3;
 constexpr int kRgb = 2;
 constexpr int kRgba = 6;
 
-TEST(ToolPngWriter, FewColoursAreIndexedAtTheFastSettingOnly) {
+TEST(ToolPngWriter, StoredFormByColoursAlphaAndSetting) {
+  using varnel_tool::PngCompression;
+  struct Case {
+    const char *name;
+    int colours;
+    bool translucent_zero;
+    bool with_alpha;
+    PngCompression compression;
+    int colour_type;
+    int palette_entries;
+    bool palette_alpha;
+  };
+  const Case cases[] = {
+      {"256 colours, fast: indexed", 256, false, false, PngCompression::kFast, kPalette, 256, false},
+      {"256 colours, best: RGB", 256, false, false, PngCompression::kBest, kRgb, 0, false},
+      {"the 257th colour makes it RGB", 257, false, false, PngCompression::kFast, kRgb, 0, false},
+      {"alpha kept per palette entry", 16, true, true, PngCompression::kFast, kPalette, 17, true},
+      // Pixels that differ only in alpha become one entry, read back opaque.
+      {"alpha dropped when asked", 16, true, false, PngCompression::kFast, kPalette, 16, false},
+      {"alpha, best: RGBA", 16, true, true, PngCompression::kBest, kRgba, 0, false},
+  };
   vt::TempDir dir;
-  const Bytes rgba = image_of(256);
-  const Written fast = write_and_read(dir, 64, 8, rgba, false, varnel_tool::PngCompression::kFast);
-  EXPECT_EQ(fast.stored.colour_type, kPalette);
-  EXPECT_EQ(fast.stored.depth, 8);
-  EXPECT_FALSE(fast.stored.has_palette_alpha);
-  EXPECT_EQ(fast.read.rgba, rgba);
-
-  const Written best = write_and_read(dir, 64, 8, rgba, false, varnel_tool::PngCompression::kBest);
-  EXPECT_EQ(best.stored.colour_type, kRgb);
-  EXPECT_EQ(best.read.rgba, rgba);
-}
-
-TEST(ToolPngWriter, TheTwoHundredAndFiftySeventhColourMakesItRgb) {
-  vt::TempDir dir;
-  const Bytes rgba = image_of(257);
-  const Written fast = write_and_read(dir, 64, 8, rgba, false, varnel_tool::PngCompression::kFast);
-  EXPECT_EQ(fast.stored.colour_type, kRgb);
-  EXPECT_EQ(fast.read.rgba, rgba);
-}
-
-TEST(ToolPngWriter, AlphaIsKeptPerPaletteEntryOrDroppedWhenAsked) {
-  vt::TempDir dir;
-  const Bytes rgba = image_of(16, true);
-  const Written kept = write_and_read(dir, 64, 8, rgba, true, varnel_tool::PngCompression::kFast);
-  EXPECT_EQ(kept.stored.colour_type, kPalette);
-  EXPECT_TRUE(kept.stored.has_palette_alpha);
-  EXPECT_EQ(kept.read.rgba, rgba);
-
-  // Written without alpha, two pixels that differ only in alpha are one
-  // palette entry, read back opaque.
-  Bytes opaque = rgba;
-  for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 0xFF;
-  const Written dropped = write_and_read(dir, 64, 8, rgba, false, varnel_tool::PngCompression::kFast);
-  EXPECT_EQ(dropped.stored.colour_type, kPalette);
-  EXPECT_FALSE(dropped.stored.has_palette_alpha);
-  EXPECT_EQ(dropped.read.rgba, opaque);
-
-  const Written best = write_and_read(dir, 64, 8, rgba, true, varnel_tool::PngCompression::kBest);
-  EXPECT_EQ(best.stored.colour_type, kRgba);
-  EXPECT_EQ(best.read.rgba, rgba);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes rgba = image_of(c.colours, c.translucent_zero);
+    const Written written = write_and_read(dir, 64, 8, rgba, c.with_alpha, c.compression);
+    EXPECT_EQ(written.stored.depth, 8);
+    EXPECT_EQ(written.stored.colour_type, c.colour_type);
+    EXPECT_EQ(written.stored.palette_entries, c.palette_entries);
+    EXPECT_EQ(written.stored.has_palette_alpha, c.palette_alpha);
+    EXPECT_EQ(written.read.rgba, c.with_alpha ? rgba : made_opaque(rgba));
+  }
 }
 
 TEST(ToolPngWriter, OneColourAndOnePixel) {
