@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/mac_text.hpp"
 #include "common/temporary_files.hpp"
 #include "varnel.h"
 
@@ -70,7 +71,7 @@ bool ContainerOutput::create(const std::string &path, int32_t format, std::strin
   }
   directory_ = buffer.data();
   const size_t room = place_.name_max > kLibraryNameExtra ? place_.name_max - kLibraryNameExtra : 1;
-  const std::string name = shortened_name(std::filesystem::path(place_.target).filename().string(), room);
+  const std::string name = utf8_prefix(std::filesystem::path(place_.target).filename().string(), room);
   written_ = (std::filesystem::path(directory_) / name).string();
   return true;
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/mac_text.hpp"
 #include "library_session.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
@@ -182,12 +183,10 @@ std::string quoted_line(const std::string &text) {
   constexpr size_t kLongestQuote = 100;
   constexpr size_t kShortenedQuote = 80;
   if (text.size() <= kLongestQuote) return " (in '" + text + "')";
-  size_t cut = kShortenedQuote;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
   size_t characters = 0;
   for (const char c : text)
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
-  return " (in '" + text.substr(0, cut) + "...', " + std::to_string(characters) + " characters)";
+  return " (in '" + utf8_prefix(text, kShortenedQuote) + "...', " + std::to_string(characters) + " characters)";
 }
 
 void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }

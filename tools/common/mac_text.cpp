@@ -58,6 +58,13 @@ std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::st
   }
 }
 
+std::string utf8_prefix(const std::string &text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
+}
+
 // The same escapes as the library's resource descriptions, so that names
 // and descriptions read alike on one listing.  The text is the UTF-8 of a
 // MacRoman text: only its ASCII control characters need escaping.

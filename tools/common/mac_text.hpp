@@ -22,6 +22,10 @@ std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text);
 // not UTF-8.
 std::optional<std::string> utf8_to_mac_roman(std::string_view utf8_text, std::string &problem);
 
+// The longest start of a UTF-8 text that fits `limit` bytes without
+// ending inside a character.
+std::string utf8_prefix(const std::string &text, size_t limit);
+
 // A JSON string literal (quotes included) of the UTF-8 form of a MacRoman
 // text (mac_roman_to_utf8's result).
 std::string json_quote(std::string_view utf8_text);

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/mac_text.hpp"
+
 namespace varnel_tool {
 namespace {
 
@@ -123,18 +125,11 @@ bool plan_temporary(OutputPlace &place, std::string &error) {
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
   place.name_max = longest_name_in(directory.string());
   const size_t room = place.name_max > kTemporaryNameExtra ? place.name_max - kTemporaryNameExtra : 1;
-  set_temporary(place, directory / ("." + shortened_name(target.filename().string(), room) + ".XXXXXX"));
+  set_temporary(place, directory / ("." + utf8_prefix(target.filename().string(), room) + ".XXXXXX"));
   return true;
 }
 
 }  // namespace
-
-std::string shortened_name(const std::string &name, size_t limit) {
-  if (name.size() <= limit) return name;
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return name.substr(0, cut);
-}
 
 bool plan_output(const std::string &path, OutputPlace &place, std::string &error) {
   place = OutputPlace{};

@@ -35,9 +35,6 @@ struct OutputPlace {
 // False with the reason in `error` (a directory, a socket, a loop of links).
 bool plan_output(const std::string &path, OutputPlace &place, std::string &error);
 
-// `name` cut to at most `limit` bytes, not inside a UTF-8 sequence.
-std::string shortened_name(const std::string &name, size_t limit);
-
 // Opens an output that is written into, as a stream; null with the reason
 // in `error`.  Opening a FIFO waits for its reader, as any writer does.
 FILE *open_written_into(const OutputPlace &place, std::string &error);
