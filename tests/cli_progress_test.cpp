@@ -142,7 +142,7 @@ void expect_whole_line(const ToolRun &run, const std::string &label, const std::
   ASSERT_GE(states.size(), 2u) << run;
   EXPECT_EQ(states.front(), label + "  0 B / 65.0 MiB  0%") << run;
   const std::regex state(label + R"(  [0-9.]+ (B|KiB|MiB) / 65\.0 MiB  [0-9]{1,3}%)"
-                                 R"((  [0-9.]+ (B|KiB|MiB|GiB)/s)?(  [0-9]+ (s|min [0-9]+ s) left|  done( in [0-9.]+ s)?)?)");
+                                 R"((  [0-9.]+ (B|KiB|MiB|GiB)/s)?(  [0-9]+ (s|min [0-9]+ s|h [0-9]+ min) left|  done( in [0-9.]+ s)?)?)");
   for (const std::string &text : states) EXPECT_TRUE(std::regex_match(text, state)) << text << "\n" << run;
   const std::regex last(label + R"(  65\.0 MiB / 65\.0 MiB  100%(  [0-9.]+ (B|KiB|MiB|GiB)/s)?  done( in [0-9.]+ s)?)");
   EXPECT_TRUE(std::regex_match(states.back(), last)) << states.back() << "\n" << run;
