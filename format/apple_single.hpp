@@ -21,6 +21,7 @@
 
 #include "format/big_endian.hpp"
 #include "format/finder_info.hpp"
+#include "format/mac_dates.hpp"
 
 namespace varnel::format {
 
@@ -80,10 +81,6 @@ enum AppleEntryId : uint32_t {
 
 // A date the file does not know.
 inline constexpr uint32_t kAppleUnknownDate = 0x80000000u;
-// Seconds from 1 January 1904 (the Macintosh epoch) to 1 January 2000.
-inline constexpr int64_t kSeconds1904To2000 = 3029529600;
-// Seconds from 1 January 1904 to 1 January 1970, where a Unix clock starts.
-inline constexpr int64_t kSeconds1904To1970 = 2082844800;
 
 // What an AppleDouble header file's name puts before the name of the file
 // it describes ("._NAME" beside "NAME").

@@ -59,10 +59,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 5
+#define VARNEL_VERSION_MINOR 6
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.5.0"
-#define VARNEL_VERNUM 0x010500
+#define VARNEL_VERSION_STRING "1.6.0"
+#define VARNEL_VERNUM 0x010600
 
 #ifdef __cplusplus
 extern "C" {
@@ -1238,7 +1238,7 @@ int32_t MacBin_LastError(const char **text);
 int32_t MacBin_LastSystemError(void);
 void MacBin_ClearError(void);
 
-/* The library's version at run time, "1.5.0": VARNEL_VERSION_STRING of the
+/* The library's version at run time, "1.6.0": VARNEL_VERSION_STRING of the
  * header it was built with.  A host compares it with the header's to find
  * a library older than the header it was compiled against.  Static text. */
 const char *MacBin_Version(void);
@@ -1329,6 +1329,48 @@ int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *re
  * last error, e.g. "resource ID '70000' must be a whole number from -32768
  * to 32767".  Never reports through the message method. */
 int32_t MacBin_CheckResourceLine(MacBinChannel *channel, const char *line);
+
+/* Names of the bits of a file's Finder flags and of a resource's attribute
+ * byte, for listings and for texts a person edits, joined by "," in the
+ * order of the bits, high bit first:
+ *   Finder flags  isAlias, isInvisible, hasBundle, nameLocked,
+ *                 isStationery, hasCustomIcon, hasBeenInited, hasNoINITs,
+ *                 isShared, requiresSwitchLaunch; the colour label as
+ *                 "color=N" (1 to 7), the reserved bits 0x0210 as
+ *                 "reserved=N" (their value), then isOnDesk (0x0001);
+ *   attributes    sysHeap, purgeable, locked, protected, preload, changed,
+ *                 compressed (0x01: the data is stored compressed); bit
+ *                 0x80 has no name and is left out.
+ * "" when no named bit is set.  Each copies as MacBin_UTF8ToMacRoman does
+ * and returns the text's length; -1 (MACBIN_ERR_ARGUMENT, the reason as the
+ * last error) for flags outside 0 to 0xFFFF, attributes outside 0 to 255, a
+ * negative capacity or a null buffer with a capacity.
+ *   MacBin_ParseAttributes reads such names back (joined by ",", each bit
+ * once or more, in any order) or a number from 0 to 255 of at most four
+ * characters, decimal or hexadecimal after "0x" ("0x58", "88"), into
+ * `*attributes`.  Returns 0, or MACBIN_ERR_ARGUMENT with the reason as the
+ * last error ("unknown attribute name 'hidden' ...") leaving `*attributes`
+ * as it was. */
+int32_t MacBin_FinderFlagNames(int32_t flags, char *buffer, int32_t capacity);
+int32_t MacBin_AttributeNames(int32_t attributes, char *buffer, int32_t capacity);
+int32_t MacBin_ParseAttributes(const char *text, int32_t *attributes);
+
+/* Dates as text.  The files hold seconds since 1 January 1904 with no time
+ * zone; these calls take them as UTC.
+ *   MacBin_FormatDate writes "2026-12-07T01:43:29Z" and a NUL into `text`
+ * and returns 20; for 0 (what writers store for "not known") it writes ""
+ * and returns 0.
+ *   MacBin_ParseDate reads that form, or a decimal number of seconds since
+ * 1904 (up to ten digits, at most 4294967295; "0" is "not known"), into
+ * `*seconds`.  Returns 0, or MACBIN_ERR_ARGUMENT with the reason as the last
+ * error for another form, a date that does not exist (30 February, 24:00)
+ * or one outside 1904 to 2040, leaving `*seconds` as it was.
+ *   MacBin_DateNow gives the host's clock as such a date, as MacBin_OpenW
+ * stamps a new file. */
+#define MACBIN_DATE_TEXT_BYTES 21
+int32_t MacBin_FormatDate(uint32_t seconds, char text[MACBIN_DATE_TEXT_BYTES]);
+int32_t MacBin_ParseDate(const char *text, uint32_t *seconds);
+uint32_t MacBin_DateNow(void);
 
 /* ======================================================================
  * Checking a file: which container it is, what it holds, what is wrong

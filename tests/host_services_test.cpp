@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -44,7 +46,7 @@ TEST(HostErrors, StartsEmptyStaysUntilClearedAndVersionMatchesHeader) {
   EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
   EXPECT_EQ(last_error().text, "");
   EXPECT_STREQ(MacBin_Version(), VARNEL_VERSION_STRING);
-  EXPECT_STREQ(MacBin_Version(), "1.5.0");
+  EXPECT_STREQ(MacBin_Version(), "1.6.0");
 
   MacBin_AddResource(nullptr, "STR  128 \"\" ~x");
   EXPECT_EQ(last_error().code, MACBIN_ERR_STATE);
@@ -656,6 +658,147 @@ TEST(HostLineChecks, WhatTheChannelDecides) {
   EXPECT_EQ(check(channel, "STR  1 \"\" ~x"),
             (Checked{MACBIN_ERR_LIMIT, "Resource map full (its lists must lie within 64 KB)"}));
   MacBin_Close(channel);
+}
+
+
+// ---- Names of bits, dates as text -------------------------------------------------
+
+std::string flag_names(int32_t flags) {
+  char text[256];
+  EXPECT_GE(MacBin_FinderFlagNames(flags, text, sizeof text), 0) << flags;
+  return text;
+}
+
+std::string attribute_names(int32_t attributes) {
+  char text[128];
+  EXPECT_GE(MacBin_AttributeNames(attributes, text, sizeof text), 0) << attributes;
+  return text;
+}
+
+TEST(HostNames, EachFinderFlagBitHasItsName) {
+  const std::vector<std::pair<int32_t, std::string>> bits = {
+      {0x8000, "isAlias"},       {0x4000, "isInvisible"},   {0x2000, "hasBundle"},
+      {0x1000, "nameLocked"},    {0x0800, "isStationery"},  {0x0400, "hasCustomIcon"},
+      {0x0200, "reserved=512"},  {0x0100, "hasBeenInited"}, {0x0080, "hasNoINITs"},
+      {0x0040, "isShared"},      {0x0020, "requiresSwitchLaunch"}, {0x0010, "reserved=16"},
+      {0x0008, "color=4"},       {0x0004, "color=2"},       {0x0002, "color=1"},
+      {0x0001, "isOnDesk"}};
+  for (const auto &[bit, name] : bits) EXPECT_EQ(flag_names(bit), name) << std::hex << bit;
+  EXPECT_EQ(flag_names(0), "");
+  EXPECT_EQ(flag_names(0xFFFF),
+            "isAlias,isInvisible,hasBundle,nameLocked,isStationery,hasCustomIcon,hasBeenInited,hasNoINITs,"
+            "isShared,requiresSwitchLaunch,color=7,reserved=528,isOnDesk");
+  EXPECT_EQ(flag_names(0x2400 | 0x000A), "hasBundle,hasCustomIcon,color=5");
+}
+
+TEST(HostNames, AttributeNamesReadBackForEveryByte) {
+  EXPECT_EQ(attribute_names(0), "");
+  EXPECT_EQ(attribute_names(0x80), "");  // no name
+  EXPECT_EQ(attribute_names(0xFF), "sysHeap,purgeable,locked,protected,preload,changed,compressed");
+  EXPECT_EQ(attribute_names(MACBIN_ATTR_PROTECTED | MACBIN_ATTR_PRELOAD), "protected,preload");
+  EXPECT_EQ(attribute_names(0x01), "compressed");
+  for (int32_t byte = 0; byte <= 0xFF; ++byte) {
+    int32_t read = -1;
+    const std::string names = attribute_names(byte);
+    if (!names.empty()) {
+      ASSERT_EQ(MacBin_ParseAttributes(names.c_str(), &read), MACBIN_ERR_NONE) << names;
+      EXPECT_EQ(read, byte & 0x7F) << names;
+    }
+    char number[8];
+    std::snprintf(number, sizeof number, byte % 2 == 0 ? "0x%02X" : "%d", static_cast<unsigned>(byte));
+    ASSERT_EQ(MacBin_ParseAttributes(number, &read), MACBIN_ERR_NONE) << number;
+    EXPECT_EQ(read, byte) << number;
+  }
+  int32_t read = -1;
+  EXPECT_EQ(MacBin_ParseAttributes("preload,protected,preload", &read), MACBIN_ERR_NONE);
+  EXPECT_EQ(read, 0x0C);
+  EXPECT_EQ(MacBin_ParseAttributes("0x5a", &read), MACBIN_ERR_NONE);
+  EXPECT_EQ(read, 0x5A);
+  EXPECT_EQ(MacBin_ParseAttributes("0088", &read), MACBIN_ERR_NONE);
+  EXPECT_EQ(read, 88);
+}
+
+TEST(HostNames, RefusalsLeaveTheirOutputAndSayWhy) {
+  for (const char *text : {"", "bogus", "protected,", ",locked", "Locked", "protected preload", "256", "0x100",
+                           "0x", "-1", "+5", "00255", "0x1G"}) {
+    int32_t read = 77;
+    EXPECT_EQ(MacBin_ParseAttributes(text, &read), MACBIN_ERR_ARGUMENT) << text;
+    EXPECT_EQ(read, 77) << text;
+  }
+  int32_t read = 0;
+  MacBin_ParseAttributes("hidden", &read);
+  EXPECT_EQ(last_error().text.rfind("resource attributes 'hidden' must be names joined by ','", 0), 0u)
+      << last_error().text;
+  EXPECT_EQ(MacBin_ParseAttributes(nullptr, &read), MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_ParseAttributes("locked", nullptr), MACBIN_ERR_ARGUMENT);
+
+  char text[4] = "xyz";
+  EXPECT_EQ(MacBin_FinderFlagNames(0x10000, text, sizeof text), -1);
+  EXPECT_EQ(MacBin_FinderFlagNames(-1, text, sizeof text), -1);
+  EXPECT_EQ(MacBin_AttributeNames(0x100, text, sizeof text), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_AttributeNames(0x20, nullptr, 4), -1);
+  EXPECT_STREQ(text, "xyz");
+  // Measuring, and a short buffer cut at its end.
+  EXPECT_EQ(MacBin_AttributeNames(0x20, nullptr, 0), 9);
+  EXPECT_EQ(MacBin_AttributeNames(0x20, text, sizeof text), 9);
+  EXPECT_STREQ(text, "pur");
+}
+
+TEST(HostDates, TextBothWaysAtTheEdgesOf32Bits) {
+  const std::vector<std::pair<uint32_t, std::string>> dates = {
+      {1, "1904-01-01T00:00:01Z"},
+      {86400 * 59, "1904-02-29T00:00:00Z"},  // a leap day
+      {2082844800, "1970-01-01T00:00:00Z"},
+      {3029529600, "2000-01-01T00:00:00Z"},
+      {0xFFFFFFFF, "2040-02-06T06:28:15Z"}};
+  for (const auto &[seconds, text] : dates) {
+    char written[MACBIN_DATE_TEXT_BYTES];
+    EXPECT_EQ(MacBin_FormatDate(seconds, written), 20) << seconds;
+    EXPECT_EQ(std::string(written), text);
+    uint32_t read = 0;
+    ASSERT_EQ(MacBin_ParseDate(text.c_str(), &read), MACBIN_ERR_NONE) << text;
+    EXPECT_EQ(read, seconds) << text;
+    ASSERT_EQ(MacBin_ParseDate(std::to_string(seconds).c_str(), &read), MACBIN_ERR_NONE);
+    EXPECT_EQ(read, seconds);
+  }
+  char written[MACBIN_DATE_TEXT_BYTES] = "x";
+  EXPECT_EQ(MacBin_FormatDate(0, written), 0);  // not known
+  EXPECT_STREQ(written, "");
+  uint32_t read = 9;
+  EXPECT_EQ(MacBin_ParseDate("0", &read), MACBIN_ERR_NONE);
+  EXPECT_EQ(read, 0u);
+  for (uint64_t seconds = 1; seconds <= UINT32_MAX; seconds += 99'991'999) {
+    ASSERT_EQ(MacBin_FormatDate(static_cast<uint32_t>(seconds), written), 20);
+    ASSERT_EQ(MacBin_ParseDate(written, &read), MACBIN_ERR_NONE) << written;
+    EXPECT_EQ(read, seconds) << written;
+  }
+}
+
+TEST(HostDates, DatesThatDoNotExistOrDoNotFitAreRefused) {
+  for (const char *text : {"", "yesterday", "4294967296", "12345678901", "-1", "2026-02-30T00:00:00Z",
+                           "2026-12-07T24:00:00Z", "2026-12-07T01:60:00Z", "1903-12-31T23:59:59Z",
+                           "2040-02-06T06:28:16Z", "2026-12-07T01:43:29+01:00", "2026-12-07 01:43:29Z",
+                           "2026-12-07T01:43:29", "2026-12-07T01:43:29z", "2026-12-07T01:43:29ZZ"}) {
+    uint32_t read = 77;
+    EXPECT_EQ(MacBin_ParseDate(text, &read), MACBIN_ERR_ARGUMENT) << text;
+    EXPECT_EQ(read, 77u) << text;
+  }
+  uint32_t read = 0;
+  MacBin_ParseDate("2026-02-30T00:00:00Z", &read);
+  EXPECT_EQ(last_error().text, "date '2026-02-30T00:00:00Z' must be like 2026-12-07T01:43:29Z (UTC, 1904 to 2040) "
+                               "or seconds since 1904");
+  EXPECT_EQ(MacBin_ParseDate(nullptr, &read), MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_FormatDate(5, nullptr), -1);
+}
+
+TEST(HostDates, NowIsTheClockSince1904) {
+  constexpr int64_t kUnixEpochSince1904 = 2082844800;
+  const auto before = static_cast<uint32_t>(static_cast<int64_t>(std::time(nullptr)) + kUnixEpochSince1904);
+  const uint32_t now = MacBin_DateNow();
+  const auto after = static_cast<uint32_t>(static_cast<int64_t>(std::time(nullptr)) + kUnixEpochSince1904);
+  EXPECT_GE(now, before);
+  EXPECT_LE(now, after);
 }
 
 }  // namespace

@@ -192,6 +192,12 @@ for name in MacBin_ListResources MacBin_CheckFile MacBin_FindFinderIcon; do
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.5"
 done
 
+for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes \
+            MacBin_FormatDate MacBin_ParseDate MacBin_DateNow; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.6$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
+done
+
 # Soname and file name from the package version.
 major=${version%%.*}
 soname=$(LC_ALL=C "$readelf" -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')

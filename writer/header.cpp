@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <string>
 
@@ -57,12 +56,6 @@ void reset_writer_settings() {
 ResetStep writer_settings_reset{reset_writer_settings, nullptr};
 const bool writer_settings_reset_registered = register_reset_step(writer_settings_reset);
 
-// The host's clock as an unsigned Macintosh date.  Worked out in 64 bits:
-// the sum passes the signed 32-bit range; the file keeps its low 32 bits.
-uint32_t macintosh_time_now() {
-  const int64_t unix_seconds = static_cast<int64_t>(std::time(nullptr));
-  return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds + format::kSeconds1904To1970));
-}
 
 // Copies at most `limit` characters of `text` into `field` and ends it with a
 // NUL; `field` holds limit + 1 bytes.
@@ -288,7 +281,7 @@ MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char 
   copy_cut(channel->finder.type, type, kCodeCharacters);
   copy_cut(channel->finder.creator, creator, kCodeCharacters);
   channel->finder.flags = kFinderInitedFlag;
-  state->created = macintosh_time_now();
+  state->created = MacBin_DateNow();
   state->modified = state->created;
 
   // `outfile` changes only once the files are open, so a failed open never

@@ -10,8 +10,6 @@
 #include "container_formats.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "common/flag_names.hpp"
-#include "common/mac_dates.hpp"
 #include "common/mac_text.hpp"
 #include "common/resource_text.hpp"
 #include "tool_context.hpp"
@@ -84,10 +82,10 @@ std::string code_text(const std::string &code) {
   return is_missing_code(code) ? "none" : mac_roman_to_utf8(code, true);
 }
 
-std::string date_text(uint32_t seconds) { return mac_date_to_iso8601(seconds).value_or("unknown"); }
+std::string date_text(uint32_t seconds) { return mac_date_text(seconds).value_or("unknown"); }
 
 JsonValue date_json(uint32_t seconds) {
-  const std::optional<std::string> date = mac_date_to_iso8601(seconds);
+  const std::optional<std::string> date = mac_date_text(seconds);
   return date ? JsonValue(*date) : JsonValue(nullptr);
 }
 

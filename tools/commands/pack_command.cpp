@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -28,7 +27,6 @@
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
-#include "common/mac_dates.hpp"
 #include "common/mac_text.hpp"
 #include "common/resource_script_forms.hpp"
 #include "common/output_file.hpp"
@@ -154,9 +152,6 @@ constexpr int64_t kMaxDataForkBytes = INT32_MAX - int64_t{MACBIN_MAX_DATA_OFFSET
 // with their length bytes.
 constexpr size_t kOwnerNameBytes = 1 + 14;   // "Owner resource"
 constexpr size_t kBundleNameBytes = 1 + 6;   // "Bundle"
-
-// Seconds from 1 January 1904 to 1 January 1970.
-constexpr int64_t kMacEpochOffsetSeconds = 2082844800;
 
 struct ScriptLine {
   std::string text;
@@ -295,13 +290,18 @@ bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
   return true;
 }
 
+// The library's reason for its last refusal, against the line.
+void library_refusal() {
+  const char *reason = "";
+  MacBin_LastError(&reason);
+  line_error(reason);
+}
+
 // Whether the library takes `line` as a resource line (on `channel`, with
 // its map; null: the line alone); false after an error giving its reason.
 bool library_takes(MacBinChannel *channel, const std::string &line) {
   if (MacBin_CheckResourceLine(channel, line.c_str()) == MACBIN_ERR_NONE) return true;
-  const char *reason = "";
-  MacBin_LastError(&reason);
-  line_error(reason);
+  library_refusal();
   return false;
 }
 
@@ -395,17 +395,6 @@ size_t character_number(const std::string &text, size_t at) {
   return number;
 }
 
-// Dates in header lines: ISO 8601 in UTC, or seconds since 1904 (0: not
-// known, as a container without dates gives).
-std::optional<uint32_t> parse_script_date(const std::string &text) {
-  if (!text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos) {
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (value <= UINT32_MAX) return static_cast<uint32_t>(value);
-    return std::nullopt;
-  }
-  return iso8601_to_mac_date(text);
-}
-
 // A 16-bit number of a header line: hexadecimal with 0x, else decimal
 // (never octal: 0100 is one hundred).
 std::optional<uint16_t> parse_word_number(const std::string &value) {
@@ -452,8 +441,11 @@ std::optional<std::string> apply_file_line(const std::string &keyword, const std
     if (!flags) return "%flags '" + value + "' must be a number from 0 to 0xFFFF";
     options.flags = *flags;
   } else if (keyword == "%created" || keyword == "%modified") {
-    const std::optional<uint32_t> date = parse_script_date(value);
-    if (!date) return keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904";
+    // ISO 8601 in UTC, or seconds since 1904 (0: not known, as a
+    // container without dates gives).
+    uint32_t date = 0;
+    if (MacBin_ParseDate(value.c_str(), &date) != MACBIN_ERR_NONE)
+      return keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904";
     (keyword == "%created" ? options.created : options.modified) = date;
   } else {
     return "unknown header line '" + keyword +
@@ -763,13 +755,12 @@ class Packer {
         return false;
       }
       const std::string names = id_word.substr(open + 1, id_word.size() - open - 2);
-      checked.attributes = parse_attributes(names);
-      if (!checked.attributes) {
-        line_error("resource attributes '" + names +
-                   "' must be names joined by ',' (sysHeap, purgeable, locked, protected, preload, changed) "
-                   "or a number from 0 to 255, e.g. 0x58");
+      int32_t attributes = 0;
+      if (MacBin_ParseAttributes(names.c_str(), &attributes) != MACBIN_ERR_NONE) {
+        library_refusal();
         return false;
       }
+      checked.attributes = attributes;
       id_word.erase(open);
     }
     const std::optional<std::string> type_mac = mac_text_of("resource type", first);
@@ -1155,7 +1146,7 @@ void write_channel(MacBinChannel *channel, const PackOptions &options, const std
     if (!write_data_fork(options.data, data.get())) reporter.mark_failed();
   }
   if (options.created || options.modified) {
-    const auto now = static_cast<uint32_t>(static_cast<int64_t>(std::time(nullptr)) + kMacEpochOffsetSeconds);
+    const uint32_t now = MacBin_DateNow();
     MacBin_SetDates(channel, options.created.value_or(now), options.modified.value_or(now));
   }
   Packer packer(options, channel);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "container_formats.hpp"
-#include "common/mac_dates.hpp"
 #include "common/mac_text.hpp"
 #include "common/resource_file_names.hpp"
 #include "common/resource_script_forms.hpp"
@@ -47,7 +46,7 @@ std::optional<std::string> type_word(const std::string &mac_type) {
 }
 
 std::string date_text(uint32_t seconds) {
-  const std::optional<std::string> iso = mac_date_to_iso8601(seconds);
+  const std::optional<std::string> iso = mac_date_text(seconds);
   return iso ? *iso : "0";
 }
 

@@ -1,5 +1,6 @@
 #include "common/mac_text.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -84,6 +85,39 @@ std::string json_quote(std::string_view utf8_text) {
     }
   }
   return out + '"';
+}
+
+namespace {
+
+// Names joined by "," as a list.
+std::vector<std::string> split_names(const std::string &joined) {
+  std::vector<std::string> names;
+  for (size_t start = 0; start < joined.size();) {
+    const size_t comma = std::min(joined.find(',', start), joined.size());
+    names.push_back(joined.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> finder_flag_names(uint16_t flags) {
+  char names[256];
+  MacBin_FinderFlagNames(flags, names, sizeof names);
+  return split_names(names);
+}
+
+std::vector<std::string> resource_attribute_names(int32_t attributes) {
+  char names[128];
+  MacBin_AttributeNames(attributes & 0xFF, names, sizeof names);
+  return split_names(names);
+}
+
+std::optional<std::string> mac_date_text(uint32_t seconds) {
+  char text[MACBIN_DATE_TEXT_BYTES];
+  if (MacBin_FormatDate(seconds, text) <= 0) return std::nullopt;
+  return std::string(text);
 }
 
 }  // namespace varnel_tool

@@ -2,9 +2,11 @@
 // the tool reads and prints UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnel_tool {
 
@@ -29,5 +31,15 @@ std::string utf8_prefix(const std::string &text, size_t limit);
 // A JSON string literal (quotes included) of the UTF-8 form of a MacRoman
 // text (mac_roman_to_utf8's result).
 std::string json_quote(std::string_view utf8_text);
+
+// The library's names of the set bits of Finder flags ("hasBundle", ...,
+// "color=N") and of a resource's attribute byte ("sysHeap", ...), one
+// string each, high bit first.
+std::vector<std::string> finder_flag_names(uint16_t flags);
+std::vector<std::string> resource_attribute_names(int32_t attributes);
+
+// A Macintosh date as "2026-12-07T01:43:29Z" (taken as UTC); nothing for
+// 0, which writers store for "not known".
+std::optional<std::string> mac_date_text(uint32_t seconds);
 
 }  // namespace varnel_tool

@@ -6,34 +6,15 @@
 #include <utility>
 
 #include "common/mac_text.hpp"
+#include "varnel.h"
 
 namespace varnel_tool {
 namespace {
 
-struct AttributeName {
-  const char *name;
-  int32_t bit;
-};
-constexpr std::array<AttributeName, 6> kAttributeNames = {{{"sysHeap", 0x40},
-                                                            {"purgeable", 0x20},
-                                                            {"locked", 0x10},
-                                                            {"protected", 0x08},
-                                                            {"preload", 0x04},
-                                                            {"changed", 0x02}}};
+// The attribute bits with names that a script writes as names.
 constexpr int32_t kNamedBits = 0x7E;
 constexpr uint8_t kCarriageReturn = 0x0D;
 constexpr size_t kMaxPascalBytes = 255;
-
-std::optional<int32_t> attribute_number(const std::string &text) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
-  const bool hexadecimal = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hexadecimal ? text.substr(2) : text;
-  if (digits.find_first_not_of(hexadecimal ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
-    return std::nullopt;
-  const long value = std::strtol(digits.c_str(), nullptr, hexadecimal ? 16 : 10);
-  if (value > 0xFF) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
 
 // The release stages of a version and their letters in the line form.
 constexpr std::array<std::pair<uint8_t, char>, 4> kReleaseStages = {{{0x20, 'D'}, {0x40, 'A'}, {0x60, 'B'}, {0x80, 'F'}}};
@@ -119,31 +100,9 @@ std::string attributes_text(int32_t attributes) {
     std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(attributes & 0xFF));
     return text;
   }
-  std::string out;
-  for (const AttributeName &each : kAttributeNames)
-    if ((attributes & each.bit) != 0) out += (out.empty() ? "" : ",") + std::string(each.name);
-  return out;
-}
-
-std::optional<int32_t> parse_attributes(const std::string &text) {
-  if (const std::optional<int32_t> number = attribute_number(text)) return number;
-  int32_t attributes = 0;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t comma = text.find(',', start);
-    const std::string word = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    bool known = false;
-    for (const AttributeName &each : kAttributeNames) {
-      if (word == each.name) {
-        attributes |= each.bit;
-        known = true;
-      }
-    }
-    if (!known) return std::nullopt;
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return attributes;
+  char names[128];
+  MacBin_AttributeNames(attributes, names, sizeof names);
+  return names;
 }
 
 std::string text_file_contents(std::span<const uint8_t> mac_text) {

@@ -21,9 +21,6 @@ std::string line_word(const std::string &word);
 // (sysHeap, purgeable, locked, protected, preload, changed) joined by ",",
 // or "0x81" when a bit without a name is set; "" for none.
 std::string attributes_text(int32_t attributes);
-// Names and numbers ("0x58", "88") read back, names joined by ","; nothing
-// for an unknown name or a number outside 0 to 255.
-std::optional<int32_t> parse_attributes(const std::string &text);
 
 // TEXT: MacRoman with CR line ends, shown as UTF-8 with LF line ends.
 std::string text_file_contents(std::span<const uint8_t> mac_text);
