@@ -1372,6 +1372,39 @@ int32_t MacBin_FormatDate(uint32_t seconds, char text[MACBIN_DATE_TEXT_BYTES]);
 int32_t MacBin_ParseDate(const char *text, uint32_t *seconds);
 uint32_t MacBin_DateNow(void);
 
+/* Resources as texts a person edits, both ways, in UTF-8:
+ *   MACBIN_TEXT_FORM_TEXT         a 'TEXT' resource (MacRoman, CR line
+ *                                 ends) as text with LF line ends;
+ *   MACBIN_TEXT_FORM_STRING_LIST  a 'STR#' (a count word and that many
+ *                                 Pascal strings) as one line a string,
+ *                                 each ended by LF (CR LF is read too);
+ *   MACBIN_TEXT_FORM_VERSION      a 'vers' as the resource line's
+ *                                 parameter, "1.00 F 0 0/1.0/Version 1.0"
+ *                                 (see MacBin_CheckResourceLine).
+ * MacBin_ResourceToText gives the text only when MacBin_TextToResource
+ * gives back the very same bytes (a TEXT with an LF byte, a list whose
+ * strings hold line ends, a version whose numbers the line cannot show
+ * have none), so that a host keeping the text instead of the bytes loses
+ * nothing.  It copies as MacBin_MacRomanToUTF8 does (min(length, capacity
+ * - 1) bytes and a NUL) and returns the text's length.
+ *   MacBin_TextToResource reads `length` bytes of UTF-8 (NULs allowed) and
+ * copies min(length, capacity) bytes of resource data into `buffer` (no
+ * NUL); it returns the data's length.  A null buffer with capacity 0 only
+ * measures.
+ *   Both return -1 with the reason as the last error: MACBIN_ERR_ARGUMENT
+ * for data without the form or text that cannot make it ("'✓' (U+2713)
+ * is not a Macintosh (MacRoman) character", "string 3 has 300 Macintosh
+ * characters, a Pascal string at most 255", "more than 65535 strings",
+ * the vers line's refusal), an unknown form, a negative length or
+ * capacity, or a null pointer with a length or a capacity. */
+enum {
+  MACBIN_TEXT_FORM_TEXT = 1,
+  MACBIN_TEXT_FORM_STRING_LIST = 2,
+  MACBIN_TEXT_FORM_VERSION = 3
+};
+int32_t MacBin_ResourceToText(int32_t form, const void *data, int32_t length, char *buffer, int32_t capacity);
+int32_t MacBin_TextToResource(int32_t form, const char *text, int32_t length, void *buffer, int32_t capacity);
+
 /* ======================================================================
  * Checking a file: which container it is, what it holds, what is wrong
  * ==================================================================== */

@@ -25,6 +25,7 @@ namespace {
 
 using vt::Bytes;
 using vt::hex;
+using vt::to_hex;
 
 std::string text_of(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -799,6 +800,112 @@ TEST(HostDates, NowIsTheClockSince1904) {
   const auto after = static_cast<uint32_t>(static_cast<int64_t>(std::time(nullptr)) + kUnixEpochSince1904);
   EXPECT_GE(now, before);
   EXPECT_LE(now, after);
+}
+
+// ---- Resources as texts -----------------------------------------------------------
+
+// The text form of `data`, or "refused: REASON".
+std::string text_form(int32_t form, const Bytes &data) {
+  const auto length = static_cast<int32_t>(data.size());
+  const int32_t needed = MacBin_ResourceToText(form, data.data(), length, nullptr, 0);
+  if (needed < 0) return "refused: " + last_error().text;
+  std::string text(static_cast<size_t>(needed) + 1, 'x');
+  EXPECT_EQ(MacBin_ResourceToText(form, data.data(), length, text.data(), needed + 1), needed);
+  EXPECT_EQ(text.back(), '\0');
+  text.pop_back();
+  return text;
+}
+
+// The resource a text makes; empty with `reason` set when refused.
+Bytes resource_form(int32_t form, const std::string &text, std::string *reason = nullptr) {
+  const auto length = static_cast<int32_t>(text.size());
+  const int32_t needed = MacBin_TextToResource(form, text.data(), length, nullptr, 0);
+  if (needed < 0) {
+    if (reason != nullptr) *reason = last_error().text;
+    return {};
+  }
+  Bytes data(static_cast<size_t>(needed));
+  EXPECT_EQ(MacBin_TextToResource(form, text.data(), length, data.data(), needed), needed);
+  return data;
+}
+
+TEST(HostTextForms, TextResourcesKeepEveryByteOrHaveNoText) {
+  const Bytes text = hex("4c696e6520310d4c696e6520320d a5 00 41");  // CR line ends, a bullet, a NUL
+  const std::string shown = text_form(MACBIN_TEXT_FORM_TEXT, text);
+  EXPECT_EQ(shown, std::string("Line 1\nLine 2\n\u2022\0A", 19));
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_TEXT, shown)), to_hex(text));
+  // An LF byte would come back as CR: such a resource has no text.
+  EXPECT_EQ(text_form(MACBIN_TEXT_FORM_TEXT, hex("410a42")).rfind("refused: its text would not give back", 0), 0u);
+  EXPECT_EQ(text_form(MACBIN_TEXT_FORM_TEXT, {}), "");
+  std::string reason;
+  EXPECT_TRUE(resource_form(MACBIN_TEXT_FORM_TEXT, "done \u2713", &reason).empty());
+  EXPECT_NE(reason.find("(U+2713)"), std::string::npos) << reason;
+}
+
+TEST(HostTextForms, StringListsLineByLine) {
+  const Bytes list = hex("0003 05 48656c6c6f 00 03 8a6e64");  // "Hello", "", "\u00e4nd"
+  EXPECT_EQ(text_form(MACBIN_TEXT_FORM_STRING_LIST, list), "Hello\n\n\u00e4nd\n");
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_STRING_LIST, "Hello\n\n\u00e4nd\n")), to_hex(list));
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_STRING_LIST, "Hello\r\n\r\n\u00e4nd")), to_hex(list));
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_STRING_LIST, "")), to_hex(hex("0000")));
+  EXPECT_EQ(text_form(MACBIN_TEXT_FORM_STRING_LIST, hex("0000")), "");
+  for (const char *damaged : {"", "00", "0002 0141", "0001 0141 42", "0001 03 410d42", "0001 05 41"}) {
+    EXPECT_EQ(text_form(MACBIN_TEXT_FORM_STRING_LIST, hex(damaged)).rfind("refused: not a string list", 0), 0u)
+        << damaged;
+  }
+  // A Pascal string holds 255 characters, a list 65535 strings.
+  std::string reason;
+  EXPECT_EQ(resource_form(MACBIN_TEXT_FORM_STRING_LIST, std::string(255, 'a')).size(), 2u + 256u);
+  EXPECT_TRUE(resource_form(MACBIN_TEXT_FORM_STRING_LIST, "ok\n" + std::string(256, 'a'), &reason).empty());
+  EXPECT_EQ(reason, "string 2 has 256 Macintosh characters, a Pascal string at most 255");
+  std::string lines;
+  for (int i = 0; i < 65535; ++i) lines += "s\n";
+  const Bytes most = resource_form(MACBIN_TEXT_FORM_STRING_LIST, lines);
+  ASSERT_EQ(most.size(), 2u + 2u * 65535u);
+  EXPECT_EQ(to_hex(Bytes(most.begin(), most.begin() + 4)), to_hex(hex("ffff0173")));
+  EXPECT_TRUE(resource_form(MACBIN_TEXT_FORM_STRING_LIST, lines + "s", &reason).empty());
+  EXPECT_EQ(reason, "more than 65535 strings");
+}
+
+TEST(HostTextForms, VersionsAsTheirLine) {
+  // 1.2.3 beta 4, region 1, "1.2.3b4", "Version 1.2.3 \u00a9 me"
+  const Bytes vers = hex("0123 60 04 0001 07 312e322e336234 12 56657273696f6e20312e322e3320a9206d65");
+  const std::string line = text_form(MACBIN_TEXT_FORM_VERSION, vers);
+  EXPECT_EQ(line, "1.23 B 4 1/1.2.3b4/Version 1.2.3 \u00a9 me");
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_VERSION, line)), to_hex(vers));
+  EXPECT_EQ(to_hex(resource_form(MACBIN_TEXT_FORM_VERSION, "1.00 F 0 65535//")),
+            to_hex(hex("0100 80 00 ffff 00 00")));
+  // Numbers the line shows as one digit, a stage it has no letter for,
+  // texts holding its '/', a blank it would lose, a length that lies.
+  for (const char *unshown : {"0a00 80 00 0000 00 00", "0100 30 00 0000 00 00", "0100 80 0a 0000 00 00",
+                              "01a0 80 00 0000 00 00", "0100 80 00 0000 01 2f 00", "0100 80 00 0000 00 02 6120",
+                              "0100 80 00 0000 00 05 41", "0100 80 00 0000 00", "0100 80 00 0000 01 0d 00"}) {
+    EXPECT_EQ(text_form(MACBIN_TEXT_FORM_VERSION, hex(unshown)).rfind("refused: ", 0), 0u) << unshown;
+  }
+  std::string reason;
+  EXPECT_TRUE(resource_form(MACBIN_TEXT_FORM_VERSION, "1.00 X 0 0/a/b", &reason).empty());
+  EXPECT_EQ(reason, "vers release stage 'X' must be D (development), A (alpha), B (beta) or F (final)");
+  EXPECT_TRUE(resource_form(MACBIN_TEXT_FORM_VERSION, "1.00 F 0 65536/a/b", &reason).empty());
+  EXPECT_EQ(reason, "vers region code 65536 does not fit in 16 bits");
+}
+
+TEST(HostTextForms, BuffersAndRefusedArguments) {
+  const Bytes list = hex("0001 05 48656c6c6f");
+  char text[4] = "xyz";
+  EXPECT_EQ(MacBin_ResourceToText(MACBIN_TEXT_FORM_STRING_LIST, list.data(), 8, text, sizeof text), 6);
+  EXPECT_STREQ(text, "Hel");
+  uint8_t data[3] = {9, 9, 9};
+  EXPECT_EQ(MacBin_TextToResource(MACBIN_TEXT_FORM_TEXT, "abcd", 4, data, 2), 4);
+  EXPECT_EQ(to_hex(Bytes(data, data + 3)), to_hex(hex("616209")));
+  EXPECT_EQ(MacBin_TextToResource(MACBIN_TEXT_FORM_TEXT, "abcd", -1, data, 2), -1);
+  EXPECT_EQ(MacBin_TextToResource(MACBIN_TEXT_FORM_TEXT, nullptr, 1, data, 2), -1);
+  EXPECT_EQ(MacBin_TextToResource(MACBIN_TEXT_FORM_TEXT, "abcd", 4, nullptr, 2), -1);
+  EXPECT_EQ(MacBin_ResourceToText(MACBIN_TEXT_FORM_TEXT, list.data(), 8, text, -1), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_ResourceToText(9, list.data(), 8, text, sizeof text), -1);
+  EXPECT_EQ(last_error().text, "unknown text form 9");
+  EXPECT_EQ(MacBin_TextToResource(0, "a", 1, data, 2), -1);
+  EXPECT_EQ(last_error().text, "unknown text form 0");
 }
 
 }  // namespace

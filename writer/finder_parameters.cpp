@@ -104,6 +104,20 @@ VersParameter read_vers_parameter(std::string_view param) {
   return vers;
 }
 
+std::string vers_resource_bytes(const VersParameter &vers) {
+  const uint8_t stage = release_stage_of(vers.stage_letter);
+  std::string bytes = {static_cast<char>(vers.major), static_cast<char>(vers.minor_and_bugfix),
+                       static_cast<char>(stage != 0 ? stage : release_stage_of('D')),
+                       static_cast<char>(vers.revision), static_cast<char>(vers.region >> 8),
+                       static_cast<char>(vers.region)};
+  for (std::string_view text : {vers.short_version, vers.long_version}) {
+    text = text.substr(0, kMaxPascalCharacters);
+    bytes += static_cast<char>(text.size());
+    bytes += text;
+  }
+  return bytes;
+}
+
 // Text layout: 0..3 the document's file type, 5 the icon resource ID, and
 // after the last '/' (from position 6) the FREF's own ID, which the line
 // handler appends.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "frame/internal.hpp"
@@ -18,23 +19,6 @@
 namespace {
 
 constexpr char kBell = 7;
-constexpr size_t kMaxPascalCharacters = 255;
-
-void put_pascal(std::string_view text) {
-  if (text.size() > kMaxPascalCharacters) text = text.substr(0, kMaxPascalCharacters);
-  const auto length = static_cast<int32_t>(text.size());
-  MacBin_PutByte(length);
-  MacBin_PutBuf(text.data(), length, length);
-}
-
-// An unknown stage letter is stored as development, with the notice the
-// processor has always printed.
-uint8_t release_stage(char letter) {
-  const uint8_t stage = release_stage_of(letter);
-  if (stage != 0) return stage;
-  std::printf("ERROR     Invalid Release code %c\n", kBell);
-  return release_stage_of('D');
-}
 
 MacBinChannel *acting_channel(MacBinChannel *channel) {
   return channel != nullptr ? channel : MacChannel;
@@ -53,13 +37,16 @@ int32_t add_vers(MacBinChannel * /*channel*/, const char *text) {
   } catch (const std::bad_alloc &) {
     return 1;  // nothing written: the resource is refused as empty
   }
-  MacBin_PutByte(vers.major);
-  MacBin_PutByte(vers.minor_and_bugfix);
-  MacBin_PutByte(release_stage(vers.stage_letter));
-  MacBin_PutByte(vers.revision);
-  MacBin_PutWord(vers.region, 2);
-  put_pascal(vers.short_version);
-  put_pascal(vers.long_version);
+  // An unknown stage letter is stored as development, with the notice the
+  // processor has always printed.
+  if (release_stage_of(vers.stage_letter) == 0) std::printf("ERROR     Invalid Release code %c\n", kBell);
+  try {
+    const std::string bytes = vers_resource_bytes(vers);
+    const auto length = static_cast<int32_t>(bytes.size());
+    MacBin_PutBuf(bytes.data(), length, length);
+  } catch (const std::bad_alloc &) {
+    return 1;
+  }
   return 0;
 }
 

@@ -235,6 +235,10 @@ struct VersParameter {
   std::string problem;
 };
 VersParameter read_vers_parameter(std::string_view param);
+// The resource data of a version: the numbers, an unknown stage stored as
+// development, the region's low 16 bits and the texts cut to 255
+// characters each.
+std::string vers_resource_bytes(const VersParameter &vers);
 // The release stage byte of a letter; 0 for a letter that names none.
 uint8_t release_stage_of(char letter);
 

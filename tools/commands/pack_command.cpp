@@ -600,9 +600,9 @@ std::optional<std::vector<uint8_t>> given_resource_bytes(const std::string &give
   if (form == "--raw") {
     bytes = std::vector<uint8_t>(contents.begin(), contents.end());
   } else if (form == "--text") {
-    bytes = text_file_bytes(contents, problem);
+    bytes = resource_from_text(MACBIN_TEXT_FORM_TEXT, contents, problem);
   } else {
-    bytes = string_list_bytes(contents, problem);
+    bytes = resource_from_text(MACBIN_TEXT_FORM_STRING_LIST, contents, problem);
   }
   if (!bytes) {
     line_error(name + ": " + problem);

@@ -136,19 +136,14 @@ ResourceForm choose_form(const ResourceEntry &entry, const std::vector<uint8_t> 
       return {"~" + *text, "", {}};
   }
   if (entry.type == "vers") {
-    if (const std::optional<std::string> line = vers_line_text(data)) return {*line, "", {}};
+    if (const std::optional<std::string> line = resource_text(MACBIN_TEXT_FORM_VERSION, data)) return {*line, "", {}};
   }
-  std::string problem;
-  if (entry.type == "TEXT") {
-    const std::string text = text_file_contents(data);
-    if (text_file_bytes(text, problem) == data)
-      return {"--text " + line_word(stem + ".txt"), stem + ".txt", std::vector<uint8_t>(text.begin(), text.end())};
-  }
-  if (entry.type == "STR#") {
-    const std::optional<std::string> lines = string_list_contents(data);
-    if (lines && string_list_bytes(*lines, problem) == data)
-      return {"--strings " + line_word(stem + ".txt"), stem + ".txt",
-              std::vector<uint8_t>(lines->begin(), lines->end())};
+  const bool text = entry.type == "TEXT";
+  if (text || entry.type == "STR#") {
+    if (const std::optional<std::string> contents =
+            resource_text(text ? MACBIN_TEXT_FORM_TEXT : MACBIN_TEXT_FORM_STRING_LIST, data))
+      return {(text ? "--text " : "--strings ") + line_word(stem + ".txt"), stem + ".txt",
+              std::vector<uint8_t>(contents->begin(), contents->end())};
   }
   return {"--raw " + line_word(stem), stem, data};
 }
