@@ -1300,6 +1300,21 @@ int32_t MacBin_MacRomanToUTF8(const char *mac_text, int32_t length, int32_t repl
 int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
                                 int32_t capacity);
 
+/* The same resources' fields as one JSON object (UTF-8, no blanks), for
+ * machine-read listings; keys in this order:
+ *   vers   {"version":"1.2.3b4","major":1,"minor":2,"bugfix":3,
+ *           "stage":"beta","revision":4,"region":0,"short":"...","long":"..."}
+ *          (stage "development", "alpha", "beta", "final" or "unknown");
+ *   FREF   {"file_type":"TEXT","local_icon":0,"file_name":""};
+ *   BNDL   {"owner":"VARN","owner_id":0,"types":[{"type":"ICN#",
+ *           "entries":[{"local_id":0,"id":128}]},...]};
+ *   the owner resource  {"owner_text":"Made by me"};
+ *   data too short for its form  {"error":"damaged vers data"}.
+ * Copies, returns and refuses as MacBin_DescribeResource does (0 and an
+ * empty buffer for a resource of another type). */
+int32_t MacBin_DescribeResourceFields(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
+                                      int32_t capacity);
+
 /* Checks a resource line as MacBin_AddResource takes it, writing nothing,
  * with the same parsing code that inserts it:
  *   - the line: at most MACBIN_MAX_LINE_LENGTH characters; split as

@@ -1,6 +1,7 @@
 // MacBin_DescribeResource: one line of text for the resources a listing
 // explains (the version resource, file references, the bundle and the
-// owner resource), read from their contents.
+// owner resource), read from their contents; MacBin_DescribeResourceFields:
+// the same fields as a JSON object, for machine-read listings.
 //
 // The texts are UTF-8; the Macintosh texts inside them are quoted as JSON
 // strings, so that a name holding quotes or control characters stays one
@@ -10,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "format/mac_roman.hpp"
@@ -91,19 +93,32 @@ std::string json_quote(std::string_view utf8) {
   return out + "\"";
 }
 
-std::string damaged(std::string_view what) { return "(damaged " + std::string(what) + " data)"; }
+// The two renderings: the listing's line, or the fields as a JSON object.
+enum class Form { kLine, kJson };
+
+// A JSON object of keys and values already written as JSON.
+std::string json_object(const std::vector<std::pair<std::string_view, std::string>> &members) {
+  std::string out = "{";
+  for (const auto &[key, value] : members) out += (out.size() > 1 ? "," : "") + json_quote(key) + ":" + value;
+  return out + "}";
+}
+
+std::string damaged(std::string_view what, Form form) {
+  const std::string text = "damaged " + std::string(what) + " data";
+  return form == Form::kJson ? json_object({{"error", json_quote(text)}}) : "(" + text + ")";
+}
 
 // Version numbers are binary-coded decimal.
 int from_bcd(uint8_t value) { return (value >> 4) * 10 + (value & 0x0F); }
 
-std::string describe_vers(std::span<const uint8_t> data) {
+std::string describe_vers(std::span<const uint8_t> data, Form form) {
   FieldReader fields(data);
   uint8_t major = 0, minor_and_bugfix = 0, stage = 0, revision = 0;
   uint16_t region = 0;
   std::string short_version, long_version;
   if (!fields.u8(major) || !fields.u8(minor_and_bugfix) || !fields.u8(stage) || !fields.u8(revision) ||
       !fields.u16(region) || !fields.pascal(short_version) || !fields.pascal(long_version))
-    return damaged("vers");
+    return damaged("vers", form);
   const int minor = minor_and_bugfix >> 4;
   const int bugfix = minor_and_bugfix & 0x0F;
   const char *stage_name = "unknown";
@@ -119,49 +134,70 @@ std::string describe_vers(std::span<const uint8_t> data) {
   if (bugfix != 0) version += "." + std::to_string(bugfix);
   // A final release shows no stage unless it carries a revision.
   if (stage != 0x80 || revision != 0) version += stage_letter + std::to_string(revision);
+  if (form == Form::kJson) {
+    return json_object({{"version", json_quote(version)}, {"major", std::to_string(from_bcd(major))},
+                        {"minor", std::to_string(minor)}, {"bugfix", std::to_string(bugfix)},
+                        {"stage", json_quote(stage_name)}, {"revision", std::to_string(revision)},
+                        {"region", std::to_string(region)}, {"short", json_quote(short_version)},
+                        {"long", json_quote(long_version)}});
+  }
   return "version " + version + " (" + stage_name + "), region " + std::to_string(region) + ", short " +
          json_quote(short_version) + ", long " + json_quote(long_version);
 }
 
-std::string describe_fref(std::span<const uint8_t> data) {
+std::string describe_fref(std::span<const uint8_t> data, Form form) {
   FieldReader fields(data);
   std::string_view file_type;
   int16_t local_icon = 0;
-  if (!fields.bytes(4, file_type) || !fields.i16(local_icon)) return damaged("FREF");
+  if (!fields.bytes(4, file_type) || !fields.i16(local_icon)) return damaged("FREF", form);
   std::string file_name;
   // The file name is optional in older files.
-  if (fields.remaining() > 0 && !fields.pascal(file_name)) return damaged("FREF");
+  if (fields.remaining() > 0 && !fields.pascal(file_name)) return damaged("FREF", form);
+  if (form == Form::kJson) {
+    return json_object({{"file_type", json_quote(utf8_of(file_type))},
+                        {"local_icon", std::to_string(local_icon)},
+                        {"file_name", json_quote(file_name)}});
+  }
   std::string text = "file type " + json_quote(utf8_of(file_type)) + ", local icon " + std::to_string(local_icon);
   if (!file_name.empty()) text += ", file name " + json_quote(file_name);
   return text;
 }
 
-std::string describe_bndl(std::span<const uint8_t> data) {
+std::string describe_bndl(std::span<const uint8_t> data, Form form) {
   FieldReader fields(data);
   std::string_view owner;
   int16_t owner_id = 0;
   uint16_t types_minus_one = 0;
-  if (!fields.bytes(4, owner) || !fields.i16(owner_id) || !fields.u16(types_minus_one)) return damaged("BNDL");
-  std::string text = "owner " + json_quote(utf8_of(owner)) + " " + std::to_string(owner_id);
+  if (!fields.bytes(4, owner) || !fields.i16(owner_id) || !fields.u16(types_minus_one)) return damaged("BNDL", form);
+  std::string line = "owner " + json_quote(utf8_of(owner)) + " " + std::to_string(owner_id);
+  std::string types;  // the JSON array's members
   // Each type takes at least 6 bytes, so a hostile count ends at the data's end.
   for (uint32_t t = 0; t <= types_minus_one; ++t) {
     std::string_view type;
     uint16_t entries_minus_one = 0;
-    if (!fields.bytes(4, type) || !fields.u16(entries_minus_one)) return damaged("BNDL");
-    text += "; " + utf8_of(type) + ":";
+    if (!fields.bytes(4, type) || !fields.u16(entries_minus_one)) return damaged("BNDL", form);
+    line += "; " + utf8_of(type) + ":";
+    std::string entries;
     for (uint32_t e = 0; e <= entries_minus_one; ++e) {
       int16_t local_id = 0, resource_id = 0;
-      if (!fields.i16(local_id) || !fields.i16(resource_id)) return damaged("BNDL");
-      text += " " + std::to_string(local_id) + "=" + std::to_string(resource_id);
+      if (!fields.i16(local_id) || !fields.i16(resource_id)) return damaged("BNDL", form);
+      line += " " + std::to_string(local_id) + "=" + std::to_string(resource_id);
+      entries += (entries.empty() ? "" : ",") +
+                 json_object({{"local_id", std::to_string(local_id)}, {"id", std::to_string(resource_id)}});
     }
+    types += (types.empty() ? "" : ",") +
+             json_object({{"type", json_quote(utf8_of(type))}, {"entries", "[" + entries + "]"}});
   }
-  return text;
+  if (form == Form::kLine) return line;
+  return json_object(
+      {{"owner", json_quote(utf8_of(owner))}, {"owner_id", std::to_string(owner_id)}, {"types", "[" + types + "]"}});
 }
 
-std::string describe_owner(std::span<const uint8_t> data) {
+std::string describe_owner(std::span<const uint8_t> data, Form form) {
   FieldReader fields(data);
   std::string text;
-  if (!fields.pascal(text)) return damaged("owner resource");
+  if (!fields.pascal(text)) return damaged("owner resource", form);
+  if (form == Form::kJson) return json_object({{"owner_text", json_quote(text)}});
   return "owner resource " + json_quote(text);
 }
 
@@ -190,14 +226,15 @@ Described kind_of(MacBinChannel *channel, const MacBinTypeEntry &entry, const Ma
   return Described::kNone;
 }
 
-int32_t describe(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer, int32_t capacity) {
+int32_t describe(MacBinChannel *channel, const MacBinRefEntry *ref, Form form, char *buffer, int32_t capacity) {
+  const std::string call = form == Form::kJson ? "MacBin_DescribeResourceFields" : "MacBin_DescribeResource";
   if (capacity < 0 || (buffer == nullptr && capacity != 0)) {
-    record_error(MACBIN_ERR_ARGUMENT, "MacBin_DescribeResource: a buffer that does not match its capacity");
+    record_error(MACBIN_ERR_ARGUMENT, (call + ": a buffer that does not match its capacity").c_str());
     return -1;
   }
   const MacBinTypeEntry *entry = type_of(channel, ref);
   if (entry == nullptr) {
-    record_error(MACBIN_ERR_ARGUMENT, "MacBin_DescribeResource: not one of the reading channel's resources");
+    record_error(MACBIN_ERR_ARGUMENT, (call + ": not one of the reading channel's resources").c_str());
     return -1;
   }
   const Described kind = kind_of(channel, *entry, *ref);
@@ -213,10 +250,10 @@ int32_t describe(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer
   if (length > 0 && MacBin_ReadResourceUncompressed(channel, ref, data.data(), length) != length) return -1;
   std::string text;
   switch (kind) {
-    case Described::kVers: text = describe_vers(data); break;
-    case Described::kFref: text = describe_fref(data); break;
-    case Described::kBndl: text = describe_bndl(data); break;
-    case Described::kOwner: text = describe_owner(data); break;
+    case Described::kVers: text = describe_vers(data, form); break;
+    case Described::kFref: text = describe_fref(data, form); break;
+    case Described::kBndl: text = describe_bndl(data, form); break;
+    case Described::kOwner: text = describe_owner(data, form); break;
     case Described::kNone: break;
   }
   return copy_text_out(text, buffer, capacity);
@@ -227,7 +264,17 @@ int32_t describe(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer
 extern "C" int32_t MacBin_DescribeResource(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
                                            int32_t capacity) {
   try {
-    return describe(channel, ref, buffer, capacity);
+    return describe(channel, ref, Form::kLine, buffer, capacity);
+  } catch (const std::bad_alloc &) {
+    record_error(MACBIN_ERR_MEMORY, "Out Of Memory (describing a resource)");
+    return -1;
+  }
+}
+
+extern "C" int32_t MacBin_DescribeResourceFields(MacBinChannel *channel, const MacBinRefEntry *ref, char *buffer,
+                                                 int32_t capacity) {
+  try {
+    return describe(channel, ref, Form::kJson, buffer, capacity);
   } catch (const std::bad_alloc &) {
     record_error(MACBIN_ERR_MEMORY, "Out Of Memory (describing a resource)");
     return -1;

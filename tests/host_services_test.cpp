@@ -383,17 +383,20 @@ vt::MacBinaryPlan described_resources() {
   return plan;
 }
 
-std::string describe(MacBinChannel *channel, const char *type, int32_t id) {
+using DescribeCall = int32_t (*)(MacBinChannel *, const MacBinRefEntry *, char *, int32_t);
+
+std::string describe(MacBinChannel *channel, const char *type, int32_t id,
+                     DescribeCall call = MacBin_DescribeResource) {
   const int32_t count = MacBin_GetNrTypes(channel);
   for (int32_t t = 0; t < count; ++t) {
     const MacBinTypeEntry &entry = channel->types[t];
     if (std::string(entry.type, 4) != type) continue;
     for (int32_t r = 0; r < entry.count; ++r) {
       if (static_cast<int16_t>(entry.refs[r].id) != id) continue;
-      const int32_t length = MacBin_DescribeResource(channel, &entry.refs[r], nullptr, 0);
+      const int32_t length = call(channel, &entry.refs[r], nullptr, 0);
       if (length <= 0) return "RESULT " + std::to_string(length);
       std::string text(static_cast<size_t>(length) + 1, '\0');
-      EXPECT_EQ(MacBin_DescribeResource(channel, &entry.refs[r], text.data(), length + 1), length);
+      EXPECT_EQ(call(channel, &entry.refs[r], text.data(), length + 1), length);
       text.resize(static_cast<size_t>(length));
       return text;
     }
@@ -445,6 +448,39 @@ TEST(HostDescriptions, FinderResourcesAsAListingShowsThem) {
   EXPECT_EQ(MacBin_DescribeResource(channel, &stranger, small, sizeof small), -1);
   EXPECT_EQ(last_error().text, "MacBin_DescribeResource: not one of the reading channel's resources");
   EXPECT_EQ(MacBin_DescribeResource(nullptr, owner, small, sizeof small), -1);
+  MacBin_Close(channel);
+}
+
+TEST(HostDescriptions, FieldsAsJsonForMachineReadListings) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
+  MacBinChannel *channel = MacBin_OpenR(dir.file("finder.bin").c_str());
+  ASSERT_NE(channel, nullptr);
+  const auto fields = [channel](const char *type, int32_t id) {
+    return describe(channel, type, id, MacBin_DescribeResourceFields);
+  };
+  EXPECT_EQ(fields("vers", 1), R"({"version":"1.0","major":1,"minor":0,"bugfix":0,"stage":"final","revision":0,)"
+                               R"("region":1,"short":"1.0","long":""})");
+  EXPECT_EQ(fields("vers", 2), R"({"version":"1.2.3b4","major":1,"minor":2,"bugfix":3,"stage":"beta",)"
+                               R"("revision":4,"region":0,"short":"1.2.3","long":"Version \"1.2.3\"\t\\"})");
+  EXPECT_EQ(fields("vers", 3), R"({"error":"damaged vers data"})");
+  EXPECT_EQ(fields("FREF", 128), R"({"file_type":"APPL","local_icon":0,"file_name":""})");
+  EXPECT_EQ(fields("FREF", 129), "{\"file_type\":\"TEXT\",\"local_icon\":1,\"file_name\":\"Not\xC3\xA4\"}");
+  EXPECT_EQ(fields("FREF", 130), R"({"file_type":"TEXT","local_icon":-1,"file_name":""})");
+  EXPECT_EQ(fields("FREF", 131), R"({"error":"damaged FREF data"})");
+  EXPECT_EQ(fields("BNDL", 128), R"({"owner":"VARN","owner_id":0,"types":[)"
+                                 R"({"type":"ICN#","entries":[{"local_id":0,"id":128},{"local_id":1,"id":129}]},)"
+                                 R"({"type":"FREF","entries":[{"local_id":0,"id":-128}]}]})");
+  EXPECT_EQ(fields("BNDL", 129), R"({"error":"damaged BNDL data"})");
+  EXPECT_EQ(fields("VARN", 0), "{\"owner_text\":\"Made \\\"by\\\" \xC3\xA9\"}");
+  EXPECT_EQ(fields("VARN", 1), "RESULT 0");
+  EXPECT_EQ(fields("STR ", 128), "RESULT 0");
+  const MacBinRefEntry stranger = channel->types[0].refs[0];
+  char text[8];
+  EXPECT_EQ(MacBin_DescribeResourceFields(channel, &stranger, text, sizeof text), -1);
+  EXPECT_EQ(last_error().text, "MacBin_DescribeResourceFields: not one of the reading channel's resources");
+  EXPECT_EQ(vt::recorded_messages().size(), 0u);
   MacBin_Close(channel);
 }
 

@@ -10,7 +10,7 @@
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "common/input_copy.hpp"
-#include "common/resource_text.hpp"
+#include "common/json_value.hpp"
 #include "library_session.hpp"
 #include "salvage.hpp"
 #include "tool_context.hpp"

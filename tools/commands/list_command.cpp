@@ -11,7 +11,7 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/resource_text.hpp"
+#include "common/json_value.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -170,13 +170,17 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   return json;
 }
 
-// The library's one-line description ("" for a type it does not
-// describe), or nothing when the contents cannot be read (it said why).
-std::optional<std::string> description_of(const MacBinaryInput &input, const ResourceEntry &entry) {
-  const int32_t length = MacBin_DescribeResource(input.channel(), entry.reference, nullptr, 0);
+using DescribeCall = int32_t (*)(MacBinChannel *, const MacBinRefEntry *, char *, int32_t);
+
+// The library's one-line description or JSON fields ("" for a type it
+// does not describe), or nothing when the contents cannot be read (it said
+// why).
+std::optional<std::string> description_of(const MacBinaryInput &input, const ResourceEntry &entry,
+                                          DescribeCall describe) {
+  const int32_t length = describe(input.channel(), entry.reference, nullptr, 0);
   if (length < 0) return std::nullopt;
   std::string text(static_cast<size_t>(length) + 1, '\0');
-  MacBin_DescribeResource(input.channel(), entry.reference, text.data(), length + 1);
+  describe(input.channel(), entry.reference, text.data(), length + 1);
   text.resize(static_cast<size_t>(length));
   return text;
 }
@@ -186,18 +190,19 @@ std::optional<std::string> description_of(const MacBinaryInput &input, const Res
 std::optional<std::vector<ListedResource>> read_listing(MacBinaryInput &input, const std::string &path, bool json) {
   if (!input.open(path)) return std::nullopt;
   std::vector<ListedResource> listed;
-  std::vector<uint8_t> data;
   for (const ResourceEntry &entry : input.resources()) {
     ListedResource resource{&entry, -1, "", std::nullopt, input.compression(entry)};
     int64_t length = 0;
     if (input.read_resource(entry, nullptr, length)) {
       resource.size = length;  // as stored
       // Described from the contents, decompressed where need be.
-      const std::optional<std::string> description = description_of(input, entry);
+      const std::optional<std::string> description = description_of(input, entry, MacBin_DescribeResource);
       if (!description) Reporter::instance().mark_failed();
       else resource.description = *description;
-      if (json && !resource.description.empty() && input.read_contents(entry, data))
-        resource.fields = resource_fields(entry.type, entry.signed_id(), data, input.creator());
+      if (json && !resource.description.empty()) {
+        if (const std::optional<std::string> fields = description_of(input, entry, MacBin_DescribeResourceFields))
+          resource.fields = JsonValue::parse(*fields);
+      }
     }
     listed.push_back(std::move(resource));
   }
