@@ -95,6 +95,8 @@ THUMBNAIL_SHOWS = {1: "custom icon", 2: "bundle icon", 3: "largest picture", 4: 
                    5: "application icon", 6: "PICT file"}
 THUMBNAIL_MIN_SIZE = 16
 THUMBNAIL_MAX_SIZE = 1024
+# The bytes of a file that tell a PICT file (MACBIN_PICT_FILE_PROBE_BYTES).
+PICT_FILE_PROBE_BYTES = 526
 
 
 def check_thumbnail_size(size: int) -> None:
@@ -113,9 +115,9 @@ def take_thumbnail(pixels: L.Pixels, about: L.Thumbnail) -> Thumbnail:
 
 
 def is_pict_file(data: bytes) -> bool:
-    """Whether these bytes (a file's first 526 are enough) are a PICT file:
-    a picture after a 512-byte header, or from the first byte."""
-    data = bytes(data[:526])
+    """Whether these bytes (a file's first PICT_FILE_PROBE_BYTES are enough)
+    are a PICT file: a picture after a 512-byte header, or from the first byte."""
+    data = bytes(data[:PICT_FILE_PROBE_BYTES])
     return L.FindPictFilePicture(data, len(data)) >= 0
 
 

@@ -12,8 +12,9 @@ from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple, Union
 
 from . import _library as L
 from . import errors
-from .images import (Image, Thumbnail, check_thumbnail_size, decode_failure, is_pict_file,
-                     pict_file_thumbnail, take_pixels, take_thumbnail)
+from .images import (PICT_FILE_PROBE_BYTES, Image, Thumbnail, check_thumbnail_size,
+                     decode_failure, is_pict_file, pict_file_thumbnail, take_pixels,
+                     take_thumbnail)
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -699,7 +700,7 @@ def thumbnail(path: PathLike, size: int = 128) -> Thumbnail:
     check_thumbnail_size(size)
     if identify(path) is None:
         with io.open(path, "rb") as file:
-            head = file.read(526)
+            head = file.read(PICT_FILE_PROBE_BYTES)
             if is_pict_file(head):
                 return pict_file_thumbnail(head + file.read(), size, path)
     with MacFile(path) as mac_file:
