@@ -1,5 +1,5 @@
-// The tool's image decoders (PNG through libpng, netpbm) and the area
-// resampler on arbitrary bytes.  The input is read as a file would be; the
+// The tool's image decoders (PNG through libpng, netpbm) and the library's
+// area resampler (MacBin_NewResampler) on arbitrary bytes.  The input is read as a file would be; the
 // last byte picks the resampled size (shrinking, keeping, enlarging), so
 // every decoded row also goes through the resampler.  Decoding must end in
 // rows or an error text, never a crash, a hang or a read outside the buffers.
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/image_reader.hpp"
-#include "common/resample.hpp"
+#include "varnel.h"
 
 namespace {
 
@@ -22,6 +22,15 @@ constexpr int64_t kMaxPixelsDecoded = 1 << 20;
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
 };
+struct ResamplerFreer {
+  void operator()(MacBinResampler *resampler) const { MacBin_FreeResampler(resampler); }
+};
+
+int32_t read_row(void *reader, uint8_t *row) {
+  auto &image = *static_cast<varnel_tool::ImageReader *>(reader);
+  const auto width = static_cast<size_t>(image.info().width) * static_cast<size_t>(image.info().channels);
+  return image.read_row(std::span<uint8_t>(row, width)) ? 1 : 0;
+}
 
 int32_t scaled(int32_t size, uint8_t choice) {
   switch (choice % 3) {
@@ -50,11 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (pixels > kMaxPixelsDecoded) return 0;
   const int32_t target_width = scaled(info.width, data[size - 1]);
   const int32_t target_height = scaled(info.height, static_cast<uint8_t>(data[size - 1] / 3));
-  std::vector<uint8_t> row(static_cast<size_t>(info.width) * static_cast<size_t>(info.channels));
-  varnel_tool::AreaResampler resampler(info.width, info.height, target_width, target_height, info.channels,
-                                       [&](std::span<uint8_t> source) { return reader->read_row(source); });
+  // Sides past the resampler's 65535 (an enlarged wide image) are refused.
+  const std::unique_ptr<MacBinResampler, ResamplerFreer> resampler(MacBin_NewResampler(
+      info.width, info.height, target_width, target_height, info.channels, read_row, reader.get()));
+  if (!resampler) return 0;
   std::vector<uint8_t> target(static_cast<size_t>(target_width) * static_cast<size_t>(info.channels));
   for (int32_t y = 0; y < target_height; ++y)
-    if (!resampler.next_row(target)) break;
+    if (MacBin_ResampleRow(resampler.get(), target.data()) != 1) break;
   return 0;
 }

@@ -1123,6 +1123,126 @@ void MacBin_ClearFonts(void);
 #define MACBIN_DEFAULT_PICTURE_BYTES (256 * 1024 * 1024)
 
 /* ======================================================================
+ * Thumbnails: the Finder's icon of a file, or a PICT file's picture, at a
+ * size a file manager asks for, drawn the same for every host
+ * ==================================================================== */
+
+/* The sizes a thumbnail may be asked for: its largest width and height. */
+#define MACBIN_THUMBNAIL_MIN_SIZE 16
+#define MACBIN_THUMBNAIL_MAX_SIZE 1024
+
+/* What a thumbnail shows; the first three are MacBin_FindFinderIcon's rules. */
+enum {
+  MACBIN_THUMBNAIL_CUSTOM = 1,      /* the file's custom icon */
+  MACBIN_THUMBNAIL_BUNDLE = 2,      /* the icon its bundle gives its type */
+  MACBIN_THUMBNAIL_PICTURE = 3,     /* its largest PICT resource */
+  MACBIN_THUMBNAIL_DOCUMENT = 4,    /* the library's own document icon */
+  MACBIN_THUMBNAIL_APPLICATION = 5, /* the library's own application icon (type APPL) */
+  MACBIN_THUMBNAIL_PICT_FILE = 6    /* the picture of a PICT file */
+};
+
+/* What MacBin_DrawThumbnail drew, and why. */
+typedef struct MacBinThumbnail {
+  int32_t drawn;   /* MACBIN_THUMBNAIL_*: what the pixels show */
+  int32_t rule;    /* the MacBin_FindFinderIcon rule that chose `type` `id`
+                      (1 to 3), 0 when none chose a resource */
+  int32_t id;      /* the chosen resource's ID, signed (-16455); 0 for none */
+  char type[5];    /* the chosen resource's type, MacRoman, and a NUL; "" for none */
+  char reserved[3]; /* zero */
+  char note[128];  /* one line, "" when there is nothing to say: what the
+                      decoder left undrawn of the resource or picture drawn
+                      (as MacBin_DecodeResource leaves `error`), or, when the
+                      library's own icon stands in for the chosen resource,
+                      why that could not be drawn (the decoder's reason
+                      without the resource's own "TYPE ID: " in front) */
+} MacBinThumbnail;
+
+/* Draws the thumbnail of a file opened for reading, at most `size` x `size`
+ * pixels (MACBIN_THUMBNAIL_MIN_SIZE to _MAX_SIZE):
+ *   - the resource MacBin_FindFinderIcon chooses, drawn by
+ *     MacBin_DecodeResource.  An icon is enlarged by the largest whole
+ *     factor that fits `size` (each of its pixels an exact square: a 32 x 32
+ *     icon at 128 is 4 x 4 pixels a pixel) and centred on a transparent
+ *     `size` x `size` image (left and top offsets rounded down); an icon
+ *     larger than `size` is reduced as a picture is, then centred.  A
+ *     picture keeps its shape and its own size when it fits; else it is
+ *     reduced with an area-averaging filter (colours weighted by alpha)
+ *     until its longer side is `size`, and is not centred;
+ *   - else, when no rule chooses one or the chosen one cannot be drawn, the
+ *     library's own icon at `size` x `size`: a page with a folded corner
+ *     (a diamond for applications, file type APPL) with the file type's
+ *     characters across it, in the built-in font.
+ * Returns what it drew (MACBIN_THUMBNAIL_CUSTOM to _APPLICATION) with
+ * `pixels` filled (give them back with MacBin_FreePixels) and `thumbnail`
+ * (may be null) filled.  Returns -1, `pixels` zeroed, with the reason as
+ * the thread's last error, for a channel that is not reading (null
+ * included; MACBIN_ERR_STATE), a size out of range or a null `pixels`
+ * (MACBIN_ERR_ARGUMENT), or when memory ran out (MACBIN_ERR_MEMORY).
+ * Never reports through the message method (a resource the decoder reads
+ * compressed may, as MacBin_ReadResourceUncompressed does), nor moves the
+ * channel's file or changes its cur_* fields.
+ *
+ *   MacBinPixels pixels; MacBinThumbnail about;
+ *   if (MacBin_DrawThumbnail(in, 128, &pixels, &about) > 0) {
+ *     ... about.note[0] ? warn(about.note) : ...;
+ *     MacBin_FreePixels(&pixels);
+ *   } */
+int32_t MacBin_DrawThumbnail(MacBinChannel *channel, int32_t size, MacBinPixels *pixels,
+                             MacBinThumbnail *thumbnail);
+
+/* Where the picture starts in the bytes of a PICT file: 512
+ * (MACBIN_PICT_FILE_HEADER_BYTES) when a picture follows the file's header
+ * (its version opcode, 11 01 or 00 11 02 FF, ten bytes into it), else 0
+ * when the bytes start with a picture (some programs write PICT files
+ * without the header), else -1 (also for null bytes or a length of 0 or
+ * less).  The header wins when both hold.  The first
+ * MACBIN_PICT_FILE_PROBE_BYTES decide: a host may hand only those. */
+#define MACBIN_PICT_FILE_HEADER_BYTES 512
+#define MACBIN_PICT_FILE_PROBE_BYTES 526
+int32_t MacBin_FindPictFilePicture(const void *bytes, int64_t length);
+
+/* Draws the thumbnail of a PICT file given whole (`length` bytes, header
+ * and all): its picture, found as MacBin_FindPictFilePicture finds it and
+ * drawn by MacBin_DecodePicture, at its own size when it fits `size` x
+ * `size`, else reduced keeping its shape, as MacBin_DrawThumbnail reduces
+ * a picture.  Returns MACBIN_THUMBNAIL_PICT_FILE with `pixels` and
+ * `thumbnail` (may be null; rule, id and type empty, `note` what was left
+ * undrawn) filled; -1, `pixels` zeroed, with the reason as the thread's
+ * last error and in `thumbnail->note`: bytes that are no PICT file, a size
+ * out of range, a null `pixels` or a negative length (MACBIN_ERR_ARGUMENT),
+ * a picture that cannot be drawn (MACBIN_ERR_DAMAGED, the decoder's
+ * reason), memory that ran out (MACBIN_ERR_MEMORY).  Never reports through
+ * the message method. */
+int32_t MacBin_DrawPictFileThumbnail(const void *bytes, int32_t length, int32_t size, MacBinPixels *pixels,
+                                     MacBinThumbnail *thumbnail);
+
+/* An area-averaging resampler over a stream of rows, the filter that
+ * reduces thumbnails, for hosts that scale images of their own: each target
+ * sample is the mean of the source area it covers (a size-preserving pass
+ * returns the samples unchanged; enlarging repeats them), rounded to the
+ * nearest.  Only one source row and one target row are held, whatever the
+ * image's height, and each source row is asked for once, top first.
+ *   MacBin_NewResampler takes the sizes (1 to 65535 each), the samples a
+ * pixel (1 to 4, interleaved, 8 bits each; averaged each on its own: weight
+ * colours by alpha beforehand when it matters) and the row source: called
+ * with `argument` and a row of source_width * channels bytes to fill,
+ * returning 1 when it filled it, 0 when it failed.  Returns null, with the
+ * reason as the thread's last error (MACBIN_ERR_ARGUMENT, _MEMORY), for
+ * sizes out of range or a null source.
+ *   MacBin_ResampleRow writes the next target row (target_width * channels
+ * bytes) and returns 1; 0 when the source failed (for this row and every
+ * later one) or every row was given already, or for a null resampler or
+ * row.  MacBin_FreeResampler frees it (null is fine).  One thread at a time
+ * per resampler. */
+typedef struct MacBinResampler MacBinResampler;
+typedef int32_t (*MacBinRowSource)(void *argument, uint8_t *row);
+MacBinResampler *MacBin_NewResampler(int32_t source_width, int32_t source_height, int32_t target_width,
+                                     int32_t target_height, int32_t channels, MacBinRowSource source,
+                                     void *argument);
+int32_t MacBin_ResampleRow(MacBinResampler *resampler, uint8_t *row);
+void MacBin_FreeResampler(MacBinResampler *resampler);
+
+/* ======================================================================
  * Encoding: icon resources from RGBA pixels (results: the data's length,
  * -1 = refused)
  * ==================================================================== */

@@ -9,12 +9,14 @@
 // fork of every container goes through the same checks
 // (reader/resource_map_check.cpp).
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +24,7 @@
 #include "format/apple_single.hpp"
 #include "format/binhex.hpp"
 #include "format/macbinary_header.hpp"
-#include "format/pict_opcodes.hpp"
+#include "format/pict_file.hpp"
 #include "frame/internal.hpp"
 #include "reader/binhex_stream.hpp"
 #include "reader/container_detection.hpp"
@@ -151,23 +153,13 @@ std::string suggested_name(int32_t format, std::string_view stem) {
   }
 }
 
-// A PICT file: a picture after a 512-byte header that belongs to the
-// program that wrote it, or (as some programs write it) from the first
-// byte.  A picture's version opcode follows its size word and frame.
+// A PICT file, by its first bytes (format/pict_file.hpp).
 bool holds_pict_file(CheckedFile &file) {
-  constexpr int64_t kPictFileHeaderBytes = 512;
-  constexpr int64_t kVersionOpcodeOffset = 10;
-  for (const int64_t start : {kPictFileHeaderBytes, int64_t{0}}) {
-    uint8_t version[4];
-    if (!file.read_at(start + kVersionOpcodeOffset, version, sizeof version)) continue;
-    // Version 1 is the one-byte opcode 11 with its version byte 01;
-    // version 2 the opcode 0011 with the word 02FF.
-    const uint32_t first = get_be16(version);
-    constexpr uint16_t kVersion1 = varnel::format::kPictVersion << 8 | 0x01;
-    if (first == kVersion1) return true;
-    if (first == varnel::format::kPictVersion && get_be16(version + 2) == varnel::format::kPictVersion2) return true;
-  }
-  return false;
+  std::array<uint8_t, varnel::format::kPictFileDecidingBytes> head{};
+  const int64_t length = std::min<int64_t>(file.length(), static_cast<int64_t>(head.size()));
+  if (!file.read_at(0, head.data(), length)) return false;
+  return varnel::format::find_picture_in_pict_file(std::span<const uint8_t>(head.data(), static_cast<size_t>(length)))
+      .has_value();
 }
 
 class FileCheck {

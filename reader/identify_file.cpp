@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "format/macbinary_header.hpp"
+#include "format/pict_file.hpp"
 #include "reader/container_detection.hpp"
 #include "reader/open_steps.hpp"
 #include "stream/internal.hpp"
@@ -60,4 +63,13 @@ int32_t MacBin_IdentifyFile(const char *path) {
   } catch (...) {
     return -1;  // no room for the search buffer
   }
+}
+
+int32_t MacBin_FindPictFilePicture(const void *bytes, int64_t length) {
+  if (bytes == nullptr || length <= 0) return -1;
+  // Only the first bytes decide; a length past the address space is fine.
+  const auto deciding = static_cast<size_t>(std::min<int64_t>(length, varnel::format::kPictFileDecidingBytes));
+  const std::optional<size_t> start =
+      varnel::format::find_picture_in_pict_file(std::span<const uint8_t>(static_cast<const uint8_t *>(bytes), deciding));
+  return start ? static_cast<int32_t>(*start) : -1;
 }

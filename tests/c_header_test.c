@@ -42,6 +42,9 @@ _Static_assert(sizeof(MacBinCompressionInfo) == 16 && offsetof(MacBinCompression
                    offsetof(MacBinCompressionInfo, stored_length) == 12,
                "MacBinCompressionInfo: four words");
 _Static_assert(MACBIN_MAX_TYPES == 64 && MACBIN_MAX_LINE_LENGTH == 511, "published limits");
+_Static_assert(sizeof(MacBinThumbnail) == 148 && offsetof(MacBinThumbnail, id) == 8 &&
+                   offsetof(MacBinThumbnail, type) == 12 && offsetof(MacBinThumbnail, note) == 20,
+               "MacBinThumbnail: three words, the type, the note");
 
 /* Field order of the records that hosts and processors read.  Written so
  * that they hold on 32- and 64-bit machines alike (the cross builds compile
@@ -152,6 +155,14 @@ static void count_message(const char *module, const char *text, int32_t severity
   ++messages;
 }
 
+/* The resampler's row source: 00 FF, whose mean rounds to 80. */
+static int32_t two_samples(void *argument, uint8_t *row) {
+  (void)argument;
+  row[0] = 0x00;
+  row[1] = 0xFF;
+  return 1;
+}
+
 int main(void) {
   char buffer[64];
   char *argv[4];
@@ -234,6 +245,25 @@ int main(void) {
     const MacBinRefEntry *ref = NULL;
     if (MacBin_FindFinderIcon(NULL, type, &id, &ref) != -1 || type[0] != '\0' || id != 0 || ref != NULL) return 37;
     if (MACBIN_FINDER_ICON_NONE != 0 || MACBIN_FINDER_ICON_PICTURE != 3) return 38;
+  }
+  {
+    /* Thumbnails from C: a PICT file's bytes (a 1 x 1 version 1 picture
+     * without the header), and the resampler halving a row of two. */
+    static const uint8_t pict[] = {0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0x11, 0x01, 0xFF};
+    MacBinPixels pixels;
+    MacBinThumbnail about;
+    MacBinResampler *resampler;
+    uint8_t row = 0;
+    if (MacBin_FindPictFilePicture(pict, (int64_t)sizeof pict) != 0) return 39;
+    if (MacBin_DrawPictFileThumbnail(pict, (int32_t)sizeof pict, MACBIN_THUMBNAIL_MIN_SIZE, &pixels, &about) !=
+            MACBIN_THUMBNAIL_PICT_FILE ||
+        pixels.width != 1 || pixels.height != 1 || pixels.rgba[3] != 255 || about.note[0] != '\0')
+      return 40;
+    MacBin_FreePixels(&pixels);
+    if (MacBin_DrawThumbnail(NULL, 128, &pixels, &about) != -1 || pixels.rgba != NULL) return 41;
+    resampler = MacBin_NewResampler(2, 1, 1, 1, 1, two_samples, NULL);
+    if (resampler == NULL || MacBin_ResampleRow(resampler, &row) != 1 || row != 0x80) return 42;
+    MacBin_FreeResampler(resampler);
   }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;

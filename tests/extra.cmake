@@ -80,10 +80,10 @@ endif()
 
 # ---- The tool's support code ----------------------------------------------
 # tools/common/ (varnel_tool_core) on hand-made bytes: image readers,
-# resampler, palettes, Mac text.  Built with the tool only, since the
+# palettes, Mac text, the PNG writer.  Built with the tool only, since the
 # support code needs libpng.
 if(TARGET varnel_tool_core)
-  foreach(name tool_image_reader_test tool_resample_test tool_mac_text_test tool_png_writer_test)
+  foreach(name tool_image_reader_test tool_mac_text_test tool_png_writer_test)
     varnel_add_test(${name})
     target_link_libraries(${name} PRIVATE varnel_tool_core varnel_static)
   endforeach()

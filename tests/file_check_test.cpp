@@ -308,12 +308,17 @@ TEST_F(FileCheck, DamagedContainersGiveExactlyTheirFinding) {
 
 // A PICT file is a picture alone, whole as it stands: named as such and
 // clean, not "lost its resource fork".  Version 2 after the 512-byte
-// header, version 1 from the first byte; the same version bytes one place
-// off are no picture.
+// header, version 1 from the first byte (the shortest one too); the same
+// version bytes one place off are no picture.
 TEST_F(FileCheck, PictFilesAreNamedNotBlamed) {
   const Bytes version2 = hex("0040 0000 0000 0010 0010 0011 02FF 0C00 FFFE 0000 0048 0000 0048 0000 00FF");
   const Bytes version1 = hex("0020 0000 0000 0010 0010 1101 A000 82 FF");
-  const Bytes files[] = {vt::concat({Bytes(512, 0), version2}), version1, vt::concat({Bytes(512, 0xAB), version1})};
+  // The smallest version 1 picture: its version opcode and the end opcode,
+  // 13 bytes, no more after its version word (MacBin_FindPictFilePicture
+  // and the thumbnails take it; the check took it for no picture).
+  const Bytes smallest = hex("000D 0000 0000 0001 0001 1101 FF");
+  const Bytes files[] = {vt::concat({Bytes(512, 0), version2}), version1, vt::concat({Bytes(512, 0xAB), version1}),
+                         smallest};
   for (const Bytes &bytes : files) {
     const Checked picture = check(write("Picture.pict", bytes));
     expect_clean(picture, 0, 0);

@@ -10,6 +10,7 @@ AppleDouble, BinHex 4.0, bare resource forks)::
         for r in f.resources:                   # read lazily, in map order
             print(r.type, r.id, r.name, r.size, r.attributes)
         icon = f.resources[b"ICN#", 128].decode()   # .width, .height, .rgba, .to_pillow()
+        thumb = f.thumbnail(128)                # the Finder's icon, at most 128 x 128
         for r, contents in f.resources.iter_data():  # every resource's bytes, fast
             ...
 
@@ -43,14 +44,14 @@ from ._library import VERSION as __version__
 from ._library import from_mac_roman, to_mac_roman
 from .errors import (ArgumentError, DamagedError, Error, FileError, LimitError, OutOfMemoryError,
                      StateError, UnsupportedError, VarnelWarning)
-from .images import Image, decode_picture, encode_resource
+from .images import Image, Thumbnail, decode_picture, encode_resource
 from .reader import (Attributes, Compression, DataForkReader, MacFile, Resource, Resources,
-                     identify, open)
+                     identify, open, thumbnail)
 from .writer import Writer, convert, create
 
 __all__ = [
     "__version__", "open", "create", "convert", "identify", "decode_picture", "encode_resource",
-    "MacFile", "Resource", "Resources", "Writer", "Image", "Attributes", "Compression",
+    "thumbnail", "MacFile", "Resource", "Resources", "Writer", "Image", "Thumbnail", "Attributes", "Compression",
     "DataForkReader", "to_mac_roman", "from_mac_roman",
     "Error", "FileError", "DamagedError", "UnsupportedError", "LimitError", "ArgumentError",
     "StateError", "OutOfMemoryError", "VarnelWarning",

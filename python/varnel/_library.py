@@ -110,6 +110,11 @@ class Pixels(Structure):
                 ("rgba", POINTER(c_uint8))]
 
 
+class Thumbnail(Structure):
+    _fields_ = [("drawn", c_int32), ("rule", c_int32), ("id", c_int32), ("type", c_char * 5),
+                ("reserved", c_char * 3), ("note", c_char * 128)]
+
+
 class CompressionInfo(Structure):
     _fields_ = [("decompressor", c_int32), ("header_version", c_int32),
                 ("uncompressed_length", c_int32), ("stored_length", c_int32)]
@@ -176,6 +181,11 @@ DecodeResource = _proto("MacBin_DecodeResource", c_int32, ChannelP, c_void_p, PO
 DecodePicture = _proto("MacBin_DecodePicture", c_int32, c_char_p, c_int32, POINTER(Pixels),
                        c_void_p)
 FreePixels = _proto("MacBin_FreePixels", None, POINTER(Pixels))
+DrawThumbnail = _proto("MacBin_DrawThumbnail", c_int32, ChannelP, c_int32, POINTER(Pixels),
+                       POINTER(Thumbnail))
+DrawPictFileThumbnail = _proto("MacBin_DrawPictFileThumbnail", c_int32, c_char_p, c_int32, c_int32,
+                               POINTER(Pixels), POINTER(Thumbnail))
+FindPictFilePicture = _proto("MacBin_FindPictFilePicture", c_int32, c_char_p, c_int64)
 EncodeResource = _proto("MacBin_EncodeResource", c_int32, c_char_p, POINTER(Pixels), c_int32,
                         c_void_p, c_int32, c_void_p)
 SetFormat = _proto("MacBin_SetFormat", c_int32, c_int32)

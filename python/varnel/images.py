@@ -70,6 +70,80 @@ class Image:
     __hash__ = None  # type: ignore[assignment]
 
 
+class Thumbnail(Image):
+    """A thumbnail (MacFile.thumbnail, varnel.thumbnail): an Image of at most
+    size x size pixels, with ``shows``, what it shows ("custom icon",
+    "bundle icon", "largest picture", "document icon", "application icon"
+    or "PICT file"), and ``resource``, the (type, id) the Finder's rules
+    chose, or None.  ``notes`` names what of the resource was left undrawn,
+    or, when the library's own icon stands in for it, why it could not be
+    drawn."""
+
+    __slots__ = ("shows", "resource")
+
+    def __init__(self, image: Image, shows: str, resource: Optional[Tuple[bytes, int]]) -> None:
+        super().__init__(image.width, image.height, image.rgba, image.hot_spot, image.notes)
+        self.shows = shows
+        self.resource = resource
+
+    def __repr__(self) -> str:
+        return f"<varnel.Thumbnail {self.width} x {self.height}, {self.shows}>"
+
+
+# What a thumbnail shows, by the library's MACBIN_THUMBNAIL_* numbers.
+THUMBNAIL_SHOWS = {1: "custom icon", 2: "bundle icon", 3: "largest picture", 4: "document icon",
+                   5: "application icon", 6: "PICT file"}
+THUMBNAIL_MIN_SIZE = 16
+THUMBNAIL_MAX_SIZE = 1024
+# The bytes of a file that tell a PICT file (MACBIN_PICT_FILE_PROBE_BYTES).
+PICT_FILE_PROBE_BYTES = 526
+
+
+def check_thumbnail_size(size: int) -> None:
+    if not THUMBNAIL_MIN_SIZE <= size <= THUMBNAIL_MAX_SIZE:
+        raise errors.ArgumentError(
+            f"a thumbnail's size must be from {THUMBNAIL_MIN_SIZE} to {THUMBNAIL_MAX_SIZE}, not {size}",
+            None, errors.ERR_ARGUMENT)
+
+
+def take_thumbnail(pixels: L.Pixels, about: L.Thumbnail) -> Thumbnail:
+    """A Thumbnail from what MacBin_DrawThumbnail filled; the pixels are freed."""
+    notes = L.from_mac_roman(about.note)
+    resource = (bytes(about.type[:4]).ljust(4, b"\0"), about.id) if about.rule > 0 else None
+    return Thumbnail(take_pixels(pixels, notes), THUMBNAIL_SHOWS.get(about.drawn, str(about.drawn)),
+                     resource)
+
+
+def is_pict_file(data: bytes) -> bool:
+    """Whether these bytes (a file's first PICT_FILE_PROBE_BYTES are enough)
+    are a PICT file: a picture after a 512-byte header, or from the first byte."""
+    data = bytes(data[:PICT_FILE_PROBE_BYTES])
+    return L.FindPictFilePicture(data, len(data)) >= 0
+
+
+def pict_file_thumbnail(data: bytes, size: int = 128, path: Optional[str] = None) -> Thumbnail:
+    """The thumbnail of a PICT file's bytes (header and all): its picture at
+    its own size when it fits size x size, else reduced keeping its shape.
+    ArgumentError for bytes that are no PICT file, DamagedError (or
+    LimitError) for a picture that cannot be drawn."""
+    check_thumbnail_size(size)
+    data = bytes(data)
+    if len(data) > 0x7FFFFFFF:
+        raise errors.LimitError("a PICT file past 2 GiB", path)
+    pixels = L.Pixels()
+    about = L.Thumbnail()
+    with L.gate:
+        result = L.DrawPictFileThumbnail(data, len(data), size, ctypes.byref(pixels),
+                                         ctypes.byref(about))
+    L.take_messages()
+    if result < 0:
+        reason = about.note.decode("utf-8", "replace")
+        if reason == "not a PICT file":
+            raise errors.ArgumentError(reason, path, errors.ERR_ARGUMENT)
+        raise decode_failure(reason, path)
+    return take_thumbnail(pixels, about)
+
+
 def as_image(pixels: Any, size: Optional[Tuple[int, int]] = None) -> Image:
     """An Image from an Image, a Pillow image, or RGBA bytes (with `size`, or
     square when it is left out)."""

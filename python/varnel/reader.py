@@ -12,7 +12,9 @@ from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple, Union
 
 from . import _library as L
 from . import errors
-from .images import Image, decode_failure, take_pixels
+from .images import (PICT_FILE_PROBE_BYTES, Image, Thumbnail, check_thumbnail_size,
+                     decode_failure, is_pict_file, pict_file_thumbnail, take_pixels,
+                     take_thumbnail)
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -587,6 +589,26 @@ class MacFile:
         return Compression(info.decompressor, info.header_version, info.uncompressed_length,
                            info.stored_length)
 
+    def thumbnail(self, size: int = 128) -> Thumbnail:
+        """The file's icon as the Finder would show it, at most size x size
+        pixels (16 to 1024), as the varnel tool's thumbnail command draws it:
+        its custom icon, else its bundle's icon for its type, else its
+        largest picture, else a document (or application) icon of the
+        library's own lettered with its type.  Icons are enlarged by whole
+        factors and centred on a transparent size x size image; pictures
+        keep their shape.  ``shows`` says which was drawn."""
+        check_thumbnail_size(size)
+        channel = self._open_channel()
+        pixels = L.Pixels()
+        about = L.Thumbnail()
+        with L.gate:
+            L.ClearError()
+            result = L.DrawThumbnail(channel, size, ctypes.byref(pixels), ctypes.byref(about))
+        messages = L.take_messages()  # a refused compressed resource is reported there too
+        if result < 0:
+            L.raise_failure(self.path, "the thumbnail cannot be drawn", messages)
+        return take_thumbnail(pixels, about)
+
     def _decode(self, resource: Resource) -> Image:
         channel = self._open_channel()
         pixels = L.Pixels()
@@ -667,6 +689,22 @@ def open(path: PathLike) -> MacFile:  # noqa: A001 - the package's verb, as io.o
     ._NAME itself), BinHex 4.0 or a bare resource fork.  Use it as a context
     manager.  Raises FileError, DamagedError or UnsupportedError."""
     return MacFile(path)
+
+
+def thumbnail(path: PathLike, size: int = 128) -> Thumbnail:
+    """The thumbnail of a file as the varnel tool's thumbnail command draws
+    it: of a PICT file (a file no container claims whose first bytes are a
+    PICT file's) its picture, else of the Macintosh file its icon
+    (MacFile.thumbnail)."""
+    path = _fspath(path)
+    check_thumbnail_size(size)
+    if identify(path) is None:
+        with io.open(path, "rb") as file:
+            head = file.read(PICT_FILE_PROBE_BYTES)
+            if is_pict_file(head):
+                return pict_file_thumbnail(head + file.read(), size, path)
+    with MacFile(path) as mac_file:
+        return mac_file.thumbnail(size)
 
 
 def identify(path: PathLike) -> Optional[str]:

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/image_reader.hpp"
-#include "common/resample.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 #include "write_handlers.hpp"
@@ -27,6 +26,9 @@ MacBinAcquireProgress silent_progress = {kLibraryProgressTag, nullptr, nullptr, 
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
 };
+struct ResamplerFreer {
+  void operator()(MacBinResampler *resampler) const { MacBin_FreeResampler(resampler); }
+};
 
 // One image being delivered: the file, its decoder, the resampler and the
 // rows in their three stages.
@@ -35,7 +37,7 @@ struct ImageJob {
   std::string path;  // resolved
   std::unique_ptr<FILE, FileCloser> file;
   std::unique_ptr<ImageReader> reader;
-  std::unique_ptr<AreaResampler> resampler;
+  std::unique_ptr<MacBinResampler, ResamplerFreer> resampler;  // the library's area filter
   bool is_mask = false;
   int32_t samples_per_pixel = 0;  // after conversion: 1 (grey ink or mask cover) or 3 (RGB)
   std::vector<uint8_t> source_row;
@@ -108,22 +110,30 @@ bool open_source(ImageJob &job) {
   return true;
 }
 
+// The resampler's row source: the next decoded row, converted.
+int32_t next_converted_row(void *argument, uint8_t *converted) {
+  ImageJob &job = *static_cast<ImageJob *>(argument);
+  if (!job.reader->read_row(job.source_row)) {
+    report_job_error(job, std::string("damaged ") + job.reader->info().format + " data: " + job.reader->error());
+    return 0;
+  }
+  convert_source_row(job, job.source_row,
+                     std::span<uint8_t>(converted, static_cast<size_t>(job.reader->info().width) *
+                                                       static_cast<size_t>(job.samples_per_pixel)));
+  return 1;
+}
+
 void start_resampling(ImageJob &job, int32_t width, int32_t height) {
   const ImageInfo &info = job.reader->info();
   job.source_row.resize(static_cast<size_t>(info.width) * static_cast<size_t>(info.channels));
   job.target_row.resize(static_cast<size_t>(width) * static_cast<size_t>(job.samples_per_pixel));
-  ImageJob *raw = &job;
-  job.resampler = std::make_unique<AreaResampler>(
-      info.width, info.height, width, height, job.samples_per_pixel,
-      [raw](std::span<uint8_t> converted) {
-        if (!raw->reader->read_row(raw->source_row)) {
-          report_job_error(*raw, std::string("damaged ") + raw->reader->info().format +
-                                     " data: " + raw->reader->error());
-          return false;
-        }
-        convert_source_row(*raw, raw->source_row, converted);
-        return true;
-      });
+  job.resampler.reset(MacBin_NewResampler(info.width, info.height, width, height, job.samples_per_pixel,
+                                          next_converted_row, &job));
+  if (!job.resampler) {
+    const char *why = "";
+    MacBin_LastError(&why);
+    report_job_error(job, why);
+  }
 }
 
 // The physical size that makes width / size exactly `resolution` in single
@@ -227,7 +237,7 @@ uint8_t *next_picture_row(MacBinImage *image) {
   const size_t planes = job != nullptr ? static_cast<size_t>(job->samples_per_pixel) : 1;
   uint8_t *row = job != nullptr ? row_target(image, *job, width * planes) : image->row_buffer;
   if (job == nullptr || row == nullptr) return row;
-  if (job->failed || !job->resampler->next_row(job->target_row)) {
+  if (job->failed || MacBin_ResampleRow(job->resampler.get(), job->target_row.data()) != 1) {
     if (!job->failed) report_job_error(*job, "more rows asked for than the image has");
     // The library takes a row whatever happens; an empty one (white) keeps
     // it going until end() reports the failure.
@@ -247,7 +257,7 @@ uint8_t *next_mask_row(MacBinImage *image) {
   uint8_t *row = job != nullptr ? row_target(image, *job, row_bytes) : image->row_buffer;
   if (job == nullptr || row == nullptr) return row;
   std::fill_n(row, row_bytes, 0);
-  if (job->failed || !job->resampler->next_row(job->target_row)) {
+  if (job->failed || MacBin_ResampleRow(job->resampler.get(), job->target_row.data()) != 1) {
     if (!job->failed) report_job_error(*job, "more mask rows asked for than the image has");
     return row;
   }

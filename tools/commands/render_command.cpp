@@ -218,16 +218,16 @@ int render_picture_file(const std::string &path, const std::string &target) {
     Reporter::instance().error(name + ": " + error);
     return kExitFailure;
   }
-  const std::optional<size_t> start = find_picture_in_pict_file(file);
-  if (!start) {
+  const int32_t start = MacBin_FindPictFilePicture(file.data(), static_cast<int64_t>(file.size()));
+  if (start < 0) {
     Reporter::instance().error(name + ": not a PICT file (no picture after a " +
-                               std::to_string(kPictFileHeaderBytes) + "-byte header, nor at its start)");
+                               std::to_string(MACBIN_PICT_FILE_HEADER_BYTES) + "-byte header, nor at its start)");
     return kExitFailure;
   }
-  if (*start == 0)
-    Reporter::instance().notice(name + ": no " + std::to_string(kPictFileHeaderBytes) +
+  if (start == 0)
+    Reporter::instance().notice(name + ": no " + std::to_string(MACBIN_PICT_FILE_HEADER_BYTES) +
                                 "-byte header; the picture starts at the file's first byte");
-  const std::span<const uint8_t> picture = std::span<const uint8_t>(file).subspan(*start);
+  const std::span<const uint8_t> picture = std::span<const uint8_t>(file).subspan(static_cast<size_t>(start));
   DecodedPixels decoded;
   char reason[128] = "";
   if (MacBin_DecodePicture(picture.data(), static_cast<int32_t>(picture.size()), decoded.record(), reason) != 1) {

@@ -17,22 +17,7 @@ namespace {
 
 constexpr size_t kVersionOpcodeOffset = 10;
 
-bool starts_with_picture(std::span<const uint8_t> bytes) {
-  if (bytes.size() < kVersionOpcodeOffset + 2) return false;
-  const std::span<const uint8_t> version = bytes.subspan(kVersionOpcodeOffset);
-  if (version[0] == 0x11 && version[1] == 0x01) return true;
-  return version.size() >= 4 && version[0] == 0x00 && version[1] == 0x11 && version[2] == 0x02 &&
-         version[3] == 0xFF;
-}
-
 }  // namespace
-
-std::optional<size_t> find_picture_in_pict_file(std::span<const uint8_t> file) {
-  if (file.size() > kPictFileHeaderBytes && starts_with_picture(file.subspan(kPictFileHeaderBytes)))
-    return kPictFileHeaderBytes;
-  if (starts_with_picture(file)) return 0;
-  return std::nullopt;
-}
 
 std::optional<PictureResolution> extended_picture_resolution(std::span<const uint8_t> picture) {
   ByteCursor cursor(picture);

@@ -1,7 +1,8 @@
 // Area-averaging resampler over a stream of rows: each target pixel is the
 // mean of the source area it covers, so shrinking never drops detail and a
 // size-preserving pass returns the samples unchanged.  Only one source row
-// and one accumulator row are held, whatever the image height.
+// and one accumulator row are held, whatever the image height.  Private to
+// thumbnail/: hosts reach it through MacBin_NewResampler.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include <span>
 #include <vector>
 
-namespace varnel_tool {
+namespace varnel::thumbnail {
 
 class AreaResampler {
  public:
@@ -52,4 +53,4 @@ class AreaResampler {
   int32_t next_target_row_ = 0;
 };
 
-}  // namespace varnel_tool
+}  // namespace varnel::thumbnail

@@ -1,9 +1,9 @@
-#include "common/resample.hpp"
+#include "thumbnail/area_resampler.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-namespace varnel_tool {
+namespace varnel::thumbnail {
 
 AreaResampler::AreaResampler(int32_t source_width, int32_t source_height, int32_t target_width,
                              int32_t target_height, int32_t channels, RowSource source)
@@ -91,4 +91,4 @@ bool AreaResampler::next_row(std::span<uint8_t> target_row) {
   return true;
 }
 
-}  // namespace varnel_tool
+}  // namespace varnel::thumbnail
