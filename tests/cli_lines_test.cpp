@@ -406,17 +406,20 @@ TEST(CliLines, BundleIconsTheFileLacksAreWarnedAbout) {
     std::vector<std::string> warnings;
   };
   const Case cases[] = {
+      // The library gives them as it builds the bundle, naming the FREF.
       {{"FREF 128 \"\" TEXT 128"},
-       {"-e #1: warning: FREF 128 gives 'TEXT' files the icon family 128, but the file has no ICN# 128: the "
-        "bundle lists ICN# resources, and the Finder shows a generic icon (in 'FREF 128 \"\" TEXT 128')"}},
+       {"varnel: warning: FREF 128 gives 'TEXT' files the icon family 128, but the file has no ICN# 128: the "
+        "bundle lists ICN# resources, and the Finder shows a generic icon\n"}},
       {{"icl8 130 \"\" icon.png", "FREF 129 \"\" APPL 130"},
-       {"-e #2: warning: FREF 129 gives 'APPL' files the icon family 130, but the file has no ICN# 130 (only "
+       {"varnel: warning: FREF 129 gives 'APPL' files the icon family 130, but the file has no ICN# 130 (only "
         "icl8)"}},
       {{"FREF 128 \"\" TEXT 128", "ICN# 128 \"\" icon.png", "ICN# 129 \"\" icon.png", "icl8 129 \"\" icon.png"},
-       {"varnel: warning: icon family 129 (ICN#, icl8) is not in the bundle: no FREF line names icon ID 129"}},
+       {"varnel: warning: icon family 129 (ICN#, icl8) is not in the bundle: no FREF names icon ID 129"}},
       // Complete, or without a bundle: nothing to say.
       {{"FREF 128 \"\" TEXT 128", "ICN# 128 \"\" icon.png", "icl8 128 \"\" icon.png"}, {}},
       {{"ICN# 129 \"\" icon.png"}, {}},
+      // Without Finder resources no bundle is built, and nothing is said.
+      {{"%finder-resources off", "FREF 128 \"\" TEXT 128"}, {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.lines.front());

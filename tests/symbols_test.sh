@@ -193,7 +193,8 @@ for name in MacBin_ListResources MacBin_CheckFile MacBin_FindFinderIcon; do
 done
 
 for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes \
-            MacBin_FormatDate MacBin_ParseDate MacBin_DateNow MacBin_ResourceToText MacBin_TextToResource; do
+            MacBin_FormatDate MacBin_ParseDate MacBin_DateNow MacBin_ResourceToText MacBin_TextToResource \
+            MacBin_CheckResourceData MacBin_CheckClose MacBin_FindUnclosedQuote; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.6$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
 done
