@@ -154,6 +154,17 @@ TEST(CliLines, ResourceThatOverflowsTheForkIsNamed) {
   EXPECT_EQ(run.err.find("resolution"), std::string::npos) << run;
   EXPECT_EQ(run.err.find("not inserted"), std::string::npos) << run;
 
+  // Bytes given as they are: refused before they go in, in the same words,
+  // and the lines after them are not tried.
+  run = pack(dir.path(), "-o out.bin" + lines_option({"TEXT 1 x big.dat", "DATA 2 \"\" --raw small.dat",
+                                                      "TEXT 3 x small.dat"}));
+  expect_failure(run, 1,
+                 "-e #2: error: DATA 2 takes 2000 bytes, which brings the resource data to " +
+                     std::to_string(kLimit - 1000 + 4 + 2000 + 4) +
+                     " bytes; a MacBinary resource map addresses at most 16777215 (in 'DATA 2 \"\" --raw small.dat')\n");
+  EXPECT_EQ(count_of(run.err, "error:"), 1u) << run;
+  EXPECT_EQ(run.err.find("not inserted"), std::string::npos) << run;
+
   // Exactly at the limit the owner resource still starts within reach.
   vt::write_file(dir.file("fits.dat"), Bytes(kLimit - 4, 0));
   run = pack(dir.path(), "-o out.bin -q" + lines_option({"TEXT 1 x fits.dat"}));
