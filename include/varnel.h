@@ -577,7 +577,8 @@ void MacBin_Close(MacBinChannel *channel);
  * IDs are kept.  MacBin_SetNextAttributes does not apply (and is dropped).
  * Returns 0 = inserted, 1 = refused and reported: not a writing channel, an
  * argument out of range, a fork set whole, no room left in the map (its
- * 16-bit offsets, 24-bit data offsets) or no memory.
+ * 16-bit offsets, 24-bit data offsets) or no memory.  MacBin_CheckResourceData
+ * asks first, without writing, and keeps room for what MacBin_Close adds.
  *
  *   static const uint8_t text[] = {5, 'H', 'e', 'l', 'l', 'o'};
  *   MacBin_AddResourceData(ch, "STR ", 128, "Greeting", MACBIN_ATTR_PURGEABLE,
