@@ -234,9 +234,9 @@ int main(void) {
     const MacBinRefEntry *ref = NULL;
     if (MacBin_FindFinderIcon(NULL, type, &id, &ref) != -1 || type[0] != '\0' || id != 0 || ref != NULL) return 37;
     if (MACBIN_FINDER_ICON_NONE != 0 || MACBIN_FINDER_ICON_PICTURE != 3) return 38;
-    if (MacBin_CheckResourceData(NULL, "STR ", 128, NULL, 2) != MACBIN_ERR_NONE) return 39;
-    if (MacBin_CheckClose(NULL) != MACBIN_ERR_STATE) return 40;
-    if (MacBin_FindUnclosedQuote("STR  1 \"a", 3, 0) != 8) return 41;
+    if (MacBin_CheckResourceData(NULL, "STR ", 128, NULL, 2) != MACBIN_ERR_NONE) return 43;
+    if (MacBin_CheckClose(NULL) != MACBIN_ERR_STATE) return 44;
+    if (MacBin_FindUnclosedQuote("STR  1 \"a", 3, 0) != 8) return 45;
   }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
