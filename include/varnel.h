@@ -557,8 +557,14 @@ int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes);
  * process failed.  The owner resource (type: the creator, ID 0, a Pascal
  * string of the owner text) is added only when the host inserted none: a
  * resource of the creator's type with ID 0 that the host inserted (a file
- * carried across brings its own) is the owner resource.  Reader: releases
- * the channel.  The channel is gone after. */
+ * carried across brings its own) is the owner resource.  Before it builds
+ * the bundle it warns (severity 2, no error recorded) of each FREF whose
+ * icon family has no ICN# ("FREF 128 gives 'TEXT' files the icon family
+ * 128, but the file has no ICN# 128 (only icl8): the bundle lists ICN#
+ * resources, and the Finder shows a generic icon") and of each icon family
+ * no FREF names ("icon family 129 (ICN#, icl8) is not in the bundle: no
+ * FREF names icon ID 129").  Reader: releases the channel.  The channel is
+ * gone after. */
 void MacBin_Close(MacBinChannel *channel);
 
 /* Inserts one resource from `length` bytes at `data` (null with length 0:
@@ -571,7 +577,8 @@ void MacBin_Close(MacBinChannel *channel);
  * IDs are kept.  MacBin_SetNextAttributes does not apply (and is dropped).
  * Returns 0 = inserted, 1 = refused and reported: not a writing channel, an
  * argument out of range, a fork set whole, no room left in the map (its
- * 16-bit offsets, 24-bit data offsets) or no memory.
+ * 16-bit offsets, 24-bit data offsets) or no memory.  MacBin_CheckResourceData
+ * asks first, without writing, and keeps room for what MacBin_Close adds.
  *
  *   static const uint8_t text[] = {5, 'H', 'e', 'l', 'l', 'o'};
  *   MacBin_AddResourceData(ch, "STR ", 128, "Greeting", MACBIN_ATTR_PURGEABLE,
@@ -1455,10 +1462,14 @@ int32_t MacBin_DescribeResourceFields(MacBinChannel *channel, const MacBinRefEnt
  *            texts of at most 255 characters each: "1.00 F 0 0/1.0/Version 1.0"),
  *       FREF "TYPE ICON-ID" (4 characters, a blank, an ID: "TEXT 128").
  * With a channel (null: none) also what depends on it: a writing channel
- * whose resource fork was not set whole, room in the map's type and
- * reference lists and its name list for the resource, and room for one
- * more FREF.  Resources repeating a type and ID are kept by the writer and
- * pass.  What a host's own processor makes of its parameter is its own.
+ * whose resource fork was not set whole, room for one more FREF (the
+ * bundle takes 64), and the map's room as MacBin_CheckResourceData judges
+ * it: its type and reference lists, its name list, the resource's data
+ * starting within the 24-bit offsets (a ~ text's whole length is known and
+ * counted), all with room kept for what MacBin_Close adds.  A resource a
+ * processor writes is as long as its output: ask MacBin_CheckClose after
+ * inserting it.  Resources repeating a type and ID are kept by the writer
+ * and pass.  What a host's own processor makes of its parameter is its own.
  * Returns 0 when the line would be taken, else the MACBIN_ERR_* code
  * (ARGUMENT, LIMIT or STATE) with the one-line reason as the thread's
  * last error, e.g. "resource ID '70000' must be a whole number from -32768
@@ -1539,6 +1550,64 @@ enum {
 };
 int32_t MacBin_ResourceToText(int32_t form, const void *data, int32_t length, char *buffer, int32_t capacity);
 int32_t MacBin_TextToResource(int32_t form, const char *text, int32_t length, void *buffer, int32_t capacity);
+/* Checks a resource of `length` bytes as MacBin_AddResourceData takes it,
+ * writing nothing: the arguments (type of 1 to 4 characters, ID from
+ * -32768 to 32767, name of at most 255 characters, null or "" for none,
+ * length not negative), and with a channel (null: the arguments alone) a
+ * writing channel whose resource fork was not set whole and the room in
+ * its map, keeping room for the owner resource and the bundle MacBin_Close
+ * will add (MacBin_SetFinderResources, an owner resource or BNDL already
+ * inserted and the FREFs decide whether it adds them):
+ *   - the type and reference lists: 30 + 8 x types + 12 x resources within
+ *     MACBIN_MAX_MAP_LISTS_BYTES ("the resource map is full at 5458
+ *     resources: its type and reference lists must lie within 65535 bytes
+ *     (MACBIN_MAX_MAP_LISTS_BYTES)");
+ *   - the name list: each named resource takes its name and a length byte,
+ *     within MACBIN_MAX_NAME_LIST_BYTES ("the resource names exceed the
+ *     map's 65535 bytes of name list (MACBIN_MAX_NAME_LIST_BYTES): 65530 are
+ *     taken, this name needs 6");
+ *   - the data: the resource starts within MACBIN_MAX_DATA_OFFSET of the
+ *     resource data's start, and ends where what the close adds still
+ *     starts within it ("STR 5 takes 2000 bytes, which brings the resource
+ *     data to 16777300 bytes; a MacBinary resource map addresses at most
+ *     16777215").
+ * Reasons of resources that fit alone but not with what the close adds
+ * say so: "... (with the owner resource and the bundle that closing the
+ * file adds) ...".  The insertion itself keeps no such room: a resource
+ * that fits alone goes in, and the close then reports the owner resource
+ * or bundle not inserted.
+ * Returns 0 when the resource would be taken, else the MACBIN_ERR_* code
+ * (ARGUMENT, LIMIT or STATE) with the one-line reason as the thread's last
+ * error.  Never reports through the message method.
+ *
+ *   if (MacBin_CheckResourceData(ch, "ICN#", 128, NULL, n) != MACBIN_ERR_NONE) {
+ *     const char *why; MacBin_LastError(&why); ...
+ *   } */
+int32_t MacBin_CheckResourceData(MacBinChannel *channel, const char *type, int32_t id,
+                                 const char *name, int32_t length);
+
+/* Checks, writing nothing, that what MacBin_Close would add still fits the
+ * map: the owner resource and the bundle (when it adds them) in the type,
+ * reference and name lists, and each starting within MACBIN_MAX_DATA_OFFSET.
+ * For hosts that insert resources whose length they learn only once
+ * written (a processor's output, a picture): asked right after such a
+ * resource, the reason names it ("PICT 2 takes 60000 bytes, which brings
+ * the resource data to 16780000 bytes; a MacBinary resource map addresses
+ * at most 16777215").  Returns 0, else MACBIN_ERR_LIMIT (or STATE for a
+ * channel not open for writing) with the reason as the thread's last
+ * error.  Never reports through the message method. */
+int32_t MacBin_CheckClose(MacBinChannel *channel);
+
+/* Where a double quote opens that `text` never closes among its first
+ * `max_words` words, as MacBin_GetArguments splits them (\" is a literal
+ * quote; after max_words words the rest is taken as it stands, quotes and
+ * all): an unclosed quote swallows the rest of the text into one word.
+ * Returns the quote's position counted in characters from 1 (with utf8 = 1
+ * each UTF-8 sequence is one character, for showing a host's own text;
+ * with 0 each byte, as MacRoman), 0 when every quote closes, -1 for a null
+ * text, max_words below 1 or utf8 other than 0 and 1 (MACBIN_ERR_ARGUMENT
+ * as the last error).  Never reports through the message method. */
+int32_t MacBin_FindUnclosedQuote(const char *text, int32_t max_words, int32_t utf8);
 
 /* ======================================================================
  * Checking a file: which container it is, what it holds, what is wrong

@@ -245,6 +245,9 @@ int main(void) {
     const MacBinRefEntry *ref = NULL;
     if (MacBin_FindFinderIcon(NULL, type, &id, &ref) != -1 || type[0] != '\0' || id != 0 || ref != NULL) return 37;
     if (MACBIN_FINDER_ICON_NONE != 0 || MACBIN_FINDER_ICON_PICTURE != 3) return 38;
+    if (MacBin_CheckResourceData(NULL, "STR ", 128, NULL, 2) != MACBIN_ERR_NONE) return 43;
+    if (MacBin_CheckClose(NULL) != MACBIN_ERR_STATE) return 44;
+    if (MacBin_FindUnclosedQuote("STR  1 \"a", 3, 0) != 8) return 45;
   }
   {
     /* Thumbnails from C: a PICT file's bytes (a 1 x 1 version 1 picture

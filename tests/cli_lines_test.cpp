@@ -154,6 +154,17 @@ TEST(CliLines, ResourceThatOverflowsTheForkIsNamed) {
   EXPECT_EQ(run.err.find("resolution"), std::string::npos) << run;
   EXPECT_EQ(run.err.find("not inserted"), std::string::npos) << run;
 
+  // Bytes given as they are: refused before they go in, in the same words,
+  // and the lines after them are not tried.
+  run = pack(dir.path(), "-o out.bin" + lines_option({"TEXT 1 x big.dat", "DATA 2 \"\" --raw small.dat",
+                                                      "TEXT 3 x small.dat"}));
+  expect_failure(run, 1,
+                 "-e #2: error: DATA 2 takes 2000 bytes, which brings the resource data to " +
+                     std::to_string(kLimit - 1000 + 4 + 2000 + 4) +
+                     " bytes; a MacBinary resource map addresses at most 16777215 (in 'DATA 2 \"\" --raw small.dat')\n");
+  EXPECT_EQ(count_of(run.err, "error:"), 1u) << run;
+  EXPECT_EQ(run.err.find("not inserted"), std::string::npos) << run;
+
   // Exactly at the limit the owner resource still starts within reach.
   vt::write_file(dir.file("fits.dat"), Bytes(kLimit - 4, 0));
   run = pack(dir.path(), "-o out.bin -q" + lines_option({"TEXT 1 x fits.dat"}));
@@ -406,17 +417,20 @@ TEST(CliLines, BundleIconsTheFileLacksAreWarnedAbout) {
     std::vector<std::string> warnings;
   };
   const Case cases[] = {
+      // The library gives them as it builds the bundle, naming the FREF.
       {{"FREF 128 \"\" TEXT 128"},
-       {"-e #1: warning: FREF 128 gives 'TEXT' files the icon family 128, but the file has no ICN# 128: the "
-        "bundle lists ICN# resources, and the Finder shows a generic icon (in 'FREF 128 \"\" TEXT 128')"}},
+       {"varnel: warning: FREF 128 gives 'TEXT' files the icon family 128, but the file has no ICN# 128: the "
+        "bundle lists ICN# resources, and the Finder shows a generic icon\n"}},
       {{"icl8 130 \"\" icon.png", "FREF 129 \"\" APPL 130"},
-       {"-e #2: warning: FREF 129 gives 'APPL' files the icon family 130, but the file has no ICN# 130 (only "
+       {"varnel: warning: FREF 129 gives 'APPL' files the icon family 130, but the file has no ICN# 130 (only "
         "icl8)"}},
       {{"FREF 128 \"\" TEXT 128", "ICN# 128 \"\" icon.png", "ICN# 129 \"\" icon.png", "icl8 129 \"\" icon.png"},
-       {"varnel: warning: icon family 129 (ICN#, icl8) is not in the bundle: no FREF line names icon ID 129"}},
+       {"varnel: warning: icon family 129 (ICN#, icl8) is not in the bundle: no FREF names icon ID 129"}},
       // Complete, or without a bundle: nothing to say.
       {{"FREF 128 \"\" TEXT 128", "ICN# 128 \"\" icon.png", "icl8 128 \"\" icon.png"}, {}},
       {{"ICN# 129 \"\" icon.png"}, {}},
+      // Without Finder resources no bundle is built, and nothing is said.
+      {{"%finder-resources off", "FREF 128 \"\" TEXT 128"}, {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.lines.front());

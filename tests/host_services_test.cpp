@@ -674,26 +674,14 @@ TEST(HostLineChecks, WhatTheChannelDecides) {
   EXPECT_EQ(check(channel, "FREF 64 \"\" TEXT 128"),
             (Checked{MACBIN_ERR_LIMIT, "too many FREF resources: the bundle takes 64"}));
   EXPECT_EQ(check(nullptr, "FREF 64 \"\" TEXT 128"), (Checked{0, ""}));
-  // Names: 255 of 255 characters (256 bytes each in the list), then one
-  // of 250, leave 4 of the list's 0xFFFF bytes: a name of 3 characters.
-  const std::string long_name(255, 'n');
-  for (int32_t id = 0; id < 255; ++id)
-    ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", id, long_name.c_str(), MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
-  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 255, long_name.substr(0, 250).c_str(), MACBIN_ATTR_PURGEABLE,
-                                   "\x01x", 2),
-            0);
-  EXPECT_EQ(check(channel, "STR  1 nnn ~x"), (Checked{0, ""}));
-  EXPECT_EQ(check(channel, "STR  1 nnnn ~x"),
-            (Checked{MACBIN_ERR_LIMIT, "Name list full: the map's names must lie within 64 KB"}));
-  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"), (Checked{0, ""}));
-  // The writer agrees.
-  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 1);
-  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 256, "nnn", MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
-  // Resources until the map's lists are full.
-  while (MacBin_AddResourceData(channel, "STR ", 1, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2) == 0) {
-  }
-  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"),
-            (Checked{MACBIN_ERR_LIMIT, "Resource map full (its lists must lie within 64 KB)"}));
+  // 63 file references leave room for one more.
+  name[0] = '\0';
+  MacBinChannel *almost = MacBin_OpenW(dir.file("almost.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(almost, nullptr);
+  for (int32_t id = 0; id < 63; ++id)
+    MacBin_AddResource(almost, ("FREF " + std::to_string(id) + " \"\" TEXT 128").c_str());
+  EXPECT_EQ(check(almost, "FREF 63 \"\" TEXT 128"), (Checked{0, ""}));
+  MacBin_Close(almost);
   MacBin_Close(channel);
 }
 
@@ -942,6 +930,259 @@ TEST(HostTextForms, BuffersAndRefusedArguments) {
   EXPECT_EQ(last_error().text, "unknown text form 9");
   EXPECT_EQ(MacBin_TextToResource(0, "a", 1, data, 2), -1);
   EXPECT_EQ(last_error().text, "unknown text form 0");
+}
+
+// ---- The map's room, kept for what the close adds ------------------------------
+
+Checked check_data(MacBinChannel *channel, const char *type, int32_t id, const std::string &name, int32_t length) {
+  MacBin_ClearError();
+  const int32_t code = MacBin_CheckResourceData(channel, type, id, name.c_str(), length);
+  EXPECT_EQ(code, last_error().code) << type << " " << id;
+  return {code, last_error().text};
+}
+
+Checked check_close(MacBinChannel *channel) {
+  MacBin_ClearError();
+  const int32_t code = MacBin_CheckClose(channel);
+  EXPECT_EQ(code, last_error().code);
+  return {code, last_error().text};
+}
+
+// A writer on `path` for creator VARN; `finder_resources` as
+// MacBin_SetFinderResources takes it.
+MacBinChannel *open_writer(const std::string &path, int32_t finder_resources) {
+  char name[32] = "";
+  MacBinChannel *channel = MacBin_OpenW(path.c_str(), name, "VARN", "TEXT");
+  if (channel != nullptr) {
+    EXPECT_EQ(MacBin_SetFinderResources(channel, finder_resources), 0);
+  }
+  return channel;
+}
+
+void add_strings(MacBinChannel *channel, int32_t count) {
+  for (int32_t id = 0; id < count; ++id)
+    ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", id, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0) << id;
+}
+
+TEST(HostRoomChecks, ArgumentsAloneWithoutAChannel) {
+  vt::init_recording();
+  const std::string long_name(256, 'n');
+  EXPECT_EQ(check_data(nullptr, "STR ", 1, long_name.substr(0, 255), 0), (Checked{0, ""}));
+  EXPECT_EQ(check_data(nullptr, "STR ", 1, long_name, 0),
+            (Checked{MACBIN_ERR_ARGUMENT, "the name must be at most 255 characters"}));
+  EXPECT_EQ(check_data(nullptr, "TEXTS", 1, "", 0), (Checked{MACBIN_ERR_ARGUMENT, "the type must be 1 to 4 characters"}));
+  EXPECT_EQ(check_data(nullptr, "TEXT", 32768, "", 0), (Checked{MACBIN_ERR_ARGUMENT, "the ID must be -32768 to 32767"}));
+  EXPECT_EQ(check_data(nullptr, "TEXT", -32768, "", 0), (Checked{0, ""}));
+  EXPECT_EQ(check_data(nullptr, "TEXT", 1, "", -1).code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(check_close(nullptr), (Checked{MACBIN_ERR_STATE, "not a channel open for writing"}));
+  EXPECT_TRUE(vt::recorded_messages().empty());  // checks never report
+}
+
+// 30 + 8 x types + 12 x resources within 65535 bytes: 5458 resources of
+// one type fit (65534 bytes), a second type does not beside 5457 (65542).
+TEST(HostRoomChecks, MapListsFullAtTheLastResourceThatFits) {
+  vt::init_recording();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_writer(dir.file("lists.bin"), 0);
+  ASSERT_NE(channel, nullptr);
+  add_strings(channel, 5457);
+  EXPECT_EQ(check_data(channel, "STR ", 9999, "", 1), (Checked{0, ""}));
+  EXPECT_EQ(check(channel, "STR  9999 \"\" ~x"), (Checked{0, ""}));
+  const std::string full_at_5458 =
+      "the resource map is full at 5458 resources: its type and reference lists must lie within 65535 bytes "
+      "(MACBIN_MAX_MAP_LISTS_BYTES)";
+  EXPECT_EQ(check_data(channel, "TEXT", 1, "", 1),
+            (Checked{MACBIN_ERR_LIMIT, "the resource map is full at 5457 resources: its type and reference lists "
+                                       "must lie within 65535 bytes (MACBIN_MAX_MAP_LISTS_BYTES)"}));
+  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 9999, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  EXPECT_EQ(check_data(channel, "STR ", 1, "", 1), (Checked{MACBIN_ERR_LIMIT, full_at_5458}));
+  EXPECT_EQ(check(channel, "STR  1 \"\" ~x"), (Checked{MACBIN_ERR_LIMIT, full_at_5458}));
+  EXPECT_EQ(check_close(channel), (Checked{0, ""}));  // nothing to add
+  // The writer agrees.
+  EXPECT_EQ(MacBin_AddResourceData(channel, "STR ", 1, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2), 1);
+  MacBin_Close(channel);
+}
+
+// With the owner resource to come (a second type, one more resource) the
+// last string that fits is the 5456th; the insertion itself keeps no room,
+// so the close check then names the map as full.
+TEST(HostRoomChecks, MapListsKeepRoomForTheOwnerResource) {
+  vt::init_recording();
+  vt::TempDir dir;
+  MacBinChannel *channel = open_writer(dir.file("owner.bin"), 1);
+  ASSERT_NE(channel, nullptr);
+  add_strings(channel, 5455);
+  EXPECT_EQ(check_data(channel, "STR ", 9999, "", 1), (Checked{0, ""}));
+  // The owner resource itself needs no room beyond its own.
+  EXPECT_EQ(check_data(channel, "VARN", 0, "", 1), (Checked{0, ""}));
+  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 9999, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  EXPECT_EQ(check_close(channel), (Checked{0, ""}));
+  EXPECT_EQ(check_data(channel, "STR ", 1, "", 1),
+            (Checked{MACBIN_ERR_LIMIT, "the resource map is full at 5457 resources (with the owner resource that "
+                                       "closing the file adds): its type and reference lists must lie within "
+                                       "65535 bytes (MACBIN_MAX_MAP_LISTS_BYTES)"}));
+  ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 1, nullptr, MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+  EXPECT_EQ(check_close(channel).code, MACBIN_ERR_LIMIT);
+  EXPECT_NE(check_close(channel).reason.find("the resource map is full at 5457 resources"), std::string::npos);
+  MacBin_Close(channel);
+}
+
+// The name list: 255 names of 255 characters take 65280 bytes; the 255
+// left hold a name of 254 characters, less the names of what the close
+// adds ("Owner resource" 15 bytes, "Bundle" 7).
+TEST(HostRoomChecks, NameListFullWithAndWithoutTheCloseNames) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  const std::string n255(255, 'n');
+  struct Case {
+    int32_t finder_resources;
+    bool fref;
+    size_t longest;  // the longest name that still fits
+    const char *held;
+  };
+  for (const Case &c : {Case{0, false, 254, ""}, Case{1, false, 239, ", and the names that closing the file adds 15"},
+                        Case{1, true, 232, ", and the names that closing the file adds 22"}}) {
+    SCOPED_TRACE(c.longest);
+    MacBinChannel *channel = open_writer(dir.file("names.bin"), c.finder_resources);
+    ASSERT_NE(channel, nullptr);
+    if (c.fref) MacBin_AddResource(channel, "FREF 128 \"\" TEXT 128");
+    for (int32_t id = 0; id < 255; ++id)
+      ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", id, n255.c_str(), MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+    EXPECT_EQ(check_data(channel, "STR ", 1, std::string(c.longest, 'n'), 1), (Checked{0, ""}));
+    EXPECT_EQ(check_data(channel, "STR ", 1, "", 1), (Checked{0, ""}));
+    EXPECT_EQ(check_data(channel, "STR ", 1, std::string(c.longest + 1, 'n'), 1),
+              (Checked{MACBIN_ERR_LIMIT, "the resource names exceed the map's 65535 bytes of name list "
+                                         "(MACBIN_MAX_NAME_LIST_BYTES): 65280 are taken, this name needs " +
+                                             std::to_string(c.longest + 2) + c.held}));
+    // A line's name counts the same: with 11 bytes left, 10 characters fit.
+    const std::string filler(c.longest - 11, 'n');
+    ASSERT_EQ(MacBin_AddResourceData(channel, "STR ", 1, filler.c_str(), MACBIN_ATTR_PURGEABLE, "\x01x", 2), 0);
+    EXPECT_EQ(check(channel, "STR  1 nnnnnnnnnn ~x"), (Checked{0, ""}));
+    EXPECT_EQ(check(channel, "STR  1 nnnnnnnnnnn ~x").code, MACBIN_ERR_LIMIT);
+    MacBin_Close(channel);
+  }
+}
+
+// Resource data offsets are 24-bit: a resource must start within 16777215
+// bytes, and what the close adds too.  Without Finder resources the last
+// resource may end past it; the next cannot start there.
+TEST(HostRoomChecks, DataPastTheOffsetsWithAndWithoutTheCloseResources) {
+  vt::init_recording();
+  register_library_processors();
+  vt::TempDir dir;
+  constexpr int32_t kMax = MACBIN_MAX_DATA_OFFSET;
+  const Bytes big(static_cast<size_t>(kMax) - 104, 0x55);  // with its length word: 100 short of the limit
+
+  MacBinChannel *plain = open_writer(dir.file("plain.bin"), 0);
+  ASSERT_NE(plain, nullptr);
+  ASSERT_EQ(MacBin_AddResourceData(plain, "DATA", 1, nullptr, 0, big.data(), static_cast<int32_t>(big.size())), 0);
+  EXPECT_EQ(check_data(plain, "STR ", 2, "", 1000), (Checked{0, ""}));  // nothing follows it
+  ASSERT_EQ(MacBin_AddResourceData(plain, "STR ", 2, nullptr, 0, big.data(), 96), 0);  // ends at the limit
+  EXPECT_EQ(check_data(plain, "STR ", 3, "", 1), (Checked{0, ""}));
+  ASSERT_EQ(MacBin_AddResourceData(plain, "STR ", 3, nullptr, 0, big.data(), 1), 0);  // one past it
+  EXPECT_EQ(check_close(plain), (Checked{0, ""}));
+  EXPECT_EQ(check_data(plain, "STR ", 4, "", 1),
+            (Checked{MACBIN_ERR_LIMIT, "the resources exceed the 16777215 bytes of resource data a MacBinary map "
+                                       "can address (they end at 16777220)"}));
+  EXPECT_EQ(check(plain, "STR  4 \"\" ~x").code, MACBIN_ERR_LIMIT);
+  MacBin_Close(plain);
+
+  // The owner resource (4 + 1 + 3 bytes for "abc") must start within
+  // reach, and the bundle after it.
+  MacBinChannel *owned = open_writer(dir.file("owned.bin"), 1);
+  ASSERT_NE(owned, nullptr);
+  MacBin_AddResource(owned, "BNDL abc");
+  ASSERT_EQ(MacBin_AddResourceData(owned, "DATA", 1, nullptr, 0, big.data(), static_cast<int32_t>(big.size())), 0);
+  EXPECT_EQ(check_data(owned, "STR ", 2, "", 96), (Checked{0, ""}));
+  EXPECT_EQ(check_data(owned, "STR ", 2, "", 97),
+            (Checked{MACBIN_ERR_LIMIT, "STR 2 takes 97 bytes, which brings the resource data to 16777216 bytes; "
+                                       "a MacBinary resource map addresses at most 16777215"}));
+  MacBin_Close(owned);
+
+  // With a bundle (FREF 128 takes 4 + 7 bytes before the data) the owner
+  // resource's 8 bytes lie between the data's end and the bundle's start.
+  MacBinChannel *bundled = open_writer(dir.file("bundled.bin"), 1);
+  ASSERT_NE(bundled, nullptr);
+  MacBin_AddResource(bundled, "BNDL abc");
+  MacBin_AddResource(bundled, "FREF 128 \"\" TEXT 128");
+  ASSERT_EQ(MacBin_AddResourceData(bundled, "DATA", 1, nullptr, 0, big.data(), static_cast<int32_t>(big.size()) - 11),
+            0);
+  EXPECT_EQ(check_data(bundled, "STR ", 2, "", 88), (Checked{0, ""}));
+  const std::string past_by_one =
+      "STR 2 takes 89 bytes, which brings the resource data to 16777208 bytes; a MacBinary resource map "
+      "addresses at most 16777215 (with the owner resource and the bundle that closing the file adds), whose "
+      "data must start within it";
+  EXPECT_EQ(check_data(bundled, "STR ", 2, "", 89), (Checked{MACBIN_ERR_LIMIT, past_by_one}));
+  EXPECT_EQ(check(bundled, "STR  2 \"\" ~" + std::string(88, 'x')).code, MACBIN_ERR_LIMIT);  // 89 bytes
+  EXPECT_EQ(check(bundled, "STR  2 \"\" ~" + std::string(87, 'x')), (Checked{0, ""}));
+  EXPECT_EQ(check_close(bundled), (Checked{0, ""}));
+  ASSERT_EQ(MacBin_AddResourceData(bundled, "STR ", 2, nullptr, 0, big.data(), 89), 0);
+  EXPECT_EQ(check_close(bundled), (Checked{MACBIN_ERR_LIMIT, past_by_one}));
+  MacBin_Close(bundled);
+}
+
+TEST(HostRoomChecks, UnclosedQuotesAtTheirCharacter) {
+  vt::init_recording();
+  EXPECT_EQ(MacBin_FindUnclosedQuote("TEXT 1 \"unclosed a.txt", 3, 0), 8);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("\"", 3, 0), 1);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("TEXT 1 \"closed\" a.txt", 3, 0), 0);
+  // UTF-8: é is two bytes, one character.
+  EXPECT_EQ(MacBin_FindUnclosedQuote("TEXT 1 \xC3\xA9\"x a.txt", 3, 1), 9);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("TEXT 1 \xC3\xA9\"x a.txt", 3, 0), 10);
+  // Past the words asked for, a quote is the rest's own.
+  EXPECT_EQ(MacBin_FindUnclosedQuote("a b c \"d", 3, 0), 0);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("a b c \"d", 4, 0), 7);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("  \"a b", 1, 0), 3);
+  // \" is a quote inside a word, not an opening one.
+  EXPECT_EQ(MacBin_FindUnclosedQuote("a\\\"b c", 3, 0), 0);
+  EXPECT_EQ(MacBin_FindUnclosedQuote(nullptr, 3, 0), -1);
+  EXPECT_EQ(last_error().code, MACBIN_ERR_ARGUMENT);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("a", 0, 0), -1);
+  EXPECT_EQ(MacBin_FindUnclosedQuote("a", 1, 2), -1);
+  EXPECT_EQ(check(nullptr, "TEXT 1 \"unclosed a.txt"),
+            (Checked{MACBIN_ERR_ARGUMENT, "unclosed quote: the '\"' at character 8 has no closing '\"', so the rest "
+                                          "of the line would become one word"}));
+}
+
+// The close warns of what the bundle it builds lacks; without a bundle to
+// build it says nothing.
+TEST(HostRoomChecks, BundleIconsTheFileLacksAreWarnedAboutOnClose) {
+  vt::TempDir dir;
+  const Bytes icon(256, 0);
+  struct Case {
+    int32_t finder_resources;
+    std::vector<std::string> lines;
+    std::vector<std::pair<const char *, int32_t>> icons;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {1, {"FREF 128 \"\" TEXT 128", "FREF 129 \"\" APPL 130"}, {{"icl8", 130}, {"ICN#", 131}, {"ics#", 131}},
+       {"FREF 128 gives 'TEXT' files the icon family 128, but the file has no ICN# 128: the bundle lists ICN# "
+        "resources, and the Finder shows a generic icon",
+        "FREF 129 gives 'APPL' files the icon family 130, but the file has no ICN# 130 (only icl8): the bundle "
+        "lists ICN# resources, and the Finder shows a generic icon",
+        "icon family 131 (ICN#, ics#) is not in the bundle: no FREF names icon ID 131"}},
+      {1, {"FREF 128 \"\" TEXT 128"}, {{"ICN#", 128}, {"icl8", 128}}, {}},
+      {1, {}, {{"ICN#", 129}}, {}},
+      {0, {"FREF 128 \"\" TEXT 128"}, {{"ICN#", 129}}, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.warnings.size());
+    vt::init_recording();
+    register_library_processors();
+    MacBinChannel *channel = open_writer(dir.file("bundle.bin"), c.finder_resources);
+    ASSERT_NE(channel, nullptr);
+    for (const std::string &line : c.lines) MacBin_AddResource(channel, line.c_str());
+    for (const auto &[type, id] : c.icons)
+      ASSERT_EQ(MacBin_AddResourceData(channel, type, id, nullptr, 0, icon.data(), 256), 0);
+    MacBin_Close(channel);
+    std::vector<std::string> warnings;
+    for (const vt::Message &m : vt::recorded_messages())
+      if (m.severity == MACBIN_WARNING) warnings.push_back(m.text);
+    EXPECT_EQ(warnings, c.warnings);
+    EXPECT_TRUE(vt::file_exists(dir.file("bundle.bin")));  // warnings only
+  }
 }
 
 }  // namespace

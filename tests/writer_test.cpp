@@ -657,6 +657,8 @@ TEST(WriterNotices, OneStartAndOneEndForNestedFiles) {
   MacBin_AddResource(b, "TEST 7 seven data");
   MacBin_Close(a);
   MacBin_AddResource(b, "FREF 128 \"\" TEXT 128");
+  // The FREF's icon, so that the bundle gives no warning.
+  ASSERT_EQ(MacBin_AddResourceData(b, "ICN#", 128, nullptr, 0, "\x01", 1), 0);
   EXPECT_EQ(vt::count_messages("End Macintosh Resources"), 0u);
   MacBin_Close(b);
   EXPECT_EQ(MacIOControl.open_writers, 0);
@@ -665,6 +667,7 @@ TEST(WriterNotices, OneStartAndOneEndForNestedFiles) {
                                             "Starting Resource vers number 1",
                                             "Starting Resource TEST number 7 (seven)",
                                             "Starting Resource FREF number 128",
+                                            "Starting Resource ICN# number 128",
                                             "Starting Resource BNDL number 128 (Bundle)",
                                             "End Macintosh Resources",
                                         }));

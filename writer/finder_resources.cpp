@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame/internal.hpp"
 #include "writer/internal.hpp"
@@ -63,6 +64,15 @@ int32_t add_FREF(MacBinChannel *channel, const char *text) {
     fref = read_fref_parameter(text != nullptr ? text : "");
   } catch (const std::bad_alloc &) {
     return 1;  // nothing written: the resource is refused as empty
+  }
+  if (is_writing_channel(target)) {
+    // Kept for the bundle's icon warnings; without memory they only lack the type.
+    std::vector<std::string> &types = writer_state(target)->fref_file_types;
+    try {
+      types.resize(static_cast<size_t>(target->fref_last) + 2);
+      types.back().assign(fref.file_type);
+    } catch (const std::bad_alloc &) {
+    }
   }
   const int32_t local_id = ++target->fref_last;
   MacBin_PutBuf(fref.file_type.data(), static_cast<int32_t>(fref.file_type.size()), 4);

@@ -211,6 +211,10 @@ int32_t end_resource(MacBinChannel *channel, PendingResource &pending, bool empt
   reference->id = id;
   reference->attributes = attributes;
   reference->data_offset = static_cast<int32_t>(pending.data_start - 4);
+  std::memcpy(state.last_type, type, ::strnlen(type, kMaxTypeLength));
+  state.last_type[::strnlen(type, kMaxTypeLength)] = '\0';
+  state.last_id = id;
+  state.last_length = data_length;
   if (pending.name_node != nullptr) {
     reference->name = pending.name_node;
     reference->name_offset = 0;

@@ -83,6 +83,15 @@ struct WriterState {
   // after another, so it is asked for first.  Checked before it is used.
   int32_t last_found_type = -1;
   std::vector<std::vector<MacBinRefEntry>> overflow;
+  // The resource recorded last, for the room check's reason: the one whose
+  // data used up the room (type as the map holds it, bytes after its
+  // length word).
+  char last_type[kMaxTypeLength + 1] = {};
+  int32_t last_id = 0;
+  int64_t last_length = -1;  // -1: none recorded yet
+  // The file type of each FREF the processor built, by local ID, for the
+  // bundle's icon warnings.
+  std::vector<std::string> fref_file_types;
   // Names of more than the 127 characters a node holds, whole, by node.
   std::unordered_map<const MacBinNameNode *, std::string> long_names;
 };
@@ -120,6 +129,34 @@ const char *map_room_fault(const MacBinChannel *channel, const char *type);
 MacBinRefEntry *append_reference(MacBinChannel *channel, const char *type);
 // Reports "<reason>resource <type>, ID <id> not inserted" (a warning).
 void report_not_inserted(const char *reason, const char *type, int32_t id, int32_t code);
+
+// ---- The room left in the map (map_room.cpp) ---------------------------------
+// The names MacBin_Close gives the resources it adds.
+inline constexpr const char *kOwnerResourceName = "Owner resource";
+inline constexpr const char *kBundleName = "Bundle";
+// A resource a host is about to insert, as the room check sees it.
+struct RoomRequest {
+  const char *type = "";       // as the map holds it ("BNDL" for "Bndl")
+  int32_t id = 0;
+  size_t name_length = 0;      // 0: no name
+  int64_t data_length = -1;    // bytes after its length word; -1: known only once written
+  bool builds_fref = false;    // an FREF the processor builds: the close then adds a bundle
+};
+// Whether the channel's map takes `request` (null: no further resource)
+// and still the owner resource and bundle that MacBin_Close adds: room in
+// the type and reference lists and in the name list, and data offsets
+// within 24 bits.  MACBIN_ERR_NONE, else MACBIN_ERR_LIMIT with `reason`
+// naming the limit and the figures.
+int32_t room_fault(MacBinChannel *channel, const RoomRequest *request, std::string &reason);
+// Reports, as warnings, what the bundle the close builds lacks: an FREF's
+// icon family without its ICN# (the Finder then shows a generic icon), and
+// icon families no FREF names.
+void warn_about_bundle_icons(MacBinChannel *channel);
+
+// The reason MacBin_AddResourceData's arguments cannot make a resource
+// (type, ID, name, attribute byte, data and length), or null.
+const char *resource_argument_fault(const char *type, int32_t id, const char *name, int32_t attributes,
+                                    const void *data, int32_t length);
 
 // ---- Inserting (insert.cpp) ----------------------------------------------------
 // One resource between its checks and its record.
@@ -219,6 +256,11 @@ struct LineFault {
 };
 // Splits `line`; false with `fault` filled when the writer refuses it.
 bool split_resource_line(const char *line, ResourceLine &out, LineFault &fault);
+// Where a double quote opens that `text` never closes among its first
+// `max_words` words, as MacBin_GetArguments splits them (the rest is taken
+// as it stands, quotes and all): its character position from 1, a UTF-8
+// sequence counting as one character when `utf8`; 0 when every quote closes.
+int32_t unclosed_quote_position(std::string_view text, int32_t max_words, bool utf8);
 
 // ---- Parameters of the Finder resources (finder_parameters.cpp) ----------------
 // The version resource's compact text, as add_vers writes it: fields read by

@@ -15,36 +15,11 @@
 namespace {
 
 constexpr size_t kMaxTypeCharacters = 4;
+constexpr int32_t kLineWords = 3;
+constexpr size_t kMaxPascalCharacters = 255;
 
 // A word of the line (MacRoman) for a reason, which hosts show as UTF-8.
 std::string shown(std::string_view mac_text) { return varnel::format::mac_roman_to_utf8(mac_text, true); }
-
-// Where a double quote opens that the line never closes among its first
-// three words (the rest is taken as it stands, quotes and all), as
-// MacBin_GetArguments reads them; npos when every quote closes.
-size_t unclosed_quote(std::string_view line) {
-  constexpr int kWords = 3;
-  bool quoted = false;
-  bool wrote = false;  // separators before the first character start nothing
-  size_t opened = std::string_view::npos;
-  int words = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
-      ++i;
-      wrote = true;
-    } else if (c == '"') {
-      quoted = !quoted;
-      opened = i;
-    } else if (quoted || (c != ' ' && c != '\t')) {
-      wrote = true;
-    } else if (wrote) {
-      while (i + 1 < line.size() && (line[i + 1] == ' ' || line[i + 1] == '\t')) ++i;
-      if (i + 1 < line.size() && ++words >= kWords) return std::string_view::npos;
-    }
-  }
-  return quoted ? opened : std::string_view::npos;
-}
 
 struct Verdict {
   int32_t code = MACBIN_ERR_NONE;
@@ -83,16 +58,18 @@ Verdict check_on_channel(MacBinChannel *channel, const ResourceLine &line) {
   if (line.kind != ResourceLine::Kind::kResource) return {};
   const bool literal = line.param[0] == '~';
   const char *type = !literal && std::strcmp(line.type, "Bndl") == 0 ? "BNDL" : line.type;
-  if (const char *fault = map_room_fault(channel, type)) {
-    std::string reason(fault);
-    reason.resize(reason.size() - 2);  // its ": " led on to the resource
-    return refused(MACBIN_ERR_LIMIT, reason);
-  }
-  const size_t name_length = std::strlen(line.name);
-  if (name_length > 0 && !name_list_has_room(channel, name_length))
-    return refused(MACBIN_ERR_LIMIT, "Name list full: the map's names must lie within 64 KB");
-  if (!literal && std::strcmp(type, "FREF") == 0 && channel->fref_last >= kMaxFrefs - 1)
+  const bool builds_fref = !literal && std::strcmp(type, "FREF") == 0;
+  if (builds_fref && channel->fref_last >= kMaxFrefs - 1)
     return refused(MACBIN_ERR_LIMIT, "too many FREF resources: the bundle takes " + std::to_string(kMaxFrefs));
+  RoomRequest request;
+  request.type = type;
+  request.id = line.id;
+  request.name_length = std::strlen(line.name);
+  request.builds_fref = builds_fref;
+  // A ~ text's bytes are known now: a length byte and at most 255 characters.
+  if (literal) request.data_length = 1 + static_cast<int64_t>(::strnlen(line.param + 1, kMaxPascalCharacters));
+  std::string reason;
+  if (const int32_t code = room_fault(channel, &request, reason)) return refused(code, reason);
   return {};
 }
 
@@ -102,8 +79,8 @@ Verdict check_line(MacBinChannel *channel, const char *text) {
   LineFault fault;
   if (!split_resource_line(text, line, fault)) return refused(fault.code, fault.reason);
   if (line.kind != ResourceLine::Kind::kNothing) {
-    if (const size_t quote = unclosed_quote(text); quote != std::string_view::npos) {
-      return refused(MACBIN_ERR_ARGUMENT, "unclosed quote: the '\"' at character " + std::to_string(quote + 1) +
+    if (const int32_t quote = unclosed_quote_position(text, kLineWords, false); quote > 0) {
+      return refused(MACBIN_ERR_ARGUMENT, "unclosed quote: the '\"' at character " + std::to_string(quote) +
                                               " has no closing '\"', so the rest of the line would become one word");
     }
   }

@@ -22,9 +22,10 @@ int32_t refuse(const char *reason, const char *type, int32_t id, int32_t code = 
   return 1;
 }
 
-// The reason the arguments cannot make a resource, or null.
-const char *argument_fault(const char *type, int32_t id, const char *name, int32_t attributes,
-                           const void *data, int32_t length) {
+}  // namespace
+
+const char *resource_argument_fault(const char *type, int32_t id, const char *name, int32_t attributes,
+                                    const void *data, int32_t length) {
   if (type == nullptr || type[0] == '\0' || ::strnlen(type, kTypeBytes + 1) > kTypeBytes) {
     return "the type must be 1 to 4 characters";
   }
@@ -36,6 +37,8 @@ const char *argument_fault(const char *type, int32_t id, const char *name, int32
   if (length < 0 || (data == nullptr && length > 0)) return "no data given";
   return nullptr;
 }
+
+namespace {
 
 int32_t insert_data(MacBinChannel *channel, const char *type, int32_t id, const char *name,
                     int32_t attributes, const void *data, int32_t length) {
@@ -60,7 +63,7 @@ extern "C" int32_t MacBin_AddResourceData(MacBinChannel *channel, const char *ty
   // lines pad theirs.
   char padded[kTypeBytes + 1] = "    ";
   const char *shown = type != nullptr ? type : "";
-  if (const char *fault = argument_fault(type, id, name, attributes, data, length)) {
+  if (const char *fault = resource_argument_fault(type, id, name, attributes, data, length)) {
     return refuse(fault, shown, id);
   }
   std::memcpy(padded, type, ::strnlen(type, kTypeBytes));

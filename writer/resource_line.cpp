@@ -112,6 +112,44 @@ bool split_resource_line(const char *line, ResourceLine &out, LineFault &fault) 
   return true;
 }
 
+int32_t unclosed_quote_position(std::string_view text, int32_t max_words, bool utf8) {
+  bool quoted = false;
+  bool wrote = false;  // separators before the first character start nothing
+  size_t opened = std::string_view::npos;
+  int32_t words = 0;
+  const auto separator = [](char c) { return c == ' ' || c == '\t'; };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
+      ++i;
+      wrote = true;
+    } else if (c == '"') {
+      quoted = !quoted;
+      opened = i;
+    } else if (quoted || !separator(c)) {
+      wrote = true;
+    } else if (wrote) {
+      while (i + 1 < text.size() && separator(text[i + 1])) ++i;
+      if (i + 1 < text.size() && ++words >= max_words) return 0;
+    }
+  }
+  if (!quoted) return 0;
+  int32_t position = 1;
+  for (size_t i = 0; i < opened; ++i) {
+    // UTF-8 continuation bytes (10xxxxxx) belong to the character before.
+    if (!utf8 || (static_cast<uint8_t>(text[i]) & 0xC0) != 0x80) ++position;
+  }
+  return position;
+}
+
+extern "C" int32_t MacBin_FindUnclosedQuote(const char *text, int32_t max_words, int32_t utf8) {
+  if (text == nullptr || max_words < 1 || (utf8 != 0 && utf8 != 1)) {
+    record_error(MACBIN_ERR_ARGUMENT, "a text, at least one word and utf8 0 or 1 are needed");
+    return -1;
+  }
+  return unclosed_quote_position(text, max_words, utf8 == 1);
+}
+
 void parse_resource_line(const char *line) {
   ResourceLine parsed;
   LineFault fault;

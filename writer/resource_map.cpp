@@ -157,7 +157,7 @@ void add_owner_resource(MacBinChannel *channel) {
   const size_t owner_length = ::strnlen(channel->owner_text, kOwnerTextBytes - 1);
   std::memcpy(owner_param + 1, channel->owner_text, owner_length);
   owner_param[owner_length + 1] = '\0';
-  insert_resource(channel->finder.creator, 0, "Owner resource", owner_param);
+  insert_resource(channel->finder.creator, 0, kOwnerResourceName, owner_param);
 }
 
 // Adds the owner resource (unless the host gave one) and the bundle and
@@ -171,7 +171,8 @@ int64_t write_resources_and_map(MacBinChannel *channel) {
     // A bundle the host inserted (a file carried across brings its own)
     // stands: a second BNDL 128 would repeat it.
     if (channel->fref_last != -1 && find_type(channel, "BNDL") < 0) {
-      insert_resource("Bndl", 128, "Bundle", "");
+      warn_about_bundle_icons(channel);
+      insert_resource("Bndl", 128, kBundleName, "");
     }
   }
   // Without Finder resources and without a resource of its own the file

@@ -112,8 +112,21 @@ def test_map_full_is_a_limit(tmp_path):
         with varnel.create(tmp_path / "full.bin", finder_resources=False) as out:
             for resource_id in range(6000):
                 out.add_resource(b"STR ", resource_id, b"")
-    assert "Resource map full" in full.value.reason and full.value.code == 5
+    assert "the resource map is full at 5458 resources" in full.value.reason and full.value.code == 5
     assert not (tmp_path / "full.bin").exists()
+
+
+def test_room_is_kept_for_the_owner_resource(tmp_path):
+    """The last resource that fits leaves room for what closing adds."""
+    with varnel.create(tmp_path / "owned.bin", creator=b"VARN") as out:
+        for resource_id in range(5456):
+            out.add_resource(b"STR ", resource_id, b"")
+        with pytest.raises(varnel.LimitError) as full:
+            out.add_resource(b"STR ", 6000, b"")
+        assert "with the owner resource that closing the file adds" in full.value.reason
+    with varnel.open(tmp_path / "owned.bin") as f:
+        assert len(f.resources) == 5457  # the strings and the owner resource
+        assert f.resources[b"VARN", 0].id == 0
 
 
 def test_arguments_refused_before_the_library(tmp_path):

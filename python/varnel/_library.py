@@ -199,6 +199,8 @@ AddResource = _proto("MacBin_AddResource", None, ChannelP, c_char_p)
 AddResourceData = _proto("MacBin_AddResourceData", c_int32, ChannelP, c_char_p, c_int32, c_char_p,
                          c_int32, c_void_p, c_int32)
 CheckResourceLine = _proto("MacBin_CheckResourceLine", c_int32, ChannelP, c_char_p)
+CheckResourceData = _proto("MacBin_CheckResourceData", c_int32, ChannelP, c_char_p, c_int32, c_char_p,
+                           c_int32)
 SetPictureMemoryLimit = _proto("MacBin_SetPictureMemoryLimit", c_int64, c_int64)
 
 VERSION: str = Version().decode("ascii")

@@ -207,9 +207,13 @@ class Writer:
             raise errors.ArgumentError(f"attributes {int(attributes)} are outside 0 to 255")
         encoded_name = None if not name else L.to_mac_roman(name, "resource name")
         data = bytes(data)
-        if len(data) > 0xFFFFFF:
+        if len(data) > 0x7FFFFFFF:
             raise errors.LimitError(f"resource {type_code!r} {id} holds {len(data)} bytes, "
-                                    "past the 16 MB a resource fork reaches")
+                                    "past the 2 GiB a length word holds", self.path)
+        # The library judges the map's room, keeping room for the owner
+        # resource and bundle the close adds.
+        if L.CheckResourceData(channel, type_code, id, encoded_name, len(data)) != 0:
+            L.raise_failure(self.path, f"resource {type_code!r} {id} is refused", [])
         self._end_data_fork()
         refused = L.AddResourceData(channel, type_code, id, encoded_name, int(attributes),
                                     data if data else None, len(data))

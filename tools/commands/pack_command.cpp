@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -125,22 +124,14 @@ Exit status: 0 when the file was written, 1 when any error was reported
 (OUT is then not written), 2 for a usage error.
 )";
 
-// What the library takes, from the limits it publishes: lines, types,
-// resources of a type, name lengths and the map's name list.  The tool
-// checks them before a line goes in so that a refusal names its cause and
-// its line, and so that no resource is cut or dropped without a word.
+// What the library takes of a line and of a name; the map's room is the
+// library's to judge (MacBin_CheckResourceLine, MacBin_CheckResourceData,
+// MacBin_CheckClose), which names the limit in its reason.
 constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
-// A map's lists must start within its 16-bit offsets: 30 + 8 bytes a type
-// and 12 a resource.
-constexpr size_t kMaxMapListsBytes = MACBIN_MAX_MAP_LISTS_BYTES;
-constexpr size_t kMapListsStart = 30;
-constexpr size_t kTypeItemBytes = 8;
-constexpr size_t kReferenceItemBytes = 12;
 // Names a resource line hands to the library fit its words; names given
 // with the resource's bytes may have all a Pascal string holds.
 constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
 constexpr size_t kMaxFullNameLength = MACBIN_MAX_FULL_NAME_LENGTH;
-constexpr size_t kMaxNameListBytes = MACBIN_MAX_NAME_LIST_BYTES;
 // Macintosh file names of the Finder: at most 31 characters.
 constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
 // Positions are 32-bit, and the resource data after the data fork must
@@ -148,10 +139,6 @@ constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
 // else the file holds (the library refuses somewhat shorter ones too).
 // Reading stops there rather than copying an endless input.
 constexpr int64_t kMaxDataForkBytes = INT32_MAX - int64_t{MACBIN_MAX_DATA_OFFSET};
-// Names the library gives the resources it adds on close, in the name list
-// with their length bytes.
-constexpr size_t kOwnerNameBytes = 1 + 14;   // "Owner resource"
-constexpr size_t kBundleNameBytes = 1 + 6;   // "Bundle"
 
 struct ScriptLine {
   std::string text;
@@ -315,8 +302,6 @@ bool library_takes_type_and_id(const std::string &type_mac, const std::string &i
 
 // ---- Resource lines as the library splits them ---------------------------
 
-bool is_separator(char c) { return c == ' ' || c == '\t'; }
-
 // A line split into at most three words and the untouched rest, the
 // parameter text (empty when there is none).
 struct SplitLine {
@@ -339,33 +324,6 @@ SplitLine split_line(const std::string &text) {
   return split;
 }
 
-// Where a double quote opens that the text never closes, among its first
-// `max_words` words (the rest of a line is taken as it stands, quotes and
-// all); npos when every quote closes.  Follows the library's splitter: \"
-// is a literal quote, blanks and tabs separate words outside quotes.
-size_t unclosed_quote(const std::string &text, int max_words) {
-  bool quoted = false;
-  bool wrote = false;  // the splitter skips separators before the first character
-  size_t opened = std::string::npos;
-  int words = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
-      ++i;
-      wrote = true;
-    } else if (c == '"') {
-      quoted = !quoted;
-      opened = i;
-    } else if (quoted || !is_separator(c)) {
-      wrote = true;
-    } else if (wrote) {
-      while (i + 1 < text.size() && is_separator(text[i + 1])) ++i;
-      if (i + 1 < text.size() && ++words >= max_words) return std::string::npos;
-    }
-  }
-  return quoted ? opened : std::string::npos;
-}
-
 // What a resource of this type takes after its name, for "missing
 // parameter" messages.
 std::string parameter_wanted(const std::string &type) {
@@ -385,14 +343,6 @@ std::optional<std::string> mac_text_of(const std::string &what, const std::strin
   std::optional<std::string> mac = utf8_to_mac_roman(text, problem);
   if (!mac) line_error(what + " '" + text + "': " + problem);
   return mac;
-}
-
-// The character (not byte) position of `at` in a UTF-8 text, from 1.
-size_t character_number(const std::string &text, size_t at) {
-  size_t number = 1;
-  for (size_t i = 0; i < at && i < text.size(); ++i)
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++number;
-  return number;
 }
 
 // A 16-bit number of a header line: hexadecimal with 0x, else decimal
@@ -611,9 +561,16 @@ std::optional<std::vector<uint8_t>> given_resource_bytes(const std::string &give
   return bytes;
 }
 
+// The library's reason for the refusal it just gave.
+std::string library_reason() {
+  const char *reason = "";
+  MacBin_LastError(&reason);
+  return reason;
+}
+
 class Packer {
  public:
-  Packer(const PackOptions &options, MacBinChannel *channel) : options_(options), channel_(channel) {}
+  explicit Packer(MacBinChannel *channel) : channel_(channel) {}
 
   // Hands one line to the library after checking what the library cannot.
   void add_line(const ScriptLine &line) {
@@ -635,41 +592,27 @@ class Packer {
       line_error("line holds a NUL character");
       return;
     }
-    if (!fits_resource_data()) return;
+    if (data_full_reported_) return;  // said once, for the resource that filled it
     set_image_directory(line.directory);
     directory_ = line.directory;
     Checked checked;
-    if (!check_line(text, line.origin, checked)) return;
+    if (!check_line(text, checked)) return;
     set_refusal_explained(false);
-    const int64_t start = MacBin_GetPtrPos();
-    if (checked.bytes) {
-      // Bytes given as they are go in as they are.
-      const std::vector<uint8_t> &bytes = *checked.bytes;
-      if (MacBin_AddResourceData(channel_, checked.type.c_str(), checked.id, checked.name.c_str(),
-                                 checked.attributes.value_or(MACBIN_ATTR_PURGEABLE), bytes.data(),
-                                 static_cast<int32_t>(bytes.size())) != 0)
-        Reporter::instance().mark_failed();
-    } else {
-      if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
-      MacBin_AddResource(channel_, checked.library_line.c_str());
-    }
-    if (!checked.type.empty()) check_resource_end(checked, start);
+    insert_checked(checked);
+    if (!checked.type.empty()) check_room_to_close(checked.type);
   }
 
   // Inserts a resource copied from another file as it is: its bytes, name
   // and attributes.  `source` names that file in messages.
   void add_copy(CopiedResource &resource, const std::string &source) {
-    std::string type_word = mac_roman_to_utf8(resource.type, true);
-    while (type_word.size() > 1 && type_word.back() == ' ') type_word.pop_back();  // as a line writes it
     ReportContext context(source + ": " + mac_roman_to_utf8(resource.label, true));
     if (resource.type.find('\0') != std::string::npos || resource.name.find('\0') != std::string::npos) {
       Reporter::instance().error("a type or name holding a NUL character cannot be handed to the writer");
       return;
     }
-    if (!fits_resource_data()) return;
-    if (!check_room(resource.type, resource.id, resource.name, has_fref_, kMaxFullNameLength)) return;
+    if (data_full_reported_) return;
+    if (!library_takes_data(resource.type, resource.id, resource.name, resource.data.size())) return;
     set_refusal_explained(false);
-    const int64_t start = MacBin_GetPtrPos();
     const int32_t refused =
         MacBin_AddResourceData(channel_, resource.type.c_str(), resource.id, resource.name.c_str(),
                                resource.attributes, resource.data.data(), static_cast<int32_t>(resource.data.size()));
@@ -677,33 +620,23 @@ class Packer {
       Reporter::instance().mark_failed();
       return;
     }
-    record_resource(resource.type, resource.id, resource.name, has_fref_, source);
-    Checked checked;
-    checked.type = resource.type;
-    checked.type_word = type_word;
-    checked.id = resource.id;
-    check_resource_end(checked, start);
+    check_room_to_close(resource.type);
   }
 
-  // Checks what the close adds (the owner resource and the bundle still
-  // need addressable offsets) and warns about bundle icons that the file
-  // lacks; false after an error message.
+  // Whether what the close adds (the owner resource and the bundle) still
+  // fits, as the library judges it; false after an error message.  The
+  // library warns about bundle icons the file lacks when it builds the
+  // bundle.
   bool ready_to_close() {
     ReportContext context("");
     // A refusal explained for the last line says nothing about what the
     // close adds; a full resource data area does.
     set_refusal_explained(data_full_reported_);
-    if (!fits_resource_data()) return false;
-    const int64_t end = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
-    if (end > room_for_resources()) {
-      Reporter::instance().error("the owner resource and the bundle would start past the " +
-                                 std::to_string(kMaxResourceDataBytes) +
-                                 " bytes of resource data a MacBinary map can address");
-      set_refusal_explained(true);
-      return false;
-    }
-    if (!Reporter::instance().failed()) warn_about_bundle_icons();
-    return true;
+    if (data_full_reported_) return false;
+    if (MacBin_CheckClose(channel_) == MACBIN_ERR_NONE) return true;
+    Reporter::instance().error(library_reason());
+    set_refusal_explained(true);
+    return false;
   }
 
  private:
@@ -721,15 +654,6 @@ class Packer {
     std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings, ~ and icons
   };
 
-  // An FREF line, for the bundle's icon check at the close.
-  struct FileReference {
-    int32_t id = 0;
-    int32_t icon_id = 0;
-    std::string file_type;
-    std::string origin;
-    std::string text;
-  };
-
   // Makes the line current for line_error while it is handled.
   class CurrentLine {
    public:
@@ -738,6 +662,49 @@ class Packer {
     CurrentLine(const CurrentLine &) = delete;
     CurrentLine &operator=(const CurrentLine &) = delete;
   };
+
+  void insert_checked(const Checked &checked) {
+    if (checked.bytes) {
+      // Bytes given as they are go in as they are.
+      const std::vector<uint8_t> &bytes = *checked.bytes;
+      if (MacBin_AddResourceData(channel_, checked.type.c_str(), checked.id, checked.name.c_str(),
+                                 checked.attributes.value_or(MACBIN_ATTR_PURGEABLE), bytes.data(),
+                                 static_cast<int32_t>(bytes.size())) != 0)
+        Reporter::instance().mark_failed();
+    } else {
+      if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
+      MacBin_AddResource(channel_, checked.library_line.c_str());
+    }
+  }
+
+  // After a resource went in: a resource that leaves no room for what the
+  // close adds is the one to name, with the library's figures (and, for a
+  // picture, the way to make it smaller).
+  void check_room_to_close(const std::string &type) {
+    if (MacBin_CheckClose(channel_) == MACBIN_ERR_NONE) return;
+    std::string text = library_reason();
+    if (type == "PICT") text += ": a lower resolution (the number after the image file) makes the picture smaller";
+    line_error(text);
+    report_data_full();
+  }
+
+  void report_data_full() {
+    data_full_reported_ = true;
+    set_refusal_explained(true);  // the owner resource cannot follow; no need to say so again
+  }
+
+  // Whether the library's map takes a resource of `length` bytes (with
+  // room kept for what the close adds); false after an error giving the
+  // library's reason.  A resource refused for its length alone fills the
+  // resource data: later ones are not tried.
+  bool library_takes_data(const std::string &type, int32_t id, const std::string &name, size_t length) {
+    const auto bytes = static_cast<int32_t>(std::min<size_t>(length, INT32_MAX));
+    if (MacBin_CheckResourceData(channel_, type.c_str(), id, name.c_str(), bytes) == MACBIN_ERR_NONE) return true;
+    line_error(library_reason());
+    if (bytes > 0 && MacBin_CheckResourceData(channel_, type.c_str(), id, name.c_str(), 0) == MACBIN_ERR_NONE)
+      report_data_full();
+    return false;
+  }
 
   // The words before the name: false after an error message.
   bool check_line_start(const SplitLine &split, Checked &checked) {
@@ -774,9 +741,9 @@ class Packer {
     return true;
   }
 
-  bool check_line(const std::string &text, const std::string &origin, Checked &checked) {
-    if (const size_t quote = unclosed_quote(text, 3); quote != std::string::npos) {
-      line_error("unclosed quote: the '\"' at character " + std::to_string(character_number(text, quote)) +
+  bool check_line(const std::string &text, Checked &checked) {
+    if (const int32_t quote = MacBin_FindUnclosedQuote(text.c_str(), 3, 1); quote > 0) {
+      line_error("unclosed quote: the '\"' at character " + std::to_string(quote) +
                  " has no closing '\"', so the rest of the line would become one word");
       return false;
     }
@@ -793,28 +760,20 @@ class Packer {
     if (!check_line_start(split, checked)) return false;
     const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
     if (!name) return false;
-    const std::string &type = checked.type;
     std::string param;
-    if (!check_parameter(checked.type_word, type, split.param, param, checked.bytes)) return false;
-    // A built FREF gives the bundle an entry; given bytes build nothing.
-    const bool bundle = has_fref_ || (type == "FREF" && !checked.bytes);
+    if (!check_parameter(checked.type_word, checked.type, split.param, param, checked.bytes)) return false;
     // Icons are lines like any other, whose bytes the tool makes: their
     // names keep a line's length.
-    const bool full_name = checked.bytes && !is_icon_type(type);
-    if (!check_room(type, checked.id, *name, bundle, full_name ? kMaxFullNameLength : kMaxResourceNameLength))
-      return false;
-    if (!checked.bytes && !check_library_line(checked.type_mac, checked.id_word, *name, param, checked))
-      return false;
-    record_resource(type, checked.id, *name, bundle, origin);
-    if (type == "FREF" && !checked.bytes && param[0] != '~')
-      file_references_.push_back({checked.id, static_cast<int32_t>(std::strtol(param.c_str() + 5, nullptr, 10)),
-                                  mac_roman_to_utf8(param.substr(0, 4)), origin, text});
+    const bool full_name = checked.bytes && !is_icon_type(checked.type);
+    if (!check_name_length(*name, full_name ? kMaxFullNameLength : kMaxResourceNameLength)) return false;
     checked.name = *name;
-    return true;
+    if (checked.bytes) return library_takes_data(checked.type, checked.id, *name, checked.bytes->size());
+    return check_library_line(checked.type_mac, checked.id_word, *name, param, checked);
   }
 
-  // A line the library splits itself: the library must take it, and it must
-  // split into the same words.  False after an error message.
+  // A line the library splits itself: the library must take it (the map's
+  // room included), and it must split into the same words.  False after
+  // an error message.
   bool check_library_line(const std::string &type_mac, const std::string &id_word, const std::string &name,
                           const std::string &param, Checked &checked) {
     checked.library_line = line_word(type_mac) + " " + id_word + " " + line_word(name) + " " + param;
@@ -828,49 +787,16 @@ class Packer {
     return true;
   }
 
-  // What the map can still take: the type, one more resource of it, its
-  // name.  Repeated IDs are kept (a file carried across may have them);
-  // the owner resource and the bundle count when the close adds them.
-  // False after an error message naming the limit.
-  bool check_room(const std::string &type, int32_t id, const std::string &name, bool bundle,
-                  size_t longest_name) {
-    if (name.size() > longest_name) {
-      line_error("resource name longer than " + std::to_string(longest_name) + " Macintosh characters (" +
-                 std::to_string(name.size()) + ")" +
-                 (longest_name < kMaxFullNameLength ? ", the most a resource line takes; --raw, --text, --strings "
-                                                      "and ~ resources take 255"
-                                                    : ""));
-      return false;
-    }
-    const bool owner = type == options_.creator && id == 0;
-    const bool adds_owner = options_.finder_resources && !owner_given_ && !owner;
-    const bool adds_bundle = options_.finder_resources && bundle && type != "BNDL" && resources_.count("BNDL") == 0;
-    size_t resources = 1 + (adds_owner ? 1 : 0) + (adds_bundle ? 1 : 0);
-    for (const auto &[each, count] : resource_counts_) resources += count;
-    const size_t types = count_types(type, adds_owner, adds_bundle);
-    if (kMapListsStart + kTypeItemBytes * types + kReferenceItemBytes * resources > kMaxMapListsBytes) {
-      line_error("the resource map is full at " + std::to_string(resources - 1) +
-                 " resources: its type and reference lists must lie within " + std::to_string(kMaxMapListsBytes) +
-                 " bytes (MACBIN_MAX_MAP_LISTS_BYTES)");
-      return false;
-    }
-    const size_t name_bytes = name.empty() ? 0 : 1 + name.size();
-    const size_t owner_name = adds_owner ? kOwnerNameBytes : 0;
-    if (name_list_bytes_ + name_bytes + owner_name + (adds_bundle ? kBundleNameBytes : 0) > kMaxNameListBytes) {
-      line_error("the resource names exceed the map's " + std::to_string(kMaxNameListBytes) +
-                 " bytes of name list (MACBIN_MAX_NAME_LIST_BYTES)");
-      return false;
-    }
-    return true;
-  }
-
-  void record_resource(const std::string &type, int32_t id, const std::string &name, bool bundle,
-                       const std::string &origin) {
-    resources_[type].emplace(id, origin);
-    ++resource_counts_[type];
-    name_list_bytes_ += name.empty() ? 0 : 1 + name.size();
-    has_fref_ = bundle;
-    if (type == options_.creator && id == 0) owner_given_ = true;
+  // Names a resource line hands to the library fit its words; names given
+  // with the resource's bytes may have all a Pascal string holds.
+  static bool check_name_length(const std::string &name, size_t longest_name) {
+    if (name.size() <= longest_name) return true;
+    line_error("resource name longer than " + std::to_string(longest_name) + " Macintosh characters (" +
+               std::to_string(name.size()) + ")" +
+               (longest_name < kMaxFullNameLength ? ", the most a resource line takes; --raw, --text, --strings "
+                                                    "and ~ resources take 255"
+                                                  : ""));
+    return false;
   }
 
   // The parameter text: in MacRoman where it is text the file stores (vers
@@ -913,8 +839,8 @@ class Packer {
     // File names, split again by the picture handler and the icons.
     const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
     if (file_words > 0) {
-      if (const size_t quote = unclosed_quote(given, file_words); quote != std::string::npos) {
-        line_error("unclosed quote in the parameters: the '\"' at character " + std::to_string(character_number(given, quote)) +
+      if (const int32_t quote = MacBin_FindUnclosedQuote(given.c_str(), file_words, 1); quote > 0) {
+        line_error("unclosed quote in the parameters: the '\"' at character " + std::to_string(quote) +
                    " of '" + given + "' has no closing '\"'");
         return false;
       }
@@ -936,109 +862,7 @@ class Packer {
     return library_takes(channel_, checked.library_line);
   }
 
-  size_t count_types(const std::string &new_type, bool owner, bool bundle) const {
-    std::set<std::string> types;
-    for (const auto &[type, ids] : resources_)
-      if (!ids.empty()) types.insert(type);
-    types.insert(new_type);
-    if (owner) types.insert(options_.creator);
-    if (bundle) types.insert("BNDL");
-    return types.size();
-  }
-
-  // Where the caller's resources must end: the owner resource starts there,
-  // and the bundle after it must start within reach too.
-  int64_t room_for_resources() const {
-    constexpr int64_t kLengthWordBytes = 4;
-    const size_t owner_text_bytes = strnlen(channel_->owner_text, sizeof channel_->owner_text);
-    const auto owner_bytes = static_cast<int64_t>(kLengthWordBytes + 1 + owner_text_bytes);
-    return kMaxResourceDataBytes - (has_fref_ && options_.finder_resources ? owner_bytes : 0);
-  }
-
-  // A resource that ends past what the map can address leaves no room for
-  // the owner resource: it is the one to name, with the limit (and, for a
-  // picture, the way to make it smaller).
-  void check_resource_end(const Checked &checked, int64_t start) {
-    if (data_full_reported_) return;
-    const int64_t end = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
-    if (end <= room_for_resources()) return;
-    constexpr int64_t kLengthWordBytes = 4;
-    const int64_t size = int64_t{MacBin_GetPtrPos()} - start - kLengthWordBytes;
-    std::string text = checked.type_word + " " + std::to_string(checked.id) + " takes " + std::to_string(size) +
-                       " bytes, which brings the resource data to " + std::to_string(end) +
-                       " bytes; a MacBinary resource map addresses at most " +
-                       std::to_string(kMaxResourceDataBytes);
-    if (checked.type == "PICT")
-      text += ": a lower resolution (the number after the image file) makes the picture smaller";
-    line_error(text);
-    data_full_reported_ = true;
-    set_refusal_explained(true);  // the owner resource cannot follow; no need to say so again
-  }
-
-  // The bundle lists, for each FREF, the ICN# with the FREF's icon ID; the
-  // Finder shows files of that type with that icon family.
-  void warn_about_bundle_icons() {
-    if (file_references_.empty()) return;
-    const auto has = [this](const char *type, int32_t id) {
-      const auto found = resources_.find(type);
-      return found != resources_.end() && found->second.count(id) != 0;
-    };
-    constexpr std::array<const char *, 6> kFamily = {"ICN#", "icl8", "icl4", "ics#", "ics8", "ics4"};
-    std::set<int32_t> named;
-    for (const FileReference &reference : file_references_) {
-      named.insert(reference.icon_id);
-      if (has("ICN#", reference.icon_id)) continue;
-      std::string members;
-      for (const char *type : kFamily)
-        if (has(type, reference.icon_id)) members += std::string(members.empty() ? "" : ", ") + type;
-      ReportContext context(reference.origin);
-      Reporter::instance().warning(
-          "FREF " + std::to_string(reference.id) + " gives '" + reference.file_type + "' files the icon family " +
-          std::to_string(reference.icon_id) + ", but the file has no ICN# " + std::to_string(reference.icon_id) +
-          (members.empty() ? "" : " (only " + members + ")") +
-          ": the bundle lists ICN# resources, and the Finder shows a generic icon" + quoted_line(reference.text));
-    }
-    std::map<int32_t, std::string> unnamed;  // icon ID -> its types
-    for (const char *type : kFamily) {
-      const auto found = resources_.find(type);
-      if (found == resources_.end()) continue;
-      for (const auto &[id, origin] : found->second)
-        if (named.count(id) == 0) unnamed[id] += std::string(unnamed[id].empty() ? "" : ", ") + type;
-    }
-    for (const auto &[id, types] : unnamed)
-      Reporter::instance().warning("icon family " + std::to_string(id) + " (" + types +
-                                   ") is not in the bundle: no FREF line names icon ID " + std::to_string(id));
-  }
-
-  // The next resource's data offset must fit the map's 24 bits.  Offsets
-  // count from the start of the resource data, which is where the output
-  // stands once the data fork is complete.
-  bool fits_resource_data() {
-    if (resource_data_start_ < 0) {
-      MacBin_CompleteDataFork(channel_);  // what the next line or the close would do
-      resource_data_start_ = MacBin_GetPtrPos();
-    }
-    if (data_full_reported_) return false;  // said once, for the line that filled it
-    const int64_t offset = int64_t{MacBin_GetPtrPos()} - resource_data_start_;
-    if (offset > kMaxResourceDataBytes) {
-      line_error("the resources exceed the " + std::to_string(kMaxResourceDataBytes) +
-                   " bytes of resource data a MacBinary map can address");
-      data_full_reported_ = true;
-      set_refusal_explained(true);
-      return false;
-    }
-    return true;
-  }
-
-  const PackOptions &options_;
   MacBinChannel *channel_;
-  std::map<std::string, std::map<int32_t, std::string>> resources_;  // type -> ID -> origin
-  std::map<std::string, size_t> resource_counts_;                    // type -> resources, repeats included
-  bool owner_given_ = false;                                         // the creator's ID 0 was inserted
-  std::vector<FileReference> file_references_;                       // in the bundle's order
-  size_t name_list_bytes_ = 0;
-  bool has_fref_ = false;
-  int64_t resource_data_start_ = -1;  // set once the data fork is complete
   bool data_full_reported_ = false;
   std::string directory_;  // of the line being handled: its relative file names start there
 };
@@ -1149,7 +973,7 @@ void write_channel(MacBinChannel *channel, const PackOptions &options, const std
     const uint32_t now = MacBin_DateNow();
     MacBin_SetDates(channel, options.created.value_or(now), options.modified.value_or(now));
   }
-  Packer packer(options, channel);
+  Packer packer(channel);
   if (!reporter.failed()) {
     for (CopiedResource &copy : copies) packer.add_copy(copy, options.resources_from);
   }
