@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/enlargement.hpp"
 #include "support/macbinary.hpp"
 #include "support/png_file.hpp"
 #include "support/support.hpp"
@@ -134,18 +135,8 @@ vt::PngFile thumbnail(const vt::TempDir &dir, const std::string &arguments, Tool
 void expect_enlarged(const vt::PngFile &image, const vt::PngFile &icon, int factor, int size) {
   ASSERT_TRUE(image.read) << image.error;
   ASSERT_TRUE(icon.read);
-  ASSERT_EQ(image.width, size);
-  ASSERT_EQ(image.height, size);
   const int left = (size - icon.width * factor) / 2, top = (size - icon.height * factor) / 2;
-  int differences = 0;
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      const bool inside = x >= left && y >= top && x < left + icon.width * factor && y < top + icon.height * factor;
-      const Colour want = inside ? icon.at((x - left) / factor, (y - top) / factor) : kClear;
-      if (image.at(x, y) != want && ++differences <= 5)
-        ADD_FAILURE() << "pixel " << x << "," << y << " is " << image.at(x, y) << ", not " << want;
-    }
-  EXPECT_EQ(differences, 0);
+  vt::expect_enlarged(image, icon, factor, left, top, size);
 }
 
 // ---- The rules ---------------------------------------------------------------------

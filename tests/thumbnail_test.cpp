@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/colour.hpp"
+#include "support/enlargement.hpp"
 #include "support/macbinary.hpp"
 #include "support/support.hpp"
 #include "varnel.h"
@@ -22,6 +23,7 @@ namespace {
 using vt::Bytes;
 using vt::Colour;
 using vt::concat;
+using vt::expect_enlarged;
 using vt::hex;
 
 constexpr Colour kClear{0, 0, 0, 0};
@@ -151,22 +153,6 @@ Image decoded_alone(const std::string &type, const Bytes &data) {
 }
 
 vt::MbType one(const std::string &type, uint32_t id, const Bytes &data) { return {type, {{id, std::nullopt, data}}}; }
-
-// Expects `image` to be `icon` with each pixel a factor x factor square,
-// `left` and `top` pixels into a transparent size x size image.
-void expect_enlarged(const Image &image, const Image &icon, int32_t factor, int32_t left, int32_t top, int32_t size) {
-  ASSERT_EQ(image.width, size);
-  ASSERT_EQ(image.height, size);
-  int differences = 0;
-  for (int32_t y = 0; y < size; ++y)
-    for (int32_t x = 0; x < size; ++x) {
-      const bool inside = x >= left && y >= top && x < left + icon.width * factor && y < top + icon.height * factor;
-      const Colour want = inside ? icon.at((x - left) / factor, (y - top) / factor) : kClear;
-      if (image.at(x, y) != want && ++differences <= 5)
-        ADD_FAILURE() << "pixel " << x << "," << y << " is " << image.at(x, y) << ", not " << want;
-    }
-  EXPECT_EQ(differences, 0);
-}
 
 // ---- Enlarging and centring ---------------------------------------------------------------
 
