@@ -35,6 +35,39 @@ int32_t names_out(const char *call, int32_t value, int32_t most, Names names, ch
   }
 }
 
+// What a text-reading call says: its name, what `out` holds, what the
+// text is, the form it must have, and what it was reading when memory ran out.
+struct Reading {
+  const char *call;
+  const char *place;
+  const char *subject;
+  const char *form;
+  const char *reading;
+};
+
+// Reads `text` with `parse` into `*out`, which a refusal leaves as it was.
+template <typename Out, typename Parse>
+int32_t parse_into(const Reading &reading, const char *text, Out *out, Parse parse) {
+  if (text == nullptr || out == nullptr) {
+    const std::string reason = std::string(reading.call) + ": no text or no place for " + reading.place;
+    record_error(MACBIN_ERR_ARGUMENT, reason.c_str());
+    return MACBIN_ERR_ARGUMENT;
+  }
+  try {
+    const auto parsed = parse(text);
+    if (!parsed) {
+      const std::string reason = std::string(reading.subject) + " '" + text + "' " + reading.form;
+      record_error(MACBIN_ERR_ARGUMENT, reason.c_str());
+      return MACBIN_ERR_ARGUMENT;
+    }
+    *out = *parsed;
+    return MACBIN_ERR_NONE;
+  } catch (...) {
+    record_error(MACBIN_ERR_MEMORY, (std::string("Out Of Memory (reading ") + reading.reading + ")").c_str());
+    return MACBIN_ERR_MEMORY;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -50,25 +83,11 @@ int32_t MacBin_AttributeNames(int32_t attributes, char *buffer, int32_t capacity
 }
 
 int32_t MacBin_ParseAttributes(const char *text, int32_t *attributes) {
-  if (text == nullptr || attributes == nullptr) {
-    record_error(MACBIN_ERR_ARGUMENT, "MacBin_ParseAttributes: no text or no place for the attributes");
-    return MACBIN_ERR_ARGUMENT;
-  }
-  try {
-    const std::optional<uint8_t> parsed = varnel::format::parse_attribute_names(text);
-    if (!parsed) {
-      const std::string reason = "resource attributes '" + std::string(text) +
-                                 "' must be names joined by ',' (sysHeap, purgeable, locked, protected, preload, "
-                                 "changed, compressed) or a number from 0 to 255, e.g. 0x58";
-      record_error(MACBIN_ERR_ARGUMENT, reason.c_str());
-      return MACBIN_ERR_ARGUMENT;
-    }
-    *attributes = *parsed;
-    return MACBIN_ERR_NONE;
-  } catch (...) {
-    record_error(MACBIN_ERR_MEMORY, "Out Of Memory (reading attribute names)");
-    return MACBIN_ERR_MEMORY;
-  }
+  const Reading reading{"MacBin_ParseAttributes", "the attributes", "resource attributes",
+                        "must be names joined by ',' (sysHeap, purgeable, locked, protected, preload, changed, "
+                        "compressed) or a number from 0 to 255, e.g. 0x58",
+                        "attribute names"};
+  return parse_into(reading, text, attributes, varnel::format::parse_attribute_names);
 }
 
 int32_t MacBin_FormatDate(uint32_t seconds, char text[MACBIN_DATE_TEXT_BYTES]) {
@@ -86,24 +105,9 @@ int32_t MacBin_FormatDate(uint32_t seconds, char text[MACBIN_DATE_TEXT_BYTES]) {
 }
 
 int32_t MacBin_ParseDate(const char *text, uint32_t *seconds) {
-  if (text == nullptr || seconds == nullptr) {
-    record_error(MACBIN_ERR_ARGUMENT, "MacBin_ParseDate: no text or no place for the date");
-    return MACBIN_ERR_ARGUMENT;
-  }
-  try {
-    const std::optional<uint32_t> parsed = varnel::format::parse_mac_date(text);
-    if (!parsed) {
-      const std::string reason = "date '" + std::string(text) +
-                                 "' must be like 2026-12-07T01:43:29Z (UTC, 1904 to 2040) or seconds since 1904";
-      record_error(MACBIN_ERR_ARGUMENT, reason.c_str());
-      return MACBIN_ERR_ARGUMENT;
-    }
-    *seconds = *parsed;
-    return MACBIN_ERR_NONE;
-  } catch (...) {
-    record_error(MACBIN_ERR_MEMORY, "Out Of Memory (reading a date)");
-    return MACBIN_ERR_MEMORY;
-  }
+  const Reading reading{"MacBin_ParseDate", "the date", "date",
+                        "must be like 2026-12-07T01:43:29Z (UTC, 1904 to 2040) or seconds since 1904", "a date"};
+  return parse_into(reading, text, seconds, varnel::format::parse_mac_date);
 }
 
 uint32_t MacBin_DateNow(void) {

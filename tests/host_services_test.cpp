@@ -404,11 +404,16 @@ std::string describe(MacBinChannel *channel, const char *type, int32_t id,
   return "NOT FOUND";
 }
 
+// The file of described_resources, opened for reading in `dir`.
+MacBinChannel *open_described(vt::TempDir &dir) {
+  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
+  return MacBin_OpenR(dir.file("finder.bin").c_str());
+}
+
 TEST(HostDescriptions, FinderResourcesAsAListingShowsThem) {
   vt::init_recording();
   vt::TempDir dir;
-  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
-  MacBinChannel *channel = MacBin_OpenR(dir.file("finder.bin").c_str());
+  MacBinChannel *channel = open_described(dir);
   ASSERT_NE(channel, nullptr);
   const std::string beta =
       "version 1.2.3b4 (beta), region 0, short \"1.2.3\", long \"Version \\\"1.2.3\\\"\\t\\\\\"";
@@ -454,8 +459,7 @@ TEST(HostDescriptions, FinderResourcesAsAListingShowsThem) {
 TEST(HostDescriptions, FieldsAsJsonForMachineReadListings) {
   vt::init_recording();
   vt::TempDir dir;
-  vt::write_file(dir.file("finder.bin"), vt::build_macbinary(described_resources()).bytes);
-  MacBinChannel *channel = MacBin_OpenR(dir.file("finder.bin").c_str());
+  MacBinChannel *channel = open_described(dir);
   ASSERT_NE(channel, nullptr);
   const auto fields = [channel](const char *type, int32_t id) {
     return describe(channel, type, id, MacBin_DescribeResourceFields);
