@@ -28,4 +28,18 @@ static_assert(kPictFileDecidingBytes == kPictFileHeaderBytes + 14);
 // `file` may be the whole file or only its first kPictFileDecidingBytes.
 std::optional<size_t> find_picture_in_pict_file(std::span<const uint8_t> file);
 
+// What a picture's first bytes say of it: its version, its frame and, for
+// an extended version 2 header (the header opcode with version -2), the
+// resolution it was drawn at, as 16.16 dots per inch.
+struct PictureHeader {
+  int32_t version = 0;  // 1 or 2
+  int16_t top = 0, left = 0, bottom = 0, right = 0;
+  bool resolution_stated = false;
+  int32_t horizontal_dpi_fixed = 0;
+  int32_t vertical_dpi_fixed = 0;
+};
+// Nothing when the bytes do not start with a picture's size word, frame
+// and version opcode.
+std::optional<PictureHeader> read_picture_header(std::span<const uint8_t> picture);
+
 }  // namespace varnel::format

@@ -1208,6 +1208,28 @@ int32_t MacBin_DrawThumbnail(MacBinChannel *channel, int32_t size, MacBinPixels 
 #define MACBIN_PICT_FILE_PROBE_BYTES 526
 int32_t MacBin_FindPictFilePicture(const void *bytes, int64_t length);
 
+/* What a picture's first bytes say of it: a PICT resource's data, or a PICT
+ * file's bytes from the offset MacBin_FindPictFilePicture gives.  The frame
+ * is as stored; the resolution is what an extended version 2 header (the
+ * header opcode 0C00 with version -2) states, as 16.16 fixed-point dots per
+ * inch (some writers leave it zero).  Nothing is drawn: a picture whose
+ * header reads may still fail to decode. */
+typedef struct MacBinPictureInfo {
+  int32_t version;           /* 1 or 2 */
+  int16_t top;               /* the frame */
+  int16_t left;
+  int16_t bottom;
+  int16_t right;
+  int32_t resolution_stated; /* 1 for an extended version 2 header, else 0 */
+  int32_t horizontal_dpi;    /* 16.16; 0 when not stated */
+  int32_t vertical_dpi;
+} MacBinPictureInfo;
+
+/* Returns 1 with `info` filled when `data` starts with a picture's size
+ * word, frame and version opcode; 0 with `info` zeroed otherwise (also for
+ * null data or a length below 12).  Safe from any thread. */
+int32_t MacBin_GetPictureInfo(const void *data, int64_t length, MacBinPictureInfo *info);
+
 /* Draws the thumbnail of a PICT file given whole (`length` bytes, header
  * and all): its picture, found as MacBin_FindPictFilePicture finds it and
  * drawn by MacBin_DecodePicture, at its own size when it fits `size` x

@@ -443,3 +443,56 @@ TEST(DecodePicturePeers, ImageMagickPicturesArePixelExact) {
 }
 
 }  // namespace
+
+// The header a host reads without drawing: version, frame as stored
+// (negative coordinates included) and the resolution only an extended
+// version 2 header states.
+TEST(PictureInfo, VersionFrameAndStatedResolution) {
+  MacBinPictureInfo info{};
+  // Version 1, frame (-2, -3) to (10, 20).
+  const Bytes v1 = hex("00 00  FF FE FF FD 00 0A 00 14  11 01  FF");
+  ASSERT_EQ(MacBin_GetPictureInfo(v1.data(), static_cast<int64_t>(v1.size()), &info), 1);
+  EXPECT_EQ(info.version, 1);
+  EXPECT_EQ(info.top, -2);
+  EXPECT_EQ(info.left, -3);
+  EXPECT_EQ(info.bottom, 10);
+  EXPECT_EQ(info.right, 20);
+  EXPECT_EQ(info.resolution_stated, 0);
+  EXPECT_EQ(info.horizontal_dpi, 0);
+
+  // Extended version 2: 144 x 72.5 dpi.
+  const Bytes extended = hex("00 00  00 00 00 00 00 02 00 03  00 11 02 FF  0C 00 FF FE 00 00"
+                             "  00 90 00 00  00 48 80 00  00 00 00 00 00 04 00 06  00 00 00 00");
+  ASSERT_EQ(MacBin_GetPictureInfo(extended.data(), static_cast<int64_t>(extended.size()), &info), 1);
+  EXPECT_EQ(info.version, 2);
+  EXPECT_EQ(info.bottom, 2);
+  EXPECT_EQ(info.right, 3);
+  EXPECT_EQ(info.resolution_stated, 1);
+  EXPECT_EQ(info.horizontal_dpi, 144 << 16);
+  EXPECT_EQ(info.vertical_dpi, (72 << 16) | 0x8000);
+
+  // A standard version 2 header (-1) states no resolution, nor does an
+  // extended one cut short before its vertical resolution ends.
+  const Bytes standard = v2_start(2, 3);
+  ASSERT_EQ(MacBin_GetPictureInfo(standard.data(), static_cast<int64_t>(standard.size()), &info), 1);
+  EXPECT_EQ(info.version, 2);
+  EXPECT_EQ(info.resolution_stated, 0);
+  ASSERT_EQ(MacBin_GetPictureInfo(extended.data(), 27, &info), 1);
+  EXPECT_EQ(info.resolution_stated, 0);
+  ASSERT_EQ(MacBin_GetPictureInfo(extended.data(), 28, &info), 1);
+  EXPECT_EQ(info.resolution_stated, 1);
+}
+
+TEST(PictureInfo, AnythingElseIsNoPictureAndZeroesTheRecord) {
+  MacBinPictureInfo info{};
+  const Bytes v1 = hex("00 00  00 00 00 00 00 0A 00 14  11 01");
+  ASSERT_EQ(MacBin_GetPictureInfo(v1.data(), static_cast<int64_t>(v1.size()), &info), 1);
+  // One byte short of the version opcode, a wrong version byte, no bytes.
+  EXPECT_EQ(MacBin_GetPictureInfo(v1.data(), 11, &info), 0);
+  EXPECT_EQ(info.bottom, 0);
+  const Bytes wrong = hex("00 00  00 00 00 00 00 0A 00 14  11 02");
+  EXPECT_EQ(MacBin_GetPictureInfo(wrong.data(), static_cast<int64_t>(wrong.size()), &info), 0);
+  EXPECT_EQ(MacBin_GetPictureInfo(nullptr, 12, &info), 0);
+  EXPECT_EQ(MacBin_GetPictureInfo(v1.data(), 0, &info), 0);
+  EXPECT_EQ(MacBin_GetPictureInfo(v1.data(), 12, nullptr), 0);
+}

@@ -3,6 +3,7 @@
 // command chooses the resources, names the files and reports.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -18,7 +19,6 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/pict_file.hpp"
 #include "common/png_writer.hpp"
 #include "common/progress_line.hpp"
 #include "common/resource_file_names.hpp"
@@ -118,6 +118,24 @@ bool is_drawn_type(const std::string &mac_type) {
 }
 
 bool is_cursor_type(const std::string &mac_type) { return mac_type == "CURS" || mac_type == "crsr"; }
+
+// A 16.16 fixed point value as a short decimal: "72", "72.5", "-0.25"
+// (at most two decimals, trailing zeros dropped).
+std::string fixed_point_text(int32_t fixed) {
+  // Hundredths, rounded half away from zero, in 64 bits so that the most
+  // negative value has a positive counterpart.
+  const int64_t value = fixed;
+  const int64_t magnitude = value < 0 ? -value : value;
+  const int64_t hundredths = (magnitude * 100 + 32768) / 65536;
+  std::string text = (value < 0 && hundredths != 0 ? "-" : "") + std::to_string(hundredths / 100);
+  const int64_t fraction = hundredths % 100;
+  if (fraction != 0) {
+    text += '.';
+    text += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+  }
+  return text;
+}
 
 // --type and --id; an empty set takes every value.
 struct ResourceChoice {
@@ -234,11 +252,13 @@ int render_picture_file(const std::string &path, const std::string &target) {
     Reporter::instance().error(name + ": " + reason);
     return kExitFailure;
   }
-  if (const std::optional<PictureResolution> resolution = extended_picture_resolution(picture)) {
+  MacBinPictureInfo header{};
+  if (MacBin_GetPictureInfo(picture.data(), static_cast<int64_t>(picture.size()), &header) == 1 &&
+      header.resolution_stated == 1) {
     // Some writers leave the resolution zero; the frame still gives the size.
-    const bool usable = resolution->horizontal_fixed > 0 && resolution->vertical_fixed > 0;
-    const std::string dpi = fixed_point_text(resolution->horizontal_fixed) + " x " +
-                            fixed_point_text(resolution->vertical_fixed) + " dpi";
+    const bool usable = header.horizontal_dpi > 0 && header.vertical_dpi > 0;
+    const std::string dpi =
+        fixed_point_text(header.horizontal_dpi) + " x " + fixed_point_text(header.vertical_dpi) + " dpi";
     Reporter::instance().notice(name + ": extended version 2 picture " +
                                 (usable ? "of " + dpi : "with an unusable resolution (" + dpi + ")") +
                                 "; drawn at its frame's size, " + std::to_string(decoded.pixels().width) + " x " +
