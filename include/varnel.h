@@ -1337,6 +1337,28 @@ enum {
 int32_t MacBin_EncodeResource(const char *type, const MacBinPixels *pixels, int32_t flags, void *buffer,
                               int32_t capacity, char error[128]);
 
+/* CT samples, one byte a pixel in rows top first, from RGBA pixels, as the
+ * icon builders read CT images.  Each pixel is first folded over white by
+ * its alpha (a transparent pixel is white); then:
+ *   MACBIN_SAMPLES_MAC256  the index of the nearest colour of the system's
+ *                          256-colour table (for icl8, ics8)
+ *   MACBIN_SAMPLES_MAC16   the index of the nearest colour of the 16-colour
+ *                          table, in the high four bits (for icl4, ics4)
+ *   MACBIN_SAMPLES_GREY    the amount of ink: 255 minus the luminance
+ *                          (0.299 red + 0.587 green + 0.114 blue, rounded)
+ *   MACBIN_SAMPLES_MONO    255 for a luminance below 128, else 0 (for ICN#)
+ * Nearest as in MacBin_EncodeResource.  Returns 1 with width * height
+ * samples in `samples`; 0 with the reason as the thread's last error
+ * (MACBIN_ERR_ARGUMENT: a null record or buffer, an empty image, a kind not
+ * listed, a capacity below width * height). */
+enum {
+  MACBIN_SAMPLES_MAC256 = 0,
+  MACBIN_SAMPLES_MAC16 = 1,
+  MACBIN_SAMPLES_GREY = 2,
+  MACBIN_SAMPLES_MONO = 3
+};
+int32_t MacBin_PixelsToSamples(const MacBinPixels *pixels, int32_t kind, uint8_t *samples, int64_t capacity);
+
 /* ======================================================================
  * Host services: the last error, the version, MacRoman text, resource
  * descriptions and resource-line checks, so that a host (a tool, a

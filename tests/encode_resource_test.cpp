@@ -485,3 +485,39 @@ TEST(EncodeBuffer, ShortRoomGetsTheFirstBytesAndTheWholeLength) {
 }
 
 }  // namespace
+
+// CT samples in the four kinds the icon builders read, for five pixels:
+// white, black, pure red, transparent black (white once folded) and black
+// at alpha 128 (7F7F7F once folded: the 256-colour table's grey 77 is
+// nearer than its 88, and ink 128 is just dark enough for black).
+TEST(PixelsToSamples, FourKindsFoldedOverWhite) {
+  Bytes rgba = hex("FF FF FF FF  00 00 00 FF  FF 00 00 FF  00 00 00 00  00 00 00 80");
+  const MacBinPixels pixels{5, 1, 0, 0, rgba.data()};
+  const std::array<std::pair<int32_t, const char *>, 4> kinds = {{
+      {MACBIN_SAMPLES_MAC256, "00 FF 23 00 FA"},
+      {MACBIN_SAMPLES_MAC16, "00 F0 30 00 D0"},
+      {MACBIN_SAMPLES_GREY, "00 FF B3 00 80"},
+      {MACBIN_SAMPLES_MONO, "00 FF FF 00 FF"},
+  }};
+  for (const auto &[kind, expected] : kinds) {
+    Bytes samples(5, 0x5A);
+    ASSERT_EQ(MacBin_PixelsToSamples(&pixels, kind, samples.data(), 5), 1) << kind;
+    EXPECT_EQ(samples, hex(expected)) << "kind " << kind;
+  }
+}
+
+TEST(PixelsToSamples, RefusesWhatItCannotFill) {
+  Bytes rgba(2 * 2 * 4, 0xFF);
+  const MacBinPixels pixels{2, 2, 0, 0, rgba.data()};
+  Bytes samples(4, 0x5A);
+  const char *reason = "";
+  EXPECT_EQ(MacBin_PixelsToSamples(&pixels, MACBIN_SAMPLES_GREY, samples.data(), 3), 0);
+  EXPECT_EQ(MacBin_LastError(&reason), MACBIN_ERR_ARGUMENT);
+  EXPECT_NE(std::string(reason).find("not the 4 wanted"), std::string::npos) << reason;
+  EXPECT_EQ(samples, hex("5A 5A 5A 5A"));  // nothing written
+  EXPECT_EQ(MacBin_PixelsToSamples(&pixels, 4, samples.data(), 4), 0);
+  EXPECT_EQ(MacBin_PixelsToSamples(nullptr, MACBIN_SAMPLES_GREY, samples.data(), 4), 0);
+  const MacBinPixels empty{0, 2, 0, 0, rgba.data()};
+  EXPECT_EQ(MacBin_PixelsToSamples(&empty, MACBIN_SAMPLES_GREY, samples.data(), 4), 0);
+  MacBin_ClearError();
+}

@@ -196,7 +196,8 @@ for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes 
             MacBin_FormatDate MacBin_ParseDate MacBin_DateNow MacBin_ResourceToText MacBin_TextToResource \
             MacBin_DescribeResourceFields MacBin_DrawThumbnail MacBin_FindPictFilePicture \
             MacBin_DrawPictFileThumbnail MacBin_NewResampler MacBin_ResampleRow MacBin_FreeResampler \
-            MacBin_CheckResourceData MacBin_CheckClose MacBin_FindUnclosedQuote MacBin_GetPictureInfo; do
+            MacBin_CheckResourceData MacBin_CheckClose MacBin_FindUnclosedQuote MacBin_GetPictureInfo \
+            MacBin_PixelsToSamples; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.6$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
 done

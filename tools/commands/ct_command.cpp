@@ -1,5 +1,4 @@
 // varnel ct: a single-channel CT image from a PNG or netpbm file.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,52 +42,24 @@ OUT.ct is left behind), 2 for a usage error.
 // A CT image is held whole in memory by the writer; this keeps it sane.
 constexpr int64_t kMaxCtPixels = 64ll << 20;
 
-enum class CtPalette { kMac256, kMac16, kGrey, kMono };
-
-std::optional<CtPalette> parse_ct_palette(const std::string &name) {
-  if (name == "mac256") return CtPalette::kMac256;
-  if (name == "mac16") return CtPalette::kMac16;
-  if (name == "grey" || name == "gray") return CtPalette::kGrey;
-  if (name == "mono") return CtPalette::kMono;
+// The library's sample kinds (MACBIN_SAMPLES_*) by their option names.
+std::optional<int32_t> parse_ct_palette(const std::string &name) {
+  if (name == "mac256") return MACBIN_SAMPLES_MAC256;
+  if (name == "mac16") return MACBIN_SAMPLES_MAC16;
+  if (name == "grey" || name == "gray") return MACBIN_SAMPLES_GREY;
+  if (name == "mono") return MACBIN_SAMPLES_MONO;
   return std::nullopt;
 }
 
-// Luminance (0.299 red + 0.587 green + 0.114 blue, rounded), 0 to 255.
-uint8_t luminance(const uint8_t *rgb) {
-  return static_cast<uint8_t>((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
-}
-
-// The system-table indices of the pixels, from the library's icon encoder:
-// an icl8 or icl4 holds 1024 pixels in order, whatever the image's shape.
-std::vector<uint8_t> palette_indices(const std::vector<uint8_t> &rgba, bool sixteen) {
-  constexpr size_t kIconPixels = 32 * 32;
-  const size_t pixels = rgba.size() / 4;
-  std::vector<uint8_t> indices(pixels);
-  std::vector<uint8_t> block(kIconPixels * 4);
-  std::vector<uint8_t> data(kIconPixels);
-  for (size_t start = 0; start < pixels; start += kIconPixels) {
-    const size_t count = std::min(kIconPixels, pixels - start);
-    std::fill(block.begin(), block.end(), 255);
-    std::copy_n(rgba.begin() + static_cast<std::ptrdiff_t>(start * 4), count * 4, block.begin());
-    MacBinPixels icon{32, 32, 0, 0, block.data()};
-    if (MacBin_EncodeResource(sixteen ? "icl4" : "icl8", &icon, MACBIN_ENCODE_NEAREST, data.data(),
-                              static_cast<int32_t>(data.size()), nullptr) < 0)
-      throw std::runtime_error("the icon encoder refused a block of pixels");
-    for (size_t i = 0; i < count; ++i)
-      indices[start + i] = sixteen ? static_cast<uint8_t>(data[i / 2] << (i % 2 == 0 ? 0 : 4) & 0xF0) : data[i];
-  }
-  return indices;
-}
-
 // One sample a pixel, rows top first; transparent pixels count as white.
-std::vector<uint8_t> ct_samples(const DecodedImage &image, CtPalette palette) {
-  const std::vector<uint8_t> rgba = rgba_over_white(image);
-  if (palette == CtPalette::kMac256 || palette == CtPalette::kMac16)
-    return palette_indices(rgba, palette == CtPalette::kMac16);
+std::vector<uint8_t> ct_samples(const DecodedImage &image, int32_t palette) {
+  std::vector<uint8_t> rgba = rgba_over_white(image);
+  MacBinPixels pixels{image.info.width, image.info.height, 0, 0, rgba.data()};
   std::vector<uint8_t> samples(rgba.size() / 4);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    const uint8_t light = luminance(&rgba[i * 4]);
-    samples[i] = palette == CtPalette::kGrey ? static_cast<uint8_t>(255 - light) : light < 128 ? 255 : 0;
+  if (MacBin_PixelsToSamples(&pixels, palette, samples.data(), static_cast<int64_t>(samples.size())) != 1) {
+    const char *reason = "";
+    MacBin_LastError(&reason);
+    throw std::runtime_error(reason);
   }
   return samples;
 }
@@ -98,7 +69,7 @@ std::vector<uint8_t> ct_samples(const DecodedImage &image, CtPalette palette) {
 int run_ct(const Arguments &arguments) {
   ArgumentWalker walker(arguments);
   std::vector<std::string> positional;
-  CtPalette palette = CtPalette::kMac256;
+  int32_t palette = MACBIN_SAMPLES_MAC256;
   while (walker.next()) {
     if (walker.is("--help", "-h")) {
       std::fputs(kCtHelp, results());
@@ -108,7 +79,7 @@ int run_ct(const Arguments &arguments) {
       Reporter::instance().set_quiet(true);
     } else if (walker.is("--palette")) {
       const std::string name = walker.value();
-      const std::optional<CtPalette> chosen = parse_ct_palette(name);
+      const std::optional<int32_t> chosen = parse_ct_palette(name);
       if (!chosen) throw UsageError("--palette must be mac256, mac16, grey or mono, not '" + name + "'");
       palette = *chosen;
     } else if (walker.is_positional() && positional.size() < 2) {
