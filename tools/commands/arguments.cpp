@@ -1,9 +1,11 @@
 #include "arguments.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/mac_text.hpp"
+#include "common/progress_line.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -75,6 +77,24 @@ int32_t resource_id_argument(const std::string &text) {
   if (text.empty() || *end != '\0' || errno != 0 || value < -32768 || value > 32767)
     throw UsageError("resource ID '" + text + "' must be a whole number from -32768 to 32767");
   return static_cast<int32_t>(value);
+}
+
+bool take_shared_option(ArgumentWalker &walker, const char *help, unsigned taken) {
+  if (walker.is("--help", "-h")) {
+    std::fputs(help, results());
+    throw HelpShown{};
+  }
+  if ((taken & kQuietOption) != 0 && walker.is("--quiet", "-q")) {
+    walker.expect_no_value();
+    Reporter::instance().set_quiet(true);
+    return true;
+  }
+  if ((taken & kProgressOption) != 0 && walker.is("--progress")) {
+    walker.expect_no_value();
+    request_progress_lines();
+    return true;
+  }
+  return false;
 }
 
 }  // namespace varnel_tool

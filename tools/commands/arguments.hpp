@@ -40,6 +40,19 @@ class ArgumentWalker {
   std::optional<std::string> inline_value_;
 };
 
+// Thrown once a command's -h/--help has shown its text: main() ends the
+// run with success.
+struct HelpShown {};
+
+// Which of the shared options a command takes besides -h/--help.
+enum SharedOptions : unsigned { kHelpOnly = 0, kQuietOption = 1, kProgressOption = 2 };
+
+// The options commands share: -h/--help shows `help` on the results stream
+// (and throws HelpShown), -q/--quiet silences notices, --progress forces
+// the progress line.  True when the current argument was one of those
+// `taken` allows.
+bool take_shared_option(ArgumentWalker &walker, const char *help, unsigned taken);
+
 // A resource type as the map stores it: 1 to 4 Macintosh characters,
 // padded with blanks to 4; else UsageError.
 std::string resource_type_argument(const std::string &text);

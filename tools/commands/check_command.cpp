@@ -134,10 +134,8 @@ int run_check(const Arguments &arguments) {
   std::string salvage_to;
   int32_t flags = 0;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kCheckHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--json")) {
+    if (take_shared_option(walker, kCheckHelp, kHelpOnly)) continue;
+    if (walker.is("--json")) {
       walker.expect_no_value();
       json = true;
     } else if (walker.is("--contents")) {

@@ -75,22 +75,14 @@ struct ConvertOptions {
   int32_t format = 0;
 };
 
-ConvertOptions parse_convert_arguments(const Arguments &arguments, bool &help) {
+ConvertOptions parse_convert_arguments(const Arguments &arguments) {
   ConvertOptions options;
   ArgumentWalker walker(arguments);
   std::vector<std::string> positional;
   bool format_given = false;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      help = true;
-      return options;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--progress")) {
-      walker.expect_no_value();
-      request_progress_lines();
-    } else if (walker.is("--to")) {
+    if (take_shared_option(walker, kConvertHelp, kQuietOption | kProgressOption)) continue;
+    if (walker.is("--to")) {
       const std::string name = walker.value();
       const std::optional<int32_t> format = container_format_named(name);
       if (!format)
@@ -281,12 +273,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
 }  // namespace
 
 int run_convert(const Arguments &arguments) {
-  bool help = false;
-  const ConvertOptions options = parse_convert_arguments(arguments, help);
-  if (help) {
-    std::fputs(kConvertHelp, results());
-    return kExitSuccess;
-  }
+  const ConvertOptions options = parse_convert_arguments(arguments);
   Reporter &reporter = Reporter::instance();
   if (!start_library()) return kExitFailure;
   MacBinaryInput input;

@@ -71,13 +71,8 @@ int run_ct(const Arguments &arguments) {
   std::vector<std::string> positional;
   int32_t palette = MACBIN_SAMPLES_MAC256;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kCtHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--palette")) {
+    if (take_shared_option(walker, kCtHelp, kQuietOption)) continue;
+    if (walker.is("--palette")) {
       const std::string name = walker.value();
       const std::optional<int32_t> chosen = parse_ct_palette(name);
       if (!chosen) throw UsageError("--palette must be mac256, mac16, grey or mono, not '" + name + "'");

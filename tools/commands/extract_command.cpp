@@ -122,7 +122,6 @@ struct ExtractOptions {
   ExtractAction action = ExtractAction::kNone;
   std::string target, type_text, id_text;
   bool stored = false;
-  bool help = false;
   std::string type;  // for --resource: the MacRoman type, 4 characters
   int32_t id = 0;
 };
@@ -135,13 +134,8 @@ void choose_action(ExtractOptions &options, ExtractAction chosen) {
 
 // One option; false when it is not one of extract's.
 bool take_option(ArgumentWalker &walker, ExtractOptions &options) {
-  if (walker.is("--quiet", "-q")) {
-    walker.expect_no_value();
-    Reporter::instance().set_quiet(true);
-  } else if (walker.is("--progress")) {
-    walker.expect_no_value();
-    request_progress_lines();
-  } else if (walker.is("--stored")) {
+  if (take_shared_option(walker, kExtractHelp, kQuietOption | kProgressOption)) return true;
+  if (walker.is("--stored")) {
     walker.expect_no_value();
     options.stored = true;
   } else if (walker.is("--resource")) {
@@ -172,10 +166,6 @@ ExtractOptions parse_extract_arguments(const Arguments &arguments) {
   ArgumentWalker walker(arguments);
   ExtractOptions options;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      options.help = true;
-      return options;
-    }
     if (take_option(walker, options)) continue;
     if (walker.is_positional() && options.path.empty()) {
       options.path = walker.text();
@@ -252,10 +242,6 @@ bool extract_script(MacBinaryInput &input, const ExtractOptions &options) {
 
 int run_extract(const Arguments &arguments) {
   const ExtractOptions options = parse_extract_arguments(arguments);
-  if (options.help) {
-    std::fputs(kExtractHelp, results());
-    return kExitSuccess;
-  }
   if (!start_library()) return kExitFailure;
   MacBinaryInput input;
   if (!input.open(options.path)) return kExitFailure;

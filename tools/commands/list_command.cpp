@@ -223,15 +223,10 @@ int run_list(const Arguments &arguments) {
   std::vector<std::string> paths;
   bool json = false;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kListHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--json")) {
+    if (take_shared_option(walker, kListHelp, kQuietOption)) continue;
+    if (walker.is("--json")) {
       walker.expect_no_value();
       json = true;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
     } else if (walker.is_positional()) {
       paths.push_back(walker.text());
     } else {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "arguments.hpp"
 #include "commands.hpp"
 #include "common/temporary_files.hpp"
 #include "tool_context.hpp"
@@ -99,6 +100,8 @@ int main(int argc, char **argv) {
     command = name;
     const auto rest = arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1;
     return with_results_flushed(run(varnel_tool::Arguments(rest, arguments.end())));
+  } catch (const varnel_tool::HelpShown &) {
+    return with_results_flushed(varnel_tool::kExitSuccess);
   } catch (const varnel_tool::UsageError &error) {
     std::fprintf(stderr, "varnel: %s\nTry 'varnel %s%s--help'.\n", error.what(), command.c_str(),
                  command.empty() ? "" : " ");

@@ -187,21 +187,13 @@ std::string parse_mac_name(const std::string &text) {
   return *name;
 }
 
-PackOptions parse_pack_arguments(const Arguments &arguments, bool &help) {
+PackOptions parse_pack_arguments(const Arguments &arguments) {
   PackOptions options;
   ArgumentWalker walker(arguments);
   bool script_given = false;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      help = true;
-      return options;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--progress")) {
-      walker.expect_no_value();
-      request_progress_lines();
-    } else if (walker.is("--output", "-o")) {
+    if (take_shared_option(walker, kPackHelp, kQuietOption | kProgressOption)) continue;
+    if (walker.is("--output", "-o")) {
       options.output = walker.value();
     } else if (walker.is("--creator")) {
       options.creator = walker.value();
@@ -1033,12 +1025,7 @@ int commit_output(ContainerOutput &output, const std::string &path, bool written
 }  // namespace
 
 int run_pack(const Arguments &arguments) {
-  bool help = false;
-  PackOptions options = parse_pack_arguments(arguments, help);
-  if (help) {
-    std::fputs(kPackHelp, results());
-    return kExitSuccess;
-  }
+  PackOptions options = parse_pack_arguments(arguments);
   std::vector<ScriptLine> lines;
   if (!options.script.empty() && !read_script(options.script, lines)) return kExitFailure;
   for (size_t i = 0; i < options.lines.size(); ++i)

@@ -304,16 +304,8 @@ int run_render(const Arguments &arguments) {
   std::vector<std::string> font_files;
   bool picture_file = false;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kRenderHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--progress")) {
-      walker.expect_no_value();
-      request_progress_lines();
-    } else if (walker.is("--picture")) {
+    if (take_shared_option(walker, kRenderHelp, kQuietOption | kProgressOption)) continue;
+    if (walker.is("--picture")) {
       walker.expect_no_value();
       picture_file = true;
     } else if (walker.is("--fonts")) {

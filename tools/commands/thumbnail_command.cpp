@@ -158,13 +158,8 @@ int run_thumbnail(const Arguments &arguments) {
   std::vector<std::string> positional;
   int32_t size = kDefaultSize;
   while (walker.next()) {
-    if (walker.is("--help", "-h")) {
-      std::fputs(kThumbnailHelp, results());
-      return kExitSuccess;
-    } else if (walker.is("--quiet", "-q")) {
-      walker.expect_no_value();
-      Reporter::instance().set_quiet(true);
-    } else if (walker.is("--size")) {
+    if (take_shared_option(walker, kThumbnailHelp, kQuietOption)) continue;
+    if (walker.is("--size")) {
       size = parse_size(walker.value());
     } else if (walker.is_positional() && positional.size() < 2) {
       positional.push_back(walker.text());
