@@ -14,7 +14,8 @@ int32_t MacBin_GetPictureInfo(const void *data, int64_t length, MacBinPictureInf
   if (data == nullptr || length <= 0) return 0;
   // The header lies in the first bytes; a length past the address space is
   // fine.
-  const auto looked_at = static_cast<size_t>(std::min<int64_t>(length, 64));
+  const auto looked_at =
+      static_cast<size_t>(std::min<int64_t>(length, int64_t{varnel::format::kPictureHeaderBytes}));
   const std::optional<varnel::format::PictureHeader> header =
       varnel::format::read_picture_header(std::span<const uint8_t>(static_cast<const uint8_t *>(data), looked_at));
   if (!header) return 0;

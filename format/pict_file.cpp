@@ -19,7 +19,7 @@ constexpr size_t kVersionOpcodeOffset = 10;
 constexpr size_t kHeaderOpOffset = 14;
 constexpr size_t kHeaderVersionOffset = 16;
 constexpr size_t kResolutionOffset = 20;
-constexpr size_t kExtendedHeaderEnd = 28;
+static_assert(kPictureHeaderBytes == 28);
 
 bool starts_with_picture(std::span<const uint8_t> bytes) {
   if (bytes.size() < kVersionOpcodeOffset + 2) return false;
@@ -29,21 +29,18 @@ bool starts_with_picture(std::span<const uint8_t> bytes) {
          version[2] == (kPictVersion2 >> 8) && version[3] == (kPictVersion2 & 0xFF);
 }
 
-bool starts_with_version_2(std::span<const uint8_t> bytes) {
-  return bytes.size() >= kVersionOpcodeOffset + 4 && bytes[kVersionOpcodeOffset] == 0;
-}
-
 }  // namespace
 
 std::optional<PictureHeader> read_picture_header(std::span<const uint8_t> picture) {
   if (!starts_with_picture(picture)) return std::nullopt;
   PictureHeader header;
-  header.version = starts_with_version_2(picture) ? 2 : 1;
+  // Version 1's opcode is the byte 11; version 2's is the word 00 11.
+  header.version = picture[kVersionOpcodeOffset] == 0 ? 2 : 1;
   header.top = static_cast<int16_t>(get_be16(picture.data() + 2));
   header.left = static_cast<int16_t>(get_be16(picture.data() + 4));
   header.bottom = static_cast<int16_t>(get_be16(picture.data() + 6));
   header.right = static_cast<int16_t>(get_be16(picture.data() + 8));
-  if (header.version == 2 && picture.size() >= kExtendedHeaderEnd &&
+  if (header.version == 2 && picture.size() >= kPictureHeaderBytes &&
       get_be16(picture.data() + kHeaderOpOffset) == kPictHeaderOp &&
       get_be16(picture.data() + kHeaderVersionOffset) == kPictExtendedHeaderVersion) {
     header.resolution_stated = true;

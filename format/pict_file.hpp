@@ -38,6 +38,9 @@ struct PictureHeader {
   int32_t horizontal_dpi_fixed = 0;
   int32_t vertical_dpi_fixed = 0;
 };
+// The bytes that hold all read_picture_header reads: up to the end of an
+// extended header's vertical resolution.
+inline constexpr size_t kPictureHeaderBytes = 28;
 // Nothing when the bytes do not start with a picture's size word, frame
 // and version opcode.
 std::optional<PictureHeader> read_picture_header(std::span<const uint8_t> picture);
