@@ -1653,6 +1653,33 @@ int32_t MacBin_CheckClose(MacBinChannel *channel);
  * as the last error).  Never reports through the message method. */
 int32_t MacBin_FindUnclosedQuote(const char *text, int32_t max_words, int32_t utf8);
 
+/* Adds one resource line as a person writes it in a script, in UTF-8:
+ *   TYPE ID[(ATTRIBUTES)] NAME PARAMETERS    or    BNDL OWNER-TEXT
+ * Blank lines and comments (';') add nothing.  The type, name and texts the
+ * file stores are converted to MacRoman (a character it lacks is refused);
+ * ATTRIBUTES are names or a number as MacBin_ParseAttributes reads them.
+ * Beside what MacBin_AddResource takes, PARAMETERS may give the bytes:
+ *   ~TEXT           a Pascal string (at most 255 characters);
+ *   --raw FILE      the file's bytes;
+ *   --text FILE     UTF-8 text stored as TEXT (MacRoman, CR line ends);
+ *   --strings FILE  a string list ('STR#'), one UTF-8 line per string;
+ * such lines may exceed MACBIN_MAX_LINE_LENGTH and their names may have
+ * MACBIN_MAX_FULL_NAME_LENGTH characters.  Relative FILE names start at
+ * `directory` (null or "": the current directory); the files a processor
+ * reads are its own to find.  Every other line goes to MacBin_AddResource
+ * after the checks of MacBin_CheckResourceLine, and only when the writer
+ * splits it into the same words.
+ * Returns MACBIN_ERR_NONE when the resource went in (or the line adds
+ * nothing); a MACBIN_ERR_* code when the line is refused with nothing
+ * written and nothing reported, the one-line reason as the thread's last
+ * error ("missing parameter: after its name, vers wants ..."); -1 when
+ * writing the resource failed, which the processor or the writer has
+ * reported through the message method.  A resource that went in but leaves
+ * no room for what MacBin_Close adds returns MACBIN_ERR_LIMIT with the
+ * writer's figures.  `*full` (when not null) is set to 1 once the resource
+ * data can take no further resource, so a host may stop trying; else 0. */
+int32_t MacBin_AddScriptLine(MacBinChannel *channel, const char *line, const char *directory, int32_t *full);
+
 /* ======================================================================
  * Checking a file: which container it is, what it holds, what is wrong
  * ==================================================================== */

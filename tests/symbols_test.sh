@@ -201,6 +201,10 @@ for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes 
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.6$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
 done
+for name in MacBin_AddScriptLine; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
+done
 
 # Soname and file name from the package version.
 major=${version%%.*}

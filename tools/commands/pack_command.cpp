@@ -22,7 +22,6 @@
 #include "commands.hpp"
 #include "container_formats.hpp"
 #include "container_output.hpp"
-#include "icon_resources.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
@@ -124,14 +123,6 @@ Exit status: 0 when the file was written, 1 when any error was reported
 (OUT is then not written), 2 for a usage error.
 )";
 
-// What the library takes of a line and of a name; the map's room is the
-// library's to judge (MacBin_CheckResourceLine, MacBin_CheckResourceData,
-// MacBin_CheckClose), which names the limit in its reason.
-constexpr size_t kMaxLineLength = MACBIN_MAX_LINE_LENGTH;
-// Names a resource line hands to the library fit its words; names given
-// with the resource's bytes may have all a Pascal string holds.
-constexpr size_t kMaxResourceNameLength = MACBIN_MAX_NAME_LENGTH;
-constexpr size_t kMaxFullNameLength = MACBIN_MAX_FULL_NAME_LENGTH;
 // Macintosh file names of the Finder: at most 31 characters.
 constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
 // Positions are 32-bit, and the resource data after the data fork must
@@ -269,29 +260,6 @@ bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
   return true;
 }
 
-// The library's reason for its last refusal, against the line.
-void library_refusal() {
-  const char *reason = "";
-  MacBin_LastError(&reason);
-  line_error(reason);
-}
-
-// Whether the library takes `line` as a resource line (on `channel`, with
-// its map; null: the line alone); false after an error giving its reason.
-bool library_takes(MacBinChannel *channel, const std::string &line) {
-  if (MacBin_CheckResourceLine(channel, line.c_str()) == MACBIN_ERR_NONE) return true;
-  library_refusal();
-  return false;
-}
-
-// A resource's type (MacRoman) and ID word as the library reads them: a
-// line of no other consequence (an FREF needs its own form, any other type
-// takes a ~ text).
-bool library_takes_type_and_id(const std::string &type_mac, const std::string &id_word) {
-  const bool fref = type_mac == "FREF";
-  return library_takes(nullptr, line_word(type_mac) + " " + id_word + " \"\" " + (fref ? "TEXT 0" : "~"));
-}
-
 // ---- Resource lines as the library splits them ---------------------------
 
 // A line split into at most three words and the untouched rest, the
@@ -314,27 +282,6 @@ SplitLine split_line(const std::string &text) {
     split.param = argv[3];
   }
   return split;
-}
-
-// What a resource of this type takes after its name, for "missing
-// parameter" messages.
-std::string parameter_wanted(const std::string &type) {
-  if (type == "vers") return "'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
-  if (type == "FREF") return "'TYPE ICON-ID', e.g. 'TEXT 128'";
-  if (type == "PICT") return "'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72'";
-  if (type == "ICN#" || type == "ics#") return "an image file (PNG, netpbm or CT) and an optional mask image";
-  if (type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4")
-    return "an image file (PNG, netpbm or CT)";
-  return "a file whose contents become the resource (or ~TEXT for a Pascal string)";
-}
-
-// A text of the line in MacRoman, or nothing after an error naming `what`
-// and the character MacRoman lacks.
-std::optional<std::string> mac_text_of(const std::string &what, const std::string &text) {
-  std::string problem;
-  std::optional<std::string> mac = utf8_to_mac_roman(text, problem);
-  if (!mac) line_error(what + " '" + text + "': " + problem);
-  return mac;
 }
 
 // A 16-bit number of a header line: hexadecimal with 0x, else decimal
@@ -485,13 +432,6 @@ bool load_resources_from(const std::string &path, std::vector<CopiedResource> &r
   return true;
 }
 
-// Whether a resource line gives its resource's bytes (--raw, --text,
-// --strings or a ~ text) rather than a parameter for the library.
-bool carries_bytes(const std::string &text) {
-  const SplitLine split = split_line(text);
-  return split.count == 3 && (split.param.rfind("--", 0) == 0 || split.param.rfind('~', 0) == 0);
-}
-
 // The type and ID a resource line makes, for telling which copied
 // resources the script replaces; nothing for other lines.
 std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &text) {
@@ -507,52 +447,6 @@ std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &
   return std::make_pair(padded, static_cast<int32_t>(std::stol(id_word)));
 }
 
-// The bytes of a "--raw FILE", "--text FILE" or "--strings FILE"
-// parameter (FILE quoted when it has blanks); nothing after an error
-// message.
-std::optional<std::vector<uint8_t>> given_resource_bytes(const std::string &given) {
-  const SplitLine words = split_line(given);
-  const std::string &form = words.words[0];
-  if ((form != "--raw" && form != "--text" && form != "--strings") || words.count != 2 || words.has_param) {
-    line_error("'" + given + "': a resource from a file is '--raw FILE' (its bytes), '--text FILE' (UTF-8 text "
-               "stored in MacRoman) or '--strings FILE' (a string list, one UTF-8 line each)");
-    return std::nullopt;
-  }
-  const std::string &name = words.words[1];
-  const std::string path = resolve_input_path(name);
-  std::error_code code;
-  if (!std::filesystem::is_regular_file(path, code)) {
-    line_error(name + ": no such file");
-    return std::nullopt;
-  }
-  const auto size = std::filesystem::file_size(path, code);
-  if (code || size > static_cast<uint64_t>(kMaxResourceDataBytes)) {
-    line_error(name + ": more than the " + std::to_string(kMaxResourceDataBytes) +
-               " bytes of resource data a resource map can address (MACBIN_MAX_DATA_OFFSET)");
-    return std::nullopt;
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (!file.good() && !file.eof()) {
-    line_error(name + ": read error");
-    return std::nullopt;
-  }
-  std::optional<std::vector<uint8_t>> bytes;
-  std::string problem;
-  if (form == "--raw") {
-    bytes = std::vector<uint8_t>(contents.begin(), contents.end());
-  } else if (form == "--text") {
-    bytes = resource_from_text(MACBIN_TEXT_FORM_TEXT, contents, problem);
-  } else {
-    bytes = resource_from_text(MACBIN_TEXT_FORM_STRING_LIST, contents, problem);
-  }
-  if (!bytes) {
-    line_error(name + ": " + problem);
-    return std::nullopt;
-  }
-  return bytes;
-}
-
 // The library's reason for the refusal it just gave.
 std::string library_reason() {
   const char *reason = "";
@@ -564,7 +458,7 @@ class Packer {
  public:
   explicit Packer(MacBinChannel *channel) : channel_(channel) {}
 
-  // Hands one line to the library after checking what the library cannot.
+  // Hands one line to the library, which checks and inserts it.
   void add_line(const ScriptLine &line) {
     ReportContext context(line.origin);
     std::string text = line.text;
@@ -573,25 +467,18 @@ class Packer {
     text.erase(0, first);
     if (text[0] == ';') return;  // comment
     CurrentLine current(text);
-    // Lines the library splits itself are held to its length; lines that
-    // carry their bytes (--raw, --text, --strings, ~) go in as bytes and may
-    // be longer, with names of up to 255 characters.
-    if (text.size() > kMaxLineLength && !carries_bytes(text)) {
-      line_error("line longer than " + std::to_string(kMaxLineLength) + " characters");
-      return;
-    }
     if (text.find('\0') != std::string::npos) {
       line_error("line holds a NUL character");
       return;
     }
     if (data_full_reported_) return;  // said once, for the resource that filled it
     set_image_directory(line.directory);
-    directory_ = line.directory;
-    Checked checked;
-    if (!check_line(text, checked)) return;
     set_refusal_explained(false);
-    insert_checked(checked);
-    if (!checked.type.empty()) check_room_to_close(checked.type);
+    int32_t full = 0;
+    const int32_t result = MacBin_AddScriptLine(channel_, text.c_str(), line.directory.c_str(), &full);
+    if (result > 0) line_error(library_reason());
+    if (result < 0) Reporter::instance().mark_failed();
+    if (full != 0) report_data_full();
   }
 
   // Inserts a resource copied from another file as it is: its bytes, name
@@ -612,7 +499,11 @@ class Packer {
       Reporter::instance().mark_failed();
       return;
     }
-    check_room_to_close(resource.type);
+    if (MacBin_CheckClose(channel_) != MACBIN_ERR_NONE) {
+      // The copy that leaves no room for what the close adds is the one to name.
+      line_error(library_reason());
+      report_data_full();
+    }
   }
 
   // Whether what the close adds (the owner resource and the bundle) still
@@ -632,20 +523,6 @@ class Packer {
   }
 
  private:
-  // A line that passed the checks: what goes to the library, and the
-  // resource it makes (type empty for a BNDL owner-text line).
-  struct Checked {
-    std::string library_line;
-    std::string type;       // MacRoman, padded to four characters
-    std::string type_mac;   // MacRoman, as written
-    std::string type_word;  // as written
-    std::string id_word;    // as written, without the attributes
-    int32_t id = 0;
-    std::string name;       // MacRoman
-    std::optional<int32_t> attributes;           // given after the ID
-    std::optional<std::vector<uint8_t>> bytes;   // --raw, --text, --strings, ~ and icons
-  };
-
   // Makes the line current for line_error while it is handled.
   class CurrentLine {
    public:
@@ -654,31 +531,6 @@ class Packer {
     CurrentLine(const CurrentLine &) = delete;
     CurrentLine &operator=(const CurrentLine &) = delete;
   };
-
-  void insert_checked(const Checked &checked) {
-    if (checked.bytes) {
-      // Bytes given as they are go in as they are.
-      const std::vector<uint8_t> &bytes = *checked.bytes;
-      if (MacBin_AddResourceData(channel_, checked.type.c_str(), checked.id, checked.name.c_str(),
-                                 checked.attributes.value_or(MACBIN_ATTR_PURGEABLE), bytes.data(),
-                                 static_cast<int32_t>(bytes.size())) != 0)
-        Reporter::instance().mark_failed();
-    } else {
-      if (checked.attributes) MacBin_SetNextAttributes(channel_, *checked.attributes);
-      MacBin_AddResource(channel_, checked.library_line.c_str());
-    }
-  }
-
-  // After a resource went in: a resource that leaves no room for what the
-  // close adds is the one to name, with the library's figures (and, for a
-  // picture, the way to make it smaller).
-  void check_room_to_close(const std::string &type) {
-    if (MacBin_CheckClose(channel_) == MACBIN_ERR_NONE) return;
-    std::string text = library_reason();
-    if (type == "PICT") text += ": a lower resolution (the number after the image file) makes the picture smaller";
-    line_error(text);
-    report_data_full();
-  }
 
   void report_data_full() {
     data_full_reported_ = true;
@@ -698,165 +550,8 @@ class Packer {
     return false;
   }
 
-  // The words before the name: false after an error message.
-  bool check_line_start(const SplitLine &split, Checked &checked) {
-    const std::string &first = split.words[0];
-    if (split.count < 3) {
-      line_error(split.count == 1 ? "not a resource line: 'TYPE ID NAME PARAMETERS' or 'BNDL OWNER-TEXT' expected"
-                                  : "missing name: a resource line is 'TYPE ID NAME PARAMETERS' (\"\" for no name)");
-      return false;
-    }
-    // "ID" or "ID(ATTRIBUTES)": the attribute byte as names or a number.
-    std::string id_word = split.words[1];
-    if (const size_t open = id_word.find('('); open != std::string::npos) {
-      if (id_word.back() != ')') {
-        line_error("resource attributes go in parentheses right after the ID, e.g. '130(protected,preload)'");
-        return false;
-      }
-      const std::string names = id_word.substr(open + 1, id_word.size() - open - 2);
-      int32_t attributes = 0;
-      if (MacBin_ParseAttributes(names.c_str(), &attributes) != MACBIN_ERR_NONE) {
-        library_refusal();
-        return false;
-      }
-      checked.attributes = attributes;
-      id_word.erase(open);
-    }
-    const std::optional<std::string> type_mac = mac_text_of("resource type", first);
-    if (!type_mac || !library_takes_type_and_id(*type_mac, id_word)) return false;
-    checked.type_mac = *type_mac;
-    checked.type = *type_mac;
-    checked.type.resize(4, ' ');
-    checked.type_word = first;
-    checked.id_word = id_word;
-    checked.id = static_cast<int32_t>(std::stol(id_word));
-    return true;
-  }
-
-  bool check_line(const std::string &text, Checked &checked) {
-    if (const int32_t quote = MacBin_FindUnclosedQuote(text.c_str(), 3, 1); quote > 0) {
-      line_error("unclosed quote: the '\"' at character " + std::to_string(quote) +
-                 " has no closing '\"', so the rest of the line would become one word");
-      return false;
-    }
-    const SplitLine split = split_line(text);
-    const std::string &first = split.words[0];
-    if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
-    // A bundle's own bytes (--raw) are a resource like any other.
-    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
-    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
-      line_error("BNDL takes one word, the owner text: quote it when it has blanks "
-                 "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
-      return false;
-    }
-    if (!check_line_start(split, checked)) return false;
-    const std::optional<std::string> name = mac_text_of("resource name", split.words[2]);
-    if (!name) return false;
-    std::string param;
-    if (!check_parameter(checked.type_word, checked.type, split.param, param, checked.bytes)) return false;
-    // Icons are lines like any other, whose bytes the tool makes: their
-    // names keep a line's length.
-    const bool full_name = checked.bytes && !is_icon_type(checked.type);
-    if (!check_name_length(*name, full_name ? kMaxFullNameLength : kMaxResourceNameLength)) return false;
-    checked.name = *name;
-    if (checked.bytes) return library_takes_data(checked.type, checked.id, *name, checked.bytes->size());
-    return check_library_line(checked.type_mac, checked.id_word, *name, param, checked);
-  }
-
-  // A line the library splits itself: the library must take it (the map's
-  // room included), and it must split into the same words.  False after
-  // an error message.
-  bool check_library_line(const std::string &type_mac, const std::string &id_word, const std::string &name,
-                          const std::string &param, Checked &checked) {
-    checked.library_line = line_word(type_mac) + " " + id_word + " " + line_word(name) + " " + param;
-    if (!library_takes(channel_, checked.library_line)) return false;
-    const SplitLine again = split_line(checked.library_line);
-    if (again.count != 3 || again.words[0] != type_mac || again.words[1] != id_word || again.words[2] != name ||
-        again.param != param) {
-      line_error("this line cannot be handed over unchanged; quote its words differently");
-      return false;
-    }
-    return true;
-  }
-
-  // Names a resource line hands to the library fit its words; names given
-  // with the resource's bytes may have all a Pascal string holds.
-  static bool check_name_length(const std::string &name, size_t longest_name) {
-    if (name.size() <= longest_name) return true;
-    line_error("resource name longer than " + std::to_string(longest_name) + " Macintosh characters (" +
-               std::to_string(name.size()) + ")" +
-               (longest_name < kMaxFullNameLength ? ", the most a resource line takes; --raw, --text, --strings "
-                                                    "and ~ resources take 255"
-                                                  : ""));
-    return false;
-  }
-
-  // The parameter text: in MacRoman where it is text the file stores (vers
-  // texts, "~" Pascal strings, the FREF file type), as written where it
-  // names files.  False after an error message.
-  bool check_parameter(const std::string &type_word, const std::string &type, const std::string &given,
-                       std::string &param, std::optional<std::vector<uint8_t>> &bytes) {
-    if (given.empty()) {
-      line_error("missing parameter: after its name, " + type_word + " wants " + parameter_wanted(type));
-      return false;
-    }
-    if (given.rfind("--", 0) == 0) {
-      bytes = given_resource_bytes(given);
-      return bytes.has_value();
-    }
-    if (given[0] == '~') {
-      // A literal Pascal string, whatever the type.
-      if (type == "FREF") {
-        line_error("FREF builds its data from 'TYPE ICON-ID'; a ~ text is not an FREF");
-        return false;
-      }
-      const std::optional<std::string> literal = mac_text_of("text", given.substr(1));
-      if (!literal) return false;
-      if (literal->size() > 255) {
-        line_error("a ~ text is a Pascal string of at most 255 Macintosh characters, this one has " +
-                   std::to_string(literal->size()));
-        return false;
-      }
-      param = "~" + *literal;
-      bytes = std::vector<uint8_t>{static_cast<uint8_t>(literal->size())};
-      bytes->insert(bytes->end(), literal->begin(), literal->end());
-      return true;
-    }
-    if (type == "vers" || type == "FREF") {
-      const std::optional<std::string> mac = mac_text_of(type == "vers" ? "vers text" : "FREF file type", given);
-      if (!mac) return false;
-      param = *mac;
-      return true;
-    }
-    // File names, split again by the picture handler and the icons.
-    const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
-    if (file_words > 0) {
-      if (const int32_t quote = MacBin_FindUnclosedQuote(given.c_str(), file_words, 1); quote > 0) {
-        line_error("unclosed quote in the parameters: the '\"' at character " + std::to_string(quote) +
-                   " of '" + given + "' has no closing '\"'");
-        return false;
-      }
-    }
-    param = given;
-    if (is_icon_type(type)) {
-      std::string error;
-      bytes = icon_resource_data(type, given, directory_, error);
-      if (!bytes) line_error(error);
-      return bytes.has_value();
-    }
-    return true;
-  }
-
-  bool check_owner_text(const std::string &owner, Checked &checked) {
-    const std::optional<std::string> text = mac_text_of("owner text", owner);
-    if (!text) return false;
-    checked.library_line = "BNDL " + line_word(*text);
-    return library_takes(channel_, checked.library_line);
-  }
-
   MacBinChannel *channel_;
   bool data_full_reported_ = false;
-  std::string directory_;  // of the line being handled: its relative file names start there
 };
 
 struct FileCloser {

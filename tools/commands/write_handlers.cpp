@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/mac_text.hpp"
+#include "icon_resources.hpp"
 #include "library_session.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
@@ -120,6 +121,23 @@ bool check_picture_parameter(const std::string &param) {
   return true;
 }
 
+// An icon line's image files as the icon's bytes.
+int32_t write_icon(MacBinChannel *channel, const char *param) {
+  std::string error;
+  const std::optional<std::vector<uint8_t>> bytes =
+      icon_resource_data(resource_type_of(channel), trimmed(param), line_directory, error);
+  if (!bytes) {
+    line_error(error);
+    return 0;
+  }
+  const auto length = static_cast<int32_t>(bytes->size());
+  return MacBin_PutBuf(bytes->data(), length, length) == 0 ? 1 : 0;
+}
+
+int32_t insert_icon(MacBinChannel *channel, const char *param) {
+  return run_handler([&] { return write_icon(channel, param); });
+}
+
 int32_t insert_file_contents(MacBinChannel *channel, const char *param) {
   return run_handler([&] { return copy_file_contents(channel, param); });
 }
@@ -150,11 +168,17 @@ bool register_write_handlers() {
     const char *type;
     MacBinWriteHandler handler;
   };
-  const std::array<Registration, 5> registrations = {{
+  const std::array<Registration, 11> registrations = {{
       {"vers", add_vers},
       {"FREF", add_FREF},
       {"Bndl", close_BNDL},
       {"PICT", insert_picture},
+      {"ICN#", insert_icon},
+      {"ics#", insert_icon},
+      {"icl8", insert_icon},
+      {"ics8", insert_icon},
+      {"icl4", insert_icon},
+      {"ics4", insert_icon},
       // Last: once "****" exists, registering a new type would change it.
       {"****", insert_file_contents},
   }};
