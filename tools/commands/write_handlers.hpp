@@ -15,9 +15,9 @@ namespace varnel_tool {
 inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
 // Registers vers, FREF, Bndl, PICT (whose image methods install_image_methods
-// installs) and the "****" file
-// processor (last: registering after it would change it).  False when the
-// library ran out of memory.
+// installs), the icons made from image files (ICN#, ics#, icl8, ics8, icl4,
+// ics4) and the "****" file processor (last: registering after it would
+// change it).  False when the library ran out of memory.
 bool register_write_handlers();
 
 
