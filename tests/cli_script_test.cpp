@@ -290,6 +290,24 @@ TEST(CliScriptRoundTrip, ExtractThenPackGivesTheSameFile) {
   EXPECT_EQ(vt::to_hex(vt::read_file(dir.file("again.bin"))), vt::to_hex(vt::read_file(dir.file("orig.bin"))));
 }
 
+// A path may hold any byte but NUL and '/': a line end in it must not end
+// the script's first comment line early (the rest would be read as a
+// resource line, and pack would refuse its own script).
+TEST(CliScriptRoundTrip, AnInputPathWithALineEndStaysInTheComment) {
+  Library library;
+  vt::TempDir dir;
+  write_sample(dir);
+  fs::rename(dir.file("orig.bin"), dir.file("odd\nname.bin"));
+  ToolRun run = varnel(dir.path(), "extract " + quoted("odd\nname.bin") + " --script out");
+  ASSERT_EQ(run.status, 0) << run;
+  const std::string script = cli::text_of(dir.file("out/resources.txt"));
+  EXPECT_EQ(script.substr(0, script.find('\n') + 1),
+            "; Resource script of odd\uFFFDname.bin, written by varnel extract --script.\n");
+  run = varnel(dir.path(), "pack -q -o again.bin out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources, read_back(dir.file("odd\nname.bin")).resources);
+}
+
 // The sample file in every container pack writes: its script rebuilds the
 // same resources, data fork, Finder info and dates (where the container
 // holds them) in that container.
