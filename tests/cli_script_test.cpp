@@ -308,6 +308,26 @@ TEST(CliScriptRoundTrip, AnInputPathWithALineEndStaysInTheComment) {
   EXPECT_EQ(read_back(dir.file("again.bin")).resources, read_back(dir.file("odd\nname.bin")).resources);
 }
 
+// "Bndl" names the library's bundle processor, but a map may hold a
+// resource of that type like any other: its bytes come back as they are.
+TEST(CliScriptRoundTrip, AResourceOfTheBundleProcessorsTypeComesBack) {
+  Library library;
+  vt::TempDir dir;
+  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_II), 1);
+  char name[32] = "Odd";
+  MacBinChannel *ch = MacBin_OpenW(dir.file("orig.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(ch, nullptr);
+  ASSERT_EQ(MacBin_SetFinderResources(ch, 0), 0);
+  ASSERT_EQ(MacBin_AddResourceData(ch, "Bndl", 5, nullptr, 0x20, "\x01\x02", 2), 0);
+  MacBin_Close(ch);
+  MacBin_SetFormat(MACBIN_FORMAT_CLASSIC);
+  ASSERT_EQ(varnel(dir.path(), "extract orig.bin --script out").status, 0);
+  const ToolRun run = varnel(dir.path(), "pack -q -o again.bin out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources,
+            (std::vector<Resource>{{"Bndl", 5, "", 0x20, hex("01 02")}}));
+}
+
 // The sample file in every container pack writes: its script rebuilds the
 // same resources, data fork, Finder info and dates (where the container
 // holds them) in that container.

@@ -670,9 +670,11 @@ class Packer {
     const SplitLine split = split_line(text);
     const std::string &first = split.words[0];
     if (split.count == 2 && first == "BNDL") return check_owner_text(split.words[1], checked);
-    // A bundle's own bytes (--raw) are a resource like any other.
-    const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
-    if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
+    // A bundle's own bytes (--raw) are a resource like any other, also of
+    // the type "Bndl" that names the bundle's processor.
+    const bool bundle_type = first == "BNDL" || first == "Bndl";
+    const bool given_bundle = bundle_type && split.count == 3 && split.param.rfind("--", 0) == 0;
+    if (bundle_type && !given_bundle) {
       line_error("BNDL takes one word, the owner text: quote it when it has blanks "
                  "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");
       return false;
