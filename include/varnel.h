@@ -1806,7 +1806,8 @@ typedef struct MacBinScript MacBinScript;
  *     as "--strings TYPE.ID.txt"; else "--raw TYPE.ID" (file names as
  *     MacBin_ResourceFileName gives them);
  *   - the files to write beside it (MacBin_GetScriptFile): "data" first,
- *     then the resources' files in the order of their lines;
+ *     then the resources' files in the order of their lines (all held in
+ *     memory, the data fork whole);
  *   - notes (MacBin_GetScriptNote): warnings of what a script does not
  *     carry as the file had it, and errors of resources left out (a type or
  *     name holding control characters, data outside the resource fork) or
