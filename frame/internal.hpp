@@ -6,6 +6,7 @@
 // the close dispatch.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -71,6 +72,23 @@ void record_error(int32_t code, const char *text);
 // How many failures the calling thread has recorded: a call compares the
 // count before and after a step to tell whether the step recorded one.
 uint32_t recorded_failures();
+// Keeps the calling thread's last error as it was over calls whose
+// refusals are answers rather than failures (a check asked to choose
+// between two forms), so that a call that succeeds leaves the record
+// untouched.
+class LastErrorKept {
+ public:
+  LastErrorKept();
+  ~LastErrorKept();
+  LastErrorKept(const LastErrorKept &) = delete;
+  LastErrorKept &operator=(const LastErrorKept &) = delete;
+  static constexpr size_t kTextBytes = 512;  // the record's
+
+ private:
+  int32_t code_;
+  int32_t system_error_;
+  char text_[kTextBytes];
+};
 
 // ---- Texts handed to hosts -------------------------------------------------------
 // A caller's text buffer: a capacity of 0 or more, a buffer unless it is 0.

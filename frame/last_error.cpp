@@ -71,6 +71,18 @@ void record_error(int32_t code, const char *text) {
 
 uint32_t recorded_failures() { return last_error.failures; }
 
+static_assert(LastErrorKept::kTextBytes == kErrorTextBytes);
+
+LastErrorKept::LastErrorKept() : code_(last_error.code), system_error_(last_error.system_error) {
+  std::memcpy(text_, last_error.text, sizeof text_);
+}
+
+LastErrorKept::~LastErrorKept() {
+  last_error.code = code_;
+  last_error.system_error = system_error_;
+  std::memcpy(last_error.text, text_, sizeof text_);
+}
+
 extern "C" {
 
 int32_t MacBin_LastError(const char **text) {

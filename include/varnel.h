@@ -1778,6 +1778,214 @@ int32_t MacBin_CheckFile(const char *path, int32_t flags, MacBinFindingMethod me
                          void *argument, MacBinCheckReport *report);
 
 /* ======================================================================
+ * Resource scripts: a file as text a person edits, and back
+ * ==================================================================== */
+
+/* A resource script is a folder: "resources.txt" (MACBIN_SCRIPT_FILE_NAME), the
+ * data fork as "data", and a file for each resource that its line does not
+ * hold itself.  The text is UTF-8 lines: ";" starts a comment, header
+ * lines "%KEYWORD VALUE" give the file's codes, name, flags, dates, data
+ * fork and container, and every other line is a resource line as
+ * MacBin_AddResource reads it ("TYPE ID(ATTRIBUTES) NAME PARAMETERS"),
+ * with three forms that carry the resource's bytes: "--raw FILE" (the
+ * file's bytes), "--text FILE" and "--strings FILE" (MACBIN_TEXT_FORM_TEXT
+ * and _STRING_LIST), besides "~TEXT" and the vers line.  Packing it again
+ * gives the very same file. */
+#define MACBIN_SCRIPT_FILE_NAME "resources.txt"
+#define MACBIN_SCRIPT_DATA_FILE_NAME "data"
+
+/* Macintosh file names as the Finder shows them: at most 31 characters
+ * (a MacBinary header holds 63). */
+#define MACBIN_MAX_FILE_NAME_LENGTH 31
+
+/* The container names a script's %format line and a host's options take,
+ * for a host's own messages. */
+#define MACBIN_CONTAINER_NAMES "ii (or macbinary), classic, applesingle, appledouble, binhex"
+
+/* A script of a file, built whole in memory by MacBin_NewScript. */
+typedef struct MacBinScript MacBinScript;
+
+/* Builds the script of the file open on the reading `channel`.  `source`
+ * (may be null) names the file in the script's first comment, in UTF-8;
+ * control characters and bytes that are not UTF-8 show as U+FFFD, so that
+ * the comment stays one line.  The script holds:
+ *   - the text of MACBIN_SCRIPT_FILE_NAME (MacBin_GetScriptText): three comment
+ *     lines; %name (left out for a file without one; a name longer than
+ *     MACBIN_MAX_FILE_NAME_LENGTH is cut to it, and a ':' written '-', with
+ *     a warning), %creator and %type (left out, with a warning, when the
+ *     container holds none or they hold control characters), %flags 0xNNNN,
+ *     %created and %modified (ISO 8601 in UTC, 0 for unknown), %data data,
+ *     %format with the container's keyword (for MacBinary III and a bare
+ *     fork, which a script cannot name, a warning says that MacBinary II is
+ *     written), %finder-resources off, %map-attributes 0xNNNN when the
+ *     map's attributes are not 0, %finder-info with the 64 hexadecimal
+ *     digits of the Finder information when more than its type, creator
+ *     and flags is set; then one resource line per resource in map order.
+ *     Attributes other than purgeable alone follow the ID in parentheses,
+ *     as names ("130(protected,preload)") or, when a bit without a name
+ *     is set or none is, as a number ("(0x00)").  A resource stored
+ *     compressed keeps its stored bytes (--raw), under a comment giving its
+ *     decompressor and length.  Otherwise a readable form when it gives
+ *     back the same bytes and the line takes it: a 'STR ' as "~TEXT", a
+ *     'vers' as its line (only while a processor for vers is registered,
+ *     as MacBin_AddResource needs to take the line back; names up to
+ *     MACBIN_MAX_NAME_LENGTH), a 'TEXT' as "--text TYPE.ID.txt", a 'STR#'
+ *     as "--strings TYPE.ID.txt"; else "--raw TYPE.ID" (file names as
+ *     MacBin_ResourceFileName gives them);
+ *   - the files to write beside it (MacBin_GetScriptFile): "data" first,
+ *     then the resources' files in the order of their lines (all held in
+ *     memory, the data fork whole);
+ *   - notes (MacBin_GetScriptNote): warnings of what a script does not
+ *     carry as the file had it, and errors of resources left out (a type or
+ *     name holding control characters, data outside the resource fork) or
+ *     a data fork that could not be read ("data" is then left out).  A
+ *     script with an error note does not rebuild the file.
+ * Returns the script, freed with MacBin_FreeScript; null (the reason as the
+ * thread's last error) for a channel that is not reading, a file name
+ * holding control characters (MACBIN_ERR_ARGUMENT: "the file name holds
+ * control characters, which a script cannot carry") and when memory runs
+ * out.  Never reports through the message method; neither moves the
+ * channel's file nor changes its cur_* fields.
+ *
+ *   MacBinScript *script = MacBin_NewScript(in, "Old.bin");
+ *   const char *name; const uint8_t *bytes; int64_t length;
+ *   for (int32_t i = 0; MacBin_GetScriptFile(script, i, &name, &bytes, &length) == 1; ++i)
+ *     ...  (write `length` bytes as DIR/name)
+ *   const char *text; length = MacBin_GetScriptText(script, &text);
+ *   ...  (write it as DIR/resources.txt)
+ *   MacBin_FreeScript(script); */
+MacBinScript *MacBin_NewScript(MacBinChannel *channel, const char *source);
+
+/* The script's text: points `*text` (may be null) at it, NUL-terminated,
+ * valid until MacBin_FreeScript, and returns its length in bytes; -1 for a
+ * null script. */
+int64_t MacBin_GetScriptText(const MacBinScript *script, const char **text);
+
+/* The `index`-th file (from 0) to write beside the script: its name
+ * relative to the script's folder (a file name without a '/') and its
+ * bytes, valid until MacBin_FreeScript.  Any pointer may be null.  Returns
+ * 1, or 0 past the last file (or for a null script or negative index),
+ * leaving the pointers as they were. */
+int32_t MacBin_GetScriptFile(const MacBinScript *script, int32_t index, const char **name,
+                             const uint8_t **bytes, int64_t *length);
+
+/* The `index`-th note (from 0), one line of UTF-8 that does not name the
+ * file (a host puts its own name of the file before it), valid until
+ * MacBin_FreeScript.  Returns its severity, MACBIN_WARNING or
+ * MACBIN_ERROR; 0 past the last note (or for a null script or negative
+ * index), leaving `*text` as it was. */
+int32_t MacBin_GetScriptNote(const MacBinScript *script, int32_t index, const char **text);
+
+/* Frees a script of MacBin_NewScript; null does nothing. */
+void MacBin_FreeScript(MacBinScript *script);
+
+/* Bits of MacBinScriptHeader.given: which fields header lines set. */
+enum {
+  MACBIN_SCRIPT_CREATOR = 0x0001,
+  MACBIN_SCRIPT_TYPE = 0x0002,
+  MACBIN_SCRIPT_NAME = 0x0004,
+  MACBIN_SCRIPT_FLAGS = 0x0008,
+  MACBIN_SCRIPT_CREATED = 0x0010,
+  MACBIN_SCRIPT_MODIFIED = 0x0020,
+  MACBIN_SCRIPT_DATA = 0x0040,
+  MACBIN_SCRIPT_FORMAT = 0x0080,
+  MACBIN_SCRIPT_FINDER_RESOURCES = 0x0100,
+  MACBIN_SCRIPT_MAP_ATTRIBUTES = 0x0200,
+  MACBIN_SCRIPT_FINDER_INFO = 0x0400
+};
+
+/* What a script's header lines say; 4,312 bytes, no gaps.  Texts are the
+ * values as written (UTF-8, NUL-terminated): the host converts codes and
+ * the name to MacRoman (MacBin_UTF8ToMacRoman) and checks them as it
+ * checks its own options, and takes a relative %data path from the
+ * script's folder. */
+typedef struct MacBinScriptHeader {
+  uint32_t given;           /* MACBIN_SCRIPT_* bits of the fields set */
+  uint16_t flags;           /* %flags: the Finder flags */
+  uint16_t map_attributes;  /* %map-attributes: the resource map's own attributes */
+  uint32_t created;         /* %created: seconds since 1904 (0: unknown) */
+  uint32_t modified;        /* %modified: likewise */
+  int32_t format;           /* %format: MACBIN_FORMAT_* of a container that can be written */
+  int32_t finder_resources; /* %finder-resources: 1 on, 0 off (no owner resource, no bundle) */
+  uint8_t finder_info[32];  /* %finder-info: the whole Finder information */
+  char creator[16];         /* %creator, as written (1 to 4 Macintosh characters once converted) */
+  char type[16];            /* %type, as written */
+  char name[128];           /* %name, as written */
+  char data[4096];          /* %data: the data fork's file, as written */
+} MacBinScriptHeader;
+
+/* Reads one header line ("%KEYWORD VALUE", blanks before it allowed; a
+ * value with blanks quoted as MacBin_GetArguments reads it) into
+ * `header`: sets the field the line gives and its bit in `given`, and
+ * leaves the other fields as they are, so that a host may gather a whole
+ * header in one record (a later line then wins) or look at each line
+ * alone.  The keywords: %creator CODE, %type CODE, %name NAME, %flags and
+ * %map-attributes (0 to 0xFFFF, hexadecimal after 0x, else decimal, never
+ * octal), %created and %modified (as MacBin_ParseDate reads them), %data
+ * FILE (not "-"), %format (as MacBin_ContainerNamed reads it; not rsrc),
+ * %finder-resources on|off, %finder-info (64 hexadecimal digits).
+ * Returns 0, or MACBIN_ERR_ARGUMENT with a one-line reason as the thread's
+ * last error, the record untouched: "a header line is '%KEYWORD VALUE'
+ * (quote a value with blanks): '...'" (the line quoted whole), "unknown
+ * header line '%colour': ...", "%flags '0x10000' must be a number from 0
+ * to 0xFFFF", and so on; a value longer than its field is refused too.
+ * Never reports through the message method. */
+int32_t MacBin_ReadScriptHeader(const char *line, MacBinScriptHeader *header);
+
+/* Container names both ways.  MacBin_ContainerNamed reads "ii" (also "II"
+ * and "macbinary"), "classic", "applesingle", "appledouble", "binhex" and
+ * "rsrc" and returns its MACBIN_FORMAT_*, or 0 for another name (or null).
+ *   MacBin_ContainerName gives a static text for a MACBIN_FORMAT_*, in one
+ * of three styles: MACBIN_CONTAINER_KEYWORD the name MacBin_ContainerNamed
+ * and %format take for a container that can be written ("ii", "classic",
+ * ...; null for MacBinary III and a bare fork); MACBIN_CONTAINER_TITLE the
+ * name in a sentence ("MacBinary II", "a bare resource fork", "BinHex
+ * 4.0"); MACBIN_CONTAINER_LISTED the name in a listing ("classic",
+ * "resource fork", ...).  Null for an unknown format or style. */
+enum {
+  MACBIN_CONTAINER_KEYWORD = 1,
+  MACBIN_CONTAINER_TITLE = 2,
+  MACBIN_CONTAINER_LISTED = 3
+};
+int32_t MacBin_ContainerNamed(const char *name);
+const char *MacBin_ContainerName(int32_t format, int32_t style);
+
+/* The Macintosh name for a file written as `path` (UTF-8) when no other
+ * is known: its last component without the extension of a container that
+ * is one file (".bin", ".hqx", ".as", any case), in MacRoman (letters with
+ * combining accents composed; each character MacRoman lacks, and each
+ * byte that is not UTF-8, one '_'), ':' made '-', cut to
+ * MACBIN_MAX_FILE_NAME_LENGTH; "Untitled" when nothing is left.  Copies as
+ * MacBin_UTF8ToMacRoman does and returns the name's length; -1
+ * (MACBIN_ERR_ARGUMENT as the last error) for a null path, a negative
+ * capacity or a null buffer with a capacity. */
+int32_t MacBin_DefaultMacName(const char *path, char *buffer, int32_t capacity);
+
+/* The file name of a resource written alone ("ICN#.128", "TEXT.-1"): the
+ * four bytes of `type` as the map stores them (trailing blanks included),
+ * each byte but letters, digits and # - _ ! @ + written %XX ("STR%20.128",
+ * a '.' or '/' always escaped, so no two resources share a name and none
+ * leaves its folder), a '.', the ID; then ".N" for the N-th resource with
+ * this type and ID when `occurrence` (counted from 1) is 2 or more.  Copies
+ * as MacBin_UTF8ToMacRoman does and returns the name's length; -1
+ * (MACBIN_ERR_ARGUMENT) for a null type, an occurrence below 1, a negative
+ * capacity or a null buffer with a capacity. */
+int32_t MacBin_ResourceFileName(const char type[4], int32_t id, int32_t occurrence, char *buffer,
+                                int32_t capacity);
+
+/* A word of a line written so that MacBin_GetArguments gives it back
+ * unchanged: as it is when it can be, else in quotes with \" for a quote
+ * (backslashes at its end follow the closing quote); "" for an empty word;
+ * a word starting with ';' or '%' is quoted too, so that it makes no
+ * comment or header line.  A line end in the word comes back too, but no
+ * line of a file carries one: a host writing lines leaves such words out
+ * (MacBin_NewScript does).  Copies as MacBin_UTF8ToMacRoman does (at most
+ * 2 x length + 3 bytes are needed) and returns the written word's length;
+ * -1 (MACBIN_ERR_ARGUMENT) for a null word, a negative capacity or a null
+ * buffer with a capacity. */
+int32_t MacBin_QuoteWord(const char *word, char *buffer, int32_t capacity);
+
+/* ======================================================================
  * Starting over
  * ==================================================================== */
 

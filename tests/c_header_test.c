@@ -24,6 +24,9 @@ _Static_assert(sizeof(MacBinCheckReport) == 128, "MacBinCheckReport is 128 bytes
 _Static_assert(offsetof(MacBinProcessor, type) == 0, "type first");
 _Static_assert(sizeof(MacBinReadRequest) == 20, "five words");
 _Static_assert(VARNEL_VERSION_MAJOR == 1, "major version");
+_Static_assert(sizeof(MacBinScriptHeader) == 4312 && offsetof(MacBinScriptHeader, finder_info) == 24 &&
+                   offsetof(MacBinScriptHeader, data) == 216,
+               "MacBinScriptHeader: numbers, the Finder information, then the texts");
 _Static_assert(offsetof(MacBinResourceListing, ref) == 0 &&
                    offsetof(MacBinResourceListing, type) == sizeof(void *) &&
                    offsetof(MacBinResourceListing, data_offset) == sizeof(void *) + 24,

@@ -290,6 +290,44 @@ TEST(CliScriptRoundTrip, ExtractThenPackGivesTheSameFile) {
   EXPECT_EQ(vt::to_hex(vt::read_file(dir.file("again.bin"))), vt::to_hex(vt::read_file(dir.file("orig.bin"))));
 }
 
+// A path may hold any byte but NUL and '/': a line end in it must not end
+// the script's first comment line early (the rest would be read as a
+// resource line, and pack would refuse its own script).
+TEST(CliScriptRoundTrip, AnInputPathWithALineEndStaysInTheComment) {
+  Library library;
+  vt::TempDir dir;
+  write_sample(dir);
+  fs::rename(dir.file("orig.bin"), dir.file("odd\nname.bin"));
+  ToolRun run = varnel(dir.path(), "extract " + quoted("odd\nname.bin") + " --script out");
+  ASSERT_EQ(run.status, 0) << run;
+  const std::string script = cli::text_of(dir.file("out/resources.txt"));
+  EXPECT_EQ(script.substr(0, script.find('\n') + 1),
+            "; Resource script of odd\uFFFDname.bin, written by varnel extract --script.\n");
+  run = varnel(dir.path(), "pack -q -o again.bin out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources, read_back(dir.file("odd\nname.bin")).resources);
+}
+
+// "Bndl" names the library's bundle processor, but a map may hold a
+// resource of that type like any other: its bytes come back as they are.
+TEST(CliScriptRoundTrip, AResourceOfTheBundleProcessorsTypeComesBack) {
+  Library library;
+  vt::TempDir dir;
+  ASSERT_EQ(MacBin_SetFormat(MACBIN_FORMAT_II), 1);
+  char name[32] = "Odd";
+  MacBinChannel *ch = MacBin_OpenW(dir.file("orig.bin").c_str(), name, "VARN", "TEXT");
+  ASSERT_NE(ch, nullptr);
+  ASSERT_EQ(MacBin_SetFinderResources(ch, 0), 0);
+  ASSERT_EQ(MacBin_AddResourceData(ch, "Bndl", 5, nullptr, 0x20, "\x01\x02", 2), 0);
+  MacBin_Close(ch);
+  MacBin_SetFormat(MACBIN_FORMAT_CLASSIC);
+  ASSERT_EQ(varnel(dir.path(), "extract orig.bin --script out").status, 0);
+  const ToolRun run = varnel(dir.path(), "pack -q -o again.bin out/resources.txt");
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(read_back(dir.file("again.bin")).resources,
+            (std::vector<Resource>{{"Bndl", 5, "", 0x20, hex("01 02")}}));
+}
+
 // The sample file in every container pack writes: its script rebuilds the
 // same resources, data fork, Finder info and dates (where the container
 // holds them) in that container.

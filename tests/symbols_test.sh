@@ -206,6 +206,13 @@ for name in MacBin_AddScriptLine; do
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
 done
 
+for name in MacBin_NewScript MacBin_GetScriptText MacBin_GetScriptFile MacBin_GetScriptNote MacBin_FreeScript \
+            MacBin_ReadScriptHeader MacBin_QuoteWord MacBin_ResourceFileName MacBin_ContainerNamed \
+            MacBin_ContainerName MacBin_DefaultMacName; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
+done
+
 # Soname and file name from the package version.
 major=${version%%.*}
 soname=$(LC_ALL=C "$readelf" -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')

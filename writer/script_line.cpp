@@ -52,16 +52,11 @@ SplitLine split_line(const std::string &text) {
   return split;
 }
 
-// A word written so that the splitter gives it back unchanged: bare when it
-// can be, else quoted, with \" for a quote.  Backslashes at the end stay
-// outside the quotes (inside, the last one would escape the closing quote).
+// A word written so that the splitter gives it back unchanged.
 std::string line_word(const std::string &word) {
-  if (word.empty()) return "\"\"";
-  if (word.find_first_of(" \t\"") == std::string::npos && word[0] != ';' && word[0] != '%') return word;
-  const size_t body_end = word.find_last_not_of('\\') + 1;
-  std::string out = "\"";
-  for (size_t i = 0; i < body_end; ++i) out += word[i] == '"' ? std::string("\\\"") : std::string(1, word[i]);
-  return out + "\"" + word.substr(body_end);
+  std::vector<char> quoted(2 * word.size() + 3);  // every character escaped, and the quotes
+  MacBin_QuoteWord(word.c_str(), quoted.data(), static_cast<int32_t>(quoted.size()));
+  return quoted.data();
 }
 
 bool is_icon_type(const std::string &type) {
@@ -323,9 +318,11 @@ bool check_line(LineJob &job, const std::string &text, Checked &checked) {
   const SplitLine split = split_line(text);
   const std::string &first = split.words[0];
   if (split.count == 2 && first == "BNDL") return check_owner_text(job, split.words[1], checked);
-  // A bundle's own bytes (--raw) are a resource like any other.
-  const bool given_bundle = first == "BNDL" && split.count == 3 && split.param.rfind("--", 0) == 0;
-  if ((first == "BNDL" || first == "Bndl") && !given_bundle) {
+  // A bundle's own bytes (--raw) are a resource like any other, also of
+  // the type "Bndl" that names the bundle's processor.
+  const bool bundle_type = first == "BNDL" || first == "Bndl";
+  const bool given_bundle = bundle_type && split.count == 3 && split.param.rfind("--", 0) == 0;
+  if (bundle_type && !given_bundle) {
     return refuse(job,
                   "BNDL takes one word, the owner text: quote it when it has blanks "
                   "(BNDL \"Made by me\"); the bundle itself is built from the FREF lines");

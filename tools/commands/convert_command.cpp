@@ -13,7 +13,6 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "container_formats.hpp"
 #include "container_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
@@ -84,10 +83,9 @@ ConvertOptions parse_convert_arguments(const Arguments &arguments) {
     if (take_shared_option(walker, kConvertHelp, kQuietOption | kProgressOption)) continue;
     if (walker.is("--to")) {
       const std::string name = walker.value();
-      const std::optional<int32_t> format = container_format_named(name);
-      if (!format)
-        throw UsageError("--to must be one of " + std::string(kContainerFormatNames) + ", rsrc; not '" + name + "'");
-      options.format = *format;
+      options.format = MacBin_ContainerNamed(name.c_str());
+      if (options.format == 0)
+        throw UsageError("--to must be one of " MACBIN_CONTAINER_NAMES ", rsrc; not '" + name + "'");
       format_given = true;
     } else if (walker.is_positional() && positional.size() < 2) {
       positional.push_back(walker.text());
@@ -124,7 +122,7 @@ void warn_of_finder_losses(const MacBinaryInput &input, const ConvertOptions &op
   const bool keeps_place = options.format != MACBIN_FORMAT_BINHEX && options.format != MACBIN_FORMAT_RSRC;
   const bool keeps_extended =
       options.format == MACBIN_FORMAT_APPLESINGLE || options.format == MACBIN_FORMAT_APPLEDOUBLE;
-  const std::string title = container_format_title(options.format);
+  const std::string title = container_title(options.format);
   if (!keeps_place && any_set(10, 16))
     Reporter::instance().warning(options.output + ": " + title +
                                  " holds no window place or folder of the icon: they are lost");
@@ -153,7 +151,7 @@ void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) 
     case MACBIN_FORMAT_APPLEDOUBLE:
       for (const auto &[date, what] : {std::pair{info.created, "creation"}, std::pair{info.modified, "modification"}})
         if (date != 0 && date < kEarliestAppleSingleDate)
-          reporter.warning(out + ": " + container_format_title(options.format) +
+          reporter.warning(out + ": " + container_title(options.format) +
                            " cannot hold dates before December 1931: the " + what + " date is stored as unknown");
       break;
     case MACBIN_FORMAT_RSRC:
@@ -171,9 +169,9 @@ void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) 
   if (options.format != MACBIN_FORMAT_RSRC) {
     if (!has_dates && options.format != MACBIN_FORMAT_BINHEX)
       reporter.notice(input.path() + " holds no dates: " + out + " gets the time of the conversion");
-    if (input.name().size() > kMaxMacintoshNameLength)
+    if (input.name().size() > MACBIN_MAX_FILE_NAME_LENGTH)
       reporter.warning(out + ": the name is cut to 31 characters: \"" +
-                       mac_roman_to_utf8(input.name().substr(0, kMaxMacintoshNameLength)) + "\"");
+                       mac_roman_to_utf8(input.name().substr(0, MACBIN_MAX_FILE_NAME_LENGTH)) + "\"");
   }
 }
 
@@ -181,7 +179,7 @@ void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) 
 // (an AppleSingle file without a name entry, read from a pipe) is named
 // after OUT.
 std::string macintosh_name_for(const MacBinaryInput &input, const std::string &output) {
-  if (!input.name().empty()) return input.name().substr(0, kMaxMacintoshNameLength);
+  if (!input.name().empty()) return input.name().substr(0, MACBIN_MAX_FILE_NAME_LENGTH);
   const std::string name = default_macintosh_name(output);
   Reporter::instance().notice(input.path() + " names no file: " + output + " is named \"" +
                               mac_roman_to_utf8(name) + "\"");
@@ -235,7 +233,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
     return false;
   }
   if (MacBin_SetFormat(options.format) != 1) {
-    reporter.error(options.output + ": the library cannot write " + container_format_title(options.format));
+    reporter.error(options.output + ": the library cannot write " + container_title(options.format));
     return false;
   }
   char name[64] = {};
@@ -294,7 +292,7 @@ int run_convert(const Arguments &arguments) {
     return kExitFailure;
   }
   const std::optional<uint64_t> size = replaced_file_size(options.output);
-  reporter.notice("wrote " + options.output + " (" + container_format_title(options.format) +
+  reporter.notice("wrote " + options.output + " (" + container_title(options.format) +
                   (size ? ", " + std::to_string(*size) + " bytes)" : ")"));
   return kExitSuccess;
 }

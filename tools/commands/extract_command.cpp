@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,8 +14,6 @@
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
 #include "common/progress_line.hpp"
-#include "resource_script.hpp"
-#include "common/resource_file_names.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {
@@ -109,8 +109,7 @@ bool extract_all(MacBinaryInput &input, const std::string &directory, bool store
   bool ok = extract_data_fork(input, (base / "data").string(), progress);
   ok = extract_resource_fork(input, (base / "rsrc").string(), progress) && ok;
   for (const ResourceEntry &entry : input.resources()) {
-    const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
-    ok = extract_resource(input, entry, (base / stem).string(), stored, progress) && ok;
+    ok = extract_resource(input, entry, (base / entry.file_name()).string(), stored, progress) && ok;
   }
   return ok;
 }
@@ -230,12 +229,47 @@ bool extract(MacBinaryInput &input, const ExtractOptions &options, ProgressLine 
   return false;
 }
 
-// Many small files, the data fork among them read whole first: no
-// progress line.
+// Writes one file of a script whole; false after an error message.
+bool write_whole(const std::string &path, std::span<const uint8_t> bytes) {
+  return write_output(path, [bytes](const ByteWriter &out) { return out(bytes); });
+}
+
+// The library builds the script (resources.txt, data and a file per
+// resource that its line does not hold) and says what it cannot carry;
+// written here into the folder, made when missing.  Many small files, the
+// data fork among them read whole first: no progress line.  False after an
+// error message (the files that could be written stay).
 bool extract_script(MacBinaryInput &input, const ExtractOptions &options) {
-  return write_resource_script(input, options.target, [](const std::string &file, std::span<const uint8_t> bytes) {
-    return write_output(file, [bytes](const ByteWriter &out) { return out(bytes); });
-  });
+  if (!make_directory(options.target)) return false;
+  // Packing hands vers lines to the library's own processor, and the
+  // library writes one only when that processor takes it.
+  if (MacBin_AddProcessor("vers", nullptr, add_vers) != 0) {
+    Reporter::instance().error("out of memory registering the vers processor");
+    return false;
+  }
+  const std::unique_ptr<MacBinScript, decltype(&MacBin_FreeScript)> script(
+      MacBin_NewScript(input.channel(), input.path().c_str()), MacBin_FreeScript);
+  if (!script) {
+    const char *reason = "";
+    MacBin_LastError(&reason);
+    Reporter::instance().error(input.path() + ": " + reason);
+    return false;
+  }
+  bool ok = true;
+  const char *text = nullptr;
+  for (int32_t i = 0; const int32_t severity = MacBin_GetScriptNote(script.get(), i, &text); ++i) {
+    if (severity == MACBIN_WARNING) Reporter::instance().warning(input.path() + ": " + text);
+    if (severity != MACBIN_WARNING) Reporter::instance().error(input.path() + ": " + text);
+  }
+  const std::filesystem::path base(options.target);
+  const char *name = nullptr;
+  const uint8_t *bytes = nullptr;
+  int64_t length = 0;
+  for (int32_t i = 0; MacBin_GetScriptFile(script.get(), i, &name, &bytes, &length) == 1; ++i)
+    ok = write_whole((base / name).string(), {bytes, static_cast<size_t>(length)}) && ok;
+  length = MacBin_GetScriptText(script.get(), &text);
+  const auto *script_bytes = reinterpret_cast<const uint8_t *>(text);
+  return write_whole((base / MACBIN_SCRIPT_FILE_NAME).string(), {script_bytes, static_cast<size_t>(length)}) && ok;
 }
 
 }  // namespace

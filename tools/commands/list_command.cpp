@@ -7,7 +7,6 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "container_formats.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
@@ -68,6 +67,12 @@ std::string join(const std::vector<std::string> &items, const char *separator) {
   return out;
 }
 
+// The container as listings name it.
+const char *listed_container(int32_t format) {
+  const char *name = MacBin_ContainerName(format, MACBIN_CONTAINER_LISTED);
+  return name != nullptr ? name : "unknown";
+}
+
 // The library tells whether the CRCs hold (the MacBinary header's; the
 // BinHex header's and forks'), not the CRCs themselves.
 std::string crc_text(const MacBinFileInfo &info) {
@@ -96,7 +101,7 @@ void print_text(const MacBinaryInput &input, const std::vector<ListedResource> &
   std::snprintf(flags, sizeof flags, "0x%04X", info.finder_flags);
   const std::vector<std::string> flag_names = finder_flag_names(info.finder_flags);
   std::fprintf(out, "File:          %s\n", input.argument().c_str());
-  std::fprintf(out, "Format:        %s, CRC %s\n", container_format_listed(info.format), crc_text(info).c_str());
+  std::fprintf(out, "Format:        %s, CRC %s\n", listed_container(info.format), crc_text(info).c_str());
   std::fprintf(out, "Name:          %s\n", mac_roman_to_utf8(input.name(), true).c_str());
   std::fprintf(out, "Type:          %s\n", code_text(input.type()).c_str());
   std::fprintf(out, "Creator:       %s\n", code_text(input.creator()).c_str());
@@ -134,7 +139,7 @@ JsonValue listing_json(const MacBinaryInput &input, const std::vector<ListedReso
   const MacBinFileInfo &info = input.info();
   JsonValue json = JsonValue::object();
   json["file"] = input.argument();
-  json["format"] = container_format_listed(info.format);
+  json["format"] = listed_container(info.format);
   // A classic header has no CRC: null, rather than a CRC that fails.
   json["crc"] = info.crc_state < 0 ? JsonValue(nullptr) : JsonValue{{"valid", info.crc_state == 1}};
   json["name"] = mac_roman_to_utf8(input.name());

@@ -29,6 +29,12 @@ std::string ResourceEntry::label() const {
   return text;
 }
 
+std::string ResourceEntry::file_name() const {
+  std::array<char, 64> text{};  // 4 escaped bytes, an ID and an occurrence
+  MacBin_ResourceFileName(type.c_str(), signed_id(), occurrence, text.data(), text.size());
+  return text.data();
+}
+
 MacBinaryInput::~MacBinaryInput() {
   if (channel_ != nullptr) MacBin_Close(channel_);
 }

@@ -40,6 +40,9 @@ struct ResourceEntry {
   int32_t signed_id() const { return static_cast<int16_t>(static_cast<uint16_t>(id)); }
   // "PICT 128", or "PICT 128 #2" for the second resource with that type and ID.
   std::string label() const;
+  // "PICT.128", "STR%20.128.2": the name of a file holding it alone
+  // (MacBin_ResourceFileName).
+  std::string file_name() const;
 };
 
 // The largest input read into a copy: the library's file positions are

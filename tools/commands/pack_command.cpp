@@ -20,13 +20,11 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "container_formats.hpp"
 #include "container_output.hpp"
 #include "image_methods.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/resource_script_forms.hpp"
 #include "common/output_file.hpp"
 #include "common/progress_line.hpp"
 #include "tool_context.hpp"
@@ -124,7 +122,7 @@ Exit status: 0 when the file was written, 1 when any error was reported
 )";
 
 // Macintosh file names of the Finder: at most 31 characters.
-constexpr size_t kMaxMacNameLength = kMaxMacintoshNameLength;
+constexpr size_t kMaxMacNameLength = MACBIN_MAX_FILE_NAME_LENGTH;
 // Positions are 32-bit, and the resource data after the data fork must
 // stay addressable: a data fork longer than this cannot be stored whatever
 // else the file holds (the library refuses somewhat shorter ones too).
@@ -197,10 +195,9 @@ PackOptions parse_pack_arguments(const Arguments &arguments) {
       options.data = walker.value();
     } else if (walker.is("--format")) {
       const std::string format = walker.value();
-      const std::optional<int32_t> named = container_format_named(format);
-      if (!named || *named == MACBIN_FORMAT_RSRC)
-        throw UsageError("--format must be one of " + std::string(kContainerFormatNames) + "; not '" + format + "'");
-      options.format = *named;
+      options.format = MacBin_ContainerNamed(format.c_str());
+      if (options.format == 0 || options.format == MACBIN_FORMAT_RSRC)
+        throw UsageError("--format must be one of " MACBIN_CONTAINER_NAMES "; not '" + format + "'");
       options.format_given = true;
     } else if (walker.is("--line", "-e")) {
       options.lines.push_back(walker.value());
@@ -260,6 +257,13 @@ bool read_script(const std::string &script, std::vector<ScriptLine> &lines) {
   return true;
 }
 
+// The library's reason for the refusal it just gave.
+std::string library_reason() {
+  const char *reason = "";
+  MacBin_LastError(&reason);
+  return reason;
+}
+
 // ---- Resource lines as the library splits them ---------------------------
 
 // A line split into at most three words and the untouched rest, the
@@ -284,96 +288,33 @@ SplitLine split_line(const std::string &text) {
   return split;
 }
 
-// A 16-bit number of a header line: hexadecimal with 0x, else decimal
-// (never octal: 0100 is one hundred).
-std::optional<uint16_t> parse_word_number(const std::string &value) {
-  const bool hexadecimal = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
-  char *end = nullptr;
-  const unsigned long number = std::strtoul(value.c_str() + (hexadecimal ? 2 : 0), &end, hexadecimal ? 16 : 10);
-  if (value.empty() || *end != '\0' || number > 0xFFFF || value.find_first_of("-+ ") != std::string::npos)
-    return std::nullopt;
-  return static_cast<uint16_t>(number);
-}
-
-// The 32 bytes of a %finder-info line: 64 hexadecimal digits.
-std::optional<std::array<uint8_t, 32>> parse_finder_info(const std::string &value) {
-  std::array<uint8_t, 32> bytes{};
-  if (value.size() != 64) return std::nullopt;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const std::string pair = value.substr(i * 2, 2);
-    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return std::nullopt;
-    bytes[i] = static_cast<uint8_t>(std::strtoul(pair.c_str(), nullptr, 16));
+// What a header line gives, unless an option on the command line gave it:
+// the library reads the line, the tool takes %data from the script's
+// directory.
+void apply_header(const MacBinScriptHeader &header, const ScriptLine &line, PackOptions &options) {
+  if ((header.given & MACBIN_SCRIPT_CREATOR) != 0 && options.creator.empty()) options.creator = header.creator;
+  if ((header.given & MACBIN_SCRIPT_TYPE) != 0 && options.type.empty()) options.type = header.type;
+  if ((header.given & MACBIN_SCRIPT_NAME) != 0 && !options.name_given) {
+    options.name = header.name;
+    options.name_given = true;
   }
-  return bytes;
-}
-
-// The file's codes, name, flags and data fork from a header line; an
-// option on the command line wins.  The reason when the value is refused.
-std::optional<std::string> apply_file_line(const std::string &keyword, const std::string &value,
-                                           const ScriptLine &line, PackOptions &options) {
-  if (keyword == "%creator") {
-    if (options.creator.empty()) options.creator = value;
-  } else if (keyword == "%type") {
-    if (options.type.empty()) options.type = value;
-  } else if (keyword == "%name") {
-    if (!options.name_given) {
-      options.name = value;
-      options.name_given = true;
-    }
-  } else if (keyword == "%data") {
-    const std::filesystem::path path(value);
-    if (value == "-") return "%data names a file; standard input is for --data -";
-    if (options.data.empty())
-      options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : value;
-  } else if (keyword == "%flags") {
-    const std::optional<uint16_t> flags = parse_word_number(value);
-    if (!flags) return "%flags '" + value + "' must be a number from 0 to 0xFFFF";
-    options.flags = *flags;
-  } else if (keyword == "%created" || keyword == "%modified") {
-    // ISO 8601 in UTC, or seconds since 1904 (0: not known, as a
-    // container without dates gives).
-    uint32_t date = 0;
-    if (MacBin_ParseDate(value.c_str(), &date) != MACBIN_ERR_NONE)
-      return keyword + " '" + value + "' must be a date like 2026-12-07T01:43:29Z (UTC) or seconds since 1904";
-    (keyword == "%created" ? options.created : options.modified) = date;
-  } else {
-    return "unknown header line '" + keyword +
-           "': %creator, %type, %name, %flags, %created, %modified, %data, %format, %finder-resources, "
-           "%map-attributes and %finder-info are known";
+  if ((header.given & MACBIN_SCRIPT_DATA) != 0 && options.data.empty()) {
+    const std::filesystem::path path(header.data);
+    options.data = path.is_relative() && !line.directory.empty() ? (line.directory / path).string() : header.data;
   }
-  return std::nullopt;
-}
-
-// The container and what a real file holds beyond its codes: the Finder
-// resources, the map's attributes, the whole Finder information.
-std::optional<std::string> apply_header_line(const std::string &keyword, const std::string &value,
-                                             const ScriptLine &line, PackOptions &options) {
-  if (keyword == "%format") {
-    const std::optional<int32_t> named = container_format_named(value);
-    if (!named || *named == MACBIN_FORMAT_RSRC)
-      return "%format must be one of " + std::string(kContainerFormatNames) + "; not '" + value + "'";
-    if (!options.format_given) options.format = *named;
-  } else if (keyword == "%finder-resources") {
-    if (value != "off" && value != "on")
-      return "%finder-resources is 'off' (no owner resource or bundle added) or 'on'; not '" + value + "'";
-    options.finder_resources = value == "on";
-  } else if (keyword == "%map-attributes") {
-    const std::optional<uint16_t> number = parse_word_number(value);
-    if (!number) return "%map-attributes '" + value + "' must be a number from 0 to 0xFFFF";
-    options.map_attributes = *number;
-  } else if (keyword == "%finder-info") {
-    options.finder_info = parse_finder_info(value);
-    if (!options.finder_info) return "%finder-info '" + value + "' must be 64 hexadecimal digits (32 bytes)";
-  } else {
-    return apply_file_line(keyword, value, line, options);
-  }
-  return std::nullopt;
+  if ((header.given & MACBIN_SCRIPT_FORMAT) != 0 && !options.format_given) options.format = header.format;
+  if ((header.given & MACBIN_SCRIPT_FLAGS) != 0) options.flags = header.flags;
+  if ((header.given & MACBIN_SCRIPT_CREATED) != 0) options.created = header.created;
+  if ((header.given & MACBIN_SCRIPT_MODIFIED) != 0) options.modified = header.modified;
+  if ((header.given & MACBIN_SCRIPT_FINDER_RESOURCES) != 0) options.finder_resources = header.finder_resources != 0;
+  if ((header.given & MACBIN_SCRIPT_MAP_ATTRIBUTES) != 0) options.map_attributes = header.map_attributes;
+  if ((header.given & MACBIN_SCRIPT_FINDER_INFO) != 0)
+    std::copy(std::begin(header.finder_info), std::end(header.finder_info), options.finder_info.emplace().begin());
 }
 
 // Header lines ("%KEYWORD VALUE"): the file's codes, name, Finder flags,
-// dates and data fork, so that a script rebuilds a file alone.  An option
-// on the command line wins over its header line.  They are taken out of
-// `lines`; false after an error message.
+// dates and data fork, so that a script rebuilds a file alone.  They are
+// taken out of `lines`; false after an error message.
 bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
   bool ok = true;
   std::vector<ScriptLine> resource_lines;
@@ -384,14 +325,11 @@ bool apply_script_header(std::vector<ScriptLine> &lines, PackOptions &options) {
       continue;
     }
     ReportContext context(line.origin);
-    const SplitLine split = split_line(line.text.substr(first));
-    std::optional<std::string> refusal;
-    if (split.count != 2 || split.has_param)
-      refusal = "a header line is '%KEYWORD VALUE' (quote a value with blanks): '" + line.text + "'";
-    else
-      refusal = apply_header_line(split.words[0], split.words[1], line, options);
-    if (refusal) {
-      Reporter::instance().error(*refusal);
+    MacBinScriptHeader header{};
+    if (MacBin_ReadScriptHeader(line.text.c_str(), &header) == MACBIN_ERR_NONE) {
+      apply_header(header, line, options);
+    } else {
+      Reporter::instance().error(library_reason());
       ok = false;
     }
   }
@@ -432,6 +370,13 @@ bool load_resources_from(const std::string &path, std::vector<CopiedResource> &r
   return true;
 }
 
+// A word written so that the library's splitter gives it back unchanged.
+std::string line_word(const std::string &word) {
+  std::vector<char> quoted(2 * word.size() + 3);  // every character escaped, and the quotes
+  MacBin_QuoteWord(word.c_str(), quoted.data(), static_cast<int32_t>(quoted.size()));
+  return quoted.data();
+}
+
 // The type and ID a resource line makes, for telling which copied
 // resources the script replaces; nothing for other lines.
 std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &text) {
@@ -445,13 +390,6 @@ std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &
   std::string padded = *type;
   padded.resize(4, ' ');
   return std::make_pair(padded, static_cast<int32_t>(std::stol(id_word)));
-}
-
-// The library's reason for the refusal it just gave.
-std::string library_reason() {
-  const char *reason = "";
-  MacBin_LastError(&reason);
-  return reason;
 }
 
 class Packer {

@@ -21,7 +21,6 @@
 #include "common/mac_text.hpp"
 #include "common/png_writer.hpp"
 #include "common/progress_line.hpp"
-#include "common/resource_file_names.hpp"
 #include "common/whole_file.hpp"
 #include "tool_context.hpp"
 
@@ -185,7 +184,7 @@ bool draw_resource(MacBinaryInput &input, const ResourceEntry &entry, const std:
     const MacBinPixels &pixels = decoded.pixels();
     texts.emplace_back(kHotSpotKeyword, std::to_string(pixels.hot_x) + "," + std::to_string(pixels.hot_y));
   }
-  const std::string stem = resource_file_stem(entry.type, entry.signed_id(), entry.occurrence);
+  const std::string stem = entry.file_name();
   return write_pixels_as_png((directory / (stem + ".png")).string(), decoded.pixels(), texts,
                              "render " + mac_roman_to_utf8(entry.label()));
 }

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "container_formats.hpp"
 #include "container_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
@@ -86,7 +85,7 @@ int salvage_file(const std::string &input_path, const std::string &output_path) 
     return kExitFailure;
   }
   const size_t kept = input.resources().size() - static_cast<size_t>(lost);
-  reporter.notice("wrote " + output_path + " (" + container_format_title(format) + "): the data fork and " +
+  reporter.notice("wrote " + output_path + " (" + container_title(format) + "): the data fork and " +
                   std::to_string(kept) + " of " + std::to_string(input.resources().size()) + " resources");
   return reporter.failed() ? kExitFailure : kExitSuccess;
 }

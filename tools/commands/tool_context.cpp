@@ -9,6 +9,7 @@
 
 #include "common/output_file.hpp"
 #include "common/progress_line.hpp"
+#include "varnel.h"
 
 namespace varnel_tool {
 
@@ -160,6 +161,17 @@ bool make_directory(const std::string &path) {
   const std::string reason = code ? code.message() : std::strerror(ENOTDIR);
   Reporter::instance().error(path + ": cannot create the directory: " + reason);
   return false;
+}
+
+std::string default_macintosh_name(const std::string &path) {
+  char name[MACBIN_MAX_FILE_NAME_LENGTH + 1] = {};
+  MacBin_DefaultMacName(path.c_str(), name, sizeof name);
+  return name;
+}
+
+std::string container_title(int32_t format) {
+  const char *title = MacBin_ContainerName(format, MACBIN_CONTAINER_TITLE);
+  return title != nullptr ? title : "format " + std::to_string(format);
 }
 
 }  // namespace varnel_tool

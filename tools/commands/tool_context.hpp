@@ -120,4 +120,11 @@ bool write_output(const std::string &path, const std::function<bool(const ByteWr
 // the system's reason.
 bool make_directory(const std::string &path);
 
+// The Macintosh name for a file written as `path` when no other is known
+// (MacBin_DefaultMacName): MacRoman, at most 31 characters.
+std::string default_macintosh_name(const std::string &path);
+
+// A container as messages name it: "MacBinary II", "a bare resource fork", ...
+std::string container_title(int32_t format);
+
 }  // namespace varnel_tool
