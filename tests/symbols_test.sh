@@ -202,6 +202,12 @@ for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes 
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
 done
 
+for name in MacBin_SetImageFileReader MacBin_SetImageDirectory MacBin_MakeIconFromFiles \
+            MacBin_MakeIconFromLine MacBin_Add_Icon; do
+  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
+    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
+done
+
 # Soname and file name from the package version.
 major=${version%%.*}
 soname=$(LC_ALL=C "$readelf" -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')

@@ -22,8 +22,7 @@
 #include "commands.hpp"
 #include "container_formats.hpp"
 #include "container_output.hpp"
-#include "icon_resources.hpp"
-#include "image_methods.hpp"
+#include "image_reading.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
@@ -318,6 +317,27 @@ SplitLine split_line(const std::string &text) {
 
 // What a resource of this type takes after its name, for "missing
 // parameter" messages.
+// The icons the library makes from image files.
+bool is_icon_type(const std::string &type) {
+  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4";
+}
+
+// The library's icon from the image files of a line's parameter; nothing
+// after an error message.
+std::optional<std::vector<uint8_t>> icon_bytes(const std::string &type, const std::string &param) {
+  std::vector<uint8_t> data(1024);  // the most any of the icon types takes (icl8)
+  const int32_t length =
+      MacBin_MakeIconFromLine(type.c_str(), param.c_str(), data.data(), static_cast<int32_t>(data.size()));
+  if (length < 0) {
+    const char *reason = "";
+    MacBin_LastError(&reason);
+    line_error(reason);
+    return std::nullopt;
+  }
+  data.resize(static_cast<size_t>(length));
+  return data;
+}
+
 std::string parameter_wanted(const std::string &type) {
   if (type == "vers") return "'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
   if (type == "FREF") return "'TYPE ICON-ID', e.g. 'TEXT 128'";
@@ -586,7 +606,6 @@ class Packer {
     }
     if (data_full_reported_) return;  // said once, for the resource that filled it
     set_image_directory(line.directory);
-    directory_ = line.directory;
     Checked checked;
     if (!check_line(text, checked)) return;
     set_refusal_explained(false);
@@ -839,9 +858,7 @@ class Packer {
     }
     param = given;
     if (is_icon_type(type)) {
-      std::string error;
-      bytes = icon_resource_data(type, given, directory_, error);
-      if (!bytes) line_error(error);
+      bytes = icon_bytes(type, given);
       return bytes.has_value();
     }
     return true;
@@ -856,7 +873,6 @@ class Packer {
 
   MacBinChannel *channel_;
   bool data_full_reported_ = false;
-  std::string directory_;  // of the line being handled: its relative file names start there
 };
 
 struct FileCloser {
@@ -1038,8 +1054,7 @@ int run_pack(const Arguments &arguments) {
     if (!data) return kExitFailure;
   }
   if (!start_library()) return kExitFailure;
-  install_image_methods();
-  if (!register_write_handlers()) return kExitFailure;
+  if (!install_image_file_reader() || !register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
   ContainerOutput output;

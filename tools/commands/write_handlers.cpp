@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -169,7 +170,10 @@ bool register_write_handlers() {
 
 void set_current_line(const std::string &text) { current_line = text; }
 
-void set_image_directory(const std::string &directory) { line_directory = directory; }
+void set_image_directory(const std::string &directory) {
+  line_directory = directory;
+  if (MacBin_SetImageDirectory(directory.c_str()) != 0) throw std::bad_alloc();
+}
 
 std::string resolve_input_path(const std::string &name) {
   const std::filesystem::path path(name);
