@@ -55,7 +55,6 @@ bool info_in_range(const MacBinImageFileInfo &info) {
 bool has_image_file_reader() { return registered_reader.has_value(); }
 
 void set_image_file_reader(const MacBinImageFileReader *reader) {
-  (void)image_files_reset_registered;
   if (reader == nullptr) {
     registered_reader.reset();
     return;

@@ -1420,8 +1420,12 @@ typedef struct MacBinImageFileReader {
  * average) to the resolution the line asks for, its alpha folded over
  * white, grey sources kept grey; the mask delivered at the picture's size,
  * inside where its alpha is 128 or more or, without alpha, where it is
- * dark (luminance below 128).  A host that wants methods of its own
- * installs them after this call.  Null forgets the reader and leaves the
+ * dark (luminance below 128).  Each failure is reported once (severity 3,
+ * MACBIN_ERR_IMAGE) naming the file as the line gave it ("preview.png:
+ * damaged PNG data: ..."); a file that fails after the builder began the
+ * picture (a damaged row) leaves it as any failed image does, its size
+ * word 0 and MacBin_Add_PICT returning 0.  A host that wants methods of
+ * its own installs them after this call.  Null forgets the reader and leaves the
  * slots as they are: the library's methods then refuse every image, with a
  * reason.  Process-wide, like the methods: call it after MacBin_Init
  * (which empties the slots) and before any thread starts; MacBin_Reset

@@ -368,7 +368,6 @@ const bool jobs_reset_registered = register_reset_step(jobs_reset);
 }  // namespace
 
 extern "C" int32_t MacBin_SetImageFileReader(const MacBinImageFileReader *reader) {
-  (void)jobs_reset_registered;
   if (reader != nullptr && (reader->open == nullptr || reader->read_row == nullptr || reader->close == nullptr)) {
     record_error(MACBIN_ERR_ARGUMENT, "MacBin_SetImageFileReader: the reader needs open, read_row and close");
     return 1;

@@ -315,8 +315,6 @@ SplitLine split_line(const std::string &text) {
   return split;
 }
 
-// What a resource of this type takes after its name, for "missing
-// parameter" messages.
 // The icons the library makes from image files.
 bool is_icon_type(const std::string &type) {
   return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4";
@@ -338,6 +336,8 @@ std::optional<std::vector<uint8_t>> icon_bytes(const std::string &type, const st
   return data;
 }
 
+// What a resource of this type takes after its name, for "missing
+// parameter" messages.
 std::string parameter_wanted(const std::string &type) {
   if (type == "vers") return "'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
   if (type == "FREF") return "'TYPE ICON-ID', e.g. 'TEXT 128'";
