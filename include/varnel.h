@@ -31,8 +31,9 @@
  * MacBin_Close of a reading channel.  The methods and read handlers are
  * then called from the reading threads and must allow that.  Set up before
  * the threads start, and left alone while they run: MacBin_Init, the
- * methods (MacBin_Setmethod), the processors (MacBin_AddProcessor) and
- * MacBin_Reset.  Writing (MacBin_OpenW to MacBin_Close of a writing
+ * methods (MacBin_Setmethod), the processors (MacBin_AddProcessor), the
+ * image-file reader and folder (MacBin_SetImageFileReader,
+ * MacBin_SetImageDirectory) and MacBin_Reset.  Writing (MacBin_OpenW to MacBin_Close of a writing
  * channel, the output primitives, insert_resource and the generators)
  * works on process-wide state (MacChannel, outfile, the sticky output
  * failure): one writing channel at a time, from one thread, while no other
@@ -639,7 +640,8 @@ int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t 
                           int32_t length, int32_t *consumed, int32_t *produced);
 
 /* PICT preview write handler; param "IMAGE RESOLUTION [MASK]".  Uses the
- * image-access methods 1-10, 15, 16.  Returns 1 = complete, 0 = not. */
+ * image-access methods 1-10, 15, 16: the host's own, or the library's,
+ * which MacBin_SetImageFileReader installs.  Returns 1 = complete, 0 = not. */
 int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
 
 /* Icon builders from single-channel CT images; param = the CT file name.
@@ -1360,6 +1362,125 @@ enum {
 int32_t MacBin_PixelsToSamples(const MacBinPixels *pixels, int32_t kind, uint8_t *samples, int64_t capacity);
 
 /* ======================================================================
+ * Image files: pictures and icons from files a host's reader opens
+ * ==================================================================== */
+
+/* The library reads image files (PNG, netpbm, ...) through a small reader the
+ * host registers, so that it needs no image library of its own; CT files it
+ * reads itself.  With a reader set, PICT lines (MacBin_Add_PICT) and icon
+ * lines (MacBin_Add_Icon) take image files for any host.
+ *
+ * The reader's open fills a MacBinImageFileInfo.  Rows are 8-bit samples,
+ * interleaved, top row first: 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA; grey
+ * and colour samples are light intensities (0 = black), alpha 255 opaque. */
+#define MACBIN_IMAGE_REASON_BYTES 256
+
+typedef struct MacBinImageFileInfo {
+  int32_t width;      /* pixels a row, 1 to 65535 */
+  int32_t height;     /* rows, 1 to 65535 */
+  int32_t channels;   /* 1 to 4, as above */
+  int32_t one_bit;    /* 1 for a bilevel source (a PBM, a 1-bit PNG), else 0; the
+                         samples are 0 and 255 all the same */
+  double h_res;       /* pixels per inch the file states; 0 = not stated (72 is taken) */
+  double v_res;
+  const char *format; /* the format's name for messages ("PNG", "PGM"); valid while
+                         the image is open */
+} MacBinImageFileInfo;
+
+/* Results of the reader's open. */
+enum {
+  MACBIN_IMAGE_OPENED = 0,    /* `*handle` and the info are set */
+  MACBIN_IMAGE_FAILED = 1,    /* a file of the reader's formats that cannot be used */
+  MACBIN_IMAGE_NOT_MINE = 2   /* not a format the reader reads (icons then try CT) */
+};
+
+/* The host's image-file reader.  `open` opens the file at `path` (already
+ * joined to the image directory) with `context`, fills `info` and sets
+ * `*handle`; on a failure it writes a one-line reason (no path; at most
+ * MACBIN_IMAGE_REASON_BYTES with the NUL) into `reason`.  `read_row` fills
+ * `row` (width x channels bytes) with the next row and returns 1, or 0
+ * with the reason (a damaged file; reading past the last row).  `close`
+ * ends an image that open set up, whether or not every row was read.
+ * `formats` names the reader's formats for messages, separated by commas
+ * ("PNG, netpbm"); the library adds CT to it.  No callback may throw or
+ * longjmp through the library. */
+typedef struct MacBinImageFileReader {
+  const char *formats;
+  void *context;
+  int32_t (*open)(const char *path, void *context, MacBinImageFileInfo *info, void **handle,
+                  char reason[MACBIN_IMAGE_REASON_BYTES]);
+  int32_t (*read_row)(void *handle, uint8_t *row, char reason[MACBIN_IMAGE_REASON_BYTES]);
+  void (*close)(void *handle);
+} MacBinImageFileReader;
+
+/* Registers the image-file reader (the record and its `formats` text are
+ * copied; `context` must live as long as the registration) and installs
+ * the library's image-access methods (ids 1 to 10, 15 and 16), which read
+ * the files a PICT line names with it: the picture resampled (area
+ * average) to the resolution the line asks for, its alpha folded over
+ * white, grey sources kept grey; the mask delivered at the picture's size,
+ * inside where its alpha is 128 or more or, without alpha, where it is
+ * dark (luminance below 128).  Each failure is reported once (severity 3,
+ * MACBIN_ERR_IMAGE) naming the file as the line gave it ("preview.png:
+ * damaged PNG data: ..."); a file that fails after the builder began the
+ * picture (a damaged row) leaves it as any failed image does, its size
+ * word 0 and MacBin_Add_PICT returning 0.  A host that wants methods of
+ * its own installs them after this call.  Null forgets the reader and leaves the
+ * slots as they are: the library's methods then refuse every image, with a
+ * reason.  Process-wide, like the methods: call it after MacBin_Init
+ * (which empties the slots) and before any thread starts; MacBin_Reset
+ * forgets it.  Returns 0 = set, 1 = refused (a record without open,
+ * read_row or close; MACBIN_ERR_ARGUMENT) or no memory (MACBIN_ERR_MEMORY),
+ * with the reason as the thread's last error and nothing changed. */
+int32_t MacBin_SetImageFileReader(const MacBinImageFileReader *reader);
+
+/* The folder that relative image names (of PICT and icon lines, and of
+ * MacBin_MakeIconFromFiles) start from; null or "" for the current folder
+ * (the default; MacBin_Reset restores it).  The text is copied.
+ * Process-wide, as the reader.  Returns 0 = set, 1 = no memory
+ * (MACBIN_ERR_MEMORY; the folder stays as it was). */
+int32_t MacBin_SetImageDirectory(const char *directory);
+
+/* The data of an icon resource of `type` (ICN# ics# icl8 ics8 icl4 ics4)
+ * from the image file at `image_path` and, for ICN# and ics#, the mask
+ * image at `mask_path` (null or "" for none); relative paths start at the
+ * image directory.  The image must have the icon's size (32 x 32, 16 x 16
+ * for ics).  A file the reader opens is folded over white by its alpha and
+ * takes the nearest system colour (as MacBin_EncodeResource); the mask
+ * comes from the mask image (its alpha of 128 or more, or its dark pixels
+ * when it has no alpha), else from the image's alpha, else it is full.  Any
+ * other file is read as a CT image of one channel whose samples are stored
+ * as they are: palette indices (the 16-colour ones in the high four bits);
+ * for ICN# and ics#, non-zero for black, or for inside in a mask.
+ *   Returns the data's length (256 ICN#, 64 ics#, 1024 icl8, 512 icl4,
+ * 256 ics8, 128 ics4) and copies min(length, capacity) bytes into `buffer`;
+ * with a null buffer and capacity 0 only the length.  Returns -1, with
+ * nothing copied and the reason as the thread's last error, naming the
+ * file as given ("mask.png: the mask must be 32x32 pixels, the image is
+ * 16x16"): MACBIN_ERR_IMAGE for a file that is missing, cannot be read,
+ * is damaged or has the wrong size or channels; MACBIN_ERR_ARGUMENT for
+ * another type, a mask for a type without one, a null path or a negative
+ * capacity.  Never reports through the message method. */
+int32_t MacBin_MakeIconFromFiles(const char *type, const char *image_path, const char *mask_path,
+                                 void *buffer, int32_t capacity);
+
+/* As MacBin_MakeIconFromFiles, from an icon line's parameter text "IMAGE
+ * [MASK]": one or two names, quoted when they hold blanks (the mask for
+ * ICN# and ics# only); a whole text that names an existing file (from the
+ * image directory) is one name, blanks and all.  A text of the wrong form
+ * is MACBIN_ERR_ARGUMENT ("icl8 takes one image file (only ICN# and ics#
+ * take a mask image)"). */
+int32_t MacBin_MakeIconFromLine(const char *type, const char *param, void *buffer, int32_t capacity);
+
+/* Icon write handler; register under ICN# ics# icl8 ics8 icl4 ics4:
+ *   MacBin_AddProcessor("ICN#", NULL, MacBin_Add_Icon);
+ *   MacBin_AddResource(ch, "ICN# 128 \"\" icon.png mask.png");
+ * Writes MacBin_MakeIconFromLine's data for the channel's current type;
+ * a refusal is reported (severity 3, with the last error's code) and
+ * nothing is written.  Returns 1 = written, 0 = not. */
+int32_t MacBin_Add_Icon(MacBinChannel *channel, const char *param);
+
+/* ======================================================================
  * Host services: the last error, the version, MacRoman text, resource
  * descriptions and resource-line checks, so that a host (a tool, a
  * binding to another language) takes these facts from the library
@@ -1386,8 +1507,11 @@ enum {
   MACBIN_ERR_ARGUMENT = 6,    /* an argument the call refuses: a malformed resource line or
                                  parameter, a value out of range, a missing name, text that
                                  MacRoman cannot hold, a type without a processor */
-  MACBIN_ERR_STATE = 7        /* a call out of order or on the wrong channel: no writing
+  MACBIN_ERR_STATE = 7,       /* a call out of order or on the wrong channel: no writing
                                  channel, the data fork already complete, a fork set whole */
+  MACBIN_ERR_IMAGE = 8        /* an image file could not be read: missing, not a format the
+                                 image-file reader or the CT reader takes, damaged, of the
+                                 wrong size; or no reader is registered */
 };
 
 /* The calling thread's last failure: returns its MACBIN_ERR_* code and, when
@@ -1995,7 +2119,9 @@ int32_t MacBin_QuoteWord(const char *word, char *buffer, int32_t capacity);
  * stops output (and the next file removed for one is announced again),
  * MacChannel and outfile are null, the trace flags are those the library
  * was built with, the host's fonts are forgotten and the picture memory
- * limit is MACBIN_DEFAULT_PICTURE_BYTES.  The processors' records are
+ * limit is MACBIN_DEFAULT_PICTURE_BYTES, the image-file reader is
+ * forgotten and the image directory is the current folder again.  The
+ * processors' records are
  * released.  The next MacBin_Init initialises anew (returns 1) with a new
  * zone; the old zone stays until the process ends, unused.  MacBin_Init alone never does this: a second
  * MacBin_Init keeps everything.

@@ -115,6 +115,17 @@ _Static_assert(sizeof(((MacBinControl *)0)->methods) == 16 * sizeof(MacBinMethod
 VARNEL_BEFORE(MacBinControl, open_writers, processors);
 VARNEL_BEFORE(MacBinControl, processors, zone);
 VARNEL_BEFORE(MacBinControl, zone, methods);
+/* The image-file reader's records: numbers, then the format's name; text,
+ * context and the three callbacks in this order. */
+_Static_assert(offsetof(MacBinImageFileInfo, width) == 0 && offsetof(MacBinImageFileInfo, height) == 4 &&
+                   offsetof(MacBinImageFileInfo, channels) == 8 && offsetof(MacBinImageFileInfo, one_bit) == 12 &&
+                   offsetof(MacBinImageFileInfo, h_res) == 16 && offsetof(MacBinImageFileInfo, v_res) == 24 &&
+                   offsetof(MacBinImageFileInfo, format) == 32,
+               "image file info");
+VARNEL_BEFORE(MacBinImageFileReader, formats, context);
+VARNEL_BEFORE(MacBinImageFileReader, context, open);
+VARNEL_BEFORE(MacBinImageFileReader, open, read_row);
+VARNEL_BEFORE(MacBinImageFileReader, read_row, close);
 
 /* The stand-in's put area is two pointers at the start of every file record. */
 _Static_assert(offsetof(TesselPutArea, next) == 0 && offsetof(TesselPutArea, end) == sizeof(uint8_t *),
@@ -159,6 +170,18 @@ static void count_message(const char *module, const char *text, int32_t severity
 }
 
 /* The resampler's row source: 00 FF, whose mean rounds to 80. */
+static int32_t open_nothing(const char *path, void *context, MacBinImageFileInfo *info, void **handle,
+                            char reason[MACBIN_IMAGE_REASON_BYTES]) {
+  (void)path, (void)context, (void)info, (void)handle;
+  strcpy(reason, "unreadable");
+  return MACBIN_IMAGE_FAILED;
+}
+static int32_t read_no_row(void *handle, uint8_t *row, char reason[MACBIN_IMAGE_REASON_BYTES]) {
+  (void)handle, (void)row, (void)reason;
+  return 0;
+}
+static void close_nothing(void *handle) { (void)handle; }
+
 static int32_t two_samples(void *argument, uint8_t *row) {
   (void)argument;
   row[0] = 0x00;
@@ -270,6 +293,24 @@ int main(void) {
     resampler = MacBin_NewResampler(2, 1, 1, 1, 1, two_samples, NULL);
     if (resampler == NULL || MacBin_ResampleRow(resampler, &row) != 1 || row != 0x80) return 42;
     MacBin_FreeResampler(resampler);
+  }
+  {
+    /* Image files from C: an icon from a file that is not there, and from
+     * one the registered reader refuses. */
+    MacBinImageFileReader reader = {"test", NULL, open_nothing, read_no_row, close_nothing};
+    uint8_t icon[256];
+    const char *reason = NULL;
+    FILE *image = fopen("c_header_test.img", "wb");
+    if (image == NULL || fputs("image", image) < 0 || fclose(image) != 0) return 50;
+    if (MacBin_SetImageFileReader(&reader) != 0) return 46;
+    if (MacBin_MakeIconFromFiles("ICN#", "no such file.png", NULL, icon, (int32_t)sizeof icon) != -1 ||
+        MacBin_LastError(&reason) != MACBIN_ERR_IMAGE || strcmp(reason, "no such file.png: no such image file") != 0)
+      return 47;
+    if (MacBin_MakeIconFromFiles("ICN#", "c_header_test.img", NULL, icon, (int32_t)sizeof icon) != -1 ||
+        MacBin_LastError(&reason) != MACBIN_ERR_IMAGE || strcmp(reason, "c_header_test.img: unreadable") != 0)
+      return 48;
+    remove("c_header_test.img");
+    if (MacBin_SetImageFileReader(NULL) != 0) return 49;
   }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;

@@ -201,14 +201,10 @@ for name in MacBin_FinderFlagNames MacBin_AttributeNames MacBin_ParseAttributes 
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.6$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.6"
 done
-for name in MacBin_AddScriptLine; do
-  grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
-    ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
-done
-
-for name in MacBin_NewScript MacBin_GetScriptText MacBin_GetScriptFile MacBin_GetScriptNote MacBin_FreeScript \
-            MacBin_ReadScriptHeader MacBin_QuoteWord MacBin_ResourceFileName MacBin_ContainerNamed \
-            MacBin_ContainerName MacBin_DefaultMacName; do
+for name in MacBin_AddScriptLine MacBin_NewScript MacBin_GetScriptText MacBin_GetScriptFile MacBin_GetScriptNote \
+            MacBin_FreeScript MacBin_ReadScriptHeader MacBin_QuoteWord MacBin_ResourceFileName MacBin_ContainerNamed \
+            MacBin_ContainerName MacBin_DefaultMacName MacBin_SetImageFileReader MacBin_SetImageDirectory \
+            MacBin_MakeIconFromFiles MacBin_MakeIconFromLine MacBin_Add_Icon; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
 done

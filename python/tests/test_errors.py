@@ -184,8 +184,10 @@ def test_error_classes_and_codes():
     assert issubclass(varnel.OutOfMemoryError, MemoryError)
     codes = {cls.code for cls in (varnel.FileError, varnel.OutOfMemoryError, varnel.DamagedError,
                                   varnel.UnsupportedError, varnel.LimitError,
-                                  varnel.ArgumentError, varnel.StateError)}
-    assert codes == {1, 2, 3, 4, 5, 6, 7}
+                                  varnel.ArgumentError, varnel.StateError, varnel.ImageError)}
+    assert codes == {1, 2, 3, 4, 5, 6, 7, 8}
+    image = varnel.errors.error_for(8, "icon.png: no such image file")
+    assert type(image) is varnel.ImageError and image.reason == "icon.png: no such image file"
 
 
 def test_a_file_without_resources_prints_nothing(tmp_path, capfd):

@@ -31,8 +31,8 @@ Write one (the file appears only when complete; an exception inside the
 Failures raise varnel.Error subclasses carrying the library's code and
 reason: FileError (also an OSError), DamagedError, UnsupportedError,
 LimitError, ArgumentError and StateError (also ValueErrors),
-OutOfMemoryError.  The library's warnings come as VarnelWarning; nothing is
-printed.
+OutOfMemoryError, ImageError (an image file that could not be read).  The
+library's warnings come as VarnelWarning; nothing is printed.
 
 The library is found through VARNEL_LIBRARY (the file, or its directory),
 else where CMake installed it beside this package, else by the system's
@@ -42,8 +42,8 @@ calls wait meanwhile); reading runs in any number of threads.
 """
 from ._library import VERSION as __version__
 from ._library import from_mac_roman, to_mac_roman
-from .errors import (ArgumentError, DamagedError, Error, FileError, LimitError, OutOfMemoryError,
-                     StateError, UnsupportedError, VarnelWarning)
+from .errors import (ArgumentError, DamagedError, Error, FileError, ImageError, LimitError,
+                     OutOfMemoryError, StateError, UnsupportedError, VarnelWarning)
 from .images import Image, Thumbnail, decode_picture, encode_resource
 from .reader import (Attributes, Compression, DataForkReader, MacFile, Resource, Resources,
                      identify, open, thumbnail)
@@ -54,5 +54,5 @@ __all__ = [
     "thumbnail", "MacFile", "Resource", "Resources", "Writer", "Image", "Thumbnail", "Attributes", "Compression",
     "DataForkReader", "to_mac_roman", "from_mac_roman",
     "Error", "FileError", "DamagedError", "UnsupportedError", "LimitError", "ArgumentError",
-    "StateError", "OutOfMemoryError", "VarnelWarning",
+    "StateError", "OutOfMemoryError", "ImageError", "VarnelWarning",
 ]

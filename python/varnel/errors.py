@@ -21,6 +21,7 @@ ERR_UNSUPPORTED = 4
 ERR_LIMIT = 5
 ERR_ARGUMENT = 6
 ERR_STATE = 7
+ERR_IMAGE = 8
 
 
 class Error(Exception):
@@ -104,6 +105,14 @@ class StateError(Error, ValueError):
     code = ERR_STATE
 
 
+class ImageError(Error):
+    """An image file could not be read: missing, in no format the library
+    or the registered image-file reader takes, damaged, of the wrong size;
+    or no image-file reader is registered."""
+
+    code = ERR_IMAGE
+
+
 class VarnelWarning(UserWarning):
     """A warning of the library: a damaged resource fork read without its
     resources, a BinHex fork whose CRC does not match, a loss in a
@@ -118,6 +127,7 @@ _BY_CODE = {
     ERR_LIMIT: LimitError,
     ERR_ARGUMENT: ArgumentError,
     ERR_STATE: StateError,
+    ERR_IMAGE: ImageError,
 }
 
 

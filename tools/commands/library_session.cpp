@@ -9,6 +9,7 @@
 #include "common/progress_line.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
+#include "write_handlers.hpp"
 
 namespace varnel_tool {
 namespace {
@@ -51,7 +52,9 @@ void report_message(const char *text, int32_t severity) {
   MacBin_ClearError();
   const std::string message = text != nullptr ? text : "";
   if (absorb_write_failure(code, system_error, severity)) return;
-  if (severity >= MACBIN_ERROR) {
+  if (severity >= MACBIN_ERROR && code == MACBIN_ERR_IMAGE) {
+    line_error(message);  // an image file of the line being handled
+  } else if (severity >= MACBIN_ERROR) {
     reporter.error(message);
   } else if (severity == MACBIN_WARNING) {
     // The warnings the library records are a resource it could not insert,

@@ -21,7 +21,7 @@
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "container_output.hpp"
-#include "image_methods.hpp"
+#include "image_reading.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
@@ -671,8 +671,7 @@ int run_pack(const Arguments &arguments) {
     if (!data) return kExitFailure;
   }
   if (!start_library()) return kExitFailure;
-  install_image_methods();
-  if (!register_write_handlers()) return kExitFailure;
+  if (!install_image_file_reader() || !register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
   ContainerOutput output;

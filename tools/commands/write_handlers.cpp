@@ -6,12 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "common/mac_text.hpp"
-#include "icon_resources.hpp"
 #include "library_session.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
@@ -121,17 +121,19 @@ bool check_picture_parameter(const std::string &param) {
   return true;
 }
 
-// An icon line's image files as the icon's bytes.
+// An icon line's image files as the icon's bytes, made by the library; its
+// reason goes out against the line.
 int32_t write_icon(MacBinChannel *channel, const char *param) {
-  std::string error;
-  const std::optional<std::vector<uint8_t>> bytes =
-      icon_resource_data(resource_type_of(channel), trimmed(param), line_directory, error);
-  if (!bytes) {
-    line_error(error);
+  std::array<uint8_t, 1024> data{};  // the most any of the icon types takes (icl8)
+  const int32_t length = MacBin_MakeIconFromLine(resource_type_of(channel).c_str(), param != nullptr ? param : "",
+                                                 data.data(), static_cast<int32_t>(data.size()));
+  if (length < 0) {
+    const char *reason = "";
+    MacBin_LastError(&reason);
+    line_error(reason);
     return 0;
   }
-  const auto length = static_cast<int32_t>(bytes->size());
-  return MacBin_PutBuf(bytes->data(), length, length) == 0 ? 1 : 0;
+  return MacBin_PutBuf(data.data(), length, length) == 0 ? 1 : 0;
 }
 
 int32_t insert_icon(MacBinChannel *channel, const char *param) {
@@ -193,7 +195,10 @@ bool register_write_handlers() {
 
 void set_current_line(const std::string &text) { current_line = text; }
 
-void set_image_directory(const std::string &directory) { line_directory = directory; }
+void set_image_directory(const std::string &directory) {
+  line_directory = directory;
+  if (MacBin_SetImageDirectory(directory.c_str()) != 0) throw std::bad_alloc();
+}
 
 std::string resolve_input_path(const std::string &name) {
   const std::filesystem::path path(name);

@@ -14,15 +14,16 @@ namespace varnel_tool {
 // Largest resource data the map's 24-bit offsets can reach.
 inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
-// Registers vers, FREF, Bndl, PICT (whose image methods install_image_methods
-// installs), the icons made from image files (ICN#, ics#, icl8, ics8, icl4,
-// ics4) and the "****" file processor (last: registering after it would
-// change it).  False when the library ran out of memory.
+// Registers vers, FREF, Bndl, PICT (whose image methods the library installs
+// with the image-file reader, image_reading.hpp), the icons made from image
+// files (ICN#, ics#, icl8, ics8, icl4, ics4) and the "****" file processor
+// (last: registering after it would change it).  False when the library ran
+// out of memory.
 bool register_write_handlers();
 
 
 // The directory of the line being handled: its relative file names (data,
-// images) are taken from there.
+// and through the library images) are taken from there.
 void set_image_directory(const std::string &directory);
 std::string resolve_input_path(const std::string &name);
 

@@ -76,12 +76,4 @@ std::vector<uint8_t> rgba_over_white(const DecodedImage &image) {
   return rgba;
 }
 
-std::optional<std::vector<uint8_t>> alpha_channel(const DecodedImage &image) {
-  const auto channels = static_cast<size_t>(image.info.channels);
-  if (channels != 2 && channels != 4) return std::nullopt;
-  std::vector<uint8_t> alpha(image.samples.size() / channels);
-  for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = image.samples[i * channels + channels - 1];
-  return alpha;
-}
-
 }  // namespace varnel_tool

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,7 +67,5 @@ bool decode_image_file(const std::string &path, int64_t max_pixels, DecodedImage
 // Opaque RGBA (4 bytes a pixel) of the image, its colour folded over white
 // by its alpha: a transparent pixel is white.
 std::vector<uint8_t> rgba_over_white(const DecodedImage &image);
-// Its alpha channel, a sample a pixel; nothing when it has none.
-std::optional<std::vector<uint8_t>> alpha_channel(const DecodedImage &image);
 
 }  // namespace varnel_tool
