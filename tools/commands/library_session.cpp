@@ -9,7 +9,6 @@
 #include "common/progress_line.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
-#include "write_handlers.hpp"
 
 namespace varnel_tool {
 namespace {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/output_file.hpp"
+#include "common/mac_text.hpp"
 #include "common/progress_line.hpp"
 #include "varnel.h"
 
@@ -173,5 +174,28 @@ std::string container_title(int32_t format) {
   const char *title = MacBin_ContainerName(format, MACBIN_CONTAINER_TITLE);
   return title != nullptr ? title : "format " + std::to_string(format);
 }
+
+namespace {
+
+std::string current_line;
+
+// " (in 'LINE')" for a line, shortened when it is long; "" for none.
+std::string quoted_line(const std::string &text) {
+  if (text.empty()) return "";
+  // A line of hundreds of characters would bury the message.
+  constexpr size_t kLongestQuote = 100;
+  constexpr size_t kShortenedQuote = 80;
+  if (text.size() <= kLongestQuote) return " (in '" + text + "')";
+  size_t characters = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  return " (in '" + utf8_prefix(text, kShortenedQuote) + "...', " + std::to_string(characters) + " characters)";
+}
+
+}  // namespace
+
+void set_current_line(const std::string &text) { current_line = text; }
+
+void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
 
 }  // namespace varnel_tool

@@ -127,4 +127,9 @@ std::string default_macintosh_name(const std::string &path);
 // A container as messages name it: "MacBinary II", "a bare resource fork", ...
 std::string container_title(int32_t format);
 
+// The resource line being handled ("" between lines).  Each error about it
+// ends with the line quoted, so that a refusal shows what it refuses.
+void set_current_line(const std::string &text);
+void line_error(const std::string &text);
+
 }  // namespace varnel_tool

@@ -32,7 +32,6 @@ std::string trimmed(const char *text) {
   return value.substr(first, last - first + 1);
 }
 
-std::string current_line;
 std::string line_directory;
 
 // Runs a handler's body guarded (no exception may reach the library) and
@@ -193,8 +192,6 @@ bool register_write_handlers() {
   return true;
 }
 
-void set_current_line(const std::string &text) { current_line = text; }
-
 void set_image_directory(const std::string &directory) {
   line_directory = directory;
   if (MacBin_SetImageDirectory(directory.c_str()) != 0) throw std::bad_alloc();
@@ -205,19 +202,5 @@ std::string resolve_input_path(const std::string &name) {
   if (path.is_absolute() || line_directory.empty()) return name;
   return (std::filesystem::path(line_directory) / path).string();
 }
-
-std::string quoted_line(const std::string &text) {
-  if (text.empty()) return "";
-  // A line of hundreds of characters would bury the message.
-  constexpr size_t kLongestQuote = 100;
-  constexpr size_t kShortenedQuote = 80;
-  if (text.size() <= kLongestQuote) return " (in '" + text + "')";
-  size_t characters = 0;
-  for (const char c : text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
-  return " (in '" + utf8_prefix(text, kShortenedQuote) + "...', " + std::to_string(characters) + " characters)";
-}
-
-void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
 
 }  // namespace varnel_tool

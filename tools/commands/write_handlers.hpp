@@ -27,11 +27,4 @@ bool register_write_handlers();
 void set_image_directory(const std::string &directory);
 std::string resolve_input_path(const std::string &name);
 
-// The resource line being handled ("" between lines).  Each error about it
-// ends with the line quoted, so that a refusal shows what it refuses.
-void set_current_line(const std::string &text);
-void line_error(const std::string &text);
-// " (in 'LINE')" for a line, shortened when it is long; "" for none.
-std::string quoted_line(const std::string &text);
-
 }  // namespace varnel_tool
