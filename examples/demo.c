@@ -91,6 +91,15 @@ int main(int argc, char **argv) {
   for (i = 0; i < sizeof resource_lines / sizeof resource_lines[0]; ++i) {
     MacBin_AddResource(channel, resource_lines[i]);
   }
+  /* A line as a person writes it: UTF-8 (stored in MacRoman), attributes
+   * after the ID, the bytes given on the line; a refusal says why. */
+  if (MacBin_AddScriptLine(channel, "STR  128(protected,preload) \"Read Me first\" ~Thank you", NULL, NULL) !=
+      MACBIN_ERR_NONE) {
+    const char *why = "";
+    MacBin_LastError(&why);
+    fprintf(stderr, "demo: %s\n", why);
+    ++errors_reported;
+  }
   if (add_document_icon(channel) != 0) ++errors_reported;
   MacBin_Close(channel);
 
