@@ -264,30 +264,6 @@ std::string library_reason() {
   return reason;
 }
 
-// ---- Resource lines as the library splits them ---------------------------
-
-// A line split into at most three words and the untouched rest, the
-// parameter text (empty when there is none).
-struct SplitLine {
-  int32_t count = 0;
-  std::array<std::string, 3> words;
-  std::string param;
-  bool has_param = false;
-};
-
-SplitLine split_line(const std::string &text) {
-  std::vector<char> buffer(text.size() + 1);
-  std::array<char *, 4> argv{};
-  SplitLine split;
-  split.count = MacBin_GetArguments(text.c_str(), buffer.data(), argv.data(), 3);
-  for (int32_t i = 0; i < split.count && i < 3; ++i) split.words[static_cast<size_t>(i)] = argv[static_cast<size_t>(i)];
-  if (argv[3] != nullptr) {
-    split.has_param = true;
-    split.param = argv[3];
-  }
-  return split;
-}
-
 // What a header line gives, unless an option on the command line gave it:
 // the library reads the line, the tool takes %data from the script's
 // directory.
@@ -380,10 +356,11 @@ std::string line_word(const std::string &word) {
 // The type and ID a resource line makes, for telling which copied
 // resources the script replaces; nothing for other lines.
 std::optional<std::pair<std::string, int32_t>> line_resource(const std::string &text) {
-  const SplitLine split = split_line(text);
-  if (split.count < 3 || text.find_first_not_of(" \t") == std::string::npos) return std::nullopt;
-  const std::optional<std::string> type = utf8_to_mac_roman(split.words[0]);
-  std::string id_word = split.words[1];
+  std::vector<char> buffer(text.size() + 1);
+  std::array<char *, 4> words{};
+  if (MacBin_GetArguments(text.c_str(), buffer.data(), words.data(), 3) < 3) return std::nullopt;
+  const std::optional<std::string> type = utf8_to_mac_roman(words[0]);
+  std::string id_word = words[1];
   id_word.erase(std::min(id_word.find('('), id_word.size()));
   if (!type || MacBin_CheckResourceLine(nullptr, (line_word(*type) + " " + id_word + " \"\" ~").c_str()) != 0)
     return std::nullopt;
