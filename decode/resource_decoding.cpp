@@ -1,6 +1,7 @@
 // The C entry points: a resource of a reading channel, or a picture's
 // bytes, to pixels.  Nothing thrown inside crosses them: a DecodeError
 // becomes the caller's error line, anything else a general one.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -75,6 +76,17 @@ std::vector<uint8_t> find_data(MacBinChannel *channel, std::string_view type, in
   return {};
 }
 
+// The types drawn besides pictures and the icons of the icon family
+// formats: the list MacBin_DecodesType gives hosts and the dispatch below
+// keeps to.
+constexpr std::string_view kOtherDrawnTypes[] = {"cicn", "CURS", "crsr", "PAT ", "PAT#", "ppat",
+                                                 "ppt#", "FONT", "NFNT", "clut", "pltt"};
+
+bool is_drawn_type(std::string_view type) {
+  return type == "PICT" || is_icon_type(type) ||
+         std::find(std::begin(kOtherDrawnTypes), std::end(kOtherDrawnTypes), type) != std::end(kOtherDrawnTypes);
+}
+
 void decode_resource(MacBinChannel *channel, const MacBinRefEntry *ref, MacBinPixels *pixels,
                      char error[128]) {
   const MacBinTypeEntry *entry = owning_type(channel, ref);
@@ -82,6 +94,7 @@ void decode_resource(MacBinChannel *channel, const MacBinRefEntry *ref, MacBinPi
   const std::string type = type_of(*entry);
   const std::string label = type + " " + std::to_string(ref->id) + ": ";
   try {
+    if (!is_drawn_type(type)) throw DecodeError("type not supported");
     const std::vector<uint8_t> data = read_data(channel, ref);
     if (type == "PICT") {
       // The file's own fonts come first for its pictures' text.
@@ -166,6 +179,10 @@ extern "C" int32_t MacBin_DecodeResource(MacBinChannel *channel, const MacBinRef
     return 0;
   }
   return guarded(pixels, error, [&] { decode_resource(channel, ref, pixels, error); });
+}
+
+extern "C" int32_t MacBin_DecodesType(const char type[4]) {
+  return type != nullptr && is_drawn_type(std::string_view(type, 4)) ? 1 : 0;
 }
 
 extern "C" int32_t MacBin_DecodePicture(const void *data, int32_t length, MacBinPixels *pixels,

@@ -1058,6 +1058,13 @@ typedef struct MacBinPixels {
 int32_t MacBin_DecodeResource(MacBinChannel *channel, const MacBinRefEntry *ref,
                               MacBinPixels *pixels, char error[128]);
 
+/* Whether MacBin_DecodeResource draws resources of `type` (its four bytes
+ * as the map stores them, case and blanks counting: "PAT " but not "pat "
+ * or "PAT"): 1 for the types listed above, 0 for any other and for a null
+ * `type`.  A host asks before offering to draw a resource; a resource of
+ * a drawn type may still be refused for its content. */
+int32_t MacBin_DecodesType(const char type[4]);
+
 /* Decodes a QuickDraw picture (version 1, version 2 and extended version 2):
  * the data of a PICT resource, or a PICT file's bytes after its 512-byte
  * header.  The canvas is white and opaque, the size of the picture frame
@@ -1901,6 +1908,16 @@ typedef struct MacBinCheckReport {
 int32_t MacBin_CheckFile(const char *path, int32_t flags, MacBinFindingMethod method,
                          void *argument, MacBinCheckReport *report);
 
+/* The stable name of a MACBIN_FINDING_* code, for a host's machine-read
+ * output: "not_a_container", "name_misleads", "packed_twice",
+ * "fork_in_data", "header_damaged", "header_crc", "fork_crc", "data_cut",
+ * "rsrc_cut", "fork_header", "map_past_fork", "map_damaged", "data_range",
+ * "data_overlap", "repeated_id", "repeated_type", "name_range",
+ * "compressed", "map_copy", "more".  A static text; null for a code this
+ * library does not know (one a later library may add), which a host names
+ * its own way. */
+const char *MacBin_FindingName(int32_t code);
+
 /* ======================================================================
  * Resource scripts: a file as text a person edits, and back
  * ==================================================================== */
@@ -2084,6 +2101,57 @@ const char *MacBin_ContainerName(int32_t format, int32_t style);
  * (MACBIN_ERR_ARGUMENT as the last error) for a null path, a negative
  * capacity or a null buffer with a capacity. */
 int32_t MacBin_DefaultMacName(const char *path, char *buffer, int32_t capacity);
+
+/* What a conversion loses.  Each container holds its own part of a file's
+ * facts; before writing a file read as `info` (MacBin_GetFileInfo) and
+ * `finder_info` (its 32 bytes from MacBin_GetFinderInfoBytes; may be null,
+ * which says nothing of them) into the container `target` (MACBIN_FORMAT_*
+ * of a container MacBin_SetFormat writes, or MACBIN_FORMAT_RSRC for the
+ * resource fork alone), a host tells its user what is lost:
+ *   - BinHex: no dates ("BinHex holds no dates: the creation and
+ *     modification dates are lost");
+ *   - classic MacBinary: the low byte of the Finder flags ("... 0x0123
+ *     becomes 0x0100");
+ *   - AppleSingle, AppleDouble: a date before December 1931, each stored as
+ *     unknown;
+ *   - a bare resource fork: the data fork (a note about the source), the
+ *     type, creator, flags and dates, and for a file without a resource
+ *     fork a notice that the fork written holds an empty map;
+ *   - the window place and folder of the icon (Finder information bytes 10
+ *     to 15), which BinHex and a bare fork lack, and the extended Finder
+ *     information (bytes 16 to 31), which only AppleSingle and AppleDouble
+ *     hold;
+ *   - but for a bare fork: a notice that a file without dates gets the time
+ *     of the conversion (not for BinHex, which holds none), and the name
+ *     cut to MACBIN_MAX_FILE_NAME_LENGTH characters.
+ * Each note is handed in that order to `method` (may be null, to count
+ * them) with `argument`, valid only during the call: its severity
+ * (MACBIN_INFO when nothing is lost, MACBIN_WARNING when something is),
+ * whether it is about the source or the target, its whole line (UTF-8,
+ * starting with `source_path` or `target_path`, which may be null for "")
+ * and its text, the line past that path and the ": " or blank after it.
+ * Returns the number of notes (0 when the target holds all the file has),
+ * or -1 with MACBIN_ERR_ARGUMENT as the last error for a null `info` or a
+ * container that is not written.  Never reports through the message method.
+ *
+ *   static void show(const MacBinConversionNote *n, void *out) {
+ *     fprintf(out, "%s: %s\n", n->severity == MACBIN_WARNING ? "warning" : "note", n->line);
+ *   }
+ *   MacBin_ConversionNotes(&info, finder, MACBIN_FORMAT_BINHEX, "In.bin", "Out.hqx", show, stderr); */
+enum {
+  MACBIN_NOTE_SOURCE = 1, /* the file read: its path goes first */
+  MACBIN_NOTE_TARGET = 2  /* the file written: its path goes first */
+};
+typedef struct MacBinConversionNote {
+  int32_t severity; /* MACBIN_INFO or MACBIN_WARNING */
+  int32_t about;    /* MACBIN_NOTE_SOURCE or MACBIN_NOTE_TARGET */
+  const char *line; /* "Out.hqx: BinHex holds no dates: ..." */
+  const char *text; /* "BinHex holds no dates: ..." (a part of `line`) */
+} MacBinConversionNote;
+typedef void (*MacBinConversionNoteMethod)(const MacBinConversionNote *note, void *argument);
+int32_t MacBin_ConversionNotes(const MacBinFileInfo *info, const uint8_t *finder_info, int32_t target,
+                               const char *source_path, const char *target_path,
+                               MacBinConversionNoteMethod method, void *argument);
 
 /* The file name of a resource written alone ("ICN#.128", "TEXT.-1"): the
  * four bytes of `type` as the map stores them (trailing blanks included),

@@ -576,3 +576,15 @@ int32_t MacBin_CheckFile(const char *path, int32_t flags, MacBinFindingMethod me
   if (report != nullptr) *report = MacBinCheckReport{};
   return -1;
 }
+
+// Hosts print these in output that scripts read: once given, a name stays.
+const char *MacBin_FindingName(int32_t code) {
+  static constexpr const char *kNames[] = {
+      "not_a_container", "name_misleads", "packed_twice", "fork_in_data", "header_damaged",
+      "header_crc",      "fork_crc",      "data_cut",     "rsrc_cut",     "fork_header",
+      "map_past_fork",   "map_damaged",   "data_range",   "data_overlap", "repeated_id",
+      "repeated_type",   "name_range",    "compressed",   "map_copy",     "more"};
+  static_assert(std::size(kNames) == MACBIN_FINDING_MORE, "a name for every finding code");
+  if (code < 1 || code > static_cast<int32_t>(std::size(kNames))) return nullptr;
+  return kNames[code - 1];
+}

@@ -262,10 +262,47 @@ def test_hfsutils_takes_macbinary(tmp_path):
         assert b.read_resource_fork() == a.read_resource_fork()
 
 
+def test_convert_names_what_each_container_loses(tmp_path):
+    # The icon's place (bytes 10-15) and the extended information (16-31).
+    finder = b"TEXTVARN\x01\x23" + b"\x00\x10\x00\x20\x00\x00" + bytes(15) + b"\x07"
+    entries = [(3, b"F"), (8, struct.pack(">iiii", 762525000, 762590400, -2**31, -2**31)),
+               (9, finder), (1, b"data")]
+    at = 26 + 12 * len(entries)
+    table, body = b"", b""
+    for entry, data in entries:
+        table += struct.pack(">III", entry, at + len(body), len(data))
+        body += data
+    (tmp_path / "f.as").write_bytes(struct.pack(">II16sH", 0x00051600, 0x00020000, bytes(16),
+                                                len(entries)) + table + body)
+    extended = ("holds no extended Finder information (script, extended flags, comment, "
+                "put-away folder): it is lost")
+    expected = {
+        "applesingle": [],
+        "macbinary": ["MacBinary II " + extended],
+        "classic": ["the classic MacBinary header holds only the high byte of the Finder flags: "
+                    "0x0123 becomes 0x0100", "classic MacBinary " + extended],
+        "binhex": ["BinHex holds no dates: the creation and modification dates are lost",
+                   "BinHex 4.0 holds no window place or folder of the icon: they are lost",
+                   "BinHex 4.0 " + extended],
+    }
+    for container, notes in expected.items():
+        out = str(tmp_path / f"g.{container}")
+        with warnings.catch_warnings(record=True) as given:
+            warnings.simplefilter("always")
+            assert varnel.convert(tmp_path / "f.as", out, container=container) == notes
+        assert [str(w.message) for w in given] == [f"{out}: {note}" for note in notes]
+
+
 def test_convert_to_a_bare_resource_fork(tmp_path):
     original = sample(str(tmp_path / "s.bin"), "macbinary")
-    with pytest.warns(varnel.VarnelWarning, match="holds no data fork: its 16 bytes"):
-        varnel.convert(original, tmp_path / "s.rsrc", container="rsrc")
+    with warnings.catch_warnings(record=True) as given:
+        warnings.simplefilter("always")
+        notes = varnel.convert(original, tmp_path / "s.rsrc", container="rsrc")
+    # The library's words, each warning naming the file it is about.
+    assert notes == ["the data fork (16 bytes) is not written: a bare resource fork holds none",
+                     "a bare resource fork holds no type, creator, Finder flags or dates"]
+    assert [str(w.message) for w in given] == [f"{original}: {notes[0]}",
+                                               f"{tmp_path / 's.rsrc'}: {notes[1]}"]
     with varnel.open(original) as a, varnel.open(tmp_path / "s.rsrc") as b:
         assert b.container == "rsrc" and b.name == "s"
         assert (tmp_path / "s.rsrc").read_bytes() == a.read_resource_fork()
@@ -274,7 +311,10 @@ def test_convert_to_a_bare_resource_fork(tmp_path):
     # A file without a resource fork gives a fork without resources.
     with varnel.create(tmp_path / "plain.bin", finder_resources=False):
         pass
-    assert varnel.convert(tmp_path / "plain.bin", tmp_path / "plain.rsrc", container="rsrc") == []
+    # (Its dates are lost; that it has no fork is a notice, not a warning.)
+    with pytest.warns(varnel.VarnelWarning, match="plain.rsrc: a bare resource fork holds no type"):
+        assert varnel.convert(tmp_path / "plain.bin", tmp_path / "plain.rsrc", container="rsrc") == \
+            ["a bare resource fork holds no type, creator, Finder flags or dates"]
     with varnel.open(tmp_path / "plain.rsrc") as empty:
         assert empty.container == "rsrc" and len(empty.resources) == 0
         assert empty.resource_fork_length == 286

@@ -134,6 +134,13 @@ assert ctypes.sizeof(Pixels) == (24 if ctypes.sizeof(c_void_p) == 8 else 20)
 
 ChannelP = POINTER(Channel)
 MessageMethod = CFUNCTYPE(None, c_char_p, c_char_p, c_int32)
+
+
+class ConversionNote(Structure):
+    _fields_ = [("severity", c_int32), ("about", c_int32), ("line", c_char_p), ("text", c_char_p)]
+
+
+ConversionNoteMethod = CFUNCTYPE(None, POINTER(ConversionNote), c_void_p)
 WriteHandler = c_void_p  # the library's own handlers, passed by address
 
 
@@ -202,6 +209,8 @@ CheckResourceLine = _proto("MacBin_CheckResourceLine", c_int32, ChannelP, c_char
 CheckResourceData = _proto("MacBin_CheckResourceData", c_int32, ChannelP, c_char_p, c_int32, c_char_p,
                            c_int32)
 SetPictureMemoryLimit = _proto("MacBin_SetPictureMemoryLimit", c_int64, c_int64)
+ConversionNotes = _proto("MacBin_ConversionNotes", c_int32, POINTER(FileInfo), c_char_p, c_int32,
+                         c_char_p, c_char_p, ConversionNoteMethod, c_void_p)
 
 VERSION: str = Version().decode("ascii")
 

@@ -414,6 +414,30 @@ def _umask() -> int:
     return mask
 
 
+def _conversion_losses(original, target: int, source: str, destination: str) -> List[str]:
+    """What the container `target` cannot hold of `original`, in the
+    library's words: each warning given as a VarnelWarning naming its file,
+    and returned as its text.  The library's notices (nothing lost) are
+    left out."""
+    info = L.FileInfo.from_buffer_copy(original._info)
+    info.name = b""  # the Writer says itself when it cuts a name
+    finder = ctypes.create_string_buffer(bytes(original.finder_info), 32)
+    found: List[Tuple[str, str]] = []
+
+    def take(note, _argument):
+        if note.contents.severity == 2:  # MACBIN_WARNING: something is lost
+            found.append((note.contents.line.decode("utf-8", "replace"),
+                          note.contents.text.decode("utf-8", "replace")))
+
+    method = L.ConversionNoteMethod(take)
+    if L.ConversionNotes(ctypes.byref(info), finder, target, os.fsencode(source),
+                         os.fsencode(destination), method, None) < 0:
+        L.raise_failure(destination, "cannot name what the conversion loses", [])
+    for line, _text in found:
+        errors.warn(line)
+    return [text for _line, text in found]
+
+
 def convert(source: PathLike, destination: PathLike, container: str = "macbinary",
             name: Optional[str] = None) -> List[str]:
     """Writes the file `source` (any container the library reads) into
@@ -422,28 +446,14 @@ def convert(source: PathLike, destination: PathLike, container: str = "macbinary
     container holds them; container="rsrc" writes the resource fork alone
     (a fork without resources for a file that has none).  Returns the
     warnings about what it cannot hold (also given as VarnelWarning)."""
-    notes: List[str] = []
     with open_file(source) as original:
         fork = original.read_resource_fork()
-        if isinstance(container, str) and container.lower() == "rsrc":
-            if original.data_length:
-                notes.append(f"a bare resource fork holds no data fork: its {original.data_length} "
-                             "bytes are left out")
-            for note in notes:
-                errors.warn(note, _fspath(destination))
+        bare = isinstance(container, str) and container.lower() == "rsrc"
+        target = 6 if bare else _container_number(container)
+        notes = _conversion_losses(original, target, _fspath(source), _fspath(destination))
+        if bare:
             _write_bare_fork(_fspath(destination), fork or EMPTY_RESOURCE_FORK)
             return notes
-        target = _container_number(container)
-        if target == 7 and (original.created or original.modified):
-            notes.append("BinHex holds no dates: the creation and modification dates are lost")
-        if target in (1, 2) and original.finder_info[16:] != bytes(16):
-            notes.append("MacBinary holds no extended Finder information (icon ID, script, "
-                         "comment): it is lost")
-        if target == 7 and original.finder_info[10:] != bytes(22):
-            notes.append("BinHex holds only type, creator and flags of the Finder "
-                         "information: the rest is lost")
-        for note in notes:
-            errors.warn(note, _fspath(destination))
         mac_name = name if name is not None else (original.name or
                                                   default_mac_name(_fspath(destination)))
         with Writer(destination, original.type, original.creator, mac_name, container,

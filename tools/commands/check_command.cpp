@@ -49,15 +49,11 @@ struct Finding {
   std::string what, action;
 };
 
-// Stable names for the codes, for scripts that read the JSON.
+// Stable names for the codes, for scripts that read the JSON; a code newer
+// than the library is still told apart.
 std::string code_name(int32_t code) {
-  static constexpr const char *kNames[] = {
-      "not_a_container", "name_misleads", "packed_twice", "fork_in_data", "header_damaged",
-      "header_crc",      "fork_crc",      "data_cut",     "rsrc_cut",     "fork_header",
-      "map_past_fork",   "map_damaged",   "data_range",   "data_overlap", "repeated_id",
-      "repeated_type",   "name_range",    "compressed",   "map_copy",     "more"};
-  if (code >= 1 && code <= static_cast<int32_t>(std::size(kNames))) return kNames[code - 1];
-  return "finding_" + std::to_string(code);
+  const char *name = MacBin_FindingName(code);
+  return name != nullptr ? name : "finding_" + std::to_string(code);
 }
 
 const char *severity_name(int32_t severity) { return severity >= MACBIN_ERROR ? "error" : "warning"; }

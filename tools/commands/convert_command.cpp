@@ -4,7 +4,6 @@
 // and dates where the new container holds them.
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <span>
@@ -64,10 +63,6 @@ Exit status: 0 when OUT was written, 1 when any error was reported (OUT is
 then not written), 2 for a usage error.
 )";
 
-// AppleSingle and AppleDouble count dates in signed seconds from 2000:
-// earlier than this (December 1931, in seconds from 1904) they cannot go.
-constexpr uint32_t kEarliestAppleSingleDate = 3029529600u - 2147483648u;
-
 struct ConvertOptions {
   std::string input;
   std::string output;
@@ -104,74 +99,24 @@ ConvertOptions parse_convert_arguments(const Arguments &arguments) {
   return options;
 }
 
-std::string hex_word(uint32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
-  return text;
-}
-
-// The Finder information past type, creator and flags: the icon's place
-// and folder (FInfo), and the extended information (FXInfo), which only
-// AppleSingle and AppleDouble hold whole.
-void warn_of_finder_losses(const MacBinaryInput &input, const ConvertOptions &options) {
-  const std::array<uint8_t, 32> finder = input.finder_info();
-  const auto any_set = [&finder](size_t from, size_t to) {
-    return std::any_of(finder.begin() + static_cast<std::ptrdiff_t>(from),
-                       finder.begin() + static_cast<std::ptrdiff_t>(to), [](uint8_t byte) { return byte != 0; });
-  };
-  const bool keeps_place = options.format != MACBIN_FORMAT_BINHEX && options.format != MACBIN_FORMAT_RSRC;
-  const bool keeps_extended =
-      options.format == MACBIN_FORMAT_APPLESINGLE || options.format == MACBIN_FORMAT_APPLEDOUBLE;
-  const std::string title = container_title(options.format);
-  if (!keeps_place && any_set(10, 16))
-    Reporter::instance().warning(options.output + ": " + title +
-                                 " holds no window place or folder of the icon: they are lost");
-  if (!keeps_extended && any_set(16, 32))
-    Reporter::instance().warning(options.output + ": " + title +
-                                 " holds no extended Finder information (script, extended flags, comment, "
-                                 "put-away folder): it is lost");
-}
-
-// Warnings for what `format` cannot hold of the input, each naming it.
+// Tells what `format` cannot hold of the input, each note naming the file
+// it is about, in the library's words.
 void warn_of_losses(const MacBinaryInput &input, const ConvertOptions &options) {
-  Reporter &reporter = Reporter::instance();
-  const MacBinFileInfo &info = input.info();
-  const std::string &out = options.output;
-  const bool has_dates = info.created != 0 || info.modified != 0;
-  switch (options.format) {
-    case MACBIN_FORMAT_BINHEX:
-      if (has_dates) reporter.warning(out + ": BinHex holds no dates: the creation and modification dates are lost");
-      break;
-    case MACBIN_FORMAT_CLASSIC:
-      if ((info.finder_flags & 0xFF) != 0)
-        reporter.warning(out + ": the classic MacBinary header holds only the high byte of the Finder flags: " +
-                         hex_word(info.finder_flags) + " becomes " + hex_word(info.finder_flags & 0xFF00u));
-      break;
-    case MACBIN_FORMAT_APPLESINGLE:
-    case MACBIN_FORMAT_APPLEDOUBLE:
-      for (const auto &[date, what] : {std::pair{info.created, "creation"}, std::pair{info.modified, "modification"}})
-        if (date != 0 && date < kEarliestAppleSingleDate)
-          reporter.warning(out + ": " + container_title(options.format) +
-                           " cannot hold dates before December 1931: the " + what + " date is stored as unknown");
-      break;
-    case MACBIN_FORMAT_RSRC:
-      if (info.data_length != 0)
-        reporter.warning(input.path() + ": the data fork (" + std::to_string(info.data_length) +
-                         " bytes) is not written: a bare resource fork holds none");
-      if (info.type[0] != '\0' || info.creator[0] != '\0' || info.finder_flags != 0 || has_dates)
-        reporter.warning(out + ": a bare resource fork holds no type, creator, Finder flags or dates");
-      if (info.rsrc_length == 0)
-        reporter.notice(input.path() + " has no resource fork: " + out + " holds an empty resource map");
-      break;
-    default: break;
-  }
-  warn_of_finder_losses(input, options);
-  if (options.format != MACBIN_FORMAT_RSRC) {
-    if (!has_dates && options.format != MACBIN_FORMAT_BINHEX)
-      reporter.notice(input.path() + " holds no dates: " + out + " gets the time of the conversion");
-    if (input.name().size() > MACBIN_MAX_FILE_NAME_LENGTH)
-      reporter.warning(out + ": the name is cut to 31 characters: \"" +
-                       mac_roman_to_utf8(input.name().substr(0, MACBIN_MAX_FILE_NAME_LENGTH)) + "\"");
+  const std::array<uint8_t, 32> finder = input.finder_info();
+  const auto tell = [](const MacBinConversionNote *note, void *) {
+    guard_callback(0, [note] {
+      if (note->severity == MACBIN_WARNING)
+        Reporter::instance().warning(note->line);
+      else
+        Reporter::instance().notice(note->line);
+      return 0;
+    });
+  };
+  if (MacBin_ConversionNotes(&input.info(), finder.data(), options.format, input.path().c_str(),
+                             options.output.c_str(), tell, nullptr) < 0) {
+    const char *why = nullptr;
+    MacBin_LastError(&why);
+    Reporter::instance().error(options.output + ": " + (why != nullptr ? why : "out of memory"));
   }
 }
 
@@ -244,7 +189,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
     reporter.mark_failed();
     return false;  // the library said why
   }
-  // warn_of_finder_losses said what the container does not hold.
+  // warn_of_losses said what the container does not hold.
   input.give_facts_to(channel);
   bool ok = input.copy_data_fork([&](std::span<const uint8_t> bytes) {
     const auto length = static_cast<int32_t>(bytes.size());

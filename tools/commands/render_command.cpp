@@ -1,8 +1,6 @@
 // varnel render: what the resources of a Macintosh file (in any container),
 // or a PICT file, look like, as PNG files.  The library's decoders do the drawing; the
 // command chooses the resources, names the files and reports.
-#include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,7 +8,6 @@
 #include <set>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "arguments.hpp"
@@ -100,12 +97,6 @@ could not be drawn or written (the others are still written), when FILE
 cannot be read or --type and --id match no resource, 2 for a usage error.
 )";
 
-// What MacBin_DecodeResource draws (include/varnel.h), as the map stores
-// the type codes.
-constexpr std::array<std::string_view, 26> kDrawnTypes = {
-    "ICN#", "ICON", "SICN", "ics#", "icm#", "kcs#", "icl4", "icl8", "ics4", "ics8", "icm4", "icm8", "kcs4",
-    "kcs8", "cicn", "CURS", "crsr", "PAT ", "PAT#", "ppat", "ppt#", "clut", "pltt", "PICT", "FONT", "NFNT"};
-
 // The PNG text keyword of a cursor's hot spot.
 constexpr const char *kHotSpotKeyword = "hot-spot";
 
@@ -113,7 +104,7 @@ constexpr const char *kHotSpotKeyword = "hot-spot";
 constexpr int64_t kMaxPictFileBytes = INT32_MAX;
 
 bool is_drawn_type(const std::string &mac_type) {
-  return std::find(kDrawnTypes.begin(), kDrawnTypes.end(), mac_type) != kDrawnTypes.end();
+  return mac_type.size() == 4 && MacBin_DecodesType(mac_type.c_str()) == 1;
 }
 
 bool is_cursor_type(const std::string &mac_type) { return mac_type == "CURS" || mac_type == "crsr"; }
