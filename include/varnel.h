@@ -60,10 +60,10 @@
 #include "tessel.h"
 
 #define VARNEL_VERSION_MAJOR 1
-#define VARNEL_VERSION_MINOR 6
+#define VARNEL_VERSION_MINOR 7
 #define VARNEL_VERSION_PATCH 0
-#define VARNEL_VERSION_STRING "1.6.0"
-#define VARNEL_VERNUM 0x010600
+#define VARNEL_VERSION_STRING "1.7.0"
+#define VARNEL_VERNUM 0x010700
 
 #ifdef __cplusplus
 extern "C" {
@@ -1540,7 +1540,7 @@ int32_t MacBin_LastError(const char **text);
 int32_t MacBin_LastSystemError(void);
 void MacBin_ClearError(void);
 
-/* The library's version at run time, "1.6.0": VARNEL_VERSION_STRING of the
+/* The library's version at run time, "1.7.0": VARNEL_VERSION_STRING of the
  * header it was built with.  A host compares it with the header's to find
  * a library older than the header it was compiled against.  Static text. */
 const char *MacBin_Version(void);

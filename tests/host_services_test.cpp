@@ -47,7 +47,7 @@ TEST(HostErrors, StartsEmptyStaysUntilClearedAndVersionMatchesHeader) {
   EXPECT_EQ(last_error().code, MACBIN_ERR_NONE);
   EXPECT_EQ(last_error().text, "");
   EXPECT_STREQ(MacBin_Version(), VARNEL_VERSION_STRING);
-  EXPECT_STREQ(MacBin_Version(), "1.6.0");
+  EXPECT_STREQ(MacBin_Version(), "1.7.0");
 
   MacBin_AddResource(nullptr, "STR  128 \"\" ~x");
   EXPECT_EQ(last_error().code, MACBIN_ERR_STATE);
