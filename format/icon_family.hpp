@@ -51,6 +51,12 @@ constexpr const IconFormat *find_icon_format(std::string_view type) {
   return nullptr;
 }
 
+// The icons the library makes from image files (a resource line names the
+// image and, for the 1-bit ones, an optional mask image).
+constexpr bool is_icon_made_from_images(std::string_view type) {
+  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4";
+}
+
 // SICN: a list of 16 x 16 1-bit items, 32 bytes each, without masks.
 inline constexpr int32_t kSmallIconSide = 16;
 inline constexpr size_t kSmallIconBytes = 32;

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/icon_family.hpp"
 #include "frame/internal.hpp"
 #include "tessel.h"
 #include "varnel.h"
@@ -170,12 +171,8 @@ Bytes ct_icon_data(const std::string &type, int32_t side, const Bytes &samples) 
   return encode(type, side, rgba);
 }
 
-bool is_file_icon_type(std::string_view type) {
-  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4";
-}
-
 std::string checked_type(const char *type) {
-  if (type == nullptr || !is_file_icon_type(type))
+  if (type == nullptr || !varnel::format::is_icon_made_from_images(type))
     throw IconRefusal(MACBIN_ERR_ARGUMENT, "not an icon type made from image files (ICN# ics# icl8 ics8 icl4 ics4)");
   return type;
 }

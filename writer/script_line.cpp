@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "format/icon_family.hpp"
 #include "format/mac_roman.hpp"
 #include "frame/internal.hpp"
 #include "varnel.h"
@@ -59,17 +60,13 @@ std::string line_word(const std::string &word) {
   return quoted.data();
 }
 
-bool is_icon_type(const std::string &type) {
-  return type == "ICN#" || type == "ics#" || type == "icl8" || type == "ics8" || type == "icl4" || type == "ics4";
-}
-
 // What a resource of this type takes after its name.
 std::string parameter_wanted(const std::string &type) {
   if (type == "vers") return "'M.mb S R REGION/short/long', e.g. '1.00 F 0 0/1.0/Version 1.0'";
   if (type == "FREF") return "'TYPE ICON-ID', e.g. 'TEXT 128'";
   if (type == "PICT") return "'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72'";
   if (type == "ICN#" || type == "ics#") return "an image file (PNG, netpbm or CT) and an optional mask image";
-  if (is_icon_type(type)) return "an image file (PNG, netpbm or CT)";
+  if (varnel::format::is_icon_made_from_images(type)) return "an image file (PNG, netpbm or CT)";
   return "a file whose contents become the resource (or ~TEXT for a Pascal string)";
 }
 
@@ -217,7 +214,7 @@ bool check_parameter(LineJob &job, const std::string &given, std::string &param,
     return true;
   }
   // File names, split again by the picture and icon processors.
-  const int file_words = type == "PICT" ? 3 : is_icon_type(type) ? 2 : 0;
+  const int file_words = type == "PICT" ? 3 : varnel::format::is_icon_made_from_images(type) ? 2 : 0;
   if (file_words > 0) {
     if (const int32_t quote = MacBin_FindUnclosedQuote(given.c_str(), file_words, 1); quote > 0) {
       return refuse(job, "unclosed quote in the parameters: the '\"' at character " + std::to_string(quote) + " of '" +
