@@ -641,7 +641,11 @@ int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t 
 
 /* PICT preview write handler; param "IMAGE RESOLUTION [MASK]".  Uses the
  * image-access methods 1-10, 15, 16: the host's own, or the library's,
- * which MacBin_SetImageFileReader installs.  Returns 1 = complete, 0 = not. */
+ * which MacBin_SetImageFileReader installs.  A parameter of another form,
+ * or a resolution that is not a whole number from 1 to 9600 pixels per
+ * inch, is reported (severity 3, MACBIN_ERR_ARGUMENT: "PICT wants 'IMAGE
+ * RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'") before anything is
+ * written.  Returns 1 = complete, 0 = not. */
 int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
 
 /* Icon builders from single-channel CT images; param = the CT file name.
@@ -1486,6 +1490,21 @@ int32_t MacBin_MakeIconFromLine(const char *type, const char *param, void *buffe
  * a refusal is reported (severity 3, with the last error's code) and
  * nothing is written.  Returns 1 = written, 0 = not. */
 int32_t MacBin_Add_Icon(MacBinChannel *channel, const char *param);
+
+/* File-contents write handler, for types without a processor of their own:
+ *   MacBin_AddProcessor("****", NULL, MacBin_Add_FileData);
+ *   MacBin_AddResource(ch, "TEXT 128 \"\" notes.txt");
+ * The parameter (blanks around it dropped) names a file, from the image
+ * directory when relative, whose whole contents become the resource.  The
+ * file is read whole before anything is written.  A file that cannot be
+ * used is reported (severity 3), naming it as the line gave it, and
+ * nothing is written: no name (MACBIN_ERR_ARGUMENT: "TEXT needs a file
+ * whose contents become the resource"), no such regular file, one that
+ * cannot be opened or read (MACBIN_ERR_IO: "notes.txt: no such file"), an
+ * empty one (MACBIN_ERR_ARGUMENT), or one longer than
+ * MACBIN_MAX_DATA_OFFSET bytes (MACBIN_ERR_LIMIT).  Returns 1 = written,
+ * 0 = not. */
+int32_t MacBin_Add_FileData(MacBinChannel *channel, const char *param);
 
 /* ======================================================================
  * Host services: the last error, the version, MacRoman text, resource

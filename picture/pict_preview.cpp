@@ -31,12 +31,14 @@
 // picture goes ahead (and the mask region succeeded) begin, next_row H times,
 // end; always close and release once open was called.  Everything that can
 // refuse a picture is decided before its first byte is written.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "format/packbits.hpp"
@@ -54,6 +56,8 @@ constexpr int32_t kRequestKinds = 0x22;
 constexpr int32_t kPictureKinds = 0x22;  // a picture image has 0x02 or 0x20
 constexpr int32_t kHasMaskWords = 3;
 constexpr size_t kParameterBufferBytes = 256;
+// Pixels per inch a PICT line may ask for.
+constexpr int kMaxResolution = 9600;
 
 // Row bytes carry the pixel-map flag 0x8000, so w (W rounded up to even) must
 // stay below 0x4000; rectangles are signed 16-bit.
@@ -213,10 +217,39 @@ bool image_methods_installed(bool with_mask) {
   return true;
 }
 
+// Why "IMAGE RESOLUTION [MASK]" cannot make a picture, or "" when it can:
+// said before anything is asked of the host, so that a mistake gets its
+// reason instead of a resource that is only "not inserted".
+std::string parameter_fault(const char *param) {
+  const char *kForm = "PICT wants 'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'";
+  std::string text(param);
+  text.erase(0, std::min(text.find_first_not_of(" \t"), text.size()));
+  text.erase(text.find_last_not_of(" \t") + 1);
+  if (text.empty()) return kForm;
+  std::vector<char> buffer(text.size() + 1);
+  char *words[kHasMaskWords + 1] = {};
+  if (MacBin_GetArguments(text.c_str(), buffer.data(), words, kHasMaskWords) < 2 || words[0][0] == '\0' ||
+      words[kHasMaskWords] != nullptr) {
+    return kForm;
+  }
+  const std::string resolution = words[1];
+  const bool digits_only = !resolution.empty() && resolution.size() <= 5 &&
+                           resolution.find_first_not_of("0123456789") == std::string::npos;
+  const int value = digits_only ? std::atoi(resolution.c_str()) : 0;
+  if (value < 1 || value > kMaxResolution) {
+    return "PICT resolution '" + resolution + "' must be a whole number of pixels per inch (1 to 9600)";
+  }
+  return "";
+}
+
 int32_t add_pict(MacBinChannel *channel, const char *param) {
   if (channel == nullptr || channel->file == nullptr) return 0;
   outfile = channel->file;
-  if (param == nullptr) return 0;
+  if (param == nullptr) param = "";
+  if (const std::string fault = parameter_fault(param); !fault.empty()) {
+    report(fault.c_str(), MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
+    return 0;
+  }
   if (std::strlen(param) >= kParameterBufferBytes) {
     report("PICT parameter text longer than 255 characters", MACBIN_ERROR, MACBIN_ERR_LIMIT);
     return 0;

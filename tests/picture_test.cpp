@@ -708,7 +708,8 @@ class PictRefused : public PictMethodOrder {
 };
 
 TEST_F(PictRefused, ParameterTextsWithoutImageOrResolution) {
-  for (const char *nothing : {"", "   ", "pic", "\"\" 72"}) expect_refused(nothing, nullptr);
+  for (const char *nothing : {"", "   ", "pic", "\"\" 72"})
+    expect_refused(nothing, "PICT wants 'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'");
 }
 
 TEST_F(PictRefused, ParameterTextOf256Characters) {

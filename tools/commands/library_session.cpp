@@ -51,8 +51,11 @@ void report_message(const char *text, int32_t severity) {
   MacBin_ClearError();
   const std::string message = text != nullptr ? text : "";
   if (absorb_write_failure(code, system_error, severity)) return;
-  if (severity >= MACBIN_ERROR && code == MACBIN_ERR_IMAGE) {
-    line_error(message);  // an image file of the line being handled
+  if (severity >= MACBIN_ERROR && code != MACBIN_ERR_MEMORY && handling_line()) {
+    // A processor's refusal of the line's parameter or of a file it names:
+    // said against the line, and the "not inserted" after it adds nothing.
+    line_error(message);
+    refusal_said = true;
   } else if (severity >= MACBIN_ERROR) {
     reporter.error(message);
   } else if (severity == MACBIN_WARNING) {

@@ -17,8 +17,8 @@ bool start_library();
 std::optional<std::string> library_write_error();
 
 // Whether the tool has already said why the resource being inserted (or
-// the file as a whole) cannot be written: a handler printed an error, or
-// the caller set it.  The library's own "not inserted" warning that follows
+// the file as a whole) cannot be written: a processor's error was said
+// against the line, or the caller set it.  The library's own "not inserted" warning that follows
 // such a refusal adds nothing and is left out.  The caller clears it before
 // each resource line.
 void set_refusal_explained(bool explained);

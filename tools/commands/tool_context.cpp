@@ -196,6 +196,8 @@ std::string quoted_line(const std::string &text) {
 
 void set_current_line(const std::string &text) { current_line = text; }
 
+bool handling_line() { return !current_line.empty(); }
+
 void line_error(const std::string &text) { Reporter::instance().error(text + quoted_line(current_line)); }
 
 }  // namespace varnel_tool

@@ -130,6 +130,7 @@ std::string container_title(int32_t format);
 // The resource line being handled ("" between lines).  Each error about it
 // ends with the line quoted, so that a refusal shows what it refuses.
 void set_current_line(const std::string &text);
+bool handling_line();
 void line_error(const std::string &text);
 
 }  // namespace varnel_tool

@@ -1,18 +1,10 @@
-// The tool's write handlers around the library's generators, and their
-// registration: file contents for any other type, and the picture builder
-// with its result kept.
+// The resource processors the tool registers: the library's own, with the
+// picture builder's result kept.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
-
-#include "varnel.h"
 
 namespace varnel_tool {
-
-// Largest resource data the map's 24-bit offsets can reach.
-inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 
 // Registers vers, FREF, Bndl, PICT (whose image methods the library installs
 // with the image-file reader, image_reading.hpp), the icons made from image
@@ -21,10 +13,8 @@ inline constexpr int64_t kMaxResourceDataBytes = MACBIN_MAX_DATA_OFFSET;
 // out of memory.
 bool register_write_handlers();
 
-
-// The directory of the line being handled: its relative file names (data,
-// and through the library images) are taken from there.
+// The directory of the line being handled: the library's processors take
+// its relative file names (data files and images) from there.
 void set_image_directory(const std::string &directory);
-std::string resolve_input_path(const std::string &name);
 
 }  // namespace varnel_tool
