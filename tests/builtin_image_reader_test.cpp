@@ -13,7 +13,7 @@
 #include "support/support.hpp"
 #include "varnel.h"
 
-#if VARNEL_TEST_WITH_PNG
+#ifdef VARNEL_TEST_WITH_PNG
 #include <zlib.h>
 #endif
 
@@ -23,7 +23,7 @@ using vt::Bytes;
 using vt::concat;
 using vt::hex;
 
-#if VARNEL_TEST_WITH_PNG
+#ifdef VARNEL_TEST_WITH_PNG
 Bytes be32(uint32_t value) {
   return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
           static_cast<uint8_t>(value)};
@@ -155,7 +155,7 @@ void expect_images(const std::vector<ImageCase> &cases) {
   }
 }
 
-#if VARNEL_TEST_WITH_PNG
+#ifdef VARNEL_TEST_WITH_PNG
 TEST(BuiltinImageReader, PngColourTypesBecome8BitSamples) {
   const Bytes palette = chunk("PLTE", hex("FF0000 00FF00"));
   const Bytes ramp = hex("01 02 03 04 05 06 07 08 09");
@@ -202,6 +202,20 @@ TEST(BuiltinImageReader, InterlacedPngWithinItsCap) {
 }
 #endif
 
+#ifndef VARNEL_TEST_WITH_PNG
+// A build without libpng refuses PNG output with its own code and reason.
+int32_t take_nothing(const uint8_t * /*bytes*/, size_t /*length*/, void * /*context*/) { return 0; }
+
+TEST(BuiltinImageReader, WithoutLibpngPngOutputIsUnsupported) {
+  Bytes rgba(4, 0xFF);
+  const MacBinPixels pixels{1, 1, 0, 0, rgba.data()};
+  EXPECT_EQ(MacBin_EncodePNG(&pixels, nullptr, take_nothing, nullptr), 0);
+  const char *reason = "";
+  EXPECT_EQ(MacBin_LastError(&reason), MACBIN_ERR_UNSUPPORTED);
+  EXPECT_STREQ(reason, "this build of the library writes no PNG files (it was built without libpng)");
+}
+#endif
+
 TEST(BuiltinImageReader, NetpbmVariants) {
   expect_images({
       {"plain PBM with a comment", vt::bytes_of("P1\n# two rows\n3 2\n1 0 1\n0 1 0\n"), "PBM", 3, 2, 1, true,
@@ -233,7 +247,7 @@ TEST(BuiltinImageReader, DamagedFilesGiveReasons) {
       {"image: damaged PGM data: netpbm sample above maxval", concat({vt::bytes_of("P5 1 1 1000\n"), hex("03E9")})},
       {"image: damaged PBM data: damaged netpbm data", vt::bytes_of("P1 2 1 0 2")},
   };
-#if VARNEL_TEST_WITH_PNG
+#ifdef VARNEL_TEST_WITH_PNG
   const Bytes good_png = png(2, 2, 8, 0, scan_lines(hex("00 40 80 FF"), 2));
   Bytes bad_crc = good_png;
   bad_crc[good_png.size() - 12 - 1] ^= 1;  // the last byte of IDAT's CRC
