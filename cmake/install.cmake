@@ -47,6 +47,13 @@ else()
   set(VARNEL_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(VARNEL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
+set(VARNEL_PC_LIBS_PRIVATE "")
+if(VARNEL_WITH_PNG)
+  # libpng16.so -> -lpng16
+  get_filename_component(_varnel_png_name "${PNG_LIBRARY}" NAME_WE)
+  string(REGEX REPLACE "^lib" "" _varnel_png_name "${_varnel_png_name}")
+  set(VARNEL_PC_LIBS_PRIVATE "-l${_varnel_png_name} -lz -lm")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/varnel.pc.in ${PROJECT_BINARY_DIR}/varnel.pc @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tessel.pc.in ${PROJECT_BINARY_DIR}/tessel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/varnel.pc ${PROJECT_BINARY_DIR}/tessel.pc

@@ -1,7 +1,10 @@
-// The host's image-file reader and the folder image names start from: the
-// library reads image files through a reader the host registers, so that
-// it links no image library of its own.  Both are process-wide, set up
-// before any thread starts, like the method slots.
+// The image-file readers and the folder image names start from.  A reader
+// the host registers is asked first, so that a host can take formats of
+// its own or read PNG and netpbm files its own way; a file it calls "not
+// mine" (or every file, when none is registered) goes to the library's
+// built-in reader of PNG and netpbm files.  The registration and the
+// folder are process-wide, set up before any thread starts, like the
+// method slots; the built-in reader is always there.
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +13,7 @@
 #include <string>
 
 #include "frame/internal.hpp"
+#include "imagefile/builtin_reader.hpp"
 #include "varnel.h"
 
 // Hosts fill these records: their layout is the interface.
@@ -52,8 +56,6 @@ bool info_in_range(const MacBinImageFileInfo &info) {
 
 }  // namespace
 
-bool has_image_file_reader() { return registered_reader.has_value(); }
-
 void set_image_file_reader(const MacBinImageFileReader *reader) {
   if (reader == nullptr) {
     registered_reader.reset();
@@ -64,8 +66,9 @@ void set_image_file_reader(const MacBinImageFileReader *reader) {
 }
 
 std::string image_formats_with_ct() {
-  if (!registered_reader || registered_reader->formats.empty()) return "CT";
-  return registered_reader->formats + " or CT";
+  const std::string builtin = varnel::imagefile::kBuiltinImageFormats;
+  if (!registered_reader || registered_reader->formats.empty()) return builtin + " or CT";
+  return registered_reader->formats + ", " + builtin + " or CT";
 }
 
 std::string image_path(std::string_view name) {
@@ -79,11 +82,15 @@ ImageFile::~ImageFile() {
 }
 
 int32_t ImageFile::open(const std::string &path) {
-  if (!registered_reader) {
-    error_ = "no image-file reader is registered (MacBin_SetImageFileReader)";
-    return MACBIN_IMAGE_NOT_MINE;
+  if (registered_reader) {
+    const int32_t result = open_with(registered_reader->callbacks, path);
+    if (result != MACBIN_IMAGE_NOT_MINE) return result;
   }
-  reader_ = registered_reader->callbacks;
+  return open_with(varnel::imagefile::builtin_image_file_reader(), path);
+}
+
+int32_t ImageFile::open_with(const MacBinImageFileReader &reader, const std::string &path) {
+  reader_ = reader;
   char reason[MACBIN_IMAGE_REASON_BYTES] = "";
   MacBinImageFileInfo info{};
   void *handle = nullptr;

@@ -161,32 +161,32 @@ int32_t default_start(const char *title);
 void default_progress(MacBinProgress *progress);
 void default_end();
 
-// ---- Image files through the host's reader -------------------------------------
-// The reader MacBin_SetImageFileReader registered (frame/image_file_reader.cpp)
-// and the image directory; the picture builder's file methods and the icon
-// builders read image files through ImageFile.
+// ---- Image files through the readers --------------------------------------------
+// The reader MacBin_SetImageFileReader registered, the built-in one after
+// it (frame/image_file_reader.cpp), and the image directory; the picture
+// builder's file methods, the icon builders and MacBin_ReadImageFile read
+// image files through ImageFile.
 
-// Whether a reader is registered.
-bool has_image_file_reader();
 // Registers a copy of `reader` (null forgets it).  Throws std::bad_alloc.
 void set_image_file_reader(const MacBinImageFileReader *reader);
-// The formats messages name: the reader's and CT ("PNG, netpbm or CT"), or
-// "CT" alone without a reader.
+// The formats messages name: the host reader's, the built-in reader's and
+// CT ("PNG, netpbm or CT" without a host reader).
 std::string image_formats_with_ct();
 // `name` joined to the image directory unless it is absolute or the
 // directory is the current one.
 std::string image_path(std::string_view name);
 
-// One image file open through the host's reader; closed with the object.
+// One image file open through a reader; closed with the object.
 class ImageFile {
  public:
   ImageFile() = default;
   ImageFile(const ImageFile &) = delete;
   ImageFile &operator=(const ImageFile &) = delete;
   ~ImageFile();
-  // Opens `path` (already joined to the image directory): one of
-  // MACBIN_IMAGE_OPENED, _FAILED, _NOT_MINE (also without a reader), the
-  // reason in error() for the last two.  The reader's size and channels are
+  // Opens `path` (already joined to the image directory) with the host's
+  // reader, then, when it has none or that says "not mine", the built-in
+  // one: one of MACBIN_IMAGE_OPENED, _FAILED, _NOT_MINE (neither reader
+  // takes the file), the reason in error() for the last two.  The reader's size and channels are
   // checked: a record out of range fails.
   int32_t open(const std::string &path);
   // The next row (width x channels bytes); false with error() "damaged
@@ -196,6 +196,7 @@ class ImageFile {
   const std::string &error() const { return error_; }
 
  private:
+  int32_t open_with(const MacBinImageFileReader &reader, const std::string &path);
   MacBinImageFileInfo info_{};
   void *handle_ = nullptr;
   MacBinImageFileReader reader_{};  // the one that opened it

@@ -1,5 +1,5 @@
 // Icon resources (ICN# ics# icl8 ics8 icl4 ics4) from image files: files
-// the host's image-file reader opens, encoded with the system colours as
+// the image-file readers open (the host's, the built-in one), encoded with the system colours as
 // MacBin_EncodeResource does, and CT files, whose samples are stored as
 // they are.  The entry points for hosts (MacBin_MakeIconFromFiles, from a
 // line's parameter MacBin_MakeIconFromLine) and the write handler
@@ -114,7 +114,7 @@ IconImage read_icon_image(const std::string &name, int32_t side, const char *wha
   std::error_code code;
   if (!fs::is_regular_file(path, code)) refuse_image(name, "no such image file");
   ImageFile file;
-  const int32_t opened = has_image_file_reader() ? file.open(path) : MACBIN_IMAGE_NOT_MINE;
+  const int32_t opened = file.open(path);
   if (opened == MACBIN_IMAGE_FAILED) refuse_image(name, file.error());
   if (opened == MACBIN_IMAGE_OPENED) return read_with_reader(file, name, side, what);
   return IconImage{{}, std::nullopt, read_ct_samples(name, path, side)};

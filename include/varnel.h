@@ -27,7 +27,8 @@
  * on channels of its own (a channel is used by one thread at a time):
  * MacBin_OpenR, the queries and MacBin_GetResource2, MacBin_GetFileInfo,
  * MacBin_ReadDataFork, MacBin_ReadResourceFork, MacBin_ReadResourceData and
- * the other reading calls, MacBin_DecodeResource, MacBin_DecodePicture and
+ * the other reading calls, MacBin_DecodeResource, MacBin_DecodePicture,
+ * MacBin_ReadImageFile, MacBin_EncodePNG and
  * MacBin_Close of a reading channel.  The methods and read handlers are
  * then called from the reading threads and must allow that.  Set up before
  * the threads start, and left alone while they run: MacBin_Init, the
@@ -641,9 +642,11 @@ int32_t MacBin_UnpackBits(const uint8_t *packed, int32_t packed_length, uint8_t 
 
 /* PICT preview write handler; param "IMAGE RESOLUTION [MASK]".  Uses the
  * image-access methods 1-10, 15, 16: the host's own, or the library's,
- * which MacBin_SetImageFileReader installs.  A parameter of another form,
- * or a resolution that is not a whole number from 1 to 9600 pixels per
- * inch, is reported (severity 3, MACBIN_ERR_ARGUMENT: "PICT wants 'IMAGE
+ * which MacBin_SetImageFileReader installs, and which the handler installs
+ * itself when it finds none of them installed (they read PNG and netpbm
+ * files with the built-in reader).  A parameter of another form, or a
+ * resolution that is not a whole number from 1 to 9600 pixels per inch,
+ * is reported (severity 3, MACBIN_ERR_ARGUMENT: "PICT wants 'IMAGE
  * RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'") before anything is
  * written.  Returns 1 = complete, 0 = not. */
 int32_t MacBin_Add_PICT(MacBinChannel *channel, const char *param);
@@ -1373,13 +1376,27 @@ enum {
 int32_t MacBin_PixelsToSamples(const MacBinPixels *pixels, int32_t kind, uint8_t *samples, int64_t capacity);
 
 /* ======================================================================
- * Image files: pictures and icons from files a host's reader opens
+ * Image files: pictures and icons from PNG, netpbm and CT files, and more
  * ==================================================================== */
 
-/* The library reads image files (PNG, netpbm, ...) through a small reader the
- * host registers, so that it needs no image library of its own; CT files it
- * reads itself.  With a reader set, PICT lines (MacBin_Add_PICT) and icon
- * lines (MacBin_Add_Icon) take image files for any host.
+/* The library reads PNG files (when it was built with libpng) and netpbm
+ * files (PBM, PGM and PPM, plain and raw) itself, and CT files; a host may
+ * register a small reader of its own for other formats, or to read these
+ * its own way.  The readers are asked in this order: the host's reader,
+ * when one is registered; the built-in reader, when there is none or the
+ * host's answers MACBIN_IMAGE_NOT_MINE; for icons, CT last.  PICT lines
+ * (MacBin_Add_PICT), icon lines (MacBin_Add_Icon) and MacBin_ReadImageFile
+ * thus take PNG and netpbm files with no reader registered.  The built-in
+ * reader takes a file by its first byte (0x89 PNG, 'P' netpbm) and calls
+ * any other file, and an empty one, not its own; it refuses sides over
+ * 65535 pixels, and interlaced PNG files whose decoded samples exceed
+ * 256 MiB (they are decoded whole).  It reduces 16-bit samples to 8 bits,
+ * expands palettes and grey below 8 bits, turns tRNS into alpha, takes the
+ * resolution of a pHYs chunk in pixels per metre, and sets one_bit for a
+ * PBM and a 1-bit grey PNG without tRNS.  A build without libpng refuses a
+ * PNG file with the reason "this build of the library reads no PNG files
+ * (it was built without libpng)".  MacBin_Init and MacBin_Reset leave the
+ * built-in reader in place.
  *
  * The reader's open fills a MacBinImageFileInfo.  Rows are 8-bit samples,
  * interleaved, top row first: 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA; grey
@@ -1413,8 +1430,8 @@ enum {
  * with the reason (a damaged file; reading past the last row).  `close`
  * ends an image that open set up, whether or not every row was read.
  * `formats` names the reader's formats for messages, separated by commas
- * ("PNG, netpbm"); the library adds CT to it.  No callback may throw or
- * longjmp through the library. */
+ * ("PNG, netpbm"); the library adds its own and CT to it ("JPEG, PNG,
+ * netpbm or CT").  No callback may throw or longjmp through the library. */
 typedef struct MacBinImageFileReader {
   const char *formats;
   void *context;
@@ -1436,11 +1453,14 @@ typedef struct MacBinImageFileReader {
  * damaged PNG data: ..."); a file that fails after the builder began the
  * picture (a damaged row) leaves it as any failed image does, its size
  * word 0 and MacBin_Add_PICT returning 0.  A host that wants methods of
- * its own installs them after this call.  Null forgets the reader and leaves the
- * slots as they are: the library's methods then refuse every image, with a
- * reason.  Process-wide, like the methods: call it after MacBin_Init
- * (which empties the slots) and before any thread starts; MacBin_Reset
- * forgets it.  Returns 0 = set, 1 = refused (a record without open,
+ * its own installs them after this call.  A PICT line that finds none of
+ * the image-access methods installed (after MacBin_Init, which empties
+ * the slots) installs the library's methods itself, so a host need not
+ * call this to have PICT lines read image files.  Null forgets the reader
+ * and leaves the slots as they are: the library's methods then read
+ * through the built-in reader alone.  Process-wide, like the methods: call
+ * it after MacBin_Init and before any thread starts; MacBin_Reset forgets
+ * it.  Returns 0 = set, 1 = refused (a record without open,
  * read_row or close; MACBIN_ERR_ARGUMENT) or no memory (MACBIN_ERR_MEMORY),
  * with the reason as the thread's last error and nothing changed. */
 int32_t MacBin_SetImageFileReader(const MacBinImageFileReader *reader);
@@ -1506,6 +1526,70 @@ int32_t MacBin_Add_Icon(MacBinChannel *channel, const char *param);
  * 0 = not. */
 int32_t MacBin_Add_FileData(MacBinChannel *channel, const char *param);
 
+/* The whole image file at `path` (relative paths start at the image
+ * directory) through the readers, in their order, as RGBA pixels: grey
+ * samples spread over red, green and blue, alpha kept (255 where the file
+ * has none).  An image of more than `max_pixels` pixels (width x height)
+ * is refused before its rows are read.  Returns 1 with `pixels` filled
+ * (hot_x and hot_y 0; free them with MacBin_FreePixels); 0, with `pixels`
+ * untouched and the reason as the thread's last error naming the file as
+ * given: MACBIN_ERR_IMAGE ("in.png: cannot open: No such file or
+ * directory", "in.pgm: damaged PGM data: netpbm data ends early", "in.png:
+ * image too large (4000x3000)", "in.gif: not a PNG or netpbm
+ * (PBM/PGM/PPM) image"), MACBIN_ERR_MEMORY, or MACBIN_ERR_ARGUMENT for a
+ * null path or record.  When `info` is not null it receives the reader's
+ * facts of an image read (channels, one_bit and resolution as the file
+ * has them); its `format` then stays valid until the calling thread's next
+ * MacBin_ReadImageFile.  Never reports through the message method. */
+int32_t MacBin_ReadImageFile(const char *path, int64_t max_pixels, MacBinPixels *pixels, MacBinImageFileInfo *info);
+
+/* ======================================================================
+ * PNG output
+ * ==================================================================== */
+
+/* How hard MacBin_EncodePNG works.  FAST takes zlib's level 4 and only the
+ * None and Sub row filters, and writes an image of at most 256 distinct
+ * pixels as an indexed one (with tRNS when some are not opaque): a third
+ * of the time of BEST or less, for files about as large or smaller.  BEST
+ * takes libpng's defaults (level 6, every filter tried on each row) and
+ * always writes RGB or RGBA. */
+enum { MACBIN_PNG_FAST = 0, MACBIN_PNG_BEST = 1 };
+
+/* Takes `length` bytes of the PNG file; returns 0 when they were taken,
+ * anything else to stop the encoding (MacBin_EncodePNG then fails with
+ * MACBIN_ERR_IO: the sink knows why). */
+typedef int32_t (*MacBinPNGSink)(const uint8_t *bytes, size_t length, void *context);
+
+typedef struct MacBinPNGOptions {
+  int32_t compression;       /* MACBIN_PNG_FAST or MACBIN_PNG_BEST */
+  int32_t text_count;        /* text chunks (tEXt), 0 for none */
+  const char *const *keys;   /* text_count keywords, 1 to 79 Latin-1 characters */
+  const char *const *texts;  /* text_count texts, Latin-1 */
+  /* Called after each row is handed to zlib with the rows done so far (1
+   * to height), or null; it must not throw or longjmp. */
+  void (*rows_written)(int32_t rows, void *context);
+  void *rows_context;        /* passed to rows_written */
+} MacBinPNGOptions;
+
+/* Encodes `pixels` (RGBA, as the decoders give them) as a PNG file of 8-bit
+ * samples handed to `sink` piece by piece, in order: RGB when every pixel
+ * is opaque, else RGBA, or indexed at the FAST setting; the text chunks
+ * come ahead of the image data, so readers that stop at the first rows
+ * still see them.  Null options are { MACBIN_PNG_FAST, 0 texts }.  Returns
+ * 1 when the whole file went to the sink; 0 with the reason as the
+ * thread's last error (the sink may have taken part of the file):
+ * MACBIN_ERR_ARGUMENT ("bad image size" for no pixels or a side of 0 or
+ * less; a null sink, an unknown compression, a text without key or text;
+ * libpng's reason for what it refuses, a keyword too long), MACBIN_ERR_IO
+ * ("the sink refused the PNG's bytes", errno's reason after it when the
+ * sink left one), MACBIN_ERR_MEMORY, or
+ * MACBIN_ERR_UNSUPPORTED in a build without libpng ("this build of the
+ * library writes no PNG files (it was built without libpng)").  Never
+ * reports through the message method.  Thread-safe: each call encodes on
+ * its own. */
+int32_t MacBin_EncodePNG(const MacBinPixels *pixels, const MacBinPNGOptions *options, MacBinPNGSink sink,
+                         void *context);
+
 /* ======================================================================
  * Host services: the last error, the version, MacRoman text, resource
  * descriptions and resource-line checks, so that a host (a tool, a
@@ -1536,8 +1620,8 @@ enum {
   MACBIN_ERR_STATE = 7,       /* a call out of order or on the wrong channel: no writing
                                  channel, the data fork already complete, a fork set whole */
   MACBIN_ERR_IMAGE = 8        /* an image file could not be read: missing, not a format the
-                                 image-file reader or the CT reader takes, damaged, of the
-                                 wrong size; or no reader is registered */
+                                 image-file readers or the CT reader take, damaged, of the
+                                 wrong size */
 };
 
 /* The calling thread's last failure: returns its MACBIN_ERR_* code and, when

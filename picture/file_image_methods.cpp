@@ -1,8 +1,9 @@
 // The library's own image-access methods (ids 1 to 10, 15 and 16): the
 // picture builder reads the image files a PICT line names through the
-// host's image-file reader, resampled to the resolution the line asks for,
-// and the mask image at the picture's size.  MacBin_SetImageFileReader
-// installs them.
+// image-file readers (the host's, then the built-in one), resampled to the
+// resolution the line asks for, and the mask image at the picture's size.
+// MacBin_SetImageFileReader installs them, and so does a PICT line that
+// finds no image method installed.
 //
 // Each image is a job from prepare to release.  A failure is reported once
 // for its job, naming the file as the line gave it, with the code
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "frame/internal.hpp"
+#include "picture/internal.hpp"
 #include "varnel.h"
 
 namespace {
@@ -342,6 +344,22 @@ void install(Method method, int32_t id) {
   MacBin_Setmethod(reinterpret_cast<MacBinMethod>(method), id);
 }
 
+// The slots of the image-access methods: 1 to 10, 15 and 16.
+constexpr int32_t kImageMethodIds[] = {MACBIN_METHOD_OPEN,       MACBIN_METHOD_BEGIN,         MACBIN_METHOD_NEXT_ROW,
+                                       MACBIN_METHOD_END,        MACBIN_METHOD_CLOSE,         MACBIN_METHOD_MASK_OPEN,
+                                       MACBIN_METHOD_MASK_BEGIN, MACBIN_METHOD_MASK_NEXT_ROW, MACBIN_METHOD_MASK_END,
+                                       MACBIN_METHOD_MASK_CLOSE, MACBIN_METHOD_PREPARE,       MACBIN_METHOD_RELEASE};
+
+void forget_jobs() {
+  live_jobs.clear();
+  picture_width = 0;
+  picture_height = 0;
+}
+ResetStep jobs_reset{forget_jobs, nullptr};
+const bool jobs_reset_registered = register_reset_step(jobs_reset);
+
+}  // namespace
+
 void install_file_image_methods() {
   install(static_cast<MacBinImagePrepareMethod>(guarded_prepare), MACBIN_METHOD_PREPARE);
   install(static_cast<MacBinImageOpenMethod>(guarded_open_picture), MACBIN_METHOD_OPEN);
@@ -357,15 +375,11 @@ void install_file_image_methods() {
   install(static_cast<MacBinImageStatusMethod>(release_image), MACBIN_METHOD_RELEASE);
 }
 
-void forget_jobs() {
-  live_jobs.clear();
-  picture_width = 0;
-  picture_height = 0;
+bool no_image_methods_installed() {
+  for (const int32_t id : kImageMethodIds)
+    if (MacIOControl.methods[id - 1] != nullptr) return false;
+  return true;
 }
-ResetStep jobs_reset{forget_jobs, nullptr};
-const bool jobs_reset_registered = register_reset_step(jobs_reset);
-
-}  // namespace
 
 extern "C" int32_t MacBin_SetImageFileReader(const MacBinImageFileReader *reader) {
   if (reader != nullptr && (reader->open == nullptr || reader->read_row == nullptr || reader->close == nullptr)) {

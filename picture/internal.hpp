@@ -70,3 +70,11 @@ inline constexpr size_t kMaxRegionBytes = 32767;
 // succeeded, else 0.
 int32_t put_mask_region(const char *file_name, const MacBinImageRequest &request, int32_t w,
                         int32_t picture_height);
+
+// The library's own image-access methods (picture/file_image_methods.cpp),
+// which read the files a PICT line names through the image-file readers:
+// installed by MacBin_SetImageFileReader, and by a PICT line that finds no
+// image-access method installed at all.
+void install_file_image_methods();
+// Whether no image-access method (ids 1 to 10, 15, 16) is installed.
+bool no_image_methods_installed();

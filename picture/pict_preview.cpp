@@ -260,6 +260,10 @@ int32_t add_pict(MacBinChannel *channel, const char *param) {
   // No image name, or no resolution: nothing to ask the host for.
   if (words[0] == nullptr || words[0][0] == '\0' || word_count < 2) return 0;
   const bool with_mask = word_count == kHasMaskWords;
+  // A host that installed no image method at all gets the library's own,
+  // which read image files through the readers; one that installed some
+  // keeps them, and must install them all.
+  if (no_image_methods_installed()) install_file_image_methods();
   if (!image_methods_installed(with_mask)) {
     report("PICT preview needs the image-access methods installed", MACBIN_ERROR, MACBIN_ERR_STATE);
     return 0;

@@ -126,6 +126,14 @@ VARNEL_BEFORE(MacBinImageFileReader, formats, context);
 VARNEL_BEFORE(MacBinImageFileReader, context, open);
 VARNEL_BEFORE(MacBinImageFileReader, open, read_row);
 VARNEL_BEFORE(MacBinImageFileReader, read_row, close);
+/* The PNG encoder's options: two numbers, then the texts and the row
+ * counter, in this order. */
+_Static_assert(offsetof(MacBinPNGOptions, compression) == 0 && offsetof(MacBinPNGOptions, text_count) == 4 &&
+                   offsetof(MacBinPNGOptions, keys) == 8,
+               "PNG options");
+VARNEL_BEFORE(MacBinPNGOptions, keys, texts);
+VARNEL_BEFORE(MacBinPNGOptions, texts, rows_written);
+VARNEL_BEFORE(MacBinPNGOptions, rows_written, rows_context);
 
 /* The stand-in's put area is two pointers at the start of every file record. */
 _Static_assert(offsetof(TesselPutArea, next) == 0 && offsetof(TesselPutArea, end) == sizeof(uint8_t *),

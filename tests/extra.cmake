@@ -79,16 +79,24 @@ if(TARGET varnel_cli)
 endif()
 
 # ---- The tool's support code ----------------------------------------------
-# tools/common/ (varnel_tool_core) on hand-made bytes: image readers,
-# palettes, Mac text, the PNG writer.  Built with the tool only, since the
-# support code needs libpng.
+# tools/common/ (varnel_tool_core) on hand-made bytes: Mac text.
 if(TARGET varnel_tool_core)
-  foreach(name tool_image_reader_test tool_mac_text_test tool_png_writer_test)
-    varnel_add_test(${name})
-    target_link_libraries(${name} PRIVATE varnel_tool_core varnel_static)
-  endforeach()
-  # The PNG writer's output is read back with libpng.
-  target_sources(tool_png_writer_test PRIVATE support/png_file.cpp)
+  varnel_add_test(tool_mac_text_test)
+  target_link_libraries(tool_mac_text_test PRIVATE varnel_tool_core varnel_static)
+endif()
+
+# ---- Image files in and out -------------------------------------------------
+# The built-in reader on hand-made PNG and netpbm files, and the PNG encoder,
+# whose files are read back with libpng.  Without libpng in the library the
+# PNG cases check the refusals instead.
+varnel_add_test(builtin_image_reader_test)
+find_package(ZLIB)
+if(VARNEL_WITH_PNG AND ZLIB_FOUND)
+  target_link_libraries(builtin_image_reader_test PRIVATE ZLIB::ZLIB)
+  target_compile_definitions(builtin_image_reader_test PRIVATE VARNEL_TEST_WITH_PNG=1)
+  varnel_add_test(png_encoding_test)
+  target_sources(png_encoding_test PRIVATE support/png_file.cpp)
+  target_link_libraries(png_encoding_test PRIVATE PNG::PNG ZLIB::ZLIB)
 endif()
 
 # ---- The library without the stand-in's extension --------------------------
@@ -109,6 +117,9 @@ if(VARNEL_TESSEL_FAST_PATH)
     ${VARNEL_LIBRARY_OBJECTS} $<TARGET_OBJECTS:varnel_plain_option_objects>)
   target_include_directories(varnel_plain_static PUBLIC
     ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+  if(VARNEL_WITH_PNG)
+    target_link_libraries(varnel_plain_static PUBLIC PNG::PNG)
+  endif()
 
   add_library(varnel_test_support_plain STATIC $<TARGET_OBJECTS:varnel_test_support>)
   target_include_directories(varnel_test_support_plain PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,7 +1,7 @@
 // Pictures and icons from image files through a host's image-file reader:
 // the library's own image methods behind PICT lines, icons from image
 // files (and CT files) behind icon lines and MacBin_MakeIconFromFiles, the
-// reader's failures and the library without a reader.  The reader here
+// reader's failures and the library with only its built-in reader.  The reader here
 // serves images from memory under the names of placeholder files (the
 // library looks for the files before it asks the reader).
 #include <gtest/gtest.h>
@@ -256,8 +256,10 @@ TEST_F(ImageFiles, ReaderFailuresAreImageErrorsWithTheReadersReason) {
   EXPECT_EQ(MacBin_LastError(&reason), MACBIN_ERR_IMAGE);
 }
 
-// Without a reader an image line says why; CT files still make icons.
-TEST_F(ImageFiles, WithoutAReaderImagesAreRefusedWithAReason) {
+// Without a host's reader the built-in one reads PNG and netpbm files and
+// calls any other file not its own: an icon line then tries CT, a PICT
+// line says why.
+TEST_F(ImageFiles, WithoutAHostReaderTheBuiltInReaderAnswers) {
   register_reader();
   ASSERT_EQ(MacBin_SetImageFileReader(nullptr), 0);  // the methods stay, the reader goes
   add_image("pic.img", bits_image(0x7F80));
@@ -265,11 +267,17 @@ TEST_F(ImageFiles, WithoutAReaderImagesAreRefusedWithAReason) {
   EXPECT_EQ(MacBin_MakeIconFromFiles("ics#", "pic.img", nullptr, icon.data(), 64), -1);
   const char *reason = "";
   EXPECT_EQ(MacBin_LastError(&reason), MACBIN_ERR_IMAGE);
-  EXPECT_STREQ(reason, "pic.img: not a CT image");
+  EXPECT_STREQ(reason, "pic.img: not a PNG, netpbm or CT image");
   const vt::ParsedMacBinary file = write_lines({"PICT 128 \"\" pic.img 72"});
   EXPECT_EQ(file.find("PICT", 128), nullptr);
-  EXPECT_EQ(errors(),
-            std::vector<std::string>{"pic.img: no image-file reader is registered (MacBin_SetImageFileReader)"});
+  EXPECT_EQ(errors(), std::vector<std::string>{"pic.img: not a PNG or netpbm (PBM/PGM/PPM) image"});
+
+  // A PBM file makes the icon with no reader registered: bit 1 is black.
+  std::string pbm = "P1 16 16\n";
+  for (int y = 0; y < 16; ++y) pbm += "0 1 1 1 1 1 1 1 1 0 0 0 0 0 0 0\n";
+  vt::write_text(dir_.file("pic.pbm"), pbm);
+  EXPECT_EQ(MacBin_MakeIconFromFiles("ics#", "pic.pbm", nullptr, icon.data(), 64), 64);
+  EXPECT_EQ(vt::to_hex(icon), vt::to_hex(vt::concat({rows_of("7F80", 16), rows_of("FFFF", 16)})));
 
   // A reader without its callbacks is refused, and changes nothing.
   const MacBinImageFileReader partial{"MEM", nullptr, open_image, nullptr, close_image};
@@ -277,6 +285,17 @@ TEST_F(ImageFiles, WithoutAReaderImagesAreRefusedWithAReason) {
   EXPECT_EQ(MacBin_LastError(&reason), MACBIN_ERR_ARGUMENT);
   EXPECT_EQ(MacBin_MakeIconFromFiles("ics#", "pic.img", nullptr, icon.data(), 64), -1);
   EXPECT_EQ(opens, 0);
+}
+
+// A host that installed no image method and registered no reader still
+// has PICT lines read image files: the line installs the library's methods.
+TEST_F(ImageFiles, PictureLineWithNothingInstalled) {
+  vt::write_text(dir_.file("grey.pgm"), "P2 4 2 255 0 85 170 255 255 170 85 0");
+  ASSERT_EQ(MacBin_SetImageDirectory(dir_.path().c_str()), 0);
+  const vt::ParsedMacBinary file = write_lines({"PICT 128 \"\" grey.pgm 72"});
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+  ASSERT_NE(file.find("PICT", 128), nullptr);
+  EXPECT_NE(MacIOControl.methods[MACBIN_METHOD_PREPARE - 1], nullptr);
 }
 
 }  // namespace

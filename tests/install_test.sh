@@ -122,6 +122,15 @@ case " $libs " in
   *" -ltessel "*) ;;
   *) fail "pkg-config --libs varnel gives '$libs', without -ltessel" ;;
 esac
+# libpng is private: a shared link does not name it, a static one must.
+static_libs=$(pkg-config --static --libs varnel)
+if LC_ALL=C readelf -d "$real" | grep -q 'NEEDED.*\[libpng'; then
+  case " $libs " in *" -lpng"*) fail "pkg-config --libs varnel names libpng: '$libs'" ;; esac
+  case " $static_libs " in
+    *" -lpng"*) ;;
+    *) fail "pkg-config --static --libs varnel gives '$static_libs', without libpng" ;;
+  esac
+fi
 # Consumers see the installed header with strict warnings: it must stay clean
 # for them as well.
 # shellcheck disable=SC2086

@@ -122,8 +122,9 @@ TEST_F(LineFiles, UnreadableFileIsACannotOpen) {
   EXPECT_TRUE(file.resources.empty());
 }
 
-// The picture's parameter is checked before any image method is called:
-// none is installed here, which would be the reason otherwise.
+// The picture's parameter is checked before any image file is looked for:
+// only a sound one goes on to the image methods (here the library's own,
+// which find no such file).
 TEST_F(LineFiles, PictureParametersOfTheWrongFormAreRefusedWithTheirReason) {
   const char *kForm = "PICT wants 'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'";
   const vt::ParsedMacBinary file = write_lines({
@@ -146,8 +147,7 @@ TEST_F(LineFiles, PictureParametersOfTheWrongFormAreRefusedWithTheirReason) {
                          "PICT resolution '9601' must be a whole number of pixels per inch (1 to 9600)",
                          "PICT resolution '72dpi' must be a whole number of pixels per inch (1 to 9600)",
                          "PICT resolution '123456' must be a whole number of pixels per inch (1 to 9600)",
-                         // A sound parameter goes on to the image methods.
-                         "PICT preview needs the image-access methods installed",
+                         "preview.png: cannot open image file",
                      }));
   EXPECT_TRUE(file.resources.empty());
 }

@@ -16,7 +16,7 @@ import ctypes
 import os
 import threading
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_char, c_char_p, c_int16, c_int32, c_int64,
-                    c_uint8, c_uint16, c_uint32, c_void_p)
+                    c_size_t, c_uint8, c_uint16, c_uint32, c_void_p)
 from typing import List, Optional
 
 from . import errors
@@ -132,6 +132,18 @@ assert ctypes.sizeof(FileInfo) == 4 * 6 + 2 + 64 + 5 + 5 + 4 + 4 + 28
 assert ctypes.sizeof(Listing) == (40 if ctypes.sizeof(c_void_p) == 8 else 32)
 assert ctypes.sizeof(Pixels) == (24 if ctypes.sizeof(c_void_p) == 8 else 20)
 
+# MacBin_EncodePNG's options, its byte sink and row counter.
+PNGSink = CFUNCTYPE(c_int32, POINTER(c_uint8), c_size_t, c_void_p)
+PNGRows = CFUNCTYPE(None, c_int32, c_void_p)
+
+
+class PNGOptions(Structure):
+    _fields_ = [("compression", c_int32), ("text_count", c_int32), ("keys", POINTER(c_char_p)),
+                ("texts", POINTER(c_char_p)), ("rows_written", PNGRows), ("rows_context", c_void_p)]
+
+
+assert PNGOptions.rows_context.offset == 8 + 3 * ctypes.sizeof(c_void_p)
+
 ChannelP = POINTER(Channel)
 MessageMethod = CFUNCTYPE(None, c_char_p, c_char_p, c_int32)
 
@@ -188,6 +200,7 @@ DecodeResource = _proto("MacBin_DecodeResource", c_int32, ChannelP, c_void_p, PO
 DecodePicture = _proto("MacBin_DecodePicture", c_int32, c_char_p, c_int32, POINTER(Pixels),
                        c_void_p)
 FreePixels = _proto("MacBin_FreePixels", None, POINTER(Pixels))
+EncodePNG = _proto("MacBin_EncodePNG", c_int32, POINTER(Pixels), POINTER(PNGOptions), PNGSink, c_void_p)
 DrawThumbnail = _proto("MacBin_DrawThumbnail", c_int32, ChannelP, c_int32, POINTER(Pixels),
                        POINTER(Thumbnail))
 DrawPictFileThumbnail = _proto("MacBin_DrawPictFileThumbnail", c_int32, c_char_p, c_int32, c_int32,

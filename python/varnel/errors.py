@@ -107,8 +107,8 @@ class StateError(Error, ValueError):
 
 class ImageError(Error):
     """An image file could not be read: missing, in no format the library
-    or the registered image-file reader takes, damaged, of the wrong size;
-    or no image-file reader is registered."""
+    (PNG, netpbm, CT) or a registered image-file reader takes, damaged, or
+    of the wrong size."""
 
     code = ERR_IMAGE
 

@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 import ctypes
-from typing import Any, Optional, Tuple
+from typing import Any, Dict, Optional, Tuple
 
 from . import _library as L
 from . import errors
@@ -58,6 +58,15 @@ class Image:
         """The pixels of a Pillow image (converted to RGBA)."""
         rgba = image.convert("RGBA")
         return cls(rgba.width, rgba.height, rgba.tobytes(), hot_spot)
+
+    def png(self, compression: str = "fast", texts: Optional[Dict[str, str]] = None) -> bytes:
+        """The image as a PNG file, as the library writes it for every host
+        (the tool's render and thumbnail commands included): RGB when every
+        pixel is opaque, else RGBA, or indexed at "fast" when the image has
+        at most 256 distinct pixels; "best" takes libpng's defaults.
+        `texts` become text chunks (keywords of 1 to 79 Latin-1 characters)
+        ahead of the image data."""
+        return encode_png(self, compression, texts or {})
 
     def __repr__(self) -> str:
         hot = f", hot_spot={self.hot_spot}" if self.hot_spot != (0, 0) else ""
@@ -223,3 +232,32 @@ def encode_resource(type_code: bytes, image: Image, exact: bool = False) -> byte
     out = ctypes.create_string_buffer(max(length, 1))
     L.EncodeResource(code, ctypes.byref(pixels), flags, out, length, reason)
     return out.raw[:length]
+
+
+PNG_COMPRESSIONS = {"fast": 0, "best": 1}
+
+
+def encode_png(image: Image, compression: str, texts: Dict[str, str]) -> bytes:
+    if compression not in PNG_COMPRESSIONS:
+        raise errors.ArgumentError(f"compression is 'fast' or 'best', not {compression!r}")
+    rgba = ctypes.create_string_buffer(image.rgba, len(image.rgba))
+    pixels = L.Pixels(image.width, image.height, image.hot_spot[0], image.hot_spot[1],
+                      ctypes.cast(rgba, ctypes.POINTER(ctypes.c_uint8)))
+    try:
+        encoded = [(k.encode("latin-1"), v.encode("latin-1")) for k, v in texts.items()]
+    except UnicodeEncodeError as wrong:
+        raise errors.ArgumentError(f"PNG texts are Latin-1: {wrong}") from None
+    keys = (ctypes.c_char_p * max(len(encoded), 1))(*[k for k, _ in encoded])
+    values = (ctypes.c_char_p * max(len(encoded), 1))(*[v for _, v in encoded])
+    options = L.PNGOptions(PNG_COMPRESSIONS[compression], len(texts), keys, values, L.PNGRows(), None)
+    out = bytearray()
+
+    def take(data: Any, length: int, _context: Any) -> int:
+        out.extend(ctypes.string_at(data, length))
+        return 0
+
+    sink = L.PNGSink(take)
+    L.ClearError()
+    if L.EncodePNG(ctypes.byref(pixels), ctypes.byref(options), sink, None) != 1:
+        L.raise_failure(None, "the PNG could not be encoded")
+    return bytes(out)

@@ -9,11 +9,11 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "common/image_reader.hpp"
 #include "common/output_file.hpp"
+#include "decoded_pixels.hpp"
 #include "tessel.h"
-#include "varnel.h"
 #include "tool_context.hpp"
+#include "varnel.h"
 
 namespace varnel_tool {
 namespace {
@@ -51,11 +51,20 @@ std::optional<int32_t> parse_ct_palette(const std::string &name) {
   return std::nullopt;
 }
 
+uint8_t over_white(uint32_t value, uint32_t alpha) {
+  return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
 // One sample a pixel, rows top first; transparent pixels count as white.
-std::vector<uint8_t> ct_samples(const DecodedImage &image, int32_t palette) {
-  std::vector<uint8_t> rgba = rgba_over_white(image);
-  MacBinPixels pixels{image.info.width, image.info.height, 0, 0, rgba.data()};
-  std::vector<uint8_t> samples(rgba.size() / 4);
+std::vector<uint8_t> ct_samples(const MacBinPixels &image, int32_t palette) {
+  const size_t count = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+  std::vector<uint8_t> rgba(image.rgba, image.rgba + count * 4);
+  for (size_t at = 0; at < rgba.size(); at += 4) {
+    for (size_t c = 0; c < 3; ++c) rgba[at + c] = over_white(rgba[at + c], rgba[at + 3]);
+    rgba[at + 3] = 255;
+  }
+  MacBinPixels pixels{image.width, image.height, 0, 0, rgba.data()};
+  std::vector<uint8_t> samples(count);
   if (MacBin_PixelsToSamples(&pixels, palette, samples.data(), static_cast<int64_t>(samples.size())) != 1) {
     const char *reason = "";
     MacBin_LastError(&reason);
@@ -87,21 +96,23 @@ int run_ct(const Arguments &arguments) {
   const std::string &input = positional[0];
   const std::string &output_path = positional[1];
   Reporter &reporter = Reporter::instance();
-  DecodedImage image;
-  std::string error;
-  if (!decode_image_file(input, kMaxCtPixels, image, error)) {
-    reporter.error(input + ": " + error);
+  DecodedPixels decoded;
+  if (MacBin_ReadImageFile(input.c_str(), kMaxCtPixels, decoded.record(), nullptr) != 1) {
+    const char *reason = "";
+    MacBin_LastError(&reason);
+    reporter.error(reason);
     return kExitFailure;
   }
+  const MacBinPixels &image = decoded.pixels();
   const std::vector<uint8_t> samples = ct_samples(image, palette);
+  std::string error;
   OutputFile output;
   if (!output.create(output_path, false, error)) {
     reporter.error(output_path + ": cannot create: " + error);
     return kExitFailure;
   }
   errno = 0;
-  if (tessel_write_ct(output.temporary_path().c_str(), samples.data(), image.info.width, image.info.height,
-                      1) != 0) {
+  if (tessel_write_ct(output.temporary_path().c_str(), samples.data(), image.width, image.height, 1) != 0) {
     reporter.error(output_path + ": cannot write: " + std::strerror(errno != 0 ? errno : EIO));
     return kExitFailure;
   }
@@ -109,8 +120,8 @@ int run_ct(const Arguments &arguments) {
     reporter.error(output_path + ": " + error);
     return kExitFailure;
   }
-  reporter.notice("wrote " + output_path + " (" + std::to_string(image.info.width) + "x" +
-                  std::to_string(image.info.height) + ")");
+  reporter.notice("wrote " + output_path + " (" + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                  ")");
   return kExitSuccess;
 }
 

@@ -1,15 +1,19 @@
 // Images made by the library's decoders (MacBin_DecodeResource,
-// MacBin_DecodePicture), owned until they are written out as PNG files.
+// MacBin_DecodePicture), owned until they are written out as PNG files by
+// the library's encoder (MacBin_EncodePNG).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/png_writer.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
+
+// PNG text chunks: keyword (1 to 79 printable Latin-1 characters), text.
+using PngTexts = std::vector<std::pair<std::string, std::string>>;
 
 // The decoders allocate the pixels; this hands them back to the library.
 class DecodedPixels {
@@ -26,6 +30,10 @@ class DecodedPixels {
  private:
   MacBinPixels pixels_{};
 };
+
+// How hard the encoder works (MACBIN_PNG_FAST, the default, or
+// MACBIN_PNG_BEST): set once for the run, as a command's options say.
+void set_png_compression(int32_t compression);
 
 // Writes `pixels` as a PNG file at `path` ("-": standard output), with
 // `texts` ahead of the image data: 8-bit RGB when every pixel is opaque,

@@ -21,7 +21,6 @@
 #include "arguments.hpp"
 #include "commands.hpp"
 #include "container_output.hpp"
-#include "image_reading.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
@@ -648,7 +647,7 @@ int run_pack(const Arguments &arguments) {
     if (!data) return kExitFailure;
   }
   if (!start_library()) return kExitFailure;
-  if (!install_image_file_reader() || !register_write_handlers()) return kExitFailure;
+  if (!register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
   ContainerOutput output;

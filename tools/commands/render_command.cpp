@@ -16,7 +16,6 @@
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/png_writer.hpp"
 #include "common/progress_line.hpp"
 #include "common/whole_file.hpp"
 #include "tool_context.hpp"
@@ -279,9 +278,9 @@ bool add_font_files(const std::vector<std::string> &paths) {
   return true;
 }
 
-PngCompression png_compression_argument(const std::string &text) {
-  if (text == "fast") return PngCompression::kFast;
-  if (text == "best") return PngCompression::kBest;
+int32_t png_compression_argument(const std::string &text) {
+  if (text == "fast") return MACBIN_PNG_FAST;
+  if (text == "best") return MACBIN_PNG_BEST;
   throw UsageError("--compression is fast or best, not '" + text + "'");
 }
 

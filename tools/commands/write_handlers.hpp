@@ -7,7 +7,7 @@
 namespace varnel_tool {
 
 // Registers vers, FREF, Bndl, PICT (whose image methods the library installs
-// with the image-file reader, image_reading.hpp), the icons made from image
+// itself, reading image files with its built-in reader), the icons made from image
 // files (ICN#, ics#, icl8, ics8, icl4, ics4) and the "****" file processor
 // (last: registering after it would change it).  False when the library ran
 // out of memory.

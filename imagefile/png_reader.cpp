@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "common/image_reader.hpp"
+#include "imagefile/internal.hpp"
 
-namespace varnel_tool {
+namespace varnel::imagefile {
 namespace {
 
-class PngReader final : public ImageReader {
+class PngReader final : public ImageRows {
  public:
   PngReader() = default;
   ~PngReader() override {
@@ -29,7 +29,7 @@ class PngReader final : public ImageReader {
     if (info_ptr_ == nullptr) return fail("out of memory");
     // Bound what a hostile header can make libpng allocate.
     png_set_user_limits(png_, kMaxImageSidePixels, kMaxImageSidePixels);
-    png_set_chunk_malloc_max(png_, 8u << 20);
+    png_set_chunk_malloc_max(png_, kMaxPngChunkBytes);
     png_init_io(png_, file);
     if (!read_header()) return false;
     return describe();
@@ -41,8 +41,7 @@ class PngReader final : public ImageReader {
     if (row.size() < row_bytes) return fail("row buffer too small");
     if (interlaced_) {
       if (whole_image_.empty() && !read_whole_image()) return false;
-      std::memcpy(row.data(), whole_image_.data() + static_cast<size_t>(rows_read_) * row_bytes,
-                  row_bytes);
+      std::memcpy(row.data(), whole_image_.data() + static_cast<size_t>(rows_read_) * row_bytes, row_bytes);
     } else if (!read_one_row(row.data())) {
       return false;
     }
@@ -53,15 +52,15 @@ class PngReader final : public ImageReader {
  private:
   static void on_error(png_structp png, png_const_charp message) {
     auto *self = static_cast<PngReader *>(png_get_error_ptr(png));
-    self->error_ = message != nullptr ? message : "damaged PNG data";
+    // Nothing may be thrown through libpng's C frames.
+    try {
+      self->error_ = message != nullptr ? message : "damaged PNG data";
+    } catch (...) {
+      self->error_.clear();
+    }
     png_longjmp(png, 1);
   }
   static void on_warning(png_structp, png_const_charp) {}
-
-  bool fail(const char *text) {
-    error_ = text;
-    return false;
-  }
 
   bool read_header() {
     if (setjmp(png_jmpbuf(png_))) return false;
@@ -90,15 +89,14 @@ class PngReader final : public ImageReader {
     png_uint_32 x_per_unit = 0;
     png_uint_32 y_per_unit = 0;
     int unit = 0;
-    if (png_get_pHYs(png_, info_ptr_, &x_per_unit, &y_per_unit, &unit) != 0 &&
-        unit == PNG_RESOLUTION_METER && x_per_unit > 0 && y_per_unit > 0) {
+    if (png_get_pHYs(png_, info_ptr_, &x_per_unit, &y_per_unit, &unit) != 0 && unit == PNG_RESOLUTION_METER &&
+        x_per_unit > 0 && y_per_unit > 0) {
       info_.pixels_per_inch_x = x_per_unit * 0.0254;
       info_.pixels_per_inch_y = y_per_unit * 0.0254;
       info_.physical_size_known = true;
     }
     if (interlaced_) {
-      const uint64_t bytes = static_cast<uint64_t>(info_.width) *
-                             static_cast<uint64_t>(info_.height) *
+      const uint64_t bytes = static_cast<uint64_t>(info_.width) * static_cast<uint64_t>(info_.height) *
                              static_cast<uint64_t>(info_.channels);
       if (bytes > kMaxInterlacedImageBytes) return fail("interlaced PNG too large to decode");
     }
@@ -115,8 +113,7 @@ class PngReader final : public ImageReader {
     const size_t row_bytes = static_cast<size_t>(info_.width) * static_cast<size_t>(info_.channels);
     whole_image_.assign(row_bytes * static_cast<size_t>(info_.height), 0);
     row_pointers_.resize(static_cast<size_t>(info_.height));
-    for (size_t y = 0; y < row_pointers_.size(); ++y)
-      row_pointers_[y] = whole_image_.data() + y * row_bytes;
+    for (size_t y = 0; y < row_pointers_.size(); ++y) row_pointers_[y] = whole_image_.data() + y * row_bytes;
     return read_all_rows();
   }
 
@@ -137,7 +134,7 @@ class PngReader final : public ImageReader {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> open_png_reader(FILE *file, std::string &error) {
+std::unique_ptr<ImageRows> open_png_rows(FILE *file, std::string &error) {
   auto reader = std::make_unique<PngReader>();
   if (!reader->open(file)) {
     error = "damaged PNG file: " + reader->error();
@@ -146,4 +143,4 @@ std::unique_ptr<ImageReader> open_png_reader(FILE *file, std::string &error) {
   return reader;
 }
 
-}  // namespace varnel_tool
+}  // namespace varnel::imagefile

@@ -1,14 +1,16 @@
 // netpbm input: PBM (P1, P4), PGM (P2, P5) and PPM (P3, P6), maxval up to
 // 65535.  Samples are scaled to 8 bits.  PBM bit 1 is black.
-#include <cstring>
+#include <cstdio>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "common/image_reader.hpp"
+#include "imagefile/internal.hpp"
 
-namespace varnel_tool {
+namespace varnel::imagefile {
 namespace {
 
-class PnmReader final : public ImageReader {
+class PnmReader final : public ImageRows {
  public:
   explicit PnmReader(FILE *file) : file_(file) {}
 
@@ -21,8 +23,7 @@ class PnmReader final : public ImageReader {
     bitmap_ = kind_ == 1 || kind_ == 4;
     int64_t width = 0;
     int64_t height = 0;
-    if (!read_header_number(width) || !read_header_number(height))
-      return fail("damaged netpbm header");
+    if (!read_header_number(width) || !read_header_number(height)) return fail("damaged netpbm header");
     if (width < 1 || height < 1 || width > kMaxImageSidePixels || height > kMaxImageSidePixels)
       return fail("netpbm image size out of range");
     if (!bitmap_) {
@@ -52,11 +53,6 @@ class PnmReader final : public ImageReader {
   }
 
  private:
-  bool fail(const char *text) {
-    error_ = text;
-    return false;
-  }
-
   static bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
   // Skips blanks and '#' comments; returns the first other character.
@@ -124,8 +120,7 @@ class PnmReader final : public ImageReader {
       return true;
     }
     packed_.resize((width + 7) / 8);
-    if (std::fread(packed_.data(), 1, packed_.size(), file_) != packed_.size())
-      return fail("netpbm data ends early");
+    if (std::fread(packed_.data(), 1, packed_.size(), file_) != packed_.size()) return fail("netpbm data ends early");
     for (size_t x = 0; x < width; ++x) {
       const bool black = (packed_[x / 8] >> (7 - x % 8)) & 1;
       row[x] = black ? 0 : 255;
@@ -144,8 +139,7 @@ class PnmReader final : public ImageReader {
     }
     const size_t bytes_per_sample = maxval_ > 255 ? 2 : 1;
     packed_.resize(row.size() * bytes_per_sample);
-    if (std::fread(packed_.data(), 1, packed_.size(), file_) != packed_.size())
-      return fail("netpbm data ends early");
+    if (std::fread(packed_.data(), 1, packed_.size(), file_) != packed_.size()) return fail("netpbm data ends early");
     for (size_t i = 0; i < row.size(); ++i) {
       uint32_t value = packed_[i * bytes_per_sample];
       if (bytes_per_sample == 2) value = (value << 8) | packed_[i * 2 + 1];
@@ -166,7 +160,7 @@ class PnmReader final : public ImageReader {
 
 }  // namespace
 
-std::unique_ptr<ImageReader> open_pnm_reader(FILE *file, std::string &error) {
+std::unique_ptr<ImageRows> open_pnm_rows(FILE *file, std::string &error) {
   auto reader = std::make_unique<PnmReader>(file);
   if (!reader->open()) {
     error = "damaged netpbm file: " + reader->error();
@@ -175,4 +169,4 @@ std::unique_ptr<ImageReader> open_pnm_reader(FILE *file, std::string &error) {
   return reader;
 }
 
-}  // namespace varnel_tool
+}  // namespace varnel::imagefile
