@@ -62,7 +62,7 @@ std::vector<uint8_t> file_bytes(const std::string &name, FileRefusal &refusal) {
     return {};
   }
   // One byte more than the size: a file that grew since is not taken cut short.
-  std::vector<uint8_t> bytes(size + 1);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size) + 1);  // at most 16 MiB, checked above
   const size_t count = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get()) != 0 || count != size) {
     refusal = {MACBIN_ERR_IO, name + ": read error"};
