@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "output/internal.hpp"
 
@@ -34,6 +35,9 @@ struct Slot {
 // hold_temporary and release_temporary with the signals blocked; read by
 // remove_held_temporaries.
 Slot slots[kMaxTemporaryPaths];
+// Keeps two threads that open outputs at once from taking the same slot;
+// the signal handler never takes it (it only reads the flags).
+std::mutex slots_mutex;
 
 sigset_t cleanup_signal_set() {
   sigset_t set;
@@ -87,6 +91,7 @@ int hold_temporary(const char *path, TemporaryKind kind) {
   static const bool at_exit = std::atexit(remove_at_exit) == 0;
   (void)at_exit;
   CleanupSignalsBlocked blocked;
+  const std::lock_guard<std::mutex> lock(slots_mutex);
   for (int i = 0; i < kMaxTemporaryPaths; ++i) {
     Slot &slot = slots[i];
     if (slot.in_use != 0) continue;
@@ -101,11 +106,13 @@ int hold_temporary(const char *path, TemporaryKind kind) {
 void release_temporary(int slot) {
   if (slot < 0 || slot >= kMaxTemporaryPaths) return;
   CleanupSignalsBlocked blocked;
+  const std::lock_guard<std::mutex> lock(slots_mutex);
   slots[slot].in_use = 0;
 }
 
 int find_temporary(const char *path) {
   if (path == nullptr) return -1;
+  const std::lock_guard<std::mutex> lock(slots_mutex);
   for (int i = 0; i < kMaxTemporaryPaths; ++i) {
     if (slots[i].in_use != 0 && std::strcmp(slots[i].path, path) == 0) return i;
   }
