@@ -343,17 +343,25 @@ extern "C" void remove_and_end(int signal_number) {
   raise(signal_number);
 }
 
+// What the child leaves open when it ends, kept reachable so that a leak
+// checker at exit does not count it.
+// (Plain pointers: a vector would be destroyed before the checker runs.)
+MacBinOutput *outputs_left_open[3] = {};
+MacBinChannel *channel_left_open = nullptr;
+
 [[noreturn]] void leave_temporaries_and_end(const vt::TempDir &dir, bool by_signal) {
   signal(SIGTERM, remove_and_end);
+  size_t opened = 0;
   for (const int32_t kind :
        std::initializer_list<int32_t>{MACBIN_OUTPUT_BYTES, MACBIN_OUTPUT_FILE, MACBIN_FORMAT_APPLEDOUBLE}) {
     MacBinOutput *out = MacBin_OpenOutput(dir.file("o" + std::to_string(kind)).c_str(), kind);
     if (out == nullptr) _exit(3);
+    outputs_left_open[opened++] = out;
     if (kind == MACBIN_FORMAT_APPLEDOUBLE) vt::write_text(MacBin_OutputPath(out), "half");
   }
   MacBin_Init();
-  MacBinChannel *ch = open_writer(MACBIN_FORMAT_BINHEX, dir.file("b.hqx"));
-  if (ch == nullptr) _exit(4);
+  channel_left_open = open_writer(MACBIN_FORMAT_BINHEX, dir.file("b.hqx"));
+  if (channel_left_open == nullptr) _exit(4);
   MacBin_PutBuf(std::string(100000, 'x').data(), 100000, 100000);
   std::string scratch = dir.file("scratch-XXXXXX");
   if (MacBin_MakeTemporaryFile(scratch.data()) < 0) _exit(5);
