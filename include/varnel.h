@@ -38,7 +38,10 @@
  * channel, the output primitives, insert_resource and the generators)
  * works on process-wide state (MacChannel, outfile, the sticky output
  * failure): one writing channel at a time, from one thread, while no other
- * thread uses the library.  MacBin_AddFontFile, MacBin_ClearFonts and
+ * thread uses the library.  The output calls (MacBin_OpenOutput to
+ * MacBin_CommitOutput, each output used by one thread at a time),
+ * MacBin_MakeTemporaryFile and MacBin_RemoveTemporaries may be called from
+ * any thread; MacBin_AddFontFile, MacBin_ClearFonts and
  * MacBin_SetPictureMemoryLimit may be called from any thread at any time.
  * The last error (MacBin_LastError) is kept for each thread.
  *
@@ -2366,8 +2369,9 @@ int32_t MacBin_WriteOutput(MacBinOutput *output, const void *bytes, int32_t leng
  * written into); AppleDouble's header file "._NAME" first, then the data
  * file, and when the data file cannot follow the new header goes again.
  * The output is gone after, whatever the result.  Returns 0 = in place, 1 =
- * failed with nothing of this output left (an older file as it was) and the
- * reason as the last error: "write error: REASON", "cannot rename TEMP into
+ * failed with nothing of this output left (an older file as it was;
+ * AppleDouble's older header file comes back when the data file cannot
+ * follow the new one) and the reason as the last error: "write error: REASON", "cannot rename TEMP into
  * place: REASON", "cannot open: REASON" for what is written into. */
 int32_t MacBin_CommitOutput(MacBinOutput *output);
 

@@ -135,6 +135,25 @@ bool close_stream(MacBinOutput &output, std::string &error) {
   return close_written_into(stream, output.write_errno, error);
 }
 
+// AppleDouble's header file "._NAME" put in place first: should the data
+// file then fail to move, the new header is taken away again rather than
+// left describing other data, and an older header comes back (kept as a
+// second name in the private directory until then); restore_header undoes it.
+bool move_header_into_place(const MacBinOutput &output, std::string &restore_from, std::string &error) {
+  const std::string header = apple_double_header_for(output.place.target);
+  const std::string written_header = apple_double_header_for(output.temporary);
+  const std::string kept = (std::filesystem::path(output.directory) / "older-header").string();
+  if (link(header.c_str(), kept.c_str()) == 0) restore_from = kept;
+  if (std::rename(written_header.c_str(), header.c_str()) == 0) return true;
+  error = "cannot rename " + written_header + " into place: " + std::strerror(errno);
+  return false;
+}
+
+void restore_header(const MacBinOutput &output, const std::string &restore_from) {
+  const std::string header = apple_double_header_for(output.place.target);
+  if (restore_from.empty() || std::rename(restore_from.c_str(), header.c_str()) != 0) unlink(header.c_str());
+}
+
 // Renames the writer's file (AppleDouble: both, the header first) over the
 // output.
 bool move_into_place(const MacBinOutput &output, std::string &error) {
@@ -144,19 +163,13 @@ bool move_into_place(const MacBinOutput &output, std::string &error) {
     return false;
   }
   const bool apple_double = output.kind == MACBIN_FORMAT_APPLEDOUBLE;
-  const std::string header = apple_double_header_for(output.place.target);
-  if (apple_double) {
-    // The header first: should the data file then fail to move, the new
-    // header is taken away again rather than left describing other data.
-    const std::string written_header = apple_double_header_for(written);
-    if (std::rename(written_header.c_str(), header.c_str()) != 0) {
-      error = "cannot rename " + written_header + " into place: " + std::strerror(errno);
-      return false;
-    }
-  }
+  std::string restore_from;
+  if (apple_double && !move_header_into_place(output, restore_from, error)) return false;
   if (std::rename(written.c_str(), output.place.target.c_str()) != 0) {
     error = "cannot rename " + written + " into place: " + std::strerror(errno);
-    if (apple_double) unlink(header.c_str());
+    const int reason = errno;
+    if (apple_double) restore_header(output, restore_from);
+    errno = reason;
     return false;
   }
   return true;

@@ -46,7 +46,8 @@ std::string write_whole(const std::string &path, std::string_view text) {
   if (out == nullptr) return "open: " + last_reason();
   if (MacBin_WriteOutput(out, text.data(), static_cast<int32_t>(text.size())) != 0) {
     const std::string why = last_reason();
-    MacBin_DiscardOutput(out);
+    // The commit after it fails with the same reason, leaving nothing.
+    if (MacBin_CommitOutput(out) != 1 || last_reason() != why) return "commit after the write: " + last_reason();
     return "write: " + why;
   }
   return MacBin_CommitOutput(out) == 0 ? "" : "commit: " + last_reason();
@@ -330,6 +331,41 @@ TEST(OutputWriter, HostOutputIsCommittedOrDiscardedByTheHost) {
   EXPECT_EQ(MacBin_OpenWOutput(bytes, name, "VARN", "TEXT"), nullptr);
   EXPECT_EQ(vt::count_messages("No output opened for a format to write into"), 1u);
   MacBin_DiscardOutput(bytes);
+}
+
+// The data file cannot follow its header (a folder took its name meanwhile):
+// the new header goes again and the older one comes back.
+TEST(OutputWriter, AppleDoubleCommitIsBothOrNeither) {
+  vt::init_recording();
+  vt::TempDir dir;
+  vt::write_text(dir.file("p"), "older data");
+  vt::write_text(dir.file("._p"), "older header");
+  MacBinOutput *out = MacBin_OpenOutput(dir.file("p").c_str(), MACBIN_FORMAT_APPLEDOUBLE);
+  ASSERT_NE(out, nullptr);
+  char name[] = "Pair";
+  MacBinChannel *ch = MacBin_OpenWOutput(out, name, "VARN", "TEXT");
+  ASSERT_NE(ch, nullptr);
+  MacBin_PutBuf("new", 3, 3);
+  MacBin_Close(ch);
+  fs::remove(dir.file("p"));
+  fs::create_directory(dir.file("p"));
+  EXPECT_EQ(MacBin_CommitOutput(out), 1);
+  EXPECT_TRUE(last_reason().starts_with("cannot rename ")) << last_reason();
+  EXPECT_TRUE(last_reason().ends_with(" into place: Is a directory")) << last_reason();
+  EXPECT_EQ(MacBin_LastSystemError(), EISDIR);
+  EXPECT_EQ(vt::read_file(dir.file("._p")), vt::bytes_of("older header"));
+  EXPECT_EQ(entries_in(dir.path()), (std::vector<std::string>{"._p", "p"}));
+
+  // Without an older header, none is left.
+  fs::remove(dir.file("._p"));
+  out = MacBin_OpenOutput(dir.file("p2").c_str(), MACBIN_FORMAT_APPLEDOUBLE);
+  ASSERT_NE(out, nullptr);
+  ch = MacBin_OpenWOutput(out, name, "VARN", "TEXT");
+  ASSERT_NE(ch, nullptr);
+  MacBin_Close(ch);
+  fs::create_directory(dir.file("p2"));
+  EXPECT_EQ(MacBin_CommitOutput(out), 1);
+  EXPECT_EQ(entries_in(dir.path()), (std::vector<std::string>{"p", "p2"}));
 }
 
 // ---- Temporaries a signal handler removes ------------------------------------------
