@@ -38,7 +38,10 @@
  * channel, the output primitives, insert_resource and the generators)
  * works on process-wide state (MacChannel, outfile, the sticky output
  * failure): one writing channel at a time, from one thread, while no other
- * thread uses the library.  MacBin_AddFontFile, MacBin_ClearFonts and
+ * thread uses the library.  The output calls (MacBin_OpenOutput to
+ * MacBin_CommitOutput, each output used by one thread at a time),
+ * MacBin_MakeTemporaryFile and MacBin_RemoveTemporaries may be called from
+ * any thread; MacBin_AddFontFile, MacBin_ClearFonts and
  * MacBin_SetPictureMemoryLimit may be called from any thread at any time.
  * The last error (MacBin_LastError) is kept for each thread.
  *
@@ -475,19 +478,28 @@ int32_t MacBin_CGetPascalString(MacBinByteSource source, char *buffer);
  *   5 AppleDouble version 2: the data fork goes to the named file, the real
  *     name, Finder info, dates and resource fork to the header file "._NAME"
  *     in the same folder (NAME: the file name without its folder).  Both
- *     files are made by MacBin_OpenW; after MacBin_Close both exist or, when
- *     a write failed, neither;
- *   7 BinHex 4.0: the forks go to a hidden temporary file beside the output
- *     (".NAME.partial"), which MacBin_Close encodes into the named file and
- *     removes.  BinHex holds no dates.
+ *     are made in a private directory beside the output; after MacBin_Close
+ *     both are in place or, when a write failed, neither (older files of
+ *     those names as they were);
+ *   7 BinHex 4.0: the forks go to a hidden temporary file
+ *     (".NAME.partial.XXXXXX") in a private directory beside the output,
+ *     which MacBin_Close encodes into the named file and removes.  BinHex
+ *     holds no dates.
  * Whatever the format, the host writes the data fork with the output
  * primitives and the resources as for MacBinary; MacBin_Close leaves
- * complete files or none.  The Macintosh name is cut to 31 characters.
+ * complete files or none.  The files are written under temporary names
+ * (see MacBin_OpenOutput), listed for MacBin_RemoveTemporaries.  The
+ * Macintosh name is cut to 31 characters.
  * Returns 1 when the format can be written, else 0 (nothing changes; 3 and
  * 6 are for reading only). */
 int32_t MacBin_SetFormat(int32_t format);
 
-/* Opens `file_name` for writing and writes its header.  An empty `apple_name`
+/* Opens `file_name` for writing and writes its header.  The file is written
+ * under a temporary name (MacBin_OpenOutput) and appears under its name only
+ * at MacBin_Close, complete: until then, and for good when a write fails, a
+ * file of that name stays as it was.  A device, FIFO or /dev/stdout is
+ * written into at the close; a directory or a socket is refused ("Could not
+ * open output file NAME: Is a directory").  An empty `apple_name`
  * receives the first 31 characters of file_name, so it must then be a
  * writable buffer of at least 32 bytes.  Names longer than 63 characters and
  * codes longer than 4 are cut.  Makes the new file `outfile` (the data fork
@@ -556,7 +568,10 @@ int32_t MacBin_SetNextAttributes(MacBinChannel *channel, int32_t attributes);
 
 /* Writer: adds the owner resource and the bundle, writes the map, completes
  * the header and closes the file - or removes it when any write of the
- * process failed.  The owner resource (type: the creator, ID 0, a Pascal
+ * process failed.  A file MacBin_OpenW opened is then put in place (a
+ * failure to do so is reported, severity 4, "Could not put output file
+ * NAME in place: REASON", and leaves nothing); a host's output
+ * (MacBin_OpenWOutput) waits for the host to commit it.  The owner resource (type: the creator, ID 0, a Pascal
  * string of the owner text) is added only when the host inserted none: a
  * resource of the creator's type with ID 0 that the host inserted (a file
  * carried across brings its own) is the owner resource.  Before it builds
@@ -2281,6 +2296,127 @@ int32_t MacBin_ResourceFileName(const char type[4], int32_t id, int32_t occurren
 int32_t MacBin_QuoteWord(const char *word, char *buffer, int32_t capacity);
 
 /* ======================================================================
+ * Outputs that appear only when complete
+ *
+ * An output is made under a temporary name and put in place by
+ * MacBin_CommitOutput, so that a failed or interrupted run leaves no
+ * half-written file and an older file of that name as it was.  A regular
+ * file (or none yet) is replaced: the temporary name is beside it, the
+ * commit renames it over the file, which keeps its permission bits (a new
+ * one gets 0666 less the umask); a symbolic link leads to the file that is
+ * replaced (made when the link dangles), not replaced itself.  A character
+ * or block device, a FIFO, or an open descriptor named as /dev/stdout,
+ * /dev/fd/N or /proc/self/fd/N is written into, never renamed over or
+ * removed: bytes handed over go straight there, and a file a writer makes
+ * by name is made in $TMPDIR and copied there by the commit.  A directory
+ * and a socket are refused.
+ *
+ * Every temporary the library holds is listed where a signal handler can
+ * reach it.  The library installs no handler: a host that wants nothing
+ * left behind when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends the run calls
+ * MacBin_RemoveTemporaries from its own (and may ignore SIGXFSZ, so that a
+ * file-size limit shows as a failed write).  What is still listed when the
+ * process ends through exit() is removed too.
+ *
+ * Failures give 1 or null with a one-line reason as the thread's last error
+ * (MacBin_LastError; MACBIN_ERR_IO for the file system's refusals), never
+ * through the message method.
+ * ==================================================================== */
+
+/* An output in the making; opened by MacBin_OpenOutput, ended by
+ * MacBin_CommitOutput or MacBin_DiscardOutput. */
+typedef struct MacBinOutput MacBinOutput;
+
+/* Kinds of MacBin_OpenOutput besides the formats MacBin_SetFormat writes. */
+enum {
+  MACBIN_OUTPUT_BYTES = 100, /* bytes handed over with MacBin_WriteOutput */
+  MACBIN_OUTPUT_FILE = 101   /* one file that a writer makes by name at MacBin_OutputPath */
+};
+
+/* Opens an output for `path` of `kind`: MACBIN_OUTPUT_BYTES,
+ * MACBIN_OUTPUT_FILE, or a format MacBin_SetFormat writes, for
+ * MacBin_OpenWOutput (AppleDouble and BinHex get a private directory beside
+ * the output, in which the writer makes its files).  Returns the output, or
+ * null with the reason as the last error: "Is a directory", "it is a
+ * socket, which cannot be written as a file", the system's reason the
+ * temporary name could not be made ("Permission denied"), and for
+ * AppleDouble "AppleDouble is two files, and its header file \"._NAME\"
+ * cannot go beside standard output; ..." or "its AppleDouble header file
+ * \"._NAME\" would need a name of 256 bytes, and the file system allows
+ * 255".  Opening a FIFO for bytes waits for its reader, as any writer does.
+ *
+ *   MacBinOutput *out = MacBin_OpenOutput("list.txt", MACBIN_OUTPUT_BYTES);
+ *   if (out == NULL || MacBin_WriteOutput(out, text, length) != 0 ||
+ *       MacBin_CommitOutput(out) != 0) { const char *why; MacBin_LastError(&why); ... }
+ *   (after a failed write: MacBin_DiscardOutput(out)) */
+MacBinOutput *MacBin_OpenOutput(const char *path, int32_t kind);
+
+/* The temporary name a writer makes the file at (MACBIN_OUTPUT_FILE and the
+ * formats), valid until the output ends; null for MACBIN_OUTPUT_BYTES and
+ * a null output. */
+const char *MacBin_OutputPath(const MacBinOutput *output);
+
+/* 1 when the output is written into (a device, a FIFO, a descriptor), 0 when
+ * it replaces a regular file (or makes one), -1 for a null output. */
+int32_t MacBin_OutputWrittenInto(const MacBinOutput *output);
+
+/* Writes `length` bytes to a MACBIN_OUTPUT_BYTES output.  Returns 0 =
+ * written, 1 = failed, with "write error: REASON" (the first failure's;
+ * every later write fails too) as the last error. */
+int32_t MacBin_WriteOutput(MacBinOutput *output, const void *bytes, int32_t length);
+
+/* Puts the output in place: flushes and renames (or copies into what is
+ * written into); AppleDouble's header file "._NAME" first, then the data
+ * file, and when the data file cannot follow the new header goes again.
+ * The output is gone after, whatever the result.  Returns 0 = in place, 1 =
+ * failed with nothing of this output left (an older file as it was;
+ * AppleDouble's older header file comes back when the data file cannot
+ * follow the new one) and the reason as the last error: "write error: REASON", "cannot rename TEMP into
+ * place: REASON", "cannot open: REASON" for what is written into. */
+int32_t MacBin_CommitOutput(MacBinOutput *output);
+
+/* Removes what was written for the output and releases it; an older file
+ * stays as it was.  Null does nothing. */
+void MacBin_DiscardOutput(MacBinOutput *output);
+
+/* MacBin_OpenW into an output opened with MacBin_OpenOutput for a format:
+ * the channel writes that format (MacBin_SetFormat is not asked) to the
+ * output's temporary files, and after MacBin_Close the host commits the
+ * output (or discards it: a run the host counts as failed).  Messages name
+ * the output's path.  When a write failed, MacBin_Close removes the files as
+ * it always does and the host discards the output.  Returns the channel, or
+ * null after reporting why (a null output, one opened for bytes or a file). */
+MacBinChannel *MacBin_OpenWOutput(MacBinOutput *output, char *apple_name, const char *creator,
+                                  const char *type);
+
+/* Names the descriptor that stands for standard output: a host that points
+ * descriptor 1 elsewhere (at standard error, for the library's texts) and
+ * keeps the real standard output on another descriptor tells the library
+ * here, and /dev/stdout, /dev/fd/1 and /proc/self/fd/1 as outputs reach it.
+ * 1 at load and after MacBin_Reset.  Returns 0 = set, 1 = a negative
+ * descriptor (refused). */
+int32_t MacBin_SetStandardOutput(int32_t descriptor);
+
+/* Makes a temporary file from `path_template` (ending in "XXXXXX", which is
+ * replaced as mkstemp does) and lists it, so that MacBin_RemoveTemporaries
+ * removes it too: for a host's own scratch files (a copy of standard
+ * input).  Returns the open descriptor (close-on-exec), or -1 with errno
+ * set and the reason as the last error. */
+int32_t MacBin_MakeTemporaryFile(char *path_template);
+
+/* Removes a file MacBin_MakeTemporaryFile made and takes it off the list.
+ * Returns 0 = removed, 1 = not a listed file, or it could not be removed
+ * (taken off the list all the same). */
+int32_t MacBin_RemoveTemporaryFile(const char *path);
+
+/* Removes every temporary file and directory the library still holds (the
+ * outputs not yet committed, the hidden BinHex forks, MacBin_MakeTemporaryFile's
+ * files).  Async-signal-safe: for a host's handler of SIGINT, SIGTERM, SIGHUP
+ * and SIGPIPE, which then ends the process; errno is kept.  An output whose
+ * files were removed can only be discarded after. */
+void MacBin_RemoveTemporaries(void);
+
+/* ======================================================================
  * Starting over
  * ==================================================================== */
 
@@ -2291,7 +2427,8 @@ int32_t MacBin_QuoteWord(const char *word, char *buffer, int32_t capacity);
  * MacChannel and outfile are null, the trace flags are those the library
  * was built with, the host's fonts are forgotten and the picture memory
  * limit is MACBIN_DEFAULT_PICTURE_BYTES, the image-file reader is
- * forgotten and the image directory is the current folder again.  The
+ * forgotten and the image directory is the current folder again, and
+ * descriptor 1 stands for standard output again (MacBin_SetStandardOutput).  The
  * processors' records are
  * released.  The next MacBin_Init initialises anew (returns 1) with a new
  * zone; the old zone stays until the process ends, unused.  MacBin_Init alone never does this: a second

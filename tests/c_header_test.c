@@ -320,6 +320,19 @@ int main(void) {
     remove("c_header_test.img");
     if (MacBin_SetImageFileReader(NULL) != 0) return 49;
   }
+  {
+    /* An output from C: in place only at the commit. */
+    MacBinOutput *out = MacBin_OpenOutput("c_header_test.out", MACBIN_OUTPUT_BYTES);
+    FILE *check = NULL;
+    char back[8] = "";
+    if (out == NULL || MacBin_OutputWrittenInto(out) != 0 || MacBin_WriteOutput(out, "done", 4) != 0) return 51;
+    if (fopen("c_header_test.out", "rb") != NULL) return 52;
+    if (MacBin_CommitOutput(out) != 0) return 53;
+    check = fopen("c_header_test.out", "rb");
+    if (check == NULL || fread(back, 1, 4, check) != 4 || strcmp(back, "done") != 0) return 54;
+    fclose(check);
+    remove("c_header_test.out");
+  }
   printf("c_header_test: ok (libvarnel %s)\n", VARNEL_VERSION_STRING);
   return 0;
 }

@@ -205,7 +205,10 @@ for name in MacBin_AddScriptLine MacBin_NewScript MacBin_GetScriptText MacBin_Ge
             MacBin_FreeScript MacBin_ReadScriptHeader MacBin_QuoteWord MacBin_ResourceFileName MacBin_ContainerNamed \
             MacBin_ContainerName MacBin_DefaultMacName MacBin_SetImageFileReader MacBin_SetImageDirectory \
             MacBin_MakeIconFromFiles MacBin_MakeIconFromLine MacBin_Add_Icon MacBin_ConversionNotes \
-            MacBin_FindingName MacBin_DecodesType MacBin_Add_FileData MacBin_ReadImageFile MacBin_EncodePNG; do
+            MacBin_FindingName MacBin_DecodesType MacBin_Add_FileData MacBin_ReadImageFile MacBin_EncodePNG \
+            MacBin_OpenOutput MacBin_OutputPath MacBin_OutputWrittenInto MacBin_WriteOutput MacBin_CommitOutput \
+            MacBin_DiscardOutput MacBin_OpenWOutput MacBin_SetStandardOutput MacBin_MakeTemporaryFile \
+            MacBin_RemoveTemporaryFile MacBin_RemoveTemporaries; do
   grep -q "^[0-9a-f]* [A-Z] $name@@VARNEL_1\.7$" "$work/nm" ||
     ! grep -q '@' "$work/nm" || fail "$name is not under VARNEL_1.7"
 done

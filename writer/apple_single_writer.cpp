@@ -58,7 +58,7 @@ std::vector<uint8_t> compose_prefix(MacBinChannel *channel, uint32_t data_length
 
 }  // namespace
 
-bool open_apple_files(MacBinChannel *channel, const char *path) {
+bool open_apple_files(MacBinChannel *channel, const char *path, const char *shown) {
   WriterState *state = writer_state(channel);
   const bool is_double = state->format == MACBIN_FORMAT_APPLEDOUBLE;
   state->file_path = strdup(path);
@@ -69,7 +69,7 @@ bool open_apple_files(MacBinChannel *channel, const char *path) {
   }
   TesselFile *file = open_output_file(path);
   if (file == nullptr) {
-    report_output_open_failure(path);
+    report_output_open_failure(shown);
     return false;
   }
   TesselFile *header_file = nullptr;

@@ -2,8 +2,9 @@
 //
 // The text names both fork lengths before the forks, and the data fork's
 // length is known only when the host has written it.  So the forks go to a
-// hidden file beside the output (".NAME.partial.XXXXXX", a name of its own
-// so that no file of the user's is taken over), laid out as
+// hidden file beside the text (".NAME.partial.XXXXXX", a name of its own
+// so that no file of the user's is taken over; the text is itself made in
+// the output's private directory, which holds both), laid out as
 //   0            data fork
 //   rsrc_start   resource fork (head, resource data, map)
 // and the close encodes them into the output, which MacBin_OpenW made
@@ -70,7 +71,7 @@ bool encode_fork(TesselFile *forks, int64_t position, uint32_t length,
 
 }  // namespace
 
-bool open_binhex_files(MacBinChannel *channel, const char *path) {
+bool open_binhex_files(MacBinChannel *channel, const char *path, const char *shown) {
   WriterState *state = writer_state(channel);
   state->file_path = sibling_path(path, ".", ".partial.XXXXXX");
   state->companion_path = strdup(path);
@@ -80,7 +81,7 @@ bool open_binhex_files(MacBinChannel *channel, const char *path) {
   }
   TesselFile *text_file = open_output_file(path);
   if (text_file == nullptr) {
-    report_output_open_failure(path);
+    report_output_open_failure(shown);
     return false;
   }
   // Claims a name nobody uses; the host library then opens it by name.

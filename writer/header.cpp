@@ -20,12 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 
 #include "frame/internal.hpp"
 #include "format/apple_single.hpp"
 #include "format/macbinary_header.hpp"
+#include "output/internal.hpp"
 #include "stream/internal.hpp"
 #include "writer/internal.hpp"
 
@@ -69,6 +71,15 @@ const char *or_empty(const char *text) { return text != nullptr ? text : ""; }
 
 bool is_missing(const char *text) { return text == nullptr || text[0] == '\0'; }
 
+// Whether a folder (or a socket) holds the name of AppleDouble's header
+// file "._NAME" beside `path`: the header could never be put in place.
+bool apple_double_header_is_taken(const char *path) {
+  const std::filesystem::path file(path);
+  std::error_code code;
+  const auto status = std::filesystem::status(file.parent_path() / ("._" + file.filename().string()), code);
+  return std::filesystem::is_directory(status) || std::filesystem::is_socket(status);
+}
+
 // The channel's tables, or false after giving back what was obtained.
 bool allocate_writer_tables(MacBinChannel *channel) {
   channel->types = static_cast<MacBinTypeEntry *>(
@@ -101,6 +112,7 @@ void release_writer_tables(MacBinChannel *channel) {
     std::free(state->name_index);
     std::free(state->file_path);
     std::free(state->companion_path);
+    if (state->owns_output) varnel::output::discard_output(state->output);
     delete state;
     extension_of(channel)->state = nullptr;
   }
@@ -218,6 +230,142 @@ void complete_header(MacBinChannel *channel, int32_t resource_fork_length) {
   overwrite_output(0, header);
 }
 
+namespace {
+
+// The output for the channel's files: the host's, or one made for
+// `file_name` in the channel's format.  False after reporting why.
+bool take_output(MacBinChannel *channel, const char *file_name, MacBinOutput *given) {
+  WriterState *state = writer_state(channel);
+  state->shown_path = file_name;
+  if (given != nullptr) {
+    state->output = given;
+    state->format = varnel::output::output_kind(*given);
+    return true;
+  }
+  if (state->format == MACBIN_FORMAT_APPLEDOUBLE && apple_double_header_is_taken(file_name)) {
+    report("Could not open AppleDouble header file", MACBIN_ERROR, MACBIN_ERR_IO);
+    return false;
+  }
+  std::string error;
+  state->output = varnel::output::open_output(file_name, state->format, error);
+  if (state->output == nullptr) {
+    if (error.find(std::strerror(errno)) == std::string::npos) errno = 0;  // the reason is the library's own
+    report(("Could not open output file " + std::string(file_name) + ": " + error).c_str(), MACBIN_ERROR,
+           MACBIN_ERR_IO);
+    return false;
+  }
+  state->owns_output = true;
+  return true;
+}
+
+// Opens the format's files under the output's temporary names; `outfile`
+// changes only once they are open, so a failed open never sends another
+// channel's data-fork bytes astray.  The formats with a second file open
+// it here too: a folder that takes one file but not the other fails now,
+// not after the host's work.
+bool open_format_files(MacBinChannel *channel) {
+  WriterState *state = writer_state(channel);
+  const char *path = varnel::output::output_temporary_path(*state->output).c_str();
+  const char *shown = state->shown_path.c_str();
+  if (state->format == MACBIN_FORMAT_APPLESINGLE || state->format == MACBIN_FORMAT_APPLEDOUBLE) {
+    return open_apple_files(channel, path, shown);
+  }
+  if (state->format == MACBIN_FORMAT_BINHEX) return open_binhex_files(channel, path, shown);
+  channel->file = open_output_file(path);
+  state->data_start = kMacBinaryHeaderSize;
+  if (channel->file == nullptr) report_output_open_failure(shown);
+  return channel->file != nullptr;
+}
+
+// The names, codes and dates the headers carry, before the files open.
+void set_finder_fields(MacBinChannel *channel, const char *macintosh_name, const char *creator,
+                       const char *type) {
+  WriterState *state = writer_state(channel);
+  state->format = output_format;
+  state->name_list_length = 0;
+  copy_cut(channel->finder.name, macintosh_name, kFinderNameCharacters);
+  copy_cut(channel->finder.type, type, kCodeCharacters);
+  copy_cut(channel->finder.creator, creator, kCodeCharacters);
+  channel->finder.flags = kFinderInitedFlag;
+  state->created = MacBin_DateNow();
+  state->modified = state->created;
+}
+
+// The channel's record as the open leaves it, its files open.
+void start_channel(MacBinChannel *channel, const char *file_name) {
+  WriterState *state = writer_state(channel);
+  channel->mode = kChannelWriting;
+  outfile = channel->file;
+  if (writes_macbinary(*state)) {
+    uint8_t header[format::kMacBinaryHeaderSize];
+    compose_header(channel, 0, 0, header);
+    MacBin_PutBuf(header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
+  }
+  if (trace_enabled(TRACE_MSG)) std::printf("MSG--> File header created\n");
+
+  char name_part[kPathPartBytes];
+  fparse(name_part, file_name, 0, "NAME");
+  copy_cut(channel->label, name_part, kLabelCharacters);
+  channel->type_count = -1;
+  channel->fref_last = -1;
+  copy_cut(channel->owner_text, kOwnerNotice, kOwnerTextBytes - 1);
+  channel->data_length = -1;
+  channel->after_insert = nullptr;
+  extension_of(channel)->close = close_write_channel;
+  if (MacIOControl.open_writers == 0) call_start("Macintosh Resources");
+  ++MacIOControl.open_writers;
+}
+
+// What a missing name, creator or type refuses; null when all are given.
+const char *missing_argument(const char *file_name, const char *creator, const char *type) {
+  if (is_missing(file_name)) return "No filename specified";
+  if (is_missing(creator)) return "No creator specified";
+  if (is_missing(type)) return "No filetype specified";
+  return nullptr;
+}
+
+MacBinChannel *open_writer(const char *file_name, MacBinOutput *given, char *apple_name, const char *creator,
+                           const char *type) {
+  if (trace_enabled(TRACE_INSERT)) {
+    std::printf("INSERT--> Initializing: FILE=%s CREATOR=%s TYPE=%s Apple=%s\n\n", or_empty(file_name),
+                or_empty(creator), or_empty(type), or_empty(apple_name));
+  }
+  if (const char *missing = missing_argument(file_name, creator, type)) {
+    report(missing, MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
+    return nullptr;
+  }
+  // Without a Macintosh name the file name as given stands in (directory part
+  // included), and the caller's buffer, which must hold 32 bytes, learns it.
+  const char *macintosh_name = apple_name;
+  char derived_name[kHeaderNameCharacters + 1];
+  if (is_missing(apple_name)) {
+    if (trace_enabled(TRACE_MSG)) std::printf("MSG--> No name for APPLE-file specified\n");
+    copy_cut(derived_name, file_name, kHeaderNameCharacters);
+    if (apple_name != nullptr) std::memcpy(apple_name, derived_name, sizeof derived_name);
+    macintosh_name = derived_name;
+  }
+  // The channel and its tables come first: when memory is short, nothing
+  // is made on disk.
+  MacBinChannel *channel = MacBin_NewChannel();  // reports a full zone itself
+  if (channel == nullptr) return nullptr;
+  if (!allocate_writer_tables(channel)) {
+    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
+    release_channel_record(channel);
+    return nullptr;
+  }
+  set_finder_fields(channel, macintosh_name, creator, type);
+  if (!take_output(channel, file_name, given) || !open_format_files(channel)) {
+    channel->file = nullptr;
+    release_writer_tables(channel);  // an output made here goes with them
+    release_channel_record(channel);
+    return nullptr;
+  }
+  start_channel(channel, file_name);
+  return channel;
+}
+
+}  // namespace
+
 extern "C" {
 
 int32_t MacBin_SetFormat(int32_t format) {
@@ -236,99 +384,17 @@ int32_t MacBin_SetFormat(int32_t format) {
 
 MacBinChannel *MacBin_OpenW(const char *file_name, char *apple_name, const char *creator,
                             const char *type) {
-  if (trace_enabled(TRACE_INSERT)) {
-    std::printf("INSERT--> Initializing: FILE=%s CREATOR=%s TYPE=%s Apple=%s\n\n",
-                or_empty(file_name), or_empty(creator), or_empty(type), or_empty(apple_name));
-  }
-  if (is_missing(file_name)) {
-    report("No filename specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
+  return open_writer(file_name, nullptr, apple_name, creator, type);
+}
+
+MacBinChannel *MacBin_OpenWOutput(MacBinOutput *output, char *apple_name, const char *creator,
+                                  const char *type) {
+  const int32_t kind = output != nullptr ? varnel::output::output_kind(*output) : MACBIN_OUTPUT_BYTES;
+  if (kind == MACBIN_OUTPUT_BYTES || kind == MACBIN_OUTPUT_FILE) {
+    report("No output opened for a format to write into", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
     return nullptr;
   }
-  if (is_missing(creator)) {
-    report("No creator specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
-    return nullptr;
-  }
-  if (is_missing(type)) {
-    report("No filetype specified", MACBIN_ERROR, MACBIN_ERR_ARGUMENT);
-    return nullptr;
-  }
-
-  // Without a Macintosh name the file name as given stands in (directory part
-  // included), and the caller's buffer, which must hold 32 bytes, learns it.
-  const char *macintosh_name = apple_name;
-  char derived_name[kHeaderNameCharacters + 1];
-  if (is_missing(apple_name)) {
-    if (trace_enabled(TRACE_MSG)) std::printf("MSG--> No name for APPLE-file specified\n");
-    copy_cut(derived_name, file_name, kHeaderNameCharacters);
-    if (apple_name != nullptr) std::memcpy(apple_name, derived_name, sizeof derived_name);
-    macintosh_name = derived_name;
-  }
-
-  // The channel and its tables come first: when memory is short, the file
-  // that the name points to is not even truncated.
-  MacBinChannel *channel = MacBin_NewChannel();  // reports a full zone itself
-  if (channel == nullptr) return nullptr;
-  if (!allocate_writer_tables(channel)) {
-    report("Out Of Memory (in initialisation)", MACBIN_ERROR, MACBIN_ERR_MEMORY);
-    release_channel_record(channel);
-    return nullptr;
-  }
-
-  WriterState *state = writer_state(channel);
-  state->format = output_format;
-  state->name_list_length = 0;
-  copy_cut(channel->finder.name, macintosh_name, kFinderNameCharacters);
-  copy_cut(channel->finder.type, type, kCodeCharacters);
-  copy_cut(channel->finder.creator, creator, kCodeCharacters);
-  channel->finder.flags = kFinderInitedFlag;
-  state->created = MacBin_DateNow();
-  state->modified = state->created;
-
-  // `outfile` changes only once the files are open, so a failed open never
-  // sends another channel's data-fork bytes astray.  The formats with a
-  // second file open it here too: a folder that takes one file but not the
-  // other fails now, not after the host's work.
-  bool opened = false;
-  if (state->format == MACBIN_FORMAT_APPLESINGLE || state->format == MACBIN_FORMAT_APPLEDOUBLE) {
-    opened = open_apple_files(channel, file_name);
-  } else if (state->format == MACBIN_FORMAT_BINHEX) {
-    opened = open_binhex_files(channel, file_name);
-  } else {
-    channel->file = open_output_file(file_name);
-    state->data_start = kMacBinaryHeaderSize;
-    opened = channel->file != nullptr;
-    if (!opened) report_output_open_failure(file_name);
-  }
-  if (!opened) {
-    channel->file = nullptr;
-    release_writer_tables(channel);
-    release_channel_record(channel);
-    return nullptr;
-  }
-  channel->mode = kChannelWriting;
-
-  outfile = channel->file;
-  if (writes_macbinary(*state)) {
-    uint8_t header[format::kMacBinaryHeaderSize];
-    compose_header(channel, 0, 0, header);
-    MacBin_PutBuf(header, kMacBinaryHeaderSize, kMacBinaryHeaderSize);
-  }
-  if (trace_enabled(TRACE_MSG)) std::printf("MSG--> File header created\n");
-
-  char name_part[kPathPartBytes];
-  fparse(name_part, file_name, 0, "NAME");
-  copy_cut(channel->label, name_part, kLabelCharacters);
-
-  channel->type_count = -1;
-  channel->fref_last = -1;
-  copy_cut(channel->owner_text, kOwnerNotice, kOwnerTextBytes - 1);
-  channel->data_length = -1;
-  channel->after_insert = nullptr;
-
-  extension_of(channel)->close = close_write_channel;
-  if (MacIOControl.open_writers == 0) call_start("Macintosh Resources");
-  ++MacIOControl.open_writers;
-  return channel;
+  return open_writer(varnel::output::output_path(*output).c_str(), output, apple_name, creator, type);
 }
 
 void MacBin_CompleteDataFork(MacBinChannel *channel) {

@@ -55,6 +55,12 @@ struct WriterState {
   // then the header file, which takes the resource fork).  BinHex: the text
   // file, while channel->file holds the forks until the close encodes them.
   TesselFile *companion = nullptr;
+  // The output the files go to under temporary names: made by MacBin_OpenW
+  // (owned: MacBin_Close commits or discards it) or given by the host to
+  // MacBin_OpenWOutput (the host commits it after MacBin_Close).
+  MacBinOutput *output = nullptr;
+  bool owns_output = false;
+  std::string shown_path;          // the output's path as the host named it, for messages
   char *file_path = nullptr;       // path of the file channel->file was opened as (allocated)
   char *companion_path = nullptr;  // path of the companion (allocated), or null
   int32_t fork_given = 0;          // MacBin_SetResourceFork wrote the whole resource fork
@@ -323,7 +329,8 @@ char *sibling_path(const char *path, const char *prefix, const char *suffix);
 // its header file), makes the data file the channel's file and writes the
 // leading part (header, entries, name, Finder info, dates) with the lengths
 // still zero.  False after reporting why (nothing is left behind).
-bool open_apple_files(MacBinChannel *channel, const char *path);
+// `shown` is the path messages name.
+bool open_apple_files(MacBinChannel *channel, const char *path, const char *shown);
 // AppleDouble, at the end of the data fork: the header file becomes the
 // channel's file and `outfile`, and takes the resource fork.
 void switch_to_header_file(MacBinChannel *channel);
@@ -333,9 +340,11 @@ void complete_apple_header(MacBinChannel *channel, int32_t resource_fork_length)
 // ---- BinHex (binhex_writer.cpp) ----------------------------------------------
 // Opens the text file at `path` and the hidden file beside it that holds the
 // forks until the close; false after reporting why.
-bool open_binhex_files(MacBinChannel *channel, const char *path);
+bool open_binhex_files(MacBinChannel *channel, const char *path, const char *shown);
 // Encodes the forks into the text file (the header from the channel).
 void encode_binhex(MacBinChannel *channel, int32_t resource_fork_length);
 
-// Closes (or removes) the channel's files, as its format has them.
+// Closes (or removes) the channel's files, as its format has them; then
+// puts an output MacBin_OpenW made in place, or discards it after a failed
+// write.
 void finish_channel_outputs(MacBinChannel *channel);

@@ -14,6 +14,7 @@
 
 #include "format/resource_fork.hpp"
 #include "frame/internal.hpp"
+#include "output/internal.hpp"
 #include "stream/internal.hpp"
 #include "writer/internal.hpp"
 
@@ -219,6 +220,26 @@ bool remove_closed_output(const char *path) {
   return removed;
 }
 
+// An output MacBin_OpenW made: in place when every write went through,
+// else removed (its files went already).
+void put_output_in_place(WriterState &state) {
+  MacBinOutput *output = state.output;
+  state.output = nullptr;
+  state.owns_output = false;
+  if (output_error != 0) {
+    varnel::output::discard_output(output);
+    return;
+  }
+  std::string error;
+  errno = 0;
+  if (varnel::output::commit_output(output, error)) return;
+  // The system's reason is kept for the host when the text names it, and
+  // not added a second time.
+  if (errno != 0 && error.find(std::strerror(errno)) == std::string::npos) errno = 0;
+  report(("Could not put output file " + state.shown_path + " in place: " + error).c_str(), MACBIN_SEVERE,
+         MACBIN_ERR_IO);
+}
+
 }  // namespace
 
 void close_write_channel(MacBinChannel *channel) {
@@ -285,6 +306,7 @@ void finish_channel_outputs(MacBinChannel *channel) {
   }
   channel->file = nullptr;
   state.companion = nullptr;
+  if (state.owns_output) put_output_in_place(state);
 }
 
 void finish_output(TesselFile *file) {

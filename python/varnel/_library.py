@@ -177,6 +177,14 @@ MacRomanToUTF8 = _proto("MacBin_MacRomanToUTF8", c_int32, c_char_p, c_int32, c_i
 IdentifyFile = _proto("MacBin_IdentifyFile", c_int32, c_char_p)
 OpenR = _proto("MacBin_OpenR", ChannelP, c_char_p)
 OpenW = _proto("MacBin_OpenW", ChannelP, c_char_p, c_char_p, c_char_p, c_char_p)
+# Outputs that appear only when complete: the library makes the temporaries,
+# lists them for a signal handler, and renames (or copies) into place.
+OUTPUT_BYTES = 100
+OpenOutput = _proto("MacBin_OpenOutput", c_void_p, c_char_p, c_int32)
+WriteOutput = _proto("MacBin_WriteOutput", c_int32, c_void_p, c_char_p, c_int32)
+CommitOutput = _proto("MacBin_CommitOutput", c_int32, c_void_p)
+DiscardOutput = _proto("MacBin_DiscardOutput", None, c_void_p)
+OpenWOutput = _proto("MacBin_OpenWOutput", ChannelP, c_void_p, c_char_p, c_char_p, c_char_p)
 Close = _proto("MacBin_Close", None, ChannelP)
 GetFileInfo = _proto("MacBin_GetFileInfo", c_int32, ChannelP, POINTER(FileInfo))
 GetFinderInfoBytes = _proto("MacBin_GetFinderInfoBytes", c_int32, ChannelP, c_void_p)

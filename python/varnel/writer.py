@@ -10,8 +10,6 @@ from __future__ import annotations
 import ctypes
 import datetime
 import os
-import shutil
-import tempfile
 from typing import Any, List, Optional, Tuple
 
 from . import _library as L
@@ -79,29 +77,26 @@ class Writer:
             raise errors.ArgumentError("the Finder information is 32 bytes")
         dates = self._dates(created, modified)
 
-        directory = os.path.dirname(os.path.abspath(self.path))
-        base = os.path.basename(self.path)
-        if not base:
+        if not os.path.basename(self.path):
             raise errors.ArgumentError("the destination names no file", self.path)
         self._channel = None
         self._data_open = True
-        self._temporary: Optional[str] = None
+        self._output: Optional[int] = None
         L.gate.acquire_writer()
         try:
             L.restart_output_if_stopped(self.path)
-            try:
-                self._temporary = tempfile.mkdtemp(prefix=".varnel-", dir=directory)
-            except OSError as failure:
-                raise errors.FileError(f"cannot create: {failure.strerror}", self.path,
-                                       errors.ERR_IO, failure.errno or 0) from None
-            self._written = os.path.join(self._temporary, base)
             L.ClearError()
             L.take_messages()
             if L.SetFormat(self._format) != 1:
                 raise errors.UnsupportedError(f"the library cannot write {container}", self.path)
+            # The library writes under temporary names and puts the file (both
+            # files of AppleDouble) in place when it is complete.
+            self._output = L.OpenOutput(os.fsencode(self.path), self._format)
+            if not self._output:
+                raise _output_failure("cannot create", self.path)
             name_buffer = ctypes.create_string_buffer(encoded_name, 64)
-            channel = L.OpenW(os.fsencode(self._written), name_buffer,
-                              creator_code.replace(b"\0", b" "), type_code.replace(b"\0", b" "))
+            channel = L.OpenWOutput(self._output, name_buffer,
+                                    creator_code.replace(b"\0", b" "), type_code.replace(b"\0", b" "))
             if not channel:
                 L.raise_failure(self.path, "cannot be created", default_code=errors.ERR_IO)
             self._channel = channel
@@ -298,23 +293,14 @@ class Writer:
             L.gate.release_writer()
 
     def _commit(self) -> None:
-        produced = sorted(os.listdir(self._temporary))
-        if not produced:
-            raise errors.FileError("the library left no file", self.path, errors.ERR_IO)
-        directory = os.path.dirname(os.path.abspath(self.path))
-        try:
-            # The header file of an AppleDouble pair first: a data file is never
-            # left without it.
-            for name in sorted(produced, key=lambda n: not n.startswith("._")):
-                os.replace(os.path.join(self._temporary, name), os.path.join(directory, name))
-        except OSError as failure:
-            raise errors.FileError(f"cannot put the file in place: {failure.strerror}", self.path,
-                                   errors.ERR_IO, failure.errno or 0) from None
+        output, self._output = self._output, None
+        if L.CommitOutput(output) != 0:
+            raise _output_failure("cannot put the file in place", self.path)
 
     def _discard_temporary(self) -> None:
-        if self._temporary is not None:
-            shutil.rmtree(self._temporary, ignore_errors=True)
-            self._temporary = None
+        if self._output is not None:
+            L.DiscardOutput(self._output)
+            self._output = None
 
     def _abandon(self) -> None:
         """Closes without keeping anything: after an exception."""
@@ -386,32 +372,26 @@ EMPTY_RESOURCE_FORK = (_EMPTY_FORK_HEAD + bytes(240) + _EMPTY_FORK_HEAD + bytes(
                        bytes.fromhex("001C 001E FFFF"))
 
 
+def _output_failure(what: str, path: str) -> errors.Error:
+    """The library's reason an output could not be made or put in place."""
+    text = ctypes.c_char_p()
+    code = L.LastError(ctypes.byref(text))
+    reason = (text.value or b"").decode("utf-8", "replace")
+    return errors.error_for(code or errors.ERR_IO, f"{what}: {reason}", path, L.LastSystemError())
+
+
 def _write_bare_fork(path: str, fork: bytes) -> None:
     """The resource fork alone, put in place only when written whole."""
-    directory = os.path.dirname(os.path.abspath(path))
-    try:
-        handle, temporary = tempfile.mkstemp(prefix=".varnel-", dir=directory)
-    except OSError as failure:
-        raise errors.FileError(f"cannot create: {failure.strerror}", path, errors.ERR_IO,
-                               failure.errno or 0) from None
-    try:
-        with os.fdopen(handle, "wb") as out:
-            out.write(fork)
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except OSError as failure:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise errors.FileError(f"cannot write: {failure.strerror}", path, errors.ERR_IO,
-                               failure.errno or 0) from None
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
+    L.ClearError()
+    output = L.OpenOutput(os.fsencode(path), L.OUTPUT_BYTES)
+    if not output:
+        raise _output_failure("cannot create", path)
+    if L.WriteOutput(output, fork, len(fork)) != 0:
+        failure = _output_failure("cannot write", path)
+        L.DiscardOutput(output)
+        raise failure
+    if L.CommitOutput(output) != 0:
+        raise _output_failure("cannot write", path)
 
 
 def _conversion_losses(original, target: int, source: str, destination: str) -> List[str]:

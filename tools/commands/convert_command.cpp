@@ -12,7 +12,7 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "container_output.hpp"
+#include "library_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
@@ -171,7 +171,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
   if (!input.read_resource_fork(fork)) return false;
   progress.add(static_cast<int64_t>(fork.size()));
 
-  ContainerOutput output;
+  LibraryOutput output;
   std::string error;
   if (!output.create(options.output, options.format, error)) {
     reporter.error(options.output + ": cannot create: " + error);
@@ -184,7 +184,7 @@ bool write_container(const MacBinaryInput &input, const ConvertOptions &options)
   char name[64] = {};
   const std::string mac_name = macintosh_name_for(input, options.output);
   std::memcpy(name, mac_name.data(), mac_name.size());
-  MacBinChannel *channel = MacBin_OpenW(output.library_path().c_str(), name, "????", "????");
+  MacBinChannel *channel = MacBin_OpenWOutput(output.get(), name, "????", "????");
   if (channel == nullptr) {
     reporter.mark_failed();
     return false;  // the library said why

@@ -9,8 +9,8 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "common/output_file.hpp"
 #include "decoded_pixels.hpp"
+#include "library_output.hpp"
 #include "tessel.h"
 #include "tool_context.hpp"
 #include "varnel.h"
@@ -106,8 +106,8 @@ int run_ct(const Arguments &arguments) {
   const MacBinPixels &image = decoded.pixels();
   const std::vector<uint8_t> samples = ct_samples(image, palette);
   std::string error;
-  OutputFile output;
-  if (!output.create(output_path, false, error)) {
+  LibraryOutput output;
+  if (!output.create(output_path, MACBIN_OUTPUT_FILE, error)) {
     reporter.error(output_path + ": cannot create: " + error);
     return kExitFailure;
   }

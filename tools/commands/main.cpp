@@ -10,7 +10,7 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "common/temporary_files.hpp"
+#include "cleanup_signals.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
 

@@ -20,11 +20,10 @@
 
 #include "arguments.hpp"
 #include "commands.hpp"
-#include "container_output.hpp"
+#include "library_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
-#include "common/output_file.hpp"
 #include "common/progress_line.hpp"
 #include "tool_context.hpp"
 #include "varnel.h"
@@ -593,7 +592,7 @@ void write_channel(MacBinChannel *channel, const PackOptions &options, const std
 // nothing when the output or the channel could not be made (the reason is
 // given), else whether everything went in.
 std::optional<bool> write_packed_file(const PackOptions &options, const std::vector<ScriptLine> &lines,
-                       std::vector<CopiedResource> &copies, const DataSource &data, ContainerOutput &output) {
+                       std::vector<CopiedResource> &copies, const DataSource &data, LibraryOutput &output) {
   Reporter &reporter = Reporter::instance();
   std::string error;
   if (!output.create(options.output, options.format, error)) {
@@ -604,7 +603,7 @@ std::optional<bool> write_packed_file(const PackOptions &options, const std::vec
   std::array<char, 64> mac_name{};
   std::memcpy(mac_name.data(), options.name.data(), options.name.size());
   MacBinChannel *channel =
-      MacBin_OpenW(output.library_path().c_str(), mac_name.data(), options.creator.c_str(), options.type.c_str());
+      MacBin_OpenWOutput(output.get(), mac_name.data(), options.creator.c_str(), options.type.c_str());
   if (channel == nullptr) {
     reporter.mark_failed();
     return std::nullopt;  // the library said why; the output is removed
@@ -614,7 +613,7 @@ std::optional<bool> write_packed_file(const PackOptions &options, const std::vec
 }
 
 // Puts the written file in place, or removes it after a failure.
-int commit_output(ContainerOutput &output, const std::string &path, bool written) {
+int commit_output(LibraryOutput &output, const std::string &path, bool written) {
   Reporter &reporter = Reporter::instance();
   if (!written) {
     output.discard();
@@ -650,7 +649,7 @@ int run_pack(const Arguments &arguments) {
   if (!register_write_handlers()) return kExitFailure;
   std::vector<CopiedResource> copies;
   if (!load_copies(options, lines, copies)) return kExitFailure;
-  ContainerOutput output;
+  LibraryOutput output;
   const std::optional<bool> written = write_packed_file(options, lines, copies, data, output);
   if (!written) return kExitFailure;
   return commit_output(output, options.output, *written);

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "container_output.hpp"
+#include "library_output.hpp"
 #include "library_session.hpp"
 #include "macbinary_input.hpp"
 #include "tool_context.hpp"
@@ -61,7 +61,7 @@ int salvage_file(const std::string &input_path, const std::string &output_path) 
                    " bytes), whose map cannot be read");
   if (format == MACBIN_FORMAT_BINHEX && input.info().crc_state == 0)
     reporter.error(input.path() + ": a fork's CRC does not match: its bytes are kept as read, and some are wrong");
-  ContainerOutput output;
+  LibraryOutput output;
   std::string error;
   if (!output.create(output_path, format, error) || MacBin_SetFormat(format) != 1) {
     reporter.error(output_path + ": cannot create: " + (error.empty() ? "format refused" : error));
@@ -71,7 +71,7 @@ int salvage_file(const std::string &input_path, const std::string &output_path) 
   std::string mac_name = input.name();
   if (mac_name.empty()) mac_name = std::filesystem::path(output_path).filename().string().substr(0, 31);
   std::memcpy(name, mac_name.data(), std::min<size_t>(mac_name.size(), 63));
-  MacBinChannel *channel = MacBin_OpenW(output.library_path().c_str(), name, "????", "????");
+  MacBinChannel *channel = MacBin_OpenWOutput(output.get(), name, "????", "????");
   if (channel == nullptr) return kExitFailure;  // the library said why
   const int lost = write_parts(input, channel);
   MacBin_Close(channel);

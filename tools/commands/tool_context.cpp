@@ -7,9 +7,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "common/output_file.hpp"
 #include "common/mac_text.hpp"
 #include "common/progress_line.hpp"
+#include "library_output.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -107,7 +107,7 @@ void route_library_output_to_stderr() {
     return;
   }
   dup2(STDERR_FILENO, STDOUT_FILENO);
-  set_original_standard_output(results_fd, results_stream);
+  MacBin_SetStandardOutput(results_fd);  // /dev/stdout as an output still reaches it
   // Library texts now interleave with the tool's messages: keep their order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
@@ -134,16 +134,16 @@ bool flush_results() {
 bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill) {
   if (path == "-") return fill(write_results);
   Reporter &reporter = Reporter::instance();
-  OutputFile output;
+  LibraryOutput output;
   std::string error;
-  if (!output.create(path, true, error)) {
+  if (!output.create(path, MACBIN_OUTPUT_BYTES, error)) {
     reporter.error(path + ": cannot create: " + error);
     return false;
   }
   bool write_failed = false;
   const ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
-    if (output.write(bytes.data(), bytes.size())) return true;
-    reporter.error(path + ": " + output.write_error());
+    if (output.write(bytes, error)) return true;
+    reporter.error(path + ": " + error);
     write_failed = true;
     return false;
   };

@@ -112,7 +112,7 @@ bool flush_results();
 using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
 
 // Writes OUT ("-": standard output) with the bytes `fill` hands to the
-// writer it is given.  A file appears only when complete (OutputFile);
+// writer it is given.  A file appears only when complete (LibraryOutput);
 // false after an error message naming it.
 bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill);
 

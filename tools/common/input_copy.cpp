@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "common/temporary_files.hpp"
+#include "varnel.h"
 
 namespace varnel_tool {
 namespace {
@@ -35,10 +35,7 @@ InputCopy::~InputCopy() { remove(); }
 
 void InputCopy::remove() {
   if (path_.empty()) return;
-  CleanupSignalsBlocked blocked;
-  unlink(path_.c_str());
-  unregister_temporary(slot_);
-  slot_ = -1;
+  MacBin_RemoveTemporaryFile(path_.c_str());
   path_.clear();
 }
 
@@ -53,23 +50,14 @@ bool InputCopy::copy_from(int fd, int64_t max_bytes, std::string &error) {
   const std::string pattern = (directory / "varnel-input-XXXXXX").string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int copy = -1;
-  {
-    CleanupSignalsBlocked blocked;
-    copy = mkstemp(name.data());
-    if (copy < 0) {
-      error = "cannot make a temporary copy in " + directory.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    slot_ = register_temporary(name.data(), TemporaryKind::kFile);
-    path_ = name.data();
-  }
-  if (slot_ < 0) {
-    close(copy);
-    remove();
-    error = "too many temporary files at once";
+  // Made and listed by the library as one step, so that the tool's signal
+  // handler removes it too.
+  int copy = MacBin_MakeTemporaryFile(name.data());
+  if (copy < 0) {
+    error = "cannot make a temporary copy in " + directory.string() + ": " + std::strerror(errno);
     return false;
   }
+  path_ = name.data();
   std::vector<uint8_t> buffer(kChunkBytes);
   size_ = 0;
   for (;;) {

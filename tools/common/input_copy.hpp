@@ -2,7 +2,7 @@
 // pipe, a terminal, standard input, a process substitution): read once
 // into a temporary file, which the readers then open by name like any
 // other file.  The copy is removed when the object goes, and when a signal
-// ends the run (support/temporary_files.hpp).
+// ends the run (the library lists it: MacBin_MakeTemporaryFile).
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,6 @@ class InputCopy {
 
   std::string path_;
   int64_t size_ = 0;
-  int slot_ = -1;
 };
 
 }  // namespace varnel_tool

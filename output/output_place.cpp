@@ -1,19 +1,30 @@
-#include "common/output_place.hpp"
-
+// Where an output for a path goes, decided before anything is made.
+//
+// A regular file (or none yet) is replaced: the output is made under a
+// temporary name beside it and renamed over it when complete.  When the
+// name is a symbolic link, the file it leads to is replaced, not the link.
+//
+// Anything else that can be opened for writing (a character or block
+// device, a FIFO, or an open descriptor named as /dev/stdout, /dev/fd/N or
+// /proc/self/fd/N) is written into, never renamed over or removed: renaming
+// over /dev/null would put a plain file in its place, and /dev/stdout names
+// descriptor 1, which a host may point elsewhere (MacBin_SetStandardOutput).
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
-#include "common/mac_text.hpp"
+#include "frame/internal.hpp"
+#include "output/internal.hpp"
 
-namespace varnel_tool {
+namespace varnel::output {
 namespace {
 
 // Links followed before giving up, as the kernel does (ELOOP).
@@ -25,10 +36,13 @@ constexpr size_t kCopyBlockBytes = 1 << 16;
 // Longest digit string taken as a descriptor number.
 constexpr size_t kMaxDescriptorDigits = 9;
 
-// Set once by set_original_standard_output at start-up; read by
-// open_written_into when an output names descriptor 1.
-int original_stdout_descriptor = STDOUT_FILENO;
-FILE *original_stdout_results = nullptr;
+// Set by MacBin_SetStandardOutput; read when an output names descriptor 1.
+std::atomic<int> standard_output_descriptor{STDOUT_FILENO};
+
+// MacBin_Reset: descriptor 1 stands for standard output again.
+void reset_standard_output() { standard_output_descriptor = STDOUT_FILENO; }
+ResetStep standard_output_reset{reset_standard_output, nullptr};
+const bool standard_output_reset_registered = register_reset_step(standard_output_reset);
 
 mode_t mode_of_a_new_file() {
   const mode_t mask = umask(0);
@@ -48,8 +62,8 @@ int descriptor_named_by(const std::string &path) {
   if (normal == "/dev/stdout") return STDOUT_FILENO;
   if (normal == "/dev/stderr") return STDERR_FILENO;
   const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
-  for (const std::string &prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
-                                    std::string("/proc/thread-self/fd/"), own}) {
+  for (const std::string &prefix :
+       {std::string("/dev/fd/"), std::string("/proc/self/fd/"), std::string("/proc/thread-self/fd/"), own}) {
     if (!normal.starts_with(prefix)) continue;
     const std::string digits = normal.substr(prefix.size());
     if (digits.empty() || digits.size() > kMaxDescriptorDigits ||
@@ -86,8 +100,8 @@ bool resolve_output_target(const std::string &path, OutputPlace &place, std::str
   return false;
 }
 
-// What an existing non-regular file is, for messages; null for what
-// cannot be written into at all.
+// What an existing non-regular file is, for reasons; null for what cannot
+// be written into at all.
 const char *kind_of(mode_t mode) {
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
@@ -129,7 +143,34 @@ bool plan_temporary(OutputPlace &place, std::string &error) {
   return true;
 }
 
+// Whether what exists at the target can take an output; sets the mode and
+// the kind of what is written into.
+bool judge_existing(const struct stat &existing, OutputPlace &place, std::string &error) {
+  if (S_ISDIR(existing.st_mode)) {
+    error = std::strerror(EISDIR);
+    return false;
+  }
+  if (S_ISSOCK(existing.st_mode)) {
+    error = "it is a socket, which cannot be written as a file";
+    return false;
+  }
+  // The permission bits stay; set-user and set-group bits do not carry
+  // over to contents someone else wrote.
+  if (S_ISREG(existing.st_mode)) place.mode = existing.st_mode & 0777;
+  const char *kind = kind_of(existing.st_mode);
+  place.written_into = kind != nullptr;
+  if (kind != nullptr) place.kind = kind;
+  return true;
+}
+
 }  // namespace
+
+std::string utf8_prefix(const std::string &text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
+}
 
 bool plan_output(const std::string &path, OutputPlace &place, std::string &error) {
   place = OutputPlace{};
@@ -139,36 +180,19 @@ bool plan_output(const std::string &path, OutputPlace &place, std::string &error
   if (place.descriptor >= 0) {
     place.written_into = true;
     place.kind = place.descriptor == STDOUT_FILENO ? "standard output" : "an open descriptor";
-  } else if (stat(place.target.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) {
-      error = std::strerror(EISDIR);
-      return false;
-    }
-    if (S_ISSOCK(existing.st_mode)) {
-      error = "it is a socket, which cannot be written as a file";
-      return false;
-    }
-    // The permission bits stay; set-user and set-group bits do not carry
-    // over to contents someone else wrote.
-    if (S_ISREG(existing.st_mode)) place.mode = existing.st_mode & 0777;
-    const char *kind = kind_of(existing.st_mode);
-    place.written_into = kind != nullptr;
-    if (kind != nullptr) place.kind = kind;
+  } else if (stat(place.target.c_str(), &existing) == 0 && !judge_existing(existing, place, error)) {
+    return false;
   }
   return plan_temporary(place, error);
 }
 
-void set_original_standard_output(int descriptor, FILE *results) {
-  original_stdout_descriptor = descriptor;
-  original_stdout_results = results;
-}
+void set_standard_output(int descriptor) { standard_output_descriptor = descriptor; }
 
 FILE *open_written_into(const OutputPlace &place, std::string &error) {
   int fd = -1;
   if (place.descriptor >= 0) {
-    const bool is_stdout = place.descriptor == STDOUT_FILENO;
-    if (is_stdout && original_stdout_results != nullptr) std::fflush(original_stdout_results);
-    fd = fcntl(is_stdout ? original_stdout_descriptor : place.descriptor, F_DUPFD_CLOEXEC, 0);
+    const int descriptor = place.descriptor == STDOUT_FILENO ? standard_output_descriptor.load() : place.descriptor;
+    fd = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
   } else {
     fd = open(place.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   }
@@ -188,6 +212,7 @@ bool close_written_into(FILE *stream, int write_errno, std::string &error) {
   if (!write_failed && close_result == 0) return true;
   const int reason = write_errno != 0 ? write_errno : close_errno != 0 ? close_errno : EIO;
   error = std::string("write error: ") + std::strerror(reason);
+  errno = reason;  // for the caller's record
   return false;
 }
 
@@ -216,13 +241,4 @@ bool copy_into(const std::string &from, const OutputPlace &place, std::string &e
   return close_written_into(target, write_errno, error);
 }
 
-std::optional<uint64_t> replaced_file_size(const std::string &path) {
-  OutputPlace place;
-  std::string error;
-  struct stat status {};
-  if (!plan_output(path, place, error) || place.written_into || stat(place.target.c_str(), &status) != 0)
-    return std::nullopt;
-  return static_cast<uint64_t>(status.st_size);
-}
-
-}  // namespace varnel_tool
+}  // namespace varnel::output
