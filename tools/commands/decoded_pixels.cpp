@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/progress_line.hpp"
+#include "library_output.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

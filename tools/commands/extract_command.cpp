@@ -14,6 +14,7 @@
 #include "macbinary_input.hpp"
 #include "common/mac_text.hpp"
 #include "common/progress_line.hpp"
+#include "library_output.hpp"
 #include "tool_context.hpp"
 
 namespace varnel_tool {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tool_context.hpp"
 
 namespace varnel_tool {
 namespace {
@@ -78,6 +77,30 @@ std::optional<uint64_t> replaced_file_size(const std::string &path) {
   struct stat status {};
   if (names_a_descriptor(path) || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return static_cast<uint64_t>(status.st_size);
+}
+
+bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill) {
+  if (path == "-") return fill(write_results);
+  Reporter &reporter = Reporter::instance();
+  LibraryOutput output;
+  std::string error;
+  if (!output.create(path, MACBIN_OUTPUT_BYTES, error)) {
+    reporter.error(path + ": cannot create: " + error);
+    return false;
+  }
+  bool write_failed = false;
+  const ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
+    if (output.write(bytes, error)) return true;
+    reporter.error(path + ": " + error);
+    write_failed = true;
+    return false;
+  };
+  if (!fill(to_file)) return false;
+  if (!output.commit(error)) {
+    if (!write_failed) reporter.error(path + ": " + error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace varnel_tool

@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "tool_context.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -43,5 +45,10 @@ class LibraryOutput {
 // output written into (a device, a FIFO, a descriptor), whose size would
 // say nothing of this run.
 std::optional<uint64_t> replaced_file_size(const std::string &path);
+
+// Writes OUT ("-": standard output) with the bytes `fill` hands to the
+// writer it is given.  A file appears only when complete (LibraryOutput);
+// false after an error message naming it.
+bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill);
 
 }  // namespace varnel_tool

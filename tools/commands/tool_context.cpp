@@ -9,7 +9,6 @@
 
 #include "common/mac_text.hpp"
 #include "common/progress_line.hpp"
-#include "library_output.hpp"
 #include "varnel.h"
 
 namespace varnel_tool {
@@ -129,30 +128,6 @@ bool flush_results() {
   if (flushed && std::ferror(results()) == 0) return !results_failure_reported;
   report_results_failure(error_number);
   return false;
-}
-
-bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill) {
-  if (path == "-") return fill(write_results);
-  Reporter &reporter = Reporter::instance();
-  LibraryOutput output;
-  std::string error;
-  if (!output.create(path, MACBIN_OUTPUT_BYTES, error)) {
-    reporter.error(path + ": cannot create: " + error);
-    return false;
-  }
-  bool write_failed = false;
-  const ByteWriter to_file = [&](std::span<const uint8_t> bytes) {
-    if (output.write(bytes, error)) return true;
-    reporter.error(path + ": " + error);
-    write_failed = true;
-    return false;
-  };
-  if (!fill(to_file)) return false;
-  if (!output.commit(error)) {
-    if (!write_failed) reporter.error(path + ": " + error);
-    return false;
-  }
-  return true;
 }
 
 bool make_directory(const std::string &path) {

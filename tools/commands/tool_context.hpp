@@ -111,11 +111,6 @@ bool flush_results();
 // Bytes handed over piece by piece; false after an error message.
 using ByteWriter = std::function<bool(std::span<const uint8_t>)>;
 
-// Writes OUT ("-": standard output) with the bytes `fill` hands to the
-// writer it is given.  A file appears only when complete (LibraryOutput);
-// false after an error message naming it.
-bool write_output(const std::string &path, const std::function<bool(const ByteWriter &)> &fill);
-
 // Creates a directory and its parents; false after an error message with
 // the system's reason.
 bool make_directory(const std::string &path);
