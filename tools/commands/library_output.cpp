@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
-
+#include <string>
 
 namespace varnel_tool {
 namespace {
