@@ -9,6 +9,8 @@
 // Every input character yields at most one output character, a separator run
 // one NUL, plus the final NUL: the output never needs more than
 // strlen(line) + 1 bytes.
+#include <string_view>
+
 #include "frame/internal.hpp"
 #include "varnel.h"
 
@@ -68,4 +70,10 @@ extern "C" int32_t MacBin_GetArguments(const char *line, char *buffer, char **ar
   buffer[out] = '\0';
   if (count < max) ++count;  // the last argument, ended by the end of the line
   return count;
+}
+
+std::string_view trim_blanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }

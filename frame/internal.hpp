@@ -56,6 +56,8 @@ inline bool trace_enabled(uint32_t flag) { return (debug_values.trace_flags & fl
 // MacBin_LastError) before the message method hears of it, so that the
 // method may ask for it.  The first takes the code from the severity
 // (default_error_code); report sites the hosts tell apart pass their own.
+// `text` without the blanks and tabs around it, as a line's words see it.
+std::string_view trim_blanks(std::string_view text);
 void report(const char *text, int32_t severity);  // message method, module "MacBin"
 void report(const char *text, int32_t severity, int32_t code);
 

@@ -31,7 +31,6 @@
 // picture goes ahead (and the mask region succeeded) begin, next_row H times,
 // end; always close and release once open was called.  Everything that can
 // refuse a picture is decided before its first byte is written.
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -222,9 +221,7 @@ bool image_methods_installed(bool with_mask) {
 // reason instead of a resource that is only "not inserted".
 std::string parameter_fault(const char *param) {
   const char *kForm = "PICT wants 'IMAGE RESOLUTION [MASK]', e.g. 'preview.png 72 mask.pbm'";
-  std::string text(param);
-  text.erase(0, std::min(text.find_first_not_of(" \t"), text.size()));
-  text.erase(text.find_last_not_of(" \t") + 1);
+  const std::string text(trim_blanks(param));
   if (text.empty()) return kForm;
   std::vector<char> buffer(text.size() + 1);
   char *words[kHasMaskWords + 1] = {};

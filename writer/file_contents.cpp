@@ -31,12 +31,6 @@ struct FileRefusal {
   std::string reason;
 };
 
-std::string_view trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // The whole file `name` (from the image directory), or a refusal naming it
 // as the line gave it.
 std::vector<uint8_t> file_bytes(const std::string &name, FileRefusal &refusal) {
@@ -73,7 +67,7 @@ std::vector<uint8_t> file_bytes(const std::string &name, FileRefusal &refusal) {
 }
 
 int32_t add_file_data(MacBinChannel *channel, const char *param) {
-  const std::string name(trimmed(param != nullptr ? param : ""));
+  const std::string name(trim_blanks(param != nullptr ? param : ""));
   FileRefusal refusal{};
   std::vector<uint8_t> bytes;
   if (name.empty()) {
